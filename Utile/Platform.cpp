@@ -1,0 +1,87 @@
+#include "Utile/Platform.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace utile {
+
+namespace platform_detail {
+tMessagePump gPump = nullptr;
+int64_t gNextPumpNanoseconds = 0;
+
+void PumpNow(int64_t nowNanoseconds) {
+  gNextPumpNanoseconds = nowNanoseconds + MessagePumpIntervalNanoseconds;
+  if (gPump) gPump();
+}
+}  // namespace platform_detail
+
+void SetMessagePump(tMessagePump pump) {
+  platform_detail::gPump = pump;
+  platform_detail::gNextPumpNanoseconds = 0;
+}
+
+void ProcessMessagesNow() { platform_detail::PumpNow(platform_detail::CoarseNanoseconds()); }
+
+std::string PlatformUserName() {
+  if (const passwd* entry = getpwuid(geteuid()); entry && entry->pw_name) return entry->pw_name;
+  if (const char* name = std::getenv("USER")) return name;
+  return {};
+}
+
+tMemoryStatus PlatformMemoryStatus() {
+  tMemoryStatus status;
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key, unit;
+  uint64_t kilobytes;
+  while (meminfo >> key >> kilobytes) {
+    std::getline(meminfo, unit);
+    if (key == "MemTotal:") status.TotalPhysical = kilobytes * 1024;
+    if (key == "MemAvailable:") status.AvailablePhysical = kilobytes * 1024;
+  }
+  if (status.TotalPhysical == 0) {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long available = sysconf(_SC_AVPHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    status.TotalPhysical = static_cast<uint64_t>(pages) * pageSize;
+    status.AvailablePhysical = static_cast<uint64_t>(available) * pageSize;
+  }
+  return status;
+}
+
+std::string ExecutableFolder() {
+  std::vector<char> buffer(4096);
+  const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return "./";
+  std::string path(buffer.data(), static_cast<size_t>(n));
+  return path.substr(0, path.find_last_of('/') + 1);
+}
+
+bool StartProgram(const std::string& program, const std::string& argument1, const std::string& argument2) {
+  std::vector<std::string> arguments{program};
+  if (!argument1.empty()) arguments.push_back(argument1);
+  if (!argument2.empty()) arguments.push_back(argument2);
+  std::vector<char*> argv;
+  for (auto& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  // A double fork leaves the started program to init, so that no zombie is left
+  // behind and nothing waits for it.
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    pid_t grandchild;
+    const int rc = posix_spawnp(&grandchild, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    _exit(rc == 0 ? 0 : 127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace utile

@@ -1,0 +1,61 @@
+// What the programs need of the operating system: the message-pump hook through
+// which long computations keep the windows alive, the user name, physical memory,
+// the program's own folder and starting another program.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace utile {
+
+using tMessagePump = void (*)();
+
+namespace platform_detail {
+extern tMessagePump gPump;
+extern int64_t gNextPumpNanoseconds;
+void PumpNow(int64_t nowNanoseconds);
+
+inline int64_t CoarseNanoseconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+}  // namespace platform_detail
+
+// How often pending window messages are let through during a computation.
+constexpr int64_t MessagePumpIntervalNanoseconds = 20'000'000;
+
+// Installs the function that lets pending window messages through (nullptr: none).
+void SetMessagePump(tMessagePump pump);
+
+// Lets pending window messages through when about 20 ms have passed since the
+// last time; otherwise returns at once. Cheap enough to call once per individual.
+inline void ProcessMessages() {
+  if (platform_detail::gPump == nullptr) return;
+  const int64_t now = platform_detail::CoarseNanoseconds();
+  if (now >= platform_detail::gNextPumpNanoseconds) [[unlikely]]
+    platform_detail::PumpNow(now);
+}
+
+// Lets pending messages through at once, whatever the time (after a long step).
+void ProcessMessagesNow();
+
+// The login name of the user running the process ("" when unknown).
+std::string PlatformUserName();
+
+struct tMemoryStatus {
+  uint64_t TotalPhysical = 0;      // bytes
+  uint64_t AvailablePhysical = 0;  // bytes
+};
+tMemoryStatus PlatformMemoryStatus();
+
+// The folder of the running executable, with a trailing delimiter.
+std::string ExecutableFolder();
+
+// Starts a program with its arguments and does not wait for it. False when it
+// could not be started.
+bool StartProgram(const std::string& program, const std::string& argument1 = {},
+                  const std::string& argument2 = {});
+
+}  // namespace utile

@@ -1,0 +1,706 @@
+#include "Utile/RunTime.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <sstream>
+#include <unistd.h>
+
+namespace utile {
+
+// ---------------------------------------------------------------- exceptions
+
+void RaiseAssertion(const char* text, const std::source_location& where) {
+  throw EAssertionFailed(Format("%s (%s, line %d)", text, where.file_name(), where.line()));
+}
+
+void RaiseZeroDivide() { throw EZeroDivide("Floating point division by zero"); }
+void RaiseInvalidOp() { throw EInvalidOp("Invalid floating point operation"); }
+void RaiseOverflow() { throw EOverflow("Floating point overflow"); }
+
+double FloatDiv(double numerator, double denominator) {
+  if (denominator == 0.0) {
+    if (numerator == 0.0 || std::isnan(numerator)) RaiseInvalidOp();
+    RaiseZeroDivide();
+  }
+  return CheckFinite(numerator / denominator);
+}
+
+double FloatLn(double x) {
+  if (x == 0.0) RaiseZeroDivide();
+  if (!(x > 0.0)) RaiseInvalidOp();
+  return std::log(x);
+}
+
+double FloatSqrt(double x) {
+  if (!(x >= 0.0)) RaiseInvalidOp();
+  return std::sqrt(x);
+}
+
+double FloatExp(double x) {
+  if (std::isnan(x)) RaiseInvalidOp();
+  const double r = std::exp(x);
+  if (std::isinf(r)) RaiseOverflow();
+  return r;
+}
+
+double CheckFinite(double x, const char* what) {
+  if (std::isnan(x)) {
+    if (what) throw EInvalidOp(what);
+    RaiseInvalidOp();
+  }
+  if (std::isinf(x)) {
+    if (what) throw EOverflow(what);
+    RaiseOverflow();
+  }
+  return x;
+}
+
+// ---------------------------------------------------------------- rounding
+
+namespace {
+constexpr long double TwoPow63 = 9223372036854775808.0L;
+
+void CheckIntegerRange(long double x) {
+  if (std::isnan(x) || !(x < TwoPow63) || x < -TwoPow63) RaiseInvalidOp();
+}
+}  // namespace
+
+int64_t Round(long double x) {
+  CheckIntegerRange(x);
+  // The default rounding mode rounds halves to the even neighbour.
+  const long double r = std::nearbyint(x);
+  CheckIntegerRange(r);
+  return static_cast<int64_t>(r);
+}
+
+int64_t Trunc(long double x) {
+  CheckIntegerRange(x);
+  return static_cast<int64_t>(x);
+}
+
+int32_t RoundToInteger(long double x) {
+  const int64_t r = Round(x);
+  if (r < INT32_MIN || r > INT32_MAX) throw ERangeError("Range check error");
+  return static_cast<int32_t>(r);
+}
+
+// ---------------------------------------------------------------- float text
+
+char DecimalSeparator = '.';
+char ThousandSeparator = ',';
+
+namespace {
+
+// Significant digits of |value| rounded to `precision` digits, and the position of
+// the decimal point: |value| = 0.d1d2d3... x 10^exponent. Zero gives "0", 0.
+void DecimalDigits(long double value, int precision, std::string& digits, int& exponent) {
+  if (value == 0) {
+    digits = "0";
+    exponent = 0;
+    return;
+  }
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*Le", precision - 1, std::fabs(value));
+  digits.clear();
+  const char* p = buffer;
+  for (; *p && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') digits += *p;
+  exponent = (*p == 'e') ? std::atoi(p + 1) + 1 : 1;
+}
+
+std::string PadNumber(long value, int minDigits) {
+  std::string s = std::to_string(value);
+  if (static_cast<int>(s.size()) < minDigits) s.insert(0, minDigits - s.size(), '0');
+  return s;
+}
+
+std::string SpecialValue(long double value) {
+  if (std::isnan(value)) return "NAN";
+  return value < 0 ? "-INF" : "INF";
+}
+
+std::string GroupThousands(const std::string& integerPart) {
+  std::string out;
+  const int n = static_cast<int>(integerPart.size());
+  for (int i = 0; i < n; ++i) {
+    if (i > 0 && (n - i) % 3 == 0) out += ThousandSeparator;
+    out += integerPart[i];
+  }
+  return out;
+}
+
+std::string FixedForm(long double value, int decimals, bool grouped) {
+  if (decimals > 18) decimals = 18;
+  char buffer[512];
+  const int n = std::snprintf(buffer, sizeof buffer, "%.*Lf", decimals, std::fabs(value));
+  std::string text;
+  if (n < 0 || n >= static_cast<int>(sizeof buffer))
+    return FloatToStrF(value, tFloatFormat::ffExponent, 18, 0);
+  text = buffer;
+  const bool allZero = text.find_first_not_of("0.") == std::string::npos;
+  std::string integerPart = text.substr(0, text.find('.'));
+  std::string fraction = text.find('.') == std::string::npos ? "" : text.substr(text.find('.') + 1);
+  std::string out = (value < 0 && !allZero) ? "-" : "";
+  out += grouped ? GroupThousands(integerPart) : integerPart;
+  if (!fraction.empty()) out += DecimalSeparator + fraction;
+  return out;
+}
+
+}  // namespace
+
+std::string FloatToStrF(long double value, tFloatFormat format, int precision, int digits) {
+  if (!std::isfinite(value)) return SpecialValue(value);
+  switch (format) {
+    case tFloatFormat::ffFixed:
+      return FixedForm(value, std::max(precision, 0), false);
+    case tFloatFormat::ffNumber:
+      return FixedForm(value, std::max(precision, 0), true);
+    case tFloatFormat::ffExponent: {
+      precision = std::clamp(precision, 1, 18);
+      std::string d;
+      int exponent;
+      DecimalDigits(value, precision, d, exponent);
+      d.resize(precision, '0');
+      const int e = (value == 0) ? 0 : exponent - 1;
+      std::string out = value < 0 ? "-" : "";
+      out += d[0];
+      if (precision > 1) out += DecimalSeparator + d.substr(1);
+      out += 'E';
+      out += e < 0 ? '-' : '+';
+      out += PadNumber(std::abs(e), digits);
+      return out;
+    }
+    case tFloatFormat::ffGeneral:
+    default: {
+      precision = std::clamp(precision, 1, 18);
+      std::string d;
+      int exponent;
+      DecimalDigits(value, precision, d, exponent);
+      while (d.size() > 1 && d.back() == '0') d.pop_back();
+      if (d == "0") return "0";
+      std::string out = value < 0 ? "-" : "";
+      if (exponent > precision || exponent < -3) {
+        const int e = exponent - 1;
+        out += d[0];
+        if (d.size() > 1) out += DecimalSeparator + d.substr(1);
+        out += 'E';
+        if (e < 0) out += '-';
+        out += PadNumber(std::abs(e), digits);
+      } else if (exponent <= 0) {
+        out += '0';
+        out += DecimalSeparator;
+        out.append(-exponent, '0');
+        out += d;
+      } else if (static_cast<int>(d.size()) <= exponent) {
+        out += d;
+        out.append(exponent - d.size(), '0');
+      } else {
+        out += d.substr(0, exponent);
+        out += DecimalSeparator;
+        out += d.substr(exponent);
+      }
+      return out;
+    }
+  }
+}
+
+std::string FloatToStr(long double value) {
+  return FloatToStrF(value, tFloatFormat::ffGeneral, 15, 0);
+}
+
+std::string FloatToDefaultStr(long double value) {
+  std::string body;
+  if (!std::isfinite(value)) {
+    body = std::isnan(value) ? "Nan" : (value < 0 ? "-Inf" : "+Inf");
+    return std::string(23 - body.size(), ' ') + body;
+  }
+  body = FloatToStrF(value, tFloatFormat::ffExponent, 15, 4);
+  if (body[0] != '-') body.insert(0, 1, ' ');
+  return body;
+}
+
+std::string IntToStr(int64_t value) { return std::to_string(value); }
+
+// ---------------------------------------------------------------- text to number
+
+namespace {
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view TrimView(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+}  // namespace
+
+bool TryStrToFloat(std::string_view text, long double& value, char decimalSeparator) {
+  text = TrimView(text);
+  std::string normal;
+  size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) normal += text[i++];
+  int mantissaDigits = 0;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+    normal += text[i++];
+    ++mantissaDigits;
+  }
+  if (i < text.size() && text[i] == decimalSeparator) {
+    normal += '.';
+    ++i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+      normal += text[i++];
+      ++mantissaDigits;
+    }
+  }
+  if (mantissaDigits == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    normal += 'e';
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) normal += text[i++];
+    int exponentDigits = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+      normal += text[i++];
+      ++exponentDigits;
+    }
+    if (exponentDigits == 0) return false;
+  }
+  if (i != text.size()) return false;
+  errno = 0;
+  const long double v = std::strtold(normal.c_str(), nullptr);
+  if (errno == ERANGE && std::isinf(v)) return false;
+  value = v;
+  return true;
+}
+
+bool TryStrToFloat(std::string_view text, double& value) {
+  long double v;
+  if (!TryStrToFloat(text, v, DecimalSeparator)) return false;
+  if (std::isinf(static_cast<double>(v))) return false;
+  value = static_cast<double>(v);
+  return true;
+}
+
+long double StrToFloat(std::string_view text) {
+  long double v;
+  if (!TryStrToFloat(text, v, DecimalSeparator))
+    throw EConvertError(Format("'%s' is not a valid floating point value", text));
+  return v;
+}
+
+double StrToFloatDef(std::string_view text, double fallback) {
+  double v;
+  return TryStrToFloat(text, v) ? v : fallback;
+}
+
+bool TryStrToFloatAnySeparator(std::string_view text, double& value) {
+  long double v;
+  if (TryStrToFloat(text, v, '.') || TryStrToFloat(text, v, ',')) {
+    if (std::isinf(static_cast<double>(v))) return false;
+    value = static_cast<double>(v);
+    return true;
+  }
+  return false;
+}
+
+bool TryStrToInt(std::string_view text, int64_t& value) {
+  text = TrimView(text);
+  if (text.empty()) return false;
+  size_t i = 0;
+  bool negative = false;
+  if (text[0] == '+' || text[0] == '-') {
+    negative = text[0] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  }
+  if (i >= text.size()) return false;
+  uint64_t v = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    int d;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
+    if (v > (UINT64_MAX - d) / base) return false;
+    v = v * base + d;
+  }
+  if (negative) {
+    if (v > static_cast<uint64_t>(INT64_MAX) + 1) return false;
+    value = static_cast<int64_t>(0 - v);
+  } else {
+    if (v > static_cast<uint64_t>(INT64_MAX)) return false;
+    value = static_cast<int64_t>(v);
+  }
+  return true;
+}
+
+int32_t StrToInt(std::string_view text) {
+  int64_t v;
+  if (!TryStrToInt(text, v) || v < INT32_MIN || v > INT32_MAX)
+    throw EConvertError(Format("'%s' is not a valid integer value", text));
+  return static_cast<int32_t>(v);
+}
+
+int32_t StrToIntDef(std::string_view text, int32_t fallback) {
+  int64_t v;
+  if (!TryStrToInt(text, v) || v < INT32_MIN || v > INT32_MAX) return fallback;
+  return static_cast<int32_t>(v);
+}
+
+std::string Trim(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  return std::string(text);
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string s(text);
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string s(text);
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+bool SameText(std::string_view a, std::string_view b) { return UpperCase(a) == UpperCase(b); }
+
+// ---------------------------------------------------------------- Format
+
+namespace {
+
+[[noreturn]] void FormatError(std::string_view format) {
+  throw EConvertError(Format("Format '%s' invalid or incompatible with argument", std::string(format)));
+}
+
+std::string IntegerText(const FormatArg& arg, int precision, std::string_view format) {
+  std::string digits;
+  bool negative = false;
+  if (arg.Kind() == FormatArg::tKind::Integer) {
+    const int64_t v = arg.Integer();
+    negative = v < 0;
+    digits = std::to_string(negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v));
+  } else if (arg.Kind() == FormatArg::tKind::Unsigned) {
+    digits = std::to_string(arg.Unsigned());
+  } else {
+    FormatError(format);
+  }
+  if (precision > 0 && static_cast<int>(digits.size()) < precision) digits.insert(0, precision - digits.size(), '0');
+  return negative ? "-" + digits : digits;
+}
+
+long double FloatOf(const FormatArg& arg, std::string_view format) {
+  switch (arg.Kind()) {
+    case FormatArg::tKind::Float: return arg.Float();
+    case FormatArg::tKind::Integer: return static_cast<long double>(arg.Integer());
+    case FormatArg::tKind::Unsigned: return static_cast<long double>(arg.Unsigned());
+    default: FormatError(format);
+  }
+}
+
+}  // namespace
+
+std::string FormatList(std::string_view format, std::initializer_list<FormatArg> args) {
+  const FormatArg* argv = args.begin();
+  const size_t argc = args.size();
+  size_t next = 0;
+  std::string out;
+  out.reserve(format.size() + 16);
+
+  auto takeArg = [&](std::string_view spec) -> const FormatArg& {
+    if (next >= argc) throw EConvertError(Format("No argument for format '%s'", std::string(spec)));
+    return argv[next++];
+  };
+
+  size_t i = 0;
+  while (i < format.size()) {
+    const char c = format[i];
+    if (c != '%') {
+      out += c;
+      ++i;
+      continue;
+    }
+    const size_t start = i++;
+    if (i < format.size() && format[i] == '%') {
+      out += '%';
+      ++i;
+      continue;
+    }
+    auto readNumber = [&](int& value, bool& present) {
+      present = false;
+      if (i < format.size() && format[i] == '*') {
+        ++i;
+        present = true;
+        const FormatArg& a = takeArg(format.substr(start, i - start));
+        if (a.Kind() == FormatArg::tKind::Integer)
+          value = static_cast<int>(a.Integer());
+        else if (a.Kind() == FormatArg::tKind::Unsigned)
+          value = static_cast<int>(a.Unsigned());
+        else
+          FormatError(format.substr(start, i - start));
+        return;
+      }
+      value = 0;
+      while (i < format.size() && format[i] >= '0' && format[i] <= '9') {
+        value = value * 10 + (format[i] - '0');
+        present = true;
+        ++i;
+      }
+    };
+
+    // Optional argument index "n:".
+    {
+      const size_t save = i;
+      int index;
+      bool present;
+      readNumber(index, present);
+      if (present && i < format.size() && format[i] == ':') {
+        next = static_cast<size_t>(index);
+        ++i;
+      } else {
+        i = save;
+        if (present && format[save] == '*') next--;  // the "*" was a width: read it again below
+      }
+    }
+    bool leftJustify = false;
+    if (i < format.size() && format[i] == '-') {
+      leftJustify = true;
+      ++i;
+    }
+    int width = 0;
+    bool hasWidth;
+    readNumber(width, hasWidth);
+    if (width < 0) {
+      leftJustify = true;
+      width = -width;
+    }
+    int precision = -1;
+    if (i < format.size() && format[i] == '.') {
+      ++i;
+      bool hasPrecision;
+      readNumber(precision, hasPrecision);
+      if (!hasPrecision) precision = 0;
+    }
+    if (i >= format.size()) FormatError(format.substr(start));
+    const char type = static_cast<char>(std::tolower(static_cast<unsigned char>(format[i++])));
+    const std::string_view spec = format.substr(start, i - start);
+    const FormatArg& arg = takeArg(spec);
+
+    std::string text;
+    switch (type) {
+      case 'd':
+        text = IntegerText(arg, precision, spec);
+        break;
+      case 'u': {
+        if (arg.Kind() == FormatArg::tKind::Integer)
+          text = IntegerText(FormatArg(static_cast<uint32_t>(arg.Integer())), precision, spec);
+        else
+          text = IntegerText(arg, precision, spec);
+        break;
+      }
+      case 'x': {
+        uint64_t v;
+        if (arg.Kind() == FormatArg::tKind::Integer) {
+          const int64_t s = arg.Integer();
+          v = (s >= INT32_MIN && s <= INT32_MAX) ? static_cast<uint32_t>(s) : static_cast<uint64_t>(s);
+        } else if (arg.Kind() == FormatArg::tKind::Unsigned) {
+          v = arg.Unsigned();
+        } else {
+          FormatError(spec);
+        }
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%llX", static_cast<unsigned long long>(v));
+        text = buffer;
+        if (precision > 0 && static_cast<int>(text.size()) < precision) text.insert(0, precision - text.size(), '0');
+        break;
+      }
+      case 'e':
+        text = FloatToStrF(FloatOf(arg, spec), tFloatFormat::ffExponent, precision < 0 ? 15 : precision, 3);
+        break;
+      case 'f':
+        text = FloatToStrF(FloatOf(arg, spec), tFloatFormat::ffFixed, precision < 0 ? 2 : precision, 0);
+        break;
+      case 'n':
+        text = FloatToStrF(FloatOf(arg, spec), tFloatFormat::ffNumber, precision < 0 ? 2 : precision, 0);
+        break;
+      case 'g':
+        // An empty precision ("%.g") behaves as the default: the shortest form
+        // with 15 significant digits.
+        text = FloatToStrF(FloatOf(arg, spec), tFloatFormat::ffGeneral, precision <= 0 ? 15 : precision, 0);
+        break;
+      case 's':
+        if (arg.Kind() != FormatArg::tKind::String) FormatError(spec);
+        text = std::string(arg.String());
+        if (precision >= 0 && static_cast<int>(text.size()) > precision) text.resize(precision);
+        break;
+      case 'p': {
+        if (arg.Kind() != FormatArg::tKind::Pointer) FormatError(spec);
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%016llX",
+                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(arg.Pointer())));
+        text = buffer;
+        break;
+      }
+      default:
+        FormatError(spec);
+    }
+    if (hasWidth && static_cast<int>(text.size()) < width) {
+      if (leftJustify)
+        text.append(width - text.size(), ' ');
+      else
+        text.insert(0, width - text.size(), ' ');
+    }
+    out += text;
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------- colour generator
+
+uint32_t RandSeed = 0;
+
+double Random() {
+  RandSeed = RandSeed * 134775813u + 1u;
+  return RandSeed * (1.0 / 4294967296.0);
+}
+
+int32_t Random(int32_t range) {
+  RandSeed = RandSeed * 134775813u + 1u;
+  if (range <= 0) return 0;
+  return static_cast<int32_t>((static_cast<uint64_t>(RandSeed) * static_cast<uint64_t>(range)) >> 32);
+}
+
+// ---------------------------------------------------------------- file names
+
+namespace {
+bool IsDelimiter(char c) { return c == '/' || c == '\\'; }
+}  // namespace
+
+std::string ExtractFileName(std::string_view path) {
+  size_t i = path.size();
+  while (i > 0 && !IsDelimiter(path[i - 1])) --i;
+  return std::string(path.substr(i));
+}
+
+std::string ExtractFilePath(std::string_view path) {
+  size_t i = path.size();
+  while (i > 0 && !IsDelimiter(path[i - 1])) --i;
+  return std::string(path.substr(0, i));
+}
+
+std::string ExtractFileExt(std::string_view path) {
+  for (size_t i = path.size(); i > 0; --i) {
+    if (IsDelimiter(path[i - 1])) break;
+    if (path[i - 1] == '.') return std::string(path.substr(i - 1));
+  }
+  return {};
+}
+
+std::string ChangeFileExt(std::string_view path, std::string_view extension) {
+  size_t cut = path.size();
+  for (size_t i = path.size(); i > 0; --i) {
+    if (IsDelimiter(path[i - 1])) break;
+    if (path[i - 1] == '.') {
+      cut = i - 1;
+      break;
+    }
+  }
+  return std::string(path.substr(0, cut)) + std::string(extension);
+}
+
+std::string IncludeTrailingPathDelimiter(std::string_view path) {
+  std::string s(path);
+  if (s.empty() || !IsDelimiter(s.back())) s += '/';
+  return s;
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error);
+}
+
+// ---------------------------------------------------------------- safe files
+
+tSafeOutFile::tSafeOutFile(const std::string& fileName, bool binary)
+    : fFileName(fileName), fTempName(fileName + ".~" + std::to_string(::getpid()) + ".tmp") {
+  fStream.open(fTempName, std::ios::out | std::ios::trunc | (binary ? std::ios::binary : std::ios::openmode{}));
+  if (!fStream) throw EInOutError(Format("Cannot create file \"%s\"", fileName));
+}
+
+tSafeOutFile::~tSafeOutFile() {
+  if (!fCommitted) {
+    fStream.close();
+    std::remove(fTempName.c_str());
+  }
+}
+
+void tSafeOutFile::Commit() {
+  fStream.flush();
+  const bool good = static_cast<bool>(fStream);
+  fStream.close();
+  if (!good || fStream.fail()) {
+    std::remove(fTempName.c_str());
+    fCommitted = true;
+    throw EInOutError(Format("Error writing file \"%s\"", fFileName));
+  }
+  if (std::rename(fTempName.c_str(), fFileName.c_str()) != 0) {
+    std::remove(fTempName.c_str());
+    fCommitted = true;
+    throw EInOutError(Format("Cannot replace file \"%s\"", fFileName));
+  }
+  fCommitted = true;
+}
+
+void SaveTextToFile(const std::string& fileName, std::string_view text) {
+  tSafeOutFile file(fileName, true);
+  file.Stream().write(text.data(), static_cast<std::streamsize>(text.size()));
+  file.Commit();
+}
+
+std::string LoadTextFromFile(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) throw EInOutError(Format("Cannot open file \"%s\"", fileName));
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) throw EInOutError(Format("Error reading file \"%s\"", fileName));
+  return content.str();
+}
+
+double Now() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  const auto sinceSecond = now - std::chrono::system_clock::from_time_t(seconds);
+  const double milliseconds = std::chrono::duration<double, std::milli>(sinceSecond).count();
+  // Days from 30 December 1899 to the local date, by the civil-from-days rule.
+  const int y = local.tm_year + 1900 - (local.tm_mon < 2 ? 1 : 0);
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const int yoe = y - era * 400;
+  const int m = local.tm_mon + 1;
+  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + local.tm_mday - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long daysSince1970 = static_cast<long>(era) * 146097 + doe - 719468;
+  const double dayFraction =
+      (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + milliseconds / 1000.0) / 86400.0;
+  return static_cast<double>(daysSince1970 + 25569) + dayFraction;
+}
+
+}  // namespace utile

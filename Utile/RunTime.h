@@ -1,0 +1,231 @@
+// The run-time library layer: exceptions, number formatting and parsing, rounding,
+// the colour generator, file names and safe file writing. Every text that the
+// system writes with a format string goes through Format so that numbers look the
+// same everywhere.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <initializer_list>
+#include <source_location>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace utile {
+
+// ---------------------------------------------------------------- exceptions
+
+class Exception : public std::exception {
+public:
+  explicit Exception(std::string message) : fMessage(std::move(message)) {}
+  const char* what() const noexcept override { return fMessage.c_str(); }
+  const std::string& Message() const noexcept { return fMessage; }
+
+private:
+  std::string fMessage;
+};
+
+// A failed precondition: "text (source file, line n)".
+class EAssertionFailed : public Exception {
+  using Exception::Exception;
+};
+// Files that cannot be opened, read or written, and unreadable numbers in them.
+class EInOutError : public Exception {
+  using Exception::Exception;
+};
+// Text that is not a number, a format that does not fit its arguments.
+class EConvertError : public Exception {
+  using Exception::Exception;
+};
+// Numeric failures: base class and its kinds.
+class EMathError : public Exception {
+  using Exception::Exception;
+};
+class EInvalidArgument : public EMathError {
+  using EMathError::EMathError;
+};
+class EZeroDivide : public EMathError {
+  using EMathError::EMathError;
+};
+class EInvalidOp : public EMathError {
+  using EMathError::EMathError;
+};
+class EOverflow : public EMathError {
+  using EMathError::EMathError;
+};
+class ERangeError : public EMathError {
+  using EMathError::EMathError;
+};
+// An operation that the object's state does not allow.
+class EInvalidOperation : public Exception {
+  using Exception::Exception;
+};
+// A virtual operation that the class does not provide.
+class EAbstractError : public Exception {
+  using Exception::Exception;
+};
+
+[[noreturn]] void RaiseAssertion(const char* text, const std::source_location& where);
+
+// A precondition: raises EAssertionFailed with "text (file, line n)".
+inline void Assert(bool condition, const char* text = "Assertion failure",
+                   const std::source_location where = std::source_location::current()) {
+  if (!condition) [[unlikely]]
+    RaiseAssertion(text, where);
+}
+
+// --------------------------------------------------------- checked arithmetic
+// Floating-point traps stay off; these raise where an unmasked operation would.
+
+double FloatDiv(double numerator, double denominator);  // EZeroDivide on 0
+double FloatLn(double x);                               // EZeroDivide on 0, EInvalidOp below
+double FloatSqrt(double x);                             // EInvalidOp below 0
+double FloatExp(double x);                              // EOverflow when the result is infinite
+double CheckFinite(double x, const char* what = nullptr);  // EInvalidOp on NaN, EOverflow on infinity
+[[noreturn]] void RaiseZeroDivide();
+[[noreturn]] void RaiseInvalidOp();
+[[noreturn]] void RaiseOverflow();
+
+// --------------------------------------------------------- rounding
+
+// Nearest integer, halves to the even neighbour; EInvalidOp when out of range or NaN.
+int64_t Round(long double x);
+// Toward zero; EInvalidOp when out of range or NaN.
+int64_t Trunc(long double x);
+// Round, then stored in 32 bits; ERangeError when it does not fit.
+int32_t RoundToInteger(long double x);
+
+// --------------------------------------------------------- numbers and text
+
+// The process-wide decimal and thousand separators used by Format and the
+// text-to-number conversions.
+extern char DecimalSeparator;
+extern char ThousandSeparator;
+
+enum class tFloatFormat { ffGeneral, ffExponent, ffFixed, ffNumber };
+
+// Precision: significant digits (general, exponent) or decimals (fixed, number).
+// Digits: minimum exponent digits (general, exponent).
+std::string FloatToStrF(long double value, tFloatFormat format, int precision, int digits);
+// Shortest general form with 15 significant digits: "0.25", "1E-7", "1.5E20".
+std::string FloatToStr(long double value);
+// The default real form of text files: 23 characters, " 1.00000000000000E+0000".
+std::string FloatToDefaultStr(long double value);
+std::string IntToStr(int64_t value);
+
+// Strict conversions with the current decimal separator: leading and trailing
+// blanks allowed, nothing else. EConvertError names the text.
+bool TryStrToFloat(std::string_view text, long double& value, char decimalSeparator);
+bool TryStrToFloat(std::string_view text, double& value);
+long double StrToFloat(std::string_view text);
+double StrToFloatDef(std::string_view text, double fallback);
+// Either decimal separator is accepted (the point and the comma).
+bool TryStrToFloatAnySeparator(std::string_view text, double& value);
+bool TryStrToInt(std::string_view text, int64_t& value);
+int32_t StrToInt(std::string_view text);
+int32_t StrToIntDef(std::string_view text, int32_t fallback);
+
+std::string Trim(std::string_view text);
+std::string UpperCase(std::string_view text);
+std::string LowerCase(std::string_view text);
+bool SameText(std::string_view a, std::string_view b);
+
+// ---------------------------------------------------------------- Format
+
+class FormatArg {
+public:
+  enum class tKind { Integer, Unsigned, Float, String, Pointer };
+
+  template <class T>
+    requires(std::is_integral_v<T> && std::is_signed_v<T>)
+  FormatArg(T v) : fKind(tKind::Integer), fInteger(v) {}
+  template <class T>
+    requires(std::is_integral_v<T> && std::is_unsigned_v<T> && !std::is_same_v<T, bool>)
+  FormatArg(T v) : fKind(tKind::Unsigned), fUnsigned(v) {}
+  FormatArg(bool v) : fKind(tKind::Integer), fInteger(v ? 1 : 0) {}
+  FormatArg(float v) : fKind(tKind::Float), fFloat(v) {}
+  FormatArg(double v) : fKind(tKind::Float), fFloat(v) {}
+  FormatArg(long double v) : fKind(tKind::Float), fFloat(v) {}
+  FormatArg(const char* v) : fKind(tKind::String), fString(v) {}
+  FormatArg(const std::string& v) : fKind(tKind::String), fString(v) {}
+  FormatArg(std::string_view v) : fKind(tKind::String), fString(v) {}
+  FormatArg(const void* v) : fKind(tKind::Pointer), fPointer(v) {}
+
+  tKind Kind() const { return fKind; }
+  int64_t Integer() const { return fInteger; }
+  uint64_t Unsigned() const { return fUnsigned; }
+  long double Float() const { return fFloat; }
+  std::string_view String() const { return fString; }
+  const void* Pointer() const { return fPointer; }
+
+private:
+  tKind fKind;
+  union {
+    int64_t fInteger;
+    uint64_t fUnsigned;
+    long double fFloat;
+    const void* fPointer;
+  };
+  std::string_view fString;
+};
+
+// Specifiers: "%" [index ":"] ["-"] [width] ["." precision] type, with "*" for
+// width or precision taken from the arguments and "%%" for a percent sign.
+// d (precision = minimum digits), u, x, e (15 digits), f (2 decimals),
+// g (15 significant digits, shortest form), n (f with thousand separators), s, p.
+std::string FormatList(std::string_view format, std::initializer_list<FormatArg> args);
+
+template <class... Args>
+std::string Format(std::string_view format, const Args&... args) {
+  return FormatList(format, {FormatArg(args)...});
+}
+
+// ------------------------------------------------- the colour generator
+// The 32-bit linear congruential generator that random colours come from:
+// seed := seed x 134775813 + 1 (mod 2^32), value seed / 2^32.
+extern uint32_t RandSeed;
+double Random();
+// An integer in 0..range-1 (0 for a range of 0 or less).
+int32_t Random(int32_t range);
+
+// ------------------------------------------------- file names and files
+
+std::string ExtractFileName(std::string_view path);   // after the last delimiter
+std::string ExtractFilePath(std::string_view path);   // up to and including it
+std::string ExtractFileExt(std::string_view path);    // from the last dot of the name, dot included
+std::string ChangeFileExt(std::string_view path, std::string_view extension);
+std::string IncludeTrailingPathDelimiter(std::string_view path);
+bool FileExists(const std::string& path);
+
+// Writes to a temporary name beside the target and renames it over the target
+// only on Commit, so that a failure never leaves a half-written file in place of
+// a good one. Without Commit the temporary file is removed.
+class tSafeOutFile {
+public:
+  explicit tSafeOutFile(const std::string& fileName, bool binary = false);
+  ~tSafeOutFile();
+  tSafeOutFile(const tSafeOutFile&) = delete;
+  tSafeOutFile& operator=(const tSafeOutFile&) = delete;
+
+  std::ofstream& Stream() { return fStream; }
+  // Flushes, checks the stream and renames; EInOutError names the file on failure.
+  void Commit();
+
+private:
+  std::string fFileName;
+  std::string fTempName;
+  std::ofstream fStream;
+  bool fCommitted = false;
+};
+
+// Whole text file in one piece, written through tSafeOutFile.
+void SaveTextToFile(const std::string& fileName, std::string_view text);
+// Whole file; EInOutError naming the file when it cannot be read.
+std::string LoadTextFromFile(const std::string& fileName);
+
+// Date and time as a day count from 30 December 1899, fraction for the time of day.
+double Now();
+
+}  // namespace utile

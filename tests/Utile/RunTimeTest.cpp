@@ -1,0 +1,207 @@
+#include "Utile/RunTime.h"
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport/StatisticalChecks.h"
+
+using namespace utile;
+
+namespace {
+
+struct tFormatCase {
+  std::string Expected;
+  std::string Actual;
+};
+
+TEST(RunTimeFormat, GeneralFormShortestWithFifteenDigits) {
+  const tFormatCase cases[] = {
+      {"0.25", Format("%g", 0.25)},
+      {"1E-7", Format("%g", 1e-7)},
+      {"1.5E20", Format("%g", 1.5e20)},
+      {"-1.5E-20", Format("%g", -1.5e-20)},
+      {"123456789012345", Format("%g", 123456789012345.0)},
+      {"1E15", Format("%g", 1e15)},
+      {"0.0001", Format("%g", 0.0001)},
+      {"1E-5", Format("%g", 0.00001)},
+      {"0.333333333333333", Format("%g", 1.0 / 3.0)},
+      {"0", Format("%g", 0.0)},
+      {"100", Format("%g", 100.0)},
+      {"-3", Format("%g", -3)},
+      {"0.3", Format("%.g", 0.8 - 0.5)},
+      {"0.667", Format("%.3g", 2.0 / 3.0)},
+      {"1.23E3", Format("%.3g", 1234.5)},
+      {"1.1", Format("%.2g", 1.15)},  // 1.15 is stored just below 1.15
+      {"     3.142", Format("%10.4g", 3.14159265)},
+      {"NAN", Format("%g", std::numeric_limits<double>::quiet_NaN())},
+      {"-INF", Format("%g", -std::numeric_limits<double>::infinity())},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Expected, c.Actual);
+}
+
+TEST(RunTimeFormat, IntegersFixedNumberAndExponentForms) {
+  const tFormatCase cases[] = {
+      {"05", Format("%.2d", 5)},
+      {"-007", Format("%.3d", -7)},
+      {"12", Format("%.d", 12)},
+      {"0", Format("%.d", 0)},
+      {"4294967295", Format("%d", 4294967295u)},
+      {"  42", Format("%4d", 42)},
+      {"42  |", Format("%-4d|", 42)},
+      {"FF", Format("%x", 255)},
+      {"2.50", Format("%f", 2.5)},
+      {"3.14", Format("%.*f", 2, 3.14159)},
+      {"10", Format("%.f", 10.4)},
+      {"-0.50", Format("%.2f", -0.5)},
+      {"0.00", Format("%.2f", -0.001)},
+      {"1,234,567", Format("%.0n", 1234567.0)},
+      {"1,000", Format("%.0n", 999.5)},  // halves go to the even neighbour
+      {"-12,345.68", Format("%n", -12345.678)},
+      {"1.00000000000000E+000", Format("%e", 1.0)},
+      {"-2.5000E-003", Format("%.5e", -0.0025)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Expected, c.Actual);
+}
+
+TEST(RunTimeFormat, StringsIndexesAndPercent) {
+  EXPECT_EQ("b a", Format("%1:s %0:s", "a", "b"));
+  EXPECT_EQ("|Maps (*.rst)|*.rst;", Format("|Maps (*%1:s)|*%1:s%0:s", ";", ".rst"));
+  EXPECT_EQ("100%", Format("%d%%", 100));
+  EXPECT_EQ("  ab|ab   |a", Format("%4s|%-5s|%.1s", "ab", "ab", "abc"));
+  EXPECT_EQ("x (y, line 3)", Format("%s (%s, line %d)", std::string("x"), "y", 3));
+}
+
+TEST(RunTimeFormat, MismatchedOrMissingArgumentsRaise) {
+  EXPECT_THROW(Format("%d", 1.5), EConvertError);
+  EXPECT_THROW(Format("%s", 1), EConvertError);
+  EXPECT_THROW(Format("%d %d", 1), EConvertError);
+  EXPECT_THROW(Format("%q", 1), EConvertError);
+  EXPECT_THROW(Format("abc %", 1), EConvertError);
+}
+
+TEST(RunTimeFormat, DecimalSeparatorIsHonoured) {
+  DecimalSeparator = ',';
+  const std::string general = Format("%g", 1.5);
+  const std::string fixed = Format("%.1f", 2.25);
+  DecimalSeparator = '.';
+  EXPECT_EQ("1,5", general);
+  EXPECT_EQ("2,2", fixed);  // 2.25 is exact: the half goes to the even neighbour
+}
+
+TEST(RunTimeFormat, DefaultRealFormIsTwentyThreeCharacters) {
+  EXPECT_EQ(" 1.00000000000000E+0000", FloatToDefaultStr(1.0));
+  EXPECT_EQ(" 3.00000000000000E+0001", FloatToDefaultStr(30.0));
+  EXPECT_EQ("-5.00000000000000E-0001", FloatToDefaultStr(-0.5));
+  EXPECT_EQ(" 0.00000000000000E+0000", FloatToDefaultStr(0.0));
+  EXPECT_EQ(" 1.23456789012346E+0300", FloatToDefaultStr(1.23456789012345678e300));
+  EXPECT_EQ(23u, FloatToDefaultStr(std::numeric_limits<double>::quiet_NaN()).size());
+}
+
+TEST(RunTimeRounding, HalvesGoToTheEvenNeighbour) {
+  const std::pair<long double, int64_t> cases[] = {{0.5L, 0},  {1.5L, 2},   {2.5L, 2},  {3.5L, 4},
+                                                   {-0.5L, 0}, {-2.5L, -2}, {2.4L, 2},  {-2.6L, -3},
+                                                   {1e15L, 1000000000000000}};
+  for (auto [x, r] : cases) EXPECT_EQ(r, Round(x)) << static_cast<double>(x);
+  EXPECT_EQ(-2, Trunc(-2.7L));
+  EXPECT_EQ(2, Trunc(2.999L));
+  EXPECT_THROW(Round(std::numeric_limits<double>::quiet_NaN()), EInvalidOp);
+  EXPECT_THROW(Round(1e30L), EInvalidOp);
+  EXPECT_THROW(Trunc(-1e30L), EInvalidOp);
+  EXPECT_THROW(RoundToInteger(3e9L), ERangeError);
+}
+
+TEST(RunTimeConversion, TextToNumber) {
+  EXPECT_DOUBLE_EQ(1.5, static_cast<double>(StrToFloat("1.5")));
+  EXPECT_DOUBLE_EQ(2000.0, static_cast<double>(StrToFloat(" 2e3 ")));
+  EXPECT_DOUBLE_EQ(-0.25, static_cast<double>(StrToFloat("-.25")));
+  EXPECT_DOUBLE_EQ(1e-7, static_cast<double>(StrToFloat("1E-7")));
+  EXPECT_THROW(StrToFloat("abc"), EConvertError);
+  EXPECT_THROW(StrToFloat("1.5x"), EConvertError);
+  EXPECT_THROW(StrToFloat("1,5"), EConvertError);
+  EXPECT_THROW(StrToFloat(""), EConvertError);
+  EXPECT_THROW(StrToFloat("e5"), EConvertError);
+  double v = 0;
+  EXPECT_TRUE(TryStrToFloatAnySeparator("1,5", v));
+  EXPECT_DOUBLE_EQ(1.5, v);
+  EXPECT_TRUE(TryStrToFloatAnySeparator("1.5", v));
+  EXPECT_DOUBLE_EQ(1.5, v);
+  EXPECT_FALSE(TryStrToFloatAnySeparator("1.5.2", v));
+  EXPECT_DOUBLE_EQ(7.0, StrToFloatDef("x", 7.0));
+  EXPECT_EQ(-42, StrToInt(" -42 "));
+  EXPECT_EQ(255, StrToInt("$FF"));
+  EXPECT_THROW(StrToInt("4.2"), EConvertError);
+  EXPECT_THROW(StrToInt("3000000000"), EConvertError);
+  EXPECT_EQ(9, StrToIntDef("nine", 9));
+}
+
+TEST(RunTimeErrors, AssertionNamesTheSourceFileAndLine) {
+  try {
+    Assert(false, "Values can't be negative");
+    FAIL() << "no exception";
+  } catch (const EAssertionFailed& e) {
+    EXPECT_TRUE(std::regex_match(e.Message(),
+                                 std::regex(R"(Values can't be negative \(tests/Utile/RunTimeTest\.cpp, line \d+\))")))
+        << e.Message();
+  }
+  try {
+    Assert(false);
+  } catch (const EAssertionFailed& e) {
+    EXPECT_EQ(0u, e.Message().find("Assertion failure ("));
+  }
+  EXPECT_NO_THROW(Assert(true, "never"));
+}
+
+TEST(RunTimeErrors, CheckedArithmeticRaisesWhereATrapWould) {
+  EXPECT_THROW(FloatDiv(1, 0), EZeroDivide);
+  EXPECT_THROW(FloatDiv(0, 0), EInvalidOp);
+  EXPECT_THROW(FloatLn(0), EZeroDivide);
+  EXPECT_THROW(FloatLn(-1), EInvalidOp);
+  EXPECT_THROW(FloatSqrt(-1e-300), EInvalidOp);
+  EXPECT_THROW(FloatExp(1000), EOverflow);
+  EXPECT_THROW(CheckFinite(std::nan("")), EInvalidOp);
+  EXPECT_DOUBLE_EQ(0.5, FloatDiv(1, 2));
+  // Every math error is caught as the math-error class.
+  EXPECT_THROW(FloatLn(-1), EMathError);
+}
+
+TEST(RunTimeColourGenerator, LinearCongruentialSequenceFromSeedZero) {
+  RandSeed = 0;
+  EXPECT_EQ(1.0 / 4294967296.0, Random());
+  EXPECT_EQ(134775814.0 / 4294967296.0, Random());
+  EXPECT_EQ(3698175007u, (RandSeed * 134775813u + 1u));
+  RandSeed = 0;
+  EXPECT_EQ(0, Random(10));
+  Random();
+  EXPECT_EQ(8, Random(10));  // 3698175007 x 10 / 2^32 = 8.61
+}
+
+TEST(RunTimeFiles, FileNamesSplitAtTheLastDelimiterAndDot) {
+  EXPECT_EQ(".rst", ExtractFileExt("dir.x/run1.5.rst"));
+  EXPECT_EQ("", ExtractFileExt("dir.x/run"));
+  EXPECT_EQ("run1.5.rst", ExtractFileName("dir.x/run1.5.rst"));
+  EXPECT_EQ("dir.x/", ExtractFilePath("dir.x/run1.5.rst"));
+  EXPECT_EQ("dir.x/run1.5.rdc", ChangeFileExt("dir.x/run1.5.rst", ".rdc"));
+  EXPECT_EQ("dir.x/run.rdc", ChangeFileExt("dir.x/run", ".rdc"));
+  EXPECT_EQ("a/", IncludeTrailingPathDelimiter("a"));
+  EXPECT_EQ("a/", IncludeTrailingPathDelimiter("a/"));
+}
+
+TEST(RunTimeFiles, SafeFileReplacesTheTargetOnlyWhenCommitted) {
+  testsupport::tTempFolder folder;
+  const std::string target = folder.File("result.txt");
+  SaveTextToFile(target, "good\r\n");
+  {
+    tSafeOutFile file(target);
+    file.Stream() << "half written";
+  }  // abandoned without commit
+  EXPECT_EQ("good\r\n", LoadTextFromFile(target));
+  EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(folder.Path()), {}));
+  EXPECT_THROW(LoadTextFromFile(folder.File("missing.txt")), EInOutError);
+  EXPECT_THROW(SaveTextToFile(folder.File("no/such/folder.txt"), "x"), EInOutError);
+}
+
+}  // namespace
