@@ -1,0 +1,136 @@
+#include "Utile/RandomFunctions.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "Utile/RunTime.h"
+#include "Utile/SamplingOps.h"
+#include "Utile/VectorOps.h"
+
+namespace utile {
+
+using random_detail::gState;
+
+void MRandSeed(uint32_t seed) { gState.Words = random_detail::Seeded(seed); }
+
+void SetSeeds(Integer seed1, Integer seed2) {
+  gState.Seed1 = seed1;
+  gState.Seed2 = seed2;
+  gState.GaussCached = false;
+  gState.PoissonMean = -1;
+  MRandSeed(static_cast<uint32_t>(seed1) * 10000u + static_cast<uint32_t>(seed2));
+}
+
+Integer Seed1() { return gState.Seed1; }
+Integer Seed2() { return gState.Seed2; }
+
+Integer DiscreteRan(const tVectorOfDouble& p) {
+  tVectorOfDouble kept;
+  tVectorOfInteger index;
+  for (size_t i = 0; i < p.size(); ++i)
+    if (p[i] > 0) {
+      kept.push_back(p[i]);
+      index.push_back(static_cast<Integer>(i));
+    }
+  if (kept.empty()) return -1;
+  const tVectorOfDouble c = CumulativeVector(kept);
+  const Double x = static_cast<Double>(Uniform() * c.back());
+  const Integer k = FindClass(c, x);
+  // X lies in [0, C[last]): the class is always one of the kept elements.
+  return index[std::clamp<Integer>(k, 0, static_cast<Integer>(index.size()) - 1)];
+}
+
+Double GaussRan() {
+  if (gState.GaussCached) {
+    gState.GaussCached = false;
+    return gState.GaussValue;
+  }
+  Double a, b, r;
+  do {
+    a = static_cast<Double>(2 * Uniform() - 1);
+    b = static_cast<Double>(2 * Uniform() - 1);
+    r = a * a + b * b;
+  } while (!(r > 0 && r < 1));
+  const Double f = std::sqrt(-2 * std::log(r) / r);
+  gState.GaussValue = a * f;
+  gState.GaussCached = true;
+  return b * f;
+}
+
+Double GaussRan(Double mean, Double sd) { return mean + sd * GaussRan(); }
+
+Double gammln(Double x) {
+  const Double z = x - 1;
+  const Double t = z + 5.5;
+  const Double ser = 1 + 76.18009173 / (z + 1) - 86.50532033 / (z + 2) + 24.01409822 / (z + 3) -
+                     1.231739516 / (z + 4) + 0.120858003e-2 / (z + 5) - 0.536382e-5 / (z + 6);
+  return (z + 0.5) * std::log(t) - t + std::log(2.50662827465 * ser);
+}
+
+Integer PoissonRan(Double mean) {
+  if (!std::isfinite(mean)) throw EInvalidArgument(Format("Invalid mean in PoissonRan: %g", mean));
+  if (mean < 0) return -PoissonRan(-mean);
+  if (mean < 12) {
+    if (mean != gState.PoissonMean) {
+      gState.PoissonMean = mean;
+      gState.PoissonG = std::exp(-mean);
+    }
+    Integer em = -1;
+    Double t = 1;
+    do {
+      ++em;
+      t *= static_cast<Double>(Uniform());
+    } while (t > gState.PoissonG);
+    return em;
+  }
+  if (mean > 2147483647.0) throw EInvalidArgument(Format("Invalid mean in PoissonRan: %g", mean));
+  if (mean != gState.PoissonMean) {
+    gState.PoissonMean = mean;
+    gState.PoissonSq = std::sqrt(2 * mean);
+    gState.PoissonAlxm = std::log(mean);
+    gState.PoissonG = mean * gState.PoissonAlxm - gammln(mean + 1);
+  }
+  Double em, t;
+  do {
+    Double y;
+    do {
+      y = std::tan(std::numbers::pi * static_cast<Double>(Uniform()));
+      em = gState.PoissonSq * y + mean;
+    } while (em < 0);
+    em = std::floor(em);
+    t = 0.9 * (1 + y * y) * std::exp(em * gState.PoissonAlxm - gammln(em + 1) - gState.PoissonG);
+  } while (Uniform() > t);
+  return static_cast<Integer>(em);
+}
+
+tVectorOfCardinal RandomVectorOfCardinal(Integer n, Cardinal min, Cardinal max) {
+  tVectorOfCardinal v(n > 0 ? n : 0);
+  for (auto& x : v) x = Ran(min, max);
+  return v;
+}
+
+void ShuffleVector(tVectorOfCardinal& v, Integer k) {
+  Assert(k <= static_cast<Integer>(v.size()), "Error in ShuffleVector: k > N");
+  Integer n = static_cast<Integer>(v.size());
+  tVectorOfCardinal r(v.size(), 0);
+  const Integer draws = k < 0 ? n : k;
+  for (Integer i = 0; i < draws; ++i) {
+    const Integer j = Ran(n);
+    r[i] = v[j];
+    v[j] = v[n - 1];
+    --n;
+  }
+  v = std::move(r);
+}
+
+void ShuffleVectorHead(tVectorOfCardinal& v, Integer k) { ShuffleVector(v, k); }
+
+tVectorOfInteger MultinomialRan(Integer n, const tVectorOfDouble& p) { return Multinomial(n, p); }
+
+tVectorOfCardinal MultiHypergeometricRan(Integer n, const tVectorOfCardinal& counts, bool takeAll) {
+  tVectorOfCardinal result;
+  MultiHypergeometric(counts, result, n, takeAll);
+  return result;
+}
+
+}  // namespace utile
