@@ -1,0 +1,663 @@
+#include "models/MetapopCommon.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+#include "Utile/RunTime.h"
+#include "Utile/VectorOps.h"
+
+namespace models {
+
+using utile::tMatrixOfDouble;
+using utile::tVectorOfDouble;
+
+// ------------------------------------------------------------------ the landscape
+
+tArrayOfCircles Patches;
+tArrayOfCircles AggregatedPatches;
+tAggregateComposition AggregateComposition;
+
+tMatrixOfDouble DistanceMat;
+tMatrixOfDouble FrictionMap;
+utile::tMatrixOfBoolean ConnectanceMat;
+bool DistanceMatFixed = false;
+
+tMatrixOfDouble Map;
+Integer MapWidth = 0;
+Integer MapHeight = 0;
+Byte PermeabilityType = ptConstant;
+Double ConstantPermeability = 0;
+Double MeanPermeabilityDistance = 0;
+
+Integer RunNumber = 0;
+std::string MaskFileName;
+
+tVectorOfDouble EquilibriumOccupancy;
+tVectorOfDouble PatchValues;
+tVectorOfDouble PatchValuesPerArea;
+tVectorOfDouble ContributionEigenvector;
+tVectorOfDouble PatchSizeContributions;
+tVectorOfDouble PatchSizeSensitivities;
+Double LandscapeCapacity = 0;
+Double MetapopulationSize = 0;
+tMatrixOfDouble ResultMap;
+tMatrixOfDouble ContributionMap;
+
+tMatrixOfDouble HanskiMat;
+tMatrixOfDouble HanskiEigenvectors;
+tVectorOfDouble HanskiEigenvalue;
+bool HanskiConverged = true;
+
+namespace {
+tMatrixOfDouble LnMap;
+}  // namespace
+
+void ResetLandscape() {
+  Patches.clear();
+  AggregatedPatches.clear();
+  AggregateComposition.clear();
+  DistanceMat.clear();
+  FrictionMap.clear();
+  ConnectanceMat.clear();
+  DistanceMatFixed = false;
+  Map.clear();
+  LnMap.clear();
+  MapWidth = 0;
+  MapHeight = 0;
+  PermeabilityType = ptConstant;
+  ConstantPermeability = 0;
+  MeanPermeabilityDistance = 0;
+  RunNumber = 0;
+  MaskFileName.clear();
+  EquilibriumOccupancy.clear();
+  PatchValues.clear();
+  PatchValuesPerArea.clear();
+  ContributionEigenvector.clear();
+  PatchSizeContributions.clear();
+  PatchSizeSensitivities.clear();
+  LandscapeCapacity = 0;
+  MetapopulationSize = 0;
+  ResultMap.clear();
+  ContributionMap.clear();
+  HanskiMat.clear();
+  HanskiEigenvectors.clear();
+  HanskiEigenvalue.clear();
+  HanskiConverged = true;
+}
+
+// ------------------------------------------------------------------ distances and permeability
+
+Integer PatchCount() {
+  return static_cast<Integer>(Patches.size());
+}
+
+namespace {
+Double Distance(const tCircle& a, const tCircle& b) {
+  const Double dx = a.x - b.x;
+  const Double dy = a.y - b.y;
+  return std::sqrt(dx * dx + dy * dy);
+}
+
+const tCircle& PatchAt(Integer i) {
+  utile::Assert(i >= 0 && static_cast<size_t>(i) < Patches.size(), "Patch index out of range");
+  return Patches[static_cast<size_t>(i)];
+}
+
+// DistanceMat must describe the n patches. A matrix loaded with the landscape
+// file stops fitting when a patch is added or removed afterwards.
+void CheckDistancesFit(size_t n) {
+  bool fits = DistanceMat.size() == n;
+  for (const auto& row : DistanceMat) fits = fits && row.size() == n;
+  if (fits) return;
+  if (DistanceMatFixed)
+    throw utile::EInvalidOperation(utile::Format(
+        "The distance matrix read from the landscape file does not fit the %d patches of the landscape.",
+        static_cast<Integer>(n)));
+  utile::Assert(false, "The distance matrix does not fit the patches");
+}
+}  // namespace
+
+Double DistanceEuclidian(Integer i, Integer j) {
+  return Distance(PatchAt(i), PatchAt(j));
+}
+
+void ComputeDistanceMatrix() {
+  const size_t n = Patches.size();
+  if (DistanceMatFixed) {
+    CheckDistancesFit(n);
+  } else {
+    DistanceMat.assign(n, tVectorOfDouble(n, 0.0));
+    for (size_t i = 0; i < n; ++i)
+      for (size_t j = 0; j <= i; ++j) {
+        const Double d = Distance(Patches[i], Patches[j]);
+        DistanceMat[i][j] = d;
+        DistanceMat[j][i] = d;
+      }
+  }
+  ComputePermeabilityMatrix();
+}
+
+Double PermeabilityConstant(Integer, Integer, Double value) {
+  return value;
+}
+
+Double PermeabilityExponential(Integer i, Integer j, Double alpha) {
+  return std::exp(-alpha * DistanceMat[static_cast<size_t>(i)][static_cast<size_t>(j)]);
+}
+
+void ComputePermeabilityMatrix() {
+  using tPermeability = Double (*)(Integer, Integer, Double);
+  tPermeability permeability = nullptr;
+  Double parameter = 0;
+  switch (PermeabilityType) {
+    case ptConstant:
+      permeability = PermeabilityConstant;
+      parameter = std::clamp(ConstantPermeability, 0.0, 1.0);
+      break;
+    case ptExponential:
+      permeability = PermeabilityExponential;
+      parameter = MeanPermeabilityDistance > 0 ? 1.0 / MeanPermeabilityDistance : 0.0;
+      break;
+    case ptStraightLine:
+      ComputeLnMap();
+      permeability = PermeabilityStraightLine;
+      break;
+    default:
+      throw utile::EInvalidArgument("This Permeability type is not yet implemented");
+  }
+  const Integer n = PatchCount();
+  if (PermeabilityType == ptExponential) CheckDistancesFit(Patches.size());
+  FrictionMap.assign(static_cast<size_t>(n), tVectorOfDouble(static_cast<size_t>(n), 0.0));
+  for (Integer i = 0; i < n; ++i)
+    for (Integer j = 0; j <= i; ++j) {
+      const Double value = permeability(i, j, parameter);
+      FrictionMap[static_cast<size_t>(i)][static_cast<size_t>(j)] = value;
+      FrictionMap[static_cast<size_t>(j)][static_cast<size_t>(i)] = value;
+    }
+}
+
+void ComputeLnMap() {
+  LnMap.resize(Map.size());
+  for (size_t i = 0; i < Map.size(); ++i) {
+    LnMap[i].resize(Map[i].size());
+    for (size_t j = 0; j < Map[i].size(); ++j) {
+      const Double v = Map[i][j];
+      // A cell above 1 would make a path more than certain: it counts as 1.
+      LnMap[i][j] = v <= 0 ? BlockedCellLog : std::min(std::log(v), 0.0);
+    }
+  }
+}
+
+const tMatrixOfDouble& LnMapView() {
+  return LnMap;
+}
+
+namespace {
+
+// The samples k = 1..K of the segment from patch i towards patch j, StepsPerUnit
+// per landscape unit, and the raster cell each one falls in. A sample's cell is
+// found from its position as trunc(dimension x position / extent) on each axis;
+// the cells met form runs of consecutive samples, which are walked run by run so
+// that a long segment costs one step per cell crossed rather than one per sample.
+class tSegmentWalk {
+ public:
+  tSegmentWalk(const tCircle& from, const tCircle& to, Double stepsPerUnit, const tMatrixOfDouble& raster)
+      : fRaster(raster), fX0(from.x), fY0(from.y) {
+    const Double d = Distance(from, to);
+    fLength = d;
+    if (d == 0) return;
+    fSamples = utile::Round(stepsPerUnit * d);
+    fDx = (to.x - from.x) / d / stepsPerUnit;
+    fDy = (to.y - from.y) / d / stepsPerUnit;
+    fRows = static_cast<Double>(raster.size());
+    fCols = raster.empty() ? 0.0 : static_cast<Double>(raster[0].size());
+    if (!raster.empty() && fSamples > 0) {
+      if (MapWidth == 0 || MapHeight == 0) utile::RaiseZeroDivide();
+      fExtentX = MapWidth;
+      fExtentY = MapHeight;
+    }
+  }
+
+  Double Length() const { return fLength; }
+  int64_t Samples() const { return fSamples; }
+
+  // Calls visit(first, last, cell) for each run of samples first..last that falls
+  // in one cell of the raster (cell points to it), and visit(first, last, nullptr)
+  // for a run outside the raster. Stops early when visit returns false.
+  template <class tVisit>
+  void Walk(tVisit visit) const {
+    if (fSamples <= 0) return;
+    if (fRaster.empty()) {
+      visit(int64_t{1}, fSamples, static_cast<const Double*>(nullptr));
+      return;
+    }
+    int64_t k = 1;
+    while (k <= fSamples) {
+      const double cx = CellX(k);
+      const double cy = CellY(k);
+      const int64_t last = LastOfRun(k, cx, cy);
+      if (!visit(k, last, CellAt(cx, cy))) return;
+      k = last + 1;
+    }
+  }
+
+ private:
+  // Each axis is scaled by its own dimension: the first index runs along x.
+  double CellX(int64_t k) const {
+    return std::trunc(fRows * (fX0 + static_cast<double>(k) * fDx) / fExtentX);
+  }
+  double CellY(int64_t k) const {
+    return std::trunc(fCols * (fY0 + static_cast<double>(k) * fDy) / fExtentY);
+  }
+  bool SameCell(int64_t k, double cx, double cy) const { return CellX(k) == cx && CellY(k) == cy; }
+
+  const Double* CellAt(double cx, double cy) const {
+    if (!(cx >= 0 && cx <= fRows - 1 && cy >= 0)) return nullptr;
+    const auto& row = fRaster[static_cast<size_t>(cx)];
+    if (!(cy <= static_cast<double>(row.size()) - 1)) return nullptr;
+    return &row[static_cast<size_t>(cy)];
+  }
+
+  // The last sample of the run that sample k opens. Along each axis the cell
+  // index changes monotonically with k, so the run is an interval: a first guess
+  // from where the segment leaves the cell, then a galloping search settle it
+  // exactly with the same arithmetic as each sample's own.
+  int64_t LastOfRun(int64_t k, double cx, double cy) const {
+    int64_t guess = std::min(Exit(k, cx, fX0, fDx, fRows, fExtentX), Exit(k, cy, fY0, fDy, fCols, fExtentY));
+    guess = std::clamp(guess, k, fSamples);
+    // Down to a sample inside the run.
+    if (!SameCell(guess, cx, cy)) {
+      int64_t inside = k, outside = guess, step = 1;
+      while (outside - step > inside && !SameCell(outside - step, cx, cy)) {
+        outside -= step;
+        step *= 2;
+      }
+      inside = std::max(inside, outside - step);
+      while (outside - inside > 1) {
+        const int64_t mid = inside + (outside - inside) / 2;
+        (SameCell(mid, cx, cy) ? inside : outside) = mid;
+      }
+      return inside;
+    }
+    // Up to the last sample of the run.
+    int64_t inside = guess, step = 1;
+    while (inside + step <= fSamples && SameCell(inside + step, cx, cy)) {
+      inside += step;
+      step *= 2;
+    }
+    int64_t outside = std::min(inside + step, fSamples + 1);
+    while (outside - inside > 1) {
+      const int64_t mid = inside + (outside - inside) / 2;
+      (SameCell(mid, cx, cy) ? inside : outside) = mid;
+    }
+    return inside;
+  }
+
+  // Estimated last sample before the position along one axis leaves cell c.
+  int64_t Exit(int64_t k, double c, double origin, double step, double dimension, double extent) const {
+    if (step == 0) return fSamples;
+    // trunc maps (c, c + 1) to c above 0, (c - 1, c) below, (-1, 1) to 0.
+    const double upper = c >= 0 ? c + 1 : c;
+    const double lower = c > 0 ? c : c - 1;
+    const double bound = step > 0 ? upper : lower;
+    const double kExit = (bound * extent / dimension - origin) / step;
+    if (!(kExit < static_cast<double>(fSamples))) return fSamples;
+    if (!(kExit > static_cast<double>(k))) return k;
+    return static_cast<int64_t>(std::ceil(kExit)) - 1;
+  }
+
+  const tMatrixOfDouble& fRaster;
+  Double fX0, fY0;
+  Double fDx = 0, fDy = 0;
+  Double fLength = 0;
+  int64_t fSamples = 0;
+  double fRows = 0, fCols = 0;
+  double fExtentX = 1, fExtentY = 1;
+};
+
+constexpr Double StraightLineSteps = 500;
+
+}  // namespace
+
+Double PermeabilityStraightLine(Integer i, Integer j, Double) {
+  const tSegmentWalk walk(PatchAt(i), PatchAt(j), StraightLineSteps, LnMap);
+  if (walk.Length() == 0) return 0;
+  Double sum = 0;
+  bool blocked = false;
+  walk.Walk([&](int64_t first, int64_t last, const Double* cell) {
+    if (cell == nullptr) return true;
+    // A blocked cell stops the path at once; summing its sentinel would overflow.
+    if (*cell <= BlockedCellLog) {
+      blocked = true;
+      return false;
+    }
+    sum += static_cast<Double>(last - first + 1) * (*cell / StraightLineSteps);
+    return true;
+  });
+  return blocked ? 0.0 : std::exp(sum);
+}
+
+// ------------------------------------------------------------------ capacity and patch values
+
+namespace {
+
+// y := M x, or the transpose of M times x, over the first n rows and columns.
+void Product(const tMatrixOfDouble& m, const tVectorOfDouble& x, tVectorOfDouble& y, bool transposed) {
+  const size_t n = x.size();
+  if (!transposed) {
+    for (size_t i = 0; i < n; ++i) {
+      const Double* row = m[i].data();
+      Double sum = 0;
+      for (size_t j = 0; j < n; ++j) sum += row[j] * x[j];
+      y[i] = sum;
+    }
+    return;
+  }
+  std::fill(y.begin(), y.end(), 0.0);
+  for (size_t j = 0; j < n; ++j) {
+    const Double xj = x[j];
+    if (xj == 0) continue;
+    const Double* row = m[j].data();
+    for (size_t i = 0; i < n; ++i) y[i] += row[i] * xj;
+  }
+}
+
+// The element of largest magnitude with its sign; the first one on ties.
+Double LargestElement(const tVectorOfDouble& v) {
+  Double best = 0;
+  for (const Double value : v)
+    if (std::fabs(value) > std::fabs(best)) best = value;
+  return best;
+}
+
+// Power iteration on M + shift I from a vector of ones. Returns true when the
+// vector and the eigenvalue settled; Lambda is the eigenvalue of M itself.
+bool PowerIteration(const tMatrixOfDouble& m, tVectorOfDouble& x, Double& lambda, Integer maxIter,
+                    bool transposed, Double shift, Double tolerance, Double& last, Double& previous) {
+  const size_t n = m.size();
+  x.assign(n, 1.0);
+  tVectorOfDouble y(n);
+  Double estimate = 0;
+  lambda = 0;
+  for (Integer iteration = 0; iteration <= maxIter; ++iteration) {
+    Product(m, x, y, transposed);
+    if (shift != 0)
+      for (size_t i = 0; i < n; ++i) y[i] += shift * x[i];
+    const Double newEstimate = LargestElement(y);
+    if (newEstimate == 0) {
+      // M x = 0: x lies in the null space, and a nonnegative matrix that sends
+      // a nonnegative vector to 0 has no positive eigenvalue to find.
+      lambda = 0;
+      return true;
+    }
+    const Double scale = 1.0 / newEstimate;
+    Double change = 0;
+    for (size_t i = 0; i < n; ++i) {
+      y[i] *= scale;
+      change = std::max(change, std::fabs(y[i] - x[i]));
+    }
+    const Double lambdaChange = std::fabs(estimate - newEstimate);
+    x.swap(y);
+    estimate = newEstimate;
+    previous = last;
+    last = newEstimate;
+    lambda = newEstimate - shift;
+    if (change <= tolerance && lambdaChange <= tolerance * std::fabs(newEstimate)) return true;
+  }
+  return false;
+}
+
+Double CheckedPower(Double base, Double exponent) {
+  return utile::CheckFinite(std::pow(base, exponent), "Power");
+}
+
+// The per-patch factors of the landscape matrix: (A / T)^exponent.
+tVectorOfDouble AreaFactors(const tArrayOfCircles& patches, Double territory, Double exponent) {
+  tVectorOfDouble factors(patches.size());
+  for (size_t i = 0; i < patches.size(); ++i)
+    factors[i] = CheckedPower(utile::FloatDiv(patches[i].A, territory), exponent);
+  return factors;
+}
+
+tMatrixOfDouble EuclideanDistances(const tArrayOfCircles& patches) {
+  const size_t n = patches.size();
+  tMatrixOfDouble d(n, tVectorOfDouble(n, 0.0));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < i; ++j) d[i][j] = d[j][i] = Distance(patches[i], patches[j]);
+  return d;
+}
+
+// True when the array describes the landscape itself, so that the landscape's
+// distance matrix (possibly read from its file) belongs to it.
+bool IsTheLandscape(const tArrayOfCircles& patches) {
+  if (&patches == &Patches) return true;
+  if (patches.size() != Patches.size()) return false;
+  for (size_t i = 0; i < patches.size(); ++i)
+    if (patches[i].x != Patches[i].x || patches[i].y != Patches[i].y) return false;
+  return true;
+}
+
+struct tLandscapeEigen {
+  tMatrixOfDouble M;
+  tVectorOfDouble Right;
+  tVectorOfDouble Left;
+  Double Lambda = 0;
+  bool Converged = true;
+};
+
+// The landscape matrix of the patches with the given distances:
+// M[i][j] = exp(-alph d_ij) (A_j / T)^ZetaEm (A_i / T)^(ZetaIm + ZetaExt), a zero
+// diagonal, and its right and left dominant eigenvectors.
+tLandscapeEigen LandscapeEigensystem(const tParam& param, const tArrayOfCircles& patches,
+                                     const tMatrixOfDouble& distances) {
+  const size_t n = patches.size();
+  const tVectorOfDouble emigration = AreaFactors(patches, param.Territ, param.ZetaEm);
+  const tVectorOfDouble immigration = AreaFactors(patches, param.Territ, param.ZetaIm + param.ZetaExt);
+  tLandscapeEigen result;
+  result.M.assign(n, tVectorOfDouble(n, 0.0));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j)
+      if (i != j) result.M[i][j] = std::exp(-param.alph * distances[i][j]) * emigration[j] * immigration[i];
+  const bool right = PerronEigensystem(result.M, result.Right, result.Lambda);
+  const bool left = PerronEigensystem(result.M, result.Left, result.Lambda, 1000, true);
+  result.Converged = right && left;
+  return result;
+}
+
+// Each patch's share of the capacity: the product of its right and left
+// eigenvector components, scaled to sum one, times the eigenvalue.
+tVectorOfDouble PatchValuesOf(const tMatrixOfDouble& eigenvectors, Double lambda, size_t count) {
+  tVectorOfDouble w(count);
+  for (size_t i = 0; i < count; ++i) w[i] = eigenvectors[i][0] * eigenvectors[i][1];
+  utile::VecSumToOne(w);
+  for (auto& value : w) value *= lambda;
+  return w;
+}
+
+void AssertLastCapacityCovers(size_t count) {
+  utile::Assert(!HanskiEigenvalue.empty() && count <= HanskiEigenvectors.size(),
+                "The metapopulation capacity of these patches has not been computed");
+}
+
+}  // namespace
+
+bool PerronEigensystem(const tMatrixOfDouble& M, tVectorOfDouble& x, Double& Lambda, Integer MaxIter,
+                       bool Transposed) {
+  const size_t n = M.size();
+  utile::Assert(n > 0, "Matrix size must be greater than 0");
+  for (const auto& row : M) utile::Assert(row.size() >= n, "Matrix M is not square.");
+  // Rounding noise of an n-term product stays below this change per iteration.
+  const Double tolerance = std::max(1e-12, 4.0 * static_cast<Double>(n) * DBL_EPSILON);
+  Double last = 0, previous = 0;
+  if (PowerIteration(M, x, Lambda, MaxIter, Transposed, 0.0, tolerance, last, previous)) return true;
+  // A shift near the spectral radius moves the eigenvalues of the same modulus
+  // (-rho for a periodic matrix) far inside the dominant one. Two successive
+  // estimates of an oscillating iteration multiply to about rho squared.
+  Double shift = std::sqrt(std::fabs(last * previous));
+  if (!(shift > 0 && std::isfinite(shift))) shift = std::fabs(last);
+  if (!(shift > 0 && std::isfinite(shift))) shift = 1;
+  return PowerIteration(M, x, Lambda, MaxIter, Transposed, shift, tolerance, last, previous);
+}
+
+Double ComputeMetapopulationCapacity(const tParam* Param, const tArrayOfCircles& patches) {
+  const size_t n = patches.size();
+  if (n < 2) return 0;
+  utile::Assert(Param != nullptr, "No parameters for the metapopulation capacity");
+  // The distances belong to the array given: the landscape's own matrix (kept
+  // when it came from the landscape file) for the landscape, the Euclidean
+  // distances of the array for an aggregated or resampled set.
+  tLandscapeEigen eigen;
+  if (IsTheLandscape(patches)) {
+    ComputeDistanceMatrix();
+    eigen = LandscapeEigensystem(*Param, patches, DistanceMat);
+  } else {
+    eigen = LandscapeEigensystem(*Param, patches, EuclideanDistances(patches));
+  }
+  HanskiMat = std::move(eigen.M);
+  HanskiEigenvectors.assign(n, tVectorOfDouble(n, 0.0));
+  HanskiEigenvalue.assign(n, 0.0);
+  for (size_t i = 0; i < n; ++i) {
+    HanskiEigenvectors[i][0] = eigen.Right[i];
+    HanskiEigenvectors[i][1] = eigen.Left[i];
+  }
+  HanskiEigenvalue[0] = eigen.Lambda;
+  HanskiConverged = eigen.Converged;
+  return eigen.Lambda;
+}
+
+tVectorOfDouble ComputeHanskiPatchValue(const tArrayOfCircles& patches) {
+  const size_t k = patches.size();
+  if (k < 2) return {};
+  AssertLastCapacityCovers(k);
+  return PatchValuesOf(HanskiEigenvectors, HanskiEigenvalue[0], k);
+}
+
+Double HypotheticCapacity(Double x, Double y, Double area, const tParam& Param,
+                          const tArrayOfCircles& patches) {
+  if (patches.size() < 2) return 0;
+  AssertLastCapacityCovers(patches.size());
+  const Double t = Param.Territ;
+  Double sum = 0;
+  for (size_t i = 0; i < patches.size(); ++i) {
+    const tCircle& p = patches[i];
+    const Double dx = x - p.x;
+    const Double dy = y - p.y;
+    const Double kernel = std::exp(-Param.alph * std::sqrt(dx * dx + dy * dy));
+    const Double scaledArea = utile::FloatDiv(p.A, t);
+    sum += kernel * kernel * HanskiEigenvectors[i][1] * HanskiEigenvectors[i][0] *
+           CheckedPower(scaledArea, Param.ZetaExt + Param.ZetaIm) * CheckedPower(scaledArea, Param.ZetaEm);
+  }
+  return utile::FloatDiv(
+      CheckedPower(utile::FloatDiv(area, t), Param.ZetaIm + Param.ZetaEm + Param.ZetaExt) * sum,
+      HanskiEigenvalue[0]);
+}
+
+tBox BoundingBox(const tArrayOfCircles& patches) {
+  tBox box{1.7e308, -1.7e308, 1.7e308, -1.7e308};
+  for (const auto& p : patches) {
+    if (p.x < box.MinX) box.MinX = p.x;
+    if (p.x > box.MaxX) box.MaxX = p.x;
+    if (p.y < box.MinY) box.MinY = p.y;
+    if (p.y > box.MaxY) box.MaxY = p.y;
+  }
+  return box;
+}
+
+void ComputeMovingWindow(Double Alpha, Double Territory, Double, Integer n, Integer m, Double* Capacity,
+                         tVectorOfDouble* Values, tMatrixOfDouble* resultMap) {
+  utile::Assert(Capacity != nullptr && Values != nullptr && resultMap != nullptr,
+                "The moving window needs somewhere to write its results");
+  const size_t count = Patches.size();
+  if (count < 2) throw utile::EInvalidOperation("No patch found!");
+  if (DistanceMatFixed) CheckDistancesFit(count);
+  tBox box = BoundingBox(Patches);
+  Double w = box.MaxX - box.MinX;
+  Double h = box.MaxY - box.MinY;
+  box.MinX -= 0.05 * w;
+  box.MaxX += 0.05 * w;
+  box.MinY -= 0.05 * h;
+  box.MaxY += 0.05 * h;
+  w = box.MaxX - box.MinX;
+  h = box.MaxY - box.MinY;
+  // Patches in a row span no height: the windows then follow the other side.
+  Double side = w >= h ? h : w;
+  if (side == 0) side = std::max(w, h);
+  if (side == 0) throw utile::EInvalidOperation("No patch found!");
+  const Double s = utile::FloatDiv(side, n);
+  const Double c = utile::FloatDiv(side, m);
+  const int64_t rows = utile::Round(h / c);
+  const int64_t cols = utile::Round(w / c);
+  tMatrixOfDouble sums(static_cast<size_t>(cols), tVectorOfDouble(static_cast<size_t>(rows), 0.0));
+  std::vector<std::vector<Integer>> coverage(static_cast<size_t>(cols),
+                                             std::vector<Integer>(static_cast<size_t>(rows), 0));
+  tVectorOfDouble values(count, 0.0);
+  std::vector<Integer> counts(count, 0);
+  Double capacity = 0;
+  Integer windows = 0;
+
+  // The classic landscape matrix: emigration and extinction both scale with area.
+  tParam param;
+  param.Territ = Territory;
+  param.alph = Alpha;
+  param.ZetaEm = 1;
+  param.ZetaIm = 0;
+  param.ZetaExt = 1;
+  const int64_t rowSteps = 2 * utile::Round(h / s);
+  const int64_t colSteps = 2 * utile::Round(w / s);
+  for (int64_t a = 0; a < rowSteps; ++a)
+    for (int64_t b = 0; b < colSteps; ++b) {
+      // Windows are laid from the corner of the widened box in half-side steps.
+      const Double offsetY = static_cast<Double>(a) / 2 * s;
+      const Double offsetX = static_cast<Double>(b) / 2 * s;
+      const Double x0 = box.MinX + offsetX, x1 = box.MinX + offsetX + s;
+      const Double y0 = box.MinY + offsetY, y1 = box.MinY + offsetY + s;
+      tArrayOfCircles inside;
+      std::vector<size_t> index;
+      for (size_t p = 0; p < count; ++p) {
+        const tCircle& patch = Patches[p];
+        if (patch.x >= x0 && patch.x <= x1 && patch.y >= y0 && patch.y <= y1) {
+          inside.push_back(patch);
+          index.push_back(p);
+        }
+      }
+      Double windowCapacity = 0;
+      if (inside.size() >= 2) {
+        ++windows;
+        tMatrixOfDouble distances = EuclideanDistances(inside);
+        if (DistanceMatFixed)
+          for (size_t i = 0; i < index.size(); ++i)
+            for (size_t j = 0; j < index.size(); ++j) distances[i][j] = DistanceMat[index[i]][index[j]];
+        const tLandscapeEigen eigen = LandscapeEigensystem(param, inside, distances);
+        tMatrixOfDouble vectors(inside.size(), tVectorOfDouble(2));
+        for (size_t i = 0; i < inside.size(); ++i) vectors[i] = {eigen.Right[i], eigen.Left[i]};
+        const tVectorOfDouble windowValues = PatchValuesOf(vectors, eigen.Lambda, inside.size());
+        for (size_t i = 0; i < index.size(); ++i) {
+          ++counts[index[i]];
+          values[index[i]] += windowValues[i];
+        }
+        windowCapacity = eigen.Lambda;
+        capacity += windowCapacity;
+      }
+      const auto clampRange = [](int64_t v, int64_t size) { return std::clamp<int64_t>(v, 0, size - 1); };
+      const int64_t firstRow = clampRange(utile::Round(offsetY / c), rows);
+      const int64_t lastRow = clampRange(utile::Round((offsetY + s) / c), rows);
+      const int64_t firstCol = clampRange(utile::Round(offsetX / c), cols);
+      const int64_t lastCol = clampRange(utile::Round((offsetX + s) / c), cols);
+      for (int64_t col = firstCol; col <= lastCol; ++col)
+        for (int64_t row = firstRow; row <= lastRow; ++row) {
+          sums[static_cast<size_t>(col)][static_cast<size_t>(row)] += windowCapacity;
+          ++coverage[static_cast<size_t>(col)][static_cast<size_t>(row)];
+        }
+    }
+  if (windows == 0) throw utile::EInvalidOperation("No patch found!");
+  *Capacity = capacity / windows;
+  for (size_t p = 0; p < count; ++p) values[p] = counts[p] > 0 ? values[p] / counts[p] : 0.0;
+  for (size_t col = 0; col < sums.size(); ++col)
+    for (size_t row = 0; row < sums[col].size(); ++row)
+      sums[col][row] = coverage[col][row] > 0 ? sums[col][row] / coverage[col][row] : 0.0;
+  *Values = std::move(values);
+  *resultMap = std::move(sums);
+}
+
+}  // namespace models

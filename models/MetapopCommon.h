@@ -1,0 +1,192 @@
+// The one landscape of the process and the analyses that rest on it: the patch
+// array, the distance, permeability and link matrices, the permeability raster
+// and its settings, the result globals of the landscape analyses, and the
+// metapopulation capacity of a patch network with the value of each patch.
+//
+// Only the main window and the patch database dialog write the patches and the
+// settings; every model and workbench reads them here. Tests start from a clean
+// landscape with ResetLandscape.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Utile/CommonDecl.h"
+
+namespace models {
+
+using utile::Byte;
+using utile::Cardinal;
+using utile::Double;
+using utile::Integer;
+using utile::Single;
+
+// ------------------------------------------------------------------ records
+
+// One habitat patch.
+struct tCircle {
+  Integer popID = 0;  // the patch's identifier
+  Double x = 0;       // position in landscape units
+  Double y = 0;
+  Double A = 0;  // area
+  Double b = 0;  // birth or colonisation parameter of the patch
+  Double e = 0;  // extinction parameter of the patch
+};
+using tArrayOfCircles = std::vector<tCircle>;
+
+// A bounding rectangle.
+struct tBox {
+  Double MinX = 0;
+  Double MaxX = 0;
+  Double MinY = 0;
+  Double MaxY = 0;
+};
+
+// One patch of Patches gathered into an aggregated patch, with its share of the
+// aggregate's area.
+struct tContrib {
+  Integer ID = 0;  // popID of the patch
+  Single contrib = 0;
+};
+using tAggregateComposition = std::vector<std::vector<tContrib>>;
+
+// The parameters of the landscape analyses, filled by the workbenches.
+struct tParam {
+  Double Territ = 0;  // area per individual
+  Double alph = 0;    // dispersal decay: the reciprocal of the mean dispersal distance
+  Double colonisation = 0;
+  Double extinction = 0;
+  Double ZetaEm = 0;  // exponents of area in emigration, immigration and extinction
+  Double ZetaIm = 0;
+  Double ZetaExt = 0;
+  Double Beta = 0;
+  Double BetaIntercept = 0;
+  Integer NewPatchArea = 0;  // area of a hypothetical added patch
+  Double GridResolution = 0;
+  Integer PerCentBootstrap = 0;  // share of patches drawn per bootstrap round
+  Integer Iteration = 0;         // bootstrap rounds
+  bool bootstrap = false;
+  bool Aggregation = false;
+  bool Mask = false;
+  Double MiX = 0;  // the rectangle of a grid analysis
+  Double MaX = 0;
+  Double MiY = 0;
+  Double MaY = 0;
+  bool MapForInterface = false;
+  Integer MapCol = 0;  // columns and rows of the result grid
+  Integer MapRow = 0;
+};
+
+// Permeability rules of the patch-to-patch permeability matrix.
+constexpr Byte ptConstant = 0;
+constexpr Byte ptExponential = 1;
+constexpr Byte ptStraightLine = 2;
+
+// The logarithm given to raster cells of value 0 or less: they block a path.
+constexpr Double BlockedCellLog = -1.7e308;
+
+// ------------------------------------------------------------------ the landscape
+
+extern tArrayOfCircles Patches;
+// One patch per occupied grid cell, and the patches of Patches each one gathers.
+extern tArrayOfCircles AggregatedPatches;
+extern tAggregateComposition AggregateComposition;
+
+extern utile::tMatrixOfDouble DistanceMat;  // n x n patch-to-patch distances
+extern utile::tMatrixOfDouble FrictionMap;  // n x n permeability: survival of a disperser between two patches
+extern utile::tMatrixOfBoolean ConnectanceMat;  // n x n: which patch pairs are linked
+// DistanceMat came from the landscape file and is not recomputed.
+extern bool DistanceMatFixed;
+
+// The permeability raster, cells in [0, 1], indexed [x][y]: the first index runs
+// along x over MapWidth, the second along y over MapHeight.
+extern utile::tMatrixOfDouble Map;
+extern Integer MapWidth;  // extent of the study area (and of Map) in landscape units
+extern Integer MapHeight;
+extern Byte PermeabilityType;            // ptConstant, ptExponential or ptStraightLine
+extern Double ConstantPermeability;      // permeability of the constant rule
+extern Double MeanPermeabilityDistance;  // mean distance of the exponential rule
+
+extern Integer RunNumber;         // run counter used in map file names
+extern std::string MaskFileName;  // mask raster of the grid analyses
+
+// Results of the grid and equilibrium analyses.
+extern utile::tVectorOfDouble EquilibriumOccupancy;
+extern utile::tVectorOfDouble PatchValues;
+extern utile::tVectorOfDouble PatchValuesPerArea;
+extern utile::tVectorOfDouble ContributionEigenvector;
+extern utile::tVectorOfDouble PatchSizeContributions;
+extern utile::tVectorOfDouble PatchSizeSensitivities;
+extern Double LandscapeCapacity;
+extern Double MetapopulationSize;
+extern utile::tMatrixOfDouble ResultMap;  // indexed [column][row], row 0 at the bottom
+extern utile::tMatrixOfDouble ContributionMap;
+
+// The last capacity computation: its landscape matrix, its right (column 0) and
+// left (column 1) dominant eigenvectors, and its eigenvalue (element 0).
+extern utile::tMatrixOfDouble HanskiMat;
+extern utile::tMatrixOfDouble HanskiEigenvectors;
+extern utile::tVectorOfDouble HanskiEigenvalue;
+// False when the last capacity computation's eigenvectors did not settle within
+// the iteration budget (the eigenvalue is then the best estimate reached).
+extern bool HanskiConverged;
+
+// Back to the state at program start: no patches, empty matrices and results,
+// default settings.
+void ResetLandscape();
+
+// ------------------------------------------------------------------ distances and permeability
+
+Integer PatchCount();
+Double DistanceEuclidian(Integer i, Integer j);
+
+// Fills DistanceMat (unless it is fixed), then the permeability matrix.
+void ComputeDistanceMatrix();
+// Fills FrictionMap by PermeabilityType.
+void ComputePermeabilityMatrix();
+// Builds the logarithm of the permeability raster.
+void ComputeLnMap();
+// The private logarithm of Map, as the straight-line rule reads it.
+const utile::tMatrixOfDouble& LnMapView();
+
+Double PermeabilityConstant(Integer i, Integer j, Double value);
+Double PermeabilityExponential(Integer i, Integer j, Double alpha);
+// The product of the raster along the segment from patch i to patch j, sampled
+// 500 times per landscape unit; needs ComputeLnMap first.
+Double PermeabilityStraightLine(Integer i, Integer j, Double parameter);
+
+// ------------------------------------------------------------------ capacity and patch values
+
+// The dominant eigenvalue of a nonnegative square matrix and its eigenvector,
+// scaled so that its element of largest magnitude is 1, by power iteration.
+// When the plain iteration does not settle (a periodic matrix, such as two
+// patches of unequal areas or any bipartite network) it iterates on the matrix
+// shifted by a multiple of the identity, which has the same eigenvectors and a
+// strictly dominant eigenvalue. Returns false when neither settled within
+// MaxIter iterations; x and Lambda then hold the last estimate. Transposed
+// iterates on the transpose of M (its left eigenvector) without forming it.
+bool PerronEigensystem(const utile::tMatrixOfDouble& M, utile::tVectorOfDouble& x, Double& Lambda,
+                       Integer MaxIter = 1000, bool Transposed = false);
+
+// The metapopulation capacity of the patches: builds HanskiMat and its dominant
+// eigen-system and returns the eigenvalue. Fewer than two patches compute
+// nothing and return 0.
+Double ComputeMetapopulationCapacity(const tParam* Param, const tArrayOfCircles& Patches);
+// Each patch's share of the last capacity computation, which must have been
+// made for these patches.
+utile::tVectorOfDouble ComputeHanskiPatchValue(const tArrayOfCircles& Patches);
+// The capacity brought by a new patch of the given area at (x, y), from the last
+// capacity computation made for these patches.
+Double HypotheticCapacity(Double x, Double y, Double area, const tParam& Param,
+                          const tArrayOfCircles& Patches);
+tBox BoundingBox(const tArrayOfCircles& Patches);
+// Values the patches of the landscape from windows of side min(W, H) / n swept
+// over it in half-side steps; each window's patch values come from its own
+// capacity, with dispersal decay Alpha and territory size Territory. Capacity
+// receives the mean capacity of the windows holding two patches or more, Map
+// (indexed [column][row], row 0 at the bottom, cells of side min(W, H) / m) the
+// mean capacity of the windows covering each cell.
+void ComputeMovingWindow(Double Alpha, Double Territory, Double Unused, Integer n, Integer m,
+                         Double* Capacity, utile::tVectorOfDouble* Values, utile::tMatrixOfDouble* Map);
+
+}  // namespace models
