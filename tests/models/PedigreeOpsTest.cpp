@@ -210,6 +210,7 @@ TEST(PedigreeRecords, InterleavedCensusesOfManyIndividualsReadBack) {
 TEST(PedigreeCounts, PopulationSizesByPatchAndClass) {
   tPedigree pedigree;
   pedigree.SetAgeReproduction(1);
+  pedigree.SetMaxAge(3);
   // Three founders at date 1 and two offspring at date 2.
   Fill(pedigree, {{1, 0, 0, 1}, {1, 0, 0, 2}, {1, 0, 0, 2}, {2, 1, 2, 1}, {2, 1, 2, 3}},
        {{1, 1}, {3}, {}, {2}, {}});
