@@ -4,9 +4,11 @@
 // the same two seeds followed by the same calls in the same order.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "Utile/CommonDecl.h"
+#include "Utile/Stats_1.h"  // Ninv, the normal quantile, belongs with the deviates
 
 namespace utile {
 
@@ -84,8 +86,13 @@ inline Integer Ran(Integer n) {
 inline Cardinal Ran(Cardinal n) {
   return static_cast<Cardinal>((static_cast<uint64_t>(random_detail::NextWord()) * n) >> 32);
 }
+// Min + U x (Max - Min); Max itself never, even where rounding to a double would
+// carry a draw just short of it onto it.
 inline Double Ran(Double min, Double max) {
-  return static_cast<Double>(min + Uniform() * (static_cast<Extended>(max) - min));
+  const Double r = static_cast<Double>(min + Uniform() * (static_cast<Extended>(max) - min));
+  if (r == max && max != min) [[unlikely]]
+    return std::nextafter(max, min);
+  return r;
 }
 // Min..Max-1: Max itself never.
 inline Cardinal Ran(Cardinal min, Cardinal max) {

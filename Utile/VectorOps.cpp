@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <limits>
 
 #include "Utile/RunTime.h"
 
@@ -302,6 +303,8 @@ std::string MatToStr(const tMatrixOfDouble& m, const tVectorOfString& rowNames, 
 
 namespace {
 
+constexpr long double LargestWrittenReal = 1.79769313486232e308L;
+
 // Reads numbers separated by blanks, TABs and line ends, Pascal-style: a number
 // may cross line ends; SkipLine drops the rest of the current line.
 class tNumberReader {
@@ -315,7 +318,12 @@ public:
     while (fPos < fText.size() && !IsBlank(fText[fPos])) ++fPos;
     const std::string_view token(fText.data() + start, fPos - start);
     long double value;
-    if (TryStrToFloat(token, value, '.')) return static_cast<double>(value);
+    if (TryStrToFloat(token, value, '.')) {
+      if (std::fabs(value) <= std::numeric_limits<double>::max()) return static_cast<double>(value);
+      // The largest reals, written with 15 digits, round up past the largest double.
+      if (std::fabs(value) <= LargestWrittenReal) return std::copysign(std::numeric_limits<double>::max(), value);
+      throw EInOutError(Format("Number out of range in file \"%s\": %s", fFileName, std::string(token)));
+    }
     const std::string upper = UpperCase(token);
     if (upper == "NAN") return std::nan("");
     if (upper == "INF" || upper == "+INF") return HUGE_VAL;
@@ -348,6 +356,8 @@ uint64_t FileSize(std::ifstream& in) {
   return size < 0 ? 0 : static_cast<uint64_t>(size);
 }
 
+constexpr size_t MaxRowsWithoutCells = size_t(1) << 20;
+
 [[noreturn]] void RaiseTooShort(const std::string& fileName) {
   throw EInOutError(Format("File \"%s\" holds fewer cells than its counts promise", fileName));
 }
@@ -366,6 +376,9 @@ tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
     // Checked before anything is allocated, so that garbled counts cannot ask for
     // more memory than the file could fill.
     if (columns > 0 && rows > (size - 16) / 8 / columns) RaiseTooShort(fileName);
+    // Rows without cells take no room in the file: their count is bounded apart.
+    if (columns == 0 && rows > MaxRowsWithoutCells)
+      throw EInOutError(Format("Invalid matrix size in file \"%s\"", fileName));
     tMatrixOfDouble m(rows, tVectorOfDouble(columns));
     for (auto& row : m)
       if (!in.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(columns * sizeof(double))))

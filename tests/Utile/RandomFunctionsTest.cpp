@@ -1,0 +1,351 @@
+#include "Utile/RandomFunctions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iomanip>
+#include <limits>
+#include <numbers>
+#include <numeric>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport/StatisticalChecks.h"
+#include "Utile/RunTime.h"
+#include "Utile/SamplingOps.h"
+
+using namespace utile;
+using testsupport::CountsFit;
+using testsupport::FollowsDistribution;
+using testsupport::MeanIsNear;
+using testsupport::ProportionIsNear;
+using testsupport::VarianceIsNear;
+
+namespace {
+
+// The generator written out again from its rule, apart from the code under test:
+// xorshift seeding of the five words, 19 discarded steps, then the
+// multiply-with-carry recurrence.
+struct tReferenceGenerator {
+  uint32_t x[4];  // x[0] newest
+  uint32_t carry;
+
+  explicit tReferenceGenerator(uint32_t seed) {
+    uint32_t s = seed == 0 ? 0xFFFFFFFFu : seed;
+    uint32_t words[5];
+    for (int i = 0; i < 5; ++i) {
+      s ^= s << 13;
+      s ^= s >> 17;
+      s ^= s << 5;
+      words[i] = s;
+    }
+    x[0] = words[0];
+    x[1] = words[1];
+    x[2] = words[2];
+    x[3] = words[3];
+    carry = words[4];
+    for (int i = 0; i < 19; ++i) Next();
+  }
+
+  uint32_t Next() {
+    const uint64_t sum = 2111111111ull * x[3] + 1492ull * x[2] + 1776ull * x[1] + 5115ull * x[0] + carry;
+    x[3] = x[2];
+    x[2] = x[1];
+    x[1] = x[0];
+    x[0] = static_cast<uint32_t>(sum & 0xFFFFFFFFu);
+    carry = static_cast<uint32_t>(sum >> 32);
+    return x[0];
+  }
+  double U() { return std::ldexp(static_cast<double>(Next()), -32); }
+};
+
+// What the generator holds before any test draws: captured while the test
+// program starts, before main.
+const random_detail::tRandomState gStartUpState = random_detail::gState;
+
+std::vector<double> Draw(int n, const std::function<double()>& draw) {
+  std::vector<double> v(n);
+  for (auto& x : v) x = draw();
+  return v;
+}
+
+double PoissonProbability(int k, double mean) { return std::exp(k * std::log(mean) - mean - std::lgamma(k + 1.0)); }
+
+class RandomFunctionsTest : public ::testing::Test {
+protected:
+  void SetUp() override { SetSeeds(20, 3); }
+};
+
+TEST(RandomFunctionsStartUp, StateEqualsSetSeeds20And3) {
+  tReferenceGenerator expected(20u * 10000u + 3u);
+  const auto& w = gStartUpState.Words;
+  EXPECT_EQ(expected.x[0], w.x0);
+  EXPECT_EQ(expected.x[1], w.x1);
+  EXPECT_EQ(expected.x[2], w.x2);
+  EXPECT_EQ(expected.x[3], w.x3);
+  EXPECT_EQ(expected.carry, w.carry);
+  EXPECT_EQ(20, gStartUpState.Seed1);
+  EXPECT_EQ(3, gStartUpState.Seed2);
+  EXPECT_FALSE(gStartUpState.GaussCached);
+  EXPECT_EQ(-1.0, gStartUpState.PoissonMean);
+
+  // And SetSeeds(20, 3) later gives that same stream.
+  SetSeeds(20, 3);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(expected.U(), static_cast<double>(Uniform())) << "draw " << i;
+  EXPECT_EQ(20, Seed1());
+  EXPECT_EQ(3, Seed2());
+}
+
+TEST_F(RandomFunctionsTest, SeedsCombineWithThirtyTwoBitWrapAround) {
+  struct tCase {
+    int32_t seed1, seed2;
+  } const cases[] = {{1, 2}, {0, 0}, {-1, 5}, {214748, 3647}, {429497, 0}, {2147483647, -2147483647 - 1}};
+  for (const auto& c : cases) {
+    const uint32_t combined = static_cast<uint32_t>(c.seed1) * 10000u + static_cast<uint32_t>(c.seed2);
+    tReferenceGenerator expected(combined);
+    SetSeeds(c.seed1, c.seed2);
+    EXPECT_EQ(c.seed1, Seed1());
+    EXPECT_EQ(c.seed2, Seed2());
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(expected.U(), static_cast<double>(Uniform())) << c.seed1 << " " << c.seed2;
+  }
+}
+
+TEST_F(RandomFunctionsTest, SeedZeroActsAsAllOnes) {
+  MRandSeed(0);
+  const auto a = Draw(20, [] { return static_cast<double>(Uniform()); });
+  MRandSeed(0xFFFFFFFFu);
+  const auto b = Draw(20, [] { return static_cast<double>(Uniform()); });
+  EXPECT_EQ(a, b);
+}
+
+TEST_F(RandomFunctionsTest, SameSeedsGiveTheSameStreamWhateverWasHalfUsed) {
+  auto run = [] {
+    std::vector<double> v;
+    for (int i = 0; i < 30; ++i) {
+      v.push_back(GaussRan());
+      v.push_back(PoissonRan(3.5));
+      v.push_back(PoissonRan(40));
+      v.push_back(Ran());
+      v.push_back(Ran(7));
+      v.push_back(bnldev(0.3, 60));
+      v.push_back(HypergeometricRan(10, 20, 50));
+    }
+    return v;
+  };
+  SetSeeds(4, 2);
+  const auto first = run();
+  // A Gauss pair half used, and the Poisson cache holding the same and other means.
+  SetSeeds(9, 9);
+  GaussRan();
+  PoissonRan(3.5);
+  PoissonRan(40.5);
+  SetSeeds(4, 2);
+  EXPECT_EQ(first, run());
+  SetSeeds(9, 9);
+  GaussRan();
+  PoissonRan(40);
+  SetSeeds(4, 2);
+  EXPECT_EQ(first, run());
+}
+
+TEST_F(RandomFunctionsTest, RanOverloadsMapTheDrawAndNeverReachTheirUpperBound) {
+  SetSeeds(6, 6);
+  tReferenceGenerator g(6u * 10000u + 6u);
+  for (int i = 0; i < 2000; ++i) {
+    const uint64_t x = g.Next();
+    ASSERT_EQ(static_cast<Integer>((x * 10) >> 32), Ran(Integer(10)));
+    const uint64_t y = g.Next();
+    ASSERT_EQ(-static_cast<Integer>((y * 7) >> 32), Ran(Integer(-7)));
+    const uint64_t z = g.Next();
+    ASSERT_EQ(static_cast<Cardinal>((z * 4000000000ull) >> 32), Ran(Cardinal(4000000000u)));
+    const uint64_t w = g.Next();
+    ASSERT_EQ(5u + static_cast<Cardinal>((w * 3) >> 32), Ran(Cardinal(5), Cardinal(8)));
+  }
+  std::vector<double> seen(3, 0.0);
+  for (int i = 0; i < 30000; ++i) {
+    const Cardinal c = Ran(Cardinal(5), Cardinal(8));
+    ASSERT_TRUE(c >= 5 && c < 8) << c;
+    seen[c - 5] += 1;
+    const double u = Ran();
+    ASSERT_TRUE(u >= 0 && u < 1) << u;
+    const double r = Ran(-2.0, 3.0);
+    ASSERT_TRUE(r >= -2 && r < 3) << r;
+  }
+  EXPECT_TRUE(CountsFit(seen, {1.0 / 3, 1.0 / 3, 1.0 / 3}));
+  EXPECT_EQ(0, Ran(Integer(0)));
+  EXPECT_EQ(0u, Ran(Cardinal(0)));
+  // Where the range is narrow beside the bounds, the sum would round up to Max.
+  const double low = 1e16, high = 1e16 + 2;
+  for (int i = 0; i < 1000; ++i) {
+    const double r = Ran(low, high);
+    ASSERT_TRUE(r >= low && r < high) << std::setprecision(17) << r;
+  }
+}
+
+TEST_F(RandomFunctionsTest, UniformMoments) {
+  const auto u = Draw(400000, [] { return static_cast<double>(Uniform()); });
+  EXPECT_TRUE(MeanIsNear(u, 0.5, 1.0 / 12));
+  EXPECT_TRUE(VarianceIsNear(u, 1.0 / 12));
+  std::vector<double> cubes(u.size());
+  std::transform(u.begin(), u.end(), cubes.begin(), [](double x) { return x * x * x; });
+  EXPECT_TRUE(MeanIsNear(cubes, 0.25, 1.0 / 7 - 1.0 / 16));
+  EXPECT_TRUE(FollowsDistribution(u, [](double x) { return std::clamp(x, 0.0, 1.0); }));
+  // Successive pairs fall evenly into the cells of a 4 x 4 grid.
+  std::vector<double> cells(16, 0.0);
+  for (size_t i = 0; i + 1 < u.size(); i += 2) cells[static_cast<int>(u[i] * 4) * 4 + static_cast<int>(u[i + 1] * 4)] += 1;
+  EXPECT_TRUE(CountsFit(cells, std::vector<double>(16, 1.0 / 16)));
+}
+
+TEST_F(RandomFunctionsTest, GaussRanIsThePolarMethodOverTheStream) {
+  SetSeeds(8, 1);
+  tReferenceGenerator g(8u * 10000u + 1u);
+  for (int i = 0; i < 200; ++i) {
+    double a, b, r;
+    do {
+      a = 2 * g.U() - 1;
+      b = 2 * g.U() - 1;
+      r = a * a + b * b;
+    } while (!(r > 0 && r < 1));
+    const double f = std::sqrt(-2 * std::log(r) / r);
+    ASSERT_DOUBLE_EQ(b * f, GaussRan());
+    ASSERT_DOUBLE_EQ(a * f, GaussRan());
+  }
+}
+
+TEST_F(RandomFunctionsTest, GaussRanFollowsTheNormalDistribution) {
+  const auto z = Draw(200000, [] { return GaussRan(); });
+  EXPECT_TRUE(MeanIsNear(z, 0, 1));
+  EXPECT_TRUE(VarianceIsNear(z, 1));
+  EXPECT_TRUE(FollowsDistribution(z, [](double x) { return 0.5 * std::erfc(-x / std::numbers::sqrt2); }));
+  const auto y = Draw(100000, [] { return GaussRan(10, 3); });
+  EXPECT_TRUE(MeanIsNear(y, 10, 9));
+  EXPECT_TRUE(VarianceIsNear(y, 9));
+}
+
+TEST_F(RandomFunctionsTest, PoissonMeansAndVariancesWithBothMethods) {
+  // 11.9 is the largest tested mean of the product method, 12 the smallest of the
+  // rejection method.
+  for (double mean : {0.5, 5.0, 11.9, 12.0, 50.0, 5000.0}) {
+    SetSeeds(12, static_cast<int>(mean * 10));
+    const auto k = Draw(100000, [mean] { return static_cast<double>(PoissonRan(mean)); });
+    EXPECT_TRUE(MeanIsNear(k, mean, mean)) << mean;
+    EXPECT_TRUE(VarianceIsNear(k, mean)) << mean;
+    if (mean <= 50) {
+      const int classes = static_cast<int>(mean * 3 + 10);
+      std::vector<double> counts(classes, 0.0), pr(classes);
+      for (double x : k) counts[std::min(static_cast<int>(x), classes - 1)] += 1;
+      double below = 0;
+      for (int i = 0; i < classes - 1; ++i) below += pr[i] = PoissonProbability(i, mean);
+      pr.back() = 1 - below;
+      EXPECT_TRUE(CountsFit(counts, pr)) << mean;
+    }
+  }
+}
+
+TEST_F(RandomFunctionsTest, PoissonProductMethodOverTheStream) {
+  SetSeeds(2, 9);
+  tReferenceGenerator g(2u * 10000u + 9u);
+  for (int i = 0; i < 500; ++i) {
+    const double limit = std::exp(-3.0);
+    int em = -1;
+    double t = 1;
+    do {
+      ++em;
+      t *= g.U();
+    } while (t > limit);
+    ASSERT_EQ(em, PoissonRan(3.0));
+  }
+}
+
+TEST_F(RandomFunctionsTest, PoissonEdgeCases) {
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(0, PoissonRan(0));
+  for (double mean : {3.0, 30.0}) {
+    SetSeeds(1, 2);
+    const auto positive = Draw(50, [mean] { return static_cast<double>(PoissonRan(mean)); });
+    SetSeeds(1, 2);
+    const auto negative = Draw(50, [mean] { return static_cast<double>(PoissonRan(-mean)); });
+    for (size_t i = 0; i < positive.size(); ++i) EXPECT_EQ(-positive[i], negative[i]);
+  }
+  for (double mean : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                      -std::numeric_limits<double>::infinity(), 1e300})
+    EXPECT_THROW(PoissonRan(mean), EInvalidArgument) << mean;
+}
+
+TEST_F(RandomFunctionsTest, DiscreteRanDrawsOnlyPositiveClassesInProportion) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  size_t ones = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const Integer k = DiscreteRan({0, 0.5, -1, 0.5, nan});
+    ASSERT_TRUE(k == 1 || k == 3) << k;
+    if (k == 1) ++ones;
+  }
+  EXPECT_TRUE(ProportionIsNear(ones, 20000, 0.5));
+  std::vector<double> counts(5, 0.0);
+  for (int i = 0; i < 50000; ++i) counts[DiscreteRan({1, 2, 0, 3, 4})] += 1;
+  EXPECT_TRUE(CountsFit(counts, {0.1, 0.2, 0, 0.3, 0.4}));
+  EXPECT_EQ(-1, DiscreteRan({0, 0}));
+  EXPECT_EQ(-1, DiscreteRan({}));
+  EXPECT_EQ(-1, DiscreteRan({-1, nan}));
+  EXPECT_EQ(2, DiscreteRan({0, -4, 1e-300}));
+}
+
+TEST_F(RandomFunctionsTest, ShuffleVectorDrawsWithoutReplacementInStreamOrder) {
+  const tVectorOfCardinal original = {10, 11, 12, 13, 14};
+  struct tCase {
+    Integer k;
+    size_t drawn;
+  } const cases[] = {{-1, 5}, {5, 5}, {2, 2}, {0, 0}};
+  for (const auto& c : cases) {
+    SetSeeds(3, c.k + 10);
+    tReferenceGenerator g(3u * 10000u + static_cast<uint32_t>(c.k + 10));
+    tVectorOfCardinal pool = original, expected(original.size(), 0);
+    uint64_t n = pool.size();
+    for (size_t i = 0; i < c.drawn; ++i) {
+      const size_t j = static_cast<size_t>((g.Next() * n) >> 32);
+      expected[i] = pool[j];
+      pool[j] = pool[n - 1];
+      --n;
+    }
+    tVectorOfCardinal v = original;
+    ShuffleVector(v, c.k);
+    EXPECT_EQ(expected, v) << c.k;
+    if (c.k < 0) {
+      EXPECT_TRUE(std::is_permutation(v.begin(), v.end(), original.begin()));
+    }
+  }
+  tVectorOfCardinal v = original;
+  try {
+    ShuffleVector(v, 6);
+    FAIL() << "no exception";
+  } catch (const EAssertionFailed& e) {
+    EXPECT_EQ(0u, std::string(e.what()).find("Error in ShuffleVector: k > N (Utile/RandomFunctions.cpp, line "));
+  }
+  // Every element is equally likely to be drawn first.
+  std::vector<double> first(5, 0.0);
+  for (int i = 0; i < 20000; ++i) {
+    tVectorOfCardinal w = original;
+    ShuffleVectorHead(w, 1);
+    first[w[0] - 10] += 1;
+  }
+  EXPECT_TRUE(CountsFit(first, std::vector<double>(5, 0.2)));
+}
+
+TEST_F(RandomFunctionsTest, RandomVectorsAndSamplerWrappers) {
+  const tVectorOfCardinal v = RandomVectorOfCardinal(1000, 3, 9);
+  ASSERT_EQ(1000u, v.size());
+  for (Cardinal x : v) ASSERT_TRUE(x >= 3 && x < 9) << x;
+  EXPECT_TRUE(RandomVectorOfCardinal(0, 3, 9).empty());
+
+  SetSeeds(5, 1);
+  const tVectorOfInteger viaWrapper = MultinomialRan(30, {0.2, 0.3, 0.5});
+  SetSeeds(5, 1);
+  EXPECT_EQ(Multinomial(30, {0.2, 0.3, 0.5}), viaWrapper);
+
+  SetSeeds(5, 2);
+  const tVectorOfCardinal sample = MultiHypergeometricRan(6, {4, 5, 6}, false);
+  SetSeeds(5, 2);
+  tVectorOfCardinal direct;
+  MultiHypergeometric({4, 5, 6}, direct, 6, false);
+  EXPECT_EQ(direct, sample);
+}
+
+}  // namespace
