@@ -47,8 +47,8 @@ Double GaussRan() {
   }
   Double a, b, r;
   do {
-    a = static_cast<Double>(2 * Uniform() - 1);
-    b = static_cast<Double>(2 * Uniform() - 1);
+    a = 2 * random_detail::UniformDouble() - 1;
+    b = 2 * random_detail::UniformDouble() - 1;
     r = a * a + b * b;
   } while (!(r > 0 && r < 1));
   const Double f = std::sqrt(-2 * std::log(r) / r);
@@ -79,7 +79,7 @@ Integer PoissonRan(Double mean) {
     Double t = 1;
     do {
       ++em;
-      t *= static_cast<Double>(Uniform());
+      t *= random_detail::UniformDouble();
     } while (t > gState.PoissonG);
     return em;
   }
@@ -94,12 +94,12 @@ Integer PoissonRan(Double mean) {
   do {
     Double y;
     do {
-      y = std::tan(std::numbers::pi * static_cast<Double>(Uniform()));
+      y = std::tan(std::numbers::pi * random_detail::UniformDouble());
       em = gState.PoissonSq * y + mean;
     } while (em < 0);
     em = std::floor(em);
     t = 0.9 * (1 + y * y) * std::exp(em * gState.PoissonAlxm - gammln(em + 1) - gState.PoissonG);
-  } while (Uniform() > t);
+  } while (random_detail::UniformDouble() > t);
   return static_cast<Integer>(em);
 }
 

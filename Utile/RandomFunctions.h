@@ -69,6 +69,12 @@ inline Extended Uniform() {
   return static_cast<Extended>(random_detail::NextWord()) * static_cast<Extended>(1.0f / 4294967296.0f);
 }
 
+namespace random_detail {
+// The same value as Uniform (x0 / 2^32 is exact in a double), without the
+// extended-precision arithmetic, for the deviates' inner loops.
+inline Double UniformDouble() { return static_cast<Double>(NextWord()) * 0x1p-32; }
+}  // namespace random_detail
+
 void MRandSeed(uint32_t seed);
 // Stores both seeds, clears the normal and Poisson caches and reseeds with
 // Seed1 x 10000 + Seed2 (32-bit wrap-around).
@@ -76,7 +82,7 @@ void SetSeeds(Integer seed1, Integer seed2);
 Integer Seed1();
 Integer Seed2();
 
-inline Double Ran() { return static_cast<Double>(Uniform()); }
+inline Double Ran() { return random_detail::UniformDouble(); }
 // Trunc(U x N): 0..N-1 (toward zero for a negative N; 0 for 0).
 inline Integer Ran(Integer n) {
   const uint64_t x = random_detail::NextWord();

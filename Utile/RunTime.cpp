@@ -101,7 +101,7 @@ namespace {
 // the decimal point: |value| = 0.d1d2d3... x 10^exponent. Zero gives "0", 0.
 void DecimalDigits(long double value, int precision, std::string& digits, int& exponent) {
   if (value == 0) {
-    digits = "0";
+    digits.assign(1, '0');
     exponent = 0;
     return;
   }

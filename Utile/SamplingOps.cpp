@@ -15,7 +15,7 @@ namespace {
 
 // Every uniform draw of the samplers comes from the process-wide stream; its
 // values are multiples of 2^-32, exact in a double.
-inline Double U() { return static_cast<Double>(Uniform()); }
+inline Double U() { return random_detail::UniformDouble(); }
 
 // ln(n!) for n = 0..49, filled on the first call of LnFac that needs it.
 constexpr Integer LnFacTableLength = 50;
@@ -45,6 +45,14 @@ struct tHypCache {
 };
 tHypCache gHyp;
 
+// The binomial rejection method's logarithms for the last n and p.
+struct tBinomialCache {
+  Integer n = -1;
+  Double p = -1;
+  Double OldG = 0, PLog = 0, PcLog = 0;
+};
+tBinomialCache gBinomial;
+
 bool HypCacheHolds(Integer n, Integer m, Integer nn, tHypMethod method) {
   return gHyp.n == n && gHyp.m == m && gHyp.nn == nn && gHyp.Method == method;
 }
@@ -61,6 +69,7 @@ void HypCacheStore(Integer n, Integer m, Integer nn, tHypMethod method) {
 void ResetSamplerState() {
   gLnFac = tLnFacTable{};
   gHyp = tHypCache{};
+  gBinomial = tBinomialCache{};
 }
 
 // ------------------------------------------------------------------ binomial
@@ -86,13 +95,22 @@ Integer bnldev(Double pp, Integer n) {
     }
     bnl = j <= n ? j : n;
   } else {
-    // Rejection from a Lorentzian hat.
+    // Rejection from a Lorentzian hat. The logarithms depend on n and p only and
+    // are kept for the next call with the same ones.
+    if (n != gBinomial.n) {
+      gBinomial.n = n;
+      gBinomial.OldG = SamplingOps::gammln(n + 1.0);
+    }
+    if (p != gBinomial.p) {
+      gBinomial.p = p;
+      gBinomial.PLog = std::log(p);
+      gBinomial.PcLog = std::log(1 - p);
+    }
     const Double en = n;
-    const Double oldg = SamplingOps::gammln(en + 1);
-    const Double pc = 1 - p;
-    const Double plog = std::log(p);
-    const Double pclog = std::log(pc);
-    const Double sq = std::sqrt(2 * am * pc);
+    const Double oldg = gBinomial.OldG;
+    const Double plog = gBinomial.PLog;
+    const Double pclog = gBinomial.PcLog;
+    const Double sq = std::sqrt(2 * am * (1 - p));
     Double em, t;
     do {
       Double y;
@@ -108,7 +126,8 @@ Integer bnldev(Double pp, Integer n) {
     bnl = em;
   }
   if (p != pp) bnl = n - bnl;
-  return static_cast<Integer>(Round(bnl));
+  // Every branch counts whole trials: the value is already an integer.
+  return static_cast<Integer>(bnl);
 }
 
 // ------------------------------------------------------------------ multinomial

@@ -289,11 +289,17 @@ std::string MatToStr(const tMatrixOfSingle& m, std::string_view format) { return
 std::string MatToStr(const tMatrixOfDouble& m, const tVectorOfString& rowNames, const tVectorOfString& columnNames,
                      std::string_view format) {
   std::string s;
-  for (const auto& name : columnNames) s += "\t" + name;
+  for (const auto& name : columnNames) {
+    s += '\t';
+    s += name;
+  }
   s += "\r\n";
   for (size_t i = 0; i < m.size(); ++i) {
     if (i < rowNames.size()) s += rowNames[i];
-    for (Double cell : m[i]) s += "\t" + Format(format, cell);
+    for (Double cell : m[i]) {
+      s += '\t';
+      s += Format(format, cell);
+    }
     s += "\r\n";
   }
   return s;

@@ -77,6 +77,34 @@ TEST_F(SamplingOpsTest, BinomialFollowsItsDistributionInEachRegime) {
   }
 }
 
+TEST_F(SamplingOpsTest, BinomialDrawsAsItsMethodDoes) {
+  // Fewer than 25 trials: one uniform per trial, a success below p.
+  for (int i = 0; i < 20; ++i) {
+    SetSeeds(4, i);
+    int successes = 0;
+    for (int t = 0; t < 10; ++t)
+      if (Ran() < 0.5) ++successes;
+    const double next = Ran();
+    SetSeeds(4, i);
+    EXPECT_EQ(successes, bnldev(0.5, 10));
+    EXPECT_EQ(next, Ran());
+  }
+  // A mean below 1: the number of uniforms whose running product stays at or
+  // above exp(-mean).
+  for (int i = 0; i < 20; ++i) {
+    SetSeeds(5, i);
+    const double g = std::exp(-40 * 0.02);
+    double t = 1;
+    int j = 0;
+    for (; j <= 40; ++j) {
+      t *= Ran();
+      if (t < g) break;
+    }
+    SetSeeds(5, i);
+    EXPECT_EQ(j, bnldev(0.02, 40));
+  }
+}
+
 TEST_F(SamplingOpsTest, BinomialAtTheEndsOfTheProbabilityRange) {
   for (int n : {0, 5, 24, 25, 200}) {
     EXPECT_EQ(0, bnldev(0.0, n)) << n;
