@@ -15,7 +15,9 @@ namespace {
 
 // Every uniform draw of the samplers comes from the process-wide stream; its
 // values are multiples of 2^-32, exact in a double.
-inline Double U() { return random_detail::UniformDouble(); }
+inline Double U() {
+  return random_detail::UniformDouble();
+}
 
 // ln(n!) for n = 0..49, filled on the first call of LnFac that needs it.
 constexpr Integer LnFacTableLength = 50;
@@ -252,7 +254,8 @@ Integer HypRatioOfUnifoms(Integer n, Integer m, Integer nn) {
     const Double rNN = 1.0 / (static_cast<Double>(nn) * (nn + 2));
     const Double my = static_cast<Double>(n) * m * rNN * (nn + 2);
     const Integer mode = static_cast<Integer>(Double(n + 1) * Double(m + 1) * rNN * nn);
-    const Double var = static_cast<Double>(n) * m * (nn - m) * (nn - n) / (static_cast<Double>(nn) * nn * (nn - 1));
+    const Double var =
+        static_cast<Double>(n) * m * (nn - m) * (nn - n) / (static_cast<Double>(nn) * nn * (nn - 1));
     gHyp.H = std::sqrt(Shat1 * (var + 0.5)) + Shat2;
     gHyp.A = my + 0.5;
     gHyp.Fm = fc_lnpk(mode, l, m, n);
@@ -277,7 +280,8 @@ Integer HypRatioOfUnifoms(Integer n, Integer m, Integer nn) {
 
 // ------------------------------------------------------------------ multivariate hypergeometric
 
-void MultiHypergeometric(const tVectorOfCardinal& counts, tVectorOfCardinal& result, Integer n, bool takeAll) {
+void MultiHypergeometric(const tVectorOfCardinal& counts, tVectorOfCardinal& result, Integer n,
+                         bool takeAll) {
   Assert(n >= 0, "Parameter negative in multihypergeo function");
   result.assign(counts.size(), 0);
   if (counts.empty()) return;
@@ -314,7 +318,8 @@ Double LnFac(Integer n) {
   if (n < LnFacTableLength) {
     if (!gLnFac.Filled) {
       gLnFac.Values[0] = 0;
-      for (Integer i = 1; i < LnFacTableLength; ++i) gLnFac.Values[i] = gLnFac.Values[i - 1] + std::log(Double(i));
+      for (Integer i = 1; i < LnFacTableLength; ++i)
+        gLnFac.Values[i] = gLnFac.Values[i - 1] + std::log(Double(i));
       gLnFac.Filled = true;
     }
     return gLnFac.Values[n];
@@ -330,7 +335,9 @@ Double fc_lnpk(Integer k, Integer nMn, Integer m, Integer n) {
 }
 
 namespace SamplingOps {
-Double gammln(Double x) { return utile::gammln(x); }
+Double gammln(Double x) {
+  return utile::gammln(x);
+}
 }  // namespace SamplingOps
 
 }  // namespace utile

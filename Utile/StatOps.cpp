@@ -48,7 +48,8 @@ void CountOccurrences(const tVectorOfDouble& v, tVectorOfDouble& values, tVector
     SortVector(values);
   }
   counts.assign(values.size(), 0);
-  for (size_t k = 0; k < values.size(); ++k) counts[k] = static_cast<Cardinal>(Count(v, values[k], tolerance));
+  for (size_t k = 0; k < values.size(); ++k)
+    counts[k] = static_cast<Cardinal>(Count(v, values[k], tolerance));
 }
 
 Double Sum(const tVectorOfDouble& v) {
@@ -58,7 +59,9 @@ Double Sum(const tVectorOfDouble& v) {
   return static_cast<Double>(s);
 }
 
-Double Mean(const tVectorOfDouble& v) { return FloatDiv(Sum(v), static_cast<Double>(v.size())); }
+Double Mean(const tVectorOfDouble& v) {
+  return FloatDiv(Sum(v), static_cast<Double>(v.size()));
+}
 
 void Regression(const tVectorOfDouble& x, const tVectorOfDouble& y, Double& intercept, Double& slope) {
   Assert(x.size() == y.size());

@@ -1,9 +1,8 @@
-#include "Utile/MathOps.h"
+#include <gtest/gtest.h>
 
 #include <cmath>
 
-#include <gtest/gtest.h>
-
+#include "Utile/MathOps.h"
 #include "Utile/RunTime.h"
 
 using namespace utile;

@@ -1,4 +1,4 @@
-#include "Utile/RandomFunctions.h"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -7,9 +7,8 @@
 #include <numbers>
 #include <numeric>
 
-#include <gtest/gtest.h>
-
 #include "TestSupport/StatisticalChecks.h"
+#include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "Utile/SamplingOps.h"
 
@@ -68,10 +67,12 @@ std::vector<double> Draw(int n, const std::function<double()>& draw) {
   return v;
 }
 
-double PoissonProbability(int k, double mean) { return std::exp(k * std::log(mean) - mean - std::lgamma(k + 1.0)); }
+double PoissonProbability(int k, double mean) {
+  return std::exp(k * std::log(mean) - mean - std::lgamma(k + 1.0));
+}
 
 class RandomFunctionsTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { SetSeeds(20, 3); }
 };
 
@@ -105,7 +106,8 @@ TEST_F(RandomFunctionsTest, SeedsCombineWithThirtyTwoBitWrapAround) {
     SetSeeds(c.seed1, c.seed2);
     EXPECT_EQ(c.seed1, Seed1());
     EXPECT_EQ(c.seed2, Seed2());
-    for (int i = 0; i < 50; ++i) ASSERT_EQ(expected.U(), static_cast<double>(Uniform())) << c.seed1 << " " << c.seed2;
+    for (int i = 0; i < 50; ++i)
+      ASSERT_EQ(expected.U(), static_cast<double>(Uniform())) << c.seed1 << " " << c.seed2;
   }
 }
 
@@ -191,7 +193,8 @@ TEST_F(RandomFunctionsTest, UniformMoments) {
   EXPECT_TRUE(FollowsDistribution(u, [](double x) { return std::clamp(x, 0.0, 1.0); }));
   // Successive pairs fall evenly into the cells of a 4 x 4 grid.
   std::vector<double> cells(16, 0.0);
-  for (size_t i = 0; i + 1 < u.size(); i += 2) cells[static_cast<int>(u[i] * 4) * 4 + static_cast<int>(u[i + 1] * 4)] += 1;
+  for (size_t i = 0; i + 1 < u.size(); i += 2)
+    cells[static_cast<int>(u[i] * 4) * 4 + static_cast<int>(u[i + 1] * 4)] += 1;
   EXPECT_TRUE(CountsFit(cells, std::vector<double>(16, 1.0 / 16)));
 }
 
@@ -317,7 +320,8 @@ TEST_F(RandomFunctionsTest, ShuffleVectorDrawsWithoutReplacementInStreamOrder) {
     ShuffleVector(v, 6);
     FAIL() << "no exception";
   } catch (const EAssertionFailed& e) {
-    EXPECT_EQ(0u, std::string(e.what()).find("Error in ShuffleVector: k > N (Utile/RandomFunctions.cpp, line "));
+    EXPECT_EQ(0u,
+              std::string(e.what()).find("Error in ShuffleVector: k > N (Utile/RandomFunctions.cpp, line "));
   }
   // Every element is equally likely to be drawn first.
   std::vector<double> first(5, 0.0);

@@ -1,14 +1,13 @@
-#include "Utile/SamplingOps.h"
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <numeric>
 
-#include <gtest/gtest.h>
-
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
+#include "Utile/SamplingOps.h"
 
 using namespace utile;
 using testsupport::CountsFit;
@@ -18,7 +17,9 @@ namespace {
 
 // Exact probabilities worked out with the standard library's log-gamma, apart
 // from the code under test.
-double LnChoose(double n, double k) { return std::lgamma(n + 1) - std::lgamma(k + 1) - std::lgamma(n - k + 1); }
+double LnChoose(double n, double k) {
+  return std::lgamma(n + 1) - std::lgamma(k + 1) - std::lgamma(n - k + 1);
+}
 
 std::vector<double> BinomialProbabilities(int n, double p) {
   std::vector<double> pr(n + 1);
@@ -29,7 +30,8 @@ std::vector<double> BinomialProbabilities(int n, double p) {
 std::vector<double> HypergeometricProbabilities(int n, int m, int nn) {
   std::vector<double> pr(n + 1, 0.0);
   for (int k = 0; k <= n; ++k)
-    if (k <= m && n - k <= nn - m) pr[k] = std::exp(LnChoose(m, k) + LnChoose(nn - m, n - k) - LnChoose(nn, n));
+    if (k <= m && n - k <= nn - m)
+      pr[k] = std::exp(LnChoose(m, k) + LnChoose(nn - m, n - k) - LnChoose(nn, n));
   return pr;
 }
 
@@ -48,7 +50,7 @@ std::vector<double> Histogram(int classes, int draws, tDraw draw) {
 }
 
 class SamplingOpsTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ResetSamplerState();
     SetSeeds(20, 3);
@@ -157,7 +159,8 @@ TEST_F(SamplingOpsTest, MultinomialPreconditions) {
     Multinomial(10, {0.5, 0.499});
     FAIL() << "no exception";
   } catch (const EAssertionFailed& e) {
-    EXPECT_EQ(0u, std::string(e.what()).find("Sum of probabilities must be equal to 1 (Utile/SamplingOps.cpp, line "))
+    EXPECT_EQ(0u, std::string(e.what()).find(
+                      "Sum of probabilities must be equal to 1 (Utile/SamplingOps.cpp, line "))
         << e.what();
   }
 }
@@ -166,14 +169,14 @@ TEST_F(SamplingOpsTest, HypergeometricFollowsItsDistributionWithBothMethods) {
   struct tCase {
     int n, m, nn;
   } const cases[] = {
-      {10, 20, 50},     // inversion
-      {5, 3, 12},       // inversion, m < n exchanged
-      {40, 35, 60},     // inversion after both symmetries
-      {70, 300, 680},   // inversion, largest sizes
-      {71, 300, 680},   // ratio of uniforms because n > 70
-      {20, 100, 681},   // ratio of uniforms because NN > 680
-      {300, 400, 1000}, // ratio of uniforms
-      {900, 950, 1000}, // ratio of uniforms after both symmetries
+      {10, 20, 50},      // inversion
+      {5, 3, 12},        // inversion, m < n exchanged
+      {40, 35, 60},      // inversion after both symmetries
+      {70, 300, 680},    // inversion, largest sizes
+      {71, 300, 680},    // ratio of uniforms because n > 70
+      {20, 100, 681},    // ratio of uniforms because NN > 680
+      {300, 400, 1000},  // ratio of uniforms
+      {900, 950, 1000},  // ratio of uniforms after both symmetries
   };
   for (const auto& c : cases) {
     SetSeeds(11, c.nn);
@@ -189,14 +192,16 @@ TEST_F(SamplingOpsTest, HypergeometricChoosesItsMethodBySize) {
   struct tCase {
     int n, m, nn;
     bool ratioOfUniforms;
-  } const cases[] = {{20, 100, 681, true}, {20, 100, 680, false}, {71, 300, 680, true}, {70, 300, 680, false}};
+  } const cases[] = {
+      {20, 100, 681, true}, {20, 100, 680, false}, {71, 300, 680, true}, {70, 300, 680, false}};
   for (const auto& c : cases) {
     std::vector<int> viaDispatch, direct;
     SetSeeds(5, 5);
     for (int i = 0; i < 200; ++i) viaDispatch.push_back(HypergeometricRan(c.n, c.m, c.nn));
     SetSeeds(5, 5);
     for (int i = 0; i < 200; ++i)
-      direct.push_back(c.ratioOfUniforms ? HypRatioOfUnifoms(c.n, c.m, c.nn) : HypInversionMod(c.n, c.m, c.nn));
+      direct.push_back(c.ratioOfUniforms ? HypRatioOfUnifoms(c.n, c.m, c.nn)
+                                         : HypInversionMod(c.n, c.m, c.nn));
     EXPECT_EQ(direct, viaDispatch) << c.n << ", " << c.m << ", " << c.nn;
   }
 }
@@ -286,8 +291,8 @@ TEST_F(SamplingOpsTest, LogFactorialsFromTableAndSeries) {
   struct tCase {
     int n;
     double tolerance;
-  } const cases[] = {{0, 0}, {1, 0}, {2, 1e-15}, {10, 1e-13}, {49, 1e-12}, {50, 5e-12}, {51, 5e-12},
-                     {1000, 1e-9}, {100000, 1e-6}};
+  } const cases[] = {{0, 0},      {1, 0},      {2, 1e-15},   {10, 1e-13},   {49, 1e-12},
+                     {50, 5e-12}, {51, 5e-12}, {1000, 1e-9}, {100000, 1e-6}};
   for (const auto& c : cases) EXPECT_NEAR(std::lgamma(c.n + 1.0), LnFac(c.n), c.tolerance) << c.n;
   EXPECT_EQ(0.0, LnFac(1));
   // From 50 on the series stands in for the sum: its first omitted term, 1/(1260 n^5),

@@ -1,12 +1,11 @@
-#include "Utile/StatOps.h"
+#include <gtest/gtest.h>
 
 #include <Eigen/Dense>
 #include <cmath>
 
-#include <gtest/gtest.h>
-
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
+#include "Utile/StatOps.h"
 
 using namespace utile;
 
@@ -41,7 +40,8 @@ TEST(StatOps, CountOccurrencesOfIntegers) {
     CountOccurrences({3, 1, 3, 2}, values, counts);
     FAIL() << "no exception";
   } catch (const EAssertionFailed& e) {
-    EXPECT_EQ(0u, std::string(e.what()).find("Warning in CountOccurrences. (Utile/StatOps.cpp, line ")) << e.what();
+    EXPECT_EQ(0u, std::string(e.what()).find("Warning in CountOccurrences. (Utile/StatOps.cpp, line "))
+        << e.what();
   }
 
   values.clear();

@@ -1,11 +1,10 @@
-#include "Utile/Stats_1.h"
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include <gtest/gtest.h>
-
 #include "Utile/RunTime.h"
+#include "Utile/Stats_1.h"
 
 using namespace utile;
 
@@ -33,14 +32,16 @@ TEST(Stats1, NinvAgreesWithKnownQuantiles) {
   struct tCase {
     double p;
     double tolerance;
-  } const cases[] = {{0.5, 1e-15},      {0.6, 2e-8},   {0.8413447460685429, 2e-8}, {0.9, 2e-8},
-                     {0.975, 2e-8}, {0.025, 2e-8}, {0.999, 2e-8},             {1e-5, 2e-8},
-                     {1e-10, 2e-8}, {1e-20, 2e-8}, {1 - 1e-12, 2e-8},         {1e-30, 1e-5},
+  } const cases[] = {{0.5, 1e-15},   {0.6, 2e-8},       {0.8413447460685429, 2e-8},
+                     {0.9, 2e-8},    {0.975, 2e-8},     {0.025, 2e-8},
+                     {0.999, 2e-8},  {1e-5, 2e-8},      {1e-10, 2e-8},
+                     {1e-20, 2e-8},  {1 - 1e-12, 2e-8}, {1e-30, 1e-5},
                      {1e-100, 1e-4}, {1e-300, 1e-3}};
   for (const auto& c : cases) {
     EXPECT_NEAR(ReferenceQuantile(c.p), static_cast<double>(Ninv(c.p)), c.tolerance) << c.p;
     if (c.p >= 1e-5) {
-      EXPECT_NEAR(-static_cast<double>(Ninv(c.p)), static_cast<double>(Ninv(1 - static_cast<Extended>(c.p))), 1e-9)
+      EXPECT_NEAR(-static_cast<double>(Ninv(c.p)), static_cast<double>(Ninv(1 - static_cast<Extended>(c.p))),
+                  1e-9)
           << c.p;
     }
   }

@@ -1,4 +1,4 @@
-#include "Utile/VectorOps.h"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -6,11 +6,10 @@
 #include <fstream>
 #include <limits>
 
-#include <gtest/gtest.h>
-
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
+#include "Utile/VectorOps.h"
 
 using namespace utile;
 using testsupport::tTempFolder;
@@ -95,9 +94,13 @@ TEST(VectorOps, JaggedMatricesAreRefusedWhereAColumnCountIsNeeded) {
   ExpectAssertion([&] { MatInverseCols(jagged); }, "The matrix is not rectangular");
   tTempFolder folder;
   for (bool binary : {false, true}) {
-    ExpectAssertion([&] { MatSaveToFile(jagged, folder.File("m"), binary); }, "The matrix is not rectangular");
-    ExpectAssertion([&] { MatSaveToFile(tMatrixOfBoolean{{true}, {true, false}}, folder.File("b"), binary); },
+    ExpectAssertion([&] { MatSaveToFile(jagged, folder.File("m"), binary); },
                     "The matrix is not rectangular");
+    ExpectAssertion(
+        [&] {
+          MatSaveToFile(tMatrixOfBoolean{{true}, {true, false}}, folder.File("b"), binary);
+        },
+        "The matrix is not rectangular");
   }
   EXPECT_FALSE(FileExists(folder.File("m")));
 }
@@ -119,7 +122,11 @@ TEST(VectorOps, AddCardinalVectors) {
   EXPECT_EQ(tVectorOfCardinal({11, 22, 1}), inPlace);
 
   tVectorOfCardinal shortSum(2);
-  ExpectAssertion([&] { AddCardinalVectors(shortSum, {a, b}); }, "vSum has not the same length as the summed vectors.");
+  ExpectAssertion(
+      [&] {
+        AddCardinalVectors(shortSum, {a, b});
+      },
+      "vSum has not the same length as the summed vectors.");
   const tVectorOfCardinal one = {1};
   ExpectAssertion([&] { AddCardinalVectors(sum, {a, one}); }, "Assertion failure");
   ExpectAssertion([&] { AddCardinalVectors(sum, {a, sum}); }, "vSum cannot be added to itself");
@@ -139,9 +146,16 @@ TEST(VectorOps, AddVectorsWeighsEachVector) {
   AddVectors(inPlace, {b, inPlace}, {1, -1});
   EXPECT_EQ(tVectorOfDouble({9, 18}), inPlace);
   tVectorOfDouble wrong(3);
-  ExpectAssertion([&] { AddVectors(wrong, {a, b}, {1, 1}); },
-                  "Guru's meditation: Result vector has not the correct size.");
-  ExpectAssertion([&] { AddVectors(sum, {a, b}, {1}); }, "Guru's meditation: weight vector has not the correct size.");
+  ExpectAssertion(
+      [&] {
+        AddVectors(wrong, {a, b}, {1, 1});
+      },
+      "Guru's meditation: Result vector has not the correct size.");
+  ExpectAssertion(
+      [&] {
+        AddVectors(sum, {a, b}, {1});
+      },
+      "Guru's meditation: weight vector has not the correct size.");
   const tVectorOfDouble one = {1};
   ExpectAssertion([&] { AddVectors(sum, {a, one}, {1, 1}); }, "Assertion failure");
 }
@@ -157,7 +171,8 @@ TEST(VectorOps, ProductsAndNormalisation) {
 
   struct tCase {
     tVectorOfDouble in, out;
-  } const cases[] = {{{1, 3}, {0.25, 0.75}}, {{0, 0}, {0, 0}}, {{2, -2}, {2, -2}}, {{-1, -3}, {0.25, 0.75}}, {{}, {}}};
+  } const cases[] = {
+      {{1, 3}, {0.25, 0.75}}, {{0, 0}, {0, 0}}, {{2, -2}, {2, -2}}, {{-1, -3}, {0.25, 0.75}}, {{}, {}}};
   for (const auto& c : cases) {
     tVectorOfDouble v = c.in;
     VecSumToOne(v);
@@ -188,8 +203,10 @@ TEST(VectorOps, FindFirstInEachElementType) {
   struct tCase {
     Cardinal value;
     Integer first, last, expected;
-  } const unsignedCases[] = {{7, 0, 4, 1}, {7, 2, 4, 3}, {7, 2, 100, 3}, {5, 0, 4, 5}, {7, 3, 2, 5}, {1, 0, 3, 5}};
-  for (const auto& c : unsignedCases) EXPECT_EQ(c.expected, FindFirst(u, c.value, c.first, c.last)) << c.value;
+  } const unsignedCases[] = {{7, 0, 4, 1}, {7, 2, 4, 3}, {7, 2, 100, 3},
+                             {5, 0, 4, 5}, {7, 3, 2, 5}, {1, 0, 3, 5}};
+  for (const auto& c : unsignedCases)
+    EXPECT_EQ(c.expected, FindFirst(u, c.value, c.first, c.last)) << c.value;
 
   const tVectorOfInteger i = {4, -7, 9, -7, 1};
   EXPECT_EQ(1, FindFirst(i, -7, 0, 4));
@@ -228,7 +245,10 @@ TEST(VectorOps, IndexMaxValueVec) {
   struct tCase {
     tVectorOfDouble v;
     Integer expected;
-  } const cases[] = {{{2, 7, 7}, 1}, {{}, -1}, {{-5, -3, -4}, 1}, {{-std::numeric_limits<double>::max(), -std::numeric_limits<double>::infinity()}, -1},
+  } const cases[] = {{{2, 7, 7}, 1},
+                     {{}, -1},
+                     {{-5, -3, -4}, 1},
+                     {{-std::numeric_limits<double>::max(), -std::numeric_limits<double>::infinity()}, -1},
                      {{3}, 0}};
   for (const auto& c : cases) EXPECT_EQ(c.expected, IndexMaxValueVec(c.v));
 }
@@ -241,8 +261,9 @@ TEST(VectorOps, TextRenderings) {
   EXPECT_EQ("1.50;2.00;", VecToStr(tVectorOfDouble{1.5, 2}, "%.2f;"));
   EXPECT_EQ("3 4 ", VecToStr(tVectorOfCardinal{3, 4}, "%d "));
   EXPECT_EQ("", VecToStr(tVectorOfDouble{}, "%g"));
-  EXPECT_EQ("\ta\tb\r\nr1\t1\t2\r\n\t3\t4\r\n",
-            MatToStr(tMatrixOfDouble{{1, 2}, {3, 4}}, tVectorOfString{"r1"}, tVectorOfString{"a", "b"}, "%g"));
+  EXPECT_EQ(
+      "\ta\tb\r\nr1\t1\t2\r\n\t3\t4\r\n",
+      MatToStr(tMatrixOfDouble{{1, 2}, {3, 4}}, tVectorOfString{"r1"}, tVectorOfString{"a", "b"}, "%g"));
 }
 
 // ------------------------------------------------------------ matrix files
@@ -290,7 +311,8 @@ TEST(VectorOps, MatrixFilesRoundTrip) {
   for (size_t i = 0; i < m.size(); ++i) {
     ASSERT_EQ(m[i].size(), back[i].size());
     // 15 significant digits: half a unit in the 15th digit.
-    for (size_t j = 0; j < m[i].size(); ++j) EXPECT_LE(std::fabs(back[i][j] - m[i][j]), 5e-15 * std::fabs(m[i][j]));
+    for (size_t j = 0; j < m[i].size(); ++j)
+      EXPECT_LE(std::fabs(back[i][j] - m[i][j]), 5e-15 * std::fabs(m[i][j]));
   }
 
   // Infinities and not-a-number come back as what they were.
@@ -316,9 +338,9 @@ TEST(VectorOps, TextMatrixFileReaderIsLenientAboutLayout) {
     std::string text;
     tMatrixOfDouble expected;
   } const cases[] = {
-      {"2 2 anything\n1 2\n3 4\n", {{1, 2}, {3, 4}}},                     // LF line ends, rest of line 1 skipped
-      {"2.0\t1.6\r\n1 2 extra\r\n3 4\r\n", {{1, 2}, {3, 4}}},             // counts rounded, extra cells skipped
-      {"2\t2\r\n1\r\n2\r\n3 4\r\n", {{1, 2}, {3, 4}}},                     // a number may follow on the next line
+      {"2 2 anything\n1 2\n3 4\n", {{1, 2}, {3, 4}}},          // LF line ends, rest of line 1 skipped
+      {"2.0\t1.6\r\n1 2 extra\r\n3 4\r\n", {{1, 2}, {3, 4}}},  // counts rounded, extra cells skipped
+      {"2\t2\r\n1\r\n2\r\n3 4\r\n", {{1, 2}, {3, 4}}},         // a number may follow on the next line
       {"1 3\n  -1.5E+0002\t\t2e-3   7\n", {{-150, 0.002, 7}}},
   };
   for (const auto& c : cases) {
