@@ -318,10 +318,10 @@ TEST(VectorOps, MatrixFilesRoundTrip) {
   // Infinities and not-a-number come back as what they were.
   const double inf = std::numeric_limits<double>::infinity();
   MatSaveToFile(tMatrixOfDouble{{inf, -inf, std::nan("")}}, folder.File("s.txt"), false);
-  const tMatrixOfDouble special = MatLoadFromFile(folder.File("s.txt"), false);
-  EXPECT_EQ(inf, special[0][0]);
-  EXPECT_EQ(-inf, special[0][1]);
-  EXPECT_TRUE(std::isnan(special[0][2]));
+  const tMatrixOfDouble nonFinite = MatLoadFromFile(folder.File("s.txt"), false);
+  EXPECT_EQ(inf, nonFinite[0][0]);
+  EXPECT_EQ(-inf, nonFinite[0][1]);
+  EXPECT_TRUE(std::isnan(nonFinite[0][2]));
 
   // An existing file is replaced; empty matrices survive both forms.
   for (bool binary : {false, true}) {
