@@ -1,11 +1,797 @@
 #include "app/dlgVandrelU.h"
 
+#include <QAction>
+#include <QActionGroup>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <QValueAxis>
+#include <QVBoxLayout>
+#include <cmath>
+#include <fstream>
+
+#include "Utile/Platform.h"
+#include "Utile/RunTime.h"
+#include "app/AboutBoxU.h"
+#include "app/DevHistoryU.h"
+#include "app/ModelForm.h"
+#include "app/WindowServices.h"
+#include "app/dlgPatchDataU.h"
+#include "models/MetapopCommon.h"
+
 namespace vandrel {
+
+bool TestingMode = false;
+TdlgVandrel* dlgVandrel = nullptr;
+
+namespace {
+const char* const MainCaption = "Vandrel 1.3.6.36";
+const char* const ModelFileFilter = "Model files (*.model)|*.model|All files (*.*)|*.*";
+
+struct tWorkbenchCaption {
+  const char* Format;
+  const char* Version;
+};
+// By tWorkbenchKind.
+constexpr std::array<tWorkbenchCaption, 5> WorkbenchCaptions = {{
+    {"Simple Demo Model %d (v.%s)", "1.0.1.0"},
+    {"Matrix Model %d (v.%s)", "1.0.1.3"},
+    {"The Big Matrix %d (v.%s)", "1.3.0.17"},
+    {"Individual-based model %d (v. %s)", "1.7.1.73"},
+    {"Graph-based model %d (v. %s)", "1.0.1.2"},
+}};
+const char* const OpenedIBMCaption = "Simple IBM %d (v. %s)";
+
+QSpinBox* NewSpinEdit(QWidget* parent, const char* name, int minimum, int maximum, int value) {
+  auto* spin = new QSpinBox(parent);
+  spin->setObjectName(name);
+  spin->setRange(minimum, maximum);
+  spin->setValue(value);
+  return spin;
+}
+
+QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QWidget* buddy) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(name);
+  label->setBuddy(buddy);
+  return label;
+}
+
+tLabeledEdit* NewLabeledEdit(QWidget* parent, const char* name, const char* caption, const char* text) {
+  auto* edit = new tLabeledEdit(caption, text, parent);
+  edit->setObjectName(name);
+  edit->EditLabel->setObjectName(QString(name) + "Label");
+  return edit;
+}
+
+QCheckBox* NewCheckBox(QWidget* parent, const char* name, const char* caption, bool checked) {
+  auto* box = new QCheckBox(caption, parent);
+  box->setObjectName(name);
+  box->setChecked(checked);
+  return box;
+}
+
+QPushButton* NewButton(QWidget* parent, const char* name, const char* caption) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  return button;
+}
+
+void SetShown(QWidget* widget, bool shown) { widget->setVisible(shown); }
+
+void SetShown(tLabeledEdit* edit, bool shown) {
+  edit->setVisible(shown);
+  edit->EditLabel->setVisible(shown);
+}
+}  // namespace
+
+const char* WorkbenchVersion(tWorkbenchKind kind) { return WorkbenchCaptions[static_cast<size_t>(kind)].Version; }
+
+// ------------------------------------------------------------------ creation
 
 TdlgVandrel::TdlgVandrel(QWidget* parent) : QMainWindow(parent) {
   setObjectName("dlgVandrel");
-  setWindowTitle("Vandrel");
+  if (!dlgVandrel) dlgVandrel = this;
+  BuildMenus();
+  BuildLandscapePages();
+  BuildTaggedComponents();
+  ConnectHandlers();
+  fCloseTimer = new QTimer(this);
+  fCloseTimer->setInterval(50);
+  connect(fCloseTimer, &QTimer::timeout, this, &TdlgVandrel::TryPendingClose);
   resize(1000, 700);
+
+  // 2. the combo boxes and their first choices
+  cbPatchGeometry->addItems(
+      {"Random", "Square", "Grid + isolated", "Triangle", "Hexagon", "Circle", "Frozen", "From file"});
+  cbPatchGeometry->setCurrentIndex(4);
+  cbPatchSizes->addItems({"Random", "Fixed", "Fixed total size", "Two sizes"});
+  cbPatchSizes->setCurrentIndex(1);
+  cbConnectance->addItems({"Full connectance", "Close patches", "Delaunay", "Random"});
+  cbConnectance->setCurrentIndex(0);
+  cbPermeability->addItems({"Constant", "Inverse-exponential", "Straight line", "Least cost"});
+  cbPermeability->setCurrentIndex(0);
+  // 3. the patches page
+  pcLandscape->setCurrentWidget(tsPatches);
+  ModelChanged = true;
+  // 5.
+  SelCircle = -1;
+  // 6. the first landscape, without initialising any model
+  ckComputeMetapop->setChecked(false);
+  btMakeLandscapeClick();
+  ckComputeMetapop->setChecked(true);
+  // 7.
+  setWindowTitle(MainCaption);
+  // 9. testing mode by the logged-on user
+  const std::string user = utile::PlatformUserName();
+  TestingMode = user == "tkorvel7" || user == "mbrunda";
+  mnTestingMode->setChecked(TestingMode);
+  mnNewHanski->setVisible(false);
+  for (QMenu* menu : {mnPopulationBased, mnIndividualBased, mnGeometryBased}) {
+    bool anyVisible = false;
+    for (QAction* item : menu->actions()) anyVisible = anyVisible || item->isVisible();
+    menu->menuAction()->setVisible(anyVisible);
+  }
+  // 10.
+  Actualisation();
 }
+
+TdlgVandrel::~TdlgVandrel() {
+  // The workbenches are children of this window and go with it; they must not
+  // report back to a window that is being torn down.
+  for (tModelForm* model : fModels) model->dlgVandrel = nullptr;
+  fModels.clear();
+  CurrentModel = nullptr;
+  if (dlgVandrel == this) dlgVandrel = nullptr;
+}
+
+void TdlgVandrel::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  auto item = [this](QMenu* menu, const char* name, const char* caption, const char* shortcut = nullptr) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(name);
+    if (shortcut) action->setShortcut(QKeySequence(shortcut));
+    return action;
+  };
+  auto menu = [](QMenu* parent, QMenuBar* menuBar, const char* name, const char* caption) {
+    QMenu* result = parent ? parent->addMenu(caption) : menuBar->addMenu(caption);
+    result->setObjectName(name);
+    result->menuAction()->setObjectName(QString(name) + "Item");
+    return result;
+  };
+
+  mnFile = menu(nullptr, bar, "mnFile", "&File");
+  mnOpenProject = item(mnFile, "mnOpenProject", "&Open project...");
+  mnSaveProject = item(mnFile, "mnSaveProject", "&Save project...");
+  mnFile->addSeparator();
+  mnExit = item(mnFile, "mnExit", "E&xit", "Ctrl+Q");
+  mnOpenProject->setEnabled(false);
+  mnSaveProject->setEnabled(false);
+
+  mnLandscape = menu(nullptr, bar, "mnLandscape", "&Landscape");
+  Loadpatchfile1 = item(mnLandscape, "Loadpatchfile1", "&Load patch file...");
+  Savepatchfile1 = item(mnLandscape, "Savepatchfile1", "&Save patch file...");
+  mnConnectivityHistogram = item(mnLandscape, "mnConnectivityHistogram", "Connection &profiles...");
+  mnLandscape->addSeparator();
+  mnuLoadBackground = item(mnLandscape, "mnuLoadBackground", "Load &background...");
+  mnuClearBackground = item(mnLandscape, "mnuClearBackground", "&Clear background");
+  mnLoadPermeabilityMap = item(mnLandscape, "mnLoadPermeabilityMap", "Load &permeability map...");
+
+  mnModules = menu(nullptr, bar, "mnModules", "&Modules");
+  mnPopulationBased = menu(mnModules, nullptr, "mnPopulationBased", "&Population-based modules");
+  mnNewDemographic = item(mnPopulationBased, "mnNewDemographic", "New Demographic module", "Ctrl+D");
+  mnNewDemogenetic = item(mnPopulationBased, "mnNewDemogenetic", "New &Demogenetic module", "Ctrl+M");
+  mnNewBigMatrix = item(mnPopulationBased, "mnNewBigMatrix", "New &Big Matrix module", "Ctrl+B");
+  mnIndividualBased = menu(mnModules, nullptr, "mnIndividualBased", "&Individual-based modules");
+  mnNewIBM = item(mnIndividualBased, "mnNewIBM", "New &Individual-Based Module", "Ctrl+I");
+  mnNewHanski = item(mnIndividualBased, "mnNewHanski", "New &Hanski module");
+  mnGeometryBased = menu(mnModules, nullptr, "mnGeometryBased", "&Geometry-based modules");
+  mnNewGraph = item(mnGeometryBased, "mnNewGraph", "New Graph module", "Ctrl+G");
+  mnModules->addSeparator();
+  mnOpenModel = item(mnModules, "mnOpenModel", "&Open model...", "Ctrl+O");
+  mnSaveModel = item(mnModules, "mnSaveModel", "Save model", "Ctrl+S");
+  mnSaveModelAs = item(mnModules, "mnSaveModelAs", "&Save model as...");
+
+  mnSpecies = menu(nullptr, bar, "mnSpecies", "&Species");
+  mnLoadSpecies = item(mnSpecies, "mnLoadSpecies", "&Load species file...");
+  mnSaveSpecies = item(mnSpecies, "mnSaveSpecies", "&Save species file...");
+  mnSpecies->setEnabled(false);
+  mnSpecies->menuAction()->setEnabled(false);
+
+  mnSimulations = menu(nullptr, bar, "mnSimulations", "&Simulations");
+  mnInitialise = item(mnSimulations, "mnInitialise", "&Initialise", "Ctrl+F9");
+  mnRun = item(mnSimulations, "mnRun", "&Run", "F9");
+
+  mnPotentiality = menu(nullptr, bar, "mnPotentiality", "Potentiality");
+  auto* potentialityGroup = new QActionGroup(this);
+  mnOnTheFly = item(mnPotentiality, "mnOnTheFly", "&On the fly");
+  mnPrecomputed = item(mnPotentiality, "mnPrecomputed", "&Precomputed");
+  mnShakyPosition = item(mnPotentiality, "mnShakyPosition", "&Shaky position");
+  mnMovingWindow = item(mnPotentiality, "mnMovingWindow", "&Moving window");
+  for (QAction* choice : {mnOnTheFly, mnPrecomputed, mnShakyPosition, mnMovingWindow}) {
+    choice->setCheckable(true);
+    potentialityGroup->addAction(choice);
+  }
+  mnOnTheFly->setChecked(true);
+  mnPrecomputed->setEnabled(false);
+  mnShakyPosition->setVisible(false);
+  mnMovingWindow->setVisible(false);
+
+  mnHelp = menu(nullptr, bar, "mnHelp", "&Help");
+  mnAbout = item(mnHelp, "mnAbout", "&About");
+  mnDevHistory = item(mnHelp, "mnDevHistory", "Development &history");
+  mnTest = item(mnHelp, "mnTest", "Test");
+  mnTestingMode = item(mnHelp, "mnTestingMode", "Testing mode");
+  mnTestingMode->setCheckable(true);
+  mnTestingMode->setVisible(false);
+  mnCreateraster = item(mnHelp, "mnCreateraster", "Createraster");
+}
+
+void TdlgVandrel::BuildLandscapePages() {
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+  auto* mainLayout = new QHBoxLayout(central);
+
+  pnLandscape = new QWidget(central);
+  pnLandscape->setObjectName("pnLandscape");
+  auto* panelLayout = new QVBoxLayout(pnLandscape);
+  pcLandscape = new QTabWidget(pnLandscape);
+  pcLandscape->setObjectName("pcLandscape");
+  panelLayout->addWidget(pcLandscape);
+
+  // Patches page: how many patches, where and how large.
+  tsPatches = new QWidget;
+  tsPatches->setObjectName("tsPatches");
+  pcLandscape->addTab(tsPatches, "&Patches");
+  auto* patchesLayout = new QVBoxLayout(tsPatches);
+  auto* patchesForm = new QFormLayout;
+  patchesLayout->addLayout(patchesForm);
+  cbPatchGeometry = new QComboBox(tsPatches);
+  cbPatchGeometry->setObjectName("cbPatchGeometry");
+  patchesForm->addRow(NewLabel(tsPatches, "lblPatchGeometry", "&Topology:", cbPatchGeometry), cbPatchGeometry);
+  cbPatchSizes = new QComboBox(tsPatches);
+  cbPatchSizes->setObjectName("cbPatchSizes");
+  patchesForm->addRow(NewLabel(tsPatches, "lblPatchSizes", "&Sizes:", cbPatchSizes), cbPatchSizes);
+  seNbPatch = NewSpinEdit(tsPatches, "seNbPatch", 1, 10000, 3);
+  patchesForm->addRow(NewLabel(tsPatches, "lblNbPatch", "Patch number:", seNbPatch), seNbPatch);
+  seWidth = NewSpinEdit(tsPatches, "seWidth", 10, 100000000, 100);
+  patchesForm->addRow(NewLabel(tsPatches, "lblWidth", "&Width:", seWidth), seWidth);
+  seHeight = NewSpinEdit(tsPatches, "seHeight", 10, 100000000, 100);
+  patchesForm->addRow(NewLabel(tsPatches, "lblHeight", "&Height:", seHeight), seHeight);
+
+  grpArea = new QGroupBox("Patch areas", tsPatches);
+  grpArea->setObjectName("grpArea");
+  auto* areaForm = new QFormLayout(grpArea);
+  seMinArea = NewSpinEdit(grpArea, "seMinArea", 1, 1000, 1);
+  lblMinArea = NewLabel(grpArea, "lblMinArea", "Minimum area:", seMinArea);
+  areaForm->addRow(lblMinArea, seMinArea);
+  seMaxArea = NewSpinEdit(grpArea, "seMaxArea", 1, 1000, 40);
+  lblMaxArea = NewLabel(grpArea, "lblMaxArea", "Maximum area:", seMaxArea);
+  areaForm->addRow(lblMaxArea, seMaxArea);
+  sePropLargePatches = NewSpinEdit(grpArea, "sePropLargePatches", 0, 100, 50);
+  lblPropLargePatches = NewLabel(grpArea, "lblPropLargePatches", "&Prop. of large patches [%]:", sePropLargePatches);
+  areaForm->addRow(lblPropLargePatches, sePropLargePatches);
+  patchesLayout->addWidget(grpArea);
+
+  grpIsolated = new QGroupBox("Isolated patch", tsPatches);
+  grpIsolated->setObjectName("grpIsolated");
+  auto* isolatedForm = new QFormLayout(grpIsolated);
+  seIsolatedPatchArea = NewSpinEdit(grpIsolated, "seIsolatedPatchArea", 1, 1000, 5);
+  isolatedForm->addRow(NewLabel(grpIsolated, "lblIsolatedPatchArea", "Area:", seIsolatedPatchArea),
+                       seIsolatedPatchArea);
+  seIsolatedPatchDistance = NewSpinEdit(grpIsolated, "seIsolatedPatchDistance", 1, 1000, 5);
+  isolatedForm->addRow(NewLabel(grpIsolated, "lblIsolatedPatchDistance", "Distance:", seIsolatedPatchDistance),
+                       seIsolatedPatchDistance);
+  patchesLayout->addWidget(grpIsolated);
+
+  grpLandscapeFile = new QGroupBox("Landscape file", tsPatches);
+  grpLandscapeFile->setObjectName("grpLandscapeFile");
+  auto* fileLayout = new QHBoxLayout(grpLandscapeFile);
+  edLandscapeFile = NewLabeledEdit(grpLandscapeFile, "edLandscapeFile", "&File:", "");
+  edLandscapeFile->setReadOnly(true);
+  btLandscapeFile = NewButton(grpLandscapeFile, "btLandscapeFile", "...");
+  fileLayout->addWidget(edLandscapeFile->EditLabel);
+  fileLayout->addWidget(edLandscapeFile, 1);
+  fileLayout->addWidget(btLandscapeFile);
+  patchesLayout->addWidget(grpLandscapeFile);
+  patchesLayout->addStretch(1);
+
+  // Links page: which patches are linked and how permeable the ground is.
+  tsLinks = new QWidget;
+  tsLinks->setObjectName("tsLinks");
+  pcLandscape->addTab(tsLinks, "&Links");
+  auto* linksLayout = new QVBoxLayout(tsLinks);
+  auto* linksForm = new QFormLayout;
+  linksLayout->addLayout(linksForm);
+  cbConnectance = new QComboBox(tsLinks);
+  cbConnectance->setObjectName("cbConnectance");
+  linksForm->addRow(NewLabel(tsLinks, "lblConnectanceMode", "&Connectance:", cbConnectance), cbConnectance);
+  grpConnectance = new QGroupBox("Links", tsLinks);
+  grpConnectance->setObjectName("grpConnectance");
+  auto* connectanceForm = new QFormLayout(grpConnectance);
+  edDistanceThreshold = NewLabeledEdit(grpConnectance, "edDistanceThreshold", "&Distance threshold:", "1.5");
+  connectanceForm->addRow(edDistanceThreshold->EditLabel, edDistanceThreshold);
+  seConnectance = NewSpinEdit(grpConnectance, "seConnectance", 0, 100, 50);
+  lblConnectance = NewLabel(grpConnectance, "lblConnectance", "&Connectance [%]:", seConnectance);
+  connectanceForm->addRow(lblConnectance, seConnectance);
+  linksLayout->addWidget(grpConnectance);
+  auto* permeabilityForm = new QFormLayout;
+  linksLayout->addLayout(permeabilityForm);
+  cbPermeability = new QComboBox(tsLinks);
+  cbPermeability->setObjectName("cbPermeability");
+  permeabilityForm->addRow(NewLabel(tsLinks, "lblPermeability", "&Permeability:", cbPermeability), cbPermeability);
+  edSurvivalDistance = NewLabeledEdit(tsLinks, "edSurvivalDistance", "Mean &distance:", "100");
+  permeabilityForm->addRow(edSurvivalDistance->EditLabel, edSurvivalDistance);
+  edFixedSurvival = NewLabeledEdit(tsLinks, "edFixedSurvival", "Permeability &value:", "1");
+  permeabilityForm->addRow(edFixedSurvival->EditLabel, edFixedSurvival);
+  edPermeabilityMap = NewLabeledEdit(tsLinks, "edPermeabilityMap", "&Map:", "");
+  edPermeabilityMap->setReadOnly(true);
+  btPermeabiliyMap = NewButton(tsLinks, "btPermeabiliyMap", "...");
+  auto* mapRow = new QHBoxLayout;
+  mapRow->addWidget(edPermeabilityMap, 1);
+  mapRow->addWidget(btPermeabiliyMap);
+  permeabilityForm->addRow(edPermeabilityMap->EditLabel, mapRow);
+  linksLayout->addStretch(1);
+
+  // Selection page: the patch chosen on the chart.
+  tsSelection = new QWidget;
+  tsSelection->setObjectName("tsSelection");
+  pcLandscape->addTab(tsSelection, "S&election");
+  auto* selectionLayout = new QVBoxLayout(tsSelection);
+  grpSelectedPatch = new QGroupBox("Selected patch", tsSelection);
+  grpSelectedPatch->setObjectName("grpSelectedPatch");
+  auto* selectedForm = new QFormLayout(grpSelectedPatch);
+  seID = NewSpinEdit(grpSelectedPatch, "seID", 0, 0, 0);
+  selectedForm->addRow(NewLabel(grpSelectedPatch, "lblID", "&ID:", seID), seID);
+  seX = NewSpinEdit(grpSelectedPatch, "seX", -100000000, 100000000, 0);
+  selectedForm->addRow(NewLabel(grpSelectedPatch, "lblX", "&X:", seX), seX);
+  seY = NewSpinEdit(grpSelectedPatch, "seY", -100000000, 100000000, 0);
+  selectedForm->addRow(NewLabel(grpSelectedPatch, "lblY", "&Y:", seY), seY);
+  seArea = NewSpinEdit(grpSelectedPatch, "seArea", 0, 100000000, 0);
+  selectedForm->addRow(NewLabel(grpSelectedPatch, "lblArea", "&Area:", seArea), seArea);
+  btRemovePatch = NewButton(grpSelectedPatch, "btRemovePatch", "&Remove patch");
+  selectedForm->addRow(btRemovePatch);
+  grpSelectedPatch->setEnabled(false);
+  selectionLayout->addWidget(grpSelectedPatch);
+  seNewPatchArea = NewSpinEdit(tsSelection, "seNewPatchArea", 1, 1000, 10);
+  seNewPatchArea->setVisible(false);
+  selectionLayout->addWidget(seNewPatchArea);
+  selectionLayout->addStretch(1);
+
+  // Below the pages: the commands and the automatic computation.
+  auto* buttons = new QHBoxLayout;
+  btMakeLandscape = NewButton(pnLandscape, "btMakeLandscape", "&Make \nlandscape");
+  btPatchData = NewButton(pnLandscape, "btPatchData", "Data");
+  btPatchData->setToolTip("Patch database");
+  buttons->addWidget(btMakeLandscape);
+  buttons->addWidget(btPatchData);
+  panelLayout->addLayout(buttons);
+  edTotalArea = NewLabeledEdit(pnLandscape, "edTotalArea", "Total area:", "");
+  edTotalArea->setReadOnly(true);
+  auto* totalRow = new QHBoxLayout;
+  totalRow->addWidget(edTotalArea->EditLabel);
+  totalRow->addWidget(edTotalArea, 1);
+  panelLayout->addLayout(totalRow);
+  ckComputeMetapop = NewCheckBox(pnLandscape, "ckComputeMetapop", "&Compute automatically", true);
+  panelLayout->addWidget(ckComputeMetapop);
+  ckPotential = NewCheckBox(pnLandscape, "ckPotential", "Show p&otential", false);
+  ckPotential->setVisible(false);
+  panelLayout->addWidget(ckPotential);
+  lblLambda = new QLabel(pnLandscape);
+  lblLambda->setObjectName("lblLambda");
+  lblLambda->setVisible(false);
+  panelLayout->addWidget(lblLambda);
+  grpMetapopulation = new QGroupBox("Metapopulation", pnLandscape);
+  grpMetapopulation->setObjectName("grpMetapopulation");
+  auto* metapopulationLayout = new QVBoxLayout(grpMetapopulation);
+  btComputeMetCapManually = NewButton(grpMetapopulation, "btComputeMetCapManually", "Compute &capacity");
+  ckPatchContribution = NewCheckBox(grpMetapopulation, "ckPatchContribution", "Patch &contribution", false);
+  metapopulationLayout->addWidget(btComputeMetCapManually);
+  metapopulationLayout->addWidget(ckPatchContribution);
+  panelLayout->addWidget(grpMetapopulation);
+  mainLayout->addWidget(pnLandscape);
+
+  // The landscape chart and its display options.
+  auto* chartColumn = new QVBoxLayout;
+  chSpace = new QChartView(central);
+  chSpace->setObjectName("chSpace");
+  chSpace->setRenderHint(QPainter::Antialiasing);
+  chSpace->chart()->legend()->hide();
+  chartColumn->addWidget(chSpace, 1);
+  auto* displayRow = new QHBoxLayout;
+  ckShowID = NewCheckBox(central, "ckShowID", "Show &IDs", true);
+  ckShowArea = NewCheckBox(central, "ckShowArea", "Show &areas", true);
+  ckShowConnectivity = NewCheckBox(central, "ckShowConnectivity", "Show li&nks", true);
+  displayRow->addWidget(ckShowID);
+  displayRow->addWidget(ckShowArea);
+  displayRow->addWidget(ckShowConnectivity);
+  displayRow->addStretch(1);
+  chartColumn->addLayout(displayRow);
+  mainLayout->addLayout(chartColumn, 1);
+}
+
+void TdlgVandrel::BuildTaggedComponents() {
+  // The order in which a landscape line hands out its values. The list of
+  // landscape parameters that the sensitivity pages build (Tag 1) comes first, so
+  // that a generated line fills exactly these; the file names (Tag 2) take values
+  // only from lines written with more.
+  for (QWidget* component : std::initializer_list<QWidget*>{
+           seWidth, seHeight, seNbPatch, seIsolatedPatchArea, seIsolatedPatchDistance, seMinArea, seMaxArea,
+           sePropLargePatches, edDistanceThreshold, seConnectance, edSurvivalDistance, edFixedSurvival})
+    TaggedComponents.Add(component, 1);
+  TaggedComponents.Add(edLandscapeFile, 2);
+  TaggedComponents.Add(edPermeabilityMap, 2);
+}
+
+void TdlgVandrel::ConnectHandlers() {
+  connect(mnExit, &QAction::triggered, this, &QWidget::close);
+  auto newModel = [this](QAction* action, tWorkbenchKind kind) {
+    connect(action, &QAction::triggered, this, [this, kind] { Guarded([this, kind] { NewModel(kind); }); });
+  };
+  newModel(mnNewDemographic, tWorkbenchKind::wkSimpleDemo);
+  newModel(mnNewDemogenetic, tWorkbenchKind::wkMatrix);
+  newModel(mnNewBigMatrix, tWorkbenchKind::wkBigMatrix);
+  newModel(mnNewIBM, tWorkbenchKind::wkIBSimple);
+  newModel(mnNewGraph, tWorkbenchKind::wkGraph);
+
+  connect(mnOpenModel, &QAction::triggered, this, [this] {
+    Guarded([this] {
+      if (const auto name = ExecuteModelOpenDialog()) OpenModelFile(*name);
+    });
+  });
+  connect(mnSaveModel, &QAction::triggered, this, [this] {
+    Guarded([this] {
+      if (CurrentModel) CurrentModel->SaveModel();
+    });
+  });
+  connect(mnSaveModelAs, &QAction::triggered, this, [this] {
+    Guarded([this] {
+      if (CurrentModel) CurrentModel->SaveModelAs();
+    });
+  });
+  connect(mnInitialise, &QAction::triggered, this, [this] {
+    Guarded([this] {
+      if (!CurrentModel || CurrentModel->IsRunning()) return;
+      tHourGlass hourGlass;
+      CurrentModel->Initialise();
+    });
+  });
+  connect(mnRun, &QAction::triggered, this, [this] {
+    Guarded([this] {
+      if (!CurrentModel || CurrentModel->IsRunning()) return;
+      tHourGlass hourGlass;
+      CurrentModel->Run();
+    });
+  });
+
+  for (QAction* choice : {mnOnTheFly, mnPrecomputed})
+    connect(choice, &QAction::triggered, this, [this, choice] {
+      choice->setChecked(true);
+      chSpace->update();
+    });
+
+  connect(mnAbout, &QAction::triggered, this, [this] {
+    TAboutBox* box = AboutBox ? AboutBox : new TAboutBox(this);
+    box->exec();
+    if (box != AboutBox) delete box;
+  });
+  connect(mnDevHistory, &QAction::triggered, this, [this] {
+    TDevHistory* window = DevHistory ? DevHistory : new TDevHistory(this);
+    window->exec();
+    if (window != DevHistory) delete window;
+  });
+  connect(mnTest, &QAction::triggered, this, [this] { Guarded([this] { TestClick(); }); });
+  connect(mnTestingMode, &QAction::triggered, this, [this] { ToggleTestingMode(); });
+
+  // A changed choice shows the controls it needs and makes a new landscape.
+  for (QComboBox* combo : {cbPatchGeometry, cbPatchSizes, cbConnectance, cbPermeability})
+    connect(combo, &QComboBox::activated, this, [this] {
+      Guarded([this] {
+        Actualisation();
+        btMakeLandscapeClick();
+      });
+    });
+  connect(btMakeLandscape, &QPushButton::clicked, this, [this] { Guarded([this] { btMakeLandscapeClick(); }); });
+  connect(btPatchData, &QPushButton::clicked, this, [] {
+    if (dlgPatchData) dlgPatchData->show();
+  });
+}
+
+void TdlgVandrel::Guarded(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const std::exception& error) {
+    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
+  }
+}
+
+// --------------------------------------------------------------- Actualisation
+
+void TdlgVandrel::Actualisation() {
+  const int geometry = cbPatchGeometry->currentIndex();
+  const int sizes = cbPatchSizes->currentIndex();
+  const int connectance = cbConnectance->currentIndex();
+  const int permeability = cbPermeability->currentIndex();
+
+  SetShown(grpArea, geometry != 2);
+  SetShown(grpIsolated, geometry == 2);
+  SetShown(grpLandscapeFile, geometry == 7);
+  SetShown(seMinArea, sizes == 0 || sizes == 3);
+  SetShown(lblMinArea, sizes == 0 || sizes == 3);
+  lblMaxArea->setText(sizes == 2 ? "Total area:" : "Maximum area:");
+  SetShown(sePropLargePatches, sizes == 3);
+  SetShown(lblPropLargePatches, sizes == 3);
+  SetShown(grpConnectance, connectance != 0);
+  SetShown(edDistanceThreshold, connectance == 1);
+  SetShown(seConnectance, connectance == 3);
+  SetShown(lblConnectance, connectance == 3);
+  SetShown(edSurvivalDistance, permeability == 1);
+  SetShown(edFixedSurvival, permeability == 0);
+  SetShown(edPermeabilityMap, permeability == 2 || permeability == 3);
+  SetShown(btPermeabiliyMap, permeability == 2 || permeability == 3);
+  mnNewHanski->setEnabled(TestingMode);
+  mnShakyPosition->setEnabled(CurrentModel != nullptr);
+  mnMovingWindow->setEnabled(CurrentModel != nullptr);
+  mnConnectivityHistogram->setEnabled(!models::Map.empty());
+  mnPotentiality->menuAction()->setVisible(false);
+  SetShown(grpMetapopulation, false);
+
+  // Nothing may rebuild the landscape or a running model while a workbench runs.
+  const bool running = AnyModelRunning();
+  const bool currentRunning = CurrentModel && CurrentModel->IsRunning();
+  pnLandscape->setEnabled(!running);
+  mnLandscape->menuAction()->setEnabled(!running);
+  for (QAction* create : {mnNewDemographic, mnNewDemogenetic, mnNewBigMatrix, mnNewIBM, mnNewGraph, mnOpenModel})
+    create->setEnabled(!running);
+  mnInitialise->setEnabled(!currentRunning);
+  mnRun->setEnabled(!currentRunning);
+}
+
+bool TdlgVandrel::AnyModelRunning() const {
+  for (const tModelForm* model : fModels)
+    if (model->IsRunning()) return true;
+  return false;
+}
+
+// ------------------------------------------------------------ the workbenches
+
+void TdlgVandrel::SetWorkbenchFactory(tWorkbenchKind kind, tWorkbenchFactory factory) {
+  fFactories[static_cast<size_t>(kind)] = std::move(factory);
+}
+
+void TdlgVandrel::AddNewModel(tModelForm* model) {
+  CurrentModel = model;
+  fModels.push_back(model);
+  model->show();
+  Actualisation();
+}
+
+void TdlgVandrel::RemoveModel(tModelForm* model) {
+  if (CurrentModel == model) CurrentModel = nullptr;
+  std::erase(fModels, model);
+  Actualisation();
+}
+
+tModelForm* TdlgVandrel::NewModel(tWorkbenchKind kind) {
+  if (AnyModelRunning())
+    throw utile::EInvalidOperation("No module can be created while a module is running.");
+  const tWorkbenchFactory& factory = fFactories[static_cast<size_t>(kind)];
+  if (!factory) {
+    Dialogs().ShowMessage(this, "This module is not part of this version of Vandrel.", tMessageKind::mkWarning);
+    return nullptr;
+  }
+  if (dlgPatchData) dlgPatchData->UpdateAndApply();
+  tModelForm* model = factory(this);
+  if (!model) return nullptr;
+  AddNewModel(model);
+  const tWorkbenchCaption& caption = WorkbenchCaptions[static_cast<size_t>(kind)];
+  model->setWindowTitle(
+      QString::fromStdString(utile::Format(caption.Format, static_cast<int32_t>(fModels.size()), caption.Version)));
+  return model;
+}
+
+std::optional<std::string> TdlgVandrel::ExecuteModelOpenDialog() {
+  return Dialogs().OpenFileName(this, "Open a model file", ModelFileFilter, "model");
+}
+
+std::optional<std::string> TdlgVandrel::ExecuteModelSaveDialog() {
+  return Dialogs().SaveFileName(this, "Save model", ModelFileFilter, "model", true);
+}
+
+void TdlgVandrel::OpenModelFile(const std::string& fileName) {
+  std::ifstream file(fileName, std::ios::binary);
+  if (!file) throw utile::EInOutError(utile::Format("Cannot open file \"%s\".", fileName));
+  std::string firstLine;
+  std::getline(file, firstLine);
+  if (!firstLine.empty() && firstLine.back() == '\r') firstLine.pop_back();
+  file.close();
+
+  if (firstLine.find("IBsimple") == std::string::npos) {
+    // Only the individual-based module writes model files: a file that does not
+    // say it is one is read by nobody.
+    Dialogs().ShowMessage(
+        this, utile::Format("\"%s\" is not a model file that a module of Vandrel can read.", fileName),
+        tMessageKind::mkWarning);
+    return;
+  }
+  tModelForm* model = NewModel(tWorkbenchKind::wkIBSimple);
+  if (!model) return;
+  model->setWindowTitle(QString::fromStdString(utile::Format(OpenedIBMCaption, static_cast<int32_t>(fModels.size()),
+                                                             WorkbenchVersion(tWorkbenchKind::wkIBSimple))));
+  if (CurrentModel) CurrentModel->OpenModel(fileName);
+}
+
+int32_t TdlgVandrel::GetPatchCount() const {
+  bool ok = false;
+  const int value = seNbPatch->cleanText().trimmed().toInt(&ok);
+  return ok ? value : 1;
+}
+
+// ------------------------------------------------------------- testing mode
+
+void TdlgVandrel::SetTestingMode(bool on) {
+  TestingMode = on;
+  mnTestingMode->setChecked(on);
+  Actualisation();
+}
+
+void TdlgVandrel::ToggleTestingMode() { SetTestingMode(!TestingMode); }
+
+// ------------------------------------------------------------------ closing
+
+void TdlgVandrel::closeEvent(QCloseEvent* event) {
+  // Closing frees every workbench: wait until no computation is on the stack.
+  if (AnyModelRunning() || MessagePumpDepth() > 0) {
+    for (tModelForm* model : fModels) model->Stop();
+    fClosePending = true;
+    fCloseTimer->start();
+    event->ignore();
+    return;
+  }
+  fCloseTimer->stop();
+  fClosePending = false;
+  models::Patches.clear();
+  CurrentModel = nullptr;
+  while (!fModels.empty()) {
+    tModelForm* model = fModels.back();
+    model->close();
+    if (!fModels.empty() && fModels.back() == model) fModels.pop_back();  // a workbench that refused
+  }
+  event->accept();
+  emit Closed();
+}
+
+void TdlgVandrel::TryPendingClose() {
+  if (AnyModelRunning() || MessagePumpDepth() > 0) return;
+  fCloseTimer->stop();
+  close();
+}
+
+// ------------------------------------------------------------- the landscape
+
+void TdlgVandrel::btMakeLandscapeClick() {
+  // The start-up landscape: the hexagonal layout with the areas of the
+  // "Fixed" rule.
+  const int32_t n = GetPatchCount();
+  models::Patches.resize(n);
+  double x = 0, y = 0;
+  int32_t placed = 0, ring = 1;
+  auto place = [&] {
+    models::Patches[placed].popID = placed + 1;
+    models::Patches[placed].x = x;
+    models::Patches[placed].y = y;
+    ++placed;
+  };
+  place();
+  const double h = std::sqrt(3.0) / 2;
+  const double steps[6][2] = {{-0.5, h}, {-1, 0}, {-0.5, -h}, {0.5, -h}, {1, 0}, {0.5, h}};
+  for (ring = 1; placed < n && ring <= 100; ++ring) {
+    x = ring;
+    y = 0;
+    for (int side = 0; side < 6 && placed < n; ++side)
+      for (int k = 0; k < ring && placed < n; ++k) {
+        x += steps[side][0];
+        y += steps[side][1];
+        place();
+      }
+    if (placed >= n) break;
+  }
+  const int32_t rho = std::min(ring, 100);
+  seWidth->setValue(200 * rho);
+  seHeight->setValue(200 * rho);
+  for (models::tCircle& patch : models::Patches) {
+    patch.x = (patch.x + rho) * 100;
+    patch.y = (patch.y + rho) * 100;
+    patch.A = seMaxArea->value();
+  }
+  ChangePatches();
+  if (dlgPatchData) dlgPatchData->UpdateAndApply();
+}
+
+void TdlgVandrel::ComputeConnectanceMatrix() {
+  models::ComputeDistanceMatrix();
+  const size_t n = models::Patches.size();
+  models::ConnectanceMat.assign(n, utile::tVectorOfBoolean(n, cbConnectance->currentIndex() == 0));
+}
+
+void TdlgVandrel::ChangePatches() {
+  models::MeanPermeabilityDistance = utile::StrToFloatDef(edSurvivalDistance->text().toStdString(), 0);
+  models::ConstantPermeability = utile::StrToFloatDef(edFixedSurvival->text().toStdString(), 0);
+  ComputeConnectanceMatrix();
+  if (models::Patches.size() == 1) {
+    ckPotential->setChecked(false);
+    ckComputeMetapop->setChecked(false);
+  }
+  float total = 0;
+  for (const models::tCircle& patch : models::Patches) total += static_cast<float>(patch.A);
+  edTotalArea->setText(QString::fromStdString(utile::Format("%.0n", static_cast<double>(total))));
+  ModelChanged = true;
+  seID->setMaximum(static_cast<int>(models::Patches.size()));
+  if (ckComputeMetapop->isChecked() && CurrentModel) ComputeModel();
+  models::MapWidth = seWidth->value();
+  models::MapHeight = seHeight->value();
+  DrawSpace();
+}
+
+void TdlgVandrel::DrawSpace() {
+  QChart* chart = chSpace->chart();
+  chart->removeAllSeries();
+  for (QAbstractAxis* axis : chart->axes()) chart->removeAxis(axis);
+  auto* bubbles = new QScatterSeries;
+  for (const models::tCircle& patch : models::Patches) bubbles->append(patch.x, patch.y);
+  chart->addSeries(bubbles);
+  auto* bottom = new QValueAxis;
+  bottom->setRange(0, seWidth->value());
+  auto* left = new QValueAxis;
+  left->setRange(0, seHeight->value());
+  chart->addAxis(bottom, Qt::AlignBottom);
+  chart->addAxis(left, Qt::AlignLeft);
+  bubbles->attachAxis(bottom);
+  bubbles->attachAxis(left);
+}
+
+void TdlgVandrel::ComputeModel() {
+  if (!CurrentModel) return;
+  // A running model is re-initialised only between the lines of its own batch.
+  if (CurrentModel->IsRunning() && !CurrentModel->InLandscapeLine()) return;
+  {
+    tHourGlass hourGlass;
+    CurrentModel->Initialise();
+  }
+  if (CurrentModel && CurrentModel->ModelHasChanged) {
+    DrawSpace();
+    CurrentModel->ModelHasChanged = false;
+  }
+  if (CurrentModel)
+    setWindowTitle(QString(MainCaption) + " - " + CurrentModel->windowTitle());
+}
+
+void TdlgVandrel::LoadLandscapeFromFile() {}
+
+void TdlgVandrel::LoadPermeabilityFromFile() {}
+
+void TdlgVandrel::RebuildLandscape(tModelForm* sender) {
+  for (const tModelForm* model : fModels)
+    if (model != sender && model->IsRunning())
+      throw utile::EInvalidOperation("The landscape cannot change while another module is running.");
+  if (cbPatchGeometry->currentIndex() == 7) LoadLandscapeFromFile();
+  if (cbPermeability->currentIndex() == 2 || cbPermeability->currentIndex() == 3) LoadPermeabilityFromFile();
+  ComputeConnectanceMatrix();
+  btMakeLandscapeClick();
+}
+
+void TdlgVandrel::TestClick() {}
 
 }  // namespace vandrel

@@ -1,14 +1,177 @@
 #pragma once
 
+#include <QColor>
 #include <QMainWindow>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/TaggedControls.h"
+
+class QAction;
+class QChartView;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSpinBox;
+class QTabWidget;
+class QTimer;
+class QWidget;
 
 namespace vandrel {
+
+class tModelForm;
+
+
+// Developer controls are offered in testing mode.
+extern bool TestingMode;
+
+// The kinds of workbench that the model menu creates.
+enum class tWorkbenchKind { wkSimpleDemo, wkMatrix, wkBigMatrix, wkIBSimple, wkGraph };
+
+// Makes a workbench of one kind with the main window as its owner (nullptr: the
+// kind is not available).
+using tWorkbenchFactory = std::function<tModelForm*(class TdlgVandrel*)>;
 
 // The main window of Vandrel: the landscape editor and the model menu.
 class TdlgVandrel : public QMainWindow {
   Q_OBJECT
 public:
   explicit TdlgVandrel(QWidget* parent = nullptr);
+  ~TdlgVandrel() override;
+
+  // ------------------------------------------------------------------ menus
+  QMenu* mnFile;
+  QAction *mnOpenProject, *mnSaveProject, *mnExit;
+  QMenu* mnLandscape;
+  QAction *Loadpatchfile1, *Savepatchfile1, *mnConnectivityHistogram, *mnuLoadBackground, *mnuClearBackground,
+      *mnLoadPermeabilityMap;
+  QMenu *mnModules, *mnPopulationBased, *mnIndividualBased, *mnGeometryBased;
+  QAction *mnNewDemographic, *mnNewDemogenetic, *mnNewBigMatrix, *mnNewIBM, *mnNewHanski, *mnNewGraph;
+  QAction *mnOpenModel, *mnSaveModel, *mnSaveModelAs;
+  QMenu* mnSpecies;
+  QAction *mnLoadSpecies, *mnSaveSpecies;
+  QMenu* mnSimulations;
+  QAction *mnInitialise, *mnRun;
+  QMenu* mnPotentiality;
+  QAction *mnOnTheFly, *mnPrecomputed, *mnShakyPosition, *mnMovingWindow;
+  QMenu* mnHelp;
+  QAction *mnAbout, *mnDevHistory, *mnTest, *mnTestingMode, *mnCreateraster;
+
+  // -------------------------------------------------------- landscape pages
+  QWidget* pnLandscape;  // everything that edits the landscape
+  QTabWidget* pcLandscape;
+  QWidget *tsPatches, *tsLinks, *tsSelection;
+  QComboBox *cbPatchGeometry, *cbPatchSizes, *cbConnectance, *cbPermeability;
+  QSpinBox *seNbPatch, *seWidth, *seHeight;
+  QGroupBox* grpArea;
+  QSpinBox *seMinArea, *seMaxArea, *sePropLargePatches;
+  QLabel *lblMinArea, *lblMaxArea, *lblPropLargePatches;
+  QGroupBox* grpIsolated;
+  QSpinBox *seIsolatedPatchArea, *seIsolatedPatchDistance;
+  QGroupBox* grpLandscapeFile;
+  tLabeledEdit* edLandscapeFile;
+  QPushButton* btLandscapeFile;
+  QGroupBox* grpConnectance;
+  tLabeledEdit* edDistanceThreshold;
+  QSpinBox* seConnectance;
+  QLabel* lblConnectance;
+  tLabeledEdit *edSurvivalDistance, *edFixedSurvival, *edPermeabilityMap;
+  QPushButton* btPermeabiliyMap;
+  QGroupBox* grpSelectedPatch;
+  QSpinBox *seID, *seX, *seY, *seArea, *seNewPatchArea;
+  QPushButton* btRemovePatch;
+  QPushButton *btMakeLandscape, *btPatchData;
+  tLabeledEdit* edTotalArea;
+  QCheckBox *ckComputeMetapop, *ckPotential, *ckShowID, *ckShowArea, *ckShowConnectivity;
+  QLabel* lblLambda;
+  QGroupBox* grpMetapopulation;
+  QPushButton* btComputeMetCapManually;
+  QCheckBox* ckPatchContribution;
+  QChartView* chSpace;  // the landscape chart
+
+  // The controls that take the values of a batch landscape line, in component
+  // order: Tag 1 for the landscape parameters, Tag 2 for the file names.
+  tTaggedComponents TaggedComponents;
+
+  // ---------------------------------------------------------------- fields
+  std::vector<tModelForm*> fModels;  // open workbenches in creation order
+  tModelForm* CurrentModel = nullptr;
+  bool ModelChanged = false;
+  int32_t SelCircle = -1;
+  std::vector<QColor> MapPalette, ConnectPalette;
+  std::vector<QColor> PatchColor;
+
+  // ------------------------------------------------------------ operations
+  // Visibility and enabling by the current choices, the testing mode, the
+  // workbench list and the running workbenches.
+  void Actualisation();
+  // A new workbench: current, listed, shown.
+  void AddNewModel(tModelForm* model);
+  // Takes a closing workbench off the list (and off CurrentModel).
+  void RemoveModel(tModelForm* model);
+  // Creates the workbench of a model-menu item and captions it.
+  tModelForm* NewModel(tWorkbenchKind kind);
+  // Replaces how the workbenches of one kind are made.
+  void SetWorkbenchFactory(tWorkbenchKind kind, tWorkbenchFactory factory);
+  // Opens a model file by its first line.
+  void OpenModelFile(const std::string& fileName);
+
+  int32_t GetPatchCount() const;
+  void SetTestingMode(bool on);
+  void ToggleTestingMode();
+
+  // The model-file dialogs.
+  std::optional<std::string> ExecuteModelOpenDialog();
+  std::optional<std::string> ExecuteModelSaveDialog();
+
+  // True while a workbench runs: nothing may then change the landscape or free
+  // a running model.
+  bool AnyModelRunning() const;
+  bool LandscapeLocked() const { return AnyModelRunning(); }
+
+  // --------------------------------------------------------- the landscape
+  void btMakeLandscapeClick();
+  void ComputeConnectanceMatrix();
+  void ChangePatches();
+  void DrawSpace();
+  void ComputeModel();
+  void LoadLandscapeFromFile();
+  void LoadPermeabilityFromFile();
+  // What a batch landscape line does once its values are in the controls:
+  // reload the files in use, rebuild the links and make the landscape anew.
+  void RebuildLandscape(tModelForm* sender);
+
+signals:
+  void Closed();
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  void BuildMenus();
+  void BuildLandscapePages();
+  void BuildTaggedComponents();
+  void ConnectHandlers();
+  // Runs a menu command; a failure is shown in a message box.
+  void Guarded(const std::function<void()>& command);
+  void TryPendingClose();
+  void TestClick();
+
+  std::array<tWorkbenchFactory, 5> fFactories;
+  bool fClosePending = false;
+  QTimer* fCloseTimer = nullptr;
 };
+
+// The main window made at start-up.
+extern TdlgVandrel* dlgVandrel;
+
+// The workbench versions shown in their captions.
+const char* WorkbenchVersion(tWorkbenchKind kind);
 
 }  // namespace vandrel
