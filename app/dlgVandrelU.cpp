@@ -113,6 +113,9 @@ TdlgVandrel::TdlgVandrel(QWidget* parent) : QMainWindow(parent) {
   connect(fCloseTimer, &QTimer::timeout, this, &TdlgVandrel::TryPendingClose);
   resize(1000, 700);
 
+  // 1. the palettes of the drawing
+  MapPalette = utile::ColorGradient({utile::RGBColor(255, 255, 255), utile::RGBColor(128, 255, 0)}, 255);
+  ConnectPalette = utile::ColorGradient({utile::RGBColor(255, 255, 255), utile::RGBColor(0, 0, 0)}, 255);
   // 2. the combo boxes and their first choices
   cbPatchGeometry->addItems(
       {"Random", "Square", "Grid + isolated", "Triangle", "Hexagon", "Circle", "Frozen", "From file"});

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QMainWindow>
 #include <array>
 #include <functional>
@@ -8,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Utile/ColorOps.h"
 #include "app/TaggedControls.h"
 
 class QAction;
@@ -104,8 +104,8 @@ public:
   tModelForm* CurrentModel = nullptr;
   bool ModelChanged = false;
   int32_t SelCircle = -1;
-  std::vector<QColor> MapPalette, ConnectPalette;
-  std::vector<QColor> PatchColor;
+  utile::tPalette MapPalette, ConnectPalette;  // colours of the drawing
+  utile::tPalette PatchColor;
 
   // ------------------------------------------------------------ operations
   // Visibility and enabling by the current choices, the testing mode, the
