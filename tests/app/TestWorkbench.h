@@ -68,8 +68,12 @@ public:
   double GetTerritory() override { return 1; }
   bool HasModelFile() const override { return WithModelFile; }
   void SaveModel() override {
-    tModelForm::SaveModel();
-    if (WithModelFile && !fFilename.empty()) ++Saves;
+    if (!WithModelFile)
+      tModelForm::SaveModel();
+    else if (fFilename.empty())
+      SaveModelAs();
+    else
+      ++Saves;
   }
   void OpenModel(const std::string& FileName) override {
     tModelForm::OpenModel(FileName);
