@@ -22,6 +22,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "Utile/MathOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "app/AboutBoxU.h"
@@ -795,6 +796,27 @@ void TdlgVandrel::RebuildLandscape(tModelForm* sender) {
   btMakeLandscapeClick();
 }
 
-void TdlgVandrel::TestClick() {}
+namespace {
+// The share of a normal distribution below z, from a logistic approximation.
+double NormalArea(double z) { return 1.0 / (1.0 + std::exp(-z * (1.5976 + 0.070566 * z * z))); }
+}  // namespace
+
+void TdlgVandrel::TestClick() {
+  // A check of the root finder: the quantile of a random normal distribution at
+  // a random share, written as the statistics language would check it.
+  const double mean = -3 + 6 * utile::Random();
+  const double sd = 5 * utile::Random();
+  const double share = utile::Random();
+  const double scale = std::max(sd, 1e-3);
+  const auto area = [](const utile::tVectorOfDouble& p, double x) {
+    return NormalArea((x - p[0]) / p[1]) - p[2];
+  };
+  const double quantile =
+      utile::FindRootBrent(area, {mean, scale, share}, mean - 20 * scale, mean + 20 * scale, 1e-10, 200, 1e-15);
+  const double check = NormalArea((quantile - mean) / scale);
+  Dialogs().ShowMessage(this,
+                        utile::Format("pnorm(%g, mean=%g, sd=%g)  # %g ~ %g", quantile, mean, scale, share, check),
+                        tMessageKind::mkInformation);
+}
 
 }  // namespace vandrel

@@ -9,7 +9,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QRegularExpression>
 #include <QtTest>
+#include <cmath>
 
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
@@ -328,6 +330,20 @@ private slots:
     QCOMPARE(fCreated[0]->Saves, 1);
     fMain->mnSaveModel->trigger();
     QCOMPARE(fDialogs->Titles.size(), size_t(1));
+  }
+
+  void TheTestCheckFindsTheQuantileItShows() {
+    utile::RandSeed = 12345;
+    fMain->mnTest->trigger();
+    QCOMPARE(fDialogs->Messages.size(), size_t(1));
+    // "pnorm(q, mean=m, sd=s)  # p ~ p'": the area below q is the share drawn.
+    const QString text = QString::fromStdString(fDialogs->Messages[0]);
+    const QRegularExpression form(R"(^pnorm\((\S+), mean=(\S+), sd=(\S+)\)  # (\S+) ~ (\S+)$)");
+    const QRegularExpressionMatch match = form.match(text);
+    QVERIFY2(match.hasMatch(), qPrintable(text));
+    const double mean = match.captured(2).toDouble(), sd = match.captured(3).toDouble();
+    QVERIFY(mean >= -3 && mean < 3 && sd > 0 && sd < 5);
+    QVERIFY(std::abs(match.captured(4).toDouble() - match.captured(5).toDouble()) < 1e-6);
   }
 
   void GetPatchCountReadsTheSpinEdit() {
