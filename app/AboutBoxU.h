@@ -10,7 +10,7 @@ namespace vandrel {
 
 class TAboutBox : public QDialog {
   Q_OBJECT
-public:
+ public:
   explicit TAboutBox(QWidget* parent = nullptr);
 
   QLabel* ProgramIcon;
@@ -20,10 +20,10 @@ public:
   QLabel* Comments;
   QPushButton* OKButton;
 
-protected:
+ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+ private:
   // A double click on the program icon switches the testing mode.
   void ProgramIconDblClick();
 };

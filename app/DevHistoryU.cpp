@@ -30,7 +30,8 @@ const char* const History =
     "- Landscape files, background maps and the patch database.\n"
     "\n"
     "Vandrel 1.0\n"
-    "- Landscapes of habitat patches generated on random, square, triangular, hexagonal and circular layouts.\n";
+    "- Landscapes of habitat patches generated on random, square, triangular, hexagonal and circular "
+    "layouts.\n";
 }  // namespace
 
 TDevHistory::TDevHistory(QWidget* parent) : QDialog(parent) {

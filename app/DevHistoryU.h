@@ -10,7 +10,7 @@ namespace vandrel {
 
 class TDevHistory : public QDialog {
   Q_OBJECT
-public:
+ public:
   explicit TDevHistory(QWidget* parent = nullptr);
 
   QPlainTextEdit* mmHistory;

@@ -21,12 +21,17 @@ void tTextFile::Open(const std::string& fileName, std::ios::openmode mode) {
   Close();
   fFileName = fileName;
   fStream.open(fileName, mode | std::ios::out | std::ios::binary);
-  if (!fStream.is_open()) throw utile::EInOutError(utile::Format("Cannot open file \"%s\" for writing.", fileName));
+  if (!fStream.is_open())
+    throw utile::EInOutError(utile::Format("Cannot open file \"%s\" for writing.", fileName));
 }
 
-void tTextFile::Rewrite(const std::string& fileName) { Open(fileName, std::ios::trunc); }
+void tTextFile::Rewrite(const std::string& fileName) {
+  Open(fileName, std::ios::trunc);
+}
 
-void tTextFile::Append(const std::string& fileName) { Open(fileName, std::ios::app); }
+void tTextFile::Append(const std::string& fileName) {
+  Open(fileName, std::ios::app);
+}
 
 void tTextFile::Check() {
   if (!fStream) throw utile::EInOutError(utile::Format("Cannot write to file \"%s\".", fFileName));
@@ -117,17 +122,33 @@ void tModelForm::FormClose() {
 
 // ------------------------------------------------------------- abstract slots
 
-models::tParam tModelForm::GetParam() { Abstract("GetParam"); }
-double tModelForm::GetAlpha() { Abstract("GetAlpha"); }
-double tModelForm::GetTerritory() { Abstract("GetTerritory"); }
-void tModelForm::Initialise() { Abstract("Initialise"); }
-void tModelForm::RunSensitivity() { Abstract("RunSensitivity"); }
-void tModelForm::ShowModel() { Abstract("ShowModel"); }
-void tModelForm::WriteHeaders() { Abstract("WriteHeaders"); }
+models::tParam tModelForm::GetParam() {
+  Abstract("GetParam");
+}
+double tModelForm::GetAlpha() {
+  Abstract("GetAlpha");
+}
+double tModelForm::GetTerritory() {
+  Abstract("GetTerritory");
+}
+void tModelForm::Initialise() {
+  Abstract("Initialise");
+}
+void tModelForm::RunSensitivity() {
+  Abstract("RunSensitivity");
+}
+void tModelForm::ShowModel() {
+  Abstract("ShowModel");
+}
+void tModelForm::WriteHeaders() {
+  Abstract("WriteHeaders");
+}
 
 // ------------------------------------------------------------ connectivity
 
-int32_t tModelForm::PatchCount() const { return models::PatchCount(); }
+int32_t tModelForm::PatchCount() const {
+  return models::PatchCount();
+}
 
 double tModelForm::GetConnectance(int32_t i, int32_t j) const {
   return models::ConnectanceMat.at(i).at(j) ? 1.0 : 0.0;
@@ -152,7 +173,9 @@ void tModelForm::ComputeMaxConnectivity() {
     for (int32_t j = 0; j < n; ++j) fMaxConnectivity = std::max(fMaxConnectivity, GetConnectivity(i, j));
 }
 
-double tModelForm::GetMaxConnectivity() const { return fMaxConnectivity > 0 ? fMaxConnectivity : 1.0; }
+double tModelForm::GetMaxConnectivity() const {
+  return fMaxConnectivity > 0 ? fMaxConnectivity : 1.0;
+}
 
 double tModelForm::GetConnectivity(int32_t i, int32_t j) {
   // A missing or failing function falls back on the link matrix.
@@ -173,13 +196,15 @@ utile::tMatrixOfDouble tModelForm::ConnectivityMatrix() {
 
 // ------------------------------------------------------------- model files
 
-void tModelForm::OpenModel(const std::string& FileName) { fFilename = FileName; }
+void tModelForm::OpenModel(const std::string& FileName) {
+  fFilename = FileName;
+}
 
 void tModelForm::SaveModel() {
   if (!HasModelFile()) {
-    Dialogs().ShowMessage(this, utile::Format("%s has no model file: there is nothing to save.",
-                                              windowTitle().toStdString()),
-                          tMessageKind::mkInformation);
+    Dialogs().ShowMessage(
+        this, utile::Format("%s has no model file: there is nothing to save.", windowTitle().toStdString()),
+        tMessageKind::mkInformation);
     return;
   }
   if (fFilename.empty()) SaveModelAs();
@@ -217,7 +242,9 @@ void tModelForm::Run() {
   fSimRunning = true;
 }
 
-void tModelForm::Stop() { fSimRunning = false; }
+void tModelForm::Stop() {
+  fSimRunning = false;
+}
 
 // -------------------------------------------------------------------- batch
 

@@ -31,7 +31,7 @@ using tConnectivityFunction = std::function<double(int32_t i, int32_t j)>;
 // the workbench each time it changes, so that the windows can lock what must
 // not change under a running model.
 class tRunningFlag {
-public:
+ public:
   explicit tRunningFlag(std::function<void(bool)> onChange) : fOnChange(std::move(onChange)) {}
   tRunningFlag(const tRunningFlag&) = delete;
   tRunningFlag& operator=(bool value) {
@@ -43,7 +43,7 @@ public:
   }
   operator bool() const { return fValue; }
 
-private:
+ private:
   bool fValue = false;
   std::function<void(bool)> fOnChange;
 };
@@ -51,7 +51,7 @@ private:
 // A text file written piece by piece: every piece reaches the disk as it is
 // written, and lines end with CR LF.
 class tTextFile {
-public:
+ public:
   // Empties the file, or creates it. EInOutError naming the file on failure.
   void Rewrite(const std::string& fileName);
   // Opens for writing at the end (creates a missing file).
@@ -62,7 +62,7 @@ public:
   bool IsOpen() const { return fStream.is_open(); }
   const std::string& FileName() const { return fFileName; }
 
-private:
+ private:
   void Open(const std::string& fileName, std::ios::openmode mode);
   void Check();
   std::ofstream fStream;
@@ -71,7 +71,7 @@ private:
 
 class tModelForm : public QWidget {
   Q_OBJECT
-public:
+ public:
   // Create: the main window is the owner of the workbench window and its
   // reference to the landscape.
   explicit tModelForm(TdlgVandrel* mainWindow);
@@ -84,11 +84,11 @@ public:
   double BatchStartTime = 0;  // start of the running batch; afterwards its duration
   std::string fFilename;      // the model file ("" until opened or saved)
   tModel fModel = tModel::mMatrix;
-  tRunningFlag fSimRunning;   // a run or batch goes on; clearing it stops the batch after its line
-  std::string sPar;           // values of the current simulation line, each followed by a TAB
-  std::string sLan;           // number of the current landscape line, a TAB, its values each followed by a TAB
-  int32_t LanID = 0;          // landscape lines executed in this batch
-  bool fNewLan = false;       // the last line executed was a landscape line
+  tRunningFlag fSimRunning;  // a run or batch goes on; clearing it stops the batch after its line
+  std::string sPar;          // values of the current simulation line, each followed by a TAB
+  std::string sLan;          // number of the current landscape line, a TAB, its values each followed by a TAB
+  int32_t LanID = 0;         // landscape lines executed in this batch
+  bool fNewLan = false;      // the last line executed was a landscape line
   std::string CurrentBatchStep;
   bool ModelHasChanged = false;
   TdlgVandrel* dlgVandrel;
@@ -162,16 +162,16 @@ public:
   // The link matrix entry as 0 or 1.
   double GetConnectance(int32_t i, int32_t j) const;
 
-signals:
+ signals:
   void RunningChanged(bool running);
 
-protected:
+ protected:
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
   // The exception for an abstract operation that this workbench does not provide.
   [[noreturn]] void Abstract(const char* operation) const;
 
-private:
+ private:
   void SimRunningChanged(bool running);
   void TryPendingClose();
   void FinishBatch(bool failing);

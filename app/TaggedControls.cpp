@@ -41,7 +41,8 @@ tControlKind ControlKind(const QWidget* component) {
 
 bool IsEditControl(const QWidget* component) {
   const tControlKind kind = ControlKind(component);
-  return kind == tControlKind::ckSpinEdit || kind == tControlKind::ckEdit || kind == tControlKind::ckLabeledEdit;
+  return kind == tControlKind::ckSpinEdit || kind == tControlKind::ckEdit ||
+         kind == tControlKind::ckLabeledEdit;
 }
 
 std::string ControlText(const QWidget* component) {
@@ -81,7 +82,8 @@ tBatchLineKind BatchLineKind(const std::string& line) {
 }
 
 std::vector<std::string> BatchLineValues(const std::string& line, tBatchLineKind kind) {
-  std::string text = RemoveKeyword(line, kind == tBatchLineKind::blSimulation ? SimulationKeyword : LandscapeKeyword);
+  std::string text =
+      RemoveKeyword(line, kind == tBatchLineKind::blSimulation ? SimulationKeyword : LandscapeKeyword);
   std::erase(text, ')');
   if (kind == tBatchLineKind::blSimulation) std::erase(text, ':');
   // k commas give k + 1 values; an empty rest gives one empty value.
@@ -120,8 +122,8 @@ void SetEditText(QWidget* component, const std::string& value) {
 void ChooseComboItem(QComboBox* combo, const std::string& value) {
   int64_t index = 0;
   if (!utile::TryStrToInt(value, index))
-    throw EBatchValueError(utile::Format("\"%s\" is not an item number of %s.", value,
-                                         combo->objectName().toStdString()));
+    throw EBatchValueError(
+        utile::Format("\"%s\" is not an item number of %s.", value, combo->objectName().toStdString()));
   if (index < 0 || index >= combo->count())
     throw EBatchValueError(utile::Format("%s has no item %d (its items are numbered 0 to %d).",
                                          combo->objectName().toStdString(), index, combo->count() - 1));

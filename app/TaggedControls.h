@@ -19,7 +19,7 @@ namespace vandrel {
 // An edit with its caption (a label that the layout places beside it).
 class tLabeledEdit : public QLineEdit {
   Q_OBJECT
-public:
+ public:
   tLabeledEdit(const QString& caption, const QString& text, QWidget* parent);
   QLabel* EditLabel;
 };
@@ -37,7 +37,7 @@ struct tTaggedComponent {
 // The tagged controls of one window in component order. Controls with Tag 0 are
 // not listed: they take no batch values.
 class tTaggedComponents {
-public:
+ public:
   void Add(QWidget* component, int32_t tag);
   const std::vector<tTaggedComponent>& Items() const { return fItems; }
   auto begin() const { return fItems.begin(); }
@@ -46,7 +46,7 @@ public:
   // The controls with exactly this Tag, in order.
   std::vector<QWidget*> WithTag(int32_t tag) const;
 
-private:
+ private:
   std::vector<tTaggedComponent> fItems;
 };
 

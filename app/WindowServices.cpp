@@ -27,15 +27,23 @@ void PumpWindowMessages() {
 }
 }  // namespace
 
-void InstallMessagePump() { utile::SetMessagePump(&PumpWindowMessages); }
+void InstallMessagePump() {
+  utile::SetMessagePump(&PumpWindowMessages);
+}
 
-int MessagePumpDepth() { return gPumpDepth; }
+int MessagePumpDepth() {
+  return gPumpDepth;
+}
 
 // ---------------------------------------------------------- hour-glass cursor
 
-tHourGlass::tHourGlass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+tHourGlass::tHourGlass() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+}
 
-tHourGlass::~tHourGlass() { QApplication::restoreOverrideCursor(); }
+tHourGlass::~tHourGlass() {
+  QApplication::restoreOverrideCursor();
+}
 
 // ------------------------------------------------------------ user dialogs
 
@@ -54,15 +62,16 @@ QString DialogFilter(const std::string& filter) {
 }
 
 std::string WithDefaultExtension(const std::string& fileName, const std::string& defaultExtension) {
-  if (fileName.empty() || defaultExtension.empty() || !utile::ExtractFileExt(fileName).empty()) return fileName;
+  if (fileName.empty() || defaultExtension.empty() || !utile::ExtractFileExt(fileName).empty())
+    return fileName;
   return fileName + "." + defaultExtension;
 }
 
 std::optional<std::string> tUserDialogs::OpenFileName(QWidget* parent, const std::string& title,
                                                       const std::string& filter,
                                                       const std::string& defaultExtension) {
-  const QString name = QFileDialog::getOpenFileName(parent, QString::fromStdString(title), QString(),
-                                                    DialogFilter(filter));
+  const QString name =
+      QFileDialog::getOpenFileName(parent, QString::fromStdString(title), QString(), DialogFilter(filter));
   if (name.isEmpty()) return std::nullopt;
   return WithDefaultExtension(name.toStdString(), defaultExtension);
 }
@@ -78,7 +87,8 @@ std::vector<std::string> tUserDialogs::OpenFileNames(QWidget* parent, const std:
 
 std::optional<std::string> tUserDialogs::SaveFileName(QWidget* parent, const std::string& title,
                                                       const std::string& filter,
-                                                      const std::string& defaultExtension, bool askOverwrite) {
+                                                      const std::string& defaultExtension,
+                                                      bool askOverwrite) {
   QFileDialog dialog(parent, QString::fromStdString(title), QString(), DialogFilter(filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
@@ -122,7 +132,9 @@ std::unique_ptr<tUserDialogs>& CurrentDialogs() {
 }
 }  // namespace
 
-tUserDialogs& Dialogs() { return *CurrentDialogs(); }
+tUserDialogs& Dialogs() {
+  return *CurrentDialogs();
+}
 
 void SetDialogs(std::unique_ptr<tUserDialogs> dialogs) {
   CurrentDialogs() = dialogs ? std::move(dialogs) : std::make_unique<tUserDialogs>();

@@ -29,7 +29,7 @@ int MessagePumpDepth();
 // Shows the hour-glass for its lifetime; the cursor comes back also when an
 // exception passes. Guards may nest.
 class tHourGlass {
-public:
+ public:
   tHourGlass();
   ~tHourGlass();
   tHourGlass(const tHourGlass&) = delete;
@@ -46,7 +46,7 @@ enum class tMessageKind { mkInformation, mkWarning, mkError, mkConfirmation };
 // install their own answers with SetDialogs. Filters are written as pairs
 // separated by "|": "Model files (*.model)|*.model|All files (*.*)|*.*".
 class tUserDialogs {
-public:
+ public:
   virtual ~tUserDialogs() = default;
 
   // The chosen file, or nothing when the user cancels. A name typed without an

@@ -14,7 +14,7 @@ namespace vandrel {
 
 class TdlgFileExists : public QDialog {
   Q_OBJECT
-public:
+ public:
   explicit TdlgFileExists(QWidget* parent = nullptr);
 
   // Shows Message and waits for the answer: drAppend, drReplace, or drCancel for
@@ -26,7 +26,7 @@ public:
   QPushButton* btReplace;
   QPushButton* btCancel;
 
-private:
+ private:
   tDialogResult fResult = tDialogResult::drNone;
 };
 

@@ -36,13 +36,14 @@ TdlgPatchData::TdlgPatchData(QWidget* parent) : QDialog(parent) {
     form->addRow(result->EditLabel, result);
     return result;
   };
-  edOverallProductivity = edit("edOverallProductivity", "&Productivity=", "1.1", "Overall or source productivity");
+  edOverallProductivity =
+      edit("edOverallProductivity", "&Productivity=", "1.1", "Overall or source productivity");
   edSourceProportion = edit("edSourceProportion", "Source &proportion=", "1", "Proportion of source patches");
   edSourceDifferential = edit("edSourceDifferential", "Source &differential=", "1",
                               "Difference between source and sink birth rates");
   edExtinctionRisk = edit("edExtinctionRisk", "&Extinction risk=", "0", nullptr);
   for (QWidget* component : std::initializer_list<QWidget*>{edOverallProductivity, edSourceProportion,
-                                                             edSourceDifferential, edExtinctionRisk})
+                                                            edSourceDifferential, edExtinctionRisk})
     TaggedComponents.Add(component, 1);
 
   sgPatchData = new QTableWidget(0, 6, this);

@@ -15,7 +15,7 @@ namespace vandrel {
 
 class TdlgPatchData : public QDialog {
   Q_OBJECT
-public:
+ public:
   explicit TdlgPatchData(QWidget* parent = nullptr);
 
   QGroupBox* grpParameters;

@@ -12,12 +12,12 @@ namespace vandrel {
 
 class TdlgProgress : public QDialog {
   Q_OBJECT
-public:
+ public:
   explicit TdlgProgress(QWidget* parent = nullptr);
 
   QProgressBar* ggTask;  // 0..1000
   QLabel* lblTask;
-  QTimer* timProgress;   // 2000 ms, off at start
+  QTimer* timProgress;  // 2000 ms, off at start
 
   uint32_t ToDo = 0;
   uint32_t Done = 0;

@@ -17,8 +17,8 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <cmath>
 #include <fstream>
 
@@ -54,6 +54,10 @@ constexpr std::array<tWorkbenchCaption, 5> WorkbenchCaptions = {{
     {"Graph-based model %d (v. %s)", "1.0.1.2"},
 }};
 const char* const OpenedIBMCaption = "Simple IBM %d (v. %s)";
+// The moving-window analysis of the hidden potentiality menu: windows per side of
+// the study area, and cells per side of its value map.
+constexpr int32_t MovingWindowsPerSide = 4;
+constexpr int32_t MovingWindowMapCells = 100;
 
 QSpinBox* NewSpinEdit(QWidget* parent, const char* name, int minimum, int maximum, int value) {
   auto* spin = new QSpinBox(parent);
@@ -90,7 +94,9 @@ QPushButton* NewButton(QWidget* parent, const char* name, const char* caption) {
   return button;
 }
 
-void SetShown(QWidget* widget, bool shown) { widget->setVisible(shown); }
+void SetShown(QWidget* widget, bool shown) {
+  widget->setVisible(shown);
+}
 
 void SetShown(tLabeledEdit* edit, bool shown) {
   edit->setVisible(shown);
@@ -98,7 +104,9 @@ void SetShown(tLabeledEdit* edit, bool shown) {
 }
 }  // namespace
 
-const char* WorkbenchVersion(tWorkbenchKind kind) { return WorkbenchCaptions[static_cast<size_t>(kind)].Version; }
+const char* WorkbenchVersion(tWorkbenchKind kind) {
+  return WorkbenchCaptions[static_cast<size_t>(kind)].Version;
+}
 
 // ------------------------------------------------------------------ creation
 
@@ -264,7 +272,8 @@ void TdlgVandrel::BuildLandscapePages() {
   patchesLayout->addLayout(patchesForm);
   cbPatchGeometry = new QComboBox(tsPatches);
   cbPatchGeometry->setObjectName("cbPatchGeometry");
-  patchesForm->addRow(NewLabel(tsPatches, "lblPatchGeometry", "&Topology:", cbPatchGeometry), cbPatchGeometry);
+  patchesForm->addRow(NewLabel(tsPatches, "lblPatchGeometry", "&Topology:", cbPatchGeometry),
+                      cbPatchGeometry);
   cbPatchSizes = new QComboBox(tsPatches);
   cbPatchSizes->setObjectName("cbPatchSizes");
   patchesForm->addRow(NewLabel(tsPatches, "lblPatchSizes", "&Sizes:", cbPatchSizes), cbPatchSizes);
@@ -285,7 +294,8 @@ void TdlgVandrel::BuildLandscapePages() {
   lblMaxArea = NewLabel(grpArea, "lblMaxArea", "Maximum area:", seMaxArea);
   areaForm->addRow(lblMaxArea, seMaxArea);
   sePropLargePatches = NewSpinEdit(grpArea, "sePropLargePatches", 0, 100, 50);
-  lblPropLargePatches = NewLabel(grpArea, "lblPropLargePatches", "&Prop. of large patches [%]:", sePropLargePatches);
+  lblPropLargePatches =
+      NewLabel(grpArea, "lblPropLargePatches", "&Prop. of large patches [%]:", sePropLargePatches);
   areaForm->addRow(lblPropLargePatches, sePropLargePatches);
   patchesLayout->addWidget(grpArea);
 
@@ -296,8 +306,9 @@ void TdlgVandrel::BuildLandscapePages() {
   isolatedForm->addRow(NewLabel(grpIsolated, "lblIsolatedPatchArea", "Area:", seIsolatedPatchArea),
                        seIsolatedPatchArea);
   seIsolatedPatchDistance = NewSpinEdit(grpIsolated, "seIsolatedPatchDistance", 1, 1000, 5);
-  isolatedForm->addRow(NewLabel(grpIsolated, "lblIsolatedPatchDistance", "Distance:", seIsolatedPatchDistance),
-                       seIsolatedPatchDistance);
+  isolatedForm->addRow(
+      NewLabel(grpIsolated, "lblIsolatedPatchDistance", "Distance:", seIsolatedPatchDistance),
+      seIsolatedPatchDistance);
   patchesLayout->addWidget(grpIsolated);
 
   grpLandscapeFile = new QGroupBox("Landscape file", tsPatches);
@@ -335,7 +346,8 @@ void TdlgVandrel::BuildLandscapePages() {
   linksLayout->addLayout(permeabilityForm);
   cbPermeability = new QComboBox(tsLinks);
   cbPermeability->setObjectName("cbPermeability");
-  permeabilityForm->addRow(NewLabel(tsLinks, "lblPermeability", "&Permeability:", cbPermeability), cbPermeability);
+  permeabilityForm->addRow(NewLabel(tsLinks, "lblPermeability", "&Permeability:", cbPermeability),
+                           cbPermeability);
   edSurvivalDistance = NewLabeledEdit(tsLinks, "edSurvivalDistance", "Mean &distance:", "100");
   permeabilityForm->addRow(edSurvivalDistance->EditLabel, edSurvivalDistance);
   edFixedSurvival = NewLabeledEdit(tsLinks, "edFixedSurvival", "Permeability &value:", "1");
@@ -486,6 +498,40 @@ void TdlgVandrel::ConnectHandlers() {
       chSpace->update();
     });
 
+  connect(mnShakyPosition, &QAction::triggered, this, [this] {
+    models::ResultMap.clear();
+    mnShakyPosition->setChecked(true);
+    DrawSpace();
+  });
+  connect(mnMovingWindow, &QAction::triggered, this, [this] {
+    Guarded([this] {
+      models::ResultMap.clear();
+      if (!CurrentModel) return;
+      tHourGlass hourGlass;
+      models::ComputeMovingWindow(CurrentModel->GetAlpha(), CurrentModel->GetTerritory(), 0,
+                                  MovingWindowsPerSide, MovingWindowMapCells, &models::LandscapeCapacity,
+                                  &models::PatchValues, &models::ResultMap);
+      mnMovingWindow->setChecked(true);
+      chSpace->update();
+    });
+  });
+  connect(btComputeMetCapManually, &QPushButton::clicked, this, [this] {
+    Guarded([this] {
+      if (!CurrentModel) return;
+      tHourGlass hourGlass;
+      CurrentModel->Initialise();
+      if (CurrentModel->HasGetParam()) {
+        const models::tParam param = CurrentModel->GetParam();
+        models::ComputeMetapopulationCapacity(&param, models::Patches);
+      }
+      if (CurrentModel->ModelHasChanged) {
+        DrawSpace();
+        CurrentModel->ModelHasChanged = false;
+      }
+    });
+  });
+  connect(ckPatchContribution, &QCheckBox::toggled, this, [this] { DrawSpace(); });
+
   connect(mnAbout, &QAction::triggered, this, [this] {
     TAboutBox* box = AboutBox ? AboutBox : new TAboutBox(this);
     box->exec();
@@ -507,7 +553,8 @@ void TdlgVandrel::ConnectHandlers() {
         btMakeLandscapeClick();
       });
     });
-  connect(btMakeLandscape, &QPushButton::clicked, this, [this] { Guarded([this] { btMakeLandscapeClick(); }); });
+  connect(btMakeLandscape, &QPushButton::clicked, this,
+          [this] { Guarded([this] { btMakeLandscapeClick(); }); });
   connect(btPatchData, &QPushButton::clicked, this, [] {
     if (dlgPatchData) dlgPatchData->show();
   });
@@ -557,7 +604,8 @@ void TdlgVandrel::Actualisation() {
   const bool currentRunning = CurrentModel && CurrentModel->IsRunning();
   pnLandscape->setEnabled(!running);
   mnLandscape->menuAction()->setEnabled(!running);
-  for (QAction* create : {mnNewDemographic, mnNewDemogenetic, mnNewBigMatrix, mnNewIBM, mnNewGraph, mnOpenModel})
+  for (QAction* create :
+       {mnNewDemographic, mnNewDemogenetic, mnNewBigMatrix, mnNewIBM, mnNewGraph, mnOpenModel})
     create->setEnabled(!running);
   mnInitialise->setEnabled(!currentRunning);
   mnRun->setEnabled(!currentRunning);
@@ -593,7 +641,8 @@ tModelForm* TdlgVandrel::NewModel(tWorkbenchKind kind) {
     throw utile::EInvalidOperation("No module can be created while a module is running.");
   const tWorkbenchFactory& factory = fFactories[static_cast<size_t>(kind)];
   if (!factory) {
-    Dialogs().ShowMessage(this, "This module is not part of this version of Vandrel.", tMessageKind::mkWarning);
+    Dialogs().ShowMessage(this, "This module is not part of this version of Vandrel.",
+                          tMessageKind::mkWarning);
     return nullptr;
   }
   if (dlgPatchData) dlgPatchData->UpdateAndApply();
@@ -601,8 +650,8 @@ tModelForm* TdlgVandrel::NewModel(tWorkbenchKind kind) {
   if (!model) return nullptr;
   AddNewModel(model);
   const tWorkbenchCaption& caption = WorkbenchCaptions[static_cast<size_t>(kind)];
-  model->setWindowTitle(
-      QString::fromStdString(utile::Format(caption.Format, static_cast<int32_t>(fModels.size()), caption.Version)));
+  model->setWindowTitle(QString::fromStdString(
+      utile::Format(caption.Format, static_cast<int32_t>(fModels.size()), caption.Version)));
   return model;
 }
 
@@ -632,8 +681,8 @@ void TdlgVandrel::OpenModelFile(const std::string& fileName) {
   }
   tModelForm* model = NewModel(tWorkbenchKind::wkIBSimple);
   if (!model) return;
-  model->setWindowTitle(QString::fromStdString(utile::Format(OpenedIBMCaption, static_cast<int32_t>(fModels.size()),
-                                                             WorkbenchVersion(tWorkbenchKind::wkIBSimple))));
+  model->setWindowTitle(QString::fromStdString(utile::Format(
+      OpenedIBMCaption, static_cast<int32_t>(fModels.size()), WorkbenchVersion(tWorkbenchKind::wkIBSimple))));
   if (CurrentModel) CurrentModel->OpenModel(fileName);
 }
 
@@ -651,7 +700,9 @@ void TdlgVandrel::SetTestingMode(bool on) {
   Actualisation();
 }
 
-void TdlgVandrel::ToggleTestingMode() { SetTestingMode(!TestingMode); }
+void TdlgVandrel::ToggleTestingMode() {
+  SetTestingMode(!TestingMode);
+}
 
 // ------------------------------------------------------------------ closing
 
@@ -778,8 +829,7 @@ void TdlgVandrel::ComputeModel() {
     DrawSpace();
     CurrentModel->ModelHasChanged = false;
   }
-  if (CurrentModel)
-    setWindowTitle(QString(MainCaption) + " - " + CurrentModel->windowTitle());
+  if (CurrentModel) setWindowTitle(QString(MainCaption) + " - " + CurrentModel->windowTitle());
 }
 
 void TdlgVandrel::LoadLandscapeFromFile() {}
@@ -798,7 +848,9 @@ void TdlgVandrel::RebuildLandscape(tModelForm* sender) {
 
 namespace {
 // The share of a normal distribution below z, from a logistic approximation.
-double NormalArea(double z) { return 1.0 / (1.0 + std::exp(-z * (1.5976 + 0.070566 * z * z))); }
+double NormalArea(double z) {
+  return 1.0 / (1.0 + std::exp(-z * (1.5976 + 0.070566 * z * z)));
+}
 }  // namespace
 
 void TdlgVandrel::TestClick() {
@@ -811,12 +863,12 @@ void TdlgVandrel::TestClick() {
   const auto area = [](const utile::tVectorOfDouble& p, double x) {
     return NormalArea((x - p[0]) / p[1]) - p[2];
   };
-  const double quantile =
-      utile::FindRootBrent(area, {mean, scale, share}, mean - 20 * scale, mean + 20 * scale, 1e-10, 200, 1e-15);
+  const double quantile = utile::FindRootBrent(area, {mean, scale, share}, mean - 20 * scale,
+                                               mean + 20 * scale, 1e-10, 200, 1e-15);
   const double check = NormalArea((quantile - mean) / scale);
-  Dialogs().ShowMessage(this,
-                        utile::Format("pnorm(%g, mean=%g, sd=%g)  # %g ~ %g", quantile, mean, scale, share, check),
-                        tMessageKind::mkInformation);
+  Dialogs().ShowMessage(
+      this, utile::Format("pnorm(%g, mean=%g, sd=%g)  # %g ~ %g", quantile, mean, scale, share, check),
+      tMessageKind::mkInformation);
 }
 
 }  // namespace vandrel

@@ -27,7 +27,6 @@ namespace vandrel {
 
 class tModelForm;
 
-
 // Developer controls are offered in testing mode.
 extern bool TestingMode;
 
@@ -41,7 +40,7 @@ using tWorkbenchFactory = std::function<tModelForm*(class TdlgVandrel*)>;
 // The main window of Vandrel: the landscape editor and the model menu.
 class TdlgVandrel : public QMainWindow {
   Q_OBJECT
-public:
+ public:
   explicit TdlgVandrel(QWidget* parent = nullptr);
   ~TdlgVandrel() override;
 
@@ -147,13 +146,13 @@ public:
   // reload the files in use, rebuild the links and make the landscape anew.
   void RebuildLandscape(tModelForm* sender);
 
-signals:
+ signals:
   void Closed();
 
-protected:
+ protected:
   void closeEvent(QCloseEvent* event) override;
 
-private:
+ private:
   void BuildMenus();
   void BuildLandscapePages();
   void BuildTaggedComponents();

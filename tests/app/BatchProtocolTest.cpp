@@ -25,7 +25,9 @@ QStringList FileLines(const std::string& fileName) {
   return lines;
 }
 
-std::vector<std::string> Lines(std::initializer_list<const char*> lines) { return {lines.begin(), lines.end()}; }
+std::vector<std::string> Lines(std::initializer_list<const char*> lines) {
+  return {lines.begin(), lines.end()};
+}
 
 const char* const Header = "Landscape\tA\tB\tC\tD\tE1\tE2";
 }  // namespace
@@ -38,7 +40,7 @@ class BatchProtocolTest : public QObject {
   tScriptedDialogs* fDialogs = nullptr;
   testsupport::tTempFolder* fFolder = nullptr;
 
-private slots:
+ private slots:
   void init() {
     vandrel::InstallMessagePump();
     fDialogs = &testsupport::InstallScriptedDialogs();
@@ -57,12 +59,12 @@ private slots:
 
   void KeywordsMatchAnyCaseAtTheStartOnly() {
     const std::string file = fFolder->File("keywords.txt");
-    fBench->RunBatch(Lines({"simulation(a,1,0,x,g1,g2)", "  Simulation(b,2,0,x,g1,g2)", "SIMULATION(c,3,1,x,g1,g2)",
-                            "# a comment naming Simulation(d,4,0,x,g1,g2)", "", "Simulations(e,5,0,x,g1,g2)",
-                            "sImUlAtIoN(f,6,2,x,g1,g2)"}),
+    fBench->RunBatch(Lines({"simulation(a,1,0,x,g1,g2)", "  Simulation(b,2,0,x,g1,g2)",
+                            "SIMULATION(c,3,1,x,g1,g2)", "# a comment naming Simulation(d,4,0,x,g1,g2)", "",
+                            "Simulations(e,5,0,x,g1,g2)", "sImUlAtIoN(f,6,2,x,g1,g2)"}),
                      file, false);
-    QCOMPARE(FileLines(file), QStringList({Header, "a\t1\t0\tx\tg1\tg2\t", "c\t3\t1\tx\tg1\tg2\t",
-                                           "f\t6\t2\tx\tg1\tg2\t"}));
+    QCOMPARE(FileLines(file),
+             QStringList({Header, "a\t1\t0\tx\tg1\tg2\t", "c\t3\t1\tx\tg1\tg2\t", "f\t6\t2\tx\tg1\tg2\t"}));
     QCOMPARE(fBench->Initialisations, 3);
     QCOMPARE(fBench->cbC->currentIndex(), 2);
     QCOMPARE(fBench->sgE->item(1, 1)->text(), QString("g2"));
@@ -120,8 +122,9 @@ private slots:
 
   void ErrorCountLineOnlyWhenSomethingFailed() {
     const std::string failing = fFolder->File("failing.txt");
-    fBench->RunBatch(Lines({"Simulation(fail,1)", "Simulation(ok,2)", "Simulation(fail,3)", "Simulation(fail,4)"}),
-                     failing, false);
+    fBench->RunBatch(
+        Lines({"Simulation(fail,1)", "Simulation(ok,2)", "Simulation(fail,3)", "Simulation(fail,4)"}),
+        failing, false);
     QCOMPARE(FileLines(failing).back(), QString("******* 3 errors encountered"));
     QCOMPARE(FileLines(failing).size(), 6);
 
@@ -132,7 +135,8 @@ private slots:
   }
 
   void ProgressReachesOneHundredAfterTheLastLine() {
-    fBench->RunBatch(Lines({"Simulation(a)", "Simulation(b)", "Simulation(c)"}), fFolder->File("p.txt"), false);
+    fBench->RunBatch(Lines({"Simulation(a)", "Simulation(b)", "Simulation(c)"}), fFolder->File("p.txt"),
+                     false);
     // 100 x 1/3 = 33.3, 100 x 2/3 = 66.7, 100.
     QCOMPARE(fBench->Progress, std::vector<int32_t>({33, 67, 100}));
     QCOMPARE(fBench->BatchProgress, 100);
@@ -147,11 +151,11 @@ private slots:
       int initialisations;
     };
     const QStringList old = {"old header", "old row"};
-    for (const tCase& c : std::initializer_list<tCase>{
-             {tDialogResult::drAppend, {"old header", "old row", "n\t1\t"}, 1},
-             {tDialogResult::drReplace, {Header, "n\t1\t"}, 1},
-             {tDialogResult::drCancel, {"old header", "old row"}, 0},
-             {tDialogResult::drNone, {"old header", "old row"}, 0}}) {
+    for (const tCase& c :
+         std::initializer_list<tCase>{{tDialogResult::drAppend, {"old header", "old row", "n\t1\t"}, 1},
+                                      {tDialogResult::drReplace, {Header, "n\t1\t"}, 1},
+                                      {tDialogResult::drCancel, {"old header", "old row"}, 0},
+                                      {tDialogResult::drNone, {"old header", "old row"}, 0}}) {
       const std::string file = fFolder->File("existing.txt");
       utile::SaveTextToFile(file, "old header\r\nold row\r\n");
       fBench->Initialisations = 0;
@@ -185,7 +189,8 @@ private slots:
     QVERIFY(raised);
     QVERIFY(!fBench->IsRunning());
     QVERIFY(!fBench->Fs.IsOpen());
-    QCOMPARE(FileLines(file), QStringList({Header, "****** Error for fail\t", "******* 1 errors encountered"}));
+    QCOMPARE(FileLines(file),
+             QStringList({Header, "****** Error for fail\t", "******* 1 errors encountered"}));
   }
 
   void ABatchIsRefusedWhileTheWorkbenchRuns() {
@@ -199,9 +204,10 @@ private slots:
 
   void LandscapeValuesGoToTheMainWindowThenToThePatchDatabase() {
     const std::string file = fFolder->File("landscape.txt");
-    fBench->RunBatch(Lines({"MakeLandscape(150,160,4,7,8,2,30,60,2.5,40,55,0.75,Land.PATCH,,1.3,0.4,0.2,0.05)",
-                            "Simulation(a)"}),
-                     file, false);
+    fBench->RunBatch(
+        Lines({"MakeLandscape(150,160,4,7,8,2,30,60,2.5,40,55,0.75,Land.PATCH,,1.3,0.4,0.2,0.05)",
+               "Simulation(a)"}),
+        file, false);
     QCOMPARE(fMain->seNbPatch->value(), 4);
     QCOMPARE(fMain->seIsolatedPatchArea->value(), 7);
     QCOMPARE(fMain->seIsolatedPatchDistance->value(), 8);
@@ -219,9 +225,11 @@ private slots:
     QCOMPARE(vandrel::dlgPatchData->edSourceDifferential->text(), QString("0.2"));
     QCOMPARE(vandrel::dlgPatchData->edExtinctionRisk->text(), QString("0.05"));
     QCOMPARE(models::Patches.size(), size_t(4));
-    QCOMPARE(FileLines(file),
-             QStringList({Header, "0\t150\t160\t4\t7\t8\t2\t30\t60\t2.5\t40\t55\t0.75\tLand.PATCH\t\t1.3\t0.4\t0.2\t0.05\t"
-                                  "a\t"}));
+    QCOMPARE(
+        FileLines(file),
+        QStringList({Header,
+                     "0\t150\t160\t4\t7\t8\t2\t30\t60\t2.5\t40\t55\t0.75\tLand.PATCH\t\t1.3\t0.4\t0.2\t0.05\t"
+                     "a\t"}));
   }
 
   void LandscapeLinesNumberFromZeroAndShortLinesLeaveTheRest() {
@@ -244,7 +252,8 @@ private slots:
     fMain->seNbPatch->setValue(3);
     fMain->btMakeLandscapeClick();
     for (const tCase& c : std::initializer_list<tCase>{
-             {true, {Header, Header, "0\t100\t100\t7\ta\t", "1\t100\t100\t7\tb\t", Header, "2\t100\t100\t3\tc\t"}},
+             {true,
+              {Header, Header, "0\t100\t100\t7\ta\t", "1\t100\t100\t7\tb\t", Header, "2\t100\t100\t3\tc\t"}},
              {false, {Header, "0\t100\t100\t7\ta\t", "1\t100\t100\t7\tb\t", "2\t100\t100\t3\tc\t"}}}) {
       fMain->seNbPatch->setValue(3);
       fMain->btMakeLandscapeClick();

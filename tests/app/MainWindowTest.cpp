@@ -8,8 +8,8 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QtTest>
 #include <cmath>
 
@@ -34,7 +34,9 @@ QStringList Items(const QComboBox* combo) {
   return items;
 }
 
-QAction* ActionNamed(QWidget* window, const char* name) { return window->findChild<QAction*>(name); }
+QAction* ActionNamed(QWidget* window, const char* name) {
+  return window->findChild<QAction*>(name);
+}
 
 // Whether a hidden item would be enabled if it were shown.
 bool HiddenItemEnabled(QAction* item) {
@@ -52,15 +54,16 @@ class MainWindowTest : public QObject {
   tScriptedDialogs* fDialogs = nullptr;
   std::vector<QPointer<tTestWorkbench>> fCreated;
 
-private slots:
+ private slots:
   void init() {
     vandrel::InstallMessagePump();
     fDialogs = &testsupport::InstallScriptedDialogs();
     models::ResetLandscape();
     fMain = new vandrel::TdlgVandrel;
     fCreated.clear();
-    for (tWorkbenchKind kind : {tWorkbenchKind::wkSimpleDemo, tWorkbenchKind::wkMatrix, tWorkbenchKind::wkBigMatrix,
-                                tWorkbenchKind::wkIBSimple, tWorkbenchKind::wkGraph})
+    for (tWorkbenchKind kind :
+         {tWorkbenchKind::wkSimpleDemo, tWorkbenchKind::wkMatrix, tWorkbenchKind::wkBigMatrix,
+          tWorkbenchKind::wkIBSimple, tWorkbenchKind::wkGraph})
       fMain->SetWorkbenchFactory(kind, [this](vandrel::TdlgVandrel* owner) {
         auto* bench = new tTestWorkbench(owner);
         fCreated.emplace_back(bench);
@@ -75,12 +78,13 @@ private slots:
 
   void StartsWithItsCaptionChoicesAndFirstLandscape() {
     QCOMPARE(fMain->windowTitle(), QString("Vandrel 1.3.6.36"));
-    QCOMPARE(Items(fMain->cbPatchGeometry), QStringList({"Random", "Square", "Grid + isolated", "Triangle", "Hexagon",
-                                                          "Circle", "Frozen", "From file"}));
+    QCOMPARE(Items(fMain->cbPatchGeometry), QStringList({"Random", "Square", "Grid + isolated", "Triangle",
+                                                         "Hexagon", "Circle", "Frozen", "From file"}));
     QCOMPARE(fMain->cbPatchGeometry->currentText(), QString("Hexagon"));
     QCOMPARE(Items(fMain->cbPatchSizes), QStringList({"Random", "Fixed", "Fixed total size", "Two sizes"}));
     QCOMPARE(fMain->cbPatchSizes->currentText(), QString("Fixed"));
-    QCOMPARE(Items(fMain->cbConnectance), QStringList({"Full connectance", "Close patches", "Delaunay", "Random"}));
+    QCOMPARE(Items(fMain->cbConnectance),
+             QStringList({"Full connectance", "Close patches", "Delaunay", "Random"}));
     QCOMPARE(fMain->cbConnectance->currentText(), QString("Full connectance"));
     QCOMPARE(Items(fMain->cbPermeability),
              QStringList({"Constant", "Inverse-exponential", "Straight line", "Least cost"}));
@@ -114,36 +118,36 @@ private slots:
       bool visible;
       bool enabled;
     };
-    for (const tItem& item : std::initializer_list<tItem>{
-             {"mnOpenProject", "&Open project...", "", true, false},
-             {"mnSaveProject", "&Save project...", "", true, false},
-             {"mnExit", "E&xit", "Ctrl+Q", true, true},
-             {"Loadpatchfile1", "&Load patch file...", "", true, true},
-             {"Savepatchfile1", "&Save patch file...", "", true, true},
-             {"mnConnectivityHistogram", "Connection &profiles...", "", true, false},
-             {"mnuLoadBackground", "Load &background...", "", true, true},
-             {"mnuClearBackground", "&Clear background", "", true, true},
-             {"mnLoadPermeabilityMap", "Load &permeability map...", "", true, true},
-             {"mnNewDemographic", "New Demographic module", "Ctrl+D", true, true},
-             {"mnNewDemogenetic", "New &Demogenetic module", "Ctrl+M", true, true},
-             {"mnNewBigMatrix", "New &Big Matrix module", "Ctrl+B", true, true},
-             {"mnNewIBM", "New &Individual-Based Module", "Ctrl+I", true, true},
-             {"mnNewHanski", "New &Hanski module", "", false, false},
-             {"mnNewGraph", "New Graph module", "Ctrl+G", true, true},
-             {"mnOpenModel", "&Open model...", "Ctrl+O", true, true},
-             {"mnSaveModel", "Save model", "Ctrl+S", true, true},
-             {"mnSaveModelAs", "&Save model as...", "", true, true},
-             {"mnInitialise", "&Initialise", "Ctrl+F9", true, true},
-             {"mnRun", "&Run", "F9", true, true},
-             {"mnOnTheFly", "&On the fly", "", true, true},
-             {"mnPrecomputed", "&Precomputed", "", true, false},
-             {"mnShakyPosition", "&Shaky position", "", false, false},
-             {"mnMovingWindow", "&Moving window", "", false, false},
-             {"mnAbout", "&About", "", true, true},
-             {"mnDevHistory", "Development &history", "", true, true},
-             {"mnTest", "Test", "", true, true},
-             {"mnTestingMode", "Testing mode", "", false, false},
-             {"mnCreateraster", "Createraster", "", true, true}}) {
+    for (const tItem& item :
+         std::initializer_list<tItem>{{"mnOpenProject", "&Open project...", "", true, false},
+                                      {"mnSaveProject", "&Save project...", "", true, false},
+                                      {"mnExit", "E&xit", "Ctrl+Q", true, true},
+                                      {"Loadpatchfile1", "&Load patch file...", "", true, true},
+                                      {"Savepatchfile1", "&Save patch file...", "", true, true},
+                                      {"mnConnectivityHistogram", "Connection &profiles...", "", true, false},
+                                      {"mnuLoadBackground", "Load &background...", "", true, true},
+                                      {"mnuClearBackground", "&Clear background", "", true, true},
+                                      {"mnLoadPermeabilityMap", "Load &permeability map...", "", true, true},
+                                      {"mnNewDemographic", "New Demographic module", "Ctrl+D", true, true},
+                                      {"mnNewDemogenetic", "New &Demogenetic module", "Ctrl+M", true, true},
+                                      {"mnNewBigMatrix", "New &Big Matrix module", "Ctrl+B", true, true},
+                                      {"mnNewIBM", "New &Individual-Based Module", "Ctrl+I", true, true},
+                                      {"mnNewHanski", "New &Hanski module", "", false, false},
+                                      {"mnNewGraph", "New Graph module", "Ctrl+G", true, true},
+                                      {"mnOpenModel", "&Open model...", "Ctrl+O", true, true},
+                                      {"mnSaveModel", "Save model", "Ctrl+S", true, true},
+                                      {"mnSaveModelAs", "&Save model as...", "", true, true},
+                                      {"mnInitialise", "&Initialise", "Ctrl+F9", true, true},
+                                      {"mnRun", "&Run", "F9", true, true},
+                                      {"mnOnTheFly", "&On the fly", "", true, true},
+                                      {"mnPrecomputed", "&Precomputed", "", true, false},
+                                      {"mnShakyPosition", "&Shaky position", "", false, false},
+                                      {"mnMovingWindow", "&Moving window", "", false, false},
+                                      {"mnAbout", "&About", "", true, true},
+                                      {"mnDevHistory", "Development &history", "", true, true},
+                                      {"mnTest", "Test", "", true, true},
+                                      {"mnTestingMode", "Testing mode", "", false, false},
+                                      {"mnCreateraster", "Createraster", "", true, true}}) {
       QAction* action = ActionNamed(fMain, item.name);
       QVERIFY2(action, item.name);
       QCOMPARE(action->text(), QString(item.caption));
@@ -171,15 +175,18 @@ private slots:
     fMain->show();
     struct tCase {
       int geometry, sizes, connectance, permeability;
-      bool area, isolated, landscapeFile, minArea, propLarge, links, threshold, percentage, meanDistance, constant,
-          map;
+      bool area, isolated, landscapeFile, minArea, propLarge, links, threshold, percentage, meanDistance,
+          constant, map;
       const char* maxAreaCaption;
     };
-    for (const tCase& c : std::initializer_list<tCase>{
-             {4, 1, 0, 0, true, false, false, false, false, false, false, false, false, true, false, "Maximum area:"},
-             {2, 0, 1, 1, false, true, false, true, false, true, true, false, true, false, false, "Maximum area:"},
-             {7, 2, 2, 2, true, false, true, false, false, true, false, false, false, false, true, "Total area:"},
-             {0, 3, 3, 3, true, false, false, true, true, true, false, true, false, false, true, "Maximum area:"}}) {
+    for (const tCase& c : std::initializer_list<tCase>{{4, 1, 0, 0, true, false, false, false, false, false,
+                                                        false, false, false, true, false, "Maximum area:"},
+                                                       {2, 0, 1, 1, false, true, false, true, false, true,
+                                                        true, false, true, false, false, "Maximum area:"},
+                                                       {7, 2, 2, 2, true, false, true, false, false, true,
+                                                        false, false, false, false, true, "Total area:"},
+                                                       {0, 3, 3, 3, true, false, false, true, true, true,
+                                                        false, true, false, false, true, "Maximum area:"}}) {
       fMain->cbPatchGeometry->setCurrentIndex(c.geometry);
       fMain->cbPatchSizes->setCurrentIndex(c.sizes);
       fMain->cbConnectance->setCurrentIndex(c.connectance);
@@ -344,6 +351,23 @@ private slots:
     const double mean = match.captured(2).toDouble(), sd = match.captured(3).toDouble();
     QVERIFY(mean >= -3 && mean < 3 && sd > 0 && sd < 5);
     QVERIFY(std::abs(match.captured(4).toDouble() - match.captured(5).toDouble()) < 1e-6);
+  }
+
+  void HiddenPotentialityCommands() {
+    models::ResultMap = {{1, 2}, {3, 4}};
+    fMain->mnShakyPosition->trigger();  // disabled without a workbench
+    QVERIFY(!models::ResultMap.empty());
+    fMain->mnNewGraph->trigger();
+    fMain->mnShakyPosition->setVisible(true);
+    fMain->mnShakyPosition->trigger();
+    fMain->mnShakyPosition->setVisible(false);
+    QVERIFY(models::ResultMap.empty());
+    QVERIFY(fMain->mnShakyPosition->isChecked() && !fMain->mnOnTheFly->isChecked());
+    fMain->mnOnTheFly->trigger();
+    QVERIFY(fMain->mnOnTheFly->isChecked() && !fMain->mnShakyPosition->isChecked());
+    // The manual capacity button re-initialises the current workbench only.
+    fMain->btComputeMetCapManually->click();
+    QCOMPARE(fCreated[0]->Initialisations, 1);
   }
 
   void GetPatchCountReadsTheSpinEdit() {

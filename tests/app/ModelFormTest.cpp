@@ -18,7 +18,7 @@ using testsupport::tTestWorkbench;
 namespace {
 // A workbench that provides nothing of its own.
 class tBareWorkbench : public vandrel::tModelForm {
-public:
+ public:
   using tModelForm::tModelForm;
 };
 }  // namespace
@@ -30,7 +30,7 @@ class ModelFormTest : public QObject {
   tTestWorkbench* fBench = nullptr;
   testsupport::tScriptedDialogs* fDialogs = nullptr;
 
-private slots:
+ private slots:
   void init() {
     fDialogs = &testsupport::InstallScriptedDialogs();
     fMain = new vandrel::TdlgVandrel;
@@ -122,8 +122,9 @@ private slots:
     fBench->DoSensitivityDoubleClick(&edit);
     QCOMPARE(edit.text(), QString("/m/a.rst,/m/b.rst"));
     QCOMPARE(fDialogs->Titles.back(), std::string("Select files"));
-    QCOMPARE(fDialogs->Filters.back(), std::string("All files (*.*)|*.*|Patch file (*.patch)|*.patch|Raster file "
-                                                   "(*.rst)|*.rst|Text file (*.txt)|*.txt"));
+    QCOMPARE(fDialogs->Filters.back(),
+             std::string("All files (*.*)|*.*|Patch file (*.patch)|*.patch|Raster file "
+                         "(*.rst)|*.rst|Text file (*.txt)|*.txt"));
     // Cancel leaves the edit alone.
     fBench->DoSensitivityDoubleClick(&edit);
     QCOMPARE(edit.text(), QString("/m/a.rst,/m/b.rst"));
@@ -171,7 +172,8 @@ private slots:
     size_t next = 0;
     const std::vector<std::string> values = {"7", "9", "x", "2.5"};
     fBench->cbC->setCurrentIndex(1);
-    for (QWidget* component : std::initializer_list<QWidget*>{fBench->cbC, fBench->sgE, fBench->edA, fBench->seB})
+    for (QWidget* component :
+         std::initializer_list<QWidget*>{fBench->cbC, fBench->sgE, fBench->edA, fBench->seB})
       vandrel::TakeBatchValues(component, vandrel::tBatchTarget::btLandscape, values, next, taken);
     QCOMPARE(fBench->cbC->currentIndex(), 1);
     QCOMPARE(fBench->sgE->item(0, 1), nullptr);

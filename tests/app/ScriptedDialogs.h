@@ -11,7 +11,7 @@
 namespace testsupport {
 
 class tScriptedDialogs : public vandrel::tUserDialogs {
-public:
+ public:
   // The answers, taken in order; an empty queue answers "cancel".
   std::deque<std::optional<std::string>> FileNames;
   std::deque<std::vector<std::string>> FileNameLists;
@@ -28,7 +28,8 @@ public:
                                           const std::string&) override {
     return NextName(title, filter);
   }
-  std::vector<std::string> OpenFileNames(QWidget*, const std::string& title, const std::string& filter) override {
+  std::vector<std::string> OpenFileNames(QWidget*, const std::string& title,
+                                         const std::string& filter) override {
     Titles.push_back(title);
     Filters.push_back(filter);
     if (FileNameLists.empty()) return {};
@@ -47,7 +48,9 @@ public:
     FileExistsAnswers.pop_front();
     return answer;
   }
-  void ShowMessage(QWidget*, const std::string& text, vandrel::tMessageKind) override { Messages.push_back(text); }
+  void ShowMessage(QWidget*, const std::string& text, vandrel::tMessageKind) override {
+    Messages.push_back(text);
+  }
   bool Confirm(QWidget*, const std::string& text) override {
     Messages.push_back(text);
     if (Confirmations.empty()) return false;
@@ -56,7 +59,7 @@ public:
     return answer;
   }
 
-private:
+ private:
   std::optional<std::string> NextName(const std::string& title, const std::string& filter) {
     Titles.push_back(title);
     Filters.push_back(filter);

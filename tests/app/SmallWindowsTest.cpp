@@ -18,7 +18,7 @@ using vandrel::tDialogResult;
 class SmallWindowsTest : public QObject {
   Q_OBJECT
 
-private slots:
+ private slots:
   void FileExistsHasItsCaptionsHintsAndDefault() {
     vandrel::TdlgFileExists dialog;
     QCOMPARE(dialog.windowTitle(), QString("File exists"));

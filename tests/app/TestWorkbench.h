@@ -19,7 +19,7 @@
 namespace testsupport {
 
 class tTestWorkbench : public vandrel::tModelForm {
-public:
+ public:
   explicit tTestWorkbench(vandrel::TdlgVandrel* mainWindow) : tModelForm(mainWindow) {
     edA = new QLineEdit("start", this);
     edA->setObjectName("edA");
@@ -35,7 +35,8 @@ public:
     sgE->setObjectName("sgE");
     edUntagged = new QLineEdit("untouched", this);
     auto* layout = new QVBoxLayout(this);
-    for (QWidget* w : std::initializer_list<QWidget*>{edA, seB, cbC, ckD, sgE, edUntagged}) layout->addWidget(w);
+    for (QWidget* w : std::initializer_list<QWidget*>{edA, seB, cbC, ckD, sgE, edUntagged})
+      layout->addWidget(w);
     // Component order: A, B, C, D, then the two rows of E.
     TaggedComponents.Add(edA, 1);
     TaggedComponents.Add(seB, 1);
