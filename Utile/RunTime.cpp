@@ -424,8 +424,8 @@ std::string FormatList(std::string_view format, std::initializer_list<FormatArg>
   std::string out;
   out.reserve(format.size() + 16);
 
-  auto takeArg = [&](std::string_view spec) -> const FormatArg& {
-    if (next >= argc) throw EConvertError(Format("No argument for format '%s'", std::string(spec)));
+  auto takeArg = [&](std::string_view specifier) -> const FormatArg& {
+    if (next >= argc) throw EConvertError(Format("No argument for format '%s'", std::string(specifier)));
     return argv[next++];
   };
 
@@ -500,19 +500,19 @@ std::string FormatList(std::string_view format, std::initializer_list<FormatArg>
     }
     if (i >= format.size()) FormatError(format.substr(start));
     const char type = static_cast<char>(std::tolower(static_cast<unsigned char>(format[i++])));
-    const std::string_view spec = format.substr(start, i - start);
-    const FormatArg& arg = takeArg(spec);
+    const std::string_view specifier = format.substr(start, i - start);
+    const FormatArg& arg = takeArg(specifier);
 
     std::string text;
     switch (type) {
       case 'd':
-        text = IntegerText(arg, precision, spec);
+        text = IntegerText(arg, precision, specifier);
         break;
       case 'u': {
         if (arg.Kind() == FormatArg::tKind::Integer)
-          text = IntegerText(FormatArg(static_cast<uint32_t>(arg.Integer())), precision, spec);
+          text = IntegerText(FormatArg(static_cast<uint32_t>(arg.Integer())), precision, specifier);
         else
-          text = IntegerText(arg, precision, spec);
+          text = IntegerText(arg, precision, specifier);
         break;
       }
       case 'x': {
@@ -523,7 +523,7 @@ std::string FormatList(std::string_view format, std::initializer_list<FormatArg>
         } else if (arg.Kind() == FormatArg::tKind::Unsigned) {
           v = arg.Unsigned();
         } else {
-          FormatError(spec);
+          FormatError(specifier);
         }
         char buffer[32];
         std::snprintf(buffer, sizeof buffer, "%llX", static_cast<unsigned long long>(v));
@@ -532,26 +532,26 @@ std::string FormatList(std::string_view format, std::initializer_list<FormatArg>
         break;
       }
       case 'e':
-        text = FloatToStrF(FloatOf(arg, spec), tFloatFormat::ffExponent, precision < 0 ? 15 : precision, 3);
+        text = FloatToStrF(FloatOf(arg, specifier), tFloatFormat::ffExponent, precision < 0 ? 15 : precision, 3);
         break;
       case 'f':
-        text = FloatToStrF(FloatOf(arg, spec), tFloatFormat::ffFixed, precision < 0 ? 2 : precision, 0);
+        text = FloatToStrF(FloatOf(arg, specifier), tFloatFormat::ffFixed, precision < 0 ? 2 : precision, 0);
         break;
       case 'n':
-        text = FloatToStrF(FloatOf(arg, spec), tFloatFormat::ffNumber, precision < 0 ? 2 : precision, 0);
+        text = FloatToStrF(FloatOf(arg, specifier), tFloatFormat::ffNumber, precision < 0 ? 2 : precision, 0);
         break;
       case 'g':
         // An empty precision ("%.g") behaves as the default: the shortest form
         // with 15 significant digits.
-        text = FloatToStrF(FloatOf(arg, spec), tFloatFormat::ffGeneral, precision <= 0 ? 15 : precision, 0);
+        text = FloatToStrF(FloatOf(arg, specifier), tFloatFormat::ffGeneral, precision <= 0 ? 15 : precision, 0);
         break;
       case 's':
-        if (arg.Kind() != FormatArg::tKind::String) FormatError(spec);
+        if (arg.Kind() != FormatArg::tKind::String) FormatError(specifier);
         text = std::string(arg.String());
         if (precision >= 0 && static_cast<int>(text.size()) > precision) text.resize(precision);
         break;
       case 'p': {
-        if (arg.Kind() != FormatArg::tKind::Pointer) FormatError(spec);
+        if (arg.Kind() != FormatArg::tKind::Pointer) FormatError(specifier);
         char buffer[32];
         std::snprintf(buffer, sizeof buffer, "%016llX",
                       static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(arg.Pointer())));
@@ -559,7 +559,7 @@ std::string FormatList(std::string_view format, std::initializer_list<FormatArg>
         break;
       }
       default:
-        FormatError(spec);
+        FormatError(specifier);
     }
     if (hasWidth && static_cast<int>(text.size()) < width) {
       if (leftJustify)
