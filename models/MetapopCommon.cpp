@@ -50,7 +50,59 @@ tVectorOfDouble HanskiEigenvalue;
 bool HanskiConverged = true;
 
 namespace {
+
+// A copy of a raster in square tiles of 4 x 4 cells: a path in any direction
+// finds its next cells in memory it has just read, where rows of the matrix
+// would put every step along x in another row.
+class tTiledRaster {
+ public:
+  void Assign(const tMatrixOfDouble& m) {
+    fRowLength.resize(m.size());
+    size_t cols = 0;
+    for (size_t x = 0; x < m.size(); ++x) cols = std::max(cols, fRowLength[x] = m[x].size());
+    fRows = m.size();
+    fCols = m.empty() ? 0 : m[0].size();
+    fTilesY = (cols + Side - 1) / Side;
+    fCells.assign(((fRows + Side - 1) / Side) * fTilesY * Side * Side, 0.0);
+    for (size_t x = 0; x < m.size(); ++x)
+      for (size_t y = 0; y < m[x].size(); ++y) fCells[Index(x, y)] = m[x][y];
+  }
+  void Clear() { Assign({}); }
+
+  bool Empty() const { return fRows == 0; }
+  // The dimensions that locate a sample: the row count, and the length of row 0.
+  double Rows() const { return static_cast<double>(fRows); }
+  double Cols() const { return static_cast<double>(fCols); }
+  // Cell [x][y], or nullptr beyond the end of row x.
+  const Double* At(size_t x, size_t y) const { return y < fRowLength[x] ? &fCells[Index(x, y)] : nullptr; }
+
+ private:
+  static constexpr size_t Side = 4;
+  size_t Index(size_t x, size_t y) const {
+    return ((x / Side) * fTilesY + y / Side) * (Side * Side) + (x % Side) * Side + y % Side;
+  }
+
+  size_t fRows = 0, fCols = 0, fTilesY = 0;
+  std::vector<Double> fCells;
+  std::vector<size_t> fRowLength;
+};
+
+// The raster as a matrix of rows, read in place.
+class tRowRaster {
+ public:
+  explicit tRowRaster(const tMatrixOfDouble& m) : fMatrix(m) {}
+  bool Empty() const { return fMatrix.empty(); }
+  double Rows() const { return static_cast<double>(fMatrix.size()); }
+  double Cols() const { return fMatrix.empty() ? 0.0 : static_cast<double>(fMatrix[0].size()); }
+  const Double* At(size_t x, size_t y) const { return y < fMatrix[x].size() ? &fMatrix[x][y] : nullptr; }
+
+ private:
+  const tMatrixOfDouble& fMatrix;
+};
+
 tMatrixOfDouble LnMap;
+tTiledRaster TiledLnMap;
+
 }  // namespace
 
 void ResetLandscape() {
@@ -63,6 +115,7 @@ void ResetLandscape() {
   DistanceMatFixed = false;
   Map.clear();
   LnMap.clear();
+  TiledLnMap.Clear();
   MapWidth = 0;
   MapHeight = 0;
   PermeabilityType = ptConstant;
@@ -187,6 +240,7 @@ void ComputeLnMap() {
       LnMap[i][j] = v <= 0 ? BlockedCellLog : std::min(std::log(v), 0.0);
     }
   }
+  TiledLnMap.Assign(LnMap);
 }
 
 const tMatrixOfDouble& LnMapView() {
@@ -199,28 +253,36 @@ namespace {
 // per landscape unit, and the raster cell each one falls in. A sample's cell is
 // found from its position as trunc(dimension x position / extent) on each axis;
 // the cells met form runs of consecutive samples, which are walked run by run so
-// that a long segment costs one step per cell crossed rather than one per sample.
+// that a long segment costs a few steps per cell crossed rather than one per
+// sample, and every sample still lands in the cell of its own arithmetic.
+template <class tRaster>
 class tSegmentWalk {
  public:
-  tSegmentWalk(const tCircle& from, const tCircle& to, Double stepsPerUnit, const tMatrixOfDouble& raster)
-      : fRaster(raster), fX0(from.x), fY0(from.y) {
+  tSegmentWalk(const tCircle& from, const tCircle& to, Double stepsPerUnit, const tRaster& raster)
+      : fRaster(raster) {
+    fX.Origin = from.x;
+    fY.Origin = from.y;
     const Double d = Distance(from, to);
     fLength = d;
     if (d == 0) return;
     fSamples = utile::Round(stepsPerUnit * d);
-    fDx = (to.x - from.x) / d / stepsPerUnit;
-    fDy = (to.y - from.y) / d / stepsPerUnit;
-    fRows = static_cast<Double>(raster.size());
-    fCols = raster.empty() ? 0.0 : static_cast<Double>(raster[0].size());
-    if (!raster.empty() && fSamples > 0) {
+    fX.Step = (to.x - from.x) / d / stepsPerUnit;
+    fY.Step = (to.y - from.y) / d / stepsPerUnit;
+    // Each axis is scaled by its own dimension: the first index runs along x.
+    fX.Dimension = raster.Rows();
+    fY.Dimension = raster.Cols();
+    if (!raster.Empty() && fSamples > 0) {
       if (MapWidth == 0 || MapHeight == 0) utile::RaiseZeroDivide();
-      fExtentX = MapWidth;
-      fExtentY = MapHeight;
+      fX.Extent = MapWidth;
+      fY.Extent = MapHeight;
+    }
+    for (tAxis* axis : {&fX, &fY}) {
+      axis->CellSize = axis->Extent / axis->Dimension;
+      axis->InverseStep = axis->Step != 0 ? 1 / axis->Step : 0;
     }
   }
 
   Double Length() const { return fLength; }
-  int64_t Samples() const { return fSamples; }
 
   // Calls visit(first, last, cell) for each run of samples first..last that falls
   // in one cell of the raster (cell points to it), and visit(first, last, nullptr)
@@ -228,92 +290,111 @@ class tSegmentWalk {
   template <class tVisit>
   void Walk(tVisit visit) const {
     if (fSamples <= 0) return;
-    if (fRaster.empty()) {
+    if (fRaster.Empty()) {
       visit(int64_t{1}, fSamples, static_cast<const Double*>(nullptr));
       return;
     }
     int64_t k = 1;
+    tCell cell = CellOf(k);
     while (k <= fSamples) {
-      const double cx = CellX(k);
-      const double cy = CellY(k);
-      const int64_t last = LastOfRun(k, cx, cy);
-      if (!visit(k, last, CellAt(cx, cy))) return;
+      tCell next;
+      const int64_t last = LastOfRun(k, cell, next);
+      if (!visit(k, last, CellAt(cell))) return;
       k = last + 1;
+      cell = next;
     }
   }
 
  private:
-  // Each axis is scaled by its own dimension: the first index runs along x.
-  double CellX(int64_t k) const {
-    return std::trunc(fRows * (fX0 + static_cast<double>(k) * fDx) / fExtentX);
-  }
-  double CellY(int64_t k) const {
-    return std::trunc(fCols * (fY0 + static_cast<double>(k) * fDy) / fExtentY);
-  }
-  bool SameCell(int64_t k, double cx, double cy) const { return CellX(k) == cx && CellY(k) == cy; }
+  struct tAxis {
+    Double Origin = 0, Step = 0, Dimension = 0, Extent = 1;
+    Double CellSize = 1, InverseStep = 0;  // for the first guess only
 
-  const Double* CellAt(double cx, double cy) const {
-    if (!(cx >= 0 && cx <= fRows - 1 && cy >= 0)) return nullptr;
-    const auto& row = fRaster[static_cast<size_t>(cx)];
-    if (!(cy <= static_cast<double>(row.size()) - 1)) return nullptr;
-    return &row[static_cast<size_t>(cy)];
+    double Cell(int64_t k) const {
+      return std::trunc(Dimension * (Origin + static_cast<double>(k) * Step) / Extent);
+    }
+
+    // Estimated last sample, from k on, before the position leaves cell c; trunc
+    // maps (c, c + 1) to c above 0, (c - 1, c) below and (-1, 1) to 0.
+    int64_t Exit(int64_t k, double c, int64_t samples) const {
+      if (Step == 0) return samples;
+      const double bound = Step > 0 ? (c >= 0 ? c + 1 : c) : (c > 0 ? c : c - 1);
+      const double kExit = (bound * CellSize - Origin) * InverseStep;
+      if (!(kExit < static_cast<double>(samples))) return samples;
+      if (!(kExit > static_cast<double>(k))) return k;
+      return static_cast<int64_t>(std::ceil(kExit)) - 1;
+    }
+  };
+  struct tCell {
+    double x = 0, y = 0;
+    bool operator==(const tCell&) const = default;
+  };
+
+  tCell CellOf(int64_t k) const { return {fX.Cell(k), fY.Cell(k)}; }
+
+  const Double* CellAt(const tCell& c) const {
+    if (!(c.x >= 0 && c.x <= fX.Dimension - 1 && c.y >= 0)) return nullptr;
+    return fRaster.At(static_cast<size_t>(c.x), static_cast<size_t>(c.y));
   }
 
-  // The last sample of the run that sample k opens. Along each axis the cell
-  // index changes monotonically with k, so the run is an interval: a first guess
-  // from where the segment leaves the cell, then a galloping search settle it
-  // exactly with the same arithmetic as each sample's own.
-  int64_t LastOfRun(int64_t k, double cx, double cy) const {
-    int64_t guess = std::min(Exit(k, cx, fX0, fDx, fRows, fExtentX), Exit(k, cy, fY0, fDy, fCols, fExtentY));
-    guess = std::clamp(guess, k, fSamples);
-    // Down to a sample inside the run.
-    if (!SameCell(guess, cx, cy)) {
-      int64_t inside = k, outside = guess, step = 1;
-      while (outside - step > inside && !SameCell(outside - step, cx, cy)) {
-        outside -= step;
+  // The last sample of the run that sample k opens, and the cell of the sample
+  // after it. Along each axis the cell index changes monotonically with k, so
+  // the run is an interval: a first guess from where the segment leaves the
+  // cell, settled by a galloping search on the samples' own cells.
+  int64_t LastOfRun(int64_t k, const tCell& cell, tCell& next) const {
+    const int64_t guess =
+        std::clamp(std::min(fX.Exit(k, cell.x, fSamples), fY.Exit(k, cell.y, fSamples)), k, fSamples);
+    int64_t inside, outside;
+    tCell atOutside = CellOf(guess);
+    if (atOutside == cell) {
+      // Up from the guess to the first sample outside.
+      inside = guess;
+      int64_t step = 1;
+      for (;;) {
+        outside = inside + step;
+        if (outside > fSamples) {
+          outside = fSamples + 1;
+          break;
+        }
+        atOutside = CellOf(outside);
+        if (!(atOutside == cell)) break;
+        inside = outside;
         step *= 2;
       }
-      inside = std::max(inside, outside - step);
-      while (outside - inside > 1) {
-        const int64_t mid = inside + (outside - inside) / 2;
-        (SameCell(mid, cx, cy) ? inside : outside) = mid;
+    } else {
+      // Down from the guess to a sample inside.
+      inside = k;
+      outside = guess;
+      int64_t step = 1;
+      while (outside - step > inside) {
+        const tCell c = CellOf(outside - step);
+        if (c == cell) {
+          inside = outside - step;
+          break;
+        }
+        outside -= step;
+        atOutside = c;
+        step *= 2;
       }
-      return inside;
     }
-    // Up to the last sample of the run.
-    int64_t inside = guess, step = 1;
-    while (inside + step <= fSamples && SameCell(inside + step, cx, cy)) {
-      inside += step;
-      step *= 2;
-    }
-    int64_t outside = std::min(inside + step, fSamples + 1);
     while (outside - inside > 1) {
       const int64_t mid = inside + (outside - inside) / 2;
-      (SameCell(mid, cx, cy) ? inside : outside) = mid;
+      const tCell c = CellOf(mid);
+      if (c == cell) {
+        inside = mid;
+      } else {
+        outside = mid;
+        atOutside = c;
+      }
     }
+    next = atOutside;
     return inside;
   }
 
-  // Estimated last sample before the position along one axis leaves cell c.
-  int64_t Exit(int64_t k, double c, double origin, double step, double dimension, double extent) const {
-    if (step == 0) return fSamples;
-    // trunc maps (c, c + 1) to c above 0, (c - 1, c) below, (-1, 1) to 0.
-    const double upper = c >= 0 ? c + 1 : c;
-    const double lower = c > 0 ? c : c - 1;
-    const double bound = step > 0 ? upper : lower;
-    const double kExit = (bound * extent / dimension - origin) / step;
-    if (!(kExit < static_cast<double>(fSamples))) return fSamples;
-    if (!(kExit > static_cast<double>(k))) return k;
-    return static_cast<int64_t>(std::ceil(kExit)) - 1;
-  }
-
-  const tMatrixOfDouble& fRaster;
-  Double fX0, fY0;
-  Double fDx = 0, fDy = 0;
+  const tRaster& fRaster;
+  tAxis fX, fY;
   Double fLength = 0;
   int64_t fSamples = 0;
-  double fRows = 0, fCols = 0;
-  double fExtentX = 1, fExtentY = 1;
 };
 
 constexpr Double StraightLineSteps = 500;
@@ -321,7 +402,7 @@ constexpr Double StraightLineSteps = 500;
 }  // namespace
 
 Double PermeabilityStraightLine(Integer i, Integer j, Double) {
-  const tSegmentWalk walk(PatchAt(i), PatchAt(j), StraightLineSteps, LnMap);
+  const tSegmentWalk walk(PatchAt(i), PatchAt(j), StraightLineSteps, TiledLnMap);
   if (walk.Length() == 0) return 0;
   Double sum = 0;
   bool blocked = false;
@@ -408,15 +489,10 @@ bool PowerIteration(const tMatrixOfDouble& m, tVectorOfDouble& x, Double& lambda
   return false;
 }
 
-Double CheckedPower(Double base, Double exponent) {
-  return utile::CheckFinite(std::pow(base, exponent), "Power");
-}
-
 // The per-patch factors of the landscape matrix: (A / T)^exponent.
 tVectorOfDouble AreaFactors(const tArrayOfCircles& patches, Double territory, Double exponent) {
   tVectorOfDouble factors(patches.size());
-  for (size_t i = 0; i < patches.size(); ++i)
-    factors[i] = CheckedPower(utile::FloatDiv(patches[i].A, territory), exponent);
+  for (size_t i = 0; i < patches.size(); ++i) factors[i] = ScaledAreaPower(patches[i].A, territory, exponent);
   return factors;
 }
 
@@ -482,6 +558,10 @@ void AssertLastCapacityCovers(size_t count) {
 
 }  // namespace
 
+Double ScaledAreaPower(Double area, Double territory, Double exponent) {
+  return utile::CheckFinite(std::pow(utile::FloatDiv(area, territory), exponent));
+}
+
 bool PerronEigensystem(const tMatrixOfDouble& M, tVectorOfDouble& x, Double& Lambda, Integer MaxIter,
                        bool Transposed) {
   const size_t n = M.size();
@@ -544,13 +624,11 @@ Double HypotheticCapacity(Double x, Double y, Double area, const tParam& Param,
     const Double dx = x - p.x;
     const Double dy = y - p.y;
     const Double kernel = std::exp(-Param.alph * std::sqrt(dx * dx + dy * dy));
-    const Double scaledArea = utile::FloatDiv(p.A, t);
     sum += kernel * kernel * HanskiEigenvectors[i][1] * HanskiEigenvectors[i][0] *
-           CheckedPower(scaledArea, Param.ZetaExt + Param.ZetaIm) * CheckedPower(scaledArea, Param.ZetaEm);
+           ScaledAreaPower(p.A, t, Param.ZetaExt + Param.ZetaIm) * ScaledAreaPower(p.A, t, Param.ZetaEm);
   }
-  return utile::FloatDiv(
-      CheckedPower(utile::FloatDiv(area, t), Param.ZetaIm + Param.ZetaEm + Param.ZetaExt) * sum,
-      HanskiEigenvalue[0]);
+  return utile::FloatDiv(ScaledAreaPower(area, t, Param.ZetaIm + Param.ZetaEm + Param.ZetaExt) * sum,
+                         HanskiEigenvalue[0]);
 }
 
 tBox BoundingBox(const tArrayOfCircles& patches) {

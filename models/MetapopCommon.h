@@ -168,6 +168,10 @@ Double PermeabilityStraightLine(Integer i, Integer j, Double parameter);
 bool PerronEigensystem(const utile::tMatrixOfDouble& M, utile::tVectorOfDouble& x, Double& Lambda,
                        Integer MaxIter = 1000, bool Transposed = false);
 
+// (area / territory)^exponent, the area term of every landscape matrix; a zero
+// territory divides by zero.
+Double ScaledAreaPower(Double area, Double territory, Double exponent);
+
 // The metapopulation capacity of the patches: builds HanskiMat and its dominant
 // eigen-system and returns the eigenvalue. Fewer than two patches compute
 // nothing and return 0.
