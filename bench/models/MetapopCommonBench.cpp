@@ -90,3 +90,25 @@ BENCHMARK(BM_StraightLinePermeabilityPerSample)->Arg(25)->Arg(50)->Unit(benchmar
 BENCHMARK(BM_StraightLinePermeabilityPerSample)->Arg(200)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+models::tParam CapacityParameters() {
+  models::tParam param;
+  param.Territ = 1;
+  param.alph = 0.01;
+  param.ZetaEm = 1;
+  param.ZetaIm = 0.5;
+  param.ZetaExt = 0.8;
+  return param;
+}
+
+void BM_MetapopulationCapacity(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  MakeLandscape(n, 1000, 7);
+  const models::tParam param = CapacityParameters();
+  for (auto _ : state) benchmark::DoNotOptimize(models::ComputeMetapopulationCapacity(&param, Patches));
+}
+BENCHMARK(BM_MetapopulationCapacity)->Arg(125)->Arg(250)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
