@@ -4,7 +4,10 @@
 #include <cfloat>
 #include <cmath>
 
+#include "Utile/MatrixOps.h"
+#include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
+#include "Utile/StatOps.h"
 #include "Utile/VectorOps.h"
 
 namespace models {
@@ -29,6 +32,8 @@ Integer MapHeight = 0;
 Byte PermeabilityType = ptConstant;
 Double ConstantPermeability = 0;
 Double MeanPermeabilityDistance = 0;
+
+std::unique_ptr<utile::tDelaunay> DelaunayMesh;
 
 Integer RunNumber = 0;
 std::string MaskFileName;
@@ -113,6 +118,7 @@ void ResetLandscape() {
   FrictionMap.clear();
   ConnectanceMat.clear();
   DistanceMatFixed = false;
+  DelaunayMesh.reset();
   Map.clear();
   LnMap.clear();
   TiledLnMap.Clear();
@@ -283,6 +289,7 @@ class tSegmentWalk {
   }
 
   Double Length() const { return fLength; }
+  int64_t Samples() const { return fSamples; }
 
   // Calls visit(first, last, cell) for each run of samples first..last that falls
   // in one cell of the raster (cell points to it), and visit(first, last, nullptr)
@@ -417,6 +424,72 @@ Double PermeabilityStraightLine(Integer i, Integer j, Double) {
     return true;
   });
   return blocked ? 0.0 : std::exp(sum);
+}
+
+void HistoStraightLine(Integer i, Integer j, tVectorOfDouble& Values, utile::tVectorOfCardinal& Counts,
+                       Cardinal NbSteps) {
+  Values.clear();
+  Counts.clear();
+  const tRowRaster raster(Map);
+  const tSegmentWalk walk(PatchAt(i), PatchAt(j), static_cast<Double>(NbSteps), raster);
+  if (walk.Length() == 0) return;
+  // A sample outside the raster keeps 0.
+  tVectorOfDouble samples(static_cast<size_t>(std::max<int64_t>(walk.Samples(), 0)), 0.0);
+  walk.Walk([&](int64_t first, int64_t last, const Double* cell) {
+    if (cell != nullptr) std::fill(samples.begin() + (first - 1), samples.begin() + last, *cell);
+    return true;
+  });
+  utile::CountOccurrences(samples, Values, Counts, 1e-10);
+}
+
+void ComputeDelaunayMesh() {
+  if (!DelaunayMesh) DelaunayMesh = std::make_unique<utile::tDelaunay>();
+  DelaunayMesh->Clear();
+  for (const auto& p : Patches) DelaunayMesh->AddPoint(p.x, p.y);
+  DelaunayMesh->Compute();
+}
+
+void ComputeConnectanceMatrix(Integer ConnectanceType, Double DistanceThreshold, Integer ConnectancePercent) {
+  ComputeDistanceMatrix();
+  const size_t n = Patches.size();
+  ConnectanceMat.assign(n, utile::tVectorOfBoolean(n, false));
+  switch (ConnectanceType) {
+    case ctFullConnectance:
+      for (auto& row : ConnectanceMat) row.assign(n, true);
+      break;
+    case ctClosePatches:
+      for (size_t i = 0; i < n; ++i) {
+        ConnectanceMat[i][i] = true;
+        for (size_t j = 0; j < i; ++j)
+          ConnectanceMat[i][j] = ConnectanceMat[j][i] = DistanceMat[i][j] < DistanceThreshold;
+      }
+      break;
+    case ctDelaunay: {
+      ComputeDelaunayMesh();
+      utile::tMatrixOfBoolean mesh = DelaunayMesh->Matrix();
+      // Fewer than three patches make no triangle: no patch is linked.
+      if (mesh.size() == n) ConnectanceMat = std::move(mesh);
+      break;
+    }
+    case ctRandom: {
+      for (size_t i = 0; i < n; ++i) ConnectanceMat[i][i] = true;
+      const int64_t pairs = (static_cast<int64_t>(n) * static_cast<int64_t>(n) - static_cast<int64_t>(n)) / 2;
+      if (pairs == 0) break;
+      const int64_t links =
+          std::clamp<int64_t>(utile::Round(static_cast<Double>(pairs) * ConnectancePercent / 100), 0, pairs);
+      utile::tVectorOfCardinal order = utile::SequentialVector(Cardinal{0}, static_cast<Cardinal>(pairs - 1));
+      utile::ShuffleVectorHead(order, static_cast<Integer>(links));
+      for (int64_t k = 0; k < links; ++k) {
+        Integer row = 0, col = 0;
+        utile::IndexToRowColTriangular(order[static_cast<size_t>(k)], row, col);
+        ConnectanceMat[static_cast<size_t>(row) + 1][static_cast<size_t>(col)] = true;
+        ConnectanceMat[static_cast<size_t>(col)][static_cast<size_t>(row) + 1] = true;
+      }
+      break;
+    }
+    default:
+      break;
+  }
 }
 
 // ------------------------------------------------------------------ capacity and patch values

@@ -8,10 +8,12 @@
 // landscape with ResetLandscape.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Utile/CommonDecl.h"
+#include "Utile/Delaunay.h"
 
 namespace models {
 
@@ -107,6 +109,9 @@ extern Byte PermeabilityType;            // ptConstant, ptExponential or ptStrai
 extern Double ConstantPermeability;      // permeability of the constant rule
 extern Double MeanPermeabilityDistance;  // mean distance of the exponential rule
 
+// The triangulation of the patch positions, made once and reused.
+extern std::unique_ptr<utile::tDelaunay> DelaunayMesh;
+
 extern Integer RunNumber;         // run counter used in map file names
 extern std::string MaskFileName;  // mask raster of the grid analyses
 
@@ -148,6 +153,25 @@ void ComputePermeabilityMatrix();
 void ComputeLnMap();
 // The private logarithm of Map, as the straight-line rule reads it.
 const utile::tMatrixOfDouble& LnMapView();
+
+// The distinct values of Map met along the segment from patch i to patch j,
+// sampled NbSteps times per landscape unit, with how often each was met (a
+// sample outside the raster counts as 0).
+void HistoStraightLine(Integer i, Integer j, utile::tVectorOfDouble& Values, utile::tVectorOfCardinal& Counts,
+                       Cardinal NbSteps);
+
+// Rebuilds DelaunayMesh from the patch positions, in patch order.
+void ComputeDelaunayMesh();
+
+// How the patches are linked.
+constexpr Integer ctFullConnectance = 0;  // every pair, the diagonal included
+constexpr Integer ctClosePatches = 1;     // pairs closer than a distance, and the diagonal
+constexpr Integer ctDelaunay = 2;         // pairs sharing an edge of the triangulation
+constexpr Integer ctRandom = 3;           // a share of the pairs drawn at random, and the diagonal
+// Recomputes the distance and permeability matrices, then fills ConnectanceMat
+// by the link rule; DistanceThreshold serves ctClosePatches, ConnectancePercent
+// (0 to 100) ctRandom. Any other rule links nothing.
+void ComputeConnectanceMatrix(Integer ConnectanceType, Double DistanceThreshold, Integer ConnectancePercent);
 
 Double PermeabilityConstant(Integer i, Integer j, Double value);
 Double PermeabilityExponential(Integer i, Integer j, Double alpha);

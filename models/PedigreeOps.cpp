@@ -18,7 +18,7 @@ namespace {
 // and a chunk's memory is committed only as it is written.
 template <class T, unsigned Bits>
 class tChunkedArray {
-public:
+ public:
   static constexpr size_t ChunkSize = size_t(1) << Bits;
 
   T& operator[](size_t i) { return fChunks[i >> Bits][i & (ChunkSize - 1)]; }
@@ -32,7 +32,7 @@ public:
   void Clear() { fChunks.clear(); }
   size_t AllocatedSize() const { return fChunks.size() * ChunkSize; }
 
-private:
+ private:
   std::vector<std::unique_ptr<T[]>> fChunks;
 };
 
@@ -47,7 +47,7 @@ struct tCensusList {
 // replaced by one twice its size and the old block is reused by later lists, so
 // the pool stays close to the number of censuses however the lists interleave.
 class tCensusPool {
-public:
+ public:
   static constexpr unsigned ChunkBits = 20;
   static constexpr Cardinal MaxBlock = Cardinal(1) << ChunkBits;
   static constexpr Cardinal Oversized = 0xFFFFFFFFu;  // the list lives in fOversized
@@ -72,7 +72,8 @@ public:
         return;
       }
       const Cardinal offset = Allocate(ClassOf(grown));
-      for (Cardinal k = 0; k < list.Count; ++k) fEntries[uint64_t(offset) + k] = fEntries[uint64_t(list.Offset) + k];
+      for (Cardinal k = 0; k < list.Count; ++k)
+        fEntries[uint64_t(offset) + k] = fEntries[uint64_t(list.Offset) + k];
       if (capacity > 0) Free(list.Offset, ClassOf(capacity));
       list.Offset = offset;
     }
@@ -92,8 +93,10 @@ public:
     fOversized.clear();
   }
 
-private:
-  static Cardinal Capacity(Cardinal count) { return count == 0 ? 0 : std::max<Cardinal>(2, std::bit_ceil(count)); }
+ private:
+  static Cardinal Capacity(Cardinal count) {
+    return count == 0 ? 0 : std::max<Cardinal>(2, std::bit_ceil(count));
+  }
   static unsigned ClassOf(Cardinal blockSize) { return unsigned(std::countr_zero(blockSize)); }
 
   // A block of 2^sizeClass entries, aligned on its size so that it never spans two chunks.
@@ -134,14 +137,16 @@ inline Single SelfRelationship(Double halfGamma, Single betweenParents) {
   return static_cast<Single>(1.0 + halfGamma * static_cast<Double>(betweenParents));
 }
 
-inline uint64_t PairKey(Cardinal i, Cardinal j) { return (uint64_t(i) << 32) | j; }
+inline uint64_t PairKey(Cardinal i, Cardinal j) {
+  return (uint64_t(i) << 32) | j;
+}
 
 }  // namespace
 
 // ================================================================== storage
 
 class tPedigreeStore {
-public:
+ public:
   static constexpr unsigned ChunkBits = 16;
 
   tChunkedArray<tPedigreeInfo, ChunkBits> Records;  // index 0 holds no individual
@@ -159,7 +164,7 @@ public:
 
 // The relationships computed so far, by ordered pair (open addressing).
 class tRelationshipCache {
-public:
+ public:
   const Single* Find(Cardinal i, Cardinal j) const {
     if (fSize == 0) return nullptr;
     const uint64_t key = PairKey(i, j);
@@ -186,7 +191,7 @@ public:
     fMask = 0;
   }
 
-private:
+ private:
   size_t Slot(uint64_t key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> fShift) & fMask; }
   void Grow() {
     std::vector<uint64_t> keys = std::move(fKeys);
@@ -226,7 +231,8 @@ void tPedigree::Add(Cardinal date, Cardinal id, Cardinal mother, Cardinal father
   Assert(fCount == 0 || date >= fGenerationCount, "Births must be recorded in date order");
   Assert(mother < id && father < id, "Parents must be recorded before their offspring");
   InvalidateWindow();
-  if (fCount == fCapacity - 1) fCapacity = Cardinal(std::min<uint64_t>(uint64_t(fCapacity) + CapacityIncrement, 0xFFFFFFFFu));
+  if (fCount == fCapacity - 1)
+    fCapacity = Cardinal(std::min<uint64_t>(uint64_t(fCapacity) + CapacityIncrement, 0xFFFFFFFFu));
   ++fCount;
   fStore->Records.EnsureSize(size_t(fCount) + 1);
   fStore->Censuses.EnsureSize(size_t(fCount) + 1);
@@ -271,7 +277,9 @@ void tPedigree::Clear() {
   fStore->Clear();
 }
 
-void tPedigree::SetCapacity(Cardinal n) { fCapacity = std::max<Cardinal>(n, fCount + 1); }
+void tPedigree::SetCapacity(Cardinal n) {
+  fCapacity = std::max<Cardinal>(n, fCount + 1);
+}
 
 void tPedigree::Trim() {
   fCapacity = fCount + 1;
@@ -279,7 +287,9 @@ void tPedigree::Trim() {
   fStore->Censuses.ShrinkTo(fCapacity);
 }
 
-void tPedigree::SetAgeReproduction(Integer age) { fAgeReproduction = age < 0 ? 0 : Cardinal(age); }
+void tPedigree::SetAgeReproduction(Integer age) {
+  fAgeReproduction = age < 0 ? 0 : Cardinal(age);
+}
 
 void tPedigree::SetMutationRate(Double mu) {
   const Double gamma = (1 - mu) * (1 - mu);
@@ -295,11 +305,17 @@ tPedigreeInfo tPedigree::GetIndividuals(Cardinal id) const {
   return fStore->Records[id];
 }
 
-tPedigreeSex tPedigree::GetSex(Cardinal id) const { return GetIndividuals(id).Sex; }
+tPedigreeSex tPedigree::GetSex(Cardinal id) const {
+  return GetIndividuals(id).Sex;
+}
 
-Cardinal tPedigree::GetBirthDate(Cardinal id) const { return GetIndividuals(id).Date; }
+Cardinal tPedigree::GetBirthDate(Cardinal id) const {
+  return GetIndividuals(id).Date;
+}
 
-Cardinal tPedigree::GetDeathDate(Cardinal id) const { return GetBirthDate(id) + fStore->CensusCount(id); }
+Cardinal tPedigree::GetDeathDate(Cardinal id) const {
+  return GetBirthDate(id) + fStore->CensusCount(id);
+}
 
 Cardinal tPedigree::Positions(Cardinal id, Cardinal date) const {
   const Cardinal birth = GetBirthDate(id);
@@ -328,9 +344,12 @@ bool tPedigree::BelongToAgeClass(Cardinal id, Cardinal date, tPedigreeAgeClass a
   const Cardinal birth = GetBirthDate(id);
   if (date < birth || date - birth > fStore->CensusCount(id)) return false;
   switch (ageClass) {
-    case pacJuveniles: return date - birth < fAgeReproduction;
-    case pacAdults: return date - birth >= fAgeReproduction;
-    case pacAll: return true;
+    case pacJuveniles:
+      return date - birth < fAgeReproduction;
+    case pacAdults:
+      return date - birth >= fAgeReproduction;
+    case pacAll:
+      return true;
   }
   return false;
 }
@@ -361,7 +380,9 @@ void tPedigree::SwapID(Cardinal& i, Cardinal& j) {
 
 // ------------------------------------------------------------------ kinship
 
-void tPedigree::PrepareForAnalysis() { ClearCoancestries(); }
+void tPedigree::PrepareForAnalysis() {
+  ClearCoancestries();
+}
 
 void tPedigree::ClearCoancestries() {
   fCache->Clear();
@@ -432,7 +453,9 @@ Double tPedigree::Coancestry(Cardinal i, Cardinal j) {
   return static_cast<Double>(GetRelationship(i, j)) / 2;
 }
 
-Double tPedigree::F_ind(Cardinal id) { return static_cast<Double>(GetRelationship(id, id)) - 1; }
+Double tPedigree::F_ind(Cardinal id) {
+  return static_cast<Double>(GetRelationship(id, id)) - 1;
+}
 
 Single tPedigree::ShowRelationship(Cardinal i, Cardinal j) const {
   SwapID(i, j);
@@ -502,6 +525,8 @@ tMatrixOfDouble tPedigree::DispersalEventMatrix(Cardinal t1, Cardinal t2) const 
 
 class tKinshipWindow {};
 
-void tPedigree::InvalidateWindow() { fWindow.reset(); }
+void tPedigree::InvalidateWindow() {
+  fWindow.reset();
+}
 
 }  // namespace models

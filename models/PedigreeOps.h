@@ -49,7 +49,7 @@ inline constexpr char PedigreeSexLetters[] = "FM2N";
 #pragma pack(push, 1)
 // One birth, 21 bytes.
 struct tPedigreeInfo {
-  Cardinal Date = 0;    // birth date: the metapopulation's time step at birth
+  Cardinal Date = 0;  // birth date: the metapopulation's time step at birth
   Cardinal ID = 0;
   Cardinal Mother = 0;  // 0 = none
   Cardinal Father = 0;  // 0 = none
@@ -64,7 +64,7 @@ class tRelationshipCache;
 class tKinshipWindow;
 
 class tPedigree {
-public:
+ public:
   // Records are added in blocks of this many without moving the ones stored.
   static constexpr Cardinal CapacityIncrement = 15000000;
   // The relationship shown for a pair that was never computed.
@@ -158,7 +158,7 @@ public:
   tMatrixOfDouble DispersalEventMatrix() const;
   tMatrixOfDouble DispersalEventMatrix(Cardinal t1, Cardinal t2) const;
 
-private:
+ private:
   friend class tKinshipWindow;
 
   tKinshipWindow& Window(Cardinal date);
@@ -173,13 +173,13 @@ private:
   Double fMutationRate = 0;
   Cardinal fPatchCount = 0;
   Cardinal fCapacity = 0;
-  std::unique_ptr<tPedigreeStore> fStore;         // records and positions
-  std::unique_ptr<tRelationshipCache> fCache;     // relationships by pair
-  std::unique_ptr<tKinshipWindow> fWindow;        // the analyses' working set
+  std::unique_ptr<tPedigreeStore> fStore;      // records and positions
+  std::unique_ptr<tRelationshipCache> fCache;  // relationships by pair
+  std::unique_ptr<tKinshipWindow> fWindow;     // the analyses' working set
 };
 
 class tGeneticPedigree {
-public:
+ public:
   static constexpr Integer MaxAlleleCount = 255;
   static constexpr Integer MaxLocusCount = 8;
 
@@ -235,7 +235,7 @@ public:
 
   static const std::array<Int64, 255>& PowerOf256();
 
-private:
+ private:
   Int64 FounderCopy() const;
   // A gamete: at each locus one of the parent's two copies, chosen at random.
   Int64 MendelianCopy(Cardinal parent) const;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <random>
 
+#include "Utile/MatrixOps.h"
 #include "Utile/RunTime.h"
 #include "models/MetapopCommon.h"
 
@@ -17,7 +18,8 @@ void MakeLandscape(int patches, int rasterSide, unsigned seed) {
   models::ResetLandscape();
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> cell(0.2, 1.0), position(0, rasterSide);
-  models::Map.assign(static_cast<size_t>(rasterSide), utile::tVectorOfDouble(static_cast<size_t>(rasterSide)));
+  models::Map.assign(static_cast<size_t>(rasterSide),
+                     utile::tVectorOfDouble(static_cast<size_t>(rasterSide)));
   for (auto& row : models::Map)
     for (auto& v : row) v = cell(rng);
   models::MapWidth = models::MapHeight = rasterSide;
@@ -36,7 +38,8 @@ double MeanDistance() {
   double sum = 0;
   size_t pairs = 0;
   for (size_t i = 0; i < Patches.size(); ++i)
-    for (size_t j = 0; j < i; ++j, ++pairs) sum += std::hypot(Patches[i].x - Patches[j].x, Patches[i].y - Patches[j].y);
+    for (size_t j = 0; j < i; ++j, ++pairs)
+      sum += std::hypot(Patches[i].x - Patches[j].x, Patches[i].y - Patches[j].y);
   return pairs ? sum / static_cast<double>(pairs) : 0;
 }
 
@@ -110,5 +113,35 @@ void BM_MetapopulationCapacity(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(models::ComputeMetapopulationCapacity(&param, Patches));
 }
 BENCHMARK(BM_MetapopulationCapacity)->Arg(125)->Arg(250)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// The reference: the matrix built cell by cell with both powers, then the plain
+// power iteration from a vector of ones on it and on its transpose, to the
+// tolerance 1e-50 within 1000 iterations.
+void BM_MetapopulationCapacityPlainIteration(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  MakeLandscape(n, 1000, 7);
+  const models::tParam p = CapacityParameters();
+  for (auto _ : state) {
+    models::ComputeDistanceMatrix();
+    utile::tMatrixOfDouble m(static_cast<size_t>(n), utile::tVectorOfDouble(static_cast<size_t>(n), 0.0));
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j)
+        if (i != j)
+          m[i][j] = std::exp(-p.alph * models::DistanceMat[i][j]) *
+                    std::pow(Patches[j].A / p.Territ, p.ZetaEm) *
+                    std::pow(Patches[i].A / p.Territ, p.ZetaIm + p.ZetaExt);
+    utile::tVectorOfDouble right(static_cast<size_t>(n)), left(static_cast<size_t>(n));
+    double lambda = 0;
+    utile::DominantEigensystem(m, right, lambda, 1000, 1e-50);
+    utile::DominantEigensystem(utile::TransposeMat(m), left, lambda, 1000, 1e-50);
+    benchmark::DoNotOptimize(lambda);
+  }
+}
+BENCHMARK(BM_MetapopulationCapacityPlainIteration)
+    ->Arg(125)
+    ->Arg(250)
+    ->Arg(500)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "models/MetapopCommon.h"
 
@@ -271,6 +272,106 @@ TEST_F(StraightLine, WalkingCellByCellMatchesSamplingEveryPoint) {
       EXPECT_NEAR(expected, FrictionMap[i][j], 1e-10 * expected + 1e-300) << i << " to " << j;
     }
   EXPECT_GT(blocked, 0);  // some paths cross the blocked cell
+}
+
+TEST_F(StraightLine, HistogramOfTheRasterAlongALine) {
+  struct tCase {
+    tCircle From, To;
+    Cardinal Steps;
+    tVectorOfDouble Values;
+    utile::tVectorOfCardinal Counts;
+  };
+  // 10 samples per unit from x = 0.31: samples 1..16 fall in the left half
+  // (x < 2), 17..30 in the right one, in row 0.
+  // From y = -2.95 up at x = 0.5: samples 1..19 lie below -1, outside the raster,
+  // and keep 0; samples 20..39 lie in (-1, 1) and read row 0 (the cell index
+  // truncates toward zero), sample 40 reads row 1.
+  const tCase cases[] = {
+      {Patch(0.31, 0.5), Patch(3.31, 0.5), 10, {0.5, 0.8}, {16, 14}},
+      {Patch(0.5, -2.95), Patch(0.5, 1.05), 10, {0, 0.5}, {19, 21}},
+      {Patch(1, 1), Patch(1, 1), 10, {}, {}},
+  };
+  for (const auto& c : cases) {
+    Patches = {c.From, c.To};
+    tVectorOfDouble values = {9};
+    utile::tVectorOfCardinal counts = {9};
+    HistoStraightLine(0, 1, values, counts, c.Steps);
+    EXPECT_EQ(c.Values, values);
+    EXPECT_EQ(c.Counts, counts);
+  }
+}
+
+// ------------------------------------------------------------------ link matrices
+
+utile::tMatrixOfBoolean Links(std::initializer_list<std::initializer_list<int>> rows) {
+  utile::tMatrixOfBoolean m;
+  for (const auto& row : rows) {
+    m.emplace_back();
+    for (const int v : row) m.back().push_back(v != 0);
+  }
+  return m;
+}
+
+TEST_F(Landscape, LinkRulesOnSmallLandscapes) {
+  struct tCase {
+    const char* Name;
+    tArrayOfCircles Patches;
+    Integer Type;
+    Double Threshold;
+    utile::tMatrixOfBoolean Expected;
+  };
+  // A quadrilateral whose Delaunay diagonal joins (10, 0) and (0, 10): the angles
+  // facing it, 90 and about 71 degrees, sum below 180.
+  const tArrayOfCircles quad = {Patch(0, 0), Patch(10, 0), Patch(0, 10), Patch(12, 12)};
+  const tCase cases[] = {
+      {"full", Triangle(), ctFullConnectance, 0, Links({{1, 1, 1}, {1, 1, 1}, {1, 1, 1}})},
+      {"closer than 4.5", Triangle(), ctClosePatches, 4.5, Links({{1, 1, 1}, {1, 1, 0}, {1, 0, 1}})},
+      {"closer than 4", Triangle(), ctClosePatches, 4, Links({{1, 1, 0}, {1, 1, 0}, {0, 0, 1}})},
+      {"Delaunay", quad, ctDelaunay, 0, Links({{0, 1, 1, 0}, {1, 0, 1, 1}, {1, 1, 0, 1}, {0, 1, 1, 0}})},
+      {"Delaunay of two patches", {Patch(0, 0), Patch(1, 1)}, ctDelaunay, 0, Links({{0, 0}, {0, 0}})},
+      {"unknown rule", Triangle(), 7, 0, Links({{0, 0, 0}, {0, 0, 0}, {0, 0, 0}})},
+      {"no patch", {}, ctFullConnectance, 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Patches = c.Patches;
+    ComputeConnectanceMatrix(c.Type, c.Threshold, 0);
+    EXPECT_EQ(c.Expected, ConnectanceMat);
+    EXPECT_EQ(c.Patches.size(), DistanceMat.size());
+  }
+}
+
+TEST_F(Landscape, RandomLinksLinkExactlyTheirShareOfPairs) {
+  for (int i = 0; i < 10; ++i) Patches.push_back(Patch(i, 0));
+  // 45 pairs: 0 %, 50 % (22.5, rounded to the even 22) and 100 %.
+  struct tCase {
+    Integer Percent;
+    int Links;
+  };
+  for (const tCase c : {tCase{0, 0}, tCase{50, 22}, tCase{100, 45}}) {
+    utile::SetSeeds(3, 5);
+    ComputeConnectanceMatrix(ctRandom, 0, c.Percent);
+    int links = 0;
+    for (size_t i = 0; i < 10; ++i) {
+      EXPECT_TRUE(ConnectanceMat[i][i]);
+      for (size_t j = 0; j < i; ++j) {
+        EXPECT_EQ(ConnectanceMat[i][j], ConnectanceMat[j][i]);
+        links += ConnectanceMat[i][j];
+      }
+    }
+    EXPECT_EQ(c.Links, links) << c.Percent << " %";
+  }
+  // The same seeds draw the same links.
+  utile::SetSeeds(3, 5);
+  ComputeConnectanceMatrix(ctRandom, 0, 50);
+  const utile::tMatrixOfBoolean first = ConnectanceMat;
+  utile::SetSeeds(3, 5);
+  ComputeConnectanceMatrix(ctRandom, 0, 50);
+  EXPECT_EQ(first, ConnectanceMat);
+  // A single patch has no pair to draw.
+  Patches = {Patch(0, 0)};
+  ComputeConnectanceMatrix(ctRandom, 0, 50);
+  EXPECT_EQ(Links({{1}}), ConnectanceMat);
 }
 
 // ------------------------------------------------------------------ dominant eigen-systems

@@ -1,5 +1,3 @@
-#include "models/PedigreeOps.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
+#include "models/PedigreeOps.h"
 
 using namespace models;
 using utile::Cardinal;
@@ -67,8 +66,7 @@ TEST(PedigreeRecords, CapacityGrowsByFifteenMillionWhenFull) {
 
 TEST(PedigreeRecords, RecordsAndPositionsReadBack) {
   tPedigree pedigree;
-  Fill(pedigree, {{1, 0, 0, 2, psFemale}, {1, 0, 0, 3, psMale}, {2, 1, 2, 2, psFemale}},
-       {{2, 5}, {3}, {}});
+  Fill(pedigree, {{1, 0, 0, 2, psFemale}, {1, 0, 0, 3, psMale}, {2, 1, 2, 2, psFemale}}, {{2, 5}, {3}, {}});
   const tPedigreeInfo third = pedigree.GetIndividuals(3);
   EXPECT_EQ(third.Date, 2u);
   EXPECT_EQ(third.ID, 3u);
@@ -104,10 +102,14 @@ TEST(PedigreeRecords, LivingAgeAndSexClasses) {
     Cardinal id, date;
     bool living, juvenile, adult, all;
   } table[] = {
-      {1, 0, false, false, false, false}, {1, 1, true, true, false, true},  {1, 2, true, false, true, true},
-      {1, 3, true, false, true, true},    {1, 4, false, false, false, false},
+      {1, 0, false, false, false, false},
+      {1, 1, true, true, false, true},
+      {1, 2, true, false, true, true},
+      {1, 3, true, false, true, true},
+      {1, 4, false, false, false, false},
       // dies at its birth date: not living, but it belongs to its class on that date
-      {2, 2, false, true, false, true},   {2, 3, false, false, false, false},
+      {2, 2, false, true, false, true},
+      {2, 3, false, false, false, false},
   };
   for (const auto& t : table) {
     EXPECT_EQ(pedigree.IsLiving(t.id, t.date), t.living) << t.id << " at " << t.date;
@@ -131,19 +133,24 @@ TEST(PedigreeRecords, LivingAgeAndSexClasses) {
 TEST(PedigreeRecords, FirstAndLastIDKeepTheCohortAfterADateWithoutBirths) {
   tPedigree pedigree;
   // IDs 1-3 born at 1, 4-5 at 2, nobody at 3 and 4, 6-7 at 5, 8 at 6.
-  Fill(pedigree, {{1, 0, 0, 1}, {1, 0, 0, 1}, {1, 0, 0, 1}, {2, 1, 2, 1}, {2, 1, 2, 1}, {5, 4, 5, 1},
-                  {5, 4, 5, 1}, {6, 6, 7, 1}});
+  Fill(pedigree, {{1, 0, 0, 1},
+                  {1, 0, 0, 1},
+                  {1, 0, 0, 1},
+                  {2, 1, 2, 1},
+                  {2, 1, 2, 1},
+                  {5, 4, 5, 1},
+                  {5, 4, 5, 1},
+                  {6, 6, 7, 1}});
   EXPECT_EQ(pedigree.GenerationCount(), 6u);
   struct {
     Cardinal maxAge, date, first, last;
   } table[] = {
-      {1, 0, 1, 0},  // nobody born yet
-      {1, 1, 1, 3},  {1, 2, 1, 5},
-      {1, 3, 4, 5},  // the date before the gap keeps the cohort of date 2
-      {1, 4, 6, 5},  // only a gap: empty
-      {1, 5, 6, 8},  // date + 1 reaches the last birth date: up to Count
-      {2, 5, 6, 8},  // earliest date 3 is a gap: the next cohort starts the range
-      {3, 5, 4, 8},  {1, 6, 6, 8},  {1, 9, 9, 8}, {0, 9, 9, 8},
+      {1, 0, 1, 0},                              // nobody born yet
+      {1, 1, 1, 3}, {1, 2, 1, 5}, {1, 3, 4, 5},  // the date before the gap keeps the cohort of date 2
+      {1, 4, 6, 5},                              // only a gap: empty
+      {1, 5, 6, 8},                              // date + 1 reaches the last birth date: up to Count
+      {2, 5, 6, 8},                              // earliest date 3 is a gap: the next cohort starts the range
+      {3, 5, 4, 8}, {1, 6, 6, 8}, {1, 9, 9, 8}, {0, 9, 9, 8},
   };
   for (const auto& t : table) {
     pedigree.SetMaxAge(t.maxAge);
@@ -219,12 +226,13 @@ TEST(PedigreeCounts, PopulationSizesByPatchAndClass) {
     tPedigreeAgeClass ageClass;
     tVectorOfCardinal sizes;
   } table[] = {
-      {1, pacAll, {3, 1, 2, 0}},       {1, pacJuveniles, {3, 1, 2, 0}}, {1, pacAdults, {0, 0, 0, 0}},
-      {2, pacAdults, {2, 1, 0, 1}},    {2, pacJuveniles, {2, 1, 0, 1}}, {3, pacAll, {2, 1, 1, 0}},
+      {1, pacAll, {3, 1, 2, 0}},    {1, pacJuveniles, {3, 1, 2, 0}}, {1, pacAdults, {0, 0, 0, 0}},
+      {2, pacAdults, {2, 1, 0, 1}}, {2, pacJuveniles, {2, 1, 0, 1}}, {3, pacAll, {2, 1, 1, 0}},
       {4, pacAll, {0, 0, 0, 0}},
   };
   for (const auto& t : table)
-    EXPECT_EQ(pedigree.PopulationSizes(t.date, t.ageClass), t.sizes) << "date " << t.date << " class " << t.ageClass;
+    EXPECT_EQ(pedigree.PopulationSizes(t.date, t.ageClass), t.sizes)
+        << "date " << t.date << " class " << t.ageClass;
 }
 
 TEST(PedigreeCounts, PatchSeenOnlyAtACensusIsCounted) {
@@ -266,21 +274,29 @@ TEST(PedigreeKinship, SmallPedigreesAgainstHandWorkedValues) {
   // 1, 2, 5 founders; 3, 4 full sibs of 1 x 2; 6 half sib of 3 (1 x 5); 7 = 3 x 4
   // (offspring of full sibs); 8 selfed from 1; 9 = 7 x 3 (parent x offspring).
   tPedigree pedigree;
-  Fill(pedigree, {{1, 0, 0, 1}, {1, 0, 0, 1}, {2, 1, 2, 1}, {2, 1, 2, 1}, {2, 0, 0, 1}, {3, 1, 5, 1},
-                  {3, 3, 4, 1}, {3, 1, 1, 1}, {4, 7, 3, 1}});
+  Fill(pedigree, {{1, 0, 0, 1},
+                  {1, 0, 0, 1},
+                  {2, 1, 2, 1},
+                  {2, 1, 2, 1},
+                  {2, 0, 0, 1},
+                  {3, 1, 5, 1},
+                  {3, 3, 4, 1},
+                  {3, 1, 1, 1},
+                  {4, 7, 3, 1}});
   pedigree.PrepareForAnalysis();
   struct {
     Cardinal i, j;
     double coancestry;
   } table[] = {
-      {1, 1, 0},      {1, 2, 0},     {2, 5, 0},      // founders
-      {1, 3, 0.25},   {3, 4, 0.25},                  // parent and offspring, full sibs
+      {1, 1, 0},     {1, 2, 0},      {2, 5, 0},      // founders
+      {1, 3, 0.25},  {3, 4, 0.25},                   // parent and offspring, full sibs
       {3, 6, 0.125},                                 // half sibs
-      {7, 7, 0.25},   {8, 8, 0.5},                   // inbred by sib mating, by selfing
-      {3, 7, 0.375},  {1, 7, 0.25},  {7, 3, 0.375},  // argument order does not matter
-      {9, 9, 0.375},  {3, 9, 0.4375},
+      {7, 7, 0.25},  {8, 8, 0.5},                    // inbred by sib mating, by selfing
+      {3, 7, 0.375}, {1, 7, 0.25},   {7, 3, 0.375},  // argument order does not matter
+      {9, 9, 0.375}, {3, 9, 0.4375},
   };
-  for (const auto& t : table) EXPECT_DOUBLE_EQ(pedigree.Coancestry(t.i, t.j), t.coancestry) << t.i << "," << t.j;
+  for (const auto& t : table)
+    EXPECT_DOUBLE_EQ(pedigree.Coancestry(t.i, t.j), t.coancestry) << t.i << "," << t.j;
   EXPECT_DOUBLE_EQ(pedigree.F_ind(8), 0.5);
   EXPECT_FLOAT_EQ(pedigree.GetRelationship(7, 7), 1.25f);
 }
@@ -309,8 +325,18 @@ TEST(PedigreeKinship, ChangingTheMutationRateForgetsCachedValues) {
 
 TEST(PedigreeKinship, TestPedigreeOfFullSibMatings) {
   tPedigree pedigree;
-  Fill(pedigree, {{0, 0, 0, 1}, {0, 0, 0, 1}, {1, 1, 2, 1}, {1, 1, 2, 1}, {2, 3, 4, 1}, {2, 3, 4, 1},
-                  {3, 5, 6, 1}, {3, 5, 6, 1}, {4, 7, 8, 1}, {4, 7, 8, 1}, {5, 9, 10, 1}, {5, 9, 10, 1},
+  Fill(pedigree, {{0, 0, 0, 1},
+                  {0, 0, 0, 1},
+                  {1, 1, 2, 1},
+                  {1, 1, 2, 1},
+                  {2, 3, 4, 1},
+                  {2, 3, 4, 1},
+                  {3, 5, 6, 1},
+                  {3, 5, 6, 1},
+                  {4, 7, 8, 1},
+                  {4, 7, 8, 1},
+                  {5, 9, 10, 1},
+                  {5, 9, 10, 1},
                   {6, 11, 12, 1}});
   pedigree.Trim();
   EXPECT_EQ(pedigree.ShowRelationship(1, 2), tPedigree::NotComputed);
