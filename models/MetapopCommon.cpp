@@ -644,9 +644,9 @@ bool PerronEigensystem(const tMatrixOfDouble& M, tVectorOfDouble& x, Double& Lam
   const Double tolerance = std::max(1e-12, 4.0 * static_cast<Double>(n) * DBL_EPSILON);
   Double last = 0, previous = 0;
   if (PowerIteration(M, x, Lambda, MaxIter, Transposed, 0.0, tolerance, last, previous)) return true;
-  // A shift near the spectral radius moves the eigenvalues of the same modulus
-  // (-rho for a periodic matrix) far inside the dominant one. Two successive
-  // estimates of an oscillating iteration multiply to about rho squared.
+  // A shift near the dominant eigenvalue rho moves the eigenvalues of the same
+  // modulus (-rho for a periodic matrix) far inside the dominant one. Two
+  // successive estimates of an oscillating iteration multiply to about rho squared.
   Double shift = std::sqrt(std::fabs(last * previous));
   if (!(shift > 0 && std::isfinite(shift))) shift = std::fabs(last);
   if (!(shift > 0 && std::isfinite(shift))) shift = 1;

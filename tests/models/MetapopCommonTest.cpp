@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "Utile/MatrixOps.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "models/MetapopCommon.h"
@@ -397,7 +398,7 @@ void EigenDominant(const Eigen::MatrixXd& m, double& lambda, Eigen::VectorXd& ve
   vector /= vector(at);
 }
 
-TEST(PerronEigensystem, PeriodicAndSpecialMatrices) {
+TEST(PerronEigensystem, PeriodicReducibleAndPrimitiveMatrices) {
   struct tCase {
     const char* Name;
     tMatrixOfDouble M;
@@ -427,6 +428,22 @@ TEST(PerronEigensystem, PeriodicAndSpecialMatrices) {
       for (size_t i = 0; i < x.size(); ++i) left += x[i] * c.M[i][j];
       EXPECT_NEAR(lambda * x[j], left, 1e-9 * lambda);
     }
+  }
+}
+
+TEST(PerronEigensystem, AperiodicMatricesGiveWhatThePlainIterationGives) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<double> cell(0, 1);
+  for (const int n : {2, 3, 10, 50}) {
+    tMatrixOfDouble m(n, tVectorOfDouble(n));
+    for (auto& row : m)
+      for (auto& v : row) v = cell(rng);
+    tVectorOfDouble plain(n), settled;
+    Double plainLambda = 0, lambda = 0;
+    utile::DominantEigensystem(m, plain, plainLambda, 1000, 1e-50);
+    EXPECT_TRUE(PerronEigensystem(m, settled, lambda));
+    EXPECT_NEAR(plainLambda, lambda, 1e-12 * plainLambda) << n;
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(plain[i], settled[i], 1e-11) << n;
   }
 }
 
@@ -580,6 +597,21 @@ TEST_F(Landscape, CapacityOfTheLandscapeKeepsDistancesReadFromItsFile) {
   param.Territ = 1;
   param.alph = 0.1;
   EXPECT_NEAR(std::exp(-2.0), ComputeMetapopulationCapacity(&param, Patches), 1e-15);
+}
+
+TEST_F(Landscape, CapacityTellsWhenItsEigenvectorsDidNotSettle) {
+  // Two pairs too far apart to exchange anything, whose capacities differ by
+  // about 1e-9: no iteration separates them within its budget.
+  Patches = {Patch(0, 0), Patch(10, 0), Patch(1e5, 0), Patch(1e5 + 10 - 1e-8, 0)};
+  tParam param;
+  param.Territ = 1;
+  param.alph = 0.1;
+  const double capacity = ComputeMetapopulationCapacity(&param, Patches);
+  EXPECT_FALSE(HanskiConverged);
+  EXPECT_NEAR(std::exp(-1.0), capacity, 1e-8);
+  Patches.pop_back();
+  ComputeMetapopulationCapacity(&param, Patches);
+  EXPECT_TRUE(HanskiConverged);
 }
 
 TEST_F(Landscape, FewerThanTwoPatchesComputeNothing) {
