@@ -776,9 +776,11 @@ void TdlgVandrel::btMakeLandscapeClick() {
 }
 
 void TdlgVandrel::ComputeConnectanceMatrix() {
-  models::ComputeDistanceMatrix();
-  const size_t n = models::Patches.size();
-  models::ConnectanceMat.assign(n, utile::tVectorOfBoolean(n, cbConnectance->currentIndex() == 0));
+  // An unreadable distance threshold sets no limit.
+  double threshold = 1.7e308;
+  if (!utile::TryStrToFloatAnySeparator(edDistanceThreshold->text().toStdString(), threshold))
+    threshold = 1.7e308;
+  models::ComputeConnectanceMatrix(cbConnectance->currentIndex(), threshold, seConnectance->value());
 }
 
 void TdlgVandrel::ChangePatches() {

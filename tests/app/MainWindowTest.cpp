@@ -370,6 +370,31 @@ class MainWindowTest : public QObject {
     QCOMPARE(fCreated[0]->Initialisations, 1);
   }
 
+  void TheLinkRuleFollowsTheConnectanceChoice() {
+    // Three patches of the start-up hexagon are 100 apart: a threshold of 150
+    // links them all, one of 50 none, an empty one sets no limit.
+    struct tCase {
+      int mode;
+      const char* threshold;
+      int percent;
+      bool offDiagonal;
+    };
+    for (const tCase& c : std::initializer_list<tCase>{{0, "1.5", 50, true},
+                                                       {1, "150", 50, true},
+                                                       {1, "50", 50, false},
+                                                       {1, "", 50, true},
+                                                       {3, "1.5", 0, false},
+                                                       {3, "1.5", 100, true}}) {
+      fMain->cbConnectance->setCurrentIndex(c.mode);
+      fMain->edDistanceThreshold->setText(c.threshold);
+      fMain->seConnectance->setValue(c.percent);
+      fMain->ComputeConnectanceMatrix();
+      QCOMPARE(models::ConnectanceMat.size(), size_t(3));
+      for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) QCOMPARE(bool(models::ConnectanceMat[i][j]), i == j || c.offDiagonal);
+    }
+  }
+
   void GetPatchCountReadsTheSpinEdit() {
     fMain->seNbPatch->setValue(17);
     QCOMPARE(fMain->GetPatchCount(), 17);
