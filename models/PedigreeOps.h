@@ -239,6 +239,8 @@ class tGeneticPedigree {
   Int64 FounderCopy() const;
   // A gamete: at each locus one of the parent's two copies, chosen at random.
   Int64 MendelianCopy(Cardinal parent) const;
+  // FirstAndLastID of the date, limited to the IDs that have genomes.
+  void SampledRange(Cardinal date, Cardinal& first, Cardinal& last) const;
 
   tPedigree* fPedigree;
   std::vector<bool> fUnpruned;

@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
+#include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "models/PedigreeOps.h"
@@ -357,4 +364,774 @@ TEST(PedigreeKinship, TestPedigreeOfFullSibMatings) {
     const int id = 2 * generation + 1;  // 5, 7, 9, 11, 13
     EXPECT_NEAR(r[id - 1][id - 1], 1 + current, 1e-6) << id;
   }
+}
+
+// ------------------------------------------------------------------ analyses
+
+namespace {
+
+// A run of an individual-based model, simplified: patches of breeders with
+// overlapping generations, newborns of which many die at once, dispersal at the
+// censuses, censused and uncensused deaths, immigrant founders, selfing when
+// there are no sexes. Returns the largest lifetime, for MaxAge.
+Cardinal SimulateRun(tPedigree& pedigree, int dates, int patches, int breeders, unsigned seed, bool sexes) {
+  std::mt19937 random(seed);
+  auto chance = [&](double p) { return std::uniform_real_distribution<double>(0, 1)(random) < p; };
+  auto pick = [&](size_t n) { return size_t(std::uniform_int_distribution<size_t>(0, n - 1)(random)); };
+  struct tAlive {
+    Cardinal ID, Patch, Age;
+    tPedigreeSex Sex;
+  };
+  std::vector<tAlive> alive;
+  Cardinal id = 0, longest = 0;
+  std::vector<Cardinal> birth(1, 0);
+  auto born = [&](Cardinal date, Cardinal mother, Cardinal father, Cardinal patch) {
+    const tPedigreeSex sex = sexes ? (chance(0.5) ? psFemale : psMale) : psNA;
+    pedigree.Add(date, ++id, mother, father, patch, sex);
+    birth.push_back(date);
+    alive.push_back({id, patch, 0, sex});
+  };
+  for (int p = 1; p <= patches; ++p)
+    for (int k = 0; k < 2 * breeders; ++k) born(1, 0, 0, Cardinal(p));
+  for (Cardinal date = 1; date <= Cardinal(dates); ++date) {
+    if (date > 1) {
+      for (int p = 1; p <= patches; ++p) {
+        std::vector<tAlive> mothers, fathers;
+        for (const tAlive& a : alive)
+          if (a.Patch == Cardinal(p) && a.Age >= 1) {
+            if (a.Sex != psMale) mothers.push_back(a);
+            if (a.Sex != psFemale) fathers.push_back(a);
+          }
+        if (mothers.empty() || fathers.empty()) continue;
+        const int offspring = 2 * breeders + int(pick(size_t(breeders)));
+        for (int k = 0; k < offspring; ++k) {
+          const Cardinal mother = mothers[pick(mothers.size())].ID;
+          const Cardinal father = chance(0.1) && !sexes ? mother : fathers[pick(fathers.size())].ID;
+          born(date, mother, father, Cardinal(p));
+        }
+      }
+      if (chance(0.3)) born(date, 0, 0, Cardinal(1 + pick(size_t(patches))));
+    }
+    // Census at the end of the step: survivors (and some of the dead) are recorded.
+    std::vector<tAlive> survivors;
+    for (tAlive a : alive) {
+      const bool survives = chance(a.Age == 0 && date > 1 ? 0.35 : 0.7);
+      if (survives) {
+        if (chance(0.15)) a.Patch = Cardinal(1 + pick(size_t(patches)));
+        ++a.Age;
+        pedigree.AddPosition(a.ID, a.Patch);
+        survivors.push_back(a);
+      } else if (chance(0.3)) {
+        pedigree.AddPosition(a.ID, a.Patch);
+      }
+    }
+    alive = survivors;
+  }
+  for (Cardinal k = 1; k <= id; ++k) longest = std::max(longest, pedigree.GetDeathDate(k) - birth[k]);
+  return longest;
+}
+
+// The relationship matrix by the tabular method, in double precision.
+std::vector<std::vector<double>> TabularRelationships(const tPedigree& pedigree, double gamma) {
+  const Cardinal n = pedigree.Count();
+  std::vector<std::vector<double>> a(n + 1, std::vector<double>(n + 1, 0.0));
+  for (Cardinal j = 1; j <= n; ++j) {
+    const tPedigreeInfo r = pedigree.GetIndividuals(j);
+    const bool known = r.Mother != 0 && r.Father != 0;
+    for (Cardinal i = 1; i < j; ++i) {
+      a[i][j] = known ? 0.5 * gamma * (a[i][r.Mother] + a[i][r.Father]) : 0.0;
+      a[j][i] = a[i][j];
+    }
+    a[j][j] = known ? 1 + 0.5 * gamma * a[r.Mother][r.Father] : 1.0;
+  }
+  return a;
+}
+
+struct tMeans {
+  tVectorOfDouble F, Theta;
+  tVectorOfCardinal Counts;
+  tMatrixOfDouble Alpha;
+};
+
+// The per-patch means at a date straight from their definitions, with the
+// coancestry of two individuals (or the inbreeding of one) from `coancestry`.
+template <class tCoancestry>
+tMeans MeansByDefinition(const tPedigree& pedigree, Cardinal date, tPedigreeAgeClass ageClass,
+                         tCoancestry coancestry) {
+  const size_t n = pedigree.PatchCount() + 1;
+  tMeans means{tVectorOfDouble(n, 0), tVectorOfDouble(n, 0), tVectorOfCardinal(n, 0),
+               tMatrixOfDouble(n, tVectorOfDouble(n, 0))};
+  std::vector<double> thetaCount(n, 0);
+  std::vector<std::vector<double>> alphaCount(n, std::vector<double>(n, 0));
+  double between = 0, betweenCount = 0;
+  Cardinal first, last;
+  pedigree.FirstAndLastID(date, first, last);
+  for (Cardinal i = first; i <= last; ++i) {
+    if (!pedigree.BelongToAgeClass(i, date, ageClass)) continue;
+    const Cardinal a = pedigree.Positions(i, date);
+    means.F[a] += coancestry(i, i);
+    ++means.Counts[a];
+    means.F[0] += coancestry(i, i);
+    for (Cardinal j = first; j <= i; ++j) {
+      if (!pedigree.BelongToAgeClass(j, date, ageClass)) continue;
+      const Cardinal b = pedigree.Positions(j, date);
+      const double c = coancestry(j, i);
+      if (j < i && a == b) {
+        means.Theta[a] += c;
+        ++thetaCount[a];
+        means.Theta[0] += c;
+      }
+      means.Alpha[std::min(a, b)][std::max(a, b)] += c;
+      ++alphaCount[std::min(a, b)][std::max(a, b)];
+      if (a != b) {
+        between += c;
+        ++betweenCount;
+      }
+    }
+  }
+  for (size_t p = 1; p < n; ++p) {
+    means.Counts[0] += means.Counts[p];
+    thetaCount[0] += thetaCount[p];
+  }
+  for (size_t p = 0; p < n; ++p) {
+    means.F[p] = means.Counts[p] ? means.F[p] / means.Counts[p] : -1;
+    means.Theta[p] = thetaCount[p] ? means.Theta[p] / thetaCount[p] : -1;
+  }
+  for (size_t i = 1; i < n; ++i)
+    for (size_t j = 1; j <= i; ++j) {
+      means.Alpha[j][i] = alphaCount[j][i] ? means.Alpha[j][i] / alphaCount[j][i] : -1;
+      means.Alpha[i][j] = means.Alpha[j][i];
+    }
+  means.Alpha[0][0] = betweenCount ? between / betweenCount : -1;
+  return means;
+}
+
+void ExpectNear(const tVectorOfDouble& actual, const tVectorOfDouble& expected, double tolerance,
+                const std::string& what) {
+  ASSERT_EQ(actual.size(), expected.size()) << what;
+  for (size_t k = 0; k < actual.size(); ++k)
+    EXPECT_NEAR(actual[k], expected[k], tolerance) << what << " [" << k << "]";
+}
+
+}  // namespace
+
+TEST(PedigreeKinship, WholeRelationshipMatrixMatchesTheTabularMethod) {
+  for (const double mu : {0.0, 0.05}) {
+    tPedigree pedigree;
+    SimulateRun(pedigree, 9, 3, 4, 11, false);
+    ASSERT_GT(pedigree.Count(), 200u);
+    ASSERT_LT(pedigree.Count(), 500u);
+    pedigree.SetMutationRate(mu);
+    const auto a = TabularRelationships(pedigree, pedigree.Gamma());
+    pedigree.ComputeWholeRelationshipMatrix();
+    const tMatrixOfSingle r = pedigree.RelationshipMatrix();
+    const Cardinal n = pedigree.Count();
+    ASSERT_EQ(r.size(), n);
+    double worst = 0;
+    for (Cardinal i = 1; i <= n; ++i)
+      for (Cardinal j = 1; j <= n; ++j) worst = std::max(worst, std::abs(r[i - 1][j - 1] - a[i][j]));
+    EXPECT_LT(worst, 1e-6) << "mutation " << mu;
+  }
+}
+
+TEST(PedigreeKinship, AnalysesMatchTheTabularMethod) {
+  for (const bool sexes : {false, true})
+    for (const double mu : {0.0, 0.02}) {
+      tPedigree pedigree;
+      pedigree.SetMaxAge(SimulateRun(pedigree, 10, 3, 4, sexes ? 21 : 22, sexes));
+      pedigree.SetAgeReproduction(1);
+      pedigree.SetMutationRate(mu);
+      const auto a = TabularRelationships(pedigree, pedigree.Gamma());
+      auto coancestry = [&](Cardinal i, Cardinal j) { return i == j ? a[i][i] - 1 : a[i][j] / 2; };
+      for (const tPedigreeAgeClass ageClass : {pacJuveniles, pacAdults, pacAll})
+        for (Cardinal date = 1; date <= pedigree.GenerationCount() + 1; ++date) {
+          const std::string what = "sexes " + std::to_string(sexes) + " mu " + std::to_string(mu) +
+                                   " class " + std::to_string(ageClass) + " date " + std::to_string(date);
+          const tMeans expected = MeansByDefinition(pedigree, date, ageClass, coancestry);
+          tVectorOfCardinal counts;
+          ExpectNear(pedigree.F_pop(date, ageClass, counts), expected.F, 1e-6, "F " + what);
+          EXPECT_EQ(counts, expected.Counts) << what;
+          EXPECT_EQ(counts, pedigree.PopulationSizes(date, ageClass)) << what;
+          ExpectNear(pedigree.Theta(date, ageClass), expected.Theta, 1e-6, "Theta " + what);
+          const tMatrixOfDouble alpha = pedigree.Alpha(date, ageClass);
+          ASSERT_EQ(alpha.size(), expected.Alpha.size());
+          for (size_t k = 0; k < alpha.size(); ++k)
+            ExpectNear(alpha[k], expected.Alpha[k], 1e-6, "Alpha " + what);
+        }
+    }
+}
+
+TEST(PedigreeKinship, AnalysesOfALongRunEqualTheCachedRecursionExactly) {
+  // Long enough for individuals to leave the window by the thousand; dates asked
+  // forwards (one window) and then backwards (a new window each time).
+  tPedigree pedigree;
+  pedigree.SetMaxAge(SimulateRun(pedigree, 60, 4, 6, 3, true));
+  pedigree.SetAgeReproduction(1);
+  pedigree.SetMutationRate(0.001);
+  ASSERT_GT(pedigree.Count(), 3000u);
+  auto coancestry = [&](Cardinal i, Cardinal j) { return pedigree.Coancestry(i, j); };
+  std::vector<Cardinal> dates;
+  for (Cardinal d = 2; d <= 61; d += 7) dates.push_back(d);
+  for (Cardinal d = 58; d >= 30; d -= 14) dates.push_back(d);
+  for (const Cardinal date : dates)
+    for (const tPedigreeAgeClass ageClass : {pacAdults, pacAll}) {
+      const tMeans expected = MeansByDefinition(pedigree, date, ageClass, coancestry);
+      tVectorOfCardinal counts;
+      EXPECT_EQ(pedigree.F_pop(date, ageClass, counts), expected.F) << date;
+      EXPECT_EQ(pedigree.Theta(date, ageClass), expected.Theta) << date;
+      EXPECT_EQ(pedigree.Alpha(date, ageClass), expected.Alpha) << date;
+    }
+}
+
+TEST(PedigreeKinship, EmptyPatchesAndSingletonsHaveNoMean) {
+  tPedigree pedigree;
+  pedigree.SetMaxAge(3);
+  // patch 1: two full sibs; patch 2: one founder; patch 3: seen only at a census.
+  Fill(pedigree, {{1, 0, 0, 1}, {1, 0, 0, 2}, {2, 1, 2, 1}, {2, 1, 2, 1}}, {{3}, {2, 2}, {1}, {1}});
+  tVectorOfCardinal counts;
+  EXPECT_EQ(pedigree.F_pop(2, pacAll, counts), (tVectorOfDouble{0, 0, 0, 0}));
+  EXPECT_EQ(counts, (tVectorOfCardinal{4, 2, 1, 1}));
+  EXPECT_EQ(pedigree.F_pop(4, pacAll, counts), (tVectorOfDouble{-1, -1, -1, -1}));
+  // Pairs in patch 1: the sibs (0.25); patch 2 and 3 hold one each.
+  EXPECT_EQ(pedigree.Theta(2, pacAll), (tVectorOfDouble{0.25, 0.25, -1, -1}));
+  const tMatrixOfDouble alpha = pedigree.Alpha(2, pacAll);
+  // Between patches: each parent with each sib (0.25), the parents together (0).
+  EXPECT_DOUBLE_EQ(alpha[0][0], 1.0 / 5);
+  EXPECT_DOUBLE_EQ(alpha[1][1], (0 + 0 + 0.25) / 3);  // two self-pairs (F = 0) and the sibs
+  EXPECT_DOUBLE_EQ(alpha[1][2], 0.25);
+  EXPECT_DOUBLE_EQ(alpha[2][1], 0.25);
+  EXPECT_DOUBLE_EQ(alpha[1][3], 0.25);  // the mother, now in patch 3, with each sib
+  EXPECT_DOUBLE_EQ(alpha[2][3], 0.0);
+  EXPECT_DOUBLE_EQ(alpha[0][1], 0.0);
+  EXPECT_DOUBLE_EQ(alpha[3][3], 0.0);
+}
+
+// ------------------------------------------------------------------ genomes
+
+namespace {
+
+std::vector<Cardinal> Alleles(Int64 genome, int loci) {
+  std::vector<Cardinal> alleles;
+  for (int k = 0; k < loci; ++k) alleles.push_back(tGeneticPedigree::Allele(genome, k));
+  return alleles;
+}
+
+tGeneticPedigree MakeGenetics(tPedigree& pedigree, int loci, int alleles, double kam = 0, double ssm = 0) {
+  tGeneticPedigree genetics(pedigree);
+  genetics.SetLocusCount(loci);
+  genetics.SetAlleleCount(alleles);
+  genetics.SetMutationKAM(kam);
+  genetics.SetMutationSSM(ssm);
+  return genetics;
+}
+
+std::string Message(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const utile::Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(GeneticPedigree, LocusAndAlleleCountsWithinTheirLimits) {
+  tPedigree pedigree;
+  tGeneticPedigree genetics(pedigree);
+  struct {
+    int n;
+    bool loci;
+    std::string message;
+  } table[] = {
+      {1, true, ""},
+      {8, true, ""},
+      {9, true, "Maximum number of loci reached"},
+      {0, true, "There must be at least one locus"},
+      {-2, true, "There must be at least one locus"},
+      {1, false, ""},
+      {255, false, ""},
+      {256, false, "Maximum number of alleles reached"},
+      {0, false, "There must be at least one allele per locus"},
+      {-1, false, "There must be at least one allele per locus"},
+  };
+  for (const auto& t : table) {
+    const std::string message =
+        Message([&] { t.loci ? genetics.SetLocusCount(t.n) : genetics.SetAlleleCount(t.n); });
+    EXPECT_EQ(message, t.message) << t.n;
+    if (t.message.empty()) {
+      EXPECT_EQ(t.loci ? genetics.LocusCount() : genetics.AlleleCount(), t.n);
+    }
+  }
+  EXPECT_THROW(genetics.SetLocusCount(9), utile::EInvalidOperation);
+  EXPECT_THROW(genetics.SetAlleleCount(0), utile::EInvalidOperation);
+  EXPECT_EQ(tGeneticPedigree::PowerOf256()[7], Int64(1) << 56);
+}
+
+TEST(GeneticPedigree, GenomeTextsListTheAllelesFromZero) {
+  tPedigree pedigree;
+  Fill(pedigree, {{1, 0, 0, 1}});
+  utile::SetSeeds(3, 4);
+  tGeneticPedigree genetics = MakeGenetics(pedigree, 3, 200);
+  genetics.MakeNuclearGenome();
+  for (const Int64 genome : {genetics.GenomeMother(1), genetics.GenomeFather(1)}) {
+    const auto a = Alleles(genome, 3);
+    for (Cardinal allele : a) EXPECT_LT(allele, 200u);
+    const std::string expected = utile::Format("|%.3d|%.3d|%.3d|", a[0], a[1], a[2]);
+    EXPECT_EQ(genome == genetics.GenomeMother(1) ? genetics.GetGenomeMother(1) : genetics.GetGenomeFather(1),
+              expected);
+  }
+  EXPECT_EQ(genetics.GetGenomeMother(1).size(), 13u);
+}
+
+TEST(GeneticPedigree, InheritanceWithoutMutation) {
+  tPedigree pedigree;
+  SimulateRun(pedigree, 12, 3, 5, 8, true);
+  utile::SetSeeds(1, 2);
+  const int loci = 8;
+  tGeneticPedigree genetics = MakeGenetics(pedigree, loci, 60);
+  auto fromParent = [&](Int64 copy, Cardinal parent, int k) {
+    const Cardinal a = tGeneticPedigree::Allele(copy, k);
+    return a == tGeneticPedigree::Allele(genetics.GenomeMother(parent), k) ||
+           a == tGeneticPedigree::Allele(genetics.GenomeFather(parent), k);
+  };
+  genetics.MakeNuclearGenome();
+  for (Cardinal id = 1; id <= pedigree.Count(); ++id) {
+    const tPedigreeInfo r = pedigree.GetIndividuals(id);
+    if (r.Mother == 0) continue;
+    for (int k = 0; k < loci; ++k) {
+      EXPECT_TRUE(fromParent(genetics.GenomeMother(id), r.Mother, k)) << id;
+      EXPECT_TRUE(fromParent(genetics.GenomeFather(id), r.Father, k)) << id;
+    }
+  }
+  genetics.MakeMitochondrialGenome();
+  for (Cardinal id = 1; id <= pedigree.Count(); ++id) {
+    const tPedigreeInfo r = pedigree.GetIndividuals(id);
+    EXPECT_EQ(genetics.GenomeFather(id), genetics.GenomeMother(id)) << id;
+    if (r.Mother != 0) {
+      EXPECT_EQ(genetics.GenomeMother(id), genetics.GenomeMother(r.Mother)) << id;
+    }
+  }
+  genetics.MakeXChromosomeGenome();
+  for (Cardinal id = 1; id <= pedigree.Count(); ++id) {
+    const tPedigreeInfo r = pedigree.GetIndividuals(id);
+    if (r.Sex == psMale) {
+      EXPECT_EQ(genetics.GenomeFather(id), genetics.GenomeMother(id)) << id;
+    }
+    if (r.Mother == 0) continue;
+    for (int k = 0; k < loci; ++k) EXPECT_TRUE(fromParent(genetics.GenomeMother(id), r.Mother, k)) << id;
+    if (r.Sex == psFemale) {
+      EXPECT_EQ(genetics.GenomeFather(id), genetics.GenomeMother(r.Father)) << id;
+    }
+  }
+  genetics.MakeYChromosomeGenome();
+  for (Cardinal id = 1; id <= pedigree.Count(); ++id) {
+    const tPedigreeInfo r = pedigree.GetIndividuals(id);
+    if (r.Sex == psFemale) {
+      EXPECT_EQ(genetics.GenomeMother(id), 0) << id;
+      EXPECT_EQ(genetics.GenomeFather(id), 0) << id;
+      EXPECT_EQ(genetics.GetGenomeMother(id), "|000|000|000|000|000|000|000|000|");
+    } else {
+      EXPECT_EQ(genetics.GenomeFather(id), genetics.GenomeMother(id)) << id;
+      if (r.Father != 0) {
+        EXPECT_EQ(genetics.GenomeMother(id), genetics.GenomeFather(r.Father)) << id;
+      }
+    }
+  }
+}
+
+TEST(GeneticPedigree, FounderAllelesAreUniformAndOffspringInHardyWeinbergProportions) {
+  // 4000 founders, then one offspring of each disjoint pair of them.
+  tPedigree pedigree;
+  const Cardinal founders = 4000, alleles = 4;
+  for (Cardinal id = 1; id <= founders; ++id) pedigree.Add(1, id, 0, 0, 1, psNA);
+  for (Cardinal k = 0; k < founders / 2; ++k)
+    pedigree.Add(2, founders + 1 + k, 2 * k + 1, 2 * k + 2, 1, psNA);
+  utile::SetSeeds(17, 71);
+  tGeneticPedigree genetics = MakeGenetics(pedigree, 2, alleles);
+  genetics.MakeNuclearGenome();
+  std::vector<double> founderCounts(alleles, 0);
+  std::vector<double> genotypeCounts(alleles * (alleles + 1) / 2, 0);
+  auto genotypeClass = [&](Cardinal a, Cardinal b) {
+    if (a > b) std::swap(a, b);
+    return a * alleles - a * (a - 1) / 2 + (b - a);  // unordered pairs, a <= b
+  };
+  for (Cardinal id = 1; id <= pedigree.Count(); ++id)
+    for (int k = 0; k < 2; ++k) {
+      const Cardinal m = tGeneticPedigree::Allele(genetics.GenomeMother(id), k);
+      const Cardinal f = tGeneticPedigree::Allele(genetics.GenomeFather(id), k);
+      if (id <= founders) {
+        ++founderCounts[m];
+        ++founderCounts[f];
+      } else {
+        ++genotypeCounts[genotypeClass(m, f)];
+      }
+    }
+  EXPECT_TRUE(testsupport::CountsFit(founderCounts, std::vector<double>(alleles, 1.0 / alleles)));
+  std::vector<double> expected(genotypeCounts.size());
+  for (Cardinal a = 0; a < alleles; ++a)
+    for (Cardinal b = a; b < alleles; ++b)
+      expected[genotypeClass(a, b)] = (a == b ? 1.0 : 2.0) / (alleles * alleles);
+  EXPECT_TRUE(testsupport::CountsFit(genotypeCounts, expected));
+}
+
+TEST(GeneticPedigree, MutationModels) {
+  tPedigree pedigree;
+  tGeneticPedigree genetics = MakeGenetics(pedigree, 3, 5);
+  // Both rates 0: nothing changes and nothing is drawn.
+  utile::SetSeeds(9, 9);
+  const double next = utile::Ran();
+  utile::SetSeeds(9, 9);
+  Int64 genome = 0x020400;  // alleles 0, 4, 2
+  genetics.Mutate(genome);
+  EXPECT_EQ(genome, 0x020400);
+  EXPECT_EQ(utile::Ran(), next);
+
+  // Stepwise only, at rate 1: one step down or up, clamped at both ends.
+  genetics.SetMutationSSM(1);
+  utile::SetSeeds(5, 6);
+  const int trials = 4000;
+  size_t up[3] = {0, 0, 0};
+  for (int t = 0; t < trials; ++t) {
+    Int64 g = 0x020400;
+    genetics.Mutate(g);
+    const auto a = Alleles(g, 3);
+    EXPECT_TRUE(a[0] == 0 || a[0] == 1);
+    EXPECT_TRUE(a[1] == 3 || a[1] == 4);
+    EXPECT_TRUE(a[2] == 1 || a[2] == 3);
+    up[0] += a[0] == 1;
+    up[1] += a[1] == 4;
+    up[2] += a[2] == 3;
+  }
+  for (size_t k : up) EXPECT_TRUE(testsupport::ProportionIsNear(k, trials, 0.5));
+
+  // K-allele at rate 1: a uniform new allele whatever the old one.
+  genetics.SetMutationSSM(0);
+  genetics.SetMutationKAM(1);
+  std::vector<double> counts(5, 0);
+  for (int t = 0; t < trials; ++t) {
+    Int64 g = 0x040404;
+    genetics.Mutate(g);
+    for (Cardinal a : Alleles(g, 3)) ++counts[a];
+  }
+  EXPECT_TRUE(testsupport::CountsFit(counts, std::vector<double>(5, 0.2)));
+}
+
+TEST(GeneticPedigree, PruningKeepsTheLastCohortsAndTheirAncestors) {
+  tPedigree pedigree;
+  // 1-3 founders at 1; 4 = 1 x 2 and 5 = 2 x 3 at 2; 6 = 4 x 1 at 3.
+  Fill(pedigree, {{1, 0, 0, 1}, {1, 0, 0, 1}, {1, 0, 0, 1}, {2, 1, 2, 1}, {2, 2, 3, 1}, {3, 4, 1, 1}});
+  pedigree.SetMaxAge(0);
+  tGeneticPedigree genetics = MakeGenetics(pedigree, 1, 3);
+  genetics.PrunePedigree();
+  const bool kept[] = {false, true, true, false, true, false, true};
+  for (Cardinal id = 1; id <= 6; ++id) EXPECT_EQ(genetics.Unpruned(id), kept[id]) << id;
+  utile::SetSeeds(1, 1);
+  genetics.MakeNuclearGenome();
+  EXPECT_EQ(genetics.GenomeMother(3), 0);
+  EXPECT_EQ(genetics.GenomeMother(5), 0);
+  pedigree.SetMaxAge(1);  // the range now starts with the cohort of date 2
+  genetics.PrunePedigree();
+  for (Cardinal id = 1; id <= 6; ++id) EXPECT_TRUE(genetics.Unpruned(id)) << id;
+  pedigree.SetMaxAge(0);
+  genetics.PrunePedigree();
+  genetics.UnprunePedigree();
+  for (Cardinal id = 1; id <= 6; ++id) EXPECT_TRUE(genetics.Unpruned(id)) << id;
+}
+
+// ------------------------------------------------------------------ frequencies and Fst
+
+namespace {
+
+// Two patches of daughters (patch 1 of founder 1, patch 2 of founder 2) and, when
+// mixed, one daughter of each founder in each patch. Mitochondrial genomes
+// without mutation copy the founders' alleles down each line.
+void TwoLineages(tPedigree& pedigree, bool mixed) {
+  Fill(pedigree, {{1, 0, 0, 1, psFemale}, {1, 0, 0, 2, psFemale}, {1, 0, 0, 1, psMale}});
+  const Cardinal patchOf[4][2] = {{1, 1}, {2, 2}, {1, 2}, {2, 1}};  // (line of founder 1, line of founder 2)
+  for (int k = 0; k < 4; ++k) {
+    pedigree.Add(2, pedigree.Count() + 1, 1, 3, mixed ? patchOf[k][0] : 1, psFemale);
+    pedigree.Add(2, pedigree.Count() + 1, 2, 3, mixed ? patchOf[k][1] : 2, psFemale);
+  }
+}
+
+}  // namespace
+
+TEST(GeneticPedigree, FstIsOneForPatchesFixedForDifferentAllelesAndZeroForIdenticalSamples) {
+  for (const bool mixed : {false, true}) {
+    tPedigree pedigree;
+    TwoLineages(pedigree, mixed);
+    tGeneticPedigree genetics = MakeGenetics(pedigree, 2, 9);
+    // Seeds that give the two founding mothers different alleles at both loci.
+    for (int seed = 1;; ++seed) {
+      utile::SetSeeds(seed, 0);
+      genetics.MakeMitochondrialGenome();
+      const auto a = Alleles(genetics.GenomeMother(1), 2), b = Alleles(genetics.GenomeMother(2), 2);
+      if (a[0] != b[0] && a[1] != b[1]) break;
+    }
+    tVectorOfDouble sizes;
+    const tMatrixOfDouble q = genetics.Coancestries(2, pacAll, 1.0, sizes);
+    EXPECT_EQ(sizes, (tVectorOfDouble{4, 4}));
+    const tMatrixOfDouble fst = genetics.FstMatrix(2, pacAll, 1.0);
+    if (!mixed) {
+      EXPECT_EQ(q, (tMatrixOfDouble{{1, 0}, {0, 1}}));
+      EXPECT_DOUBLE_EQ(fst[0][1], 1.0);
+      EXPECT_DOUBLE_EQ(fst[1][0], 1.0);
+      EXPECT_EQ(fst[0][0], -999);  // a patch fixed for one allele: Q = 1
+    } else {
+      for (const auto& row : q)
+        for (double v : row) EXPECT_DOUBLE_EQ(v, 0.5);
+      for (const auto& row : fst)
+        for (double v : row) EXPECT_DOUBLE_EQ(v, 0.0);
+    }
+    // Nobody sampled: sizes 0, Fst undefined.
+    EXPECT_EQ(genetics.FstMatrix(2, pacAll, 0.0), (tMatrixOfDouble{{-999, -999}, {-999, -999}}));
+  }
+}
+
+TEST(GeneticPedigree, AlleleFrequenciesByPatchWithSampleSizes) {
+  tPedigree pedigree;
+  TwoLineages(pedigree, false);
+  tGeneticPedigree genetics = MakeGenetics(pedigree, 2, 3);
+  utile::SetSeeds(4, 4);
+  genetics.MakeMitochondrialGenome();
+  const tMatrixOfDouble f = genetics.AlleleFrequencies(2, pacAll, 1.0);
+  ASSERT_EQ(f.size(), 2u * 3 + 1);
+  ASSERT_EQ(f[0].size(), 2u);
+  EXPECT_EQ(f[6], (tVectorOfDouble{4, 4}));  // at date 2: 4 daughters per patch (the founders died)
+  for (int patch = 0; patch < 2; ++patch)
+    for (int k = 0; k < 2; ++k) {
+      const Cardinal fixed = tGeneticPedigree::Allele(genetics.GenomeMother(Cardinal(patch + 1)), k);
+      for (Cardinal a = 0; a < 3; ++a) EXPECT_EQ(f[k * 3 + a][patch], a == fixed ? 1.0 : 0.0);
+    }
+  const std::string text = genetics.AlleleFrequenciesAsString(2, pacAll, 1.0, "%g");
+  EXPECT_EQ(text.substr(0, text.find("\r\n")), "\tP01\tP02");
+  EXPECT_NE(text.find("\r\nL01_A001\t"), std::string::npos);
+  EXPECT_NE(text.find("\r\nL02_A003\t"), std::string::npos);
+  EXPECT_NE(text.find("\r\nSize\t4\t4\r\n"), std::string::npos);
+  // With a sampling probability of 0 nothing is counted.
+  EXPECT_EQ(genetics.AlleleFrequencies(2, pacAll, 0.0), tMatrixOfDouble(7, tVectorOfDouble(2, 0.0)));
+}
+
+// ------------------------------------------------------------------ FSTAT and Genepop
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text, bool& crlf) {
+  std::vector<std::string> lines;
+  crlf = true;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      crlf = false;
+      end = text.size();
+    }
+    std::string line = text.substr(start, end - start);
+    if (line.empty() || line.back() != '\r')
+      crlf = false;
+    else
+      line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string field; in >> field;) fields.push_back(field);
+  return fields;
+}
+
+bool AllDigits(const std::string& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+struct tGenotypeFile {
+  int Populations = 0, Loci = 0, Alleles = 0;
+  std::vector<int> PerPopulation;  // individuals in each sample or Pop block
+  std::vector<std::vector<std::pair<int, int>>> Genotypes;
+};
+
+// A strict FSTAT reader: "np nl nu nd", nl locus names, then one line per
+// individual: its sample (1..np) and nl genotypes of 2 x nd digits, alleles 1..nu.
+::testing::AssertionResult ReadFstat(const std::string& text, tGenotypeFile& file) {
+  bool crlf;
+  const auto lines = Lines(text, crlf);
+  if (!crlf) return ::testing::AssertionFailure() << "lines must end with CR LF";
+  if (lines.empty()) return ::testing::AssertionFailure() << "no header";
+  const auto header = Fields(lines[0]);
+  if (header.size() != 4 || !std::all_of(header.begin(), header.end(), AllDigits))
+    return ::testing::AssertionFailure() << "header: " << lines[0];
+  file.Populations = std::stoi(header[0]);
+  file.Loci = std::stoi(header[1]);
+  file.Alleles = std::stoi(header[2]);
+  const int digits = std::stoi(header[3]);
+  if (digits < 1 || digits > 3) return ::testing::AssertionFailure() << "digits " << digits;
+  if (int(lines.size()) < 1 + file.Loci) return ::testing::AssertionFailure() << "locus names missing";
+  for (int k = 1; k <= file.Loci; ++k)
+    if (Fields(lines[k]).size() != 1) return ::testing::AssertionFailure() << "locus name: " << lines[k];
+  file.PerPopulation.assign(file.Populations + 1, 0);
+  for (size_t l = 1 + file.Loci; l < lines.size(); ++l) {
+    const auto fields = Fields(lines[l]);
+    if (int(fields.size()) != 1 + file.Loci)
+      return ::testing::AssertionFailure() << "line " << l << ": " << lines[l];
+    if (!AllDigits(fields[0])) return ::testing::AssertionFailure() << "sample: " << fields[0];
+    const int sample = std::stoi(fields[0]);
+    if (sample < 1 || sample > file.Populations) return ::testing::AssertionFailure() << "sample " << sample;
+    ++file.PerPopulation[sample];
+    std::vector<std::pair<int, int>> genotype;
+    for (int k = 1; k <= file.Loci; ++k) {
+      const std::string& g = fields[k];
+      if (int(g.size()) != 2 * digits || !AllDigits(g))
+        return ::testing::AssertionFailure() << "genotype " << g;
+      const int a = std::stoi(g.substr(0, digits)), b = std::stoi(g.substr(digits));
+      if (a < 1 || a > file.Alleles || b < 1 || b > file.Alleles)
+        return ::testing::AssertionFailure() << "allele out of range in " << g;
+      genotype.push_back({a, b});
+    }
+    file.Genotypes.push_back(genotype);
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// A strict Genepop reader: a title line, the locus names (on one line separated
+// by commas, or one per line), then populations each opened by "Pop"; an
+// individual's name ends at the first comma, and its genotypes follow, one per
+// locus, of 4 or 6 digits.
+::testing::AssertionResult ReadGenepop(const std::string& text, tGenotypeFile& file) {
+  bool crlf;
+  const auto lines = Lines(text, crlf);
+  if (!crlf) return ::testing::AssertionFailure() << "lines must end with CR LF";
+  auto isPop = [](const std::string& line) {
+    const auto f = Fields(line);
+    return f.size() == 1 && (f[0] == "Pop" || f[0] == "POP" || f[0] == "pop");
+  };
+  size_t l = 1;
+  std::vector<std::string> loci;
+  for (; l < lines.size() && !isPop(lines[l]); ++l) {
+    std::string names = lines[l];
+    for (size_t start = 0;;) {
+      const size_t comma = names.find(',', start);
+      const std::string name =
+          names.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      if (Fields(name).size() != 1) return ::testing::AssertionFailure() << "locus name '" << name << "'";
+      loci.push_back(name);
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+  }
+  file.Loci = int(loci.size());
+  int digits = 0;
+  for (; l < lines.size(); ++l) {
+    if (isPop(lines[l])) {
+      if (!file.PerPopulation.empty() && file.PerPopulation.back() == 0)
+        return ::testing::AssertionFailure() << "empty population before line " << l;
+      file.PerPopulation.push_back(0);
+      continue;
+    }
+    const size_t comma = lines[l].find(',');
+    if (comma == std::string::npos) return ::testing::AssertionFailure() << "no comma: " << lines[l];
+    const auto genotypes = Fields(lines[l].substr(comma + 1));
+    if (int(genotypes.size()) != file.Loci)
+      return ::testing::AssertionFailure() << "line " << l << ": " << lines[l];
+    std::vector<std::pair<int, int>> genotype;
+    for (const std::string& g : genotypes) {
+      if (!AllDigits(g) || (g.size() != 4 && g.size() != 6))
+        return ::testing::AssertionFailure() << "genotype " << g;
+      if (digits == 0) digits = int(g.size()) / 2;
+      if (int(g.size()) != 2 * digits) return ::testing::AssertionFailure() << "mixed allele widths";
+      genotype.push_back({std::stoi(g.substr(0, digits)), std::stoi(g.substr(digits))});
+    }
+    file.Genotypes.push_back(genotype);
+    ++file.PerPopulation.back();
+  }
+  if (file.PerPopulation.empty()) return ::testing::AssertionFailure() << "no population";
+  if (file.PerPopulation.back() == 0) return ::testing::AssertionFailure() << "empty last population";
+  file.Populations = int(file.PerPopulation.size());
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+TEST(GeneticPedigree, FstatTextReadsBackWithItsCounts) {
+  tPedigree pedigree;
+  pedigree.SetMaxAge(SimulateRun(pedigree, 8, 4, 5, 31, true));
+  pedigree.SetAgeReproduction(1);
+  utile::SetSeeds(2, 8);
+  tGeneticPedigree genetics = MakeGenetics(pedigree, 5, 123, 0.01, 0.05);
+  genetics.MakeNuclearGenome();
+  const Cardinal date = pedigree.GenerationCount();
+  for (const tPedigreeSex sex : {psBoth, psFemale, psMale})
+    for (const tPedigreeAgeClass ageClass : {pacJuveniles, pacAdults}) {
+      tGenotypeFile file;
+      const std::string text = genetics.FstatOutput(date, ageClass, sex, 1.0);
+      ASSERT_TRUE(ReadFstat(text, file)) << text.substr(0, 200);
+      EXPECT_EQ(text.substr(0, text.find("\r\n")), "4 5 123 3");
+      EXPECT_EQ(file.Populations, int(pedigree.PatchCount()));
+      EXPECT_EQ(file.Loci, 5);
+      // The individuals of each sample: those of the class (and sex) in that patch.
+      std::vector<int> expected(file.Populations + 1, 0);
+      std::vector<std::vector<std::pair<int, int>>> genotypes;
+      Cardinal first, last;
+      pedigree.FirstAndLastID(date, first, last);
+      for (Cardinal id = first; id <= last; ++id)
+        if (pedigree.BelongToAgeClass(id, date, ageClass) && pedigree.BelongToSexClass(id, sex)) {
+          ++expected[pedigree.Positions(id, date)];
+          genotypes.emplace_back();
+          for (int k = 0; k < 5; ++k)
+            genotypes.back().push_back({int(tGeneticPedigree::Allele(genetics.GenomeMother(id), k)) + 1,
+                                        int(tGeneticPedigree::Allele(genetics.GenomeFather(id), k)) + 1});
+        }
+      EXPECT_EQ(file.PerPopulation, expected);
+      EXPECT_EQ(file.Genotypes, genotypes);
+      EXPECT_GT(file.Genotypes.size(), 10u);
+    }
+  // Sampling at one half keeps about half of them.
+  tGenotypeFile all, half;
+  ASSERT_TRUE(ReadFstat(genetics.FstatOutput(date, pacAll, psBoth, 1.0), all));
+  ASSERT_TRUE(ReadFstat(genetics.FstatOutput(date, pacAll, psBoth, 0.5), half));
+  EXPECT_TRUE(testsupport::ProportionIsNear(half.Genotypes.size(), all.Genotypes.size(), 0.5));
+}
+
+TEST(GeneticPedigree, GenepopTextReadsBackWithAPopulationPerOccupiedPatch) {
+  for (const bool sexes : {false, true}) {
+    tPedigree pedigree;
+    pedigree.SetMaxAge(SimulateRun(pedigree, 8, 4, 5, 41, sexes));
+    pedigree.SetAgeReproduction(1);
+    // An extra patch reached only by a census, and patches nobody lives in at the date:
+    // a newborn of the last date that died at once is censused in patch 7 instead.
+    Cardinal moved = pedigree.Count();
+    while (pedigree.GetDeathDate(moved) != pedigree.GetBirthDate(moved)) --moved;
+    pedigree.AddPosition(moved, 7);
+    utile::SetSeeds(6, 6);
+    tGeneticPedigree genetics = MakeGenetics(pedigree, 8, 99, 0.001, 0.01);
+    genetics.MakeNuclearGenome();
+    const Cardinal date = pedigree.GenerationCount() + 1;
+    tGenotypeFile file;
+    const std::string text = genetics.GenepopOutput(date, pacAll, 1.0);
+    ASSERT_TRUE(ReadGenepop(text, file)) << text.substr(0, 300);
+    EXPECT_EQ(text.substr(0, text.find("\r\n")), "7 8 99");
+    EXPECT_EQ(file.Loci, 8);
+    tVectorOfCardinal sizes = pedigree.PopulationSizes(date, pacAll);
+    std::vector<int> expected;
+    for (size_t p = 1; p < sizes.size(); ++p)
+      if (sizes[p] > 0) expected.push_back(int(sizes[p]));
+    EXPECT_EQ(file.PerPopulation, expected) << "sexes " << sexes;
+    EXPECT_EQ(sizes[7], 1u);
+    // Names: sex letter and patch, then the comma.
+    const char letter = PedigreeSexLetters[pedigree.GetSex(moved)];
+    EXPECT_EQ(letter, sexes ? letter : 'N');
+    EXPECT_EQ(std::count(text.begin(), text.end(), ','), 7 + long(sizes[0]));
+    EXPECT_NE(text.find(std::string("\r\nPop\r\n") + letter + "_7, "), std::string::npos);
+  }
+  tPedigree pedigree;
+  Fill(pedigree, {{1, 0, 0, 1}});
+  tGeneticPedigree genetics = MakeGenetics(pedigree, 1, 99);
+  EXPECT_NO_THROW(genetics.GenepopOutput(1, pacAll, 1));
+  genetics.SetAlleleCount(100);
+  EXPECT_EQ(Message([&] { genetics.GenepopOutput(1, pacAll, 1); }),
+            "Number of alleles must be <100 to generate a GenePop output.");
 }
