@@ -246,33 +246,19 @@ Single RecordToSingle(const Byte* record, TGISDataType type) {
                           FloatToStr(value), cell, GISDataTypeName(type), fileName));
 }
 
-// Nearest integer with halves to the even neighbour, as the low-order bits that a
-// byte or integer record keeps. Values without an integer (not a number, infinite,
-// beyond 64 bits) are refused.
-inline bool WholeNumberBits(Single value, uint64_t& bits) {
-  const double x = value;
-  if (!(std::fabs(x) < 0x1p63)) return false;
-  // Adding and removing 1.5 x 2^52 rounds to an integer in the default rounding
-  // mode (halves to even); larger values are integers already.
-  const double r = std::fabs(x) < 0x1p51 ? (x + 0x1.8p52) - 0x1.8p52 : x;
-  bits = static_cast<uint64_t>(static_cast<int64_t>(r));
-  return true;
-}
+// Values that have a nearest integer in 64 bits (not a number, the infinities and
+// larger values have none).
+inline bool HasWholeNumber(Single value) { return std::fabs(value) < 0x1p63f; }
 
-void SingleToRecord(Single value, TGISDataType type, Byte* record, Int64 cell, const std::string& fileName) {
-  if (type == idtReal) {
-    const uint32_t word = LittleEndian(std::bit_cast<uint32_t>(value));
-    std::memcpy(record, &word, 4);
-    return;
-  }
-  uint64_t bits;
-  if (!WholeNumberBits(value, bits)) RaiseNotWholeNumber(value, cell, type, fileName);
-  if (type == idtByte) {
-    record[0] = static_cast<Byte>(bits);
-  } else {
-    const uint16_t word = LittleEndian(static_cast<uint16_t>(bits));
-    std::memcpy(record, &word, 2);
-  }
+// The nearest integer with halves to the even neighbour, as the low-order bits that
+// a byte or integer record keeps (300 gives 44 in a byte). Only for values that
+// HasWholeNumber.
+inline uint64_t WholeNumberBits(Single value) {
+  // Adding and removing 1.5 x 2^52 rounds to an integer in the default rounding
+  // mode (halves to even); singles of 2^23 and more are integers already.
+  const double x = value;
+  const double r = std::fabs(x) < 0x1p23 ? (x + 0x1.8p52) - 0x1.8p52 : x;
+  return static_cast<uint64_t>(static_cast<int64_t>(r));
 }
 
 [[noreturn]] void RaiseCannotStore(TGISDataType type, const std::string& fileName) {
@@ -315,45 +301,85 @@ bool ReadBlock(TIdrisiFile& F) {
   }
   const Int64 count = std::min<Int64>(F.fCellsLeft, F.Tmp->Rows());
   const Int64 bytes = count * width;
-  const Int64 got = ReadFully(F.F.Handle(), F.fRecords.data(), bytes);
+  Single* cells = F.Tmp->GetArray();  // index 1 of the buffer
+  // Real records go straight into the buffer; the others are converted from a
+  // block of their own.
+  Byte* records = F.typ == idtReal ? reinterpret_cast<Byte*>(cells) : F.fRecords.data();
+  const Int64 got = ReadFully(F.F.Handle(), records, bytes);
   if (got != bytes) {
     F.eof = true;
     F.fCellsLeft = 0;
     if (got < 0) throw EInOutError(Format("Error reading file \"%s\": %s", F.fFileName, SystemReason()));
     throw EInOutError(Format("The image file \"%s\" ended before its last cell", F.fFileName));
   }
-  const Byte* record = F.fRecords.data();
-  Single* cells = F.Tmp->GetArray();  // index 1 of the buffer
   switch (F.typ) {
     case idtByte:
-      for (Int64 k = 0; k < count; ++k) cells[count - 1 - k] = record[k];
+      for (Int64 k = 0; k < count; ++k) cells[k] = records[k];
       break;
     case idtInteger:
-      for (Int64 k = 0; k < count; ++k) cells[count - 1 - k] = RecordToSingle(record + 2 * k, idtInteger);
+      for (Int64 k = 0; k < count; ++k) cells[k] = RecordToSingle(records + 2 * k, idtInteger);
       break;
     default:
-      for (Int64 k = 0; k < count; ++k) cells[count - 1 - k] = RecordToSingle(record + 4 * k, idtReal);
+      if constexpr (std::endian::native != std::endian::little)
+        for (Int64 k = 0; k < count; ++k) cells[k] = RecordToSingle(records + 4 * k, idtReal);
       break;
   }
   F.lu = static_cast<Cardinal>(count);
+  F.fBlockCells = static_cast<Cardinal>(count);
   F.fCellsLeft -= count;
   return true;
 }
 
 namespace {
-void EncodeBlock(TIdrisiFile& F, Cardinal count) {
-  const Single* cells = F.Tmp->GetArray();
-  Byte* record = F.fRecords.data();
-  const Integer width = RecordWidth(F.typ);
+// The first `count` cells of the buffer in the file's record format: the records
+// block for bytes and integers, the buffer itself for reals.
+const Byte* EncodeBlock(TIdrisiFile& F, Cardinal count) {
+  Single* cells = F.Tmp->GetArray();
+  if (F.typ == idtReal) {
+    if constexpr (std::endian::native != std::endian::little)
+      for (Cardinal k = 0; k < count; ++k) {
+        const uint32_t word = LittleEndian(std::bit_cast<uint32_t>(cells[k]));
+        std::memcpy(cells + k, &word, 4);
+      }
+    return reinterpret_cast<const Byte*>(cells);
+  }
+  Byte* records = F.fRecords.data();
+  // The usual block holds only values below 2^22 in magnitude: they round without a
+  // branch per cell (1.5 x 2^23 added and removed, halves to even), which the
+  // compiler turns into vector code.
+  Cardinal large = 0;
+  for (size_t k = 0; k < count; ++k) large += (std::bit_cast<uint32_t>(cells[k]) & 0x7FFFFFFFu) >= 0x4A800000u;
+  if (large == 0) {
+    if (F.typ == idtByte) {
+      for (size_t k = 0; k < count; ++k)
+        records[k] = static_cast<Byte>(static_cast<int32_t>((cells[k] + 0x1.8p23f) - 0x1.8p23f));
+    } else {
+      for (size_t k = 0; k < count; ++k) {
+        const int32_t whole = static_cast<int32_t>((cells[k] + 0x1.8p23f) - 0x1.8p23f);
+        const uint16_t word = LittleEndian(static_cast<uint16_t>(whole));
+        std::memcpy(records + 2 * k, &word, 2);
+      }
+    }
+    return records;
+  }
   for (Cardinal k = 0; k < count; ++k)
-    SingleToRecord(cells[k], F.typ, record + static_cast<size_t>(k) * width, F.fCellsWritten + k, F.fFileName);
+    if (!HasWholeNumber(cells[k])) RaiseNotWholeNumber(cells[k], F.fCellsWritten + k, F.typ, F.fFileName);
+  if (F.typ == idtByte) {
+    for (Cardinal k = 0; k < count; ++k) records[k] = static_cast<Byte>(WholeNumberBits(cells[k]));
+  } else {
+    for (Cardinal k = 0; k < count; ++k) {
+      const uint16_t word = LittleEndian(static_cast<uint16_t>(WholeNumberBits(cells[k])));
+      std::memcpy(records + 2 * k, &word, 2);
+    }
+  }
+  return records;
 }
 }  // namespace
 
 void WriteBlock(TIdrisiFile& F, Cardinal count) {
-  EncodeBlock(F, count);
+  const Byte* records = EncodeBlock(F, count);
   const Int64 bytes = static_cast<Int64>(count) * RecordWidth(F.typ);
-  if (!WriteFully(F.F.Handle(), F.fRecords.data(), bytes))
+  if (!WriteFully(F.F.Handle(), records, bytes))
     throw EInOutError(Format("Error writing file \"%s\": %s", F.fFileName, SystemReason()));
   F.fCellsWritten += count;
 }
@@ -372,9 +398,9 @@ void CloseRaster(TIdrisiFile& F) {
   bool writeFailed = false;
   if (writing && F.lu > 0) {
     try {
-      idrisi_detail::EncodeBlock(F, F.lu);
+      const Byte* records = idrisi_detail::EncodeBlock(F, F.lu);
       const Int64 bytes = static_cast<Int64>(F.lu) * RecordWidth(F.typ);
-      writeFailed = !WriteFully(F.F.Handle(), F.fRecords.data(), bytes);
+      writeFailed = !WriteFully(F.F.Handle(), records, bytes);
     } catch (...) {
       failure = std::current_exception();
     }
@@ -383,6 +409,7 @@ void CloseRaster(TIdrisiFile& F) {
   if (writing && !closed) writeFailed = true;
   F.lu = 0;
   F.Tmp.reset();
+  F.fCells = nullptr;
   F.fRecords = std::vector<Byte>();
   if (failure) std::rethrow_exception(failure);
   if (writeFailed)
@@ -734,7 +761,9 @@ void tRaster::OpenR(TIdrisiFile& F) const {
   }
   F.Tmp = std::make_unique<TDynSngVector>();
   F.Tmp->Initialize(1, static_cast<Integer>(bufferCells));
-  F.fRecords.assign(static_cast<size_t>(bufferCells * width), 0);
+  F.fCells = F.Tmp->GetArray();
+  F.fRecords.assign(F.typ == idtReal ? 0 : static_cast<size_t>(bufferCells * width), 0);
+  F.fBlockCells = 0;
   F.fCellsLeft = cells;
   F.eof = cells == 0;
 }
@@ -754,7 +783,8 @@ void tRaster::OpenW(TIdrisiFile& F) const {
   F.F.Attach(OpenImageFile(F.fFileName, O_WRONLY | O_CREAT | O_TRUNC));
   F.Tmp = std::make_unique<TDynSngVector>();
   F.Tmp->Initialize(1, BufferSize);
-  F.fRecords.assign(static_cast<size_t>(BufferSize) * width, 0);
+  F.fCells = F.Tmp->GetArray();
+  F.fRecords.assign(F.typ == idtReal ? 0 : static_cast<size_t>(BufferSize) * width, 0);
   F.eof = false;
   F.Write = true;
 }
@@ -766,19 +796,17 @@ tMatrix ReadWholeMap(const tRaster& raster) {
   TIdrisiFile F;
   raster.OpenR(F);  // before sizing the matrix: the image file must hold the cells
   tMatrix m(static_cast<size_t>(raster.Rows), typename tMatrix::value_type(static_cast<size_t>(raster.Columns)));
-  bool done = F.eof;
-  for (auto& row : m) {
-    if (done) break;
-    for (auto& cell : row) {
-      Single value = 0;
-      ReadRaster(F, value);
-      cell = value;
-      if (F.eof) {
-        done = true;
-        break;
-      }
+  size_t row = 0, col = 0;
+  ForEachBlock(F, [&](const Single* cells, Cardinal count) {
+    while (count > 0) {
+      const size_t n = std::min<size_t>(count, m[row].size() - col);
+      std::copy(cells, cells + n, m[row].begin() + static_cast<std::ptrdiff_t>(col));
+      cells += n;
+      count -= static_cast<Cardinal>(n);
+      col += n;
+      if (col == m[row].size()) col = 0, ++row;
     }
-  }
+  });
   CloseRaster(F);
   return m;
 }
@@ -864,8 +892,10 @@ void tRaster::SetCells(Integer Row, Integer Col, Single Value) {
   const Int64 index = Col + static_cast<Int64>(Row) * Columns;
   const std::string fileName = ImageFileName();
   uint64_t bits = 0;
-  if ((DataType == idtByte || DataType == idtInteger) && !WholeNumberBits(Value, bits))
-    RaiseNotWholeNumber(Value, index, DataType, fileName);
+  if (DataType == idtByte || DataType == idtInteger) {
+    if (!HasWholeNumber(Value)) RaiseNotWholeNumber(Value, index, DataType, fileName);
+    bits = WholeNumberBits(Value);
+  }
   switch (DataType) {
     case idtByte:
       OffsetWrite(index, static_cast<Byte>(bits));
@@ -897,22 +927,17 @@ double RunningMean(const tRaster& raster, tTransform f) {
   raster.OpenR(F);
   double mean = 0;
   double n = 0;
-  Single x = 0;
-  while (!F.eof) {
-    if (ReadRaster(F, x)) {
-      mean = f(x);
-      n = 1;
-      if constexpr (tLetMessagesThrough) ProcessMessages();
-      break;
-    }
-  }
-  while (!F.eof) {
-    if (ReadRaster(F, x)) {
-      mean = mean * (n / (n + 1)) + f(x) / (n + 1);
+  ForEachCell(F, [&](Single x, bool present) {
+    if (present) {
+      if (n == 0)
+        mean = f(x);
+      else
+        mean = mean * (n / (n + 1)) + f(x) / (n + 1);
       n += 1;
     }
-    if constexpr (tLetMessagesThrough) ProcessMessages();
-  }
+    if constexpr (tLetMessagesThrough)
+      if (n > 0) ProcessMessages();
+  });
   CloseRaster(F);
   if (n == 0) RaiseNoData(raster.ImageFileName());
   return mean;
@@ -943,20 +968,38 @@ double tRaster::GetSD() {
   return fSD;
 }
 
+namespace {
+// Widens [lowest, highest] to the present cells of one block; true when it held
+// any. A function of its own, so that the compiler keeps the bounds in registers
+// over the block rather than in memory across the block reads.
+[[gnu::noinline]] bool RangeOfBlock(const Single* cells, Cardinal count, bool flagged, Single flag, Single& lowest,
+                                    Single& highest) {
+  Single low = lowest, high = highest;
+  bool seen = false;
+  for (Cardinal k = 0; k < count; ++k) {
+    const Single x = cells[k];
+    if (flagged && x == flag) continue;
+    seen = true;
+    if (x < low) low = x;
+    if (x > high) high = x;
+  }
+  lowest = low;
+  highest = high;
+  return seen;
+}
+}  // namespace
+
 void tRaster::Recompute() {
   TIdrisiFile F;
   OpenR(F);
   Single lowest = 3.4e38f;
   Single highest = -3.4e38f;
   bool any = false;
-  Single x = 0;
-  while (!F.eof) {
-    if (ReadRaster(F, x)) {
-      any = true;
-      if (x < lowest) lowest = x;
-      if (x > highest) highest = x;
-    }
-  }
+  const bool flagged = F.Bak;
+  const Single flag = F.BkV;
+  ForEachBlock(F, [&](const Single* cells, Cardinal count) {
+    any |= RangeOfBlock(cells, count, flagged, flag, lowest, highest);
+  });
   CloseRaster(F);
   if (any) {
     MinValue = lowest;

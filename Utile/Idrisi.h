@@ -19,6 +19,7 @@
 // EInvalidOp, EInvalidOperation) whose messages name the file concerned.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,15 +113,17 @@ struct TIdrisiFile {
   Single BkV = 0;              // flag value of missing cells
   bool Bak = false;            // cells equal to BkV are missing
   TGISDataType typ = idtUnknown;
-  Cardinal lu = 0;             // cells now held in the buffer
-  std::unique_ptr<TDynSngVector> Tmp;  // block buffer, indices 1..BufferSize
+  Cardinal lu = 0;             // reading: cells of the block not yet handed out; writing: cells held
+  std::unique_ptr<TDynSngVector> Tmp;  // block buffer, indices 1..BufferSize, in file order
   bool eof = false;            // the last cell of the map has been handed out
   bool Write = false;          // opened for writing
 
   std::string fFileName;       // the image file, for messages
+  Single* fCells = nullptr;    // index 1 of the buffer
+  Cardinal fBlockCells = 0;    // reading: cells in the current block
   Int64 fCellsLeft = 0;        // reading: cells of the map not yet in the buffer
   Int64 fCellsWritten = 0;     // writing: cells already in the file
-  std::vector<Byte> fRecords;  // one block in the file's own record format
+  std::vector<Byte> fRecords;  // one block of byte or integer records
 };
 
 namespace idrisi_detail {
@@ -138,9 +141,7 @@ inline bool ReadRaster(TIdrisiFile& F, Single& Value) {
   if (F.lu == 0) [[unlikely]] {
     if (!idrisi_detail::ReadBlock(F)) return false;
   }
-  // The block is stored in reverse, so that counting lu down hands out the cells
-  // in file order.
-  Value = F.Tmp->GetCells(static_cast<Integer>(F.lu));
+  Value = F.fCells[F.fBlockCells - F.lu];
   --F.lu;
   F.eof = F.lu == 0 && F.fCellsLeft == 0;
   return !(F.Bak && Value == F.BkV);
@@ -151,8 +152,8 @@ inline bool ReadRaster(TIdrisiFile& F, Single& Value) {
 inline bool WriteRaster(TIdrisiFile& F, Single Value) {
   if (!F.Write) [[unlikely]]
     idrisi_detail::RaiseNotOpenForWriting(F);
+  F.fCells[F.lu] = Value;
   ++F.lu;
-  F.Tmp->SetCells(static_cast<Integer>(F.lu), Value);
   if (F.lu == static_cast<Cardinal>(BufferSize)) [[unlikely]] {
     F.lu = 0;
     idrisi_detail::WriteBlock(F, static_cast<Cardinal>(BufferSize));
@@ -160,6 +161,73 @@ inline bool WriteRaster(TIdrisiFile& F, Single Value) {
   return true;
 }
 inline bool WriteIdrisi(TIdrisiFile& F, Single Value) { return WriteRaster(F, Value); }
+
+// Hands the remaining cells of the map a block at a time: action(cells, count)
+// with the cells in file order, then sets eof. Accumulators declared inside the
+// action stay in registers over the block.
+template <class tAction>
+void ForEachBlock(TIdrisiFile& F, tAction&& action) {
+  while (!F.eof) {
+    if (F.lu == 0 && !idrisi_detail::ReadBlock(F)) break;
+    const Cardinal count = F.lu;
+    const Single* cells = F.Tmp->GetArray() + (F.fBlockCells - count);
+    F.lu = 0;
+    F.eof = F.fCellsLeft == 0;
+    action(cells, count);
+  }
+}
+
+// The fast path of whole-map passes: hands every remaining cell of the map to
+// action(value, present) in file order, a block at a time, then sets eof. The cell
+// loop holds no call of its own, so that the caller's loop state stays in registers.
+template <class tAction>
+void ForEachCell(TIdrisiFile& F, tAction&& action) {
+  while (!F.eof) {
+    if (F.lu == 0 && !idrisi_detail::ReadBlock(F)) break;
+    const Cardinal count = F.lu;
+    const Single* __restrict cells = F.Tmp->GetArray() + (F.fBlockCells - count);
+    const Single flag = F.BkV;
+    if (F.Bak) {
+      for (Cardinal k = 0; k < count; ++k) {
+        F.lu = count - k - 1;
+        action(cells[k], cells[k] != flag);
+      }
+    } else {
+      for (Cardinal k = 0; k < count; ++k) {
+        F.lu = count - k - 1;
+        action(cells[k], true);
+      }
+    }
+    F.eof = F.fCellsLeft == 0;
+  }
+}
+
+// The fast path of conversions: every remaining cell of Source goes through
+// rule(value, present), whose result is appended to Target, a block at a time.
+template <class tRule>
+void CopyCells(TIdrisiFile& Source, TIdrisiFile& Target, tRule&& rule) {
+  if (!Target.Write) idrisi_detail::RaiseNotOpenForWriting(Target);
+  while (!Source.eof) {
+    if (Source.lu == 0 && !idrisi_detail::ReadBlock(Source)) break;
+    const Single flag = Source.BkV;
+    while (Source.lu > 0) {
+      const Cardinal count = std::min(Source.lu, static_cast<Cardinal>(BufferSize) - Target.lu);
+      const Single* __restrict from = Source.Tmp->GetArray() + (Source.fBlockCells - Source.lu);
+      Single* __restrict to = Target.Tmp->GetArray() + Target.lu;
+      if (Source.Bak)
+        for (Cardinal k = 0; k < count; ++k) to[k] = rule(from[k], from[k] != flag);
+      else
+        for (Cardinal k = 0; k < count; ++k) to[k] = rule(from[k], true);
+      Source.lu -= count;
+      Target.lu += count;
+      if (Target.lu == static_cast<Cardinal>(BufferSize)) {
+        Target.lu = 0;
+        idrisi_detail::WriteBlock(Target, static_cast<Cardinal>(BufferSize));
+      }
+    }
+    Source.eof = Source.fCellsLeft == 0;
+  }
+}
 
 // Writes the pending cells when writing, closes the file and frees the buffer; the
 // file is closed and the buffer freed even when the last block cannot be written.

@@ -861,8 +861,13 @@ TEST_F(Idrisi, WrittenCellsAreStoredAsLittleEndianRecords) {
     std::vector<double> Stored;
   } const cases[] = {
       // Halves go to the even neighbour; only the low-order bits are kept.
-      {idtInteger, {2.5, 3.5, -2.5, 0.49, 40000, -40000, 65536 + 7}, {2, 4, -2, 0, 40000 - 65536, 65536 - 40000, 7}},
-      {idtByte, {300, -1, 256, 255.5, 254.5, 0.5, 1.5}, {44, 255, 0, 0, 254, 0, 2}},
+      // Moderate values only, and the same with large values in the block.
+      {idtInteger, {2.5, 3.5, -2.5, -3.5, 0.49, 40000, -40000, 65536 + 7}, {2, 4, -2, -4, 0, 40000 - 65536, 65536 - 40000, 7}},
+      {idtInteger,
+       {2.5, 3.5, -2.5, 0.49, 40000, -40000, 65536 + 7, 4194304.5, 4194305.5, -4194305.5, 3e9},
+       {2, 4, -2, 0, 40000 - 65536, 65536 - 40000, 7, 0, 2, -2, 0x5E00}},
+      {idtByte, {300, -1, 256, 255.5, 254.5, 0.5, 1.5, -0.5, -1.5}, {44, 255, 0, 0, 254, 0, 2, 0, 254}},
+      {idtByte, {300, -1, 256, 255.5, 254.5, 0.5, 1.5, 8388607.5, 3e9, -3e9}, {44, 255, 0, 0, 254, 0, 2, 0, 0, 0}},
       {idtReal, {2.5, -0.1, 1e38, -3.4e38}, {2.5, static_cast<float>(-0.1), 1e38f, -3.4e38f}},
   };
   for (const auto version : {ivIdrisi32, ivIdrisi16}) {
@@ -1194,6 +1199,76 @@ TEST_F(Idrisi, WritingErrorsAreReported) {
   // A folder that does not exist.
   map.FileName = Name("no/such/folder/map");
   EXPECT_THROW(map.OpenW(F), EInOutError);
+}
+
+TEST_F(Idrisi, BlockwisePassesSeeEveryCellInOrder) {
+  const Integer cells = 2 * BufferSize + 5;
+  std::vector<double> values(static_cast<size_t>(cells));
+  for (Integer i = 0; i < cells; ++i) values[i] = static_cast<double>((Int64{i} * 31) % 251);
+  HandMadeMap("pass", idtByte, cells, 1, values, "0", "background");
+  tRaster r(Name("pass"));
+  // Cell by cell, starting after a few cells read one at a time.
+  TIdrisiFile F;
+  r.OpenR(F);
+  std::vector<double> seen;
+  std::vector<bool> present;
+  for (int i = 0; i < 3; ++i) {
+    Single v = 0;
+    present.push_back(ReadRaster(F, v));
+    seen.push_back(v);
+  }
+  ForEachCell(F, [&](Single v, bool p) {
+    seen.push_back(v);
+    present.push_back(p);
+  });
+  EXPECT_TRUE(F.eof);
+  CloseRaster(F);
+  EXPECT_EQ(values, seen);
+  for (size_t i = 0; i < values.size(); ++i) ASSERT_EQ(values[i] != 0, present[i]) << i;
+  // Block by block: three blocks of the buffer's size at most.
+  r.OpenR(F);
+  std::vector<Cardinal> sizes;
+  seen.clear();
+  ForEachBlock(F, [&](const Single* block, Cardinal count) {
+    sizes.push_back(count);
+    seen.insert(seen.end(), block, block + count);
+  });
+  CloseRaster(F);
+  EXPECT_EQ((std::vector<Cardinal>{BufferSize, BufferSize, 5}), sizes);
+  EXPECT_EQ(values, seen);
+}
+
+TEST_F(Idrisi, CopyCellsConvertsAcrossUnalignedBlocks) {
+  const Integer cells = BufferSize + 10;
+  std::vector<double> values(static_cast<size_t>(cells));
+  for (Integer i = 0; i < cells; ++i) values[i] = i % 7 == 0 ? -1 : 0.5 * (i % 1000);
+  HandMadeMap("source", idtReal, cells, 1, values, "-1", "background");
+  tRaster source(Name("source"));
+  tRaster target;
+  target.FileName = Name("target");
+  target.DataType = idtInteger;
+  TIdrisiFile in, out;
+  source.OpenR(in);
+  target.OpenW(out);
+  // Three cells written one by one first, so that the blocks of the two files no
+  // longer line up.
+  for (int i = 0; i < 3; ++i) WriteRaster(out, 7);
+  CopyCells(in, out, [](Single v, bool present) { return present ? v : Single{-9999}; });
+  EXPECT_TRUE(in.eof);
+  CloseRaster(in);
+  CloseRaster(out);
+  std::vector<double> expected = {7, 7, 7};
+  for (double v : values) {
+    // Halves to the even neighbour.
+    const double whole = v == -1 ? -9999 : std::nearbyint(v);
+    expected.push_back(whole);
+  }
+  EXPECT_EQ(expected, Decode(idtInteger, ReadBytes(Name("target.rst"))));
+  // Into a record that is not open for writing: refused.
+  source.OpenR(in);
+  TIdrisiFile closed;
+  EXPECT_THROW(CopyCells(in, closed, [](Single v, bool) { return v; }), EInvalidOperation);
+  CloseRaster(in);
 }
 
 // ---------------------------------------------------------------- whole maps and single cells
