@@ -45,6 +45,20 @@ std::string WithFileName(std::string_view text, const std::string& fileName) {
 
 std::string SystemReason() { return std::strerror(errno); }
 
+// The lines of a text file, whether they end in CR LF or LF alone.
+tVectorOfString TextLines(const std::string& text) {
+  tVectorOfString lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+    start = end + 1;
+  }
+  return lines;
+}
+
 Integer RecordWidth(TGISDataType type) {
   switch (type) {
     case idtByte:
@@ -108,15 +122,8 @@ void EnvironnementIdrisi(const std::string& folder) {
   const std::string envFile = IncludeTrailingPathDelimiter(folder) + "idrisi.env";
   if (FileExists(envFile)) {
     IdrisiVersion = ivIdrisi16;
-    const std::string text = LoadTextFromFile(envFile);
     std::string drive, path;
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      std::string line = text.substr(start, end - start);
-      start = end + 1;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const std::string& line : TextLines(LoadTextFromFile(envFile))) {
       // The first 40 characters are the key area. The file's extension lines are
       // read by the format's other programs; here the convention's own extensions
       // are set last by ChangeIdrisiVersion.
@@ -283,10 +290,10 @@ void CheckStorage(TGISFileType fileType, const std::string& fileName) {
 namespace idrisi_detail {
 
 bool ReadBlock(TIdrisiFile& F) {
-  if (F.Write || !F.Tmp || !F.F.IsOpen()) {
-    // Nothing to hand out from a record that is not open for reading.
+  if (F.Write) throw EInvalidOperation(WithFileName("The image file is open for writing, not reading", F.fFileName));
+  if (!F.Tmp || !F.F.IsOpen()) {
+    // Nothing to hand out from a record that is not open.
     F.eof = true;
-    if (F.Write) throw EInvalidOperation(WithFileName("The image file is open for writing, not reading", F.fFileName));
     return false;
   }
   if (F.fCellsLeft <= 0) {
@@ -486,16 +493,12 @@ TGISUnitType UnitTypeOf(const std::string& refUnits) {
 // failure.
 class tDocReader {
 public:
-  explicit tDocReader(const std::string& fileName) : fFileName(fileName), fText(LoadTextFromFile(fileName)) {}
+  explicit tDocReader(const std::string& fileName)
+      : fFileName(fileName), fLines(TextLines(LoadTextFromFile(fileName))) {}
 
   bool NextLine(std::string& line) {
-    if (fPosition >= fText.size()) return false;
-    size_t end = fText.find('\n', fPosition);
-    if (end == std::string::npos) end = fText.size();
-    line.assign(fText, fPosition, end - fPosition);
-    fPosition = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    ++fLineNumber;
+    if (fLineNumber >= static_cast<int>(fLines.size())) return false;
+    line = fLines[fLineNumber++];
     return true;
   }
 
@@ -520,9 +523,8 @@ public:
 
 private:
   std::string fFileName;
-  std::string fText;
-  size_t fPosition = 0;
-  int fLineNumber = 0;
+  tVectorOfString fLines;
+  int fLineNumber = 0;  // of the line last read, from 1
 };
 
 void WriteLine(std::string& out, const char* key, const std::string& value) {
@@ -663,13 +665,22 @@ void tRaster::ReadDoc(const std::string& name) {
   // Cells of byte and integer maps are whole numbers, so their flag is too; a real
   // map keeps its flag as written, or its missing cells would no longer match it.
   BackGroundValue = (DataType == idtByte || DataType == idtInteger) ? ToSingle(std::nearbyint(flag)) : ToSingle(flag);
-  ComputeResolution();
+  ComputeCellSize();
 }
 
-void tRaster::ComputeResolution() {
+void tRaster::ComputeCellSize() {
   // A map without columns or rows has no cell size.
   ResolutionX = Columns != 0 ? static_cast<Single>((maxX - minX) / Columns) : 0;
   ResolutionY = Rows != 0 ? static_cast<Single>((maxY - minY) / Rows) : 0;
+}
+
+void tRaster::ComputeResolution() {
+  ComputeCellSize();
+  // The mean of the two cell sizes, from the bounding box itself so that a cell
+  // size of 0.1 is written as such.
+  const Extended x = Columns != 0 ? (maxX - minX) / Columns : 0;
+  const Extended y = Rows != 0 ? (maxY - minY) / Rows : 0;
+  Resolution = FloatToStr((x + y) / 2);
 }
 
 void tRaster::WriteDoc() {
@@ -682,14 +693,7 @@ void tRaster::WriteDoc() {
   if (RefSystem.empty()) RefSystem = "plane";
   if (RefUnits.empty()) RefUnits = "unspecified";
   if (UnitDist.empty()) UnitDist = "1";
-  if (Resolution.empty()) {
-    ComputeResolution();
-    // The mean of the two cell sizes, from the bounding box itself so that a cell
-    // size of 0.1 is written as such.
-    const Extended x = Columns != 0 ? (maxX - minX) / Columns : 0;
-    const Extended y = Rows != 0 ? (maxY - minY) / Rows : 0;
-    Resolution = FloatToStr((x + y) / 2);
-  }
+  if (Resolution.empty()) ComputeResolution();
   if (ValueUnits.empty()) ValueUnits = "unspecified";
   if (ValueError.empty()) ValueError = "unknown";
 

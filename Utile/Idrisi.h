@@ -15,6 +15,9 @@
 //   }
 //   utile::CloseRaster(F);
 //
+// ForEachCell, ForEachBlock and CopyCells walk the same blocks with the cell loop
+// free of calls, about twice as fast as the loop above over large maps.
+//
 // Failures are raised as exceptions (EInOutError, EConvertError, ERangeError,
 // EInvalidOp, EInvalidOperation) whose messages name the file concerned.
 #pragma once
@@ -138,7 +141,8 @@ void WriteBlock(TIdrisiFile& F, Cardinal count);
 // missing one (whose value is delivered all the same). After the last cell of the
 // map eof is set; a read past it delivers nothing and returns false.
 inline bool ReadRaster(TIdrisiFile& F, Single& Value) {
-  if (F.lu == 0) [[unlikely]] {
+  // A record open for writing goes to ReadBlock too, which refuses it.
+  if (F.lu == 0 || F.Write) [[unlikely]] {
     if (!idrisi_detail::ReadBlock(F)) return false;
   }
   Value = F.fCells[F.fBlockCells - F.lu];
@@ -168,7 +172,7 @@ inline bool WriteIdrisi(TIdrisiFile& F, Single Value) { return WriteRaster(F, Va
 template <class tAction>
 void ForEachBlock(TIdrisiFile& F, tAction&& action) {
   while (!F.eof) {
-    if (F.lu == 0 && !idrisi_detail::ReadBlock(F)) break;
+    if ((F.lu == 0 || F.Write) && !idrisi_detail::ReadBlock(F)) break;
     const Cardinal count = F.lu;
     const Single* cells = F.Tmp->GetArray() + (F.fBlockCells - count);
     F.lu = 0;
@@ -183,7 +187,7 @@ void ForEachBlock(TIdrisiFile& F, tAction&& action) {
 template <class tAction>
 void ForEachCell(TIdrisiFile& F, tAction&& action) {
   while (!F.eof) {
-    if (F.lu == 0 && !idrisi_detail::ReadBlock(F)) break;
+    if ((F.lu == 0 || F.Write) && !idrisi_detail::ReadBlock(F)) break;
     const Cardinal count = F.lu;
     const Single* __restrict cells = F.Tmp->GetArray() + (F.fBlockCells - count);
     const Single flag = F.BkV;
@@ -208,7 +212,7 @@ template <class tRule>
 void CopyCells(TIdrisiFile& Source, TIdrisiFile& Target, tRule&& rule) {
   if (!Target.Write) idrisi_detail::RaiseNotOpenForWriting(Target);
   while (!Source.eof) {
-    if (Source.lu == 0 && !idrisi_detail::ReadBlock(Source)) break;
+    if ((Source.lu == 0 || Source.Write) && !idrisi_detail::ReadBlock(Source)) break;
     const Single flag = Source.BkV;
     while (Source.lu > 0) {
       const Cardinal count = std::min(Source.lu, static_cast<Cardinal>(BufferSize) - Target.lu);
@@ -249,6 +253,7 @@ public:
   virtual void ReadDoc(const std::string& FileName);
   // Writes FileName + DocExtension, replacing any existing file.
   void WriteDoc();
+  // ResolutionX, ResolutionY and Resolution, the text of their mean.
   void ComputeResolution();
   std::string DocFileName() const { return FileName + DocExtension; }
   std::string ImageFileName() const { return FileName + ImageExtension; }
@@ -324,6 +329,7 @@ protected:
 
 private:
   void ClearDocumentation();
+  void ComputeCellSize();
 };
 
 // The whole matrix of the map named.

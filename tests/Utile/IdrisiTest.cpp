@@ -455,6 +455,10 @@ TEST_F(Idrisi, FlagValueIsRoundedForWholeNumberMapsOnly) {
     tRaster r(Name("flag"));
     EXPECT_EQ(c.Expected, r.BackGroundValue) << c.Type << " " << c.Flag;
     EXPECT_EQ(bsChecked, r.BackGround);
+    // The cell type decides, wherever its line stands.
+    WriteText(Name("flag.rdc"), std::string("flag value  : ") + c.Flag + "\ncolumns     : 1\nrows        : 1\ndata type   : " +
+                                    c.Type + "\n");
+    EXPECT_EQ(c.Expected, tRaster(Name("flag")).BackGroundValue) << c.Type << " " << c.Flag;
   }
 }
 
@@ -581,6 +585,11 @@ TEST_F(Idrisi, ResolutionFromTheBoundingBox) {
   EXPECT_EQ("", r.Resolution);
   r.WriteDoc();
   EXPECT_EQ("2.25", r.Resolution);
+  r.Resolution = "7";
+  r.maxX = 500;
+  r.ComputeResolution();
+  EXPECT_EQ(5.0f, r.ResolutionX);
+  EXPECT_EQ("3.5", r.Resolution);
   EXPECT_TRUE(Contains(ReadText(Name("res.rdc")), "resolution  : 2.25\r\n"));
   // Cell sizes that no binary fraction holds are written as the user gave them.
   tRaster fine;
@@ -590,6 +599,13 @@ TEST_F(Idrisi, ResolutionFromTheBoundingBox) {
   fine.maxX = fine.maxY = 0.3L;
   fine.WriteDoc();
   EXPECT_EQ("0.1", fine.Resolution);
+}
+
+TEST_F(Idrisi, DocumentationThatCannotBeWrittenRaisesAnError) {
+  tRaster r;
+  r.FileName = Name("missing/folder/map");
+  const std::string message = MessageOf<EInOutError>([&] { r.WriteDoc(); });
+  EXPECT_TRUE(Contains(message, Name("missing/folder/map.rdc"))) << message;
 }
 
 TEST_F(Idrisi, NumbersFollowTheDecimalSeparatorAndReadEither) {
@@ -1070,6 +1086,14 @@ TEST_F(Idrisi, RecordsUsedWrongWayRoundFailWithoutHarm) {
   EXPECT_THROW(WriteRaster(F, 1), EInvalidOperation);
   r.OpenR(F);
   EXPECT_THROW(WriteRaster(F, 1), EInvalidOperation);
+  CloseRaster(F);
+  tRaster target;
+  target.FileName = Name("target");
+  target.OpenW(F);
+  WriteRaster(F, 5);
+  EXPECT_THROW(ReadRaster(F, v), EInvalidOperation);
+  EXPECT_THROW(ForEachCell(F, [](Single, bool) {}), EInvalidOperation);
+  EXPECT_THROW(ForEachBlock(F, [](const Single*, Cardinal) {}), EInvalidOperation);
   CloseRaster(F);
   EXPECT_FALSE(ReadRaster(F, v));  // closed
   EXPECT_EQ(7, v);
