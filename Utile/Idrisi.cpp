@@ -13,6 +13,7 @@
 
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
+#include "Utile/ToolkitVariant.h"
 
 namespace utile {
 
@@ -138,15 +139,6 @@ void EnvironnementIdrisi(const std::string& folder) {
 
 std::string ExtractShortName(const std::string& name) { return ChangeFileExt(name, ""); }
 
-// ---------------------------------------------------------------- variants
-
-namespace {
-tRasterVariant gVariant = MainProgramRasterVariant;
-}
-
-void SetRasterVariant(const tRasterVariant& variant) { gVariant = variant; }
-const tRasterVariant& RasterVariant() { return gVariant; }
-
 // ---------------------------------------------------------------- file handles
 
 tImageFileHandle::~tImageFileHandle() { Close(); }
@@ -172,10 +164,11 @@ int OpenOnce(const std::string& fileName, int flags) {
   return handle;
 }
 
-// Opens an image file, once more after a failure when the program's rules say so.
+// Opens an image file; the main program tries once more after a failure, the
+// map-file manager does not.
 int OpenImageFile(const std::string& fileName, int flags) {
   int handle = OpenOnce(fileName, flags);
-  if (handle < 0 && RasterVariant().RetryOpen) handle = OpenOnce(fileName, flags);
+  if (handle < 0 && ToolkitVariant() == tToolkitVariant::tvMainProgram) handle = OpenOnce(fileName, flags);
   if (handle < 0) throw EInOutError(Format("Cannot open file \"%s\": %s", fileName, SystemReason()));
   return handle;
 }
@@ -890,7 +883,8 @@ void tRaster::OffsetWrite(Int64 Index, Single Value) {
 }
 
 void tRaster::SetCells(Integer Row, Integer Col, Single Value) {
-  if (!RasterVariant().SingleCellWrites)
+  // The map-file manager writes maps only through the block writer.
+  if (ToolkitVariant() == tToolkitVariant::tvMapFileManager)
     throw EInvalidOperation("Guru's meditaion: SetCells has not yet been implemented");
   if (!CellInRange(Row, Col)) RaiseCoordinates();
   const Int64 index = Col + static_cast<Int64>(Row) * Columns;

@@ -71,19 +71,6 @@ void ChangeIdrisiVersion(tIdrisiVersion version);
 // The name without its extension (the name itself when it has none).
 std::string ExtractShortName(const std::string& name);
 
-// ---------------------------------------------------------------- program variants
-// What the two programs' builds of the raster access do differently. Each program
-// chooses its rules once at start-up.
-struct tRasterVariant {
-  bool RetryOpen = true;         // a failed open of an image file is tried once more
-  bool SingleCellWrites = true;  // SetCells writes one cell; otherwise it refuses
-};
-inline constexpr tRasterVariant MainProgramRasterVariant{true, true};
-inline constexpr tRasterVariant MapFileManagerRasterVariant{false, false};
-
-void SetRasterVariant(const tRasterVariant& variant);
-const tRasterVariant& RasterVariant();
-
 // ---------------------------------------------------------------- block access
 
 // Cells per block of every whole-map pass.

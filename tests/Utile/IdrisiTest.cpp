@@ -16,6 +16,7 @@
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
+#include "Utile/ToolkitVariant.h"
 
 using namespace utile;
 using testsupport::tTempFolder;
@@ -150,7 +151,7 @@ protected:
   void TearDown() override { Reset(); }
   static void Reset() {
     ChangeIdrisiVersion(ivIdrisi32);
-    SetRasterVariant(MainProgramRasterVariant);
+    SetToolkitVariant(tToolkitVariant::tvMainProgram);
     SetMessagePump(nullptr);
   }
 
@@ -1158,8 +1159,8 @@ TEST_F(Idrisi, BadImageFilesRaiseErrorsNamingTheFile) {
   EXPECT_THROW(huge.Recompute(), EInOutError);
 
   // An image file that cannot be opened, in both programs' rules.
-  for (const auto& variant : {MainProgramRasterVariant, MapFileManagerRasterVariant}) {
-    SetRasterVariant(variant);
+  for (const auto variant : {tToolkitVariant::tvMainProgram, tToolkitVariant::tvMapFileManager}) {
+    SetToolkitVariant(variant);
     WriteText(Name("noimage.rdc"), PublishedDoc("byte", 2, 2));
     tRaster noImage(Name("noimage"));
     message = MessageOf<EInOutError>([&] { noImage.AsMatrix(); });
@@ -1168,7 +1169,7 @@ TEST_F(Idrisi, BadImageFilesRaiseErrorsNamingTheFile) {
     EXPECT_THROW(noImage.OpenR(F), EInOutError);
     EXPECT_FALSE(F.F.IsOpen());
   }
-  SetRasterVariant(MainProgramRasterVariant);
+  SetToolkitVariant(tToolkitVariant::tvMainProgram);
 
   // An unknown cell type fails on the first block with the corruption message.
   for (const char* type : {"dummy", "rgb24"}) {
@@ -1383,7 +1384,7 @@ TEST_F(Idrisi, SetCellsOverwritesOneRecordInPlace) {
 
 TEST_F(Idrisi, MapFileManagerRefusesSingleCellWrites) {
   HandMadeMap("k", idtByte, 2, 1, {1, 2});
-  SetRasterVariant(MapFileManagerRasterVariant);
+  SetToolkitVariant(tToolkitVariant::tvMapFileManager);
   tRaster r(Name("k"));
   EXPECT_EQ("Guru's meditaion: SetCells has not yet been implemented",
             MessageOf<EInvalidOperation>([&] { r.SetCells(0, 0, 5); }));
