@@ -1,0 +1,21 @@
+// Key filters of numeric edit boxes. A filter sees each typed character; a
+// rejected one is replaced by the character 0 and never reaches the box.
+#pragma once
+
+class QLineEdit;
+
+namespace utile::gui {
+
+// Backspace (8), carriage return (13), character 16, "-", "." and the digits.
+void EditReal(char& key);
+// The same and ",".
+void EditRealList(char& key);
+// Backspace, carriage return, character 16, "+", "-", ".", the digits, "E", "e".
+void EditScientific(char& key);
+
+using tKeyFilter = void (*)(char& key);
+// Runs the filter on the characters typed into the edit box. Shortcuts (with
+// Ctrl, Alt or Meta) and keys that type nothing (arrows, Delete) pass untouched.
+void InstallKeyFilter(QLineEdit* edit, tKeyFilter filter);
+
+}  // namespace utile::gui
