@@ -232,6 +232,7 @@ void tPedigree::Add(Cardinal date, Cardinal id, Cardinal mother, Cardinal father
   Assert(id == fCount + 1, "Pedigree IDs must be given consecutively from 1");
   Assert(fCount == 0 || date >= fGenerationCount, "Births must be recorded in date order");
   Assert(mother < id && father < id, "Parents must be recorded before their offspring");
+  Assert(patch >= 1, "Patch IDs start at 1");
   InvalidateWindow();
   if (fCount == fCapacity - 1)
     fCapacity = Cardinal(std::min<uint64_t>(uint64_t(fCapacity) + CapacityIncrement, 0xFFFFFFFFu));
@@ -264,6 +265,7 @@ void tPedigree::Add(const tPedigreeInfo& info) {
 
 void tPedigree::AddPosition(Cardinal id, Cardinal patch) {
   Assert(id >= 1 && id <= fCount, "No such individual in the pedigree");
+  Assert(patch >= 1, "Patch IDs start at 1");
   InvalidateWindow();
   fStore->Pool.Append(id, fStore->Censuses[id], patch);
   fPatchCount = std::max(fPatchCount, patch);

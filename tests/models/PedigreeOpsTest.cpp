@@ -186,6 +186,8 @@ TEST(PedigreeRecords, RefusesRecordsThatWouldCorruptTheIndex) {
   EXPECT_THROW(pedigree.Add(2, 3, 0, 0, 1, psNA), utile::EAssertionFailed);  // ID 2 skipped
   EXPECT_THROW(pedigree.Add(1, 2, 0, 0, 1, psNA), utile::EAssertionFailed);  // date goes back
   EXPECT_THROW(pedigree.Add(2, 2, 2, 1, 1, psNA), utile::EAssertionFailed);  // own parent
+  EXPECT_THROW(pedigree.Add(2, 2, 0, 0, 0, psNA), utile::EAssertionFailed);  // patch 0
+  EXPECT_THROW(pedigree.AddPosition(1, 0), utile::EAssertionFailed);
   EXPECT_THROW(pedigree.AddPosition(2, 1), utile::EAssertionFailed);
   EXPECT_THROW(pedigree.GetIndividuals(0), utile::EAssertionFailed);
   EXPECT_EQ(pedigree.Count(), 1u);
@@ -1134,4 +1136,28 @@ TEST(GeneticPedigree, GenepopTextReadsBackWithAPopulationPerOccupiedPatch) {
   genetics.SetAlleleCount(100);
   EXPECT_EQ(Message([&] { genetics.GenepopOutput(1, pacAll, 1); }),
             "Number of alleles must be <100 to generate a GenePop output.");
+}
+
+TEST(PedigreeKinship, DeepPedigreesAndAnyOrderOfQueriesGiveTheSameValues) {
+  // A line of 300,000 selfings: one generation per record, far deeper than a
+  // call stack would allow. F_t = (1 + F_{t-1}) / 2 tends to 1.
+  tPedigree line;
+  line.Add(1, 1, 0, 0, 1, psNA);
+  for (Cardinal id = 2; id <= 300000; ++id) line.Add(id, id, id - 1, id - 1, 1, psNA);
+  EXPECT_NEAR(line.F_ind(300000), 1.0, 1e-6);
+  EXPECT_DOUBLE_EQ(line.F_ind(2), 0.5);
+  EXPECT_DOUBLE_EQ(line.F_ind(3), 0.75);
+
+  // The cache fills in whatever order the pairs are asked for: the values do not change.
+  tPedigree forwards, shuffled;
+  SimulateRun(forwards, 9, 3, 4, 12, false);
+  SimulateRun(shuffled, 9, 3, 4, 12, false);
+  const Cardinal n = forwards.Count();
+  forwards.ComputeWholeRelationshipMatrix();
+  std::vector<std::pair<Cardinal, Cardinal>> pairs;
+  for (Cardinal i = 1; i <= n; ++i)
+    for (Cardinal j = 1; j <= i; ++j) pairs.push_back({i, j});
+  std::shuffle(pairs.begin(), pairs.end(), std::mt19937(5));
+  for (const auto& [i, j] : pairs) ASSERT_EQ(shuffled.GetRelationship(i, j), forwards.ShowRelationship(i, j));
+  EXPECT_EQ(shuffled.RelationshipMatrix(), forwards.RelationshipMatrix());
 }
