@@ -1079,52 +1079,55 @@ void tGeneticPedigree::Mutate(Int64& genome) const {
   }
 }
 
+namespace {
+
+// Genomes are made in ID order: parents always come before their offspring.
+template <class tMake>
+void ForEachUnpruned(const std::vector<bool>& unpruned, const tPedigree& pedigree, tMake make) {
+  for (Cardinal id = 1; id < unpruned.size(); ++id)
+    if (unpruned[id]) make(id, pedigree.GetIndividuals(id));
+}
+
+}  // namespace
+
 void tGeneticPedigree::MakeNuclearGenome() {
-  for (Cardinal id = 1; id < fUnpruned.size(); ++id) {
-    if (!fUnpruned[id]) continue;
-    const tPedigreeInfo record = fPedigree->GetIndividuals(id);
+  ForEachUnpruned(fUnpruned, *fPedigree, [this](Cardinal id, const tPedigreeInfo& record) {
     Int64 maternal = record.Mother != 0 ? MendelianCopy(record.Mother) : FounderCopy();
     Mutate(maternal);
     fGenomeMother[id] = maternal;
     Int64 paternal = record.Father != 0 ? MendelianCopy(record.Father) : FounderCopy();
     Mutate(paternal);
     fGenomeFather[id] = paternal;
-  }
+  });
 }
 
 void tGeneticPedigree::MakeMitochondrialGenome() {
-  for (Cardinal id = 1; id < fUnpruned.size(); ++id) {
-    if (!fUnpruned[id]) continue;
-    const tPedigreeInfo record = fPedigree->GetIndividuals(id);
+  ForEachUnpruned(fUnpruned, *fPedigree, [this](Cardinal id, const tPedigreeInfo& record) {
     Int64 copy = record.Mother != 0 ? fGenomeMother[record.Mother] : FounderCopy();
     Mutate(copy);
     fGenomeMother[id] = copy;
     fGenomeFather[id] = copy;
-  }
+  });
 }
 
 void tGeneticPedigree::MakeXChromosomeGenome() {
-  for (Cardinal id = 1; id < fUnpruned.size(); ++id) {
-    if (!fUnpruned[id]) continue;
-    const tPedigreeInfo record = fPedigree->GetIndividuals(id);
+  ForEachUnpruned(fUnpruned, *fPedigree, [this](Cardinal id, const tPedigreeInfo& record) {
     Int64 maternal = record.Mother != 0 ? MendelianCopy(record.Mother) : FounderCopy();
     Mutate(maternal);
     fGenomeMother[id] = maternal;
     if (record.Sex == psMale) {
       fGenomeFather[id] = maternal;
-      continue;
+      return;
     }
     // The father's X is the copy he received from his mother.
     Int64 paternal = record.Father != 0 ? fGenomeMother[record.Father] : FounderCopy();
     Mutate(paternal);
     fGenomeFather[id] = paternal;
-  }
+  });
 }
 
 void tGeneticPedigree::MakeYChromosomeGenome() {
-  for (Cardinal id = 1; id < fUnpruned.size(); ++id) {
-    if (!fUnpruned[id]) continue;
-    const tPedigreeInfo record = fPedigree->GetIndividuals(id);
+  ForEachUnpruned(fUnpruned, *fPedigree, [this](Cardinal id, const tPedigreeInfo& record) {
     Int64 copy = 0;
     if (record.Sex == psMale) {
       copy = record.Father != 0 ? fGenomeFather[record.Father] : FounderCopy();
@@ -1132,7 +1135,7 @@ void tGeneticPedigree::MakeYChromosomeGenome() {
     }
     fGenomeMother[id] = copy;
     fGenomeFather[id] = copy;
-  }
+  });
 }
 
 Int64 tGeneticPedigree::GenomeMother(Cardinal id) const {
