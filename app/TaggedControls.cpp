@@ -8,6 +8,8 @@
 #include <QTextEdit>
 #include <limits>
 
+#include "Utile/StringOps.h"
+
 namespace vandrel {
 
 tLabeledEdit::tLabeledEdit(const QString& caption, const QString& text, QWidget* parent)
@@ -86,14 +88,8 @@ std::vector<std::string> BatchLineValues(const std::string& line, tBatchLineKind
       RemoveKeyword(line, kind == tBatchLineKind::blSimulation ? SimulationKeyword : LandscapeKeyword);
   std::erase(text, ')');
   if (kind == tBatchLineKind::blSimulation) std::erase(text, ':');
-  // k commas give k + 1 values; an empty rest gives one empty value.
-  std::vector<std::string> values(1);
-  for (char c : text) {
-    if (c == ',')
-      values.emplace_back();
-    else
-      values.back() += c;
-  }
+  std::vector<std::string> values;
+  utile::Tabulate(text, ',', values, false, 0);
   return values;
 }
 

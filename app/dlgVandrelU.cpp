@@ -22,6 +22,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "Utile/Idrisi.h"
 #include "Utile/MathOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
@@ -158,6 +159,8 @@ TdlgVandrel::TdlgVandrel(QWidget* parent) : QMainWindow(parent) {
   }
   // 10.
   Actualisation();
+  // 11. the raster conventions of idrisi.env beside the program
+  utile::EnvironnementIdrisi();
 }
 
 TdlgVandrel::~TdlgVandrel() {
