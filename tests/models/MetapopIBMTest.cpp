@@ -1,0 +1,976 @@
+#include "models/MetapopIBM.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "IBMHarness.h"
+#include "TestSupport/StatisticalChecks.h"
+#include "Utile/RandomFunctions.h"
+#include "Utile/RunTime.h"
+#include "models/PedigreeOps.h"
+
+using namespace models;
+using ibmtest::Build;
+using ibmtest::Event;
+using ibmtest::tPatchSetup;
+
+namespace {
+
+// ------------------------------------------------------------------ individual lists
+
+// The list must behave as an ordinary ordered list whatever holes it keeps.
+TEST(IndividualList, KeepsTheOrderOfAPlainListThroughRandomOperations) {
+  tMetaPop owner;
+  std::vector<std::unique_ptr<tSexuate>> individuals;
+  for (int i = 0; i < 400; ++i) individuals.push_back(std::make_unique<tSexuate>(&owner));
+  // A list keyed on the patch slot, as a patch keeps it; a plain vector as the oracle.
+  owner.AddPatches(1);
+  tPatch* patch = owner.GetPatches(0);
+  std::vector<tIndividual*> oracle;
+  std::set<tIndividual*> inList;
+  utile::SetSeeds(3, 4);
+  // A small cycle so that the individuals' age class can be read.
+  owner.Species->MakeCycle({Event(leBirth, 1), Event(leGetOlder)});
+  for (int step = 0; step < 20000; ++step) {
+    const int op = utile::Ran(Integer{10});
+    tIndividual* ind = individuals[utile::Ran(Integer{400})].get();
+    if (op < 4) {
+      if (!inList.count(ind)) {
+        patch->Add(ind);
+        oracle.push_back(ind);
+        inList.insert(ind);
+      }
+    } else if (op < 8) {
+      patch->Remove(ind);
+      if (inList.erase(ind)) oracle.erase(std::find(oracle.begin(), oracle.end(), ind));
+    } else if (!oracle.empty()) {
+      const Integer k = utile::Ran(static_cast<Integer>(oracle.size()));
+      ASSERT_EQ(patch->GetInd(k), oracle[k]) << "step " << step;
+    }
+    if (step % 997 == 0) patch->Synchronise();
+    ASSERT_EQ(patch->IndCount(), static_cast<Integer>(oracle.size()));
+  }
+  for (size_t k = 0; k < oracle.size(); ++k) EXPECT_EQ(patch->GetInd(static_cast<Integer>(k)), oracle[k]);
+  // The patch must not free individuals it does not own.
+  while (patch->IndCount() > 0) patch->Remove(patch->GetInd(0));
+}
+
+// ------------------------------------------------------------------ name tables
+
+TEST(MetapopIBMNames, TablesFollowTheOrdinalsOfTheEnumerations) {
+  EXPECT_STREQ(LifeEventTypeStr[leBirth], "Birth");
+  EXPECT_STREQ(LifeEventTypeStr[leGetOlder], "Aging");
+  EXPECT_STREQ(LifeEventTypeStr[leRegulation], "Density-dependence");
+  EXPECT_STREQ(LifeEventTypeStr[leDead], "Dead");
+  EXPECT_STREQ(LifeEventTypeStr[leTag], "Tagging");
+  EXPECT_STREQ(ReproductionModeStr[rmSexuate], "Sexuate");
+  EXPECT_STREQ(ReproductionTypeStr[rtGompertz], "Gompertz");
+  EXPECT_STREQ(DispersalTypeStr[diArcTan], "Angle of vision (ArcTan)");
+  EXPECT_STREQ(DeathStatStr[dsCensused], "Censused");
+  EXPECT_STREQ(AgeClassStr[acAll], "Total");
+  EXPECT_STREQ(InheritanceTypeStr[itRecessive], "Recessive");
+  EXPECT_STREQ(LifeEventParamStr[leDispersal][2], "Target patch weighting");
+  EXPECT_STREQ(LifeEventParamStr[leGeneConditional][0], "Gene");
+  EXPECT_STREQ(LifeEventParamStr[leGetOlder][0], "");
+  EXPECT_EQ(static_cast<int>(leTag), 12);
+}
+
+// ------------------------------------------------------------------ MakeCycle
+
+TEST(MetapopIBMCycle, AgeOfReproductionCountsAgingEventsBeforeTheFirstReproduction) {
+  struct tCase {
+    const char* Name;
+    tLifeCycle Cycle;
+    Integer AgeReproduction;
+    Integer AgeDeath;
+  };
+  const tCase cases[] = {
+      {"no reproduction", {Event(leBirth, 1), Event(leGetOlder, 2), Event(leGetOlder)}, -1, 2},
+      {"reproduction first",
+       {Event(leBirth, 1), ibmtest::Reproduction(rtDensityIndependent, 1, 2), Event(leGetOlder)},
+       0,
+       1},
+      {"two agings first",
+       {Event(leBirth, 1), Event(leGetOlder, 2), Event(leGetOlder, 3),
+        ibmtest::Reproduction(rtCeiling, 1, 4), Event(leGetOlder, 5),
+        ibmtest::Reproduction(rtCeiling, 1, -1)},
+       2,
+       3},
+  };
+  for (const tCase& c : cases) {
+    tMetaPop metapop;
+    metapop.Species->MakeCycle(c.Cycle);
+    EXPECT_EQ(metapop.Species->AgeReproduction(), c.AgeReproduction) << c.Name;
+    EXPECT_EQ(metapop.Species->AgeDeath(), c.AgeDeath) << c.Name;
+    EXPECT_EQ(metapop.Species->LastEvent(), static_cast<Integer>(c.Cycle.size())) << c.Name;
+  }
+}
+
+TEST(MetapopIBMCycle, MissingLinksLeadToTheEndEventWhichLinksToItself) {
+  tMetaPop metapop;
+  tLifeEvent random = Event(leRandom, 2, -1);
+  random.Threshold = 0.5;
+  metapop.Species->MakeCycle({Event(leBirth, 1), random, Event(leGetOlder, -1)});
+  const tSpecies& species = *metapop.Species;
+  EXPECT_EQ(species.LastEvent(), 3);
+  EXPECT_EQ(species.AltEvent(1), 3);
+  EXPECT_EQ(species.NextEvent(2), 3);
+  EXPECT_EQ(species.GetLifeCycle(3).EventType, leDead);
+  EXPECT_EQ(species.NextEvent(3), 3);
+  EXPECT_EQ(species.AltEvent(3), 3);
+  EXPECT_EQ(species.AgeAtEvent(2), 0);
+  EXPECT_EQ(species.AgeAtEvent(3), 1);
+}
+
+TEST(MetapopIBMCycle, TagListHoldsDistinctTagsInAscendingOrder) {
+  tMetaPop metapop;
+  tLifeEvent tag7 = Event(leTag, 2);
+  tag7.Tag = 7;
+  tLifeEvent tag2 = Event(leTag, 3);
+  tag2.Tag = 2;
+  tLifeEvent tag7Again = Event(leTag, 4);
+  tag7Again.Tag = 7;
+  metapop.Species->MakeCycle({Event(leBirth, 1), tag7, tag2, tag7Again, Event(leGetOlder)});
+  EXPECT_EQ(metapop.Species->Tags(), (utile::tVectorOfInteger{2, 7}));
+}
+
+TEST(MetapopIBMCycle, LinksOutsideTheCycleAreRefused) {
+  tMetaPop metapop;
+  EXPECT_THROW(metapop.Species->MakeCycle({Event(leBirth, 5), Event(leGetOlder)}), utile::EAssertionFailed);
+}
+
+TEST(MetapopIBMCycle, DispersalMatricesFollowTheLandscape) {
+  // Three patches: 0 at the origin, 1 at distance 3, 2 at distance 4 from 0 and 5 from 1.
+  ibmtest::SetLandscape({{0, 0}, {3, 0}, {0, 4}}, 1.0);
+  FrictionMap = {{1, 0.9, 0.6}, {0.9, 1, 0.3}, {0.6, 0.3, 1}};
+  ConnectanceMat[1][2] = ConnectanceMat[2][1] = false;
+  struct tCase {
+    const char* Name;
+    tLifeEvent Dispersal;
+    double Survival;
+    std::function<double(double)> Weight;
+  };
+  const tCase cases[] = {
+      {"exponential", ibmtest::Dispersal(0.5, 2.0, 1), 0.5, [](double d) { return std::exp(-d / 2.0); }},
+      {"no survival given", ibmtest::Dispersal(0.0, 2.0, 1), 1.0, [](double d) { return std::exp(-d / 2.0); }},
+      {"flat kernel", ibmtest::Dispersal(0.8, -1.0, 1), 0.8, [](double) { return 1.0; }},
+      {"arctan", ibmtest::Dispersal(1.0, 2.0, 1, -1, diArcTan), 1.0, [](double d) { return std::atan(2.0 / d); }},
+  };
+  const double distance[3][3] = {{0, 3, 4}, {3, 0, 5}, {4, 5, 0}};
+  const bool linked[3][3] = {{true, true, true}, {true, true, false}, {true, false, true}};
+  for (const tCase& c : cases) {
+    tMetaPop metapop;
+    metapop.AddPatches(3);
+    tLifeEvent dispersal = c.Dispersal;
+    metapop.Species->MakeCycle({Event(leBirth, 1), dispersal, Event(leGetOlder)});
+    const tLifeEvent built = metapop.Species->GetLifeCycle(1);
+    ASSERT_TRUE(built.Mat1 && built.Mat2) << c.Name;
+    for (int j = 0; j < 3; ++j) {
+      double columnSum = 0;
+      for (int i = 0; i < 3; ++i)
+        if (i != j && linked[i][j]) columnSum += c.Weight(distance[i][j]);
+      for (int i = 0; i < 3; ++i) {
+        const double mat1 = i == j ? 1.0 : FrictionMap[i][j] * c.Survival;
+        const double mat2 = i == j || !linked[i][j] ? 0.0 : c.Weight(distance[i][j]) / columnSum;
+        EXPECT_NEAR((*built.Mat1)[i][j], mat1, 1e-15) << c.Name << " " << i << "," << j;
+        EXPECT_NEAR((*built.Mat2)[i][j], mat2, 1e-15) << c.Name << " " << i << "," << j;
+      }
+    }
+  }
+}
+
+TEST(MetapopIBMCycle, ArcTanWeightOfTwoPatchesAtTheSamePlaceIsARightAngle) {
+  ibmtest::SetLandscape({{0, 0}, {0, 0}, {1, 0}}, 1.0);
+  tMetaPop metapop;
+  metapop.AddPatches(3);
+  metapop.Species->MakeCycle({Event(leBirth, 1), ibmtest::Dispersal(1.0, 1.0, 1, -1, diArcTan), Event(leGetOlder)});
+  const auto& mat2 = *metapop.Species->GetLifeCycle(1).Mat2;
+  const double rightAngle = std::numbers::pi / 2;
+  const double atOne = std::atan(1.0);
+  EXPECT_NEAR(mat2[1][0], rightAngle / (rightAngle + atOne), 1e-15);
+  EXPECT_NEAR(mat2[2][0], atOne / (rightAngle + atOne), 1e-15);
+}
+
+TEST(MetapopIBMCycle, DispersalDrawIsTheDiscreteDrawOverTheColumn) {
+  // Uneven weights on a random landscape, some pairs unlinked.
+  utile::SetSeeds(11, 12);
+  std::vector<std::pair<double, double>> positions;
+  for (int i = 0; i < 9; ++i) positions.emplace_back(utile::Ran(0.0, 20.0), utile::Ran(0.0, 20.0));
+  ibmtest::SetLandscape(positions, 0.7);
+  for (int i = 0; i < 9; ++i)
+    for (int j = 0; j < i; ++j) ConnectanceMat[i][j] = ConnectanceMat[j][i] = utile::Ran() < 0.6;
+  for (int j = 0; j < 9; ++j)
+    for (int i = 0; i < 9; ++i) ConnectanceMat[i][j] = ConnectanceMat[i][j] && j != 3;  // 3 has no link
+  tMetaPop metapop;
+  metapop.AddPatches(9);
+  metapop.Species->MakeCycle({Event(leBirth, 1), ibmtest::Dispersal(0.9, 4.0, 1), Event(leGetOlder)});
+  const auto& mat2 = *metapop.Species->GetLifeCycle(1).Mat2;
+  for (int seed = 1; seed <= 300; ++seed)
+    for (int j = 0; j < 9; ++j) {
+      utile::tVectorOfDouble column(9);
+      for (int i = 0; i < 9; ++i) column[i] = mat2[i][j];
+      utile::SetSeeds(seed, j);
+      Integer destination;
+      double survival;
+      metapop.Species->DrawDispersal(1, j, destination, survival);
+      const double next = utile::Ran();
+      utile::SetSeeds(seed, j);
+      Integer expected = utile::DiscreteRan(column);
+      if (expected == -1) expected = j;
+      ASSERT_EQ(destination, expected) << seed << " " << j;
+      EXPECT_EQ(utile::Ran(), next) << "the draw must use exactly one uniform, or none";
+      EXPECT_DOUBLE_EQ(survival, destination == j ? 1.0 : 0.7 * 0.9);
+    }
+}
+
+// ------------------------------------------------------------------ pool
+
+TEST(MetapopIBMPool, GrowsByTenThousandAndHandsOutTheLastFirst) {
+  tMetaPop metapop;
+  tPoolOfIndividuals& pool = *metapop.Pool();
+  EXPECT_EQ(pool.Count(), 0);
+  EXPECT_EQ(pool.Increment(), 10000);
+  tIndividual* first = pool.Take(nullptr, nullptr);
+  EXPECT_EQ(pool.Count(), 9999);
+  EXPECT_EQ(first->ID(), 1u);
+  EXPECT_EQ(metapop.CurrentID, 2u);
+
+  pool.Add(2);
+  tIndividual* newest = pool.GetIndividuals(pool.Count() - 1);
+  EXPECT_EQ(pool.Take(nullptr, nullptr), newest);
+
+  first->SetTag(42);
+  pool.Store(first);
+  tIndividual* again = pool.Take(nullptr, nullptr);
+  EXPECT_EQ(again, first);
+  EXPECT_EQ(again->ID(), 3u);
+  EXPECT_EQ(again->Age(), 0);
+  EXPECT_EQ(again->Event(), 0);
+  EXPECT_EQ(again->Tag(), 42) << "the tag survives recycling";
+  pool.Store(again);
+  EXPECT_THROW(pool.Store(again), utile::EAssertionFailed);
+  EXPECT_EQ(pool.Count(), 10000);
+}
+
+TEST(MetapopIBMPool, ModeChangeRebuildsEmptyPatchesAndConvertsThePool) {
+  ibmtest::SetLineLandscape(3);
+  tMetaPop metapop;
+  Build(metapop, rmClonal, {{10, 4}, {10, 2}, {10, 0}}, {Event(leBirth, 1), Event(leGetOlder)});
+  const Integer poolSize = metapop.Pool()->Count();
+  ASSERT_EQ(metapop.N(), 6);
+
+  metapop.SetReproductionMode(rmClonal);  // same mode: nothing changes
+  EXPECT_EQ(metapop.N(), 6);
+  EXPECT_EQ(metapop.GetPatches(0)->IndCount(), 4);
+
+  metapop.SetReproductionMode(rmSexuate);
+  EXPECT_EQ(metapop.GetReproductionMode(), rmSexuate);
+  EXPECT_EQ(metapop.Species->EquilibriumLambda, 2.0);
+  ASSERT_EQ(metapop.PatchCount(), 3);
+  for (Integer i = 0; i < 3; ++i) {
+    EXPECT_EQ(metapop.GetPatches(i)->IndCount(), 0);
+    EXPECT_EQ(metapop.GetPatches(i)->ID(), static_cast<Cardinal>(i + 1));
+    EXPECT_NE(dynamic_cast<tPatchSexuate*>(metapop.GetPatches(i)), nullptr);
+  }
+  EXPECT_EQ(metapop.Pool()->Count(), poolSize) << "the patches' individuals are freed, not pooled";
+  EXPECT_EQ(metapop.Pool()->IndividualType(), itSexuate);
+  EXPECT_NE(dynamic_cast<tSexuate*>(metapop.Pool()->GetIndividuals(0)), nullptr);
+}
+
+// ------------------------------------------------------------------ metapopulation
+
+TEST(MetapopIBMRun, StartsAsTheWorkbenchExpects) {
+  tMetaPop metapop;
+  EXPECT_EQ(metapop.GetReproductionMode(), rmSexuate);
+  EXPECT_EQ(metapop.Species->EquilibriumLambda, 2.0);
+  EXPECT_EQ(metapop.Pool()->IndividualType(), itSexuate);
+  EXPECT_EQ(metapop.Time, 1u);
+  EXPECT_EQ(metapop.CurrentID, 1u);
+  EXPECT_EQ(metapop.ExtTime, -1);
+  EXPECT_EQ(metapop.MaxIndividuals, 0u);
+  EXPECT_EQ(metapop.ExplosionSize, 0u);
+  EXPECT_FALSE(metapop.GeneratePedigree());
+  EXPECT_EQ(metapop.Pedigree(), nullptr);
+  for (double p : metapop.GenePrevalences()) EXPECT_EQ(p, 0.0);
+  metapop.SetGeneratePedigree(true);
+  EXPECT_NE(metapop.Pedigree(), nullptr);
+  metapop.SetGeneratePedigree(false);
+  EXPECT_EQ(metapop.Pedigree(), nullptr);
+}
+
+TEST(MetapopIBMRun, EndStatesStopTheRunAndRecordTheirTime) {
+  struct tCase {
+    const char* Name;
+    tLifeCycle Cycle;
+    Cardinal MaxIndividuals;
+    Cardinal ExplosionSize;
+    bool Extinct, Explosion, Overflow;
+    Integer ExtTime;
+    Cardinal Time;
+  };
+  const tLifeCycle dying = {Event(leBirth, 1), ibmtest::Death()};
+  tLifeCycle living = {Event(leBirth, 1)};
+  for (Integer i = 1; i <= 20; ++i) living.push_back(Event(leGetOlder, i < 20 ? i + 1 : -1));
+  const tCase cases[] = {
+      {"extinction", dying, 1000, 1000, true, false, false, 1, 2},
+      {"explosion", living, 1000, 9, false, true, false, 1, 2},
+      {"overflow with no maximum", living, 0, 1000, false, false, true, -1, 2},
+      {"no end", living, 1000, 1000, false, false, false, -1, 4},
+  };
+  for (const tCase& c : cases) {
+    tMetaPop metapop;
+    Build(metapop, rmClonal, {{10, 10}}, c.Cycle);
+    metapop.MaxIndividuals = c.MaxIndividuals;
+    metapop.ExplosionSize = c.ExplosionSize;
+    metapop.Run(3, 1);
+    EXPECT_EQ(metapop.Extinct, c.Extinct) << c.Name;
+    EXPECT_EQ(metapop.Explosion, c.Explosion) << c.Name;
+    EXPECT_EQ(metapop.Overflow, c.Overflow) << c.Name;
+    EXPECT_EQ(metapop.ExtTime, c.ExtTime) << c.Name;
+    EXPECT_EQ(metapop.Time, c.Time) << c.Name;
+    metapop.Run(5, 1);
+    EXPECT_EQ(metapop.Time, c.Time + (c.Extinct || c.Explosion || c.Overflow ? 0 : 5)) << c.Name;
+    metapop.Initialise();
+    EXPECT_FALSE(metapop.Extinct || metapop.Explosion || metapop.Overflow) << c.Name;
+    EXPECT_EQ(metapop.ExtTime, -1) << c.Name;
+  }
+}
+
+TEST(MetapopIBMRun, SynchronisationPassesAreNotCounted) {
+  // Founders wait at the synchronisation point; the repeated pass lets them on
+  // to their first Aging. Each counted pass ages them once.
+  const tLifeCycle cycle = {Event(leBirth, 1), Event(leSynchro, 2), Event(leGetOlder, 3), Event(leGetOlder, 4),
+                            Event(leGetOlder, 5), Event(leGetOlder)};
+  for (Integer cycles : {1, 2, 3}) {
+    tMetaPop metapop;
+    Build(metapop, rmClonal, {{10, 3}}, cycle);
+    metapop.TimeStep(cycles);
+    for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(0))) {
+      EXPECT_EQ(ind->Age(), cycles);
+      EXPECT_EQ(ind->Event(), 2 + cycles);
+    }
+    EXPECT_EQ(metapop.Time, 2u);
+  }
+}
+
+TEST(MetapopIBMRun, PatchExtinctionClearsOnlyWhenSwitchedOn) {
+  const tLifeCycle cycle = {Event(leBirth, 1), Event(leGetOlder, 2), Event(leGetOlder, 3), Event(leGetOlder)};
+  for (Integer on : {0, 1}) {
+    tMetaPop metapop;
+    metapop.Species->PatchExtinction = on;
+    Build(metapop, rmClonal, {{10, 5, 1, 1.0f}, {10, 5, 1, 0.0f}}, cycle);
+    const Integer pool = metapop.Pool()->Count();
+    metapop.TimeStep(2);
+    EXPECT_EQ(metapop.GetPatches(0)->IndCount(), on ? 0 : 5);
+    EXPECT_EQ(metapop.GetPatches(1)->IndCount(), 5);
+    EXPECT_EQ(metapop.Pool()->Count(), pool + (on ? 5 : 0)) << "cleared individuals return to the pool";
+  }
+}
+
+TEST(MetapopIBMRun, DeathRemovesTheIndividualOnceAndReturnsItToThePool) {
+  // Death takes the individual out of its patch; reaching the end afterwards must
+  // not decrement the counts a second time. A missing link leads to the end too.
+  tLifeEvent random = Event(leRandom, -1, 2);
+  random.Threshold = 1.0;  // always True, and True leads nowhere
+  const tLifeCycle viaDeath = {Event(leBirth, 1), ibmtest::Death()};
+  const tLifeCycle viaMissingLink = {Event(leBirth, 1), random, Event(leGetOlder)};
+  for (const tLifeCycle* cycle : {&viaDeath, &viaMissingLink}) {
+    tMetaPop metapop;
+    Build(metapop, rmSexuate, {{10, 6}, {10, 4}}, *cycle);
+    const Integer pool = metapop.Pool()->Count();
+    metapop.TimeStep(1);
+    for (Integer i = 0; i < 2; ++i) {
+      tPatch* patch = metapop.GetPatches(i);
+      EXPECT_EQ(patch->IndCount(), 0);
+      EXPECT_EQ(patch->NadultsActual(), 0);
+      EXPECT_EQ(patch->NjuvenilesActual(), 0);
+      EXPECT_EQ(patch->N(), 0);
+      EXPECT_EQ(static_cast<tPatchSexuate*>(patch)->MatureMaleCount(), 0);
+    }
+    EXPECT_EQ(metapop.Pool()->Count(), pool + 10);
+    std::set<tIndividual*> distinct;
+    for (Integer i = 0; i < metapop.Pool()->Count(); ++i) distinct.insert(metapop.Pool()->GetIndividuals(i));
+    EXPECT_EQ(static_cast<Integer>(distinct.size()), metapop.Pool()->Count());
+    EXPECT_TRUE(metapop.Extinct);
+  }
+}
+
+TEST(MetapopIBMRun, BirthReachedInsideACycleDisposesOnlyOnce) {
+  // A link back to the Birth event runs Birth from within the cycle: the nested
+  // walk disposes of the individual at the end, and so would the outer one.
+  tLifeEvent random = Event(leRandom, 0, 2);
+  random.Threshold = 1.0;
+  const tLifeCycle cycle = {Event(leBirth, 3), random, Event(leGetOlder), ibmtest::Death()};
+  tMetaPop metapop;
+  Build(metapop, rmClonal, {{10, 5}}, cycle);
+  const Integer pool = metapop.Pool()->Count();
+  metapop.TimeStep(1);
+  EXPECT_EQ(metapop.GetPatches(0)->IndCount(), 0);
+  EXPECT_EQ(metapop.GetPatches(0)->N(), 0);
+  EXPECT_EQ(metapop.Pool()->Count(), pool + 5);
+  std::set<tIndividual*> distinct;
+  for (Integer i = 0; i < metapop.Pool()->Count(); ++i) distinct.insert(metapop.Pool()->GetIndividuals(i));
+  EXPECT_EQ(static_cast<Integer>(distinct.size()), metapop.Pool()->Count());
+}
+
+TEST(MetapopIBMRun, WithoutReproductionEveryIndividualIsAdultFromBirth) {
+  tMetaPop metapop;
+  Build(metapop, rmSexuate, {{10, 8}}, {Event(leBirth, 1), Event(leGetOlder, 2), Event(leGetOlder)});
+  tPatch* patch = metapop.GetPatches(0);
+  EXPECT_EQ(metapop.Species->AgeReproduction(), -1);
+  EXPECT_EQ(patch->N(acAdult), 8);
+  EXPECT_EQ(patch->N(acJuvenile), 0);
+  Integer males = 0;
+  for (tIndividual* ind : ibmtest::Individuals(patch)) males += static_cast<tSexuate*>(ind)->Sex() == sMale;
+  EXPECT_EQ(static_cast<tPatchSexuate*>(patch)->MatureMaleCount(), males);
+}
+
+TEST(MetapopIBMRun, FoundersAddedBeforeTheCycleAreCountedByItsAgeOfReproduction) {
+  // The workbench adds founders before it builds the cycle; the counts and the
+  // adult males must follow the cycle that is run.
+  const tLifeCycle cycle = {Event(leBirth, 1), Event(leGetOlder, 2), ibmtest::Reproduction(rtCeiling, 2, 3),
+                            Event(leGetOlder, 4), ibmtest::Death()};
+  tMetaPop metapop;
+  utile::SetSeeds(5, 5);
+  Build(metapop, rmSexuate, {{50, 20}}, cycle);
+  tPatchSexuate* patch = static_cast<tPatchSexuate*>(metapop.GetPatches(0));
+  EXPECT_EQ(patch->N(acJuvenile), 20);
+  EXPECT_EQ(patch->N(acAdult), 0);
+  EXPECT_EQ(patch->MatureMaleCount(), 0);
+  metapop.TimeStep(1);  // founders age to adults
+  Integer males = 0;
+  for (tIndividual* ind : ibmtest::Individuals(patch)) males += static_cast<tSexuate*>(ind)->Sex() == sMale;
+  EXPECT_EQ(patch->N(acAdult), 20);
+  EXPECT_EQ(patch->N(acJuvenile), 0);
+  EXPECT_EQ(patch->MatureMaleCount(), males);
+}
+
+TEST(MetapopIBMRun, SexRatioOfPatches) {
+  tMetaPop clonal;
+  Build(clonal, rmClonal, {{10, 3}}, {Event(leBirth, 1), Event(leGetOlder)});
+  EXPECT_EQ(clonal.GetPatches(0)->SexRatio(), 1.0f);
+  tMetaPop hermaphrodite;
+  Build(hermaphrodite, rmHermaphrodite, {{10, 0}}, {Event(leBirth, 1), Event(leGetOlder)});
+  EXPECT_EQ(hermaphrodite.GetPatches(0)->SexRatio(), 1.0f);
+
+  tMetaPop sexuate;
+  sexuate.Species->SexRatio = 0.5;
+  utile::SetSeeds(1, 2);
+  const tLifeCycle juvenileFounders = {Event(leBirth, 1), Event(leGetOlder, 2),
+                                       ibmtest::Reproduction(rtDensityIndependent, 1, 3), Event(leGetOlder)};
+  Build(sexuate, rmSexuate, {{10, 12}, {10, 0}}, juvenileFounders);
+  EXPECT_EQ(sexuate.GetPatches(0)->SexRatio(), 0.0f) << "no adults yet";
+  EXPECT_EQ(sexuate.GetPatches(1)->SexRatio(), 0.0f) << "empty patch";
+  sexuate.TimeStep(1);
+  tPatchSexuate* patch = static_cast<tPatchSexuate*>(sexuate.GetPatches(0));
+  const Integer males = patch->MatureMaleCount();
+  EXPECT_FLOAT_EQ(patch->SexRatio(), static_cast<float>(12 - males) / 12);
+}
+
+TEST(MetapopIBMRun, TagCountCountsTaggedIndividualsPerTagValue) {
+  // Founders pass a random branch to one of two tags; the third value is never given.
+  tLifeEvent random = Event(leRandom, 2, 3);
+  random.Threshold = 0.5;
+  tLifeEvent tag5 = Event(leTag, 4);
+  tag5.Tag = 5;
+  tLifeEvent tag9 = Event(leTag, 4);
+  tag9.Tag = 9;
+  tLifeEvent tag1 = Event(leTag, 4);
+  tag1.Tag = 1;
+  const tLifeCycle cycle = {Event(leBirth, 1), random, tag5, tag9, Event(leGetOlder), tag1, Event(leGetOlder)};
+  tMetaPop metapop;
+  utile::SetSeeds(8, 8);
+  Build(metapop, rmClonal, {{10, 30}, {10, 20}}, cycle);
+  EXPECT_EQ(metapop.TagCount(), (utile::tVectorOfCardinal{0, 0, 0})) << "untagged founders are not counted";
+  metapop.TimeStep(1);
+  Cardinal five = 0, nine = 0;
+  for (Integer p = 0; p < 2; ++p)
+    for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(p))) {
+      five += ind->Tag() == 5;
+      nine += ind->Tag() == 9;
+    }
+  EXPECT_EQ(five + nine, 50u);
+  EXPECT_EQ(metapop.TagCount(), (utile::tVectorOfCardinal{0, five, nine}));
+  const auto first = metapop.GetPatches(0)->TagCount();
+  const auto second = metapop.GetPatches(1)->TagCount();
+  EXPECT_EQ(first[1] + second[1], five);
+  EXPECT_EQ(first[1] + first[2], 30u);
+}
+
+TEST(MetapopIBMRun, IndividualsAreVisitedFromTheLastAndPatchesFromTheFirst) {
+  // Each clonal founder has many offspring; IDs are given in visiting order.
+  const tLifeCycle cycle = {Event(leBirth, 2), ibmtest::Reproduction(rtDensityIndependent, 40, 2),
+                            Event(leGetOlder)};
+  tMetaPop metapop;
+  utile::SetSeeds(2, 9);
+  Build(metapop, rmClonal, {{100, 3}, {100, 2}}, cycle, true);
+  // Founders: IDs 1..3 in patch 1, 4..5 in patch 2.
+  metapop.TimeStep(1);
+  const auto first = ibmtest::Individuals(metapop.GetPatches(0));
+  const auto second = ibmtest::Individuals(metapop.GetPatches(1));
+  ASSERT_GT(first.size(), 3u);
+  ASSERT_GT(second.size(), 2u);
+  EXPECT_EQ(first[3]->ID(), 6u) << "the first newborn of the step";
+  EXPECT_EQ(metapop.Pedigree()->GetIndividuals(6).Mother, 3u) << "born to the last founder of patch 1";
+  const Cardinal firstOfPatch2 = second[2]->ID();
+  EXPECT_EQ(metapop.Pedigree()->GetIndividuals(firstOfPatch2).Mother, 5u);
+  EXPECT_EQ(firstOfPatch2, static_cast<Cardinal>(first.size()) - 3 + 6) << "patch 2 after all of patch 1";
+}
+
+// ------------------------------------------------------------------ rules
+
+TEST(MetapopIBMRules, DensityRulesThatDivideByZeroRaiseMathErrors) {
+  struct tCase {
+    const char* Name;
+    tLifeEvent Rule;
+    Integer Capacity;
+    double JuvenileWeight;
+    const char* MessagePart;
+  };
+  tLifeEvent regulation = Event(leRegulation, 2, 2);
+  const tCase cases[] = {
+      // All founders are adults: a juvenile weight of 1 makes the competitive density 0.
+      {"ceiling K = N = 0", ibmtest::Reproduction(rtCeiling, 2, 2), 0, 1.0, "divides by zero"},
+      {"regulation K = N = 0", regulation, 0, 1.0, "divides by zero"},
+      {"Ricker fecundity 0", ibmtest::Reproduction(rtRicker, 0, 2), 10, 0.0, "must be positive"},
+      {"Ricker fecundity -1", ibmtest::Reproduction(rtRicker, -1, 2), 10, 0.0, "must be positive"},
+      {"Ricker K = 0", ibmtest::Reproduction(rtRicker, 2, 2), 0, 0.0, "capacity is 0"},
+      {"Gompertz K = 1", ibmtest::Reproduction(rtGompertz, 2, 2), 1, 0.0, "divides by zero"},
+      {"Gompertz K = 0", ibmtest::Reproduction(rtGompertz, 2, 2), 0, 0.0, "logarithm"},
+  };
+  for (const tCase& c : cases) {
+    tMetaPop metapop;
+    metapop.Species->JuvenileWeight = c.JuvenileWeight;
+    Build(metapop, rmClonal, {{c.Capacity, 3}}, {Event(leBirth, 2), c.Rule, Event(leGetOlder)});
+    try {
+      metapop.TimeStep(1);
+      ADD_FAILURE() << c.Name << ": no error";
+    } catch (const utile::EMathError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.MessagePart), std::string::npos) << c.Name << ": " << e.what();
+    }
+  }
+}
+
+TEST(MetapopIBMRules, SexDependenceNeedsASexuateSpecies) {
+  tMetaPop sexuate;
+  sexuate.Species->SexRatio = 0.5;
+  utile::SetSeeds(4, 1);
+  tLifeEvent female = Event(leTag, 3);
+  female.Tag = 1;
+  tLifeEvent male = Event(leTag, 3);
+  male.Tag = 2;
+  const tLifeCycle cycle = {Event(leBirth, 1), Event(leSexConditional, 2, 4), female, Event(leGetOlder), male};
+  Build(sexuate, rmSexuate, {{100, 40}}, cycle);
+  sexuate.TimeStep(1);
+  for (tIndividual* ind : ibmtest::Individuals(sexuate.GetPatches(0)))
+    EXPECT_EQ(ind->Tag(), static_cast<tSexuate*>(ind)->Sex() == sFemale ? 1 : 2);
+
+  tMetaPop clonal;
+  Build(clonal, rmClonal, {{100, 1}}, cycle);
+  EXPECT_THROW(clonal.TimeStep(1), utile::EInvalidOperation);
+}
+
+TEST(MetapopIBMRules, GeneDependenceOnHomozygousFounders) {
+  struct tCase {
+    double Prevalence;
+    tInheritanceType Inheritance;
+    Integer Tag;  // 1 = True branch, 2 = False branch
+  };
+  const tCase cases[] = {{1.0, itDominant, 2}, {1.0, itRecessive, 2}, {0.0, itDominant, 1}, {0.0, itRecessive, 1}};
+  for (const tCase& c : cases) {
+    tMetaPop metapop;
+    metapop.GenePrevalences()[6] = c.Prevalence;
+    tLifeEvent gene = Event(leGeneConditional, 2, 4);
+    gene.Locus = 6;
+    gene.Inheritance = c.Inheritance;
+    tLifeEvent yes = Event(leTag, 3);
+    yes.Tag = 1;
+    tLifeEvent no = Event(leTag, 3);
+    no.Tag = 2;
+    Build(metapop, rmClonal, {{10, 5}}, {Event(leBirth, 1), gene, yes, Event(leGetOlder), no});
+    metapop.TimeStep(1);
+    for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(0))) {
+      EXPECT_EQ(ind->Tag(), c.Tag);
+      EXPECT_EQ(ind->GeneMother(6), c.Prevalence == 1.0);
+      EXPECT_EQ(ind->GeneFather(6), c.Prevalence == 1.0);
+    }
+  }
+}
+
+TEST(MetapopIBMRules, SurvivalRatesOfOneAndZero) {
+  for (double rate : {0.0, 1.0}) {
+    tMetaPop metapop;
+    utile::SetSeeds(6, 6);
+    Build(metapop, rmClonal, {{10, 500}}, {Event(leBirth, 1), ibmtest::Survival(rate, 2), Event(leGetOlder)});
+    metapop.TimeStep(1);
+    EXPECT_EQ(metapop.N(), rate == 1.0 ? 500 : 0);
+  }
+}
+
+TEST(MetapopIBMRules, LoneHermaphroditeReproducesOnlyBySelfing) {
+  const tLifeCycle cycle = {Event(leBirth, 2), ibmtest::Reproduction(rtDensityIndependent, 30, 2),
+                            Event(leGetOlder)};
+  for (double selfing : {0.0, 1.0}) {
+    tMetaPop metapop;
+    metapop.Species->Autofecondation = selfing;
+    utile::SetSeeds(9, 9);
+    Build(metapop, rmHermaphrodite, {{100, 1}}, cycle, true);
+    metapop.TimeStep(1);
+    const Integer count = metapop.GetPatches(0)->IndCount();
+    if (selfing == 0.0) {
+      EXPECT_EQ(count, 1);
+    } else {
+      ASSERT_GT(count, 1);
+      const auto info = metapop.Pedigree()->GetIndividuals(2);
+      EXPECT_EQ(info.Mother, 1u);
+      EXPECT_EQ(info.Father, 1u);
+    }
+  }
+}
+
+TEST(MetapopIBMRules, HermaphroditeMatesWithAnotherAdult) {
+  // Newborns are juveniles: only the other founder can be a mate.
+  const tLifeCycle cycle = {Event(leBirth, 3), Event(leGetOlder, 2),
+                            ibmtest::Reproduction(rtDensityIndependent, 5, 3), Event(leGetOlder)};
+  tMetaPop metapop;
+  metapop.Species->Autofecondation = 0.0;
+  utile::SetSeeds(9, 10);
+  Build(metapop, rmHermaphrodite, {{100, 2}}, cycle, true);
+  metapop.Run(2, 1);
+  const Integer count = metapop.GetPatches(0)->IndCount();
+  ASSERT_GT(count, 2);
+  for (Cardinal id = 3; id < static_cast<Cardinal>(count) + 1; ++id) {
+    const auto info = metapop.Pedigree()->GetIndividuals(id);
+    EXPECT_EQ(info.Mother + info.Father, 3u) << "one founder with the other";
+  }
+}
+
+TEST(MetapopIBMRules, FemalesWithoutAdultMalesHaveNoOffspring) {
+  tMetaPop metapop;
+  metapop.Species->SexRatio = 1.0;  // every founder is female
+  const tLifeCycle cycle = {Event(leBirth, 2), ibmtest::Reproduction(rtDensityIndependent, 10, 2),
+                            Event(leGetOlder)};
+  Build(metapop, rmSexuate, {{100, 20}}, cycle);
+  utile::SetSeeds(1, 1);
+  const double before = utile::Ran();
+  utile::SetSeeds(1, 1);
+  metapop.TimeStep(1);
+  EXPECT_EQ(metapop.N(), 20);
+  EXPECT_EQ(utile::Ran(), before) << "no mate, no draw";
+}
+
+// ------------------------------------------------------------------ statistics
+
+TEST(MetapopIBMStatistics, SurvivalFraction) {
+  tMetaPop metapop;
+  utile::SetSeeds(21, 1);
+  Build(metapop, rmClonal, {{10, 20000}}, {Event(leBirth, 1), ibmtest::Survival(0.7, 2), Event(leGetOlder)});
+  metapop.TimeStep(1);
+  EXPECT_TRUE(testsupport::ProportionIsNear(metapop.N(), 20000, 0.7));
+}
+
+TEST(MetapopIBMStatistics, NewbornSexRatio) {
+  tMetaPop metapop;
+  metapop.Species->SexRatio = 0.3;
+  utile::SetSeeds(22, 1);
+  Build(metapop, rmSexuate, {{10, 20000}}, {Event(leBirth, 1), Event(leGetOlder)});
+  const Integer males = static_cast<tPatchSexuate*>(metapop.GetPatches(0))->MatureMaleCount();
+  EXPECT_TRUE(testsupport::ProportionIsNear(20000 - males, 20000, 0.3));
+}
+
+// Offspring per patch after one pass of a reproduction rule, on many small patches.
+std::vector<double> OffspringPerPatch(tReproductionType type, double fecundity, Integer capacity, Integer founders,
+                                      float suitability, tReproductionMode mode = rmClonal) {
+  tMetaPop metapop;
+  utile::SetSeeds(23, static_cast<Integer>(type) * 100 + capacity);
+  const Integer patches = 4000;
+  std::vector<tPatchSetup> setup(patches, tPatchSetup{capacity, founders, suitability, 0.0f});
+  Build(metapop, mode, setup, {Event(leBirth, 2), ibmtest::Reproduction(type, fecundity, 2), Event(leGetOlder)});
+  metapop.TimeStep(1);
+  std::vector<double> offspring;
+  for (Integer i = 0; i < patches; ++i) offspring.push_back(metapop.GetPatches(i)->IndCount() - founders);
+  return offspring;
+}
+
+TEST(MetapopIBMStatistics, OffspringNumbersOfEachReproductionRule) {
+  const double root3 = std::sqrt(3.0);
+  struct tCase {
+    const char* Name;
+    tReproductionType Type;
+    double Fecundity;
+    Integer Capacity;
+    Integer Founders;
+    float Suitability;
+    double MeanPerPatch;  // Poisson: the variance is the mean
+  };
+  const tCase cases[] = {
+      {"density-independent", rtDensityIndependent, 3, 10, 1, 0.5f, 1.5},
+      {"ceiling below K", rtCeiling, 3, 10, 2, 0.5f, 2 * 1.5},
+      {"ceiling at N = K gives FK without suitability", rtCeiling, 3, 2, 2, 0.5f, 2 * 1.0},
+      {"ceiling above K", rtCeiling, 3, 1, 2, 0.5f, 2 * 0.5},
+      {"Ricker at N = K gives S FK", rtRicker, 3, 2, 2, 0.5f, 2 * 0.5},
+      {"Ricker", rtRicker, 3, 4, 2, 1.0f, 2 * root3},             // 3 exp(-ln 3 / 2)
+      {"Gompertz at N = K gives S FK", rtGompertz, 3, 2, 2, 0.5f, 2 * 0.5},
+      {"Gompertz", rtGompertz, 3, 4, 2, 1.0f, 2 * root3},         // 3 x 2^(-ln 3 / ln 4)
+      {"Gompertz with one founder", rtGompertz, 3, 4, 1, 1.0f, 3 * 4.0 / 4.0},  // 1^b = 1
+  };
+  for (const tCase& c : cases) {
+    const auto offspring = OffspringPerPatch(c.Type, c.Fecundity, c.Capacity, c.Founders, c.Suitability);
+    EXPECT_TRUE(testsupport::MeanIsNear(offspring, c.MeanPerPatch, c.MeanPerPatch)) << c.Name;
+    EXPECT_TRUE(testsupport::VarianceIsNear(offspring, c.MeanPerPatch)) << c.Name;
+  }
+}
+
+TEST(MetapopIBMStatistics, SexuateCeilingAtCapacityGivesTwoOffspringPerFemale) {
+  // Sexuate FK = 2: each female has Poisson(2 K / N) offspring when N >= K.
+  tMetaPop metapop;
+  metapop.Species->SexRatio = 0.5;
+  utile::SetSeeds(24, 4);
+  const Integer patches = 3000;
+  Build(metapop, rmSexuate, std::vector<tPatchSetup>(patches, tPatchSetup{4, 4, 1.0f, 0.0f}),
+        {Event(leBirth, 2), ibmtest::Reproduction(rtCeiling, 5, 2), Event(leGetOlder)});
+  std::vector<Integer> females(patches), males(patches);
+  for (Integer i = 0; i < patches; ++i)
+    for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(i)))
+      (static_cast<tSexuate*>(ind)->Sex() == sFemale ? females : males)[i]++;
+  metapop.TimeStep(1);
+  std::vector<double> perFemale;
+  for (Integer i = 0; i < patches; ++i)
+    if (females[i] == 2 && males[i] == 2) perFemale.push_back((metapop.GetPatches(i)->IndCount() - 4) / 2.0);
+  ASSERT_GT(perFemale.size(), 500u);
+  // Two females in each kept patch: the mean per female of Poisson(2 x 2) / 2.
+  EXPECT_TRUE(testsupport::MeanIsNear(perFemale, 2.0, 2.0 / 2));
+}
+
+TEST(MetapopIBMStatistics, DispersalDestinationsAndSurvivalFollowTheMatrices) {
+  // Origin 0 at (0,0); destinations at distances 1, 2 and 3, one unlinked.
+  ibmtest::SetLandscape({{0, 0}, {1, 0}, {0, 2}, {-3, 0}, {0, -1}}, 1.0);
+  const double permeability[5] = {1, 0.9, 0.5, 0.8, 0.7};
+  for (int i = 1; i < 5; ++i) FrictionMap[i][0] = FrictionMap[0][i] = permeability[i];
+  ConnectanceMat[4][0] = ConnectanceMat[0][4] = false;
+  tMetaPop metapop;
+  utile::SetSeeds(25, 1);
+  const Integer founders = 30000;
+  Build(metapop, rmClonal, {{10, founders}, {10, 0}, {10, 0}, {10, 0}, {10, 0}},
+        {Event(leBirth, 1), ibmtest::Dispersal(0.6, 1.5, 2), Event(leGetOlder)});
+  metapop.TimeStep(1);
+  const double distance[4] = {0, 1, 2, 3};
+  double sum = 0;
+  for (int d = 1; d <= 3; ++d) sum += std::exp(-distance[d] / 1.5);
+  std::vector<double> observed, probabilities;
+  double alive = 0;
+  for (int d = 1; d <= 3; ++d) {
+    observed.push_back(metapop.GetPatches(d)->IndCount());
+    probabilities.push_back(std::exp(-distance[d] / 1.5) / sum * permeability[d] * 0.6);
+    alive += probabilities.back();
+  }
+  observed.push_back(founders - metapop.N());
+  probabilities.push_back(1 - alive);
+  EXPECT_EQ(metapop.GetPatches(0)->IndCount(), 0);
+  EXPECT_EQ(metapop.GetPatches(4)->IndCount(), 0);
+  EXPECT_TRUE(testsupport::CountsFit(observed, probabilities));
+}
+
+TEST(MetapopIBMStatistics, UnlinkedPatchKeepsItsDispersers) {
+  ibmtest::SetLandscape({{0, 0}, {1, 0}}, 0.5, false);
+  tMetaPop metapop;
+  Build(metapop, rmClonal, {{10, 100}, {10, 0}}, {Event(leBirth, 1), ibmtest::Dispersal(0.1, 1, 2), Event(leGetOlder)});
+  metapop.TimeStep(1);
+  EXPECT_EQ(metapop.GetPatches(0)->IndCount(), 100);
+  EXPECT_EQ(metapop.GetPatches(1)->IndCount(), 0);
+}
+
+TEST(MetapopIBMStatistics, CeilingHoldsAClonalPopulationAtCapacity) {
+  // Parents reproduce then die: whenever N >= K the next generation is Poisson(K).
+  const Integer capacity = 200;
+  const tLifeCycle cycle = {Event(leBirth, 2), ibmtest::Reproduction(rtCeiling, 5, 3), Event(leGetOlder, 1),
+                            ibmtest::Death()};
+  tMetaPop metapop;
+  utile::SetSeeds(26, 2);
+  Build(metapop, rmClonal, {{capacity, 10}}, cycle);
+  std::vector<double> atCapacity;
+  for (int step = 0; step < 2000; ++step) {
+    const Integer before = metapop.N();
+    metapop.TimeStep(1);
+    ASSERT_FALSE(metapop.Extinct);
+    if (before >= capacity) atCapacity.push_back(metapop.N());
+  }
+  ASSERT_GT(atCapacity.size(), 500u);
+  EXPECT_TRUE(testsupport::MeanIsNear(atCapacity, capacity, capacity));
+  EXPECT_TRUE(testsupport::VarianceIsNear(atCapacity, capacity));
+}
+
+TEST(MetapopIBMStatistics, PatchExtinctionFrequency) {
+  const Integer patches = 5000;
+  tMetaPop metapop;
+  metapop.Species->PatchExtinction = 1;
+  utile::SetSeeds(27, 3);
+  Build(metapop, rmClonal, std::vector<tPatchSetup>(patches, tPatchSetup{10, 2, 1.0f, 0.3f}),
+        {Event(leBirth, 1), Event(leGetOlder, 2), Event(leGetOlder)});
+  metapop.TimeStep(1);
+  Integer cleared = 0;
+  for (Integer i = 0; i < patches; ++i) cleared += metapop.GetPatches(i)->IndCount() == 0;
+  EXPECT_TRUE(testsupport::ProportionIsNear(cleared, patches, 0.3f));
+}
+
+TEST(MetapopIBMStatistics, FoundersAreHomozygousAtTheirPrevalencesAndClonesCarryTheirMothersGenome) {
+  tMetaPop metapop;
+  for (int locus = 0; locus < 16; ++locus) metapop.GenePrevalences()[locus] = locus / 16.0;
+  utile::SetSeeds(28, 1);
+  const Integer patches = 3000;
+  Build(metapop, rmClonal, std::vector<tPatchSetup>(patches, tPatchSetup{100, 1, 1.0f, 0.0f}),
+        {Event(leBirth, 2), ibmtest::Reproduction(rtDensityIndependent, 3, 2), Event(leGetOlder)});
+  std::vector<size_t> mutants(16, 0);
+  for (Integer i = 0; i < patches; ++i) {
+    const Cardinal genes = metapop.GetPatches(i)->GetInd(0)->Genes();
+    ASSERT_EQ(genes & 0xFFFF, genes >> 16) << "homozygous";
+    for (int locus = 0; locus < 16; ++locus) mutants[locus] += (genes >> locus) & 1;
+  }
+  for (int locus = 0; locus < 16; ++locus)
+    EXPECT_TRUE(testsupport::ProportionIsNear(mutants[locus], patches, locus / 16.0)) << locus;
+  metapop.TimeStep(1);
+  Integer clones = 0;
+  for (Integer i = 0; i < patches; ++i) {
+    const auto individuals = ibmtest::Individuals(metapop.GetPatches(i));
+    for (tIndividual* ind : individuals) EXPECT_EQ(ind->Genes(), individuals[0]->Genes());
+    clones += static_cast<Integer>(individuals.size()) - 1;
+  }
+  EXPECT_GT(clones, patches);
+}
+
+TEST(MetapopIBMStatistics, RecombinationTakesEachHalfFromOneParentsTwoCopies) {
+  // Heterozygous parents at every locus; each child bit is one of the parent's two
+  // copies, chosen by a fair coin.
+  tMetaPop metapop;
+  for (double& p : metapop.GenePrevalences()) p = 0.5;
+  metapop.Species->SexRatio = 0.5;
+  utile::SetSeeds(29, 1);
+  const Integer patches = 2000;
+  Build(metapop, rmSexuate, std::vector<tPatchSetup>(patches, tPatchSetup{100, 2, 1.0f, 0.0f}),
+        {Event(leBirth, 2), ibmtest::Reproduction(rtDensityIndependent, 4, 2), Event(leGetOlder)});
+  metapop.TimeStep(1);
+  size_t heterozygousLoci = 0, fromSecondCopy = 0, children = 0;
+  for (Integer i = 0; i < patches; ++i) {
+    const auto individuals = ibmtest::Individuals(metapop.GetPatches(i));
+    auto* first = static_cast<tSexuate*>(individuals[0]);
+    auto* second = static_cast<tSexuate*>(individuals[1]);
+    if (first->Sex() == second->Sex()) {
+      ASSERT_EQ(individuals.size(), 2u);
+      continue;
+    }
+    const Cardinal mother = (first->Sex() == sFemale ? first : second)->Genes();
+    const Cardinal father = (first->Sex() == sFemale ? second : first)->Genes();
+    for (size_t k = 2; k < individuals.size(); ++k) {
+      const Cardinal child = individuals[k]->Genes();
+      ++children;
+      for (int locus = 0; locus < 16; ++locus) {
+        const int m0 = (mother >> locus) & 1, m1 = (mother >> (16 + locus)) & 1;
+        const int f0 = (father >> locus) & 1, f1 = (father >> (16 + locus)) & 1;
+        const int cm = (child >> locus) & 1, cf = (child >> (16 + locus)) & 1;
+        ASSERT_TRUE(cm == m0 || cm == m1);
+        ASSERT_TRUE(cf == f0 || cf == f1);
+        if (m0 != m1) {
+          ++heterozygousLoci;
+          fromSecondCopy += cm == m1;
+        }
+        if (f0 != f1) {
+          ++heterozygousLoci;
+          fromSecondCopy += cf == f1;
+        }
+      }
+    }
+  }
+  ASSERT_GT(children, 1000u);
+  EXPECT_TRUE(testsupport::ProportionIsNear(fromSecondCopy, heterozygousLoci, 0.5));
+}
+
+TEST(MetapopIBMStatistics, GeneDependenceOnHeterozygousFounders) {
+  // Sexuate founders draw each copy independently: mutant in at least one copy with
+  // probability 1 - (1 - p)^2, in both with p^2.
+  const double p = 0.3;
+  for (tInheritanceType inheritance : {itDominant, itRecessive}) {
+    tMetaPop metapop;
+    metapop.GenePrevalences()[2] = p;
+    metapop.Species->SexRatio = 0.5;
+    utile::SetSeeds(30, inheritance);
+    tLifeEvent gene = Event(leGeneConditional, 2, 4);
+    gene.Locus = 2;
+    gene.Inheritance = inheritance;
+    tLifeEvent no = Event(leTag, 3);
+    no.Tag = 2;
+    Build(metapop, rmSexuate, {{10, 20000}}, {Event(leBirth, 1), gene, Event(leGetOlder), Event(leGetOlder), no});
+    metapop.TimeStep(1);
+    size_t falseBranch = 0;
+    for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(0))) falseBranch += ind->Tag() == 2;
+    const double expected = inheritance == itDominant ? 1 - (1 - p) * (1 - p) : p * p;
+    EXPECT_TRUE(testsupport::ProportionIsNear(falseBranch, 20000, expected)) << inheritance;
+  }
+}
+
+// ------------------------------------------------------------------ reproduction of runs
+
+struct tRunRecord {
+  std::vector<std::vector<Integer>> Counts;  // per step, per patch
+  std::vector<std::vector<Cardinal>> Individuals;  // at the end: ID, genes, event, age per patch
+  std::vector<Cardinal> Pedigree;
+  bool operator==(const tRunRecord&) const = default;
+};
+
+tRunRecord RecordedRun(Integer seed1, Integer seed2) {
+  ibmtest::SetLineLandscape(6, 0.9);
+  tMetaPop metapop;
+  metapop.Species->SexRatio = 0.5;
+  metapop.Species->JuvenileWeight = 0.2;
+  for (int locus = 0; locus < 16; ++locus) metapop.GenePrevalences()[locus] = 0.1 + 0.05 * locus;
+  utile::SetSeeds(seed1, seed2);
+  tLifeEvent tag = Event(leTag, 6);
+  tag.Tag = 4;
+  const tLifeCycle cycle = {Event(leBirth, 1),
+                            ibmtest::Survival(0.9, 2, 7),
+                            ibmtest::Dispersal(0.8, 2.0, 3, 7),
+                            Event(leGetOlder, 4),
+                            ibmtest::Reproduction(rtCeiling, 3, 5),
+                            tag,
+                            Event(leGetOlder, 6),
+                            ibmtest::Death(dsCensused)};
+  std::vector<tPatchSetup> patches(6, tPatchSetup{30, 20, 1.0f, 0.0f});
+  Build(metapop, rmSexuate, patches, cycle, true);
+  tRunRecord record;
+  for (int step = 0; step < 40 && !metapop.Extinct; ++step) {
+    metapop.TimeStep(1);
+    std::vector<Integer> counts;
+    for (Integer i = 0; i < metapop.PatchCount(); ++i) counts.push_back(metapop.GetPatches(i)->IndCount());
+    record.Counts.push_back(counts);
+  }
+  for (Integer i = 0; i < metapop.PatchCount(); ++i) {
+    std::vector<Cardinal> patch;
+    for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(i)))
+      patch.insert(patch.end(), {ind->ID(), ind->Genes(), static_cast<Cardinal>(ind->Event()),
+                                 static_cast<Cardinal>(ind->Age()), static_cast<Cardinal>(ind->Tag())});
+    record.Individuals.push_back(patch);
+  }
+  for (Cardinal id = 1; id < metapop.CurrentID; ++id) {
+    const auto info = metapop.Pedigree()->GetIndividuals(id);
+    record.Pedigree.insert(record.Pedigree.end(),
+                           {Cardinal{info.Date}, Cardinal{info.ID}, Cardinal{info.Mother}, Cardinal{info.Father},
+                            Cardinal{info.Patch}, static_cast<Cardinal>(info.Sex)});
+  }
+  return record;
+}
+
+TEST(MetapopIBMReproduction, SameSeedsGiveTheSameRunPedigreeIncluded) {
+  const tRunRecord first = RecordedRun(7, 3);
+  const tRunRecord second = RecordedRun(7, 3);
+  ASSERT_GE(first.Counts.size(), 40u);
+  ASSERT_GT(first.Pedigree.size(), 6 * 1000u);
+  EXPECT_TRUE(first == second);
+  const tRunRecord other = RecordedRun(7, 4);
+  EXPECT_FALSE(first.Counts == other.Counts);
+}
+
+}  // namespace
