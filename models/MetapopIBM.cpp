@@ -35,6 +35,25 @@ constexpr Integer LowBit(Integer i) { return i & -i; }
 // Holes are closed once they outnumber the individuals present by this margin.
 constexpr Integer CompactionMargin = 16;
 
+// The count held by the counting tree's nodes past the end of a list.
+constexpr Integer BeyondTheEnd = 0x3FFFFFFF;
+
+// Letting messages through reads a clock; a few dozen life cycles take far less
+// than the pump's interval, so the hook is consulted once every so many.
+constexpr Integer LifeCyclesPerMessageCheck = 32;
+Integer gLifeCyclesUntilMessageCheck = 1;
+
+// Individuals lie scattered in memory: a pass asks for the one it will visit a few
+// steps later while it works on the current one; further ahead where there is
+// little work per individual.
+constexpr Integer PrefetchDistance = 8;
+constexpr Integer LightPrefetchDistance = 16;
+
+inline void Prefetch(const tIndividual* ind) {
+  __builtin_prefetch(ind);
+  __builtin_prefetch(reinterpret_cast<const char*>(ind) + sizeof(tSexuate) - 1);
+}
+
 }  // namespace
 
 // =================================================================== tIndividualList
@@ -48,26 +67,30 @@ Integer tIndividualList::StoragePosition(Integer k) {
   const Integer size = static_cast<Integer>(fSlots.size());
   if (fCount == size) return k;
   if (!fTreeValid) BuildTree();
-  // Descends the counting tree to the k-th present entry.
+  // Descends the counting tree to the k-th present entry. Nodes beyond the end
+  // hold a count no index reaches, so the descent needs no bounds test and no
+  // branch that the processor would have to guess.
   Integer position = 0;
-  for (Integer step = static_cast<Integer>(std::bit_floor(static_cast<uint32_t>(size))); step > 0; step >>= 1) {
+  for (Integer step = static_cast<Integer>(fTree.size()) - 1; step > 0; step >>= 1) {
     const Integer next = position + step;
-    if (next <= size && fTree[next] <= k) {
-      position = next;
-      k -= fTree[next];
-    }
+    const Integer count = fTree[next];
+    const bool below = count <= k;
+    position = below ? next : position;
+    k -= below ? count : 0;
   }
   return position;
 }
 
 void tIndividualList::BuildTree() {
   const Integer size = static_cast<Integer>(fSlots.size());
-  fTree.assign(size + 1, 0);
+  const Integer top = static_cast<Integer>(std::bit_ceil(static_cast<uint32_t>(std::max(size, 1))));
+  fTree.assign(top + 1, 0);
   for (Integer i = 1; i <= size; ++i) {
     fTree[i] += fSlots[i - 1] != nullptr ? 1 : 0;
     const Integer parent = i + LowBit(i);
     if (parent <= size) fTree[parent] += fTree[i];
   }
+  for (Integer i = size + 1; i <= top; ++i) fTree[i] = BeyondTheEnd;
   fTreeValid = true;
 }
 
@@ -87,7 +110,12 @@ void tIndividualList::Append(tIndividual* ind) {
   const Integer i = static_cast<Integer>(fSlots.size());
   ind->*fSlotField = i - 1;
   ++fCount;
-  if (fTreeValid) fTree.push_back(1 + TreePrefix(i - 1) - TreePrefix(i - LowBit(i)));
+  if (fTreeValid) {
+    if (i < static_cast<Integer>(fTree.size()))
+      fTree[i] = 1 + TreePrefix(i - 1) - TreePrefix(i - LowBit(i));
+    else
+      fTreeValid = false;  // rebuilt, twice as large, when next needed
+  }
 }
 
 bool tIndividualList::Remove(tIndividual* ind) {
@@ -101,8 +129,8 @@ bool tIndividualList::Remove(tIndividual* ind) {
     for (Integer i = slot + 1; i <= size; i += LowBit(i)) --fTree[i];
   if (fFrozen == 0) {
     while (!fSlots.empty() && fSlots.back() == nullptr) {
+      if (fTreeValid) fTree[fSlots.size()] = BeyondTheEnd;
       fSlots.pop_back();
-      if (fTreeValid) fTree.pop_back();
     }
     if (static_cast<Integer>(fSlots.size()) - fCount > fCount + CompactionMargin) Compact();
   }
@@ -131,13 +159,16 @@ void tIndividualList::Clear() {
 
 void tIndividualList::Compact() {
   if (fFrozen != 0 || fCount == static_cast<Integer>(fSlots.size())) return;
+  const Integer size = static_cast<Integer>(fSlots.size());
   Integer w = 0;
-  for (tIndividual* ind : fSlots)
-    if (ind != nullptr) {
+  for (Integer r = 0; r < size; ++r) {
+    if (r + LightPrefetchDistance < size) __builtin_prefetch(fSlots[r + LightPrefetchDistance]);
+    if (tIndividual* ind = fSlots[r]) {
       fSlots[w] = ind;
       ind->*fSlotField = w;
       ++w;
     }
+  }
   fSlots.resize(w);
   fTree.clear();
   fTreeValid = false;
@@ -182,7 +213,10 @@ void tIndividual::New(tMetaPop* metapop, tIndividual*, tIndividual*) {
 }
 
 void tIndividual::DoLifeCyle() {
-  utile::ProcessMessages();
+  if (--gLifeCyclesUntilMessageCheck <= 0) [[unlikely]] {
+    gLifeCyclesUntilMessageCheck = LifeCyclesPerMessageCheck;
+    utile::ProcessMessages();
+  }
   const tSpecies& species = *Species();
   const tLifeEvent* cycle = species.fLifeCycle.data();
   utile::Assert(fEvent >= 0 && fEvent < static_cast<Integer>(species.fLifeCycle.size()),
@@ -263,6 +297,7 @@ bool tIndividual::RegulationGompertz(const tLifeEvent&) { throw utile::EAbstract
 bool tIndividual::RegulationRicker(const tLifeEvent&) { throw utile::EAbstractError("Abstract error"); }
 
 void tIndividual::Reproduce(Double lambda, tIndividual* mate) {
+  Prefetch(mate);  // its genome is read at each birth
   const Integer k = utile::PoissonRan(lambda);
   tPatch* patch = fPatch;
   const tLifeEvent& birth = Species()->fLifeCycle[0];
@@ -494,6 +529,7 @@ void tSpecies::MakeCycle(const tLifeCycle& cycle) {
   Integer age = 0;
   fAgeReproduction = -1;
   fTags.clear();
+  fHasSynchronisation = false;
   for (Integer i = 0; i < n; ++i) {
     tLifeEvent event = cycle[i];
     utile::Assert(event.NextEvent >= -1 && event.NextEvent < n && event.AltEvent >= -1 && event.AltEvent < n,
@@ -508,6 +544,7 @@ void tSpecies::MakeCycle(const tLifeCycle& cycle) {
     if (event.EventType == leGeneConditional)
       utile::Assert(event.Locus >= 0 && event.Locus < 16, "A Gene-dependence event reads a locus outside 0..15");
     if (event.EventType == leTag) fTags.push_back(event.Tag);
+    if (event.EventType == leSynchro) fHasSynchronisation = true;
     fLifeCycle[i] = std::move(event);
   }
   std::sort(fTags.begin(), fTags.end());
@@ -577,12 +614,41 @@ void tSpecies::BuildDispersalEvent(tLifeEvent& event, Integer eventIndex) {
       }
     const utile::tVectorOfDouble cumulative = utile::CumulativeVector(kept);
     table->Cumulative.insert(table->Cumulative.end(), cumulative.begin(), cumulative.end());
+    // Bucket b of the guide: the last entry whose cumulative value is at most
+    // b / m of the total.
+    const Integer m = static_cast<Integer>(kept.size());
+    Integer k = 0;
+    for (Integer b = 0; b < m; ++b) {
+      const Double threshold = cumulative[m] * b / m;
+      while (k < m - 1 && cumulative[k + 1] <= threshold) ++k;
+      table->Guide.push_back(k);
+    }
   }
   table->Start.push_back(static_cast<Integer>(table->Destination.size()));
   fDispersalTables[eventIndex] = std::move(table);
   event.Mat1 = std::move(mat1);
   event.Mat2 = std::move(mat2);
 }
+
+namespace {
+
+// The search of the toolkit's discrete draw over a cumulative vector, step for
+// step: an exact hit returns the index probed, otherwise the last index below x.
+Integer FindClassOf(const Double* c, Integer size, Double x) {
+  Integer low = 0;
+  Integer high = size - 1;
+  while (low <= high) {
+    const Integer mid = (low + high) / 2;
+    if (c[mid] == x) return mid;
+    if (c[mid] < x)
+      low = mid + 1;
+    else
+      high = mid - 1;
+  }
+  return high;
+}
+
+}  // namespace
 
 void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destination, Double& survival) const {
   const tDispersalTable& table = *fDispersalTables[eventIndex];
@@ -595,24 +661,19 @@ void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destin
     survival = 1.0;
     return;
   }
-  // The search of a discrete draw over the cumulative weights, step for step.
-  const Double* c = table.Cumulative.data() + first + origin;
+  const Double* c = table.Cumulative.data() + first + origin;  // count + 1 entries
   const Double x = static_cast<Double>(utile::Uniform() * c[count]);
-  Integer low = 0;
-  Integer high = count;
-  Integer k = -2;
-  while (low <= high) {
-    const Integer mid = (low + high) / 2;
-    if (c[mid] == x) {
-      k = mid;
-      break;
-    }
-    if (c[mid] < x)
-      low = mid + 1;
-    else
-      high = mid - 1;
-  }
-  if (k == -2) k = high;
+  // The guide table starts the search next to the answer. Without an exact hit
+  // the search above ends on the last index whose value is below x, which is
+  // where this walk stops; an exact hit, where equal values could make the
+  // probed index matter, goes through the search itself.
+  Integer bucket = static_cast<Integer>(x / c[count] * count);
+  bucket = std::clamp<Integer>(bucket, 0, count - 1);
+  Integer k = table.Guide[first + bucket];
+  while (k > 0 && c[k] > x) --k;
+  while (k < count && c[k + 1] <= x) ++k;
+  if (c[k] == x) [[unlikely]]
+    k = FindClassOf(c, count + 1, x);
   k = std::clamp<Integer>(k, 0, count - 1);
   destination = table.Destination[first + k];
   survival = table.Survival[first + k];
@@ -780,8 +841,10 @@ void tPatch::Clear() {
 void tPatch::DoLifeCycle() {
   // Offspring and immigrants appended during the pass lie beyond the starting end.
   tFrozenList frozen(fInd);
-  for (Integer p = fInd.StorageSize() - 1; p >= 0; --p)
+  for (Integer p = fInd.StorageSize() - 1; p >= 0; --p) {
+    if (p >= PrefetchDistance) Prefetch(fInd.AtStorage(p - PrefetchDistance));
     if (tIndividual* ind = fInd.AtStorage(p)) ind->DoLifeCyle();
+  }
 }
 
 void tPatch::GetOlder() {
@@ -789,7 +852,8 @@ void tPatch::GetOlder() {
   const Integer ageReproduction = species.AgeReproduction();
   {
     tFrozenList frozen(fInd);
-    for (Integer p = fInd.StorageSize() - 1; p >= 0; --p)
+    for (Integer p = fInd.StorageSize() - 1; p >= 0; --p) {
+      if (p >= LightPrefetchDistance) Prefetch(fInd.AtStorage(p - LightPrefetchDistance));
       if (tIndividual* ind = fInd.AtStorage(p)) {
         ind->GetOlder(species.Event(ind->Event()));
         if (ind->Age() == ageReproduction) {
@@ -797,6 +861,7 @@ void tPatch::GetOlder() {
           ++fNadultsActual;
         }
       }
+    }
   }
   Synchronise();
 }
@@ -808,7 +873,10 @@ void tPatch::Synchronise() {
   fNjuveniles = fNjuvenilesActual;
   fNadults = fNadultsActual;
   const tSpecies& species = *GetSpecies();
-  for (Integer p = 0; p < fInd.StorageSize(); ++p) {
+  if (!species.HasSynchronisation()) return;  // nobody can be waiting
+  const Integer size = fInd.StorageSize();
+  for (Integer p = 0; p < size; ++p) {
+    if (p + LightPrefetchDistance < size) Prefetch(fInd.AtStorage(p + LightPrefetchDistance));
     tIndividual* ind = fInd.AtStorage(p);
     if (ind != nullptr && ind->CurrentEvent() == leSynchro) ind->Synchronisation(species.Event(ind->Event()));
   }
@@ -941,6 +1009,8 @@ tIndividual* tPoolOfIndividuals::Take(tIndividual* mother, tIndividual* father) 
   if (fIndividuals.empty()) Add(fIncrement);
   tIndividual* ind = fIndividuals.back();
   fIndividuals.pop_back();
+  // The next one handed out may lie deep in memory: ask for it while this one works.
+  if (!fIndividuals.empty()) Prefetch(fIndividuals.back());
   ind->fIdle = false;
   ind->New(fMetapop, mother, father);
   return ind;
@@ -1062,10 +1132,18 @@ void tMetaPop::TimeStep(Integer cycles) {
   utile::Assert(Species->EventCount() > 0, "The life cycle has not been built");
   // A step runs at least one pass, however few cycles it is asked for.
   Integer done = 0;
+  bool repeated = false;
   for (;;) {
     WaitingSync = false;
-    for (const auto& patch : fPatches) patch->DoLifeCycle();
+    // After a pass every individual waits at an Aging or Synchronisation event.
+    // In a cycle without Synchronisation events nobody has been let on, so a
+    // repeated pass would find no one to move and is not walked.
+    if (!repeated || Species->HasSynchronisation())
+      for (const auto& patch : fPatches) patch->DoLifeCycle();
+    else
+      utile::ProcessMessages();
     for (const auto& patch : fPatches) patch->Synchronise();
+    repeated = WaitingSync;
     if (WaitingSync) continue;  // a repeated pass is not counted
     if (Species->PatchExtinction != 0)
       for (const auto& patch : fPatches)

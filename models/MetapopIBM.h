@@ -319,6 +319,8 @@ public:
   Integer AgeReproduction() const { return fAgeReproduction; }
   // The distinct tags of the cycle's Tagging events, ascending.
   const utile::tVectorOfInteger& Tags() const { return fTags; }
+  // Whether the cycle has a Synchronisation event at which individuals can wait.
+  bool HasSynchronisation() const { return fHasSynchronisation; }
 
   // Builds the runnable cycle: the edited events, their dispersal matrices (from
   // the landscape matrices as they are now), the tag list, the handlers and one
@@ -366,6 +368,7 @@ private:
     std::vector<Integer> Destination;
     std::vector<Double> Survival;
     std::vector<Double> Cumulative;  // per origin: one more entry than destinations
+    std::vector<Integer> Guide;      // per origin: where the search for each share of the total starts
     Integer PatchCount = 0;
   };
   void BuildDispersalEvent(tLifeEvent& event, Integer eventIndex);
@@ -375,6 +378,7 @@ private:
   std::vector<tEventProcedure> fCycleProcedures;
   tLifeCycle fLifeCycle;
   tReproductionMode fReproductionMode = rmClonal;
+  bool fHasSynchronisation = false;
   std::vector<std::unique_ptr<tDispersalTable>> fDispersalTables;  // by event index
 };
 

@@ -201,6 +201,9 @@ TEST(MetapopIBMCycle, DispersalDrawIsTheDiscreteDrawOverTheColumn) {
   utile::SetSeeds(11, 12);
   std::vector<std::pair<double, double>> positions;
   for (int i = 0; i < 9; ++i) positions.emplace_back(utile::Ran(0.0, 20.0), utile::Ran(0.0, 20.0));
+  // Far patches whose weights vanish beside the near ones: equal cumulative values.
+  positions[7] = {900, 0};
+  positions[8] = {0, 950};
   ibmtest::SetLandscape(positions, 0.7);
   for (int i = 0; i < 9; ++i)
     for (int j = 0; j < i; ++j) ConnectanceMat[i][j] = ConnectanceMat[j][i] = utile::Ran() < 0.6;
@@ -210,7 +213,7 @@ TEST(MetapopIBMCycle, DispersalDrawIsTheDiscreteDrawOverTheColumn) {
   metapop.AddPatches(9);
   metapop.Species->MakeCycle({Event(leBirth, 1), ibmtest::Dispersal(0.9, 4.0, 1), Event(leGetOlder)});
   const auto& mat2 = *metapop.Species->GetLifeCycle(1).Mat2;
-  for (int seed = 1; seed <= 300; ++seed)
+  for (int seed = 1; seed <= 2000; ++seed)
     for (int j = 0; j < 9; ++j) {
       utile::tVectorOfDouble column(9);
       for (int i = 0; i < 9; ++i) column[i] = mat2[i][j];
