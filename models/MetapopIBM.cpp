@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <new>
 
 #include "Utile/Platform.h"
 #include "Utile/RandomFunctions.h"
@@ -617,6 +618,7 @@ void tSpecies::BuildDispersalEvent(tLifeEvent& event, Integer eventIndex) {
     // Bucket b of the guide: the last entry whose cumulative value is at most
     // b / m of the total.
     const Integer m = static_cast<Integer>(kept.size());
+    table->BucketScale.push_back(m > 0 ? m / cumulative[m] : 0);
     Integer k = 0;
     for (Integer b = 0; b < m; ++b) {
       const Double threshold = cumulative[m] * b / m;
@@ -667,8 +669,8 @@ void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destin
   // the search above ends on the last index whose value is below x, which is
   // where this walk stops; an exact hit, where equal values could make the
   // probed index matter, goes through the search itself.
-  Integer bucket = static_cast<Integer>(x / c[count] * count);
-  bucket = std::clamp<Integer>(bucket, 0, count - 1);
+  const Double share = x * table.BucketScale[origin];
+  const Integer bucket = share > 0 ? (share < count ? static_cast<Integer>(share) : count - 1) : 0;
   Integer k = table.Guide[first + bucket];
   while (k > 0 && c[k] > x) --k;
   while (k < count && c[k + 1] <= x) ++k;
@@ -975,24 +977,26 @@ tPoolOfIndividuals::tPoolOfIndividuals(tMetaPop* metapop)
 
 tPoolOfIndividuals::~tPoolOfIndividuals() { Clear(); }
 
+static_assert(sizeof(tClonal) <= sizeof(tPoolOfIndividuals::tIndividualSlot) &&
+              sizeof(tHermaphrodite) <= sizeof(tPoolOfIndividuals::tIndividualSlot) &&
+              sizeof(tSexuate) <= sizeof(tPoolOfIndividuals::tIndividualSlot));
+
 tIndividual* tPoolOfIndividuals::Create() {
-  std::unique_ptr<tIndividual> ind;
+  if (fFreeSlots.empty()) {
+    // A block for the pool's next growth; slots handed out in address order.
+    const Integer n = std::max(fIncrement, 1);
+    fBlocks.push_back(std::make_unique<tIndividualSlot[]>(n));
+    tIndividualSlot* block = fBlocks.back().get();
+    for (Integer i = n - 1; i >= 0; --i) fFreeSlots.push_back(block + i);
+  }
+  tIndividualSlot* slot = fFreeSlots.back();
+  fFreeSlots.pop_back();
   switch (fIndividualType) {
-    case itClonal: ind = std::make_unique<tClonal>(fMetapop); break;
-    case itHermaphrodite: ind = std::make_unique<tHermaphrodite>(fMetapop); break;
-    case itSexuate: ind = std::make_unique<tSexuate>(fMetapop); break;
+    case itClonal: return new (slot) tClonal(fMetapop);
+    case itHermaphrodite: return new (slot) tHermaphrodite(fMetapop);
+    case itSexuate: break;
   }
-  Cardinal index;
-  if (!fFreeStore.empty()) {
-    index = fFreeStore.back();
-    fFreeStore.pop_back();
-  } else {
-    index = static_cast<Cardinal>(fStore.size());
-    fStore.emplace_back();
-  }
-  ind->fStoreIndex = index;
-  fStore[index] = std::move(ind);
-  return fStore[index].get();
+  return new (slot) tSexuate(fMetapop);
 }
 
 void tPoolOfIndividuals::Add(Integer n) {
@@ -1036,9 +1040,8 @@ void tPoolOfIndividuals::Clear() {
 }
 
 void tPoolOfIndividuals::Free(tIndividual* ind) {
-  const Cardinal index = ind->fStoreIndex;
-  fStore[index].reset();
-  fFreeStore.push_back(index);
+  ind->~tIndividual();
+  fFreeSlots.push_back(reinterpret_cast<tIndividualSlot*>(ind));
 }
 
 // =================================================================== tMetaPop

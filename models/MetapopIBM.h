@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -255,8 +256,7 @@ private:
   friend class tPatchSexuate;
   Integer fSlot = -1;      // position in its patch's list, -1 when in none
   Integer fMaleSlot = -1;  // position in its patch's list of adult males
-  Cardinal fStoreIndex = 0;
-  bool fIdle = false;  // in the pool
+  bool fIdle = false;      // in the pool
 };
 
 class tClonal : public tIndividual {
@@ -369,6 +369,7 @@ private:
     std::vector<Double> Survival;
     std::vector<Double> Cumulative;  // per origin: one more entry than destinations
     std::vector<Integer> Guide;      // per origin: where the search for each share of the total starts
+    std::vector<Double> BucketScale;  // per origin: guide entries per unit of cumulative weight
     Integer PatchCount = 0;
   };
   void BuildDispersalEvent(tLifeEvent& event, Integer eventIndex);
@@ -495,6 +496,11 @@ public:
   // destroyed frees its individuals).
   void Free(tIndividual* ind);
 
+  // Room for one individual of any kind, on a cache line of its own.
+  struct alignas(64) tIndividualSlot {
+    std::byte Bytes[64];
+  };
+
 private:
   tIndividual* Create();
 
@@ -502,9 +508,10 @@ private:
   tIndividualType fIndividualType;
   Integer fIncrement = 10000;
   tMetaPop* fMetapop;
-  // Every individual of the metapopulation, wherever it is; freed entries are null.
-  std::vector<std::unique_ptr<tIndividual>> fStore;
-  std::vector<Cardinal> fFreeStore;
+  // The memory of every individual of the metapopulation, wherever it is, in
+  // blocks; the slots of freed individuals are used again.
+  std::vector<std::unique_ptr<tIndividualSlot[]>> fBlocks;
+  std::vector<tIndividualSlot*> fFreeSlots;
 };
 
 // ------------------------------------------------------------------ metapopulation
