@@ -936,6 +936,13 @@ void tPatchSexuate::Add(tIndividual* ind) {
   if (static_cast<tSexuate*>(ind)->Sex() == sMale && ind->AgeClass() == acAdult) fMatureMaleList.Append(ind);
 }
 
+void tPatchSexuate::SetInd(Integer i, tIndividual* ind) {
+  // The adult males stay those of the list.
+  fMatureMaleList.Remove(GetInd(i));
+  tPatch::SetInd(i, ind);
+  if (static_cast<tSexuate*>(ind)->Sex() == sMale && ind->AgeClass() == acAdult) fMatureMaleList.Append(ind);
+}
+
 void tPatchSexuate::Remove(tIndividual* ind) {
   fMatureMaleList.Remove(ind);
   tPatch::Remove(ind);
@@ -1104,6 +1111,8 @@ void tMetaPop::Initialise() {
 }
 
 tIndividual* tMetaPop::NewIndividual(tPatch* patch, tIndividual* mother, tIndividual* father) {
+  utile::Assert(fPool->IndividualType() == static_cast<tIndividualType>(Species->ReproductionMode()),
+                "The pool's individuals are not of the reproduction mode");
   tIndividual* ind = fPool->Take(mother, father);
   ind->SetPatch(patch);
   ind->AddToPatch(ind->Patch());

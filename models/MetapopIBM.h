@@ -454,6 +454,7 @@ public:
 class tPatchSexuate : public tPatch {
 public:
   tPatchSexuate(tMetaPop* metapop, Cardinal id);
+  void SetInd(Integer i, tIndividual* ind) override;
   void Add(tIndividual* ind) override;
   void Clear() override;
   void Remove(tIndividual* ind) override;

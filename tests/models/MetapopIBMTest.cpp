@@ -525,6 +525,65 @@ TEST(MetapopIBMRun, IndividualsAreVisitedFromTheLastAndPatchesFromTheFirst) {
   EXPECT_EQ(firstOfPatch2, static_cast<Cardinal>(first.size()) - 3 + 6) << "patch 2 after all of patch 1";
 }
 
+TEST(MetapopIBMRun, PedigreeRecordsBirthsCensusesAndCensusedDeaths) {
+  // Founders of patch 1 all move to patch 2, are censused there when they age,
+  // and once more at a censused death.
+  ibmtest::SetLandscape({{0, 0}, {1, 0}}, 1.0);
+  for (tDeathStat stat : {dsCensused, dsUnnoticed}) {
+    tMetaPop metapop;
+    metapop.Species->SexRatio = 0.5;
+    utile::SetSeeds(31, 1);
+    Build(metapop, rmSexuate, {{10, 3}, {10, 0}},
+          {Event(leBirth, 1), ibmtest::Dispersal(1.0, 1.0, 2), Event(leGetOlder, 3), ibmtest::Death(stat)}, true);
+    std::vector<tPedigreeSex> sexes;
+    for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(0)))
+      sexes.push_back(static_cast<tSexuate*>(ind)->Sex() == sFemale ? psFemale : psMale);
+    metapop.Run(2, 1);
+    const tPedigree& pedigree = *metapop.Pedigree();
+    ASSERT_EQ(pedigree.Count(), 3u);
+    for (Cardinal id = 1; id <= 3; ++id) {
+      const tPedigreeInfo info = pedigree.GetIndividuals(id);
+      EXPECT_EQ(info.Date, 1u);
+      EXPECT_EQ(info.Patch, 1u);
+      EXPECT_EQ(info.Mother, 0u);
+      EXPECT_EQ(info.Father, 0u);
+      EXPECT_EQ(info.Sex, sexes[id - 1]);
+      const tVectorOfCardinal expected =
+          stat == dsCensused ? tVectorOfCardinal{1, 1, 2, 2} : tVectorOfCardinal{1, 1, 2};
+      EXPECT_EQ(pedigree.GetPositions(id), expected) << id;
+    }
+  }
+}
+
+TEST(MetapopIBMRun, PedigreeMarksIndividualsWithoutSex) {
+  tMetaPop metapop;
+  Build(metapop, rmHermaphrodite, {{10, 2}}, {Event(leBirth, 1), Event(leGetOlder)}, true);
+  EXPECT_EQ(metapop.Pedigree()->GetIndividuals(1).Sex, psNA);
+  EXPECT_EQ(metapop.Pedigree()->GetIndividuals(2).Sex, psNA);
+}
+
+TEST(MetapopIBMRun, SetIndMovesTheCountsAndKeepsTheAdultMales) {
+  // Founders are juveniles until their first Aging; a recycled adult male replaces one.
+  const tLifeCycle cycle = {Event(leBirth, 1), Event(leGetOlder, 2), ibmtest::Reproduction(rtCeiling, 2, 3),
+                            Event(leGetOlder)};
+  tMetaPop metapop;
+  metapop.Species->SexRatio = 0.0;  // every newborn male
+  Build(metapop, rmSexuate, {{10, 4}, {10, 1}}, cycle);
+  metapop.TimeStep(1);  // both patches' founders are now adult males
+  tPatchSexuate* patch = static_cast<tPatchSexuate*>(metapop.GetPatches(0));
+  ASSERT_EQ(patch->MatureMaleCount(), 4);
+  tIndividual* juvenile = metapop.Pool()->Take(nullptr, nullptr);
+  tIndividual* replaced = patch->GetInd(2);
+  patch->SetInd(2, juvenile);
+  EXPECT_EQ(patch->GetInd(2), juvenile);
+  EXPECT_EQ(juvenile->Patch(), patch);
+  EXPECT_EQ(patch->NadultsActual(), 3);
+  EXPECT_EQ(patch->NjuvenilesActual(), 1);
+  EXPECT_EQ(patch->MatureMaleCount(), 3);
+  for (Integer i = 0; i < patch->MatureMaleCount(); ++i) EXPECT_NE(patch->MatureMale(i), replaced);
+  EXPECT_EQ(replaced->Patch(), nullptr);
+}
+
 // ------------------------------------------------------------------ rules
 
 TEST(MetapopIBMRules, DensityRulesThatDivideByZeroRaiseMathErrors) {
