@@ -5,6 +5,7 @@
 #include <cmath>
 #include <new>
 
+#include "Utile/MatrixOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -593,13 +594,7 @@ void tSpecies::BuildDispersalEvent(tLifeEvent& event, Integer eventIndex) {
         weight = distance == 0 && event.Weighting == 0 ? 0 : std::atan(event.Weighting / distance);
       (*mat2)[i][j] = weight * (ConnectanceMat[i][j] ? 1 : 0);
     }
-  // Columns scaled to sum 1, each the way a single vector is.
-  for (Integer j = 0; j < p; ++j) {
-    utile::tVectorOfDouble column(p);
-    for (Integer i = 0; i < p; ++i) column[i] = (*mat2)[i][j];
-    utile::VecSumToOne(column);
-    for (Integer i = 0; i < p; ++i) (*mat2)[i][j] = column[i];
-  }
+  utile::MatColSumToOne(*mat2);
 
   auto table = std::make_unique<tDispersalTable>();
   table->PatchCount = p;
