@@ -22,17 +22,19 @@ namespace {
 // Keeps a list's storage positions still while a pass walks them, also when a
 // rule raises.
 class tFrozenList {
-public:
+ public:
   explicit tFrozenList(tIndividualList& list) : fList(list) { fList.Freeze(); }
   ~tFrozenList() { fList.Thaw(); }
   tFrozenList(const tFrozenList&) = delete;
   tFrozenList& operator=(const tFrozenList&) = delete;
 
-private:
+ private:
   tIndividualList& fList;
 };
 
-constexpr Integer LowBit(Integer i) { return i & -i; }
+constexpr Integer LowBit(Integer i) {
+  return i & -i;
+}
 
 // Holes are closed once they outnumber the individuals present by this margin.
 constexpr Integer CompactionMargin = 16;
@@ -180,11 +182,17 @@ void tIndividualList::Compact() {
 
 tIndividual::tIndividual(tMetaPop* metapop) : fMetapop(metapop) {}
 
-tSpecies* tIndividual::Species() const { return fMetapop->Species.get(); }
+tSpecies* tIndividual::Species() const {
+  return fMetapop->Species.get();
+}
 
-tLifeEventType tIndividual::CurrentEvent() const { return Species()->fLifeCycle[fEvent].EventType; }
+tLifeEventType tIndividual::CurrentEvent() const {
+  return Species()->fLifeCycle[fEvent].EventType;
+}
 
-void tIndividual::AddToPatch(tPatch* patch) { patch->Add(this); }
+void tIndividual::AddToPatch(tPatch* patch) {
+  patch->Add(this);
+}
 
 void tIndividual::RemoveFromPatch() {
   if (fPatch != nullptr) fPatch->Remove(this);
@@ -202,11 +210,17 @@ void tIndividual::Dispose() {
   SetPatch(nullptr);
 }
 
-tAgeClass tIndividual::AgeClass() const { return Species()->fAgeReproduction <= fAge ? acAdult : acJuvenile; }
+tAgeClass tIndividual::AgeClass() const {
+  return Species()->fAgeReproduction <= fAge ? acAdult : acJuvenile;
+}
 
-void tIndividual::NextEvent() { fEvent = Species()->fLifeCycle[fEvent].NextEvent; }
+void tIndividual::NextEvent() {
+  fEvent = Species()->fLifeCycle[fEvent].NextEvent;
+}
 
-void tIndividual::AltEvent() { fEvent = Species()->fLifeCycle[fEvent].AltEvent; }
+void tIndividual::AltEvent() {
+  fEvent = Species()->fLifeCycle[fEvent].AltEvent;
+}
 
 void tIndividual::New(tMetaPop* metapop, tIndividual*, tIndividual*) {
   fID = metapop->CurrentID++;
@@ -252,7 +266,9 @@ bool tIndividual::Death(const tLifeEvent& event) {
   return false;
 }
 
-bool tIndividual::Dispersal(const tLifeEvent&) { throw utile::EAbstractError("Abstract error"); }
+bool tIndividual::Dispersal(const tLifeEvent&) {
+  throw utile::EAbstractError("Abstract error");
+}
 
 bool tIndividual::DispersalInvExponential(const tLifeEvent& event) {
   Integer destination;
@@ -280,7 +296,9 @@ bool tIndividual::GetOlder(const tLifeEvent&) {
   return true;
 }
 
-bool tIndividual::Random(const tLifeEvent& event) { return utile::Ran() < event.Threshold; }
+bool tIndividual::Random(const tLifeEvent& event) {
+  return utile::Ran() < event.Threshold;
+}
 
 bool tIndividual::RegulationCeiling(const tLifeEvent&) {
   const Integer k = fPatch->Capacity;
@@ -294,9 +312,13 @@ bool tIndividual::RegulationCeiling(const tLifeEvent&) {
   return utile::Ran() < k / n;
 }
 
-bool tIndividual::RegulationGompertz(const tLifeEvent&) { throw utile::EAbstractError("Abstract error"); }
+bool tIndividual::RegulationGompertz(const tLifeEvent&) {
+  throw utile::EAbstractError("Abstract error");
+}
 
-bool tIndividual::RegulationRicker(const tLifeEvent&) { throw utile::EAbstractError("Abstract error"); }
+bool tIndividual::RegulationRicker(const tLifeEvent&) {
+  throw utile::EAbstractError("Abstract error");
+}
 
 void tIndividual::Reproduce(Double lambda, tIndividual* mate) {
   Prefetch(mate);  // its genome is read at each birth
@@ -339,16 +361,17 @@ namespace {
 // ln(F / FK) of the density-dependent reproduction rules; both must be positive.
 Double LogRelativeFecundity(const char* rule, Double fecundity, Double equilibrium) {
   if (!(fecundity > 0) || !(equilibrium > 0))
-    throw utile::EInvalidOp(Format("%s reproduction takes the logarithm of fecundity %g over equilibrium "
-                                   "fecundity %g: both must be positive",
-                                   rule, fecundity, equilibrium));
+    throw utile::EInvalidOp(
+        Format("%s reproduction takes the logarithm of fecundity %g over equilibrium "
+               "fecundity %g: both must be positive",
+               rule, fecundity, equilibrium));
   return std::log(fecundity / equilibrium);
 }
 
 Double CheckedLambda(Double lambda, const char* rule, Cardinal patch) {
   if (!std::isfinite(lambda))
-    throw utile::EInvalidOp(Format("%s reproduction in patch %d gives no finite mean number of offspring", rule,
-                                   patch));
+    throw utile::EInvalidOp(
+        Format("%s reproduction in patch %d gives no finite mean number of offspring", rule, patch));
   return lambda;
 }
 
@@ -360,8 +383,8 @@ bool tIndividual::ReproductionRicker(const tLifeEvent& event) {
     const Double logRatio = LogRelativeFecundity("Ricker", f, Species()->EquilibriumLambda);
     const Integer k = fPatch->Capacity;
     if (k == 0)
-      throw utile::EZeroDivide(
-          Format("Ricker reproduction in patch %d divides by zero: the carrying capacity is 0", fPatch->ID()));
+      throw utile::EZeroDivide(Format(
+          "Ricker reproduction in patch %d divides by zero: the carrying capacity is 0", fPatch->ID()));
     const Double lambda = fPatch->Suitability * f * std::exp(-logRatio * fPatch->Ncompetitive() / k);
     Reproduce(CheckedLambda(lambda, "Ricker", fPatch->ID()), mate);
   }
@@ -378,12 +401,14 @@ bool tIndividual::ReproductionGompertz(const tLifeEvent& event) {
       const Double logRatio = LogRelativeFecundity("Gompertz", f, Species()->EquilibriumLambda);
       const Integer k = fPatch->Capacity;
       if (k <= 0)
-        throw utile::EInvalidOp(Format(
-            "Gompertz reproduction in patch %d takes the logarithm of the carrying capacity %d", fPatch->ID(), k));
+        throw utile::EInvalidOp(
+            Format("Gompertz reproduction in patch %d takes the logarithm of the carrying capacity %d",
+                   fPatch->ID(), k));
       if (k == 1)
-        throw utile::EZeroDivide(Format(
-            "Gompertz reproduction in patch %d divides by zero: the logarithm of its carrying capacity 1 is 0",
-            fPatch->ID()));
+        throw utile::EZeroDivide(
+            Format("Gompertz reproduction in patch %d divides by zero: the logarithm of its carrying "
+                   "capacity 1 is 0",
+                   fPatch->ID()));
       lambda *= std::pow(n, -logRatio / std::log(static_cast<Double>(k)));
     }
     Reproduce(CheckedLambda(lambda, "Gompertz", fPatch->ID()), mate);
@@ -439,7 +464,9 @@ void tIndividual::Recombinate(const tIndividual* mother, const tIndividual* fath
 
 // ------------------------------------------------------------------ subclasses
 
-tIndividual* tClonal::ChooseMate() { return this; }
+tIndividual* tClonal::ChooseMate() {
+  return this;
+}
 
 void tClonal::New(tMetaPop* metapop, tIndividual* mother, tIndividual* father) {
   tIndividual::New(metapop, mother, father);
@@ -454,7 +481,9 @@ void tClonal::New(tMetaPop* metapop, tIndividual* mother, tIndividual* father) {
   fGenes = genes;
 }
 
-tPatchClonal* tClonal::GetPatch() const { return static_cast<tPatchClonal*>(fPatch); }
+tPatchClonal* tClonal::GetPatch() const {
+  return static_cast<tPatchClonal*>(fPatch);
+}
 
 tIndividual* tHermaphrodite::ChooseMate() {
   if (utile::Ran() < Species()->Autofecondation) return this;
@@ -476,7 +505,9 @@ void tHermaphrodite::New(tMetaPop* metapop, tIndividual* mother, tIndividual* fa
   Recombinate(mother, father);
 }
 
-tPatchHermaphrodite* tHermaphrodite::GetPatch() const { return static_cast<tPatchHermaphrodite*>(fPatch); }
+tPatchHermaphrodite* tHermaphrodite::GetPatch() const {
+  return static_cast<tPatchHermaphrodite*>(fPatch);
+}
 
 tIndividual* tSexuate::ChooseMate() {
   if (fSex == sMale) return nullptr;
@@ -496,15 +527,21 @@ void tSexuate::New(tMetaPop* metapop, tIndividual* mother, tIndividual* father) 
   fSex = utile::Ran() < Species()->SexRatio ? sFemale : sMale;
 }
 
-tPatchSexuate* tSexuate::GetPatch() const { return static_cast<tPatchSexuate*>(fPatch); }
+tPatchSexuate* tSexuate::GetPatch() const {
+  return static_cast<tPatchSexuate*>(fPatch);
+}
 
-bool tSexuate::SexConditional(const tLifeEvent&) { return fSex == sFemale; }
+bool tSexuate::SexConditional(const tLifeEvent&) {
+  return fSex == sFemale;
+}
 
 // =================================================================== tSpecies
 
 tSpecies::tSpecies(tMetaPop* metapop) : Metapop(metapop) {}
 
-tSpecies::~tSpecies() { ClearLifeCycle(); }
+tSpecies::~tSpecies() {
+  ClearLifeCycle();
+}
 
 void tSpecies::SetReproductionMode(tReproductionMode mode) {
   fReproductionMode = mode;
@@ -544,7 +581,8 @@ void tSpecies::MakeCycle(const tLifeCycle& cycle) {
     event.Mat2.reset();
     if (event.EventType == leDispersal) BuildDispersalEvent(event, i);
     if (event.EventType == leGeneConditional)
-      utile::Assert(event.Locus >= 0 && event.Locus < 16, "A Gene-dependence event reads a locus outside 0..15");
+      utile::Assert(event.Locus >= 0 && event.Locus < 16,
+                    "A Gene-dependence event reads a locus outside 0..15");
     if (event.EventType == leTag) fTags.push_back(event.Tag);
     if (event.EventType == leSynchro) fHasSynchronisation = true;
     fLifeCycle[i] = std::move(event);
@@ -647,7 +685,8 @@ Integer FindClassOf(const Double* c, Integer size, Double x) {
 
 }  // namespace
 
-void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destination, Double& survival) const {
+void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destination,
+                             Double& survival) const {
   const tDispersalTable& table = *fDispersalTables[eventIndex];
   utile::Assert(origin < table.PatchCount, "The life cycle was built for fewer patches: build it again");
   const Integer first = table.Start[origin];
@@ -682,28 +721,55 @@ void tSpecies::AssignEventProcedures() {
     const tLifeEvent& event = fLifeCycle[i];
     tEventProcedure procedure = nullptr;
     switch (event.EventType) {
-      case leBirth: procedure = &tSpecies::EventBirth; break;
-      case leSexConditional: procedure = &tSpecies::EventSexConditional; break;
-      case leSurvival: procedure = &tSpecies::EventSurvival; break;
-      case leDispersal: procedure = &tSpecies::EventDispersalInvExponential; break;
+      case leBirth:
+        procedure = &tSpecies::EventBirth;
+        break;
+      case leSexConditional:
+        procedure = &tSpecies::EventSexConditional;
+        break;
+      case leSurvival:
+        procedure = &tSpecies::EventSurvival;
+        break;
+      case leDispersal:
+        procedure = &tSpecies::EventDispersalInvExponential;
+        break;
       case leReproduction:
         switch (event.ReproductionType) {
-          case rtDensityIndependent: procedure = &tSpecies::EventReproductionDensityIndependent; break;
-          case rtCeiling: procedure = &tSpecies::EventReproductionCeiling; break;
-          case rtRicker: procedure = &tSpecies::EventReproductionRicker; break;
-          case rtGompertz: procedure = &tSpecies::EventReproductionGompertz; break;
+          case rtDensityIndependent:
+            procedure = &tSpecies::EventReproductionDensityIndependent;
+            break;
+          case rtCeiling:
+            procedure = &tSpecies::EventReproductionCeiling;
+            break;
+          case rtRicker:
+            procedure = &tSpecies::EventReproductionRicker;
+            break;
+          case rtGompertz:
+            procedure = &tSpecies::EventReproductionGompertz;
+            break;
         }
         break;
       case leRegulation:
         if (event.RegType == ddCeiling) procedure = &tSpecies::EventRegulationCeiling;
         break;
-      case leSynchro: procedure = &tSpecies::EventSynchronisation; break;
-      case leRandom: procedure = &tSpecies::EventRandom; break;
-      case leDeath: procedure = &tSpecies::EventDeath; break;
-      case leGeneConditional: procedure = &tSpecies::EventGeneConditional; break;
-      case leTag: procedure = &tSpecies::EventTagging; break;
+      case leSynchro:
+        procedure = &tSpecies::EventSynchronisation;
+        break;
+      case leRandom:
+        procedure = &tSpecies::EventRandom;
+        break;
+      case leDeath:
+        procedure = &tSpecies::EventDeath;
+        break;
+      case leGeneConditional:
+        procedure = &tSpecies::EventGeneConditional;
+        break;
+      case leTag:
+        procedure = &tSpecies::EventTagging;
+        break;
       case leGetOlder:
-      case leDead: break;
+      case leDead:
+        break;
     }
     fCycleProcedures[i] = procedure;
   }
@@ -730,9 +796,15 @@ Integer tSpecies::AgeAtEvent(Integer n) const {
   return age;
 }
 
-bool tSpecies::EventBirth(tIndividual& ind, const tLifeEvent& event) { return ind.Birth(event); }
-bool tSpecies::EventSexConditional(tIndividual& ind, const tLifeEvent& event) { return ind.SexConditional(event); }
-bool tSpecies::EventSurvival(tIndividual& ind, const tLifeEvent& event) { return ind.Survival(event); }
+bool tSpecies::EventBirth(tIndividual& ind, const tLifeEvent& event) {
+  return ind.Birth(event);
+}
+bool tSpecies::EventSexConditional(tIndividual& ind, const tLifeEvent& event) {
+  return ind.SexConditional(event);
+}
+bool tSpecies::EventSurvival(tIndividual& ind, const tLifeEvent& event) {
+  return ind.Survival(event);
+}
 bool tSpecies::EventDispersalInvExponential(tIndividual& ind, const tLifeEvent& event) {
   return ind.DispersalInvExponential(event);
 }
@@ -754,12 +826,18 @@ bool tSpecies::EventRegulationCeiling(tIndividual& ind, const tLifeEvent& event)
 bool tSpecies::EventSynchronisation(tIndividual& ind, const tLifeEvent& event) {
   return ind.Synchronisation(event);
 }
-bool tSpecies::EventRandom(tIndividual& ind, const tLifeEvent& event) { return ind.Random(event); }
-bool tSpecies::EventDeath(tIndividual& ind, const tLifeEvent& event) { return ind.Death(event); }
+bool tSpecies::EventRandom(tIndividual& ind, const tLifeEvent& event) {
+  return ind.Random(event);
+}
+bool tSpecies::EventDeath(tIndividual& ind, const tLifeEvent& event) {
+  return ind.Death(event);
+}
 bool tSpecies::EventGeneConditional(tIndividual& ind, const tLifeEvent& event) {
   return ind.GeneConditional(event);
 }
-bool tSpecies::EventTagging(tIndividual& ind, const tLifeEvent& event) { return ind.Tagging(event); }
+bool tSpecies::EventTagging(tIndividual& ind, const tLifeEvent& event) {
+  return ind.Tagging(event);
+}
 
 // =================================================================== tPatch
 
@@ -774,9 +852,13 @@ tPatch::~tPatch() {
     }
 }
 
-tSpecies* tPatch::GetSpecies() const { return Metapop->Species.get(); }
+tSpecies* tPatch::GetSpecies() const {
+  return Metapop->Species.get();
+}
 
-tIndividual* tPatch::GetInd(Integer i) { return fInd[i]; }
+tIndividual* tPatch::GetInd(Integer i) {
+  return fInd[i];
+}
 
 void tPatch::SetInd(Integer i, tIndividual* ind) {
   utile::Assert(ind->fSlot < 0, "The individual is already in a patch");
@@ -863,7 +945,9 @@ void tPatch::GetOlder() {
   Synchronise();
 }
 
-void tPatch::CompactLists() { fInd.Compact(); }
+void tPatch::CompactLists() {
+  fInd.Compact();
+}
 
 void tPatch::Synchronise() {
   CompactLists();
@@ -879,13 +963,18 @@ void tPatch::Synchronise() {
   }
 }
 
-Single tPatch::SexRatio() { return 1.0f; }
+Single tPatch::SexRatio() {
+  return 1.0f;
+}
 
 Integer tPatch::N(tAgeClass ageClass) const {
   switch (ageClass) {
-    case acJuvenile: return fNjuveniles;
-    case acAdult: return fNadults;
-    case acAll: break;
+    case acJuvenile:
+      return fNjuveniles;
+    case acAdult:
+      return fNadults;
+    case acAll:
+      break;
   }
   return fNjuveniles + fNadults;
 }
@@ -969,15 +1058,19 @@ void tPatchSexuate::Reclassify() {
   fMatureMaleList.Clear();
   for (Integer p = 0; p < fInd.StorageSize(); ++p)
     if (tIndividual* ind = fInd.AtStorage(p))
-      if (static_cast<tSexuate*>(ind)->Sex() == sMale && ind->AgeClass() == acAdult) fMatureMaleList.Append(ind);
+      if (static_cast<tSexuate*>(ind)->Sex() == sMale && ind->AgeClass() == acAdult)
+        fMatureMaleList.Append(ind);
 }
 
 // =================================================================== tPoolOfIndividuals
 
 tPoolOfIndividuals::tPoolOfIndividuals(tMetaPop* metapop)
-    : fIndividualType(static_cast<tIndividualType>(metapop->Species->ReproductionMode())), fMetapop(metapop) {}
+    : fIndividualType(static_cast<tIndividualType>(metapop->Species->ReproductionMode())),
+      fMetapop(metapop) {}
 
-tPoolOfIndividuals::~tPoolOfIndividuals() { Clear(); }
+tPoolOfIndividuals::~tPoolOfIndividuals() {
+  Clear();
+}
 
 static_assert(sizeof(tClonal) <= sizeof(tPoolOfIndividuals::tIndividualSlot) &&
               sizeof(tHermaphrodite) <= sizeof(tPoolOfIndividuals::tIndividualSlot) &&
@@ -994,9 +1087,12 @@ tIndividual* tPoolOfIndividuals::Create() {
   tIndividualSlot* slot = fFreeSlots.back();
   fFreeSlots.pop_back();
   switch (fIndividualType) {
-    case itClonal: return new (slot) tClonal(fMetapop);
-    case itHermaphrodite: return new (slot) tHermaphrodite(fMetapop);
-    case itSexuate: break;
+    case itClonal:
+      return new (slot) tClonal(fMetapop);
+    case itHermaphrodite:
+      return new (slot) tHermaphrodite(fMetapop);
+    case itSexuate:
+      break;
   }
   return new (slot) tSexuate(fMetapop);
 }
@@ -1067,7 +1163,9 @@ void tMetaPop::SetGeneratePedigree(bool on) {
   if (!on) fPedigree.reset();
 }
 
-tReproductionMode tMetaPop::GetReproductionMode() const { return Species->ReproductionMode(); }
+tReproductionMode tMetaPop::GetReproductionMode() const {
+  return Species->ReproductionMode();
+}
 
 void tMetaPop::SetReproductionMode(tReproductionMode mode) {
   if (mode != Species->ReproductionMode()) {
@@ -1088,9 +1186,15 @@ void tMetaPop::AddPatches(Integer n) {
   fPatches.reserve(n > 0 ? n : 0);
   for (Integer id = 1; id <= n; ++id) {
     switch (Species->ReproductionMode()) {
-      case rmClonal: fPatches.push_back(std::make_unique<tPatchClonal>(this, id)); break;
-      case rmHermaphrodite: fPatches.push_back(std::make_unique<tPatchHermaphrodite>(this, id)); break;
-      case rmSexuate: fPatches.push_back(std::make_unique<tPatchSexuate>(this, id)); break;
+      case rmClonal:
+        fPatches.push_back(std::make_unique<tPatchClonal>(this, id));
+        break;
+      case rmHermaphrodite:
+        fPatches.push_back(std::make_unique<tPatchHermaphrodite>(this, id));
+        break;
+      case rmSexuate:
+        fPatches.push_back(std::make_unique<tPatchSexuate>(this, id));
+        break;
     }
   }
 }
@@ -1115,8 +1219,8 @@ tIndividual* tMetaPop::NewIndividual(tPatch* patch, tIndividual* mother, tIndivi
     tPedigreeSex sex = psNA;
     if (fPool->IndividualType() == itSexuate)
       sex = static_cast<tSexuate*>(ind)->Sex() == sFemale ? psFemale : psMale;
-    fPedigree->Add(Time, ind->ID(), mother != nullptr ? mother->ID() : 0, father != nullptr ? father->ID() : 0,
-                   patch->ID(), sex);
+    fPedigree->Add(Time, ind->ID(), mother != nullptr ? mother->ID() : 0,
+                   father != nullptr ? father->ID() : 0, patch->ID(), sex);
   }
   return ind;
 }

@@ -65,13 +65,15 @@ enum tSex : Byte { sFemale, sMale };
 // ------------------------------------------------------------------ name tables
 
 inline constexpr std::array<const char*, 13> LifeEventTypeStr = {
-    "Birth",  "Sex-dependent",   "Aging", "Survival", "Dispersal",       "Reproduction", "Density-dependence",
-    "Synchronisation", "Random", "Death", "Dead",     "Gene-dependence", "Tagging"};
+    "Birth",        "Sex-dependent",      "Aging",           "Survival", "Dispersal",
+    "Reproduction", "Density-dependence", "Synchronisation", "Random",   "Death",
+    "Dead",         "Gene-dependence",    "Tagging"};
 inline constexpr std::array<const char*, 3> ReproductionModeStr = {"Clonal", "Hermaphrodite", "Sexuate"};
 inline constexpr std::array<const char*, 1> RegulationTypeStr = {"Ceiling"};
 inline constexpr std::array<const char*, 4> ReproductionTypeStr = {"Density-independent", "Ceiling", "Ricker",
                                                                    "Gompertz"};
-inline constexpr std::array<const char*, 2> DispersalTypeStr = {"Negative-exponential", "Angle of vision (ArcTan)"};
+inline constexpr std::array<const char*, 2> DispersalTypeStr = {"Negative-exponential",
+                                                                "Angle of vision (ArcTan)"};
 inline constexpr std::array<const char*, 2> DeathStatStr = {"Uncensused", "Censused"};
 inline constexpr std::array<const char*, 2> SexStr = {"Female", "Male"};
 inline constexpr std::array<const char*, 3> AgeClassStr = {"Juveniles", "Adults", "Total"};
@@ -79,19 +81,19 @@ inline constexpr std::array<const char*, 2> InheritanceTypeStr = {"Dominant", "R
 
 // Captions of the first, second and third parameter of each event type; "" = none.
 inline constexpr std::array<std::array<const char*, 3>, 13> LifeEventParamStr = {{
-    {"", "", ""},                                                 // Birth
-    {"", "", ""},                                                 // Sex-dependent
-    {"", "", ""},                                                 // Aging
-    {"Survival rate", "", ""},                                    // Survival
-    {"Survival rate", "Weighting", "Target patch weighting"},     // Dispersal
-    {"Max fecundity", "", "Type"},                                // Reproduction
-    {"", "", "Type"},                                             // Density-dependence
-    {"", "", ""},                                                 // Synchronisation
-    {"Probability", "", ""},                                      // Random
-    {"", "", "Statistics"},                                       // Death
-    {"", "", ""},                                                 // Dead
-    {"Gene", "", "Mutant inheritance"},                           // Gene-dependence
-    {"Tag", "", ""},                                              // Tagging
+    {"", "", ""},                                              // Birth
+    {"", "", ""},                                              // Sex-dependent
+    {"", "", ""},                                              // Aging
+    {"Survival rate", "", ""},                                 // Survival
+    {"Survival rate", "Weighting", "Target patch weighting"},  // Dispersal
+    {"Max fecundity", "", "Type"},                             // Reproduction
+    {"", "", "Type"},                                          // Density-dependence
+    {"", "", ""},                                              // Synchronisation
+    {"Probability", "", ""},                                   // Random
+    {"", "", "Statistics"},                                    // Death
+    {"", "", ""},                                              // Dead
+    {"Gene", "", "Mutant inheritance"},                        // Gene-dependence
+    {"Tag", "", ""},                                           // Tagging
 }};
 
 // ------------------------------------------------------------------ life cycle
@@ -133,7 +135,7 @@ using tLifeCycle = std::vector<tLifeEvent>;
 // costs no more than leaving a small one; indexed reads skip the holes through a
 // counting tree, so the order seen by the rules is that of an ordinary list.
 class tIndividualList {
-public:
+ public:
   using tSlotField = Integer tIndividual::*;
   explicit tIndividualList(tSlotField slotField) : fSlotField(slotField) {}
   tIndividualList(const tIndividualList&) = delete;
@@ -159,7 +161,7 @@ public:
   // Closes the holes, keeping the order (not while frozen).
   void Compact();
 
-private:
+ private:
   Integer StoragePosition(Integer k);
   void BuildTree();
   Integer TreePrefix(Integer n) const;
@@ -175,7 +177,7 @@ private:
 // ------------------------------------------------------------------ individuals
 
 class tIndividual {
-public:
+ public:
   explicit tIndividual(tMetaPop* metapop);
   virtual ~tIndividual() = default;
   tIndividual(const tIndividual&) = delete;
@@ -233,7 +235,7 @@ public:
   // Only a sexuate individual has a sex.
   virtual bool SexConditional(const tLifeEvent& event);
 
-protected:
+ protected:
   // The genome of a child: the maternal half from the mother's two copies, the
   // paternal half from the father's, each mixed by one random 16-bit mask; a
   // missing parent's half is drawn from the founder prevalences.
@@ -249,7 +251,7 @@ protected:
   Integer fEvent = 0;
   Cardinal fGenes = 0;
 
-private:
+ private:
   friend class tIndividualList;
   friend class tPoolOfIndividuals;
   friend class tPatch;
@@ -260,7 +262,7 @@ private:
 };
 
 class tClonal : public tIndividual {
-public:
+ public:
   using tIndividual::tIndividual;
   tIndividual* ChooseMate() override;
   // A clone carries its mother's genome; a founder a random homozygous one.
@@ -269,7 +271,7 @@ public:
 };
 
 class tHermaphrodite : public tIndividual {
-public:
+ public:
   using tIndividual::tIndividual;
   tIndividual* ChooseMate() override;
   void New(tMetaPop* metapop, tIndividual* mother, tIndividual* father) override;
@@ -277,7 +279,7 @@ public:
 };
 
 class tSexuate : public tIndividual {
-public:
+ public:
   using tIndividual::tIndividual;
   tIndividual* ChooseMate() override;
   bool GetOlder(const tLifeEvent& event) override;
@@ -286,14 +288,14 @@ public:
   bool SexConditional(const tLifeEvent& event) override;
   tSex Sex() const { return fSex; }
 
-private:
+ private:
   tSex fSex = sFemale;
 };
 
 // ------------------------------------------------------------------ species
 
 class tSpecies {
-public:
+ public:
   using tEventProcedure = bool (tSpecies::*)(tIndividual&, const tLifeEvent&);
 
   explicit tSpecies(tMetaPop* metapop);
@@ -309,8 +311,8 @@ public:
   std::string Name;
   Double JuvenileWeight = 0;  // weight of juveniles in the competitive density
   tMetaPop* Metapop;
-  Integer PatchExtinction = 0;  // 0 = off
-  Double SexRatio = 0;          // probability that a sexuate newborn is female
+  Integer PatchExtinction = 0;   // 0 = off
+  Double SexRatio = 0;           // probability that a sexuate newborn is female
   Double EquilibriumLambda = 0;  // fecundity at carrying capacity
 
   tReproductionMode ReproductionMode() const { return fReproductionMode; }
@@ -359,7 +361,7 @@ public:
   // (one uniform draw), and its survival Mat1[destination][origin].
   void DrawDispersal(Integer eventIndex, Integer origin, Integer& destination, Double& survival) const;
 
-private:
+ private:
   friend class tIndividual;
   // Per origin patch: the destinations of positive weight, the cumulative weights
   // (a leading 0) and the survival of each move, laid out column after column.
@@ -367,8 +369,8 @@ private:
     std::vector<Integer> Start;  // per origin: first entry of its destinations; one more at the end
     std::vector<Integer> Destination;
     std::vector<Double> Survival;
-    std::vector<Double> Cumulative;  // per origin: one more entry than destinations
-    std::vector<Integer> Guide;      // per origin: where the search for each share of the total starts
+    std::vector<Double> Cumulative;   // per origin: one more entry than destinations
+    std::vector<Integer> Guide;       // per origin: where the search for each share of the total starts
     std::vector<Double> BucketScale;  // per origin: guide entries per unit of cumulative weight
     Integer PatchCount = 0;
   };
@@ -386,15 +388,15 @@ private:
 // ------------------------------------------------------------------ patches
 
 class tPatch {
-public:
+ public:
   tPatch(tMetaPop* metapop, Cardinal id);
   virtual ~tPatch();
   tPatch(const tPatch&) = delete;
   tPatch& operator=(const tPatch&) = delete;
 
   Single Area = 0;
-  Integer Capacity = 0;    // K of the density-dependent rules
-  Single Extinction = 0;   // probability per step that the patch is cleared
+  Integer Capacity = 0;   // K of the density-dependent rules
+  Single Extinction = 0;  // probability per step that the patch is cleared
   tMetaPop* Metapop;
   Single Suitability = 1;  // factor on fecundity
   Single x = 0;
@@ -425,7 +427,7 @@ public:
   utile::tVectorOfCardinal TagCount();
   tSpecies* GetSpecies() const;
 
-protected:
+ protected:
   friend class tMetaPop;
   // Recounts the age classes after the age of reproduction changed.
   virtual void Reclassify();
@@ -442,17 +444,17 @@ protected:
 };
 
 class tPatchClonal : public tPatch {
-public:
+ public:
   using tPatch::tPatch;
 };
 
 class tPatchHermaphrodite : public tPatch {
-public:
+ public:
   using tPatch::tPatch;
 };
 
 class tPatchSexuate : public tPatch {
-public:
+ public:
   tPatchSexuate(tMetaPop* metapop, Cardinal id);
   void SetInd(Integer i, tIndividual* ind) override;
   void Add(tIndividual* ind) override;
@@ -464,7 +466,7 @@ public:
   Integer MatureMaleCount() const { return fMatureMaleList.Count(); }
   tIndividual* MatureMale(Integer i) { return fMatureMaleList[i]; }
 
-protected:
+ protected:
   friend class tSexuate;
   void Reclassify() override;
   void CompactLists() override;
@@ -474,7 +476,7 @@ protected:
 // ------------------------------------------------------------------ pool
 
 class tPoolOfIndividuals {
-public:
+ public:
   tPoolOfIndividuals(tMetaPop* metapop);
   ~tPoolOfIndividuals();
   tPoolOfIndividuals(const tPoolOfIndividuals&) = delete;
@@ -502,7 +504,7 @@ public:
     std::byte Bytes[64];
   };
 
-private:
+ private:
   tIndividual* Create();
 
   std::vector<tIndividual*> fIndividuals;
@@ -518,7 +520,7 @@ private:
 // ------------------------------------------------------------------ metapopulation
 
 class tMetaPop {
-public:
+ public:
   tMetaPop();
   ~tMetaPop();
   tMetaPop(const tMetaPop&) = delete;
@@ -562,7 +564,7 @@ public:
   void TimeStep(Integer cycles);
   utile::tVectorOfCardinal TagCount();
 
-private:
+ private:
   friend class tSpecies;
   void Reclassify();
 

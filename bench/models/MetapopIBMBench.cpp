@@ -66,7 +66,8 @@ std::unique_ptr<tMetaPop> BuildRun(Integer patches, Integer capacity, bool pedig
     metapop->GetPatches(i)->Capacity = capacity;
     metapop->GetPatches(i)->AddIndividuals(capacity);
   }
-  if (metapop->Pool()->Count() < 2 * metapop->N()) metapop->Pool()->Add(2 * metapop->N() - metapop->Pool()->Count());
+  if (metapop->Pool()->Count() < 2 * metapop->N())
+    metapop->Pool()->Add(2 * metapop->N() - metapop->Pool()->Count());
   metapop->Species->MakeCycle(BenchCycle());
   return metapop;
 }
@@ -99,11 +100,19 @@ void RunEngine(benchmark::State& state, Integer patches, Integer capacity, Integ
   state.counters["births_per_step"] = births / steps / state.iterations();
 }
 
-void BM_Engine_100PatchesK100(benchmark::State& state) { RunEngine(state, 100, 100, 1000, false, true); }
-void BM_Engine_100PatchesK100_Pedigree(benchmark::State& state) { RunEngine(state, 100, 100, 1000, true, true); }
-void BM_Engine_10PatchesK10000(benchmark::State& state) { RunEngine(state, 10, 10000, 1000, false, true); }
+void BM_Engine_100PatchesK100(benchmark::State& state) {
+  RunEngine(state, 100, 100, 1000, false, true);
+}
+void BM_Engine_100PatchesK100_Pedigree(benchmark::State& state) {
+  RunEngine(state, 100, 100, 1000, true, true);
+}
+void BM_Engine_10PatchesK10000(benchmark::State& state) {
+  RunEngine(state, 10, 10000, 1000, false, true);
+}
 // A pedigree of a thousand steps of 10 x 10,000 individuals would not fit in memory.
-void BM_Engine_10PatchesK10000_Pedigree(benchmark::State& state) { RunEngine(state, 10, 10000, 100, true, true); }
+void BM_Engine_10PatchesK10000_Pedigree(benchmark::State& state) {
+  RunEngine(state, 10, 10000, 100, true, true);
+}
 void BM_Engine_100PatchesK100_NoMessagePump(benchmark::State& state) {
   RunEngine(state, 100, 100, 1000, false, false);
 }

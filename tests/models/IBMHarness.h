@@ -26,8 +26,8 @@ inline void SetLandscape(const std::vector<std::pair<double, double>>& positions
   models::ConnectanceMat.assign(n, utile::tVectorOfBoolean(n, linked));
   for (size_t i = 0; i < n; ++i)
     for (size_t j = 0; j < n; ++j)
-      models::DistanceMat[i][j] = std::hypot(positions[i].first - positions[j].first,
-                                             positions[i].second - positions[j].second);
+      models::DistanceMat[i][j] =
+          std::hypot(positions[i].first - positions[j].first, positions[i].second - positions[j].second);
 }
 
 // n patches on a line, one unit apart.
@@ -83,8 +83,8 @@ struct tPatchSetup {
 // The workbench's order: pedigree switch, mode, patches, Initialise, limits,
 // patch values and founders, pool filled to twice the population, then the cycle.
 // Gene prevalences and species parameters are set by the caller beforehand.
-inline void Build(models::tMetaPop& metapop, models::tReproductionMode mode, const std::vector<tPatchSetup>& patches,
-                  const tLifeCycle& cycle, bool pedigree = false) {
+inline void Build(models::tMetaPop& metapop, models::tReproductionMode mode,
+                  const std::vector<tPatchSetup>& patches, const tLifeCycle& cycle, bool pedigree = false) {
   metapop.SetGeneratePedigree(pedigree);
   metapop.SetReproductionMode(mode);
   metapop.AddPatches(static_cast<Integer>(patches.size()));
@@ -98,7 +98,8 @@ inline void Build(models::tMetaPop& metapop, models::tReproductionMode mode, con
     patch->Extinction = patches[i].Extinction;
     patch->AddIndividuals(patches[i].Founders);
   }
-  if (metapop.Pool()->Count() < 2 * metapop.N()) metapop.Pool()->Add(2 * metapop.N() - metapop.Pool()->Count());
+  if (metapop.Pool()->Count() < 2 * metapop.N())
+    metapop.Pool()->Add(2 * metapop.N() - metapop.Pool()->Count());
   metapop.Species->MakeCycle(cycle);
 }
 

@@ -1,4 +1,4 @@
-#include "models/MetapopIBM.h"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -6,12 +6,11 @@
 #include <set>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "IBMHarness.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
+#include "models/MetapopIBM.h"
 #include "models/PedigreeOps.h"
 
 using namespace models;
@@ -96,9 +95,8 @@ TEST(MetapopIBMCycle, AgeOfReproductionCountsAgingEventsBeforeTheFirstReproducti
        0,
        1},
       {"two agings first",
-       {Event(leBirth, 1), Event(leGetOlder, 2), Event(leGetOlder, 3),
-        ibmtest::Reproduction(rtCeiling, 1, 4), Event(leGetOlder, 5),
-        ibmtest::Reproduction(rtCeiling, 1, -1)},
+       {Event(leBirth, 1), Event(leGetOlder, 2), Event(leGetOlder, 3), ibmtest::Reproduction(rtCeiling, 1, 4),
+        Event(leGetOlder, 5), ibmtest::Reproduction(rtCeiling, 1, -1)},
        2,
        3},
   };
@@ -157,9 +155,11 @@ TEST(MetapopIBMCycle, DispersalMatricesFollowTheLandscape) {
   };
   const tCase cases[] = {
       {"exponential", ibmtest::Dispersal(0.5, 2.0, 1), 0.5, [](double d) { return std::exp(-d / 2.0); }},
-      {"no survival given", ibmtest::Dispersal(0.0, 2.0, 1), 1.0, [](double d) { return std::exp(-d / 2.0); }},
+      {"no survival given", ibmtest::Dispersal(0.0, 2.0, 1), 1.0,
+       [](double d) { return std::exp(-d / 2.0); }},
       {"flat kernel", ibmtest::Dispersal(0.8, -1.0, 1), 0.8, [](double) { return 1.0; }},
-      {"arctan", ibmtest::Dispersal(1.0, 2.0, 1, -1, diArcTan), 1.0, [](double d) { return std::atan(2.0 / d); }},
+      {"arctan", ibmtest::Dispersal(1.0, 2.0, 1, -1, diArcTan), 1.0,
+       [](double d) { return std::atan(2.0 / d); }},
   };
   const double distance[3][3] = {{0, 3, 4}, {3, 0, 5}, {4, 5, 0}};
   const bool linked[3][3] = {{true, true, true}, {true, true, false}, {true, false, true}};
@@ -188,7 +188,8 @@ TEST(MetapopIBMCycle, ArcTanWeightOfTwoPatchesAtTheSamePlaceIsARightAngle) {
   ibmtest::SetLandscape({{0, 0}, {0, 0}, {1, 0}}, 1.0);
   tMetaPop metapop;
   metapop.AddPatches(3);
-  metapop.Species->MakeCycle({Event(leBirth, 1), ibmtest::Dispersal(1.0, 1.0, 1, -1, diArcTan), Event(leGetOlder)});
+  metapop.Species->MakeCycle(
+      {Event(leBirth, 1), ibmtest::Dispersal(1.0, 1.0, 1, -1, diArcTan), Event(leGetOlder)});
   const auto& mat2 = *metapop.Species->GetLifeCycle(1).Mat2;
   const double rightAngle = std::numbers::pi / 2;
   const double atOne = std::atan(1.0);
@@ -347,8 +348,8 @@ TEST(MetapopIBMRun, EndStatesStopTheRunAndRecordTheirTime) {
 TEST(MetapopIBMRun, SynchronisationPassesAreNotCounted) {
   // Founders wait at the synchronisation point; the repeated pass lets them on
   // to their first Aging. Each counted pass ages them once.
-  const tLifeCycle cycle = {Event(leBirth, 1), Event(leSynchro, 2), Event(leGetOlder, 3), Event(leGetOlder, 4),
-                            Event(leGetOlder, 5), Event(leGetOlder)};
+  const tLifeCycle cycle = {Event(leBirth, 1),    Event(leSynchro, 2),  Event(leGetOlder, 3),
+                            Event(leGetOlder, 4), Event(leGetOlder, 5), Event(leGetOlder)};
   for (Integer cycles : {1, 2, 3}) {
     tMetaPop metapop;
     Build(metapop, rmClonal, {{10, 3}}, cycle);
@@ -485,7 +486,8 @@ TEST(MetapopIBMRun, TagCountCountsTaggedIndividualsPerTagValue) {
   tag9.Tag = 9;
   tLifeEvent tag1 = Event(leTag, 4);
   tag1.Tag = 1;
-  const tLifeCycle cycle = {Event(leBirth, 1), random, tag5, tag9, Event(leGetOlder), tag1, Event(leGetOlder)};
+  const tLifeCycle cycle = {Event(leBirth, 1), random, tag5, tag9, Event(leGetOlder), tag1,
+                            Event(leGetOlder)};
   tMetaPop metapop;
   utile::SetSeeds(8, 8);
   Build(metapop, rmClonal, {{10, 30}, {10, 20}}, cycle);
@@ -534,7 +536,8 @@ TEST(MetapopIBMRun, PedigreeRecordsBirthsCensusesAndCensusedDeaths) {
     metapop.Species->SexRatio = 0.5;
     utile::SetSeeds(31, 1);
     Build(metapop, rmSexuate, {{10, 3}, {10, 0}},
-          {Event(leBirth, 1), ibmtest::Dispersal(1.0, 1.0, 2), Event(leGetOlder, 3), ibmtest::Death(stat)}, true);
+          {Event(leBirth, 1), ibmtest::Dispersal(1.0, 1.0, 2), Event(leGetOlder, 3), ibmtest::Death(stat)},
+          true);
     std::vector<tPedigreeSex> sexes;
     for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(0)))
       sexes.push_back(static_cast<tSexuate*>(ind)->Sex() == sFemale ? psFemale : psMale);
@@ -626,7 +629,8 @@ TEST(MetapopIBMRules, SexDependenceNeedsASexuateSpecies) {
   female.Tag = 1;
   tLifeEvent male = Event(leTag, 3);
   male.Tag = 2;
-  const tLifeCycle cycle = {Event(leBirth, 1), Event(leSexConditional, 2, 4), female, Event(leGetOlder), male};
+  const tLifeCycle cycle = {Event(leBirth, 1), Event(leSexConditional, 2, 4), female, Event(leGetOlder),
+                            male};
   Build(sexuate, rmSexuate, {{100, 40}}, cycle);
   sexuate.TimeStep(1);
   for (tIndividual* ind : ibmtest::Individuals(sexuate.GetPatches(0)))
@@ -643,7 +647,8 @@ TEST(MetapopIBMRules, GeneDependenceOnHomozygousFounders) {
     tInheritanceType Inheritance;
     Integer Tag;  // 1 = True branch, 2 = False branch
   };
-  const tCase cases[] = {{1.0, itDominant, 2}, {1.0, itRecessive, 2}, {0.0, itDominant, 1}, {0.0, itRecessive, 1}};
+  const tCase cases[] = {
+      {1.0, itDominant, 2}, {1.0, itRecessive, 2}, {0.0, itDominant, 1}, {0.0, itRecessive, 1}};
   for (const tCase& c : cases) {
     tMetaPop metapop;
     metapop.GenePrevalences()[6] = c.Prevalence;
@@ -746,13 +751,15 @@ TEST(MetapopIBMStatistics, NewbornSexRatio) {
 }
 
 // Offspring per patch after one pass of a reproduction rule, on many small patches.
-std::vector<double> OffspringPerPatch(tReproductionType type, double fecundity, Integer capacity, Integer founders,
-                                      float suitability, tReproductionMode mode = rmClonal) {
+std::vector<double> OffspringPerPatch(tReproductionType type, double fecundity, Integer capacity,
+                                      Integer founders, float suitability,
+                                      tReproductionMode mode = rmClonal) {
   tMetaPop metapop;
   utile::SetSeeds(23, static_cast<Integer>(type) * 100 + capacity);
   const Integer patches = 4000;
   std::vector<tPatchSetup> setup(patches, tPatchSetup{capacity, founders, suitability, 0.0f});
-  Build(metapop, mode, setup, {Event(leBirth, 2), ibmtest::Reproduction(type, fecundity, 2), Event(leGetOlder)});
+  Build(metapop, mode, setup,
+        {Event(leBirth, 2), ibmtest::Reproduction(type, fecundity, 2), Event(leGetOlder)});
   metapop.TimeStep(1);
   std::vector<double> offspring;
   for (Integer i = 0; i < patches; ++i) offspring.push_back(metapop.GetPatches(i)->IndCount() - founders);
@@ -776,9 +783,9 @@ TEST(MetapopIBMStatistics, OffspringNumbersOfEachReproductionRule) {
       {"ceiling at N = K gives FK without suitability", rtCeiling, 3, 2, 2, 0.5f, 2 * 1.0},
       {"ceiling above K", rtCeiling, 3, 1, 2, 0.5f, 2 * 0.5},
       {"Ricker at N = K gives S FK", rtRicker, 3, 2, 2, 0.5f, 2 * 0.5},
-      {"Ricker", rtRicker, 3, 4, 2, 1.0f, 2 * root3},             // 3 exp(-ln 3 / 2)
+      {"Ricker", rtRicker, 3, 4, 2, 1.0f, 2 * root3},  // 3 exp(-ln 3 / 2)
       {"Gompertz at N = K gives S FK", rtGompertz, 3, 2, 2, 0.5f, 2 * 0.5},
-      {"Gompertz", rtGompertz, 3, 4, 2, 1.0f, 2 * root3},         // 3 x 2^(-ln 3 / ln 4)
+      {"Gompertz", rtGompertz, 3, 4, 2, 1.0f, 2 * root3},                       // 3 x 2^(-ln 3 / ln 4)
       {"Gompertz with one founder", rtGompertz, 3, 4, 1, 1.0f, 3 * 4.0 / 4.0},  // 1^b = 1
   };
   for (const tCase& c : cases) {
@@ -841,7 +848,8 @@ TEST(MetapopIBMStatistics, DispersalDestinationsAndSurvivalFollowTheMatrices) {
 TEST(MetapopIBMStatistics, UnlinkedPatchKeepsItsDispersers) {
   ibmtest::SetLandscape({{0, 0}, {1, 0}}, 0.5, false);
   tMetaPop metapop;
-  Build(metapop, rmClonal, {{10, 100}, {10, 0}}, {Event(leBirth, 1), ibmtest::Dispersal(0.1, 1, 2), Event(leGetOlder)});
+  Build(metapop, rmClonal, {{10, 100}, {10, 0}},
+        {Event(leBirth, 1), ibmtest::Dispersal(0.1, 1, 2), Event(leGetOlder)});
   metapop.TimeStep(1);
   EXPECT_EQ(metapop.GetPatches(0)->IndCount(), 100);
   EXPECT_EQ(metapop.GetPatches(1)->IndCount(), 0);
@@ -965,7 +973,8 @@ TEST(MetapopIBMStatistics, GeneDependenceOnHeterozygousFounders) {
     gene.Inheritance = inheritance;
     tLifeEvent no = Event(leTag, 3);
     no.Tag = 2;
-    Build(metapop, rmSexuate, {{10, 20000}}, {Event(leBirth, 1), gene, Event(leGetOlder), Event(leGetOlder), no});
+    Build(metapop, rmSexuate, {{10, 20000}},
+          {Event(leBirth, 1), gene, Event(leGetOlder), Event(leGetOlder), no});
     metapop.TimeStep(1);
     size_t falseBranch = 0;
     for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(0))) falseBranch += ind->Tag() == 2;
@@ -977,7 +986,7 @@ TEST(MetapopIBMStatistics, GeneDependenceOnHeterozygousFounders) {
 // ------------------------------------------------------------------ reproduction of runs
 
 struct tRunRecord {
-  std::vector<std::vector<Integer>> Counts;  // per step, per patch
+  std::vector<std::vector<Integer>> Counts;        // per step, per patch
   std::vector<std::vector<Cardinal>> Individuals;  // at the end: ID, genes, event, age per patch
   std::vector<Cardinal> Pedigree;
   bool operator==(const tRunRecord&) const = default;
@@ -1019,8 +1028,8 @@ tRunRecord RecordedRun(Integer seed1, Integer seed2) {
   for (Cardinal id = 1; id < metapop.CurrentID; ++id) {
     const auto info = metapop.Pedigree()->GetIndividuals(id);
     record.Pedigree.insert(record.Pedigree.end(),
-                           {Cardinal{info.Date}, Cardinal{info.ID}, Cardinal{info.Mother}, Cardinal{info.Father},
-                            Cardinal{info.Patch}, static_cast<Cardinal>(info.Sex)});
+                           {Cardinal{info.Date}, Cardinal{info.ID}, Cardinal{info.Mother},
+                            Cardinal{info.Father}, Cardinal{info.Patch}, static_cast<Cardinal>(info.Sex)});
   }
   return record;
 }
