@@ -32,7 +32,6 @@ class tChunkedArray {
   // Releases the chunks that hold no index below n.
   void ShrinkTo(size_t n) { fChunks.resize((n + ChunkSize - 1) / ChunkSize); }
   void Clear() { fChunks.clear(); }
-  size_t AllocatedSize() const { return fChunks.size() * ChunkSize; }
 
  private:
   std::vector<std::unique_ptr<T[]>> fChunks;
