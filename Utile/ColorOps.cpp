@@ -34,23 +34,6 @@ Byte ChannelOf(long double value) {
   return Byte(Trunc(255 * value));
 }
 
-// The entry index of a value, computed in extended precision as the original
-// arithmetic does so that ties round the same way; -1 stands for "missing".
-inline Integer ShadeIndex(double value, size_t count, double min, double max, double missingValue) {
-  const long double v = value;
-  if (std::fabs(v - missingValue) < 1e-6L) return -1;
-  if (max == min) return 0;
-  const long double h = static_cast<long double>(count - 1);
-  const long double k = h * (v - min) / (static_cast<long double>(max) - min);
-  // The position is clamped before it becomes an integer, so that far-out values
-  // (an unflagged background of -3.4e38) take the end entries instead of
-  // overflowing; a value that is no number has no colour of its own.
-  if (std::isnan(k)) return -1;
-  if (k <= 0) return 0;
-  if (k >= h) return static_cast<Integer>(count - 1);
-  return static_cast<Integer>(std::nearbyint(k));
-}
-
 }  // namespace
 
 Integer PaletteTypeCount() {
@@ -137,14 +120,16 @@ tRGBTriplePalette ColorToRGBtriple(const tPalette& palette) {
 TColor ColorShade(double value, const tPalette& palette, double min, double max, double missingValue,
                   TColor missingColor) {
   Assert(!palette.empty(), "The palette has no colour.");
-  const Integer k = ShadeIndex(value, palette.size(), min, max, missingValue);
+  if (std::fabs(static_cast<long double>(value) - missingValue) < 1e-6L) return missingColor;
+  const Integer k = ShadeIndex(value, palette.size(), min, max);
   return k < 0 ? missingColor : palette[k];
 }
 
 TRGBTriple ColorShade(double value, const tRGBTriplePalette& palette, double min, double max,
                       double missingValue, TRGBTriple missingColor) {
   Assert(!palette.empty(), "The palette has no colour.");
-  const Integer k = ShadeIndex(value, palette.size(), min, max, missingValue);
+  if (std::fabs(static_cast<long double>(value) - missingValue) < 1e-6L) return missingColor;
+  const Integer k = ShadeIndex(value, palette.size(), min, max);
   return k < 0 ? missingColor : palette[k];
 }
 

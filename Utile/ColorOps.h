@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -69,6 +70,22 @@ tRGBTriplePalette ColorToRGBtriple(const tPalette& palette);
 // within 1e-6 of MissingValue (or is not a number), entry 0 when Min = Max,
 // otherwise the nearest entry (halves to even), values outside the range taking
 // the first or the last entry.
+// The entry of Value among Count entries over Min..Max, without the missing test:
+// 0 when Min = Max, the nearest entry (halves to even) inside the range, the end
+// entries outside it, -1 for a value that is not a number. Computed in extended
+// precision so that ties round as they always have.
+inline Integer ShadeIndex(double value, size_t count, double min, double max) {
+  if (max == min) return 0;
+  const long double h = static_cast<long double>(count - 1);
+  const long double k = h * (static_cast<long double>(value) - min) / (static_cast<long double>(max) - min);
+  // Clamped before it becomes an integer, so that far-out values (an unflagged
+  // background of -3.4e38) take the end entries instead of overflowing.
+  if (k != k) return -1;
+  if (k <= 0) return 0;
+  if (k >= h) return static_cast<Integer>(count - 1);
+  return static_cast<Integer>(std::nearbyint(k));
+}
+
 TColor ColorShade(double value, const tPalette& palette, double min, double max, double missingValue,
                   TColor missingColor);
 TRGBTriple ColorShade(double value, const tRGBTriplePalette& palette, double min, double max,

@@ -1,0 +1,280 @@
+#include "Utile/gui/CustomChartSeries.h"
+
+#include <QChart>
+#include <QFontMetricsF>
+#include <QGraphicsSceneMouseEvent>
+#include <QPainter>
+#include <QValueAxis>
+#include <cmath>
+
+#include "Utile/RunTime.h"
+
+namespace utile::gui {
+
+namespace {
+
+const double Sqrt3 = std::sqrt(3.0);
+
+// Position of the shares p (of A) and q (of B) in the triangle.
+QPointF TrianglePosition(double p, double q) { return QPointF(-(2 * q + p - 2) * Sqrt3 / 3, p); }
+
+}  // namespace
+
+// ------------------------------------------------------------ tChartLayer
+
+tChartLayer::tChartLayer(tGraphicChart& chart, qreal z, bool clipToPlotArea, tPaintFunction paint)
+    : QGraphicsObject(chart.chart()), fChart(chart), fClipToPlotArea(clipToPlotArea), fPaint(std::move(paint)) {
+  setZValue(z);
+  setAcceptedMouseButtons(Qt::NoButton);
+}
+
+QRectF tChartLayer::boundingRect() const {
+  return fClipToPlotArea ? fChart.chart()->plotArea() : fChart.chart()->rect();
+}
+
+void tChartLayer::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+  if (!fPaint) return;
+  painter->save();
+  if (fClipToPlotArea) painter->setClipRect(fChart.chart()->plotArea());
+  painter->setRenderHint(QPainter::Antialiasing);
+  fPaint(*painter, fChart);
+  painter->restore();
+}
+
+void tChartLayer::GeometryChanged() {
+  prepareGeometryChange();
+  update();
+}
+
+// ------------------------------------------------------------ tBubbleSeries
+
+// The bubbles' drawing, which also answers clicks on them: a press on a bubble
+// becomes a click on the series at that bubble's point; a press elsewhere goes
+// on to whatever lies below.
+class tBubbleSeries::tBubbleLayer : public tChartLayer {
+public:
+  tBubbleLayer(tGraphicChart& chart, tBubbleSeries& series)
+      : tChartLayer(chart, SeriesZ, true,
+                    [&series](QPainter& painter, const tGraphicChart& c) { series.PaintBubbles(painter, c); }),
+        fSeries(&series) {
+    setAcceptedMouseButtons(Qt::LeftButton | Qt::RightButton);
+  }
+
+protected:
+  void mousePressEvent(QGraphicsSceneMouseEvent* event) override {
+    fPressed = fSeries ? fSeries->BubbleAt(event->pos()) : -1;
+    if (fPressed < 0) event->ignore();
+  }
+  void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override {
+    if (fSeries && fPressed >= 0 && fPressed < fSeries->count() && fSeries->BubbleAt(event->pos()) == fPressed)
+      emit fSeries->clicked(fSeries->at(fPressed));
+    fPressed = -1;
+  }
+
+private:
+  QPointer<tBubbleSeries> fSeries;
+  Integer fPressed = -1;
+};
+
+tBubbleSeries::tBubbleSeries(QObject* parent) : QScatterSeries(parent) {
+  setMarkerShape(QScatterSeries::MarkerShapeCircle);
+  // The library's own markers have a size in pixels: the bubbles are drawn by
+  // the layer instead, so the markers stay transparent.
+  setOpacity(0);
+  setPen(QPen(Qt::black, 1));
+  auto repaint = [this] {
+    if (fLayer) fLayer->update();
+  };
+  connect(this, &QXYSeries::penChanged, this, repaint);
+  connect(this, &QXYSeries::colorChanged, this, repaint);
+  connect(this, &QScatterSeries::borderColorChanged, this, repaint);
+  connect(this, &QXYSeries::pointLabelsVisibilityChanged, this, repaint);
+  connect(this, &QXYSeries::pointsReplaced, this, repaint);
+  connect(this, &QXYSeries::pointAdded, this, repaint);
+  connect(this, &QXYSeries::pointRemoved, this, repaint);
+  connect(this, &QXYSeries::pointReplaced, this, repaint);
+  connect(this, &QAbstractSeries::visibleChanged, this, repaint);
+}
+
+void tBubbleSeries::AttachTo(tGraphicChart& chart) {
+  if (fLayer) return;
+  fChart = &chart;
+  fLayer = new tBubbleLayer(chart, *this);
+}
+
+Integer tBubbleSeries::AddBubble(double x, double y, double radius, const QColor& color, const QString& label) {
+  fRadius.resize(count(), 0);
+  fColors.resize(count());
+  fLabels.resize(count());
+  fRadius.push_back(radius);
+  fColors.push_back(color);
+  fLabels.push_back(label);
+  if (fChart)
+    fChart->AppendPoint(this, x, y);
+  else
+    append(x, y);
+  return count() - 1;
+}
+
+double tBubbleSeries::Radius(Integer index) const {
+  return index >= 0 && size_t(index) < fRadius.size() ? fRadius[index] : 0.0;
+}
+
+void tBubbleSeries::SetRadius(Integer index, double radius) {
+  Assert(index >= 0 && index < count(), "No bubble has this index.");
+  if (fRadius.size() <= size_t(index)) fRadius.resize(index + 1, 0);
+  fRadius[index] = radius;
+  if (fLayer) fLayer->update();
+}
+
+void tBubbleSeries::SetPointColor(Integer index, const QColor& color) {
+  Assert(index >= 0 && index < count(), "No bubble has this index.");
+  if (fColors.size() <= size_t(index)) fColors.resize(index + 1);
+  fColors[index] = color;
+  if (fLayer) fLayer->update();
+}
+
+void tBubbleSeries::SetPointLabel(Integer index, const QString& label) {
+  Assert(index >= 0 && index < count(), "No bubble has this index.");
+  if (fLabels.size() <= size_t(index)) fLabels.resize(index + 1);
+  fLabels[index] = label;
+  if (fLayer) fLayer->update();
+}
+
+QString tBubbleSeries::PointLabel(Integer index) const {
+  return index >= 0 && size_t(index) < fLabels.size() ? fLabels[index] : QString();
+}
+
+void tBubbleSeries::Clear() {
+  fRadius.clear();
+  fColors.clear();
+  fLabels.clear();
+  clear();
+}
+
+Integer tBubbleSeries::BubbleAt(const QPointF& pixel) const {
+  if (!fChart || !isVisible()) return -1;
+  const double scale = fChart->PixelsPerLeftUnit();
+  for (Integer i = count() - 1; i >= 0; --i) {
+    const QPointF centre = fChart->ValueToPixel(at(i));
+    const double r = Radius(i) * scale;
+    if (std::hypot(pixel.x() - centre.x(), pixel.y() - centre.y()) < r) return i;
+  }
+  return -1;
+}
+
+void tBubbleSeries::PaintBubbles(QPainter& painter, const tGraphicChart& chart) const {
+  if (!isVisible()) return;
+  const double scale = chart.PixelsPerLeftUnit();
+  const QList<QPointF> points = this->points();
+  painter.setPen(pen());
+  for (Integer i = 0; i < points.size(); ++i) {
+    if (!std::isfinite(points[i].y())) continue;
+    const QPointF centre = chart.ValueToPixel(points[i]);
+    const double r = Radius(i) * scale;
+    const QColor own = size_t(i) < fColors.size() ? fColors[i] : QColor();
+    painter.setBrush(own.isValid() ? QBrush(own) : brush());
+    painter.drawEllipse(centre, r, r);
+  }
+  if (!pointLabelsVisible()) return;
+  painter.setPen(pointLabelsColor());
+  painter.setFont(pointLabelsFont());
+  const QFontMetricsF metrics(pointLabelsFont());
+  for (Integer i = 0; i < points.size(); ++i) {
+    const QString label = PointLabel(i);
+    if (label.isEmpty() || !std::isfinite(points[i].y())) continue;
+    const QPointF centre = chart.ValueToPixel(points[i]);
+    const double r = Radius(i) * scale;
+    const double width = metrics.horizontalAdvance(label);
+    painter.drawText(QPointF(centre.x() - width / 2, centre.y() - r - metrics.descent() - 2), label);
+  }
+}
+
+// ------------------------------------------------------------ tCustomTriangleSeries
+
+tCustomTriangleSeries::tCustomTriangleSeries(tGraphicChart& chart) : tBubbleSeries(nullptr) {
+  chart.BottomAxis()->setVisible(false);
+  chart.LeftAxis()->setVisible(false);
+  chart.chart()->setPlotAreaBackgroundVisible(false);
+  // 1.1 times the triangle's width across, and a tenth of its height around it.
+  chart.SetBottomAxisRange(-0.1, 2.2 * Sqrt3 / 3);
+  chart.SetLeftAxisRange(-0.1, 1.1);
+  chart.SetScaled(true);
+  fFrame = new tChartLayer(chart, tChartLayer::FrameZ, false,
+                           [this](QPainter& painter, const tGraphicChart& c) { PaintFrame(painter, c); });
+  chart.AddSeries(this);
+}
+
+tCustomTriangleSeries::~tCustomTriangleSeries() { delete fFrame.data(); }
+
+t2DPoint tCustomTriangleSeries::ComputeTriangleCoordinates(double a, double b, double c, t2DPoint& shares) {
+  const double s = a + b + c;
+  if (!(s > 0))
+    throw EInvalidArgument(Format("(%g,%g,%g) is not a valid point for tCustomTriangleSeries", a, b, c));
+  shares = t2DPoint{a / s, b / s};
+  const QPointF position = TrianglePosition(shares.x, shares.y);
+  return t2DPoint{position.x(), position.y()};
+}
+
+void tCustomTriangleSeries::SetPoles(Integer index, const QString& name) {
+  Assert(index >= 1 && index <= 3, "A triangle has the corners 1 to 3.");
+  fPoles[index - 1] = name;
+  if (fFrame) fFrame->update();
+}
+
+QString tCustomTriangleSeries::Pole(Integer index) const {
+  Assert(index >= 1 && index <= 3, "A triangle has the corners 1 to 3.");
+  return fPoles[index - 1];
+}
+
+Integer tCustomTriangleSeries::AddPoint(double a, double b, double c, double radius, const QColor& color,
+                                        const QString& label) {
+  t2DPoint shares;
+  const t2DPoint position = ComputeTriangleCoordinates(a, b, c, shares);
+  fPoints.push_back(shares);
+  return AddBubble(position.x, position.y, radius, color, label);
+}
+
+void tCustomTriangleSeries::Clear() {
+  fPoints.clear();
+  tBubbleSeries::Clear();
+}
+
+void tCustomTriangleSeries::Redraw() {
+  QList<QPointF> positions;
+  positions.reserve(fPoints.size());
+  for (const t2DPoint& share : fPoints) positions.append(TrianglePosition(share.x, share.y));
+  fRadius.resize(positions.size(), 0);
+  replace(positions);
+}
+
+void tCustomTriangleSeries::PaintFrame(QPainter& painter, const tGraphicChart& chart) const {
+  auto pixel = [&chart](double p, double q) { return chart.ValueToPixel(TrianglePosition(p, q)); };
+  const QPointF a = pixel(1, 0), b = pixel(0, 1), c = pixel(0, 0);
+  // A grid of fifths along each share, under the frame.
+  painter.setPen(QPen(QColor(0xC0, 0xC0, 0xC0), 1, Qt::DotLine));
+  for (int k = 1; k < 5; ++k) {
+    const double f = k / 5.0;
+    painter.drawLine(pixel(f, 1 - f), pixel(f, 0));  // share of A = f
+    painter.drawLine(pixel(0, f), pixel(1 - f, f));  // share of B = f
+    painter.drawLine(pixel(0, 1 - f), pixel(1 - f, 0));  // share of C = f
+  }
+  painter.setPen(QPen(Qt::black, 1));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawPolygon(QPolygonF({a, b, c}));
+  // The names stand a little off the corners, clear of a bubble of the default
+  // size sitting on them.
+  const double off = 0.03 * chart.PixelsPerLeftUnit() + 3;
+  const QFontMetricsF metrics(painter.font());
+  auto centred = [&](const QString& text, const QPointF& at, bool above) {
+    if (text.isEmpty()) return;
+    const double width = metrics.horizontalAdvance(text);
+    const double y = above ? at.y() - off - metrics.descent() : at.y() + off + metrics.ascent();
+    painter.drawText(QPointF(at.x() - width / 2, y), text);
+  };
+  centred(fPoles[0], a, true);
+  centred(fPoles[1], b, false);
+  centred(fPoles[2], c, false);
+}
+
+}  // namespace utile::gui

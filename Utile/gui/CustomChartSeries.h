@@ -1,0 +1,123 @@
+// Series the charting library does not have: bubbles whose radius is measured in
+// axis units, and the ternary (triangle) diagram built on them; plus the drawing
+// layers through which a chart paints what no series draws (frames, background
+// pictures, links).
+#pragma once
+
+#include <QGraphicsObject>
+#include <QPointer>
+#include <QScatterSeries>
+#include <array>
+#include <functional>
+#include <vector>
+
+#include "Utile/CommonDecl.h"
+#include "Utile/gui/GraphicOps.h"
+
+namespace utile::gui {
+
+// A drawing in chart coordinates above or below the series of a chart, kept in
+// step with the plot area and the axes. The chart owns it.
+class tChartLayer : public QGraphicsObject {
+  Q_OBJECT
+public:
+  using tPaintFunction = std::function<void(QPainter& painter, const tGraphicChart& chart)>;
+
+  // Heights among the chart's own items.
+  static constexpr qreal BackgroundZ = 0.5;  // on the plot area, under grid and axes
+  static constexpr qreal FrameZ = 3.5;       // over grid and axes, under the series
+  static constexpr qreal SeriesZ = 4.0;      // among the series, in the order of creation
+
+  tChartLayer(tGraphicChart& chart, qreal z, bool clipToPlotArea, tPaintFunction paint);
+
+  QRectF boundingRect() const override;
+  void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
+  // Called by the chart when the plot area or the axes change.
+  void GeometryChanged();
+
+protected:
+  tGraphicChart& fChart;
+
+private:
+  bool fClipToPlotArea;
+  tPaintFunction fPaint;
+};
+
+// Bubbles: every point has a radius in units of the left axis, and may have a
+// colour and a label of its own. The series' brush fills the bubbles, its pen
+// draws their outlines; labels show when the point labels are visible. A bubble
+// series draws only on a tGraphicChart (added through AddSeries).
+class tBubbleSeries : public QScatterSeries {
+  Q_OBJECT
+public:
+  explicit tBubbleSeries(QObject* parent = nullptr);
+
+  // Adds a bubble and returns its index.
+  Integer AddBubble(double x, double y, double radius, const QColor& color = {}, const QString& label = {});
+  double Radius(Integer index) const;
+  void SetRadius(Integer index, double radius);
+  void SetPointColor(Integer index, const QColor& color);
+  void SetPointLabel(Integer index, const QString& label);
+  QString PointLabel(Integer index) const;
+  // Empties the points, radii, colours and labels.
+  virtual void Clear();
+  // The topmost bubble under a point of the chart (chart coordinates), or -1.
+  Integer BubbleAt(const QPointF& pixel) const;
+
+  // Called by the chart when the series is added to it.
+  void AttachTo(tGraphicChart& chart);
+
+protected:
+  std::vector<double> fRadius;
+  std::vector<QColor> fColors;
+  std::vector<QString> fLabels;
+
+private:
+  class tBubbleLayer;
+  void PaintBubbles(QPainter& painter, const tGraphicChart& chart) const;
+  QPointer<tChartLayer> fLayer;
+  QPointer<tGraphicChart> fChart;
+};
+
+// A ternary diagram: each point (A, B, C) is drawn at its shares of A + B + C in
+// an equilateral triangle of height 1 with the corners A at (sqrt(3)/3, 1), B at
+// (0, 0) and C at (2 sqrt(3)/3, 0), over its frame, a grid of fifths and the
+// names of the corners.
+class tCustomTriangleSeries : public tBubbleSeries {
+  Q_OBJECT
+public:
+  // Joins the chart: hides its axes and frame and fixes the axes around the
+  // triangle, at the same scale.
+  explicit tCustomTriangleSeries(tGraphicChart& chart);
+  ~tCustomTriangleSeries() override;
+
+  // Names corner 1 (A), 2 (B) or 3 (C).
+  void SetPoles(Integer index, const QString& name);
+  QString Pole(Integer index) const;
+  // Adds a bubble at the point's position and returns its index; a point whose
+  // sum is not above 0 raises EInvalidArgument.
+  Integer AddPoint(double a, double b, double c, double radius, const QColor& color = {},
+                   const QString& label = {});
+  void Clear() override;
+  // Positions and radii drawn again from the stored shares and radii.
+  void Redraw();
+  // The shares (A / sum in x, B / sum in y) of every point.
+  const t2DPoints& Points() const { return fPoints; }
+
+  // The plotted position of (A, B, C), with its shares.
+  static t2DPoint ComputeTriangleCoordinates(double a, double b, double c, t2DPoint& shares);
+
+private:
+  void PaintFrame(QPainter& painter, const tGraphicChart& chart) const;
+  t2DPoints fPoints;
+  std::array<QString, 3> fPoles;
+  QPointer<tChartLayer> fFrame;
+};
+
+class tTriangleSeries : public tCustomTriangleSeries {
+  Q_OBJECT
+public:
+  using tCustomTriangleSeries::tCustomTriangleSeries;
+};
+
+}  // namespace utile::gui

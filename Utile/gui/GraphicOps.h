@@ -1,0 +1,327 @@
+// The drawing side of the toolkit: matrices rendered as 24-bit pictures through a
+// palette, and a thin layer over the charting library that every window builds
+// its charts with: one set of process-wide chart properties, the chart class
+// tGraphicChart (on its own window, on a new page of a tab widget or inside a
+// given widget, with a metadata list, series selection and isometric axes), a
+// chart of a function of one variable, the context menus shared by all charts and
+// map images, and the plotting shortcuts PlotLines and PlotTriangle.
+#pragma once
+
+#include <QChartView>
+#include <QImage>
+#include <QMenu>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+#include "Utile/ColorOps.h"
+#include "Utile/CommonDecl.h"
+
+class QAbstractSeries;
+class QTabWidget;
+class QValueAxis;
+class QXYSeries;
+
+namespace utile::gui {
+
+// ------------------------------------------------------------ matrix pictures
+
+enum class tMapOrientation {
+  moXY,      // the matrix's first index is x: width = rows of M, pixel (x, y) = M[x][y]
+  moRowCol,  // rows are lines: width = length of M[0], pixel (column c, line r) = M[r][c]
+};
+
+// Renders M into Bitmap (a null image is created; either way it becomes a 24-bit
+// picture of the matrix's size) and returns it. Min = Max takes the range of the
+// present cells; the log scale draws v as log10(v + 1 - Min). Cells within 1e-6 of
+// MissingValue take MissingColor.
+QImage& MatrixToBitmap(const tMatrixOfDouble& m, const tRGBTriplePalette& palette, QImage& bitmap, double min,
+                       double max, tMapOrientation orientation, bool logScale, double missingValue,
+                       TRGBTriple missingColor);
+// The same with a palette of colours and grey ($808080) for missing cells.
+QImage& MatrixToBitmap(const tMatrixOfDouble& m, const tPalette& palette, QImage& bitmap, double min, double max,
+                       tMapOrientation orientation, bool logScale, double missingValue);
+
+QColor ToQColor(TColor color);
+TColor ToTColor(const QColor& color);
+
+// ------------------------------------------------------------ chart properties
+
+enum class tWindowPosition { poDefaultPosOnly, poScreenCenter, poMainFormCenter };
+
+struct tChartProperties {
+  QColor Color;  // invalid: the system's window colour
+  QString ContainerCaption = "Graphic";
+  bool ContainerModal = false;
+  tWindowPosition ContainerPosition = tWindowPosition::poDefaultPosOnly;
+  bool LegendVisible = false;
+  bool MarksVisible = false;
+  tPalette Palette;  // colours of new series, taken by series index
+  bool View3D = false;
+  bool Visible = true;
+};
+
+// The one record, made on first use with the start values of this program's
+// toolkit variant (the map-file manager's palette has 256 qualitative colours,
+// the main program's 1024).
+tChartProperties& ChartProperties();
+// Back to the start values; tests call it.
+void ResetChartProperties();
+
+// ------------------------------------------------------------ questions to the user
+
+// Every question the charts ask goes through here, so that a test can answer in
+// place of a person. Filters are written "Text (*.a)|*.a|Other (*.b)|*.b".
+struct tChartDialogs {
+  // The chosen file, or nothing when cancelled; a name without extension gets
+  // the default extension (given without its dot).
+  std::function<std::optional<QString>(QWidget* parent, const QString& title, const QString& filter,
+                                       const QString& defaultExtension)>
+      SaveFileName;
+  // One line typed by the user, or nothing when cancelled.
+  std::function<std::optional<QString>(QWidget* parent, const QString& caption, const QString& prompt,
+                                       const QString& defaultText)>
+      InputQuery;
+  // A plain message box without icon; an error box.
+  std::function<void(QWidget* parent, const QString& text)> ShowMessage;
+  std::function<void(QWidget* parent, const QString& text)> ShowError;
+};
+tChartDialogs& ChartDialogs();
+// A person's dialogs again.
+void ResetChartDialogs();
+
+// ------------------------------------------------------------ charts
+
+class tChartLayer;
+
+// A chart control. Series are added through AddSeries so that they use the
+// chart's axes and answer clicks. Points appended through AddPoints, AppendPoint
+// and AppendNullPoint are stored at once but drawn together a moment later, so
+// that a long run of points does not lay the chart out again after every one.
+class tGraphicChart : public QChartView {
+  Q_OBJECT
+public:
+  // Called after a click on a series, with the index of the point clicked.
+  using tSeriesClickHandler = std::function<void(tGraphicChart& chart, QAbstractSeries* series, Integer valueIndex)>;
+
+  // The texts are the bottom-axis title, the left-axis title and the chart title.
+  // Without parent the chart gets a window of its own (captioned Title, or
+  // ContainerCaption when Title is empty); a tab widget as parent gets a new
+  // current page with that caption; any other parent receives the chart.
+  tGraphicChart(QWidget* parent, const QString& xTitle, const QString& yTitle, const QString& title);
+  ~tGraphicChart() override;
+
+  QStringList& Metadata() { return fMetadata; }
+  const QStringList& Metadata() const { return fMetadata; }
+
+  bool CanBeClosed() const { return fCanBeClosed; }
+  void SetCanBeClosed(bool value);
+  // Both axes at the same scale: the plot area is narrowed to the axes' ratio.
+  bool Scaled() const { return fScaled; }
+  void SetScaled(bool value);
+
+  // The emphasised series: index, or -1 for none.
+  Integer SelectedSeriesIndex() const { return fSelectedSeries; }
+  // The selected series, or series 0 when none is selected (nullptr without series).
+  QAbstractSeries* SelectedSeries() const;
+  void SetSelectedSeries(Integer index);
+  // Selects S, or clears the selection when S already is the selected series.
+  void SelectSeries(QAbstractSeries* series);
+  void SetOnAfterSeriesClick(tSeriesClickHandler handler);
+  // What a click on a series does: select it, then call the handler.
+  void OnClickSeriesDo(QAbstractSeries* series, Integer valueIndex);
+
+  QValueAxis* BottomAxis() const { return fBottomAxis; }
+  QValueAxis* LeftAxis() const { return fLeftAxis; }
+  // Fixes an axis to a range; without it the axis follows the data.
+  void SetBottomAxisRange(double min, double max);
+  void SetLeftAxisRange(double min, double max);
+  void SetAutomaticAxes();
+
+  Integer SeriesCount() const;
+  QAbstractSeries* SeriesAt(Integer index) const;
+  Integer IndexOfSeries(const QAbstractSeries* series) const;
+  // The chart takes the series over.
+  void AddSeries(QAbstractSeries* series);
+  // N line series in the palette colours of their indices.
+  void CreateLineSeries(Integer n);
+  // Point (X, Values[i]) to series i, for as many series and values as both have.
+  void AddPoints(const tVectorOfDouble& values, double x);
+  void ClearSeries();
+  // One point, drawn with the next refresh; a value that is not finite leaves a gap.
+  void AppendPoint(QXYSeries* series, double x, double y);
+  // A gap in the line at x.
+  void AppendNullPoint(QXYSeries* series, double x);
+  // Draws what is pending now: points, automatic axis ranges and isometric margins.
+  void Refresh();
+  void Rescale();
+
+  // Chart coordinates (those of the chart's scene) of a value and back.
+  QPointF ValueToPixel(const QPointF& value) const;
+  QPointF PixelToValue(const QPointF& pixel) const;
+  // Pixels per unit of the left axis.
+  double PixelsPerLeftUnit() const;
+
+  // The picture by the file's extension: ".svg" vector graphics, ".bmp" 24-bit
+  // bitmap. False for any other extension; EInOutError when writing fails.
+  bool SaveImage(const QString& fileName);
+  // The series (title, x values, y values) then the metadata, as text.
+  QString DataText();
+  void SaveData(const QString& fileName);
+  // A chart on a page frees the page, on its own window closes the window,
+  // otherwise frees itself.
+  void CloseGraph();
+
+protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+private:
+  enum class tContainerKind { ckOwnWindow, ckPage, ckParent };
+  struct tHost {
+    QWidget* Widget;
+    tContainerKind Kind;
+  };
+
+  tGraphicChart(tHost host, const QString& xTitle, const QString& yTitle, const QString& title);
+  static tHost PrepareContainer(QWidget* parent, const QString& title);
+  void ConnectSeries(QAbstractSeries* series);
+  void ScheduleRefresh();
+  void ApplyAutomaticRanges();
+  void UpdateLayers();
+  Integer FindValueIndex(QAbstractSeries* series, const QPointF& value) const;
+
+  tContainerKind fContainerKind = tContainerKind::ckParent;
+  QStringList fMetadata;
+  Integer fSelectedSeries = -1;
+  tSeriesClickHandler fOnAfterSeriesClick;
+  bool fCanBeClosed = false;
+  bool fScaled = false;
+  bool fAutomaticBottom = true;
+  bool fAutomaticLeft = true;
+  bool fRefreshPending = false;
+  QValueAxis* fBottomAxis = nullptr;
+  QValueAxis* fLeftAxis = nullptr;
+  QMargins fNaturalMargins;
+  // The chart's size, margins and plot area of its last layout.
+  struct tLaidOut {
+    QSizeF Size;
+    QMargins Margins;
+    QRectF PlotArea;
+  };
+  std::optional<tLaidOut> fLaidOut;
+  QTimer fRefreshTimer;
+};
+
+// A chart of one function of one variable, drawn at Resolution + 1 evenly spaced
+// points from MinX to MaxX.
+class tFunctionGraphChart : public tGraphicChart {
+  Q_OBJECT
+public:
+  using tGraphedFunction = std::function<double(double)>;
+
+  tFunctionGraphChart(QWidget* parent, const QString& xTitle, const QString& yTitle, const QString& title);
+
+  static double DefaultFunction(double x) { return x; }
+  void SetGraphedFunction(tGraphedFunction function) { fGraphedFunction = std::move(function); }
+  Cardinal Resolution() const { return fResolution; }
+  void SetResolution(Cardinal value) { fResolution = value; }
+  double MinX() const { return fMinX; }
+  void SetMinX(double value) { fMinX = value; }
+  double MaxX() const { return fMaxX; }
+  void SetMaxX(double value) { fMaxX = value; }
+  QXYSeries* FunctionSeries() const { return fFunctionSeries; }
+  // Replaces the points of the function series; a resolution of 0 draws nothing.
+  void DrawFunction();
+
+private:
+  QXYSeries* fFunctionSeries = nullptr;
+  tGraphedFunction fGraphedFunction = DefaultFunction;
+  Cardinal fResolution = 20;
+  double fMinX = 0;
+  double fMaxX = 1;
+};
+
+// ------------------------------------------------------------ shared context menus
+
+// The menu of every chart: save the picture or the data, view or add metadata,
+// close the chart.
+class tGraphPopUp : public QMenu {
+  Q_OBJECT
+public:
+  tGraphPopUp();
+  QAction* mnSaveGraph;
+  QAction* mnSaveData;
+  QAction* mnViewMetadata;
+  QAction* mnAddMetadata;
+  QAction* mnClose;
+  // The chart the menu was opened on.
+  QPointer<tGraphicChart> CallingChart;
+  // Opens the menu for a chart.
+  void PopupFor(tGraphicChart* chart, const QPoint& globalPosition);
+
+  void OnSaveGraphClick();
+  void OnSaveDataClick();
+  void OnViewMetadata();
+  void OnAddMetadata();
+  void OnCloseClick();
+};
+
+// What the transparency items set on a map image's window.
+struct tAlphaBlend {
+  bool AlphaBlend = false;
+  Integer AlphaBlendValue = 255;
+};
+
+// The menu of map images: only the transparency items act.
+class tGraphMapPopUp : public QMenu {
+  Q_OBJECT
+public:
+  tGraphMapPopUp();
+  QAction* mnSaveMap;
+  QAction* mnSaveMapData;
+  QAction* mnViewMetadata;
+  QAction* mnAddMetadata;
+  QMenu* mnTransparency;
+  // The map image the menu was opened on.
+  QPointer<QWidget> CallingGraphMap;
+  void PopupFor(QWidget* graphMap, const QPoint& globalPosition);
+
+  // The window's blending for the item tagged t (0..10, from "&0%" to "&100%").
+  static tAlphaBlend AlphaBlendFor(Integer tag);
+  // Applies the item tagged t to the map image's window, when its parent is one.
+  void OnTransparency(Integer tag);
+};
+
+// The two menus that all charts and map images share, made on first use.
+tGraphPopUp& GraphPopUp();
+tGraphMapPopUp& GraphMapPopUp();
+
+// ------------------------------------------------------------ shortcuts
+
+// Chart itself when it is a tGraphicChart, otherwise a new chart on it as parent
+// (its own window when Chart is null).
+tGraphicChart* InitialiseGraphic(QWidget* chart, const QString& xTitle, const QString& yTitle,
+                                 const QString& title);
+
+// The value that marks a hole in PlotLines rows.
+inline constexpr double PlotLinesMissingValue = -999999.0;
+
+// Rows 0..N of Rows as line series against X, each in the palette colour of its
+// series index; a value of -999999.0 leaves a gap.
+tGraphicChart* PlotLines(const tVectorOfDouble& x, const tMatrixOfDouble& rows, Integer n, const QString& xTitle,
+                         const QString& yTitle, const QString& title, QWidget* chart);
+
+// A ternary diagram of the points (A[i], B[i], C[i]) as bubbles of the given radii
+// (0.01 for every point when Radius is empty).
+tGraphicChart* PlotTriangle(const tVectorOfDouble& a, const tVectorOfDouble& b, const tVectorOfDouble& c,
+                            const tVectorOfDouble& radius, const QString& xTitle, const QString& yTitle,
+                            const QString& title, QWidget* chart);
+
+// Pen width 2 (the line, or the outline of bars, bubbles and points); back to 1.
+void EmphasizeSeries(QAbstractSeries* series);
+void UnemphasizeSeries(QAbstractSeries* series);
+
+}  // namespace utile::gui

@@ -1,0 +1,382 @@
+#include "Utile/gui/GraphicOps.h"
+
+#include <QChart>
+#include <QLegend>
+#include <QLineSeries>
+#include <QPointer>
+#include <QTabWidget>
+#include <QValueAxis>
+#include <QtTest>
+#include <cmath>
+
+#include "Utile/RunTime.h"
+#include "Utile/gui/CustomChartSeries.h"
+
+using namespace utile;
+using namespace utile::gui;
+
+namespace {
+
+constexpr TColor Red = 0x0000FF, Green = 0x00FF00, Blue = 0xFF0000;
+
+QRgb Rgb(TColor c) { return qRgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
+
+// Pixels whose colour is within a small distance of the given one, along a
+// vertical line of the picture inside [top, bottom].
+int PixelsNear(const QImage& image, int x, int top, int bottom, const QColor& color) {
+  int count = 0;
+  for (int y = std::max(0, top); y <= std::min(image.height() - 1, bottom); ++y) {
+    const QColor p = image.pixelColor(x, y);
+    if (std::abs(p.red() - color.red()) + std::abs(p.green() - color.green()) + std::abs(p.blue() - color.blue()) <
+        90)
+      ++count;
+  }
+  return count;
+}
+
+void Settle() {
+  for (int i = 0; i < 5; ++i) {
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
+}  // namespace
+
+class GraphicOpsTest : public QObject {
+  Q_OBJECT
+private slots:
+  void init() {
+    ResetChartProperties();
+    ResetChartDialogs();
+  }
+
+  // ------------------------------------------------------------ MatrixToBitmap
+
+  void MatrixToBitmapPlacesCellsByOrientation() {
+    const tMatrixOfDouble m{{0, 1, 2}, {2, -999999, 1}};
+    const tPalette palette{Red, Green, Blue};
+    QImage image;
+    // Rows as lines: 3 wide, 2 high, the range taken from the present cells (0..2).
+    MatrixToBitmap(m, palette, image, 0, 0, tMapOrientation::moRowCol, false, -999999);
+    QCOMPARE(image.size(), QSize(3, 2));
+    QCOMPARE(image.depth(), 24);
+    const struct {
+      int X, Y;
+      QRgb Expected;
+    } byRows[] = {{0, 0, Rgb(Red)},   {1, 0, Rgb(Green)},          {2, 0, Rgb(Blue)},
+                  {0, 1, Rgb(Blue)},  {1, 1, qRgb(128, 128, 128)}, {2, 1, Rgb(Green)}};
+    for (const auto& c : byRows) QCOMPARE(image.pixel(c.X, c.Y), c.Expected);
+
+    // The first index as x: 2 wide, 3 high, pixel (x, y) = M[x][y].
+    MatrixToBitmap(m, palette, image, 0, 0, tMapOrientation::moXY, false, -999999);
+    QCOMPARE(image.size(), QSize(2, 3));
+    const struct {
+      int X, Y;
+      QRgb Expected;
+    } byXY[] = {{0, 0, Rgb(Red)},  {1, 0, Rgb(Blue)},           {0, 1, Rgb(Green)},
+                {1, 1, qRgb(128, 128, 128)}, {0, 2, Rgb(Blue)}, {1, 2, Rgb(Green)}};
+    for (const auto& c : byXY) QCOMPARE(image.pixel(c.X, c.Y), c.Expected);
+  }
+
+  void MatrixToBitmapLogScaleTestsMissingCellsBeforeTheLogarithm() {
+    // offset 1 - 0: the cells draw as log10(1) = 0, log10(10) = 1, log10(100) = 2.
+    // The missing value 1 equals the logarithm of 9 but not the cell itself.
+    const tMatrixOfDouble m{{0, 9, 99, 1}};
+    QImage image;
+    MatrixToBitmap(m, ColorToRGBtriple(tPalette{Red, Green, Blue}), image, 0, 0, tMapOrientation::moRowCol, true,
+                   1, TRGBTriple{0, 0, 0});
+    QCOMPARE(image.pixel(0, 0), Rgb(Red));
+    QCOMPARE(image.pixel(1, 0), Rgb(Green));
+    QCOMPARE(image.pixel(2, 0), Rgb(Blue));
+    QCOMPARE(image.pixel(3, 0), qRgb(0, 0, 0));
+    // A given range: log10(v + 1 - 0) against 0..log10(1 + 1 - 0) clamps the larger cells.
+    MatrixToBitmap(m, ColorToRGBtriple(tPalette{Red, Green, Blue}), image, 0, 1, tMapOrientation::moRowCol, true,
+                   -1, TRGBTriple{0, 0, 0});
+    QCOMPARE(image.pixel(0, 0), Rgb(Red));
+    QCOMPARE(image.pixel(2, 0), Rgb(Blue));
+    QCOMPARE(image.pixel(3, 0), Rgb(Blue));
+  }
+
+  void MatrixToBitmapEdgeCases() {
+    QImage image(10, 10, QImage::Format_ARGB32);
+    // Present cells of one value with Min = Max: all entry 0, the missing cell grey.
+    MatrixToBitmap({{5, 5}, {5, -1}}, tPalette{Red, Blue}, image, 3, 3, tMapOrientation::moRowCol, false, -1);
+    QCOMPARE(image.size(), QSize(2, 2));
+    QCOMPARE(image.format(), QImage::Format_BGR888);
+    QCOMPARE(image.pixel(1, 0), Rgb(Red));
+    QCOMPARE(image.pixel(1, 1), qRgb(128, 128, 128));
+    // Values beyond a given range take the end entries; nothing overflows.
+    MatrixToBitmap({{-3.4e38, 0.5, 3.4e38}}, tPalette{Red, Green, Blue}, image, 0, 1, tMapOrientation::moRowCol,
+                   false, -999999);
+    QCOMPARE(image.pixel(0, 0), Rgb(Red));
+    QCOMPARE(image.pixel(1, 0), Rgb(Green));
+    QCOMPARE(image.pixel(2, 0), Rgb(Blue));
+    // An empty matrix is an empty picture.
+    MatrixToBitmap({}, tPalette{Red}, image, 0, 0, tMapOrientation::moXY, false, -1);
+    QVERIFY(image.isNull());
+    QVERIFY_THROWS_EXCEPTION(EAssertionFailed, MatrixToBitmap({{1, 2}, {3}}, tPalette{Red}, image, 0, 0,
+                                                              tMapOrientation::moXY, false, -1));
+  }
+
+  void MatrixToBitmapLargerThanOneBlockKeepsEveryCellInPlace() {
+    // 100 x 70 cells, black where x is a multiple of 3 and y of 5: a transposed or
+    // shifted block would move the pattern.
+    tMatrixOfDouble m(100, tVectorOfDouble(70, 0));
+    for (int x = 0; x < 100; ++x)
+      for (int y = 0; y < 70; ++y) m[x][y] = (x % 3 == 0 && y % 5 == 0) ? 1 : 0;
+    QImage image;
+    MatrixToBitmap(m, CreatePalette(tPaletteType::ptBoolean), image, 0, 0, tMapOrientation::moXY, false, -1);
+    QCOMPARE(image.size(), QSize(100, 70));
+    int wrong = 0;
+    for (int x = 0; x < 100; ++x)
+      for (int y = 0; y < 70; ++y)
+        wrong += image.pixel(x, y) != ((x % 3 == 0 && y % 5 == 0) ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+    QCOMPARE(wrong, 0);
+  }
+
+  // ------------------------------------------------------------ where a chart lives
+
+  void ChartWithoutParentGetsAWindowOfItsOwn() {
+    const struct {
+      QString Title, Caption;
+    } cases[] = {{"", "Graphic"}, {"Occupancy", "Occupancy"}};
+    for (const auto& c : cases) {
+      QPointer<tGraphicChart> chart = new tGraphicChart(nullptr, "Time", "Size", c.Title);
+      QPointer<QWidget> window = chart->window();
+      QVERIFY(window != chart);
+      QCOMPARE(window->windowTitle(), c.Caption);
+      QCOMPARE(chart->chart()->title(), c.Title);
+      QCOMPARE(window->size(), QSize(400, 400));
+      QVERIFY(window->isVisible());
+      QCOMPARE(window->windowModality(), Qt::NonModal);
+      QCOMPARE(chart->BottomAxis()->titleText(), QString("Time"));
+      QCOMPARE(chart->LeftAxis()->titleText(), QString("Size"));
+      QVERIFY(!chart->CanBeClosed());
+      QCOMPARE(chart->SelectedSeriesIndex(), -1);
+      window->close();
+      Settle();
+      QVERIFY(window.isNull());
+      QVERIFY(chart.isNull());
+    }
+    ChartProperties().ContainerModal = true;
+    ChartProperties().ContainerCaption = "Chart";
+    auto* modal = new tGraphicChart(nullptr, "", "", "");
+    QCOMPARE(modal->window()->windowModality(), Qt::ApplicationModal);
+    QCOMPARE(modal->window()->windowTitle(), QString("Chart"));
+    modal->window()->close();
+    Settle();
+  }
+
+  void ChartOnATabWidgetTakesANewCurrentPage() {
+    QTabWidget tabs;
+    tabs.addTab(new QWidget, "Parameters");
+    auto* first = new tGraphicChart(&tabs, "x", "y", "Group count");
+    auto* second = new tGraphicChart(&tabs, "x", "y", "");
+    QCOMPARE(tabs.count(), 3);
+    QCOMPARE(tabs.currentIndex(), 2);
+    QCOMPARE(tabs.tabText(1), QString("Group count"));
+    QCOMPARE(tabs.tabText(2), QString("Graphic"));
+    QCOMPARE(first->parentWidget(), tabs.widget(1));
+    QCOMPARE(second->parentWidget(), tabs.widget(2));
+    QVERIFY(!first->isWindow());
+  }
+
+  void ChartInAGivenParentFillsIt() {
+    QWidget panel;
+    panel.resize(300, 200);
+    ChartProperties().LegendVisible = true;
+    ChartProperties().Color = QColor(10, 20, 30);
+    auto* chart = new tGraphicChart(&panel, "", "", "");
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QCOMPARE(chart->parentWidget(), &panel);
+    QTRY_COMPARE(chart->size(), panel.size());
+    QVERIFY(chart->chart()->legend()->isVisible());
+    QCOMPARE(chart->chart()->backgroundBrush().color(), QColor(10, 20, 30));
+    // InitialiseGraphic keeps a chart and makes one on anything else.
+    QCOMPARE(InitialiseGraphic(chart, "a", "b", "c"), chart);
+    QWidget other;
+    tGraphicChart* made = InitialiseGraphic(&other, "a", "b", "c");
+    QVERIFY(made != nullptr);
+    QCOMPARE(made->parentWidget(), &other);
+  }
+
+  // ------------------------------------------------------------ selection
+
+  void SeriesSelectionEmphasisesAndASecondClickClears() {
+    QWidget panel;
+    auto* chart = new tGraphicChart(&panel, "", "", "");
+    chart->CreateLineSeries(3);
+    QList<std::pair<QAbstractSeries*, Integer>> clicks;
+    chart->SetOnAfterSeriesClick([&clicks](tGraphicChart&, QAbstractSeries* s, Integer i) { clicks.append({s, i}); });
+    auto width = [chart](int i) { return qobject_cast<QXYSeries*>(chart->SeriesAt(i))->pen().width(); };
+    const struct {
+      int Clicked;
+      int Selected;
+      int Widths[3];
+    } steps[] = {
+        {1, 1, {1, 2, 1}},
+        {2, 2, {1, 1, 2}},
+        {2, -1, {1, 1, 1}},  // the second click on the emphasised series
+        {0, 0, {2, 1, 1}},
+    };
+    for (const auto& step : steps) {
+      chart->OnClickSeriesDo(chart->SeriesAt(step.Clicked), 4);
+      QCOMPARE(chart->SelectedSeriesIndex(), step.Selected);
+      for (int i = 0; i < 3; ++i) QCOMPARE(width(i), step.Widths[i]);
+    }
+    QCOMPARE(clicks.size(), 4);
+    QCOMPARE(clicks[1].first, chart->SeriesAt(2));
+    QCOMPARE(clicks[1].second, 4);
+    chart->SetSelectedSeries(-1);
+    QCOMPARE(chart->SelectedSeries(), chart->SeriesAt(0));
+  }
+
+  void ClickOnALineSelectsItsSeries() {
+    QWidget panel;
+    panel.resize(400, 300);
+    auto* chart = new tGraphicChart(&panel, "", "", "");
+    chart->CreateLineSeries(2);
+    chart->AddPoints({0, 10}, 0);
+    chart->AddPoints({0, 10}, 10);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    chart->Refresh();
+    Settle();
+    Integer clickedIndex = -2;
+    chart->SetOnAfterSeriesClick([&](tGraphicChart&, QAbstractSeries*, Integer i) { clickedIndex = i; });
+    // The upper line, near its right end.
+    const QPointF at = chart->ValueToPixel(QPointF(9, 10));
+    QTest::mouseClick(chart->viewport(), Qt::LeftButton, {}, chart->mapFromScene(chart->chart()->mapToScene(at)));
+    QCOMPARE(chart->SelectedSeriesIndex(), 1);
+    QCOMPARE(clickedIndex, 1);
+  }
+
+  // ------------------------------------------------------------ points and axes
+
+  void AddPointsFillsAsManySeriesAsThereAreValues() {
+    QWidget panel;
+    auto* chart = new tGraphicChart(&panel, "", "", "");
+    chart->CreateLineSeries(3);
+    chart->AddPoints({1, 2}, 0.5);
+    chart->AddPoints({1, 3, 2, 99}, 1.5);
+    auto points = [chart](int i) { return qobject_cast<QXYSeries*>(chart->SeriesAt(i))->points(); };
+    QCOMPARE(points(0), (QList<QPointF>{{0.5, 1}, {1.5, 1}}));
+    QCOMPARE(points(1), (QList<QPointF>{{0.5, 2}, {1.5, 3}}));
+    QCOMPARE(points(2), (QList<QPointF>{{1.5, 2}}));
+    chart->Refresh();
+    QCOMPARE(chart->BottomAxis()->min(), 0.5);
+    QCOMPARE(chart->BottomAxis()->max(), 1.5);
+    QCOMPARE(chart->LeftAxis()->min(), 1.0);
+    QCOMPARE(chart->LeftAxis()->max(), 3.0);
+    // Every series takes the palette colour of its index.
+    for (int i = 0; i < 3; ++i)
+      QCOMPARE(qobject_cast<QXYSeries*>(chart->SeriesAt(i))->color(), ToQColor(ChartProperties().Palette[i]));
+    chart->ClearSeries();
+    for (int i = 0; i < 3; ++i) QVERIFY(points(i).isEmpty());
+  }
+
+  void PlotLinesLeavesAGapWhereAValueIsMissing() {
+    QWidget panel;
+    panel.resize(400, 300);
+    tGraphicChart* chart = PlotLines({0, 1, 2, 3, 4}, {{1, 2, -999999.0, 4, 5}, {5, 5, 5, 5, 5}}, 1, "Threshold",
+                                     "Groups", "Groups", &panel);
+    QCOMPARE(chart->parentWidget(), &panel);
+    QCOMPARE(chart->SeriesCount(), 2);
+    auto* row0 = qobject_cast<QXYSeries*>(chart->SeriesAt(0));
+    QCOMPARE(row0->count(), 5);
+    QVERIFY(std::isnan(row0->at(2).y()));
+    QCOMPARE(row0->color(), ToQColor(ChartProperties().Palette[0]));
+    QCOMPARE(qobject_cast<QXYSeries*>(chart->SeriesAt(1))->color(), ToQColor(ChartProperties().Palette[1]));
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    chart->chart()->setBackgroundBrush(Qt::white);
+    QPen pen(Qt::black, 3);
+    row0->setPen(pen);
+    const QImage image = chart->grab().toImage();
+    const QRectF plot = chart->chart()->plotArea();
+    // The row is drawn at x = 0.5 and 3.5 but not over the whole interval around 2.
+    for (double x : {0.5, 3.5})
+      QVERIFY2(PixelsNear(image, int(chart->ValueToPixel({x, 0}).x()), int(plot.top()), int(plot.bottom()),
+                          Qt::black) > 0,
+               qPrintable(QString("no line at %1").arg(x)));
+    for (double x : {1.5, 2.0, 2.5})
+      QCOMPARE(PixelsNear(image, int(chart->ValueToPixel({x, 0}).x()), int(plot.top()), int(plot.bottom()),
+                          Qt::black),
+               0);
+    // Another call on the same chart adds its rows after the first ones.
+    PlotLines({0, 1}, {{1, 1}}, 0, "", "", "", chart);
+    QCOMPARE(chart->SeriesCount(), 3);
+    QVERIFY_THROWS_EXCEPTION(EAssertionFailed, PlotLines({0}, {{1}}, 1, "", "", "", chart));
+  }
+
+  void ScaledChartKeepsBothAxesAtTheSameScale() {
+    QWidget window;
+    window.resize(500, 350);
+    auto* chart = new tGraphicChart(&window, "", "", "");
+    chart->SetBottomAxisRange(0, 100);
+    chart->SetLeftAxisRange(0, 20);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Not scaled, the plot area takes what the window gives.
+    QTRY_VERIFY(chart->chart()->plotArea().width() > 0);
+    const QRectF natural = chart->chart()->plotArea();
+    QVERIFY(std::fabs(natural.width() / natural.height() - 5) > 1);
+    chart->SetScaled(true);
+    auto ratio = [chart] { return chart->chart()->plotArea().width() / chart->chart()->plotArea().height(); };
+    QTRY_VERIFY2(std::fabs(ratio() - 5) < 0.1, qPrintable(QString::number(ratio())));
+    QVERIFY(std::fabs(chart->chart()->plotArea().width() - natural.width()) < 3);
+    chart->SetLeftAxisRange(0, 100);
+    QTRY_VERIFY2(std::fabs(ratio() - 1) < 0.05, qPrintable(QString::number(ratio())));
+    window.resize(300, 600);
+    QTRY_VERIFY2(std::fabs(ratio() - 1) < 0.05, qPrintable(QString::number(ratio())));
+    chart->SetScaled(false);
+    QTRY_VERIFY(std::fabs(ratio() - 1) > 0.2);
+  }
+
+  void ValuesAndPixelsConvertBothWays() {
+    QWidget window;
+    window.resize(400, 300);
+    auto* chart = new tGraphicChart(&window, "", "", "");
+    chart->SetBottomAxisRange(-10, 10);
+    chart->SetLeftAxisRange(0, 4);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Settle();
+    const QRectF plot = chart->chart()->plotArea();
+    QCOMPARE(chart->ValueToPixel({-10, 0}), plot.bottomLeft());
+    QCOMPARE(chart->ValueToPixel({10, 4}), plot.topRight());
+    const QPointF back = chart->PixelToValue(chart->ValueToPixel({3.5, 1.25}));
+    QVERIFY(std::fabs(back.x() - 3.5) < 1e-9 && std::fabs(back.y() - 1.25) < 1e-9);
+    QCOMPARE(chart->PixelsPerLeftUnit(), plot.height() / 4);
+  }
+
+  // ------------------------------------------------------------ function chart
+
+  void FunctionChartDrawsResolutionPlusOnePoints() {
+    QWidget panel;
+    auto* chart = new tFunctionGraphChart(&panel, "Distance", "Probability", "");
+    QCOMPARE(chart->Resolution(), 20u);
+    QCOMPARE(chart->MinX(), 0.0);
+    QCOMPARE(chart->MaxX(), 1.0);
+    QCOMPARE(chart->SeriesCount(), 1);
+    chart->DrawFunction();
+    QCOMPARE(chart->FunctionSeries()->count(), 21);
+    QCOMPARE(chart->FunctionSeries()->at(10), QPointF(0.5, 0.5));  // the default returns its argument
+    chart->SetMinX(0);
+    chart->SetMaxX(4);
+    chart->SetResolution(4);
+    chart->SetGraphedFunction([](double x) { return std::exp(-x); });
+    chart->DrawFunction();
+    QCOMPARE(chart->FunctionSeries()->count(), 5);
+    for (int i = 0; i <= 4; ++i) QCOMPARE(chart->FunctionSeries()->at(i), QPointF(i, std::exp(-i)));
+    // No resolution: nothing drawn, nothing divided by zero.
+    chart->SetResolution(0);
+    chart->DrawFunction();
+    QCOMPARE(chart->FunctionSeries()->count(), 0);
+  }
+};
+
+QTEST_MAIN(GraphicOpsTest)
+#include "GraphicOpsTest.moc"
