@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QBarSet>
 #include <QChart>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGraphicsLayout>
 #include <QInputDialog>
@@ -46,7 +47,11 @@ void PresentMinMax(const tMatrixOfDouble& m, double missing, double& min, double
 }
 
 // The colour of one cell: the missing test on the cell's own value, then the
-// value (or its logarithm) shaded.
+// value (or its logarithm) shaded. The shading rule is computed in extended
+// precision so that ties round as they always have; the picture computes it in
+// double precision first and takes the exact path only where the two could
+// differ: near the missing value's bound, near a tie, or for ranges that double
+// precision cannot hold.
 class tCellShader {
 public:
   tCellShader(const tRGBTriplePalette& palette, double min, double max, bool logScale, double missingValue,
@@ -59,16 +64,38 @@ public:
     }
     fMin = min;
     fMax = max;
+    fLast = static_cast<double>(palette.size() - 1);
+    fScale = fLast / (max - min);
+    fExactOnly = !(std::isfinite(max - min) && std::isfinite(fScale) && fScale != 0);
   }
 
   TRGBTriple operator()(double v) const {
+    const double d = std::fabs(v - fMissingValue);
+    if (d < MissingBelow) return fMissingColor;
+    if (!(d > MissingAbove)) return Exact(v);  // at the bound, or not a number
+    if (fMax == fMin) return fPalette[0];
+    if (fExactOnly) return Exact(v);
+    const double x = fLogScale ? std::log10(v + fOffset) : v;
+    const double k = (x - fMin) * fScale;
+    if (!(k > 0)) return k <= 0 ? fPalette[0] : Exact(v);
+    if (k >= fLast) return fPalette.back();
+    const int whole = static_cast<int>(k);
+    const double fraction = k - whole;
+    if (std::fabs(fraction - 0.5) < 1e-7) return Exact(v);
+    return fPalette[whole + (fraction > 0.5)];
+  }
+
+private:
+  static constexpr double MissingBelow = 1e-6 * (1 - 1e-12);
+  static constexpr double MissingAbove = 1e-6 * (1 + 1e-12);
+
+  TRGBTriple Exact(double v) const {
     if (std::fabs(static_cast<long double>(v) - fMissingValue) < 1e-6L) return fMissingColor;
     if (fLogScale) v = static_cast<double>(std::log10(static_cast<long double>(v) + fOffset));
     const Integer k = ShadeIndex(v, fPalette.size(), fMin, fMax);
     return k < 0 ? fMissingColor : fPalette[k];
   }
 
-private:
   const tRGBTriplePalette& fPalette;
   double fMissingValue;
   TRGBTriple fMissingColor;
@@ -76,6 +103,9 @@ private:
   double fOffset = 0;
   double fMin = 0;
   double fMax = 0;
+  double fLast = 0;
+  double fScale = 0;
+  bool fExactOnly = false;
 };
 
 }  // namespace
@@ -106,12 +136,14 @@ QImage& MatrixToBitmap(const tMatrixOfDouble& m, const tRGBTriplePalette& palett
   } else {
     // Line y holds M[x][y] for every x: the rows of M are read in blocks so that
     // each block's cells stay in the cache while the lines are written.
-    constexpr int Block = 64;
+    constexpr int Block = 32;
+    const double* cells[Block];
     for (int x0 = 0; x0 < rows; x0 += Block) {
-      const int x1 = std::min(rows, x0 + Block);
+      const int n = std::min(rows - x0, Block);
+      for (int i = 0; i < n; ++i) cells[i] = m[x0 + i].data();
       for (int y = 0; y < columns; ++y) {
-        auto* line = reinterpret_cast<TRGBTriple*>(bitmap.scanLine(y));
-        for (int x = x0; x < x1; ++x) line[x] = shade(m[x][y]);
+        TRGBTriple* line = reinterpret_cast<TRGBTriple*>(bitmap.scanLine(y)) + x0;
+        for (int i = 0; i < n; ++i) line[i] = shade(cells[i][y]);
       }
     }
   }
@@ -242,9 +274,14 @@ void ApplyRange(QValueAxis* axis, double min, double max) {
     min -= d;
     max += d;
   }
-  if (axis->min() != min || axis->max() != max) axis->setRange(min, max);
+  // The axis lays its ticks out at once for each change: the interval grows
+  // before the range and shrinks after it, so that no step of the change asks
+  // for thousands of ticks.
   const double step = NiceStep(max - min);
-  if (axis->tickInterval() != step) axis->setTickInterval(step);
+  const bool growing = step > axis->tickInterval();
+  if (growing) axis->setTickInterval(step);
+  if (axis->min() != min || axis->max() != max) axis->setRange(min, max);
+  if (!growing && axis->tickInterval() != step) axis->setTickInterval(step);
 }
 
 void SetPenWidth(QAbstractSeries* series, int width) {
@@ -549,10 +586,18 @@ void tGraphicChart::AppendNullPoint(QXYSeries* series, double x) {
 
 void tGraphicChart::ScheduleRefresh() {
   fRefreshPending = true;
-  if (!fRefreshTimer.isActive()) fRefreshTimer.start();
+  if (fRefreshTimer.isActive()) return;
+  // Drawing takes at most a fifth of the time while points keep coming: a chart
+  // of a million points is drawn again every few seconds, a small one 25 times
+  // a second.
+  const qint64 cost = fLastRefreshCost + fLastPaintCost;
+  fRefreshTimer.setInterval(int(std::clamp<qint64>(4 * cost, 40, 10000)));
+  fRefreshTimer.start();
 }
 
 void tGraphicChart::Refresh() {
+  QElapsedTimer clock;
+  clock.start();
   fRefreshTimer.stop();
   fRefreshPending = false;
   for (QAbstractSeries* series : chart()->series())
@@ -560,6 +605,7 @@ void tGraphicChart::Refresh() {
   ApplyAutomaticRanges();
   UpdateLayers();
   Rescale();
+  fLastRefreshCost = clock.elapsed();
 }
 
 void tGraphicChart::UpdateLayers() {
@@ -617,7 +663,10 @@ void tGraphicChart::resizeEvent(QResizeEvent* event) {
 
 void tGraphicChart::paintEvent(QPaintEvent* event) {
   if (fRefreshPending) Refresh();
+  QElapsedTimer clock;
+  clock.start();
   QChartView::paintEvent(event);
+  fLastPaintCost = clock.elapsed();
 }
 
 QPointF tGraphicChart::ValueToPixel(const QPointF& value) const {

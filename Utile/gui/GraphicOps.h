@@ -213,6 +213,9 @@ private:
   };
   std::optional<tLaidOut> fLaidOut;
   QTimer fRefreshTimer;
+  // Milliseconds the last refresh and the last painting took.
+  qint64 fLastRefreshCost = 0;
+  qint64 fLastPaintCost = 0;
 };
 
 // A chart of one function of one variable, drawn at Resolution + 1 evenly spaced
