@@ -23,6 +23,7 @@
 #include <limits>
 #include <optional>
 
+#include "Utile/MatrixOps.h"
 #include "Utile/RunTime.h"
 #include "Utile/ToolkitVariant.h"
 #include "Utile/VectorOps.h"
@@ -33,18 +34,6 @@ namespace utile::gui {
 // ============================================================ matrix pictures
 
 namespace {
-
-// Smallest and largest cell, leaving out the cells within 1e-6 of Missing.
-void PresentMinMax(const tMatrixOfDouble& m, double missing, double& min, double& max) {
-  min = 1.7e308;
-  max = -1.7e308;
-  for (const tVectorOfDouble& row : m)
-    for (double v : row)
-      if (std::fabs(v - missing) > 1e-6) {
-        if (v < min) min = v;
-        if (v > max) max = v;
-      }
-}
 
 // The colour of one cell: the missing test on the cell's own value, then the
 // value (or its logarithm) shaded. The shading rule is computed in extended
@@ -124,7 +113,7 @@ QImage& MatrixToBitmap(const tMatrixOfDouble& m, const tRGBTriplePalette& palett
     bitmap = QImage(size, QImage::Format_BGR888);
   if (rows == 0 || columns == 0) return bitmap;
 
-  if (min == max) PresentMinMax(m, missingValue, min, max);
+  if (min == max) MatMinMax(m, min, max, missingValue);
   const tCellShader shade(palette, min, max, logScale, missingValue, missingColor);
 
   if (byRows) {
