@@ -489,7 +489,11 @@ void tGraphicChart::AddSeries(QAbstractSeries* series) {
     xy->setPen(QPen(color, 1));
     if (qobject_cast<QScatterSeries*>(series)) xy->setBrush(color);
   }
-  if (auto* xy = qobject_cast<QXYSeries*>(series)) xy->setPointLabelsVisible(ChartProperties().MarksVisible);
+  if (auto* xy = qobject_cast<QXYSeries*>(series)) {
+    // Marks show the values, as the labels of the points.
+    xy->setPointLabelsFormat("@yPoint");
+    xy->setPointLabelsVisible(ChartProperties().MarksVisible);
+  }
   ConnectSeries(series);
   ScheduleRefresh();
 }
