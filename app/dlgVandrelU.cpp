@@ -20,9 +20,12 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <cmath>
+#include <numbers>
 #include <fstream>
 
 #include "Utile/Idrisi.h"
+#include "Utile/gui/CustomChartSeries.h"
+#include "Utile/gui/GraphicOps.h"
 #include "Utile/MathOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
@@ -424,10 +427,11 @@ void TdlgVandrel::BuildLandscapePages() {
 
   // The landscape chart and its display options.
   auto* chartColumn = new QVBoxLayout;
-  chSpace = new QChartView(central);
+  chSpace = new utile::gui::tGraphicChart(central, "", "", "");
   chSpace->setObjectName("chSpace");
   chSpace->setRenderHint(QPainter::Antialiasing);
   chSpace->chart()->legend()->hide();
+  chSpace->SetScaled(true);
   chartColumn->addWidget(chSpace, 1);
   auto* displayRow = new QHBoxLayout;
   ckShowID = NewCheckBox(central, "ckShowID", "Show &IDs", true);
@@ -806,20 +810,16 @@ void TdlgVandrel::ChangePatches() {
 }
 
 void TdlgVandrel::DrawSpace() {
-  QChart* chart = chSpace->chart();
-  chart->removeAllSeries();
-  for (QAbstractAxis* axis : chart->axes()) chart->removeAxis(axis);
-  auto* bubbles = new QScatterSeries;
-  for (const models::tCircle& patch : models::Patches) bubbles->append(patch.x, patch.y);
-  chart->addSeries(bubbles);
-  auto* bottom = new QValueAxis;
-  bottom->setRange(0, seWidth->value());
-  auto* left = new QValueAxis;
-  left->setRange(0, seHeight->value());
-  chart->addAxis(bottom, Qt::AlignBottom);
-  chart->addAxis(left, Qt::AlignLeft);
-  bubbles->attachAxis(bottom);
-  bubbles->attachAxis(left);
+  chSpace->chart()->removeAllSeries();
+  // Each patch is a disc of its own area, drawn in axis units.
+  auto* bubbles = new utile::gui::tBubbleSeries;
+  for (const models::tCircle& patch : models::Patches)
+    bubbles->AddBubble(patch.x, patch.y, std::sqrt(std::max(patch.A, 0.0) / std::numbers::pi), {},
+                       ckShowID->isChecked() ? QString::number(patch.popID) : QString());
+  chSpace->AddSeries(bubbles);
+  chSpace->SetBottomAxisRange(0, seWidth->value());
+  chSpace->SetLeftAxisRange(0, seHeight->value());
+  chSpace->Refresh();
 }
 
 void TdlgVandrel::ComputeModel() {
@@ -874,6 +874,18 @@ void TdlgVandrel::TestClick() {
   Dialogs().ShowMessage(
       this, utile::Format("pnorm(%g, mean=%g, sd=%g)  # %g ~ %g", quantile, mean, scale, share, check),
       tMessageKind::mkInformation);
+  // Then a ternary chart of random points, on a window of its own.
+  utile::tVectorOfDouble a(20), b(20), c(20);
+  for (int i = 0; i < 20; ++i) {
+    a[i] = utile::Random();
+    b[i] = utile::Random();
+    c[i] = utile::Random();
+  }
+  utile::gui::tGraphicChart* chart = utile::gui::PlotTriangle(a, b, c, {}, "", "", "Title", nullptr);
+  auto* triangle = static_cast<utile::gui::tCustomTriangleSeries*>(chart->SeriesAt(chart->SeriesCount() - 1));
+  for (int corner = 1; corner <= 3; ++corner) triangle->SetPoles(corner, QString("Pole %1").arg(corner));
+  chart->Refresh();
+  chart->window()->show();
 }
 
 }  // namespace vandrel

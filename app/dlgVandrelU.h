@@ -12,6 +12,9 @@
 
 class QAction;
 class QChartView;
+namespace utile::gui {
+class tGraphicChart;
+}
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -92,7 +95,7 @@ class TdlgVandrel : public QMainWindow {
   QGroupBox* grpMetapopulation;
   QPushButton* btComputeMetCapManually;
   QCheckBox* ckPatchContribution;
-  QChartView* chSpace;  // the landscape chart
+  utile::gui::tGraphicChart* chSpace;  // the landscape chart
 
   // The controls that take the values of a batch landscape line, in component
   // order: Tag 1 for the landscape parameters, Tag 2 for the file names.

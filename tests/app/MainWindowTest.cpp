@@ -20,6 +20,8 @@
 #include "Utile/RunTime.h"
 #include "app/AboutBoxU.h"
 #include "app/WindowServices.h"
+#include "Utile/gui/CustomChartSeries.h"
+#include "Utile/gui/GraphicOps.h"
 #include "app/dlgVandrelU.h"
 #include "models/MetapopCommon.h"
 
@@ -342,7 +344,7 @@ class MainWindowTest : public QObject {
   void TheTestCheckFindsTheQuantileItShows() {
     utile::RandSeed = 12345;
     fMain->mnTest->trigger();
-    QCOMPARE(fDialogs->Messages.size(), size_t(1));
+    QVERIFY2(fDialogs->Messages.size() == 1, fDialogs->Messages.back().c_str());
     // "pnorm(q, mean=m, sd=s)  # p ~ p'": the area below q is the share drawn.
     const QString text = QString::fromStdString(fDialogs->Messages[0]);
     const QRegularExpression form(R"(^pnorm\((\S+), mean=(\S+), sd=(\S+)\)  # (\S+) ~ (\S+)$)");
@@ -351,6 +353,21 @@ class MainWindowTest : public QObject {
     const double mean = match.captured(2).toDouble(), sd = match.captured(3).toDouble();
     QVERIFY(mean >= -3 && mean < 3 && sd > 0 && sd < 5);
     QVERIFY(std::abs(match.captured(4).toDouble() - match.captured(5).toDouble()) < 1e-6);
+
+    // Then a ternary chart of 20 points named by its poles, on a window of its own.
+    utile::gui::tCustomTriangleSeries* triangle = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+      for (auto* chart : window->findChildren<utile::gui::tGraphicChart*>())
+        if (chart->window() != fMain && chart->SeriesCount() > 0)
+          if (auto* series = qobject_cast<utile::gui::tCustomTriangleSeries*>(chart->SeriesAt(0))) {
+            triangle = series;
+            QCOMPARE(chart->chart()->title(), QString("Title"));
+            chart->window()->close();
+          }
+    QVERIFY(triangle);
+    QCOMPARE(triangle->count(), 20);
+    QCOMPARE(triangle->Pole(1), QString("Pole 1"));
+    QCOMPARE(triangle->Pole(3), QString("Pole 3"));
   }
 
   void HiddenPotentialityCommands() {
