@@ -105,14 +105,14 @@ Integer tIndividualList::TreePrefix(Integer n) const {
 }
 
 bool tIndividualList::Contains(const tIndividual* ind) const {
-  const Integer slot = ind->*fSlotField;
+  const Integer slot = ind->fSlots[fKind];
   return slot >= 0 && slot < static_cast<Integer>(fSlots.size()) && fSlots[slot] == ind;
 }
 
 void tIndividualList::Append(tIndividual* ind) {
   fSlots.push_back(ind);
   const Integer i = static_cast<Integer>(fSlots.size());
-  ind->*fSlotField = i - 1;
+  ind->fSlots[fKind] = i - 1;
   ++fCount;
   if (fTreeValid) {
     if (i < static_cast<Integer>(fTree.size()))
@@ -124,9 +124,9 @@ void tIndividualList::Append(tIndividual* ind) {
 
 bool tIndividualList::Remove(tIndividual* ind) {
   if (!Contains(ind)) return false;
-  const Integer slot = ind->*fSlotField;
+  const Integer slot = ind->fSlots[fKind];
   fSlots[slot] = nullptr;
-  ind->*fSlotField = -1;
+  ind->fSlots[fKind] = -1;
   --fCount;
   const Integer size = static_cast<Integer>(fSlots.size());
   if (fTreeValid)
@@ -145,16 +145,16 @@ tIndividual* tIndividualList::Replace(Integer k, tIndividual* ind) {
   utile::Assert(k >= 0 && k < fCount, "List index out of bounds");
   const Integer position = StoragePosition(k);
   tIndividual* old = fSlots[position];
-  old->*fSlotField = -1;
+  old->fSlots[fKind] = -1;
   fSlots[position] = ind;
-  ind->*fSlotField = position;
+  ind->fSlots[fKind] = position;
   return old;
 }
 
 void tIndividualList::Clear() {
   utile::Assert(fFrozen == 0, "A list cannot be cleared while a pass walks it");
   for (tIndividual* ind : fSlots)
-    if (ind != nullptr) ind->*fSlotField = -1;
+    if (ind != nullptr) ind->fSlots[fKind] = -1;
   fSlots.clear();
   fTree.clear();
   fCount = 0;
@@ -169,7 +169,7 @@ void tIndividualList::Compact() {
     if (r + LightPrefetchDistance < size) __builtin_prefetch(fSlots[r + LightPrefetchDistance]);
     if (tIndividual* ind = fSlots[r]) {
       fSlots[w] = ind;
-      ind->*fSlotField = w;
+      ind->fSlots[fKind] = w;
       ++w;
     }
   }
@@ -841,13 +841,13 @@ bool tSpecies::EventTagging(tIndividual& ind, const tLifeEvent& event) {
 
 // =================================================================== tPatch
 
-tPatch::tPatch(tMetaPop* metapop, Cardinal id) : Metapop(metapop), fID(id), fInd(&tIndividual::fSlot) {}
+tPatch::tPatch(tMetaPop* metapop, Cardinal id) : Metapop(metapop), fID(id), fInd(tIndividualList::lkPatch) {}
 
 tPatch::~tPatch() {
   for (Integer p = fInd.StorageSize() - 1; p >= 0; --p)
     if (tIndividual* ind = fInd.AtStorage(p)) {
-      ind->fSlot = -1;
-      ind->fMaleSlot = -1;
+      ind->fSlots[tIndividualList::lkPatch] = -1;
+      ind->fSlots[tIndividualList::lkMatureMales] = -1;
       Metapop->Pool()->Free(ind);
     }
 }
@@ -861,7 +861,7 @@ tIndividual* tPatch::GetInd(Integer i) {
 }
 
 void tPatch::SetInd(Integer i, tIndividual* ind) {
-  utile::Assert(ind->fSlot < 0, "The individual is already in a patch");
+  utile::Assert(ind->fSlots[tIndividualList::lkPatch] < 0, "The individual is already in a patch");
   tIndividual* old = fInd.Replace(i, ind);
   ind->SetPatch(this);
   old->SetPatch(nullptr);
@@ -1013,7 +1013,7 @@ void tPatch::Reclassify() {
 // ------------------------------------------------------------------ tPatchSexuate
 
 tPatchSexuate::tPatchSexuate(tMetaPop* metapop, Cardinal id)
-    : tPatch(metapop, id), fMatureMaleList(&tIndividual::fMaleSlot) {}
+    : tPatch(metapop, id), fMatureMaleList(tIndividualList::lkMatureMales) {}
 
 void tPatchSexuate::Add(tIndividual* ind) {
   tPatch::Add(ind);

@@ -136,8 +136,9 @@ using tLifeCycle = std::vector<tLifeEvent>;
 // counting tree, so the order seen by the rules is that of an ordinary list.
 class tIndividualList {
  public:
-  using tSlotField = Integer tIndividual::*;
-  explicit tIndividualList(tSlotField slotField) : fSlotField(slotField) {}
+  // An individual is in at most one list of each kind at a time.
+  enum tKind : Byte { lkPatch, lkMatureMales };
+  explicit tIndividualList(tKind kind) : fKind(kind) {}
   tIndividualList(const tIndividualList&) = delete;
   tIndividualList& operator=(const tIndividualList&) = delete;
 
@@ -171,7 +172,7 @@ class tIndividualList {
   Integer fCount = 0;
   Integer fFrozen = 0;
   bool fTreeValid = false;
-  tSlotField fSlotField;
+  tKind fKind;
 };
 
 // ------------------------------------------------------------------ individuals
@@ -256,8 +257,8 @@ class tIndividual {
   friend class tPoolOfIndividuals;
   friend class tPatch;
   friend class tPatchSexuate;
-  Integer fSlot = -1;      // position in its patch's list, -1 when in none
-  Integer fMaleSlot = -1;  // position in its patch's list of adult males
+  // Position in its patch's list and in its patch's adult males; -1 when in none.
+  Integer fSlots[2] = {-1, -1};
   bool fIdle = false;      // in the pool
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numbers>
 #include <set>
 #include <string>
@@ -22,41 +23,67 @@ namespace {
 
 // ------------------------------------------------------------------ individual lists
 
-// The list must behave as an ordinary ordered list whatever holes it keeps.
+// The list must behave as an ordinary ordered list whatever holes it keeps, and
+// keep storage positions still while frozen.
 TEST(IndividualList, KeepsTheOrderOfAPlainListThroughRandomOperations) {
   tMetaPop owner;
   std::vector<std::unique_ptr<tSexuate>> individuals;
-  for (int i = 0; i < 400; ++i) individuals.push_back(std::make_unique<tSexuate>(&owner));
-  // A list keyed on the patch slot, as a patch keeps it; a plain vector as the oracle.
-  owner.AddPatches(1);
-  tPatch* patch = owner.GetPatches(0);
+  for (int i = 0; i < 300; ++i) individuals.push_back(std::make_unique<tSexuate>(&owner));
+  tIndividualList list(tIndividualList::lkMatureMales);
   std::vector<tIndividual*> oracle;
-  std::set<tIndividual*> inList;
+  std::map<tIndividual*, Integer> frozenPositions;
+  const auto storagePosition = [&list](tIndividual* ind) {
+    for (Integer p = 0; p < list.StorageSize(); ++p)
+      if (list.AtStorage(p) == ind) return p;
+    return Integer{-1};
+  };
   utile::SetSeeds(3, 4);
-  // A small cycle so that the individuals' age class can be read.
-  owner.Species->MakeCycle({Event(leBirth, 1), Event(leGetOlder)});
-  for (int step = 0; step < 20000; ++step) {
-    const int op = utile::Ran(Integer{10});
-    tIndividual* ind = individuals[utile::Ran(Integer{400})].get();
-    if (op < 4) {
-      if (!inList.count(ind)) {
-        patch->Add(ind);
+  for (int step = 0; step < 40000; ++step) {
+    const int op = utile::Ran(Integer{20});
+    tIndividual* ind = individuals[utile::Ran(Integer{300})].get();
+    const bool present = std::find(oracle.begin(), oracle.end(), ind) != oracle.end();
+    ASSERT_EQ(list.Contains(ind), present);
+    if (op < 8) {
+      if (!present) {
+        list.Append(ind);
         oracle.push_back(ind);
-        inList.insert(ind);
       }
-    } else if (op < 8) {
-      patch->Remove(ind);
-      if (inList.erase(ind)) oracle.erase(std::find(oracle.begin(), oracle.end(), ind));
-    } else if (!oracle.empty()) {
-      const Integer k = utile::Ran(static_cast<Integer>(oracle.size()));
-      ASSERT_EQ(patch->GetInd(k), oracle[k]) << "step " << step;
+    } else if (op < 15) {
+      EXPECT_EQ(list.Remove(ind), present);
+      if (present) {
+        oracle.erase(std::find(oracle.begin(), oracle.end(), ind));
+        frozenPositions.erase(ind);
+      }
+    } else if (op < 17) {
+      if (!oracle.empty()) {
+        const Integer k = utile::Ran(static_cast<Integer>(oracle.size()));
+        ASSERT_EQ(list[k], oracle[k]) << "step " << step;
+      }
+    } else if (op == 17) {
+      if (!oracle.empty() && !present) {
+        const Integer k = utile::Ran(static_cast<Integer>(oracle.size()));
+        EXPECT_EQ(list.Replace(k, ind), oracle[k]);
+        frozenPositions.erase(oracle[k]);
+        oracle[k] = ind;
+      }
+    } else if (op == 18) {
+      if (frozenPositions.empty() && utile::Ran() < 0.5) {
+        list.Freeze();
+        for (tIndividual* member : oracle) frozenPositions[member] = storagePosition(member);
+      } else if (!frozenPositions.empty()) {
+        for (auto [member, position] : frozenPositions) ASSERT_EQ(list.AtStorage(position), member);
+        list.Thaw();
+        frozenPositions.clear();
+      }
+    } else {
+      list.Compact();
     }
-    if (step % 997 == 0) patch->Synchronise();
-    ASSERT_EQ(patch->IndCount(), static_cast<Integer>(oracle.size()));
+    ASSERT_EQ(list.Count(), static_cast<Integer>(oracle.size()));
   }
-  for (size_t k = 0; k < oracle.size(); ++k) EXPECT_EQ(patch->GetInd(static_cast<Integer>(k)), oracle[k]);
-  // The patch must not free individuals it does not own.
-  while (patch->IndCount() > 0) patch->Remove(patch->GetInd(0));
+  if (!frozenPositions.empty()) list.Thaw();
+  for (size_t k = 0; k < oracle.size(); ++k) EXPECT_EQ(list[static_cast<Integer>(k)], oracle[k]);
+  list.Clear();
+  for (auto& ind : individuals) EXPECT_FALSE(list.Contains(ind.get()));
 }
 
 // ------------------------------------------------------------------ name tables
