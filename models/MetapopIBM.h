@@ -259,7 +259,7 @@ class tIndividual {
   friend class tPatchSexuate;
   // Position in its patch's list and in its patch's adult males; -1 when in none.
   Integer fSlots[2] = {-1, -1};
-  bool fIdle = false;      // in the pool
+  bool fIdle = false;  // in the pool
 };
 
 class tClonal : public tIndividual {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "IBMHarness.h"
+#include "IBMReference.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -1069,6 +1070,132 @@ TEST(MetapopIBMReproduction, SameSeedsGiveTheSameRunPedigreeIncluded) {
   EXPECT_TRUE(first == second);
   const tRunRecord other = RecordedRun(7, 4);
   EXPECT_FALSE(first.Counts == other.Counts);
+}
+
+// ------------------------------------------------------------------ against a plain model
+
+struct tReferenceCase {
+  const char* Name;
+  tReproductionMode Mode;
+  bool Synchronisation;
+  tReproductionType Reproduction;
+  Integer Cycles;
+  int Steps;
+};
+
+// The engine's state in the terms of the plain model.
+void ExpectSameState(tMetaPop& engine, const ibmtest::tReferenceModel& reference, const char* name,
+                     int step) {
+  ASSERT_EQ(engine.CurrentID, reference.CurrentID) << name << " step " << step;
+  for (Integer p = 0; p < engine.PatchCount(); ++p) {
+    tPatch* patch = engine.GetPatches(p);
+    const auto& expected = reference.Patches[p];
+    ASSERT_EQ(patch->IndCount(), static_cast<Integer>(expected.Inds.size())) << name << " step " << step;
+    for (Integer i = 0; i < patch->IndCount(); ++i) {
+      const tIndividual* ind = patch->GetInd(i);
+      const auto& other = reference.Objects[expected.Inds[i]];
+      ASSERT_EQ(ind->ID(), other.ID) << name << " step " << step << " patch " << p << " index " << i;
+      ASSERT_EQ(ind->Genes(), other.Genes);
+      ASSERT_EQ(ind->Event(), other.Event);
+      ASSERT_EQ(ind->Age(), other.Age);
+      ASSERT_EQ(ind->Tag(), other.Tag);
+    }
+    ASSERT_EQ(patch->N(acJuvenile), expected.Juveniles);
+    ASSERT_EQ(patch->N(acAdult), expected.Adults);
+    ASSERT_EQ(patch->NjuvenilesActual(), expected.JuvenilesActual);
+    ASSERT_EQ(patch->NadultsActual(), expected.AdultsActual);
+    if (auto* sexuate = dynamic_cast<tPatchSexuate*>(patch)) {
+      ASSERT_EQ(sexuate->MatureMaleCount(), static_cast<Integer>(expected.Males.size()));
+      for (Integer i = 0; i < sexuate->MatureMaleCount(); ++i)
+        ASSERT_EQ(sexuate->MatureMale(i)->ID(), reference.Objects[expected.Males[i]].ID);
+    }
+  }
+}
+
+TEST(MetapopIBMReproduction, RunsExactlyAsAPlainModelWithOrderedLists) {
+  const tReferenceCase cases[] = {
+      {"sexuate with synchronisation", rmSexuate, true, rtCeiling, 1, 60},
+      {"sexuate without synchronisation", rmSexuate, false, rtCeiling, 1, 60},
+      {"sexuate, two cycles a step", rmSexuate, false, rtCeiling, 2, 40},
+      {"sexuate, growing", rmSexuate, false, rtDensityIndependent, 1, 8},
+      {"hermaphrodite", rmHermaphrodite, false, rtCeiling, 1, 60},
+      {"hermaphrodite with synchronisation", rmHermaphrodite, true, rtDensityIndependent, 1, 6},
+      {"clonal", rmClonal, true, rtCeiling, 1, 60},
+  };
+  for (const tReferenceCase& c : cases) {
+    // Seven patches, some pairs unlinked, permeabilities that differ.
+    utile::SetSeeds(40, 1);
+    std::vector<std::pair<double, double>> positions;
+    for (int i = 0; i < 7; ++i) positions.emplace_back(utile::Ran(0.0, 10.0), utile::Ran(0.0, 10.0));
+    ibmtest::SetLandscape(positions, 1.0);
+    for (int i = 0; i < 7; ++i)
+      for (int j = 0; j < i; ++j) {
+        FrictionMap[i][j] = FrictionMap[j][i] = utile::Ran(0.5, 1.0);
+        ConnectanceMat[i][j] = ConnectanceMat[j][i] = utile::Ran() < 0.7;
+      }
+
+    // Overlapping generations: adults age and go round again until they fail to
+    // survive; some are tagged on the way.
+    tLifeEvent random = Event(leRandom, 7, 8);
+    random.Threshold = 0.5;
+    tLifeEvent tag = Event(leTag, 8);
+    tag.Tag = 3;
+    tLifeCycle cycle = {Event(leBirth, 1),
+                        ibmtest::Survival(0.8, 2, 9),
+                        ibmtest::Dispersal(0.9, 2.0, 3, 9),
+                        Event(leGetOlder, c.Synchronisation ? 4 : 5),
+                        Event(leSynchro, 5),
+                        ibmtest::Reproduction(c.Reproduction, 2.5, 6),
+                        random,
+                        tag,
+                        Event(leGetOlder, 1),
+                        ibmtest::Death()};
+    const std::vector<tPatchSetup> patches = {
+        {40, 30, 1.0f, 0.02f}, {25, 20, 0.8f, 0.0f}, {40, 0, 1.0f, 0.05f}, {10, 10, 1.0f, 0.0f},
+        {60, 40, 0.6f, 0.0f},  {40, 5, 1.0f, 0.1f},  {30, 30, 1.0f, 0.0f}};
+
+    tMetaPop engine;
+    engine.Species->SexRatio = 0.45;
+    engine.Species->Autofecondation = 0.3;
+    engine.Species->JuvenileWeight = 0.25;
+    engine.Species->PatchExtinction = 1;
+    for (int locus = 0; locus < 16; ++locus) engine.GenePrevalences()[locus] = 0.05 * locus;
+    utile::SetSeeds(41, 2);
+    Build(engine, c.Mode, patches, cycle);
+    const Integer pool = engine.Pool()->Count();
+
+    ibmtest::tReferenceModel reference;
+    reference.Mode = c.Mode;
+    reference.SexRatio = 0.45;
+    reference.Autofecondation = 0.3;
+    reference.JuvenileWeight = 0.25;
+    reference.PatchExtinction = true;
+    for (int locus = 0; locus < 16; ++locus) reference.Prevalence[locus] = 0.05 * locus;
+    reference.SetCycle(cycle);
+    reference.Patches.resize(patches.size());
+    utile::SetSeeds(41, 2);
+    for (size_t p = 0; p < patches.size(); ++p) {
+      reference.Patches[p].Capacity = patches[p].Capacity;
+      reference.Patches[p].Suitability = patches[p].Suitability;
+      reference.Patches[p].Extinction = patches[p].Extinction;
+      reference.AddFounders(static_cast<int>(p), patches[p].Founders);
+    }
+    reference.GrowPool(pool - static_cast<Integer>(reference.Pool.size()));
+    ASSERT_EQ(static_cast<Integer>(reference.Pool.size()), pool);
+
+    ExpectSameState(engine, reference, c.Name, 0);
+    for (int step = 1; step <= c.Steps; ++step) {
+      // The two models draw from one stream: each step starts from the same seed.
+      utile::SetSeeds(42, step);
+      engine.TimeStep(c.Cycles);
+      utile::SetSeeds(42, step);
+      reference.TimeStep(c.Cycles);
+      ExpectSameState(engine, reference, c.Name, step);
+      if (HasFatalFailure()) return;
+    }
+    EXPECT_GT(engine.CurrentID, 500u) << c.Name << ": the run must not die out early";
+    EXPECT_GT(engine.N(), 0) << c.Name;
+  }
 }
 
 }  // namespace
