@@ -10,6 +10,7 @@
 #include "IBMHarness.h"
 #include "IBMReference.h"
 #include "TestSupport/StatisticalChecks.h"
+#include "Utile/Platform.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "models/MetapopIBM.h"
@@ -613,6 +614,32 @@ TEST(MetapopIBMRun, SetIndMovesTheCountsAndKeepsTheAdultMales) {
   EXPECT_EQ(patch->MatureMaleCount(), 3);
   for (Integer i = 0; i < patch->MatureMaleCount(); ++i) EXPECT_NE(patch->MatureMale(i), replaced);
   EXPECT_EQ(replaced->Patch(), nullptr);
+}
+
+int gPumps = 0;
+void CountingPump() {
+  ++gPumps;
+  utile::SetMessagePump(&CountingPump);  // pump again at the next chance, whatever the time
+}
+
+TEST(MetapopIBMRun, LetsMessagesThroughDuringAPass) {
+  tMetaPop metapop;
+  Build(metapop, rmClonal, {{10, 3000}, {10, 3000}}, {Event(leBirth, 1), Event(leGetOlder, 2), Event(leGetOlder)});
+  gPumps = 0;
+  utile::SetMessagePump(&CountingPump);
+  metapop.TimeStep(1);
+  utile::SetMessagePump(nullptr);
+  // At the start of the step, and every few dozen individuals.
+  EXPECT_GE(gPumps, 1 + 6000 / 64);
+}
+
+TEST(MetapopIBMRun, DeathsOfFailedSurvivalAreNotCensused) {
+  tMetaPop metapop;
+  tLifeEvent survival = ibmtest::Survival(0.0, 2, -1);
+  Build(metapop, rmClonal, {{10, 4}}, {Event(leBirth, 1), survival, Event(leGetOlder)}, true);
+  metapop.TimeStep(1);
+  ASSERT_EQ(metapop.N(), 0);
+  for (Cardinal id = 1; id <= 4; ++id) EXPECT_EQ(metapop.Pedigree()->GetPositions(id), (tVectorOfCardinal{1, 1}));
 }
 
 // ------------------------------------------------------------------ rules
