@@ -425,6 +425,7 @@ class tPatch {
   Integer NadultsActual() const { return fNadultsActual; }
   Integer IndCount() const { return fInd.Count(); }
   Double Ncompetitive() const;
+  // Individuals per tag value of the species; untagged ones are not counted.
   utile::tVectorOfCardinal TagCount();
   tSpecies* GetSpecies() const;
 
@@ -561,8 +562,13 @@ class tMetaPop {
   tIndividual* NewIndividual(tPatch* patch, tIndividual* mother, tIndividual* father);
   Integer N() const;
   Integer PatchCount() const { return static_cast<Integer>(fPatches.size()); }
+  // Up to steps time steps; stops before a step once an end state is set.
   void Run(Integer steps, Integer cycles);
+  // One time step of cycles counted passes (at least one); passes repeated for
+  // individuals waiting at a synchronisation point or after reproduction are not
+  // counted. Sets Extinct, Explosion or Overflow and advances Time.
   void TimeStep(Integer cycles);
+  // Individuals per tag value of the species (its ascending tag list), all patches.
   utile::tVectorOfCardinal TagCount();
 
  private:
