@@ -163,9 +163,11 @@ tVectorOfDouble CumulativeVector(const tVectorOfDouble& v) {
   return c;
 }
 
-Integer FindClass(const tVectorOfDouble& c, Double x) {
+Integer FindClass(const tVectorOfDouble& c, Double x) { return FindClass(c.data(), static_cast<Integer>(c.size()), x); }
+
+Integer FindClass(const Double* c, Integer count, Double x) {
   Integer low = 0;
-  Integer high = static_cast<Integer>(c.size()) - 1;
+  Integer high = count - 1;
   while (low <= high) {
     const Integer mid = (low + high) / 2;
     if (c[mid] == x) return mid;

@@ -62,6 +62,8 @@ tVectorOfDouble CumulativeVector(const tVectorOfDouble& v);
 // Binary search over an ascending vector: the index of an exact hit, else the
 // largest index whose value is below X (-1 when X < C[0] or C is empty).
 Integer FindClass(const tVectorOfDouble& c, Double x);
+// The same over Count values in place (a column of a flat table).
+Integer FindClass(const Double* c, Integer count, Double x);
 // First index in First..Last holding Value; Length(V) when absent.
 Integer FindFirst(const tVectorOfCardinal& v, Cardinal value, Integer first, Integer last);
 // The same; -1 when absent.

@@ -665,25 +665,6 @@ void tSpecies::BuildDispersalEvent(tLifeEvent& event, Integer eventIndex) {
   event.Mat2 = std::move(mat2);
 }
 
-namespace {
-
-// The search of the toolkit's discrete draw over a cumulative vector, step for
-// step: an exact hit returns the index probed, otherwise the last index below x.
-Integer FindClassOf(const Double* c, Integer size, Double x) {
-  Integer low = 0;
-  Integer high = size - 1;
-  while (low <= high) {
-    const Integer mid = (low + high) / 2;
-    if (c[mid] == x) return mid;
-    if (c[mid] < x)
-      low = mid + 1;
-    else
-      high = mid - 1;
-  }
-  return high;
-}
-
-}  // namespace
 
 void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destination,
                              Double& survival) const {
@@ -700,7 +681,7 @@ void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destin
   const Double* c = table.Cumulative.data() + first + origin;  // count + 1 entries
   const Double x = static_cast<Double>(utile::Uniform() * c[count]);
   // The guide table starts the search next to the answer. Without an exact hit
-  // the search above ends on the last index whose value is below x, which is
+  // the toolkit's search ends on the last index whose value is below x, which is
   // where this walk stops; an exact hit, where equal values could make the
   // probed index matter, goes through the search itself.
   const Double share = x * table.BucketScale[origin];
@@ -709,7 +690,7 @@ void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destin
   while (k > 0 && c[k] > x) --k;
   while (k < count && c[k + 1] <= x) ++k;
   if (c[k] == x) [[unlikely]]
-    k = FindClassOf(c, count + 1, x);
+    k = utile::FindClass(c, count + 1, x);
   k = std::clamp<Integer>(k, 0, count - 1);
   destination = table.Destination[first + k];
   survival = table.Survival[first + k];
