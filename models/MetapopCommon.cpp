@@ -739,6 +739,8 @@ void ComputeMovingWindow(Double Alpha, Double Territory, Double, Integer n, Inte
   const Double c = utile::FloatDiv(side, m);
   const int64_t rows = utile::Round(h / c);
   const int64_t cols = utile::Round(w / c);
+  // A negative cell count cannot size the map.
+  if (rows < 0 || cols < 0) throw utile::ERangeError("Range check error");
   tMatrixOfDouble sums(static_cast<size_t>(cols), tVectorOfDouble(static_cast<size_t>(rows), 0.0));
   std::vector<std::vector<Integer>> coverage(static_cast<size_t>(cols),
                                              std::vector<Integer>(static_cast<size_t>(rows), 0));

@@ -704,6 +704,30 @@ TEST_F(Landscape, MovingWindowOverASquareOfFourPatches) {
   }
 }
 
+TEST_F(Landscape, MovingWindowRefusesCountsBelowOne) {
+  // n and m divide the shorter side of the box: 0 divides by zero; negative
+  // windows cover nothing, and a negative cell count would size the map negatively.
+  Patches = {Patch(0, 0), Patch(10, 10), Patch(10, 0)};
+  Double capacity = -1;
+  tVectorOfDouble values = {5};
+  tMatrixOfDouble map = {{5}};
+  struct tCase {
+    Integer n, m;
+  };
+  for (const tCase c : {tCase{0, 10}, tCase{10, 0}}) {
+    EXPECT_THROW(ComputeMovingWindow(0.1, 1, 0, c.n, c.m, &capacity, &values, &map), utile::EZeroDivide);
+  }
+  EXPECT_THROW(ComputeMovingWindow(0.1, 1, 0, -1, 10, &capacity, &values, &map), utile::EInvalidOperation);
+  for (const tCase c : {tCase{10, -1}, tCase{-2, -2}}) {
+    EXPECT_THROW(ComputeMovingWindow(0.1, 1, 0, c.n, c.m, &capacity, &values, &map), utile::ERangeError)
+        << c.n << ", " << c.m;
+  }
+  // Nothing is written when the analysis fails.
+  EXPECT_EQ(-1, capacity);
+  EXPECT_EQ(tVectorOfDouble{5}, values);
+  EXPECT_EQ(tMatrixOfDouble{{5}}, map);
+}
+
 TEST_F(Landscape, MovingWindowWithoutTwoPatchesInAnyWindowRaises) {
   Patches = {Patch(0, 0), Patch(100, 100)};
   Double capacity;

@@ -323,6 +323,43 @@ TEST(PedigreeKinship, MutationScalesEveryGeneration) {
   }
 }
 
+TEST(PedigreeKinship, CousinsAndHalfSibsWithAndWithoutMutation) {
+  // 1, 2 founders with full sibs 3, 4; 5 and 7 founders; first cousins 6 = 3 x 5
+  // and 8 = 4 x 7; 9 = 6 x 8, offspring of first cousins; 10 = 1 x 5, a half sib
+  // of 3 and 4. By the tabular method, every generation between two individuals
+  // multiplies by Gamma: R(3, 4) = Gamma^2 / 2, R(4, 6) = Gamma^3 / 4,
+  // R(6, 8) = Gamma^4 / 8, so F(9) = Gamma R(6, 8) / 2 = Gamma^5 / 16; half sibs
+  // share one parent: R(3, 10) = Gamma^2 / 4.
+  for (const double mu : {0.0, 0.01, 0.1}) {
+    tPedigree pedigree;
+    Fill(pedigree, {{1, 0, 0, 1},
+                    {1, 0, 0, 1},
+                    {2, 1, 2, 1},
+                    {2, 1, 2, 1},
+                    {2, 0, 0, 1},
+                    {3, 3, 5, 1},
+                    {3, 0, 0, 1},
+                    {3, 4, 7, 1},
+                    {4, 6, 8, 1},
+                    {4, 1, 5, 1}});
+    pedigree.SetMutationRate(mu);
+    const double g = (1 - mu) * (1 - mu);
+    struct {
+      Cardinal i, j;
+      double coancestry;
+    } table[] = {
+        {6, 8, std::pow(g, 4) / 16},  // first cousins
+        {9, 9, std::pow(g, 5) / 16},  // offspring of first cousins
+        {3, 10, g * g / 8},           // half sibs
+        {4, 10, g * g / 8},
+        {5, 9, g * g / 8},  // a grandparent through one line only
+        {10, 10, 0},
+    };
+    for (const auto& t : table)
+      EXPECT_NEAR(pedigree.Coancestry(t.i, t.j), t.coancestry, 1e-7) << t.i << "," << t.j << " mu " << mu;
+  }
+}
+
 TEST(PedigreeKinship, ChangingTheMutationRateForgetsCachedValues) {
   tPedigree pedigree;
   Fill(pedigree, {{1, 0, 0, 1}, {1, 0, 0, 1}, {2, 1, 2, 1}, {2, 1, 2, 1}});
