@@ -249,6 +249,8 @@ void tModelForm::Stop() {
 // -------------------------------------------------------------------- batch
 
 void tModelForm::MakeLandscape(const std::string& Line, bool RewriteHeaders) {
+  // Refused before a single control takes a value.
+  dlgVandrel->CheckLandscapeFree(this);
   const std::vector<std::string> values = BatchLineValues(Line, tBatchLineKind::blLandscape);
   ++LanID;
   sLan = utile::Format("%d", LanID - 1) + "\t";
@@ -286,6 +288,13 @@ void tModelForm::RunBatch(const std::vector<std::string>& Lines, const std::stri
   if (fSimRunning)
     throw utile::EInvalidOperation(
         utile::Format("%s is running already: stop it first.", windowTitle().toStdString()));
+  // A batch that would change the landscape under another running workbench is
+  // refused before it asks about or touches its result file.
+  for (const std::string& line : Lines)
+    if (BatchLineKind(line) == tBatchLineKind::blLandscape) {
+      dlgVandrel->CheckLandscapeFree(this);
+      break;
+    }
   bool append = false;
   if (utile::FileExists(FileName)) {
     switch (Dialogs().FileExists(utile::Format("\"%s\" already exists.", FileName))) {

@@ -610,6 +610,7 @@ void TdlgVandrel::Actualisation() {
   const bool running = AnyModelRunning();
   const bool currentRunning = CurrentModel && CurrentModel->IsRunning();
   pnLandscape->setEnabled(!running);
+  if (dlgPatchData) dlgPatchData->setEnabled(!running);
   mnLandscape->menuAction()->setEnabled(!running);
   for (QAction* create :
        {mnNewDemographic, mnNewDemogenetic, mnNewBigMatrix, mnNewIBM, mnNewGraph, mnOpenModel})
@@ -841,10 +842,14 @@ void TdlgVandrel::LoadLandscapeFromFile() {}
 
 void TdlgVandrel::LoadPermeabilityFromFile() {}
 
-void TdlgVandrel::RebuildLandscape(tModelForm* sender) {
+void TdlgVandrel::CheckLandscapeFree(const tModelForm* sender) const {
   for (const tModelForm* model : fModels)
     if (model != sender && model->IsRunning())
       throw utile::EInvalidOperation("The landscape cannot change while another module is running.");
+}
+
+void TdlgVandrel::RebuildLandscape(tModelForm* sender) {
+  CheckLandscapeFree(sender);
   if (cbPatchGeometry->currentIndex() == 7) LoadLandscapeFromFile();
   if (cbPermeability->currentIndex() == 2 || cbPermeability->currentIndex() == 3) LoadPermeabilityFromFile();
   ComputeConnectanceMatrix();

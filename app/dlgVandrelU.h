@@ -136,6 +136,9 @@ class TdlgVandrel : public QMainWindow {
   // a running model.
   bool AnyModelRunning() const;
   bool LandscapeLocked() const { return AnyModelRunning(); }
+  // Refuses (EInvalidOperation) a landscape change asked for by sender while
+  // another workbench runs on the landscape.
+  void CheckLandscapeFree(const tModelForm* sender) const;
 
   // --------------------------------------------------------- the landscape
   void btMakeLandscapeClick();

@@ -22,6 +22,7 @@
 #include "app/WindowServices.h"
 #include "Utile/gui/CustomChartSeries.h"
 #include "Utile/gui/GraphicOps.h"
+#include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
 #include "models/MetapopCommon.h"
 
@@ -62,6 +63,7 @@ class MainWindowTest : public QObject {
     fDialogs = &testsupport::InstallScriptedDialogs();
     models::ResetLandscape();
     fMain = new vandrel::TdlgVandrel;
+    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
     fCreated.clear();
     for (tWorkbenchKind kind :
          {tWorkbenchKind::wkSimpleDemo, tWorkbenchKind::wkMatrix, tWorkbenchKind::wkBigMatrix,
@@ -74,6 +76,7 @@ class MainWindowTest : public QObject {
   }
   void cleanup() {
     delete fMain;
+    vandrel::dlgPatchData = nullptr;
     vandrel::TestingMode = false;
     vandrel::SetDialogs(nullptr);
   }
@@ -426,7 +429,8 @@ class MainWindowTest : public QObject {
       if (step != 2) return;
       lockedDuringRun = !fMain->pnLandscape->isEnabled() && !fMain->mnLandscape->menuAction()->isEnabled() &&
                         !fMain->mnInitialise->isEnabled() && !fMain->mnRun->isEnabled() &&
-                        !fMain->mnNewIBM->isEnabled() && !fMain->mnOpenModel->isEnabled();
+                        !fMain->mnNewIBM->isEnabled() && !fMain->mnOpenModel->isEnabled() &&
+                        !vandrel::dlgPatchData->isEnabled();
       // Commands that slip through are refused.
       fMain->mnRun->trigger();
       fMain->mnInitialise->trigger();
@@ -438,6 +442,7 @@ class MainWindowTest : public QObject {
     QVERIFY(fMain->pnLandscape->isEnabled());
     QVERIFY(fMain->mnRun->isEnabled());
     QVERIFY(fMain->mnNewIBM->isEnabled());
+    QVERIFY(vandrel::dlgPatchData->isEnabled());
   }
 
   void ClosingARunningWorkbenchStopsItAndClosesAfterwards() {
@@ -493,6 +498,34 @@ class MainWindowTest : public QObject {
     QVERIFY(refused);
     QCOMPARE(models::Patches.size(), size_t(3));
     QVERIFY(!batch->IsRunning());
+    // Refused before anything was touched: the controls, the patch database and the file.
+    QCOMPARE(fMain->seNbPatch->value(), 3);
+    QCOMPARE(fMain->seWidth->value(), 200);
+    QCOMPARE(vandrel::dlgPatchData->edOverallProductivity->text(), QString("1.1"));
+    QVERIFY(!utile::FileExists(folder.File("b.txt")));
+    QCOMPARE(batch->Initialisations, 0);
+  }
+
+  void ALandscapeLineOfAnotherWorkbenchTouchesNoControlUnderARun() {
+    fMain->mnNewIBM->trigger();
+    fMain->mnNewIBM->trigger();
+    tTestWorkbench* running = fCreated[0];
+    tTestWorkbench* other = fCreated[1];
+    running->RunSteps = 3;
+    bool refused = false;
+    running->OnStep = [&](int step) {
+      if (step != 1) return;
+      try {
+        other->MakeLandscape("MakeLandscape(150,160,9)", false);
+      } catch (const utile::EInvalidOperation&) {
+        refused = true;
+      }
+    };
+    running->Run();
+    QVERIFY(refused);
+    QCOMPARE(fMain->seWidth->value(), 200);
+    QCOMPARE(fMain->seNbPatch->value(), 3);
+    QCOMPARE(other->LanID, 0);
   }
 
   void ALandscapeChangeReinitialisesTheCurrentWorkbench() {
