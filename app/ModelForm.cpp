@@ -1,5 +1,6 @@
 #include "app/ModelForm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -69,6 +70,7 @@ tModelForm::tModelForm(TdlgVandrel* mainWindow)
 }
 
 tModelForm::~tModelForm() {
+  if (fSimRunning) QApplication::restoreOverrideCursor();
   // A workbench freed without being closed (with its owner) still leaves the list.
   if (!fFormClosed && dlgVandrel) dlgVandrel->RemoveModel(this);
 }
@@ -78,6 +80,12 @@ void tModelForm::Abstract(const char* operation) const {
 }
 
 void tModelForm::SimRunningChanged(bool running) {
+  // The hour-glass shows for exactly as long as the workbench runs, whichever
+  // path ends the run.
+  if (running)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QApplication::restoreOverrideCursor();
   emit RunningChanged(running);
   if (dlgVandrel) dlgVandrel->Actualisation();
 }

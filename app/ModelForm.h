@@ -119,8 +119,9 @@ class tModelForm : public QWidget {
   virtual void MakeLandscape(const std::string& Line, bool RewriteHeaders);
   // Records the file name; a workbench with model files reads the file.
   virtual void OpenModel(const std::string& FileName);
-  // Sets the running flag (refused while a run or batch already goes on); an
-  // override runs the model and clears the flag when it ends.
+  // Sets the running flag (refused while a run or batch already goes on), which
+  // shows the hour-glass until the flag is cleared; an override runs the model
+  // and clears the flag when it ends.
   virtual void Run();
   virtual void RunBatch(const std::vector<std::string>& Lines, const std::string& FileName,
                         bool RewriteHeaders);

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QScatterSeries>
 #include <QSpinBox>
@@ -494,8 +495,20 @@ void TdlgVandrel::ConnectHandlers() {
   connect(mnRun, &QAction::triggered, this, [this] {
     Guarded([this] {
       if (!CurrentModel || CurrentModel->IsRunning()) return;
-      tHourGlass hourGlass;
-      CurrentModel->Run();
+      // When Run returns the run is over, also when an error passed and the
+      // workbench did not clear its flag: a flag left set would lock the
+      // landscape and keep the windows from closing for good.
+      QPointer<tModelForm> model = CurrentModel;
+      auto endRun = [&model] {
+        if (model && model->IsRunning()) model->fSimRunning = false;
+      };
+      try {
+        model->Run();
+      } catch (...) {
+        endRun();
+        throw;
+      }
+      endRun();
     });
   });
 

@@ -189,6 +189,7 @@ class BatchProtocolTest : public QObject {
     QVERIFY(raised);
     QVERIFY(!fBench->IsRunning());
     QVERIFY(!fBench->Fs.IsOpen());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
     QCOMPARE(FileLines(file),
              QStringList({Header, "****** Error for fail\t", "******* 1 errors encountered"}));
   }

@@ -445,6 +445,25 @@ class MainWindowTest : public QObject {
     QVERIFY(vandrel::dlgPatchData->isEnabled());
   }
 
+  void ARunThatLetsAnErrorPassEndsAndUnlocks() {
+    fMain->mnNewIBM->trigger();
+    QPointer<tTestWorkbench> bench = fCreated[0];
+    bench->RunSteps = 10;
+    // This run forgets to clear its flag when a step fails.
+    bench->OnStep = [](int step) {
+      if (step == 2) throw utile::EInvalidOp("step failed");
+    };
+    fMain->mnRun->trigger();
+    QCOMPARE(fDialogs->Messages, std::vector<std::string>({"step failed"}));
+    QVERIFY(!bench->IsRunning());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(fMain->pnLandscape->isEnabled());
+    QVERIFY(fMain->mnRun->isEnabled());
+    // Nothing runs any more: the workbench closes at once.
+    QVERIFY(bench->close());
+    QVERIFY(fMain->fModels.empty());
+  }
+
   void ClosingARunningWorkbenchStopsItAndClosesAfterwards() {
     fMain->mnNewIBM->trigger();
     QPointer<tTestWorkbench> bench = fCreated[0];

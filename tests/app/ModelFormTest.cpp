@@ -103,10 +103,15 @@ class ModelFormTest : public QObject {
 
   void RunSetsTheFlagAndStopClearsIt() {
     QSignalSpy changes(fBench, &vandrel::tModelForm::RunningChanged);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
     fBench->tModelForm::Run();
     QVERIFY(fBench->IsRunning());
+    // The hour-glass shows for as long as the workbench runs.
+    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     fBench->Stop();
     QVERIFY(!fBench->IsRunning());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
     QCOMPARE(changes.count(), 2);
   }
 
