@@ -189,7 +189,7 @@ double tModelForm::GetConnectivity(int32_t i, int32_t j) {
   // A missing or failing function falls back on the link matrix.
   try {
     if (fGetConnectivity) return fGetConnectivity(i, j);
-  } catch (const std::exception&) {
+  } catch (...) {
   }
   return GetConnectance(i, j);
 }

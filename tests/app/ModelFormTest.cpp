@@ -59,6 +59,17 @@ class ModelFormTest : public QObject {
     QCOMPARE(fBench->GetConnectivity(2, 2), 1.0);
     QCOMPARE(fBench->GetConnectivity(1, 1), 1.0);
     QCOMPARE(fBench->GetConnectivity(0, 1), 0.0);
+    // Whatever it throws.
+    fBench->SetConnectivityFunction([](int32_t i, int32_t j) -> double {
+      if (i == 1 || j == 1) throw 1;
+      return 0.25 * (i + j);
+    });
+    QCOMPARE(fBench->GetConnectivity(1, 1), 1.0);
+    QCOMPARE(fBench->GetConnectivity(1, 2), 0.0);
+    fBench->SetConnectivityFunction([](int32_t i, int32_t j) -> double {
+      if (i == 1 || j == 1) throw utile::EZeroDivide("no value");
+      return 0.25 * (i + j);
+    });
     // The largest over all ordered pairs, the diagonal included.
     QCOMPARE(fBench->fMaxConnectivity, 1.0);
     const utile::tMatrixOfDouble expected = {{0, 0, 0.5}, {0, 1, 0}, {0.5, 0, 1}};
