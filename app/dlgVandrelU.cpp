@@ -831,6 +831,9 @@ void TdlgVandrel::DrawSpace() {
     bubbles->AddBubble(patch.x, patch.y, std::sqrt(std::max(patch.A, 0.0) / std::numbers::pi), {},
                        ckShowID->isChecked() ? QString::number(patch.popID) : QString());
   chSpace->AddSeries(bubbles);
+  // The patch numbers are marks in green (after AddSeries, which sets the chart's own marks).
+  bubbles->setPointLabelsColor(QColor(0, 128, 0));
+  bubbles->setPointLabelsVisible(true);
   chSpace->SetBottomAxisRange(0, seWidth->value());
   chSpace->SetLeftAxisRange(0, seHeight->value());
   chSpace->Refresh();

@@ -109,6 +109,13 @@ class MainWindowTest : public QObject {
     QCOMPARE(models::ConnectanceMat.size(), size_t(3));
     QCOMPARE(fMain->seWidth->value(), 200);
     QCOMPARE(fMain->edTotalArea->text(), QString("120"));
+    // The patches carry their numbers as green marks.
+    QCOMPARE(fMain->chSpace->SeriesCount(), 1);
+    auto* bubbles = qobject_cast<utile::gui::tBubbleSeries*>(fMain->chSpace->SeriesAt(0));
+    QVERIFY(bubbles);
+    QVERIFY(bubbles->pointLabelsVisible());
+    QCOMPARE(bubbles->pointLabelsColor(), QColor(0, 128, 0));
+    QCOMPARE(bubbles->PointLabel(2), QString("3"));
     // Palettes: 255 colours from white towards (128, 255, 0).
     QCOMPARE(fMain->MapPalette.size(), size_t(255));
     QCOMPARE(fMain->MapPalette.front(), utile::RGBColor(255, 255, 255));
