@@ -226,6 +226,42 @@ class MainWindowTest : public QObject {
     }
   }
 
+  void EveryGeometryShowsItsOwnGroups() {
+    fMain->show();
+    // Geometry by geometry: the area group, the isolated-patch group, the landscape file.
+    struct tCase {
+      int geometry;
+      bool area, isolated, landscapeFile;
+    };
+    for (const tCase& c : std::initializer_list<tCase>{{0, true, false, false},
+                                                       {1, true, false, false},
+                                                       {2, false, true, false},
+                                                       {3, true, false, false},
+                                                       {4, true, false, false},
+                                                       {5, true, false, false},
+                                                       {6, true, false, false},
+                                                       {7, true, false, true}}) {
+      fMain->cbPatchGeometry->setCurrentIndex(c.geometry);
+      fMain->Actualisation();
+      QCOMPARE(fMain->grpArea->isVisibleTo(fMain->tsPatches), c.area);
+      QCOMPARE(fMain->grpIsolated->isVisibleTo(fMain->tsPatches), c.isolated);
+      QCOMPARE(fMain->grpLandscapeFile->isVisibleTo(fMain->tsPatches), c.landscapeFile);
+    }
+    // Sizes "Fixed" and "Fixed total size" hide the minimum area and the large-patch share.
+    for (int sizes : {1, 2}) {
+      fMain->cbPatchSizes->setCurrentIndex(sizes);
+      fMain->Actualisation();
+      QVERIFY(!fMain->seMinArea->isVisibleTo(fMain->grpArea));
+      QVERIFY(!fMain->sePropLargePatches->isVisibleTo(fMain->grpArea));
+    }
+    // "Delaunay" shows the link group with neither of its controls.
+    fMain->cbConnectance->setCurrentIndex(2);
+    fMain->Actualisation();
+    QVERIFY(fMain->grpConnectance->isVisibleTo(fMain->tsLinks));
+    QVERIFY(!fMain->edDistanceThreshold->isVisibleTo(fMain->grpConnectance));
+    QVERIFY(!fMain->seConnectance->isVisibleTo(fMain->grpConnectance));
+  }
+
   void WorkbenchCaptionsNumberTheOpenWorkbenches() {
     fMain->mnNewDemogenetic->trigger();
     fMain->mnNewDemogenetic->trigger();
