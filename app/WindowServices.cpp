@@ -10,6 +10,21 @@
 
 namespace vandrel {
 
+// ------------------------------------------------------------- the program
+
+tApplication::tApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool tApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    Dialogs().ShowMessage(activeWindow(), error.what(), tMessageKind::mkError);
+  } catch (...) {
+    Dialogs().ShowMessage(activeWindow(), "An unknown error occurred.", tMessageKind::mkError);
+  }
+  return false;
+}
+
 // ------------------------------------------------------------ message pump
 
 namespace {

@@ -5,6 +5,7 @@
 // in place of a person.
 #pragma once
 
+#include <QApplication>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -14,6 +15,16 @@
 class QWidget;
 
 namespace vandrel {
+
+// ------------------------------------------------------------ the program
+
+// The application of Vandrel. An error that a window's handler lets pass ends
+// up here: its message is shown and the program goes on with the next message.
+class tApplication : public QApplication {
+ public:
+  tApplication(int& argc, char** argv);
+  bool notify(QObject* receiver, QEvent* event) override;
+};
 
 // ------------------------------------------------------------ message pump
 

@@ -10,7 +10,8 @@
 
 int main(int argc, char* argv[]) {
   using namespace vandrel;
-  QApplication application(argc, argv);
+  // Errors that a window's handler lets pass are shown, and the program goes on.
+  tApplication application(argc, argv);
   QApplication::setApplicationName("Vandrel");
   // Long computations let pending window messages through with this hook.
   InstallMessagePump();
@@ -23,6 +24,8 @@ int main(int argc, char* argv[]) {
   dlgFileExists = new TdlgFileExists(&mainWindow);
   dlgPatchData = new TdlgPatchData(&mainWindow);
   DevHistory = new TDevHistory(&mainWindow);
+  // Closing the main window ends the program, whatever other windows are open.
+  QObject::connect(&mainWindow, &TdlgVandrel::Closed, &application, &QCoreApplication::quit);
   mainWindow.show();
   return application.exec();
 }
