@@ -48,7 +48,7 @@ class tRunningFlag {
   std::function<void(bool)> fOnChange;
 };
 
-// A text file written piece by piece: every piece reaches the disk as it is
+// A text file written bit by bit: every bit reaches the disk as it is
 // written, and lines end with CR LF.
 class tTextFile {
  public:

@@ -140,6 +140,8 @@ class BatchProtocolTest : public QObject {
     // 100 x 1/3 = 33.3, 100 x 2/3 = 66.7, 100.
     QCOMPARE(fBench->Progress, std::vector<int32_t>({33, 67, 100}));
     QCOMPARE(fBench->BatchProgress, 100);
+    // Afterwards the start time holds the duration, in days: well under a minute here.
+    QVERIFY(fBench->BatchStartTime >= 0 && fBench->BatchStartTime < 1.0 / (24 * 60));
     QVERIFY(!fBench->IsRunning());
     QVERIFY(!fBench->Fs.IsOpen());
   }
