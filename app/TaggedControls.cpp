@@ -88,6 +88,8 @@ std::vector<std::string> BatchLineValues(const std::string& line, tBatchLineKind
       RemoveKeyword(line, kind == tBatchLineKind::blSimulation ? SimulationKeyword : LandscapeKeyword);
   std::erase(text, ')');
   if (kind == tBatchLineKind::blSimulation) std::erase(text, ':');
+  // The line end of a batch file written with CR LF is no part of the last value.
+  if (!text.empty() && text.back() == '\r') text.pop_back();
   std::vector<std::string> values;
   utile::Tabulate(text, ',', values, false, 0);
   return values;

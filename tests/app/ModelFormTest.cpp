@@ -175,6 +175,9 @@ class ModelFormTest : public QObject {
              {"SIMULATION(3:4,,X)", tBatchLineKind::blSimulation, {"34", "", "X"}},
              {"Simulation()", tBatchLineKind::blSimulation, {""}},
              {"Simulation(a,b),", tBatchLineKind::blSimulation, {"a", "b", ""}},
+             // A line read from a file written with CR LF keeps no CR in its last value.
+             {"Simulation(a,7)\r", tBatchLineKind::blSimulation, {"a", "7"}},
+             {"MakeLandscape(100,Land.patch)\r", tBatchLineKind::blLandscape, {"100", "Land.patch"}},
              {" Simulation(a)", tBatchLineKind::blOther, {}},
              {"Simulate(a)", tBatchLineKind::blOther, {}},
              {"", tBatchLineKind::blOther, {}}}) {
