@@ -669,7 +669,9 @@ void tSpecies::BuildDispersalEvent(tLifeEvent& event, Integer eventIndex) {
 void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destination,
                              Double& survival) const {
   const tDispersalTable& table = *fDispersalTables[eventIndex];
-  utile::Assert(origin < table.PatchCount, "The life cycle was built for fewer patches: build it again");
+  // A destination beyond the present patches would be read from freed memory.
+  utile::Assert(table.PatchCount == Metapop->PatchCount(),
+                "The life cycle was built for another number of patches: build it again");
   const Integer first = table.Start[origin];
   const Integer count = table.Start[origin + 1] - first;
   if (count == 0) {

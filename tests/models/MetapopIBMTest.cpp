@@ -213,6 +213,24 @@ TEST(MetapopIBMCycle, DispersalMatricesFollowTheLandscape) {
   }
 }
 
+TEST(MetapopIBMCycle, DispersalRefusesACycleBuiltForAnotherNumberOfPatches) {
+  // Built for three patches, run on two or four: a disperser must not be sent to a
+  // patch that is not there, nor leave one the matrices do not know.
+  for (Integer patches : {2, 4}) {
+    ibmtest::SetLineLandscape(4);
+    tMetaPop metapop;
+    metapop.SetReproductionMode(rmClonal);
+    metapop.AddPatches(3);
+    metapop.Species->MakeCycle({Event(leBirth, 1), ibmtest::Dispersal(1.0, 100.0, 2), Event(leGetOlder)});
+    metapop.AddPatches(patches);
+    metapop.Initialise();
+    metapop.MaxIndividuals = 1000000;
+    metapop.ExplosionSize = 1000000;
+    metapop.GetPatches(0)->AddIndividuals(200);
+    EXPECT_THROW(metapop.TimeStep(1), utile::EAssertionFailed) << patches << " patches";
+  }
+}
+
 TEST(MetapopIBMCycle, ArcTanWeightOfTwoPatchesAtTheSamePlaceIsARightAngle) {
   ibmtest::SetLandscape({{0, 0}, {0, 0}, {1, 0}}, 1.0);
   tMetaPop metapop;
