@@ -814,6 +814,42 @@ TEST(MetapopIBMStatistics, SurvivalFraction) {
   EXPECT_TRUE(testsupport::ProportionIsNear(metapop.N(), 20000, 0.7));
 }
 
+TEST(MetapopIBMStatistics, CeilingRegulationAndRandomBranchesPassInTheirProportions) {
+  // Founders are adults (no Reproduction event). The ceiling lets all pass while
+  // K > N, otherwise each with probability K / N, N the competitive density.
+  struct tCase {
+    const char* Name;
+    tLifeEventType Type;
+    Integer Capacity;
+    Integer Founders;
+    double JuvenileWeight;
+    double Threshold;
+    double Expected;
+  };
+  const tCase cases[] = {
+      {"ceiling above K", leRegulation, 3000, 10000, 0.0, 0, 0.3},
+      {"ceiling, adults weighted by 1 - JW", leRegulation, 3000, 10000, 0.5, 0, 0.6},
+      {"ceiling at N = K", leRegulation, 10000, 10000, 0.0, 0, 1.0},
+      {"ceiling below K", leRegulation, 10001, 10000, 0.0, 0, 1.0},
+      {"ceiling with K = 0", leRegulation, 0, 10000, 0.0, 0, 0.0},
+      {"random", leRandom, 10, 10000, 0.0, 0.37, 0.37},
+  };
+  for (const tCase& c : cases) {
+    tMetaPop metapop;
+    metapop.Species->JuvenileWeight = c.JuvenileWeight;
+    utile::SetSeeds(32, static_cast<Integer>(c.Expected * 100));
+    tLifeEvent rule = Event(c.Type, 2, 3);
+    rule.Threshold = c.Threshold;
+    tLifeEvent passed = Event(leTag, 4);
+    passed.Tag = 1;
+    Build(metapop, rmClonal, {{c.Capacity, c.Founders}},
+          {Event(leBirth, 1), rule, passed, ibmtest::Death(), Event(leGetOlder)});
+    metapop.TimeStep(1);
+    EXPECT_TRUE(testsupport::ProportionIsNear(metapop.N(), c.Founders, c.Expected)) << c.Name << ": " << metapop.N();
+    EXPECT_EQ(metapop.TagCount(), (utile::tVectorOfCardinal{static_cast<Cardinal>(metapop.N())})) << c.Name;
+  }
+}
+
 TEST(MetapopIBMStatistics, NewbornSexRatio) {
   tMetaPop metapop;
   metapop.Species->SexRatio = 0.3;
