@@ -1,17 +1,20 @@
 // A plain individual-based model written for the tests only: ordered lists that
 // close their gaps at once, a discrete draw over the matrix column at every
-// dispersal, every pass walked. It follows the same rules and the same order of
-// random draws, so a seeded run must give exactly what the engine gives.
+// dispersal, every pass walked, the pedigree kept as plain records. It follows the
+// same rules and the same order of random draws, so a seeded run must give exactly
+// what the engine gives.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <vector>
 
 #include "Utile/RandomFunctions.h"
 #include "Utile/VectorOps.h"
 #include "models/MetapopCommon.h"
 #include "models/MetapopIBM.h"
+#include "models/PedigreeOps.h"
 
 namespace ibmtest {
 
@@ -41,7 +44,18 @@ class tReferenceModel {
   std::vector<int> Pool;
   std::vector<tPatch> Patches;
   models::Cardinal CurrentID = 1;
+  models::Cardinal Time = 1;
   bool WaitingSync = false;
+
+  // One record per ID given (index ID - 1) when the pedigree is kept: the birth and
+  // every census (each ageing and each censused death).
+  struct tRecord {
+    models::Cardinal Date = 0, Mother = 0, Father = 0, Patch = 0;
+    models::tPedigreeSex Sex = models::psNA;
+    std::vector<models::Cardinal> Censuses;  // patch IDs
+  };
+  bool KeepPedigree = false;
+  std::vector<tRecord> Records;
 
   void SetCycle(const models::tLifeCycle& cycle) {
     const int n = static_cast<int>(cycle.size());
@@ -96,6 +110,7 @@ class tReferenceModel {
         for (int i = static_cast<int>(patch.Inds.size()) - 1; i >= 0; --i) {
           tInd& ind = Objects[patch.Inds[i]];
           const bool wasJuvenile = !Adult(ind);
+          if (KeepPedigree) Records[ind.ID - 1].Censuses.push_back(static_cast<models::Cardinal>(p + 1));
           ++ind.Age;
           ind.Event = fCycle[ind.Event].NextEvent;
           if (Mode == models::rmSexuate && ind.Male && wasJuvenile && Adult(ind))
@@ -109,6 +124,7 @@ class tReferenceModel {
       }
       if (++done >= cycles) break;
     }
+    ++Time;
   }
 
  private:
@@ -192,6 +208,15 @@ class tReferenceModel {
       if (Mode == models::rmSexuate) ind.Male = !(utile::Ran() < SexRatio);
     }
     Add(o, p);
+    if (KeepPedigree) {
+      tRecord record;
+      record.Date = Time;
+      record.Mother = mother >= 0 ? Objects[mother].ID : 0;
+      record.Father = father >= 0 ? Objects[father].ID : 0;
+      record.Patch = static_cast<models::Cardinal>(p + 1);
+      if (Mode == models::rmSexuate) record.Sex = ind.Male ? models::psMale : models::psFemale;
+      Records.push_back(record);
+    }
     return o;
   }
 
@@ -221,7 +246,8 @@ class tReferenceModel {
     return -1;
   }
 
-  void Death(int o, size_t& p) {
+  void Death(int o, size_t p, bool censused = false) {
+    if (censused && KeepPedigree) Records[Objects[o].ID - 1].Censuses.push_back(static_cast<models::Cardinal>(p + 1));
     Objects[o].Event = fEnd;
     Remove(o, p);
   }
@@ -269,10 +295,15 @@ class tReferenceModel {
           break;
         }
         case models::leReproduction: {
+          // S, F, K, N and the fecundity at capacity FK.
+          const double s = Patches[p].Suitability, f = e.Fecundity;
           const double k = Patches[p].Capacity, n = Competitive(Patches[p]);
-          double lambda = Patches[p].Suitability * e.Fecundity;
-          if (e.ReproductionType == models::rtCeiling && !(k > n))
-            lambda = k / n * (Mode == models::rmSexuate ? 2 : 1);
+          const double fk = Mode == models::rmSexuate ? 2 : 1;
+          double lambda = s * f;
+          if (e.ReproductionType == models::rtCeiling && !(k > n)) lambda = k / n * fk;
+          if (e.ReproductionType == models::rtRicker) lambda = s * f * std::exp(-std::log(f / fk) * n / k);
+          if (e.ReproductionType == models::rtGompertz && n > 0)
+            lambda = s * f * std::pow(n, -std::log(f / fk) / std::log(k));
           const int mate = ChooseMate(o, p);
           if (mate >= 0) {
             const int children = utile::PoissonRan(lambda);
@@ -289,18 +320,31 @@ class tReferenceModel {
         case models::leRandom:
           result = utile::Ran() < e.Threshold;
           break;
+        case models::leRegulation: {
+          const double k = Patches[p].Capacity, n = Competitive(Patches[p]);
+          result = k > n || utile::Ran() < k / n;
+          break;
+        }
+        case models::leGeneConditional: {
+          const bool maternal = (Objects[o].Genes >> e.Locus) & 1;
+          const bool paternal = (Objects[o].Genes >> (16 + e.Locus)) & 1;
+          result = e.Inheritance == models::itDominant ? !maternal && !paternal : !(maternal && paternal);
+          break;
+        }
         case models::leTag:
           Objects[o].Tag = e.Tag;
           break;
         case models::leDeath:
-          Death(o, p);
+          Death(o, p, e.DeathStat == models::dsCensused);
           result = false;
           break;
         case models::leSexConditional:
           result = !Objects[o].Male;
           break;
         default:
-          break;
+          // A Birth reached through a link: not modelled here, so that no case
+          // can pass by skipping a rule.
+          throw std::logic_error("the plain model has no rule for this event");
       }
       Objects[o].Event = result ? fCycle[Objects[o].Event].NextEvent : fCycle[Objects[o].Event].AltEvent;
     }

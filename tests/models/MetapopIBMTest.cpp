@@ -1162,12 +1162,14 @@ struct tReferenceCase {
   tReproductionType Reproduction;
   Integer Cycles;
   int Steps;
+  tInheritanceType Inheritance = itDominant;
 };
 
 // The engine's state in the terms of the plain model.
 void ExpectSameState(tMetaPop& engine, const ibmtest::tReferenceModel& reference, const char* name,
                      int step) {
   ASSERT_EQ(engine.CurrentID, reference.CurrentID) << name << " step " << step;
+  ASSERT_EQ(engine.Time, reference.Time) << name << " step " << step;
   for (Integer p = 0; p < engine.PatchCount(); ++p) {
     tPatch* patch = engine.GetPatches(p);
     const auto& expected = reference.Patches[p];
@@ -1193,6 +1195,87 @@ void ExpectSameState(tMetaPop& engine, const ibmtest::tReferenceModel& reference
   }
 }
 
+// Births and censuses of every ID given, as the plain model recorded them.
+void ExpectSamePedigree(const tMetaPop& engine, const ibmtest::tReferenceModel& reference, const char* name) {
+  const tPedigree& pedigree = *engine.Pedigree();
+  ASSERT_EQ(pedigree.Count(), static_cast<Cardinal>(reference.Records.size())) << name;
+  for (Cardinal id = 1; id <= pedigree.Count(); ++id) {
+    const auto& record = reference.Records[id - 1];
+    const tPedigreeInfo info = pedigree.GetIndividuals(id);
+    ASSERT_EQ(info.ID, id) << name;
+    ASSERT_EQ(info.Date, record.Date) << name << " ID " << id;
+    ASSERT_EQ(info.Mother, record.Mother) << name << " ID " << id;
+    ASSERT_EQ(info.Father, record.Father) << name << " ID " << id;
+    ASSERT_EQ(info.Patch, record.Patch) << name << " ID " << id;
+    ASSERT_EQ(info.Sex, record.Sex) << name << " ID " << id;
+    tVectorOfCardinal positions = {record.Date, record.Patch};
+    positions.insert(positions.end(), record.Censuses.begin(), record.Censuses.end());
+    ASSERT_EQ(pedigree.GetPositions(id), positions) << name << " ID " << id;
+  }
+}
+
+// Runs the engine and the plain model on one landscape and cycle, step by step from
+// the same seeds, pedigrees on, and compares everything after every step.
+void RunAgainstThePlainModel(const tReferenceCase& c, const tLifeCycle& cycle) {
+  // Seven patches, some pairs unlinked, permeabilities that differ.
+  utile::SetSeeds(40, 1);
+  std::vector<std::pair<double, double>> positions;
+  for (int i = 0; i < 7; ++i) positions.emplace_back(utile::Ran(0.0, 10.0), utile::Ran(0.0, 10.0));
+  ibmtest::SetLandscape(positions, 1.0);
+  for (int i = 0; i < 7; ++i)
+    for (int j = 0; j < i; ++j) {
+      FrictionMap[i][j] = FrictionMap[j][i] = utile::Ran(0.5, 1.0);
+      ConnectanceMat[i][j] = ConnectanceMat[j][i] = utile::Ran() < 0.7;
+    }
+  const std::vector<tPatchSetup> patches = {
+      {40, 30, 1.0f, 0.02f}, {25, 20, 0.8f, 0.0f}, {40, 0, 1.0f, 0.05f}, {10, 10, 1.0f, 0.0f},
+      {60, 40, 0.6f, 0.0f},  {40, 5, 1.0f, 0.1f},  {30, 30, 1.0f, 0.0f}};
+
+  tMetaPop engine;
+  engine.Species->SexRatio = 0.45;
+  engine.Species->Autofecondation = 0.3;
+  engine.Species->JuvenileWeight = 0.25;
+  engine.Species->PatchExtinction = 1;
+  for (int locus = 0; locus < 16; ++locus) engine.GenePrevalences()[locus] = 0.05 * locus;
+  utile::SetSeeds(41, 2);
+  Build(engine, c.Mode, patches, cycle, true);
+  const Integer pool = engine.Pool()->Count();
+
+  ibmtest::tReferenceModel reference;
+  reference.Mode = c.Mode;
+  reference.SexRatio = 0.45;
+  reference.Autofecondation = 0.3;
+  reference.JuvenileWeight = 0.25;
+  reference.PatchExtinction = true;
+  reference.KeepPedigree = true;
+  for (int locus = 0; locus < 16; ++locus) reference.Prevalence[locus] = 0.05 * locus;
+  reference.SetCycle(cycle);
+  reference.Patches.resize(patches.size());
+  utile::SetSeeds(41, 2);
+  for (size_t p = 0; p < patches.size(); ++p) {
+    reference.Patches[p].Capacity = patches[p].Capacity;
+    reference.Patches[p].Suitability = patches[p].Suitability;
+    reference.Patches[p].Extinction = patches[p].Extinction;
+    reference.AddFounders(static_cast<int>(p), patches[p].Founders);
+  }
+  reference.GrowPool(pool - static_cast<Integer>(reference.Pool.size()));
+  ASSERT_EQ(static_cast<Integer>(reference.Pool.size()), pool);
+
+  ExpectSameState(engine, reference, c.Name, 0);
+  for (int step = 1; step <= c.Steps; ++step) {
+    // The two models draw from one stream: each step starts from the same seed.
+    utile::SetSeeds(42, step);
+    engine.TimeStep(c.Cycles);
+    utile::SetSeeds(42, step);
+    reference.TimeStep(c.Cycles);
+    ExpectSameState(engine, reference, c.Name, step);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  ExpectSamePedigree(engine, reference, c.Name);
+  EXPECT_GT(engine.CurrentID, 500u) << c.Name << ": the run must not die out early";
+  EXPECT_GT(engine.N(), 0) << c.Name;
+}
+
 TEST(MetapopIBMReproduction, RunsExactlyAsAPlainModelWithOrderedLists) {
   const tReferenceCase cases[] = {
       {"sexuate with synchronisation", rmSexuate, true, rtCeiling, 1, 60},
@@ -1204,78 +1287,65 @@ TEST(MetapopIBMReproduction, RunsExactlyAsAPlainModelWithOrderedLists) {
       {"clonal", rmClonal, true, rtCeiling, 1, 60},
   };
   for (const tReferenceCase& c : cases) {
-    // Seven patches, some pairs unlinked, permeabilities that differ.
-    utile::SetSeeds(40, 1);
-    std::vector<std::pair<double, double>> positions;
-    for (int i = 0; i < 7; ++i) positions.emplace_back(utile::Ran(0.0, 10.0), utile::Ran(0.0, 10.0));
-    ibmtest::SetLandscape(positions, 1.0);
-    for (int i = 0; i < 7; ++i)
-      for (int j = 0; j < i; ++j) {
-        FrictionMap[i][j] = FrictionMap[j][i] = utile::Ran(0.5, 1.0);
-        ConnectanceMat[i][j] = ConnectanceMat[j][i] = utile::Ran() < 0.7;
-      }
-
     // Overlapping generations: adults age and go round again until they fail to
     // survive; some are tagged on the way.
     tLifeEvent random = Event(leRandom, 7, 8);
     random.Threshold = 0.5;
     tLifeEvent tag = Event(leTag, 8);
     tag.Tag = 3;
-    tLifeCycle cycle = {Event(leBirth, 1),
-                        ibmtest::Survival(0.8, 2, 9),
-                        ibmtest::Dispersal(0.9, 2.0, 3, 9),
-                        Event(leGetOlder, c.Synchronisation ? 4 : 5),
-                        Event(leSynchro, 5),
-                        ibmtest::Reproduction(c.Reproduction, 2.5, 6),
-                        random,
-                        tag,
-                        Event(leGetOlder, 1),
-                        ibmtest::Death()};
-    const std::vector<tPatchSetup> patches = {
-        {40, 30, 1.0f, 0.02f}, {25, 20, 0.8f, 0.0f}, {40, 0, 1.0f, 0.05f}, {10, 10, 1.0f, 0.0f},
-        {60, 40, 0.6f, 0.0f},  {40, 5, 1.0f, 0.1f},  {30, 30, 1.0f, 0.0f}};
+    const tLifeCycle cycle = {Event(leBirth, 1),
+                              ibmtest::Survival(0.8, 2, 9),
+                              ibmtest::Dispersal(0.9, 2.0, 3, 9),
+                              Event(leGetOlder, c.Synchronisation ? 4 : 5),
+                              Event(leSynchro, 5),
+                              ibmtest::Reproduction(c.Reproduction, 2.5, 6),
+                              random,
+                              tag,
+                              Event(leGetOlder, 1),
+                              ibmtest::Death()};
+    RunAgainstThePlainModel(c, cycle);
+    if (HasFatalFailure()) return;
+  }
+}
 
-    tMetaPop engine;
-    engine.Species->SexRatio = 0.45;
-    engine.Species->Autofecondation = 0.3;
-    engine.Species->JuvenileWeight = 0.25;
-    engine.Species->PatchExtinction = 1;
-    for (int locus = 0; locus < 16; ++locus) engine.GenePrevalences()[locus] = 0.05 * locus;
-    utile::SetSeeds(41, 2);
-    Build(engine, c.Mode, patches, cycle);
-    const Integer pool = engine.Pool()->Count();
-
-    ibmtest::tReferenceModel reference;
-    reference.Mode = c.Mode;
-    reference.SexRatio = 0.45;
-    reference.Autofecondation = 0.3;
-    reference.JuvenileWeight = 0.25;
-    reference.PatchExtinction = true;
-    for (int locus = 0; locus < 16; ++locus) reference.Prevalence[locus] = 0.05 * locus;
-    reference.SetCycle(cycle);
-    reference.Patches.resize(patches.size());
-    utile::SetSeeds(41, 2);
-    for (size_t p = 0; p < patches.size(); ++p) {
-      reference.Patches[p].Capacity = patches[p].Capacity;
-      reference.Patches[p].Suitability = patches[p].Suitability;
-      reference.Patches[p].Extinction = patches[p].Extinction;
-      reference.AddFounders(static_cast<int>(p), patches[p].Founders);
-    }
-    reference.GrowPool(pool - static_cast<Integer>(reference.Pool.size()));
-    ASSERT_EQ(static_cast<Integer>(reference.Pool.size()), pool);
-
-    ExpectSameState(engine, reference, c.Name, 0);
-    for (int step = 1; step <= c.Steps; ++step) {
-      // The two models draw from one stream: each step starts from the same seed.
-      utile::SetSeeds(42, step);
-      engine.TimeStep(c.Cycles);
-      utile::SetSeeds(42, step);
-      reference.TimeStep(c.Cycles);
-      ExpectSameState(engine, reference, c.Name, step);
-      if (HasFatalFailure()) return;
-    }
-    EXPECT_GT(engine.CurrentID, 500u) << c.Name << ": the run must not die out early";
-    EXPECT_GT(engine.N(), 0) << c.Name;
+TEST(MetapopIBMReproduction, EveryRuleRunsExactlyAsInThePlainModel) {
+  // Ceiling regulation before reproduction (its failures die censused), Ricker or
+  // Gompertz reproduction, a gene-dependent and a sex-dependent (or random) branch
+  // to tags.
+  const tReferenceCase cases[] = {
+      {"sexuate, Ricker", rmSexuate, false, rtRicker, 1, 40},
+      {"sexuate, Gompertz, synchronisation, recessive", rmSexuate, true, rtGompertz, 1, 40, itRecessive},
+      {"hermaphrodite, Ricker, two cycles a step", rmHermaphrodite, false, rtRicker, 2, 30},
+      {"hermaphrodite, Gompertz, synchronisation", rmHermaphrodite, true, rtGompertz, 1, 40, itRecessive},
+      {"clonal, Gompertz", rmClonal, false, rtGompertz, 1, 40},
+      {"clonal, Ricker, synchronisation", rmClonal, true, rtRicker, 1, 40, itRecessive},
+  };
+  for (const tReferenceCase& c : cases) {
+    tLifeEvent regulation = Event(leRegulation, 5, 9);
+    tLifeEvent gene = Event(leGeneConditional, 7, 8);
+    gene.Locus = 3;
+    gene.Inheritance = c.Inheritance;
+    tLifeEvent tag5 = Event(leTag, 8);
+    tag5.Tag = 5;
+    tLifeEvent branch = Event(c.Mode == rmSexuate ? leSexConditional : leRandom, 10, 12);
+    branch.Threshold = 0.6;
+    tLifeEvent tag9 = Event(leTag, 10);
+    tag9.Tag = 9;
+    const tLifeCycle cycle = {Event(leBirth, 1),
+                              ibmtest::Survival(0.85, 2),
+                              ibmtest::Dispersal(0.9, 2.0, 3),
+                              Event(leGetOlder, c.Synchronisation ? 11 : 4),
+                              regulation,
+                              ibmtest::Reproduction(c.Reproduction, c.Mode == rmSexuate ? 3.5 : 2.5, 6),
+                              gene,
+                              tag5,
+                              branch,
+                              ibmtest::Death(dsCensused),
+                              Event(leGetOlder, 1),
+                              Event(leSynchro, 4),
+                              tag9};
+    RunAgainstThePlainModel(c, cycle);
+    if (HasFatalFailure()) return;
   }
 }
 
