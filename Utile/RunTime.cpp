@@ -97,6 +97,44 @@ char ThousandSeparator = ',';
 
 namespace {
 
+// The run-time library converts a real to at most 18 significant digits and then
+// rounds those digits to the precision asked for, a half going away from zero
+// (Format("%.0f", 2.5) is "3", unlike Round).
+constexpr int MaxSignificantDigits = 18;
+
+// The 18 significant digits of |value| (not zero): |value| = 0.d1d2d3... x 10^exponent.
+void EighteenDigits(long double value, std::string& digits, int& exponent) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*Le", MaxSignificantDigits - 1, std::fabs(value));
+  digits.clear();
+  const char* p = buffer;
+  for (; *p && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') digits += *p;
+  exponent = (*p == 'e') ? std::atoi(p + 1) + 1 : 1;
+}
+
+// Keeps the first `count` digits, rounding the rest half away from zero; a carry
+// out of the first digit raises the exponent. A count below 0 leaves no digit.
+void RoundDigits(std::string& digits, int& exponent, int count) {
+  if (count >= static_cast<int>(digits.size())) return;
+  if (count < 0) {
+    digits.clear();
+    return;
+  }
+  const bool up = digits[count] >= '5';
+  digits.resize(count);
+  if (!up) return;
+  int i = count - 1;
+  while (i >= 0 && digits[i] == '9') digits[i--] = '0';
+  if (i >= 0) {
+    ++digits[i];
+  } else {
+    digits.insert(0, 1, '1');
+    if (count > 0) digits.pop_back();
+    ++exponent;
+  }
+}
+
 // Significant digits of |value| rounded to `precision` digits, and the position of
 // the decimal point: |value| = 0.d1d2d3... x 10^exponent. Zero gives "0", 0.
 void DecimalDigits(long double value, int precision, std::string& digits, int& exponent) {
@@ -105,13 +143,8 @@ void DecimalDigits(long double value, int precision, std::string& digits, int& e
     exponent = 0;
     return;
   }
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*Le", precision - 1, std::fabs(value));
-  digits.clear();
-  const char* p = buffer;
-  for (; *p && *p != 'e'; ++p)
-    if (*p >= '0' && *p <= '9') digits += *p;
-  exponent = (*p == 'e') ? std::atoi(p + 1) + 1 : 1;
+  EighteenDigits(value, digits, exponent);
+  RoundDigits(digits, exponent, precision);
 }
 
 std::string PadNumber(long value, int minDigits) {
@@ -135,32 +168,43 @@ std::string GroupThousands(const std::string& integerPart) {
   return out;
 }
 
-std::string FixedForm(long double value, int decimals, bool grouped) {
-  if (decimals > 18) decimals = 18;
-  char buffer[512];
-  const int n = std::snprintf(buffer, sizeof buffer, "%.*Lf", decimals, std::fabs(value));
-  std::string text;
-  if (n < 0 || n >= static_cast<int>(sizeof buffer))
-    return FloatToStrF(value, tFloatFormat::ffExponent, 18, 0);
-  text = buffer;
-  const bool allZero = text.find_first_not_of("0.") == std::string::npos;
-  std::string integerPart = text.substr(0, text.find('.'));
-  std::string fraction = text.find('.') == std::string::npos ? "" : text.substr(text.find('.') + 1);
+std::string FixedForm(long double value, int decimals, bool grouped, char decimalSeparator) {
+  if (decimals > MaxSignificantDigits) decimals = MaxSignificantDigits;
+  std::string digits;
+  int exponent = 0;
+  if (value != 0) {
+    EighteenDigits(value, digits, exponent);
+    RoundDigits(digits, exponent, exponent + decimals);
+  }
+  const bool allZero = digits.find_first_not_of('0') == std::string::npos;
+  // Digits beyond the eighteen significant ones are zeros.
+  auto digitAt = [&](int index) {
+    return index >= 0 && index < static_cast<int>(digits.size()) ? digits[index] : '0';
+  };
+  std::string integerPart;
+  if (allZero || exponent <= 0) {
+    integerPart = "0";
+  } else {
+    for (int i = 0; i < exponent; ++i) integerPart += digitAt(i);
+  }
   std::string out = (value < 0 && !allZero) ? "-" : "";
   out += grouped ? GroupThousands(integerPart) : integerPart;
-  if (!fraction.empty()) out += DecimalSeparator + fraction;
+  if (decimals > 0) {
+    out += decimalSeparator;
+    for (int k = 0; k < decimals; ++k) out += allZero ? '0' : digitAt(exponent + k);
+  }
   return out;
 }
 
-}  // namespace
-
-std::string FloatToStrF(long double value, tFloatFormat format, int precision, int digits) {
+// FloatToStrF with the given decimal separator.
+std::string FloatText(long double value, tFloatFormat format, int precision, int digits,
+                      char decimalSeparator) {
   if (!std::isfinite(value)) return SpecialValue(value);
   switch (format) {
     case tFloatFormat::ffFixed:
-      return FixedForm(value, std::max(precision, 0), false);
+      return FixedForm(value, std::max(precision, 0), false, decimalSeparator);
     case tFloatFormat::ffNumber:
-      return FixedForm(value, std::max(precision, 0), true);
+      return FixedForm(value, std::max(precision, 0), true, decimalSeparator);
     case tFloatFormat::ffExponent: {
       precision = std::clamp(precision, 1, 18);
       std::string d;
@@ -170,7 +214,7 @@ std::string FloatToStrF(long double value, tFloatFormat format, int precision, i
       const int e = (value == 0) ? 0 : exponent - 1;
       std::string out = value < 0 ? "-" : "";
       out += d[0];
-      if (precision > 1) out += DecimalSeparator + d.substr(1);
+      if (precision > 1) out += decimalSeparator + d.substr(1);
       out += 'E';
       out += e < 0 ? '-' : '+';
       out += PadNumber(std::abs(e), digits);
@@ -188,13 +232,13 @@ std::string FloatToStrF(long double value, tFloatFormat format, int precision, i
       if (exponent > precision || exponent < -3) {
         const int e = exponent - 1;
         out += d[0];
-        if (d.size() > 1) out += DecimalSeparator + d.substr(1);
+        if (d.size() > 1) out += decimalSeparator + d.substr(1);
         out += 'E';
         if (e < 0) out += '-';
         out += PadNumber(std::abs(e), digits);
       } else if (exponent <= 0) {
         out += '0';
-        out += DecimalSeparator;
+        out += decimalSeparator;
         out.append(-exponent, '0');
         out += d;
       } else if (static_cast<int>(d.size()) <= exponent) {
@@ -202,12 +246,18 @@ std::string FloatToStrF(long double value, tFloatFormat format, int precision, i
         out.append(exponent - d.size(), '0');
       } else {
         out += d.substr(0, exponent);
-        out += DecimalSeparator;
+        out += decimalSeparator;
         out += d.substr(exponent);
       }
       return out;
     }
   }
+}
+
+}  // namespace
+
+std::string FloatToStrF(long double value, tFloatFormat format, int precision, int digits) {
+  return FloatText(value, format, precision, digits, DecimalSeparator);
 }
 
 std::string FloatToStr(long double value) {
@@ -220,7 +270,9 @@ std::string FloatToDefaultStr(long double value) {
     body = std::isnan(value) ? "Nan" : (value < 0 ? "-Inf" : "+Inf");
     return std::string(23 - body.size(), ' ') + body;
   }
-  body = FloatToStrF(value, tFloatFormat::ffExponent, 15, 4);
+  // Text files always carry the point, whatever the user's decimal separator, so
+  // that a matrix file written under one setting reads back under another.
+  body = FloatText(value, tFloatFormat::ffExponent, 15, 4, '.');
   if (body[0] != '-') body.insert(0, 1, ' ');
   return body;
 }

@@ -88,7 +88,39 @@ TEST(RunTimeFormat, DecimalSeparatorIsHonoured) {
   const std::string fixed = Format("%.1f", 2.25);
   DecimalSeparator = '.';
   EXPECT_EQ("1,5", general);
-  EXPECT_EQ("2,2", fixed);  // 2.25 is exact: the half goes to the even neighbour
+  EXPECT_EQ("2,3", fixed);  // 2.25 is exact: the half goes away from zero
+}
+
+TEST(RunTimeFormat, HalvesRoundAwayFromZeroUnlikeRound) {
+  // Exact halves at the last digit kept go up in magnitude; values stored just
+  // below a half (1.005, 1.15) go down.
+  const tFormatCase cases[] = {
+      {"3", Format("%.0f", 2.5)},
+      {"1", Format("%.0f", 0.5)},
+      {"-3", Format("%.0f", -2.5)},
+      {"0", Format("%.0f", 0.49)},
+      {"0.13", Format("%.2f", 0.125)},
+      {"1.00", Format("%.2f", 1.005)},
+      {"10", Format("%.0f", 9.5)},
+      {"1,234,568", Format("%.0n", 1234567.5)},
+      {"0.3", Format("%.1g", 0.25)},
+      {"0.0313", Format("%.3g", 0.03125)},
+      {"1E3", Format("%.3g", 999.5)},
+      {"-1.3E+000", Format("%.2e", -1.25)},
+      {"1.1", Format("%.2g", 1.15)},
+      {"0.000", Format("%.3f", -0.0004)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Expected, c.Actual);
+  EXPECT_EQ(2, Round(2.5L));
+}
+
+TEST(RunTimeFormat, DefaultRealFormKeepsThePointWhateverTheSeparator) {
+  DecimalSeparator = ',';
+  const std::string text = FloatToDefaultStr(-2.5);
+  const std::string general = Format("%g", -2.5);
+  DecimalSeparator = '.';
+  EXPECT_EQ("-2.50000000000000E+0000", text);
+  EXPECT_EQ("-2,5", general);
 }
 
 TEST(RunTimeFormat, DefaultRealFormIsTwentyThreeCharacters) {

@@ -332,6 +332,22 @@ TEST(VectorOps, MatrixFilesRoundTrip) {
   }
 }
 
+TEST(VectorOps, TextMatrixFileIsTheSameWhateverTheDecimalSeparator) {
+  tTempFolder folder;
+  const std::string name = folder.File("m.txt");
+  const tMatrixOfDouble m = {{0.5, -1.25}};
+  DecimalSeparator = ',';
+  try {
+    MatSaveToFile(m, name, false);
+  } catch (...) {
+    DecimalSeparator = '.';
+    throw;
+  }
+  DecimalSeparator = '.';
+  EXPECT_EQ("1\t2\r\n 5.00000000000000E-0001\t-1.25000000000000E+0000\r\n", ReadBytes(name));
+  EXPECT_EQ(m, MatLoadFromFile(name, false));
+}
+
 TEST(VectorOps, TextMatrixFileReaderIsLenientAboutLayout) {
   tTempFolder folder;
   struct tCase {
