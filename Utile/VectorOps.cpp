@@ -61,7 +61,11 @@ tVectorOfCardinal SequentialVector(Cardinal first, Cardinal last) {
 
 tVectorOfDouble SequentialVector(Double first, Double last, Integer n) {
   tVectorOfDouble v(CheckedCount(n));
-  for (Integer i = 0; i < n; ++i) v[i] = i * FloatDiv(last - first, n - 1) + first;
+  // Evaluated left to right in extended precision, i x (Last - First) before the
+  // division, so that steps such as tenths come out as the nearest doubles.
+  if (n == 1) FloatDiv(0.0 * (last - first), 0);  // one value: the step divides by zero
+  const Extended span = static_cast<Extended>(last) - first;
+  for (Integer i = 0; i < n; ++i) v[i] = static_cast<Double>(i * span / (n - 1) + first);
   return v;
 }
 
@@ -209,34 +213,34 @@ template <class T>
 void HeapSort(std::vector<T>& v) {
   const size_t n = v.size();
   if (n < 2) return;
-  T* ra = v.data() - 1;  // one-based view
+  auto ra = [&v](size_t k) -> T& { return v[k - 1]; };  // one-based view
   size_t l = (n >> 1) + 1;
   size_t ir = n;
   for (;;) {
     T rra;
     if (l > 1) {
-      rra = ra[--l];
+      rra = ra(--l);
     } else {
-      rra = ra[ir];
-      ra[ir] = ra[1];
+      rra = ra(ir);
+      ra(ir) = ra(1);
       if (--ir == 1) {
-        ra[1] = rra;
+        ra(1) = rra;
         break;
       }
     }
     size_t i = l;
     size_t j = l + l;
     while (j <= ir) {
-      if (j < ir && ra[j] < ra[j + 1]) ++j;
-      if (rra < ra[j]) {
-        ra[i] = ra[j];
+      if (j < ir && ra(j) < ra(j + 1)) ++j;
+      if (rra < ra(j)) {
+        ra(i) = ra(j);
         i = j;
         j <<= 1;
       } else {
         break;
       }
     }
-    ra[i] = rra;
+    ra(i) = rra;
   }
 }
 }  // namespace

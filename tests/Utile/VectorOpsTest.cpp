@@ -72,6 +72,12 @@ TEST(VectorOps, SequentialVectors) {
   EXPECT_EQ(tVectorOfDouble({0, 0.25, 0.5, 0.75, 1}), SequentialVector(0.0, 1.0, 5));
   EXPECT_EQ(tVectorOfDouble({3, 1, -1}), SequentialVector(3.0, -1.0, 3));
   EXPECT_THROW(SequentialVector(0.0, 1.0, 1), EMathError);
+  EXPECT_TRUE(SequentialVector(0.0, 1.0, 0).empty());
+  // i x (Last - First) / (N - 1) + First: tenths are the nearest doubles to k/10,
+  // not k times the double nearest to 0.1.
+  const tVectorOfDouble tenths = SequentialVector(0.0, 1.0, 11);
+  ASSERT_EQ(11u, tenths.size());
+  for (int k = 0; k <= 10; ++k) EXPECT_EQ(k / 10.0, tenths[k]) << k;
 }
 
 TEST(VectorOps, CopiesAreIndependent) {
