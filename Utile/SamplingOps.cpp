@@ -251,8 +251,9 @@ Integer HypRatioOfUnifoms(Integer n, Integer m, Integer nn) {
   const Integer l = nn - m - n;
   if (!HypCacheHolds(n, m, nn, tHypMethod::RatioOfUniforms)) {
     HypCacheStore(n, m, nn, tHypMethod::RatioOfUniforms);
-    const Double rNN = 1.0 / (static_cast<Double>(nn) * (nn + 2));
-    const Double my = static_cast<Double>(n) * m * rNN * (nn + 2);
+    // NN + 2 is taken as a real: near the largest Integer it would overflow.
+    const Double rNN = 1.0 / (static_cast<Double>(nn) * (nn + 2.0));
+    const Double my = static_cast<Double>(n) * m * rNN * (nn + 2.0);
     const Integer mode = static_cast<Integer>(Double(n + 1) * Double(m + 1) * rNN * nn);
     const Double var =
         static_cast<Double>(n) * m * (nn - m) * (nn - n) / (static_cast<Double>(nn) * nn * (nn - 1));

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <numeric>
 
+#include "TestSupport/ReferenceGenerator.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -17,45 +18,10 @@ using testsupport::CountsFit;
 using testsupport::FollowsDistribution;
 using testsupport::MeanIsNear;
 using testsupport::ProportionIsNear;
+using testsupport::tReferenceGenerator;
 using testsupport::VarianceIsNear;
 
 namespace {
-
-// The generator written out again from its rule, apart from the code under test:
-// xorshift seeding of the five words, 19 discarded steps, then the
-// multiply-with-carry recurrence.
-struct tReferenceGenerator {
-  uint32_t x[4];  // x[0] newest
-  uint32_t carry;
-
-  explicit tReferenceGenerator(uint32_t seed) {
-    uint32_t s = seed == 0 ? 0xFFFFFFFFu : seed;
-    uint32_t words[5];
-    for (int i = 0; i < 5; ++i) {
-      s ^= s << 13;
-      s ^= s >> 17;
-      s ^= s << 5;
-      words[i] = s;
-    }
-    x[0] = words[0];
-    x[1] = words[1];
-    x[2] = words[2];
-    x[3] = words[3];
-    carry = words[4];
-    for (int i = 0; i < 19; ++i) Next();
-  }
-
-  uint32_t Next() {
-    const uint64_t sum = 2111111111ull * x[3] + 1492ull * x[2] + 1776ull * x[1] + 5115ull * x[0] + carry;
-    x[3] = x[2];
-    x[2] = x[1];
-    x[1] = x[0];
-    x[0] = static_cast<uint32_t>(sum & 0xFFFFFFFFu);
-    carry = static_cast<uint32_t>(sum >> 32);
-    return x[0];
-  }
-  double U() { return std::ldexp(static_cast<double>(Next()), -32); }
-};
 
 // What the generator holds before any test draws: captured while the test
 // program starts, before main.
@@ -257,6 +223,56 @@ TEST_F(RandomFunctionsTest, PoissonProductMethodOverTheStream) {
     } while (t > limit);
     ASSERT_EQ(em, PoissonRan(3.0));
   }
+}
+
+// ln Gamma by the Lanczos series with the coefficients of the Poisson method.
+double LanczosGammaLog(double x) {
+  const double z = x - 1;
+  const double t = z + 5.5;
+  const double ser = 1 + 76.18009173 / (z + 1) - 86.50532033 / (z + 2) + 24.01409822 / (z + 3) -
+                     1.231739516 / (z + 4) + 0.120858003e-2 / (z + 5) - 0.536382e-5 / (z + 6);
+  return (z + 0.5) * std::log(t) - t + std::log(2.50662827465 * ser);
+}
+
+TEST_F(RandomFunctionsTest, PoissonRejectionMethodOverTheStream) {
+  // From a mean of 12 on: a Lorentzian proposal (redrawn while negative), then a
+  // fresh uniform against the acceptance ratio; a negative mean negates the deviate.
+  for (double mean : {12.0, 12.5, 40.0, 1000.0, -30.0}) {
+    SetSeeds(2, 17);
+    tReferenceGenerator g = tReferenceGenerator::FromSeeds(2, 17);
+    const double m = std::fabs(mean);
+    const double sq = std::sqrt(2 * m), alxm = std::log(m), lim = m * alxm - LanczosGammaLog(m + 1);
+    for (int i = 0; i < 500; ++i) {
+      double em, t;
+      do {
+        double y;
+        do {
+          y = std::tan(std::numbers::pi * g.U());
+          em = sq * y + m;
+        } while (em < 0);
+        em = std::floor(em);
+        t = 0.9 * (1 + y * y) * std::exp(em * alxm - LanczosGammaLog(em + 1) - lim);
+      } while (g.U() > t);
+      ASSERT_EQ(static_cast<int>(mean < 0 ? -em : em), PoissonRan(mean)) << mean << ", draw " << i;
+    }
+    // Nothing more was drawn than the method needs.
+    EXPECT_EQ(g.U(), Ran()) << mean;
+  }
+}
+
+TEST_F(RandomFunctionsTest, DiscreteRanDrawsOneUniformAgainstTheCumulatedPositiveClasses) {
+  const tVectorOfDouble p = {0.25, 0, 1.5, -2, 0.75, 3};
+  const int index[] = {0, 2, 4, 5};  // the positive classes
+  const double bounds[] = {0, 0.25, 1.75, 2.5, 5.5};
+  SetSeeds(13, 13);
+  tReferenceGenerator g = tReferenceGenerator::FromSeeds(13, 13);
+  for (int i = 0; i < 2000; ++i) {
+    const double x = g.U() * 5.5;
+    int k = 0;
+    while (k + 1 < 4 && bounds[k + 1] <= x) ++k;
+    ASSERT_EQ(index[k], DiscreteRan(p)) << "draw " << i;
+  }
+  EXPECT_EQ(g.U(), Ran());
 }
 
 TEST_F(RandomFunctionsTest, PoissonEdgeCases) {

@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <numeric>
 
+#include "TestSupport/ReferenceGenerator.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -12,6 +14,7 @@
 using namespace utile;
 using testsupport::CountsFit;
 using testsupport::MeanIsNear;
+using testsupport::tReferenceGenerator;
 
 namespace {
 
@@ -47,6 +50,137 @@ std::vector<double> Histogram(int classes, int draws, tDraw draw) {
     counts[x] += 1;
   }
   return counts;
+}
+
+// ------------------------------------------------------------------ replays
+// The published methods written out again over the reference stream, so that the
+// samplers are held to the exact sequence of uniforms they consume.
+
+double LanczosGammaLog(double x) {
+  const double z = x - 1;
+  const double t = z + 5.5;
+  const double ser = 1 + 76.18009173 / (z + 1) - 86.50532033 / (z + 2) + 24.01409822 / (z + 3) -
+                     1.231739516 / (z + 4) + 0.120858003e-2 / (z + 5) - 0.536382e-5 / (z + 6);
+  return (z + 0.5) * std::log(t) - t + std::log(2.50662827465 * ser);
+}
+
+// Binomial deviate by rejection from a Lorentzian (n >= 25, n p >= 1).
+int ReplayBinomialRejection(double pp, int n, tReferenceGenerator& g) {
+  const double p = pp <= 0.5 ? pp : 1 - pp;
+  const double am = n * p, en = n, pc = 1 - p;
+  const double oldg = LanczosGammaLog(en + 1), plog = std::log(p), pclog = std::log(pc);
+  const double sq = std::sqrt(2 * am * pc);
+  double em, t;
+  do {
+    double y;
+    do {
+      y = std::tan(std::numbers::pi * g.U());
+      em = sq * y + am;
+    } while (em < 0 || em >= en + 1);
+    em = std::floor(em);
+    t = 1.2 * sq * (1 + y * y) *
+        std::exp(oldg - LanczosGammaLog(em + 1) - LanczosGammaLog(en - em + 1) + em * plog +
+                 (en - em) * pclog);
+  } while (g.U() > t);
+  return p != pp ? n - static_cast<int>(em) : static_cast<int>(em);
+}
+
+double ReplayLnFac(int n) {
+  if (n < 50) {
+    double sum = 0;
+    for (int i = 2; i <= n; ++i) sum += std::log(double(i));
+    return sum;
+  }
+  const double r = 1.0 / n;
+  return (n + 0.5) * std::log(double(n)) - n + 0.9189385332046727 + r * (1.0 / 12 - r * r / 360);
+}
+
+// Chop-down inversion from the mode, alternating downwards and upwards, then
+// upwards alone to the bound (0 < n <= m <= NN/2).
+int ReplayInversion(int n, int m, int nn, tReferenceGenerator& g) {
+  const int l = nn - m - n;
+  const double mp = m + 1, np = n + 1, l1 = l;
+  const double p = mp / (nn + 2.0), modef = np * p;
+  int mode = static_cast<int>(modef), modeP;
+  if (mode == modef && p == 0.5)
+    modeP = mode--;
+  else
+    modeP = mode + 1;
+  const double fm = std::exp(ReplayLnFac(nn - m) - ReplayLnFac(l + mode) - ReplayLnFac(n - mode) +
+                             ReplayLnFac(m) - ReplayLnFac(m - mode) - ReplayLnFac(mode) - ReplayLnFac(nn) +
+                             ReplayLnFac(nn - n) + ReplayLnFac(n));
+  int bound = static_cast<int>(modef + 11 * std::sqrt(modef * (1 - p) * (1 - n / double(nn)) + 1));
+  if (bound > n) bound = n;
+  for (;;) {
+    double u = g.U();
+    if ((u -= fm) <= 0) return mode;
+    double c = fm, d = fm, k1 = modeP - 1, k2 = mode + 1;
+    int i;
+    for (i = 1; i <= mode; ++i, --k1, ++k2) {
+      double divisor = (np - k1) * (mp - k1);
+      u *= divisor;
+      d *= divisor;
+      c *= k1 * (l1 + k1);
+      if ((u -= c) <= 0) return modeP - i - 1;
+      divisor = k2 * (l1 + k2);
+      u *= divisor;
+      c *= divisor;
+      d *= (np - k2) * (mp - k2);
+      if ((u -= d) <= 0) return mode + i;
+    }
+    for (k2 = i = modeP + mode; i <= bound; ++i, ++k2) {
+      u *= k2 * (l1 + k2);
+      d *= (np - k2) * (mp - k2);
+      if ((u -= d) <= 0) return i;
+    }
+  }
+}
+
+// Ratio of uniforms with a table-mountain hat (0 < n <= m <= NN/2).
+int ReplayRatioOfUniforms(int n, int m, int nn, tReferenceGenerator& g) {
+  auto lnpk = [](int k, int l, int m, int n) {
+    return ReplayLnFac(k) + ReplayLnFac(m - k) + ReplayLnFac(n - k) + ReplayLnFac(l + k);
+  };
+  const int l = nn - m - n;
+  const double rNN = 1.0 / (double(nn) * (nn + 2.0));
+  const double mean = double(n) * m * rNN * (nn + 2.0);
+  const int mode = static_cast<int>(double(n + 1) * double(m + 1) * rNN * nn);
+  const double var = double(n) * m * (nn - m) * (nn - n) / (double(nn) * nn * (nn - 1));
+  const double h = std::sqrt(2.943035529371538573 * (var + 0.5)) + 0.8989161620588987408;
+  const double a = mean + 0.5;
+  const double fm = lnpk(mode, l, m, n);
+  int bound = static_cast<int>(a + 4 * h);
+  if (bound > n) bound = n;
+  for (;;) {
+    const double u = g.U();
+    if (u == 0) continue;
+    const double x = a + h * (g.U() - 0.5) / u;
+    if (x < 0 || x > 2e9) continue;
+    const int k = static_cast<int>(x);
+    if (k > bound) continue;
+    const double lf = fm - lnpk(k, l, m, n);
+    if (u * (4 - u) - 3 <= lf) return k;
+    if (u * (u - lf) > 1) continue;
+    if (2 * std::log(u) <= lf) return k;
+  }
+}
+
+int ReplayHypergeometric(int n, int m, int nn, tReferenceGenerator& g) {
+  int fak = 1, addd = 0;
+  if (m > nn / 2) {
+    m = nn - m;
+    fak = -1;
+    addd = n;
+  }
+  if (n > nn / 2) {
+    n = nn - n;
+    addd += fak * m;
+    fak = -fak;
+  }
+  if (n > m) std::swap(n, m);
+  if (n == 0) return addd;
+  const int x = (nn > 680 || n > 70) ? ReplayRatioOfUniforms(n, m, nn, g) : ReplayInversion(n, m, nn, g);
+  return x * fak + addd;
 }
 
 class SamplingOpsTest : public ::testing::Test {
@@ -130,6 +264,42 @@ TEST_F(SamplingOpsTest, BinomialAboveOneHalfMirrorsTheDrawBelow) {
   }
 }
 
+TEST_F(SamplingOpsTest, BinomialRejectionConsumesTheStreamAsPublished) {
+  struct tCase {
+    double p;
+    int n;
+  } const cases[] = {{0.4, 100}, {0.25, 30}, {0.9, 100}, {0.5, 25}, {0.03, 1000}, {0.7, 5000}};
+  for (const auto& c : cases) {
+    SetSeeds(8, c.n);
+    tReferenceGenerator g = tReferenceGenerator::FromSeeds(8, c.n);
+    for (int i = 0; i < 1000; ++i)
+      ASSERT_EQ(ReplayBinomialRejection(c.p, c.n, g), bnldev(c.p, c.n))
+          << c.p << ", " << c.n << ", draw " << i;
+    EXPECT_EQ(g.U(), Ran()) << c.p << ", " << c.n;
+  }
+}
+
+TEST_F(SamplingOpsTest, MultinomialIsOneBinomialPerClassOnTheRemainder) {
+  const tVectorOfDouble p = {0.1, 0.2, 0.0, 0.3, 0.4};
+  for (int n : {1, 7, 40, 3000}) {
+    SetSeeds(6, n);
+    std::vector<tVectorOfInteger> expected;
+    for (int i = 0; i < 50; ++i) {
+      tVectorOfInteger r(p.size(), 0);
+      int left = n;
+      double rest = 1;
+      for (size_t k = 0; k < p.size() && left > 0; ++k) {
+        r[k] = bnldev(p[k] / rest, left);
+        left -= r[k];
+        rest -= p[k];
+      }
+      expected.push_back(r);
+    }
+    SetSeeds(6, n);
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(expected[i], Multinomial(n, p)) << n << ", draw " << i;
+  }
+}
+
 TEST_F(SamplingOpsTest, MultinomialSumsToNAndFitsItsMarginals) {
   const tVectorOfDouble p = {0.1, 0.2, 0.0, 0.3, 0.4};
   std::vector<double> firstClass(41, 0.0);
@@ -206,6 +376,38 @@ TEST_F(SamplingOpsTest, HypergeometricChoosesItsMethodBySize) {
   }
 }
 
+TEST_F(SamplingOpsTest, HypergeometricConsumesTheStreamAsPublished) {
+  // Both methods, every symmetry, and parameters that change between calls (the
+  // set-up kept for the last parameters must not leak into the next ones).
+  struct tCase {
+    int n, m, nn;
+  } const cases[] = {{10, 20, 50},   {5, 3, 12},     {40, 35, 60},     {70, 300, 680},   {1, 1, 2},
+                     {71, 300, 680}, {20, 100, 681}, {300, 400, 1000}, {900, 950, 1000}, {3, 2000, 5000},
+                     {10, 20, 50},   {34, 34, 68},   {500, 20, 100000}};
+  SetSeeds(21, 4);
+  tReferenceGenerator g = tReferenceGenerator::FromSeeds(21, 4);
+  for (int round = 0; round < 3; ++round)
+    for (const auto& c : cases)
+      for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(ReplayHypergeometric(c.n, c.m, c.nn, g), HypergeometricRan(c.n, c.m, c.nn))
+            << c.n << ", " << c.m << ", " << c.nn << ", draw " << i;
+  EXPECT_EQ(g.U(), Ran());
+}
+
+TEST_F(SamplingOpsTest, HypergeometricNearTheLargestPopulation) {
+  const int largest = std::numeric_limits<Integer>::max();
+  for (int nn : {largest, largest - 1}) {
+    std::vector<double> draws;
+    for (int i = 0; i < 4000; ++i) {
+      const int x = HypergeometricRan(1000, 1000000000, nn);
+      ASSERT_TRUE(x >= 0 && x <= 1000) << x;
+      draws.push_back(x);
+    }
+    const double p = 1e9 / nn;
+    EXPECT_TRUE(MeanIsNear(draws, 1000 * p, 1000 * p * (1 - p))) << nn;
+  }
+}
+
 TEST_F(SamplingOpsTest, HypergeometricDegenerateSamples) {
   SetSeeds(1, 1);
   const double before = Ran();
@@ -270,6 +472,31 @@ TEST_F(SamplingOpsTest, MultiHypergeometricSumsToNAndFitsItsMarginals) {
   EXPECT_TRUE(CountsFit(third, HypergeometricProbabilities(20, 30, 50)));
   EXPECT_EQ(tVectorOfCardinal({7}), MultiHypergeometricRan(7, {9}, false));
   EXPECT_EQ(tVectorOfCardinal({9}), MultiHypergeometricRan(9, {9}, false));
+}
+
+TEST_F(SamplingOpsTest, MultiHypergeometricDrawsClassByClassOnTheRemainder) {
+  const tVectorOfCardinal counts = {5, 0, 12, 30, 3, 800};
+  for (int n : {0, 1, 25, 849, 850}) {
+    SetSeeds(9, n);
+    std::vector<tVectorOfCardinal> expected;
+    for (int i = 0; i < 30; ++i) {
+      tVectorOfCardinal r(counts.size(), 0);
+      int left = n, total = 850;
+      for (size_t k = 0; k + 1 < counts.size(); ++k) {
+        r[k] = HypergeometricRan(left, counts[k], total);
+        left -= r[k];
+        total -= counts[k];
+      }
+      r.back() = left;
+      expected.push_back(r);
+    }
+    SetSeeds(9, n);
+    tVectorOfCardinal r;
+    for (int i = 0; i < 30; ++i) {
+      MultiHypergeometric(counts, r, n, false);
+      ASSERT_EQ(expected[i], r) << n << ", draw " << i;
+    }
+  }
 }
 
 TEST_F(SamplingOpsTest, MultiHypergeometricWithTooFewItems) {
