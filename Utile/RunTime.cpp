@@ -728,7 +728,8 @@ void SaveTextToFile(const std::string& fileName, std::string_view text) {
 
 std::string LoadTextFromFile(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw EInOutError(Format("Cannot open file \"%s\"", fileName));
+  // A folder opens as a stream that reads nothing: it is not a file to load.
+  if (!in || !FileExists(fileName)) throw EInOutError(Format("Cannot open file \"%s\"", fileName));
   std::ostringstream content;
   content << in.rdbuf();
   if (in.bad()) throw EInOutError(Format("Error reading file \"%s\"", fileName));

@@ -378,7 +378,8 @@ constexpr size_t MaxRowsWithoutCells = size_t(1) << 20;
 
 tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
   std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw EInOutError(Format("Cannot open file \"%s\"", fileName));
+  // A folder opens as a stream of no readable bytes but a huge size.
+  if (!in || !FileExists(fileName)) throw EInOutError(Format("Cannot open file \"%s\"", fileName));
   const uint64_t size = FileSize(in);
   if (binary) {
     double counts[2];

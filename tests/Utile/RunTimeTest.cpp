@@ -233,6 +233,7 @@ TEST(RunTimeFiles, SafeFileReplacesTheTargetOnlyWhenCommitted) {
   EXPECT_EQ("good\r\n", LoadTextFromFile(target));
   EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(folder.Path()), {}));
   EXPECT_THROW(LoadTextFromFile(folder.File("missing.txt")), EInOutError);
+  EXPECT_THROW(LoadTextFromFile(folder.Path()), EInOutError);  // a folder is not a file
   EXPECT_THROW(SaveTextToFile(folder.File("no/such/folder.txt"), "x"), EInOutError);
 }
 

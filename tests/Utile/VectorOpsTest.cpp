@@ -405,15 +405,16 @@ TEST(VectorOps, BrokenMatrixFilesRaiseAnInputOutputErrorNamingTheFile) {
       EXPECT_NE(std::string::npos, std::string(e.what()).find(name)) << c.label << ": " << e.what();
     }
   }
-  const std::string missing = folder.File("missing.txt");
-  for (bool binary : {false, true}) {
-    try {
-      MatLoadFromFile(missing, binary);
-      ADD_FAILURE() << "no exception for a missing file";
-    } catch (const EInOutError& e) {
-      EXPECT_NE(std::string::npos, std::string(e.what()).find(missing)) << e.what();
+  // A missing file, and a folder given where a file is expected.
+  for (const std::string& notAFile : {folder.File("missing.txt"), folder.Path()})
+    for (bool binary : {false, true}) {
+      try {
+        MatLoadFromFile(notAFile, binary);
+        ADD_FAILURE() << "no exception for " << notAFile;
+      } catch (const EInOutError& e) {
+        EXPECT_EQ("Cannot open file \"" + notAFile + "\"", e.Message());
+      }
     }
-  }
 }
 
 TEST(VectorOps, WritingToAnUnwritablePlaceRaisesAndLeavesNoFile) {
