@@ -159,12 +159,33 @@ std::vector<double> DenseInverse(const std::vector<double>& lu, size_t n, const 
   return x;
 }
 
-// The 1-norm (largest column sum of magnitudes) of a contiguous n x n matrix.
-double NormOne(const std::vector<double>& a, size_t n) {
+// Row and column scales R, C that bring the largest magnitude of every row and
+// column of R A C to one (powers of two, so that scaling is exact).
+void EquilibrationScales(const std::vector<double>& a, size_t n, std::vector<double>& r,
+                         std::vector<double>& c) {
+  auto powerOfTwoBelow = [](double x) { return x > 0 && std::isfinite(x) ? std::exp2(-std::ilogb(x)) : 1.0; };
+  r.assign(n, 1.0);
+  c.assign(n, 0.0);
+  for (size_t i = 0; i < n; ++i) {
+    double big = 0;
+    for (size_t j = 0; j < n; ++j) big = std::max(big, std::fabs(a[i * n + j]));
+    r[i] = powerOfTwoBelow(big);
+  }
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j) c[j] = std::max(c[j], std::fabs(a[i * n + j]) * r[i]);
+  for (size_t j = 0; j < n; ++j) c[j] = powerOfTwoBelow(c[j]);
+}
+
+// The 1-norm (largest column sum of magnitudes) of the contiguous n x n matrix
+// diag(left) A diag(right).
+double ScaledNormOne(const std::vector<double>& a, size_t n, const std::vector<double>& left,
+                     const std::vector<double>& right) {
   std::vector<double> sums(n, 0.0);
   for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j < n; ++j) sums[j] += std::fabs(a[i * n + j]);
-  return n == 0 ? 0 : *std::max_element(sums.begin(), sums.end());
+    for (size_t j = 0; j < n; ++j) sums[j] += std::fabs(a[i * n + j]) * left[i];
+  double norm = 0;
+  for (size_t j = 0; j < n; ++j) norm = std::max(norm, sums[j] * right[j]);
+  return norm;
 }
 
 std::vector<double> ContiguousCopy(const tMatrixOfDouble& m, size_t n) {
@@ -404,14 +425,25 @@ tMatrixOfDouble InvertMat(const tMatrixOfDouble& m, Integer n) {
     const size_t size = n == 0 ? m.size() : Index(n);
     Assert(m.size() >= size, "Matrix M is not square.");
     std::vector<double> lu = ContiguousCopy(m, size);
-    const double norm = NormOne(lu, size);
+    // The elimination chooses the same pivots, and loses no more accuracy, when
+    // rows and columns are scaled: the condition that decides is that of the
+    // equilibrated matrix R M C, whose inverse is C^-1 M^-1 R^-1.
+    std::vector<double> rowScale, columnScale;
+    EquilibrationScales(lu, size, rowScale, columnScale);
+    const double norm = ScaledNormOne(lu, size, rowScale, columnScale);
     tVectorOfInteger index;
     double d;
     DenseLU(lu, size, index, d);
     const std::vector<double> x = DenseInverse(lu, size, index);
+    std::vector<double> inverseR(size), inverseC(size);
+    for (size_t i = 0; i < size; ++i) {
+      inverseR[i] = 1 / rowScale[i];
+      inverseC[i] = 1 / columnScale[i];
+    }
     // A matrix whose condition number exceeds what the precision can resolve is
     // singular up to rounding: its "inverse" would be rounding noise.
-    if (!(norm * NormOne(x, size) * static_cast<double>(size) * DBL_EPSILON < 1)) throw tSingular();
+    if (!(norm * ScaledNormOne(x, size, inverseC, inverseR) * static_cast<double>(size) * DBL_EPSILON < 1))
+      throw tSingular();
     tMatrixOfDouble r(size, tVectorOfDouble(size));
     for (size_t i = 0; i < size; ++i)
       for (size_t j = 0; j < size; ++j) {

@@ -182,12 +182,18 @@ TEST(MatrixOpsInvert, SingularAndNearlySingularMatricesFail) {
   };
   tMatrixOfDouble twoEqualRows = RandomMatrix(generator, 6, 6);
   twoEqualRows[4] = twoEqualRows[1];
+  // Scaling rows and columns hides no singularity.
+  tMatrixOfDouble scaledRankDeficient = rankDeficient(30);
+  for (size_t i = 0; i < 30; ++i)
+    for (size_t j = 0; j < 30; ++j)
+      scaledRankDeficient[i][j] *= std::pow(10.0, static_cast<double>(i % 7) - 3) * std::pow(2.0, j % 11);
   const tMatrixOfDouble cases[] = {
       {{1, 2}, {2, 4}},          {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}},
       {{1, 2}, {3e-11, -5e-11}}, {{0, 0}, {0, 0}},
       {{1, 2}, {0, 0}},          twoEqualRows,
       rankDeficient(3),          rankDeficient(20),
       rankDeficient(100),        {{1, std::nan("")}, {0, 1}},
+      scaledRankDeficient,
   };
   for (const auto& m : cases) {
     try {
@@ -213,6 +219,37 @@ TEST(MatrixOpsInvert, ResidualOfRandomMatricesUpTo300) {
     const EigenMatrix expected = ToEigen(m).partialPivLu().inverse();
     const EigenMatrix actual = ToEigen(InvertMat(m));
     EXPECT_LT((actual - expected).cwiseAbs().maxCoeff(), 1e-8 * expected.cwiseAbs().maxCoeff())
+        << "n = " << n;
+  }
+}
+
+TEST(MatrixOpsInvert, BadlyScaledRegularMatricesInvert) {
+  // Scaling rows and columns changes neither the pivots chosen (the rows are
+  // scaled implicitly) nor the accuracy of the inverse: such a matrix is regular,
+  // however far apart its scales lie.
+  const tMatrixOfDouble diagonal = InvertMat({{1e-9, 0}, {0, 1e9}});
+  EXPECT_NEAR(diagonal[0][0], 1e9, 1e-6);
+  EXPECT_NEAR(diagonal[1][1], 1e-9, 1e-24);
+  EXPECT_EQ(diagonal[0][1], 0);
+  EXPECT_EQ(diagonal[1][0], 0);
+
+  std::mt19937 generator(31);
+  for (size_t n : {3, 12, 60}) {
+    const tMatrixOfDouble a = WellConditioned(generator, n);
+    // R A C with R and C spanning eight orders of magnitude each.
+    Eigen::VectorXd r(n), c(n);
+    for (size_t i = 0; i < n; ++i) {
+      r(i) = std::pow(10.0, static_cast<double>(i % 9) - 4);
+      c(i) = std::pow(10.0, 4 - static_cast<double>((i * 5) % 9));
+    }
+    const EigenMatrix scaled = r.asDiagonal() * ToEigen(a) * c.asDiagonal();
+    tMatrixOfDouble m(n, tVectorOfDouble(n));
+    for (size_t i = 0; i < n; ++i)
+      for (size_t j = 0; j < n; ++j) m[i][j] = scaled(i, j);
+    // (R A C)^-1 = C^-1 A^-1 R^-1, so C (R A C)^-1 R is the inverse of A.
+    const EigenMatrix recovered = c.asDiagonal() * ToEigen(InvertMat(m)) * r.asDiagonal();
+    const EigenMatrix expected = ToEigen(a).inverse();
+    EXPECT_LT((recovered - expected).cwiseAbs().maxCoeff(), 1e-12 * expected.cwiseAbs().maxCoeff())
         << "n = " << n;
   }
 }
