@@ -315,6 +315,22 @@ TEST(MatrixOpsEigen, SymmetricSystemSortedDescending) {
   }
 }
 
+TEST(MatrixOpsEigen, SymmetricSystemThatNeverConvergesFails) {
+  // A cell that is not a number keeps every sub-diagonal element from ever
+  // looking small: the QL iteration gives up after its 30 iterations.
+  for (const tMatrixOfDouble& m : {tMatrixOfDouble{{std::nan(""), 1}, {1, 0}},
+                                   tMatrixOfDouble{{1, 2, std::nan("")}, {2, 0, 1}, {std::nan(""), 1, 3}}}) {
+    tVectorOfDouble values;
+    tMatrixOfDouble vectors;
+    try {
+      EigenSystem(m, values, vectors);
+      ADD_FAILURE() << "no failure for a matrix of size " << m.size();
+    } catch (const EMathError& e) {
+      EXPECT_EQ(e.Message(), "Error in routine TQLI, too many iterations");
+    }
+  }
+}
+
 TEST(MatrixOpsEigen, PowerIterationStepsAndFailures) {
   tVectorOfDouble x(2);
   Double lambda = -1;
