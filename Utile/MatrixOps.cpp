@@ -163,17 +163,20 @@ std::vector<double> DenseInverse(const std::vector<double>& lu, size_t n, const 
 // column of R A C to one (powers of two, so that scaling is exact).
 void EquilibrationScales(const std::vector<double>& a, size_t n, std::vector<double>& r,
                          std::vector<double>& c) {
-  auto powerOfTwoBelow = [](double x) { return x > 0 && std::isfinite(x) ? std::exp2(-std::ilogb(x)) : 1.0; };
+  // 2^-e for x = m 2^e; the exponent stays within what a double holds.
+  auto scaleFor = [](double x) {
+    return x > 0 && std::isfinite(x) ? std::ldexp(1.0, std::clamp(-std::ilogb(x), -1000, 1000)) : 1.0;
+  };
   r.assign(n, 1.0);
   c.assign(n, 0.0);
   for (size_t i = 0; i < n; ++i) {
     double big = 0;
     for (size_t j = 0; j < n; ++j) big = std::max(big, std::fabs(a[i * n + j]));
-    r[i] = powerOfTwoBelow(big);
+    r[i] = scaleFor(big);
   }
   for (size_t i = 0; i < n; ++i)
     for (size_t j = 0; j < n; ++j) c[j] = std::max(c[j], std::fabs(a[i * n + j]) * r[i]);
-  for (size_t j = 0; j < n; ++j) c[j] = powerOfTwoBelow(c[j]);
+  for (size_t j = 0; j < n; ++j) c[j] = scaleFor(c[j]);
 }
 
 // The 1-norm (largest column sum of magnitudes) of the contiguous n x n matrix

@@ -232,6 +232,13 @@ TEST(MatrixOpsInvert, BadlyScaledRegularMatricesInvert) {
   EXPECT_NEAR(diagonal[1][1], 1e-9, 1e-24);
   EXPECT_EQ(diagonal[0][1], 0);
   EXPECT_EQ(diagonal[1][0], 0);
+  // A column of tiny values: the determinant is 1e-300, the inverse
+  // [[3e300, -1e300], [-2, 1]].
+  const tMatrixOfDouble tinyColumn = InvertMat({{1e-300, 1}, {2e-300, 3}});
+  const double expected[2][2] = {{3e300, -1e300}, {-2, 1}};
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 2; ++j)
+      EXPECT_NEAR(tinyColumn[i][j], expected[i][j], 1e-14 * std::fabs(expected[i][j]));
 
   std::mt19937 generator(31);
   for (size_t n : {3, 12, 60}) {
