@@ -355,6 +355,14 @@ private:
   size_t fPos = 0;
 };
 
+// Rows of the given length. Sized row by row: a matrix without rows allocates
+// nothing, whatever column count its file gives.
+tMatrixOfDouble SizedMatrix(size_t rows, size_t columns) {
+  tMatrixOfDouble m(rows);
+  for (auto& row : m) row.resize(columns);
+  return m;
+}
+
 size_t CountFromFile(double value, const std::string& fileName) {
   if (!std::isfinite(value) || value < -0.5 || value > 2147483647.0)
     throw EInOutError(Format("Invalid matrix size in file \"%s\"", fileName));
@@ -392,7 +400,7 @@ tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
     // Rows without cells take no room in the file: their count is bounded apart.
     if (columns == 0 && rows > MaxRowsWithoutCells)
       throw EInOutError(Format("Invalid matrix size in file \"%s\"", fileName));
-    tMatrixOfDouble m(rows, tVectorOfDouble(columns));
+    tMatrixOfDouble m = SizedMatrix(rows, columns);
     for (auto& row : m)
       if (!in.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(columns * sizeof(double))))
         RaiseTooShort(fileName);
@@ -407,7 +415,7 @@ tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
   reader.SkipLine();
   // Every cell takes at least one character and one separator.
   if (rows > size || (columns > 0 && rows > size / columns)) RaiseTooShort(fileName);
-  tMatrixOfDouble m(rows, tVectorOfDouble(columns));
+  tMatrixOfDouble m = SizedMatrix(rows, columns);
   for (auto& row : m) {
     for (auto& cell : row) cell = reader.Next();
     reader.SkipLine();

@@ -336,6 +336,12 @@ TEST(VectorOps, MatrixFilesRoundTrip) {
     MatSaveToFile(tMatrixOfDouble{{2}}, folder.File("m.bin"), binary);
     EXPECT_EQ(tMatrixOfDouble{{2}}, MatLoadFromFile(folder.File("m.bin"), binary));
   }
+  // No rows: an empty matrix, without a row of the promised two billion columns
+  // being made first.
+  WriteBytes(folder.File("z.bin"), DoubleBytes({0, 2e9}));
+  EXPECT_TRUE(MatLoadFromFile(folder.File("z.bin"), true).empty());
+  WriteBytes(folder.File("z.txt"), "0\t2000000000\r\n");
+  EXPECT_TRUE(MatLoadFromFile(folder.File("z.txt"), false).empty());
 }
 
 TEST(VectorOps, TextMatrixFileIsTheSameWhateverTheDecimalSeparator) {
