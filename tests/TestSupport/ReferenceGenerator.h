@@ -47,4 +47,14 @@ struct tReferenceGenerator {
   double U() { return std::ldexp(static_cast<double>(Next()), -32); }
 };
 
+// ln Gamma by the Lanczos series with the coefficients of the Poisson and binomial
+// methods, whose acceptance tests a replay must reproduce to the last bit.
+inline double LanczosGammaLog(double x) {
+  const double z = x - 1;
+  const double t = z + 5.5;
+  const double ser = 1 + 76.18009173 / (z + 1) - 86.50532033 / (z + 2) + 24.01409822 / (z + 3) -
+                     1.231739516 / (z + 4) + 0.120858003e-2 / (z + 5) - 0.536382e-5 / (z + 6);
+  return (z + 0.5) * std::log(t) - t + std::log(2.50662827465 * ser);
+}
+
 }  // namespace testsupport

@@ -16,6 +16,7 @@
 using namespace utile;
 using testsupport::CountsFit;
 using testsupport::FollowsDistribution;
+using testsupport::LanczosGammaLog;
 using testsupport::MeanIsNear;
 using testsupport::ProportionIsNear;
 using testsupport::tReferenceGenerator;
@@ -223,15 +224,6 @@ TEST_F(RandomFunctionsTest, PoissonProductMethodOverTheStream) {
     } while (t > limit);
     ASSERT_EQ(em, PoissonRan(3.0));
   }
-}
-
-// ln Gamma by the Lanczos series with the coefficients of the Poisson method.
-double LanczosGammaLog(double x) {
-  const double z = x - 1;
-  const double t = z + 5.5;
-  const double ser = 1 + 76.18009173 / (z + 1) - 86.50532033 / (z + 2) + 24.01409822 / (z + 3) -
-                     1.231739516 / (z + 4) + 0.120858003e-2 / (z + 5) - 0.536382e-5 / (z + 6);
-  return (z + 0.5) * std::log(t) - t + std::log(2.50662827465 * ser);
 }
 
 TEST_F(RandomFunctionsTest, PoissonRejectionMethodOverTheStream) {

@@ -13,6 +13,7 @@
 
 using namespace utile;
 using testsupport::CountsFit;
+using testsupport::LanczosGammaLog;
 using testsupport::MeanIsNear;
 using testsupport::tReferenceGenerator;
 
@@ -55,14 +56,6 @@ std::vector<double> Histogram(int classes, int draws, tDraw draw) {
 // ------------------------------------------------------------------ replays
 // The published methods written out again over the reference stream, so that the
 // samplers are held to the exact sequence of uniforms they consume.
-
-double LanczosGammaLog(double x) {
-  const double z = x - 1;
-  const double t = z + 5.5;
-  const double ser = 1 + 76.18009173 / (z + 1) - 86.50532033 / (z + 2) + 24.01409822 / (z + 3) -
-                     1.231739516 / (z + 4) + 0.120858003e-2 / (z + 5) - 0.536382e-5 / (z + 6);
-  return (z + 0.5) * std::log(t) - t + std::log(2.50662827465 * ser);
-}
 
 // Binomial deviate by rejection from a Lorentzian (n >= 25, n p >= 1).
 int ReplayBinomialRejection(double pp, int n, tReferenceGenerator& g) {
