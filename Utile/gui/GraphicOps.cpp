@@ -568,10 +568,13 @@ void tGraphicChart::AppendPoint(QXYSeries* series, double x, double y) {
 void tGraphicChart::AppendNullPoint(QXYSeries* series, double x) {
   // The library refuses to append a point without value but draws one as a gap
   // in the line when it is part of the whole list.
+  // The list is taken from the series before the point is added, so that it is
+  // not copied: a run of gaps costs no more than a run of values.
   QList<QPointF> points = series->points();
-  points.append(QPointF(x, NaN));
   {
     const QSignalBlocker quiet(series);
+    series->replace(QList<QPointF>());
+    points.append(QPointF(x, NaN));
     series->replace(points);
   }
   ScheduleRefresh();

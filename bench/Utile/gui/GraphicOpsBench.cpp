@@ -5,6 +5,7 @@
 #include <QChart>
 #include <QLineSeries>
 #include <QValueAxis>
+#include <cmath>
 #include <random>
 
 #include "Utile/ColorOps.h"
@@ -74,10 +75,12 @@ BENCHMARK(BM_MatrixToBitmapReferenceFill)->Unit(benchmark::kMillisecond);
 
 // Points appended to 10 series of one chart, one AddPoints call per x, then drawn.
 // range(0): number of calls; range(1): let window messages through every that
-// many calls (0: never), as a run does once per time step.
+// many calls (0: never), as a run does once per time step; range(2) not 0: every
+// other call brings values that are not numbers (gaps).
 void BM_AddPoints(benchmark::State& state) {
   const int calls = static_cast<int>(state.range(0));
   const int pumpEvery = static_cast<int>(state.range(1));
+  const bool gaps = state.range(2) != 0;
   tVectorOfDouble values(10);
   for (auto _ : state) {
     QWidget window;
@@ -87,7 +90,7 @@ void BM_AddPoints(benchmark::State& state) {
     window.show();
     QCoreApplication::processEvents();
     for (int i = 0; i < calls; ++i) {
-      for (int s = 0; s < 10; ++s) values[s] = s * 10 + (i % 17);
+      for (int s = 0; s < 10; ++s) values[s] = gaps && i % 2 ? NAN : s * 10 + (i % 17);
       chart->AddPoints(values, i);
       if (pumpEvery > 0 && i % pumpEvery == 0) QCoreApplication::processEvents();
     }
@@ -96,7 +99,12 @@ void BM_AddPoints(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * calls * 10LL);
 }
-BENCHMARK(BM_AddPoints)->Args({100000, 0})->Args({100000, 100})->Args({10000, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddPoints)
+    ->Args({100000, 0, 0})
+    ->Args({100000, 100, 0})
+    ->Args({10000, 0, 0})
+    ->Args({100000, 0, 1})
+    ->Unit(benchmark::kMillisecond);
 
 // Reference: the library's own append, which lays the series out again after
 // every point.
