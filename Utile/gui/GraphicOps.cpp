@@ -658,7 +658,10 @@ void tGraphicChart::resizeEvent(QResizeEvent* event) {
 }
 
 void tGraphicChart::paintEvent(QPaintEvent* event) {
-  if (fRefreshPending) Refresh();
+  // Points whose refresh is due are drawn now rather than a moment later. One
+  // that is not yet due waits for its timer: a refresh repaints the chart, and
+  // that painting must not start the next refresh while points keep arriving.
+  if (fRefreshPending && fRefreshTimer.remainingTime() == 0) Refresh();
   QElapsedTimer clock;
   clock.start();
   QChartView::paintEvent(event);

@@ -35,6 +35,22 @@ int PixelsNear(const QImage& image, int x, int top, int bottom, const QColor& co
   return count;
 }
 
+// Counts the events of one type that reach an object.
+class tEventCounter : public QObject {
+public:
+  tEventCounter(QObject* watched, QEvent::Type type, int& count) : fType(type), fCount(count) {
+    watched->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == fType) ++fCount;
+    return false;
+  }
+
+private:
+  QEvent::Type fType;
+  int& fCount;
+};
+
 void Settle() {
   for (int i = 0; i < 5; ++i) {
     QCoreApplication::processEvents();
@@ -304,6 +320,44 @@ private slots:
     }
   }
 
+  void PaintingLeavesArrivingPointsToTheirRefresh() {
+    // A run lets window messages through every few steps. The painting that a
+    // refresh asks for must not draw the points that arrived since: the chart
+    // would then be refreshed at every pass of the message pump, however many
+    // points it holds.
+    QWidget window;
+    window.resize(400, 300);
+    auto* chart = new tGraphicChart(&window, "", "", "");
+    chart->CreateLineSeries(1);
+    auto* series = qobject_cast<QXYSeries*>(chart->SeriesAt(0));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    int refreshes = 0, paints = 0;
+    connect(series, &QXYSeries::pointsReplaced, this, [&refreshes] { ++refreshes; });
+    tEventCounter paintCounter(chart->viewport(), QEvent::Paint, paints);
+    int cyclesTold = 0, refreshedInPump = 0;
+    for (int cycle = 0; cycle < 10; ++cycle) {
+      chart->AddPoints({double(cycle)}, cycle);
+      chart->Refresh();  // as its timer does
+      QElapsedTimer clock;
+      clock.start();
+      chart->AddPoints({cycle + 0.5}, cycle + 0.5);  // the next step's point
+      const int refreshesBefore = refreshes, paintsBefore = paints;
+      QCoreApplication::processEvents();  // the next step's pass of the pump
+      // Within the shortest refresh interval, and with the chart painted.
+      if (clock.elapsed() < 40 && paints > paintsBefore) {
+        ++cyclesTold;
+        refreshedInPump += refreshes > refreshesBefore;
+      }
+    }
+    if (cyclesTold == 0) QSKIP("The machine was too busy to tell.");
+    QCOMPARE(refreshedInPump, 0);
+    // The last point is drawn all the same when its refresh is due.
+    const int refreshesSoFar = refreshes;
+    QTRY_VERIFY(refreshes > refreshesSoFar);
+    QCOMPARE(series->count(), 20);
+  }
+
   void PlotLinesLeavesAGapWhereAValueIsMissing() {
     QWidget panel;
     panel.resize(400, 300);
@@ -321,6 +375,12 @@ private slots:
     chart->chart()->setBackgroundBrush(Qt::white);
     QPen pen(Qt::black, 3);
     row0->setPen(pen);
+    // The rows show up with the chart's next refresh, a moment after the call.
+    auto lineAt = [chart](const QImage& image, double x) {
+      const QRectF plot = chart->chart()->plotArea();
+      return PixelsNear(image, int(chart->ValueToPixel({x, 0}).x()), int(plot.top()), int(plot.bottom()), Qt::black);
+    };
+    QTRY_VERIFY(lineAt(chart->grab().toImage(), 0.5) > 0);
     const QImage image = chart->grab().toImage();
     const QRectF plot = chart->chart()->plotArea();
     // The row is drawn at x = 0.5 and 3.5 but not over the whole interval around 2.
