@@ -96,6 +96,8 @@ tBubbleSeries::tBubbleSeries(QObject* parent) : QScatterSeries(parent) {
   connect(this, &QAbstractSeries::visibleChanged, this, repaint);
 }
 
+tBubbleSeries::~tBubbleSeries() { delete fLayer.data(); }
+
 void tBubbleSeries::AttachTo(tGraphicChart& chart) {
   if (fLayer) return;
   fChart = &chart;
@@ -153,7 +155,8 @@ void tBubbleSeries::Clear() {
 }
 
 Integer tBubbleSeries::BubbleAt(const QPointF& pixel) const {
-  if (!fChart || !isVisible()) return -1;
+  // A series taken off its chart is neither drawn nor clicked.
+  if (!fChart || chart() == nullptr || !isVisible()) return -1;
   const double scale = fChart->PixelsPerLeftUnit();
   for (Integer i = count() - 1; i >= 0; --i) {
     const QPointF centre = fChart->ValueToPixel(at(i));
@@ -164,7 +167,7 @@ Integer tBubbleSeries::BubbleAt(const QPointF& pixel) const {
 }
 
 void tBubbleSeries::PaintBubbles(QPainter& painter, const tGraphicChart& chart) const {
-  if (!isVisible()) return;
+  if (this->chart() == nullptr || !isVisible()) return;
   const double scale = chart.PixelsPerLeftUnit();
   const QList<QPointF> points = this->points();
   painter.setPen(pen());
@@ -249,6 +252,7 @@ void tCustomTriangleSeries::Redraw() {
 }
 
 void tCustomTriangleSeries::PaintFrame(QPainter& painter, const tGraphicChart& chart) const {
+  if (this->chart() == nullptr) return;
   auto pixel = [&chart](double p, double q) { return chart.ValueToPixel(TrianglePosition(p, q)); };
   const QPointF a = pixel(1, 0), b = pixel(0, 1), c = pixel(0, 0);
   // A grid of fifths along each share, under the frame.

@@ -51,6 +51,8 @@ class tBubbleSeries : public QScatterSeries {
   Q_OBJECT
 public:
   explicit tBubbleSeries(QObject* parent = nullptr);
+  // Takes its drawing off the chart.
+  ~tBubbleSeries() override;
 
   // Adds a bubble and returns its index.
   Integer AddBubble(double x, double y, double radius, const QColor& color = {}, const QString& label = {});

@@ -212,6 +212,51 @@ private slots:
     QCOMPARE(clicked, -2);
   }
 
+  void SeriesTakenOffTheChartTakeTheirDrawingsWithThem() {
+    // The landscape view removes all its series before drawing the patches again.
+    QWidget window;
+    window.resize(300, 300);
+    auto* chart = new tGraphicChart(&window, "", "", "");
+    auto layers = [chart] {
+      int n = 0;
+      for (QGraphicsItem* item : chart->chart()->childItems())
+        n += qobject_cast<tChartLayer*>(item->toGraphicsObject()) != nullptr;
+      return n;
+    };
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (int redraw = 0; redraw < 3; ++redraw) {
+      auto* bubbles = new tBubbleSeries;
+      chart->AddSeries(bubbles);
+      bubbles->AddBubble(0.5, 0.5, 0.1);
+      chart->Refresh();
+      chart->grab();
+      chart->chart()->removeAllSeries();
+      QCOMPARE(layers(), 0);
+      chart->grab();
+    }
+    PlotTriangle({1}, {1}, {1}, {}, "", "", "", chart);
+    QCOMPARE(layers(), 2);  // the bubbles and the triangle's frame
+    chart->chart()->removeAllSeries();
+    QCOMPARE(layers(), 0);
+    // Taken off without being freed: no longer drawn, no longer clicked.
+    auto* kept = new tBubbleSeries;
+    chart->AddSeries(kept);
+    kept->AddBubble(0.5, 0.5, 0.4);
+    chart->SetBottomAxisRange(0, 1);
+    chart->SetLeftAxisRange(0, 1);
+    Settle();
+    const QPointF centre = chart->ValueToPixel({0.5, 0.5});
+    QCOMPARE(kept->BubbleAt(centre), 0);
+    QCOMPARE(chart->grab().toImage().pixelColor(centre.toPoint()), kept->color());
+    chart->chart()->removeSeries(kept);
+    QCOMPARE(kept->BubbleAt(centre), -1);
+    const QImage image = chart->grab().toImage();
+    QVERIFY(image.pixelColor(centre.toPoint()) != kept->color());
+    delete kept;
+    QCOMPARE(layers(), 0);
+  }
+
   void BubblesWidenTheAutomaticAxesByTheirRadius() {
     QWidget panel;
     auto* chart = new tGraphicChart(&panel, "", "", "");
