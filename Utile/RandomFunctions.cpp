@@ -5,6 +5,7 @@
 
 #include "Utile/RunTime.h"
 #include "Utile/SamplingOps.h"
+#include "Utile/ToolkitVariant.h"
 #include "Utile/VectorOps.h"
 
 namespace utile {
@@ -18,7 +19,9 @@ void SetSeeds(Integer seed1, Integer seed2) {
   gState.Seed2 = seed2;
   gState.GaussCached = false;
   gState.PoissonMean = -1;
-  MRandSeed(static_cast<uint32_t>(seed1) * 10000u + static_cast<uint32_t>(seed2));
+  // The map-file manager's toolkit adds the two seeds.
+  const bool added = ToolkitVariant() == tToolkitVariant::tvMapFileManager;
+  MRandSeed(static_cast<uint32_t>(seed1) * (added ? 1u : 10000u) + static_cast<uint32_t>(seed2));
 }
 
 Integer Seed1() { return gState.Seed1; }

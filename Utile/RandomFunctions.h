@@ -77,7 +77,8 @@ inline Double UniformDouble() { return static_cast<Double>(NextWord()) * 0x1p-32
 
 void MRandSeed(uint32_t seed);
 // Stores both seeds, clears the normal and Poisson caches and reseeds with
-// Seed1 x 10000 + Seed2 (32-bit wrap-around).
+// Seed1 x 10000 + Seed2 (32-bit wrap-around); the map-file manager's toolkit
+// reseeds with Seed1 + Seed2.
 void SetSeeds(Integer seed1, Integer seed2);
 Integer Seed1();
 Integer Seed2();
