@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "Utile/RunTime.h"
+#include "Utile/ToolkitVariant.h"
 #include "Utile/gui/CustomChartSeries.h"
 
 using namespace utile;
@@ -150,6 +151,35 @@ private slots:
       for (int y = 0; y < 70; ++y)
         wrong += image.pixel(x, y) != ((x % 3 == 0 && y % 5 == 0) ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
     QCOMPARE(wrong, 0);
+  }
+
+  // ------------------------------------------------------------ chart properties
+
+  void ChartPropertiesStartWithTheProgramsPalette() {
+    const struct {
+      tToolkitVariant Variant;
+      tPaletteType Kind;
+      size_t Size;
+    } cases[] = {
+        {tToolkitVariant::tvMainProgram, tPaletteType::ptQualitative1024, 1024},
+        {tToolkitVariant::tvMapFileManager, tPaletteType::ptQualitative256, 256},
+    };
+    for (const auto& c : cases) {
+      SetToolkitVariant(c.Variant);
+      ResetChartProperties();
+      const tChartProperties& properties = ChartProperties();
+      QCOMPARE(properties.Palette.size(), c.Size);
+      QVERIFY(properties.Palette == CreatePalette(c.Kind));
+      QCOMPARE(properties.ContainerCaption, QString("Graphic"));
+      QVERIFY(!properties.ContainerModal);
+      QVERIFY(properties.ContainerPosition == tWindowPosition::poDefaultPosOnly);
+      QVERIFY(!properties.LegendVisible);
+      QVERIFY(!properties.MarksVisible);
+      QVERIFY(!properties.View3D);
+      QVERIFY(properties.Visible);
+    }
+    SetToolkitVariant(tToolkitVariant::tvMainProgram);
+    ResetChartProperties();
   }
 
   // ------------------------------------------------------------ where a chart lives
