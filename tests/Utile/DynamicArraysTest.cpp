@@ -1,3 +1,4 @@
+#include "TestSupport/ExceptionMessages.h"
 #include "Utile/DynamicArrays.h"
 
 #include <gtest/gtest.h>
@@ -8,15 +9,7 @@ using namespace utile;
 
 namespace {
 
-template <class tException, class tAction>
-std::string MessageOf(tAction action) {
-  try {
-    action();
-  } catch (const tException& e) {
-    return e.Message();
-  }
-  return "no exception";
-}
+using testsupport::MessageOf;
 
 TEST(DynamicArrays, ContainerForOneToZeroIsEmpty) {
   TDynSngVector v;

@@ -1,3 +1,4 @@
+#include "TestSupport/ExceptionMessages.h"
 #include "Utile/Idrisi.h"
 
 #include <cfloat>
@@ -118,17 +119,7 @@ std::string PublishedDoc(const std::string& dataType, int columns, int rows, con
   return s.str();
 }
 
-template <class tException, class tAction>
-std::string MessageOf(tAction action) {
-  try {
-    action();
-  } catch (const tException& e) {
-    return e.Message();
-  } catch (const std::exception& e) {
-    return std::string("other exception: ") + e.what();
-  }
-  return "no exception";
-}
+using testsupport::MessageOf;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
