@@ -61,6 +61,10 @@ TfKelvoraAboutBox::TfKelvoraAboutBox(QWidget* parent) : QDialog(parent) {
   FormCreate();
 }
 
+TfKelvoraAboutBox::~TfKelvoraAboutBox() {
+  if (fKelvoraAboutBox == this) fKelvoraAboutBox = nullptr;
+}
+
 void TfKelvoraAboutBox::FormCreate() {
   KelvoraVersion = VersionText(ExecutableFileVersion());
   Version->setText(QString::fromStdString("Version " + KelvoraVersion));

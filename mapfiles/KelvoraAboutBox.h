@@ -28,6 +28,7 @@ class TfKelvoraAboutBox : public QDialog {
   Q_OBJECT
  public:
   explicit TfKelvoraAboutBox(QWidget* parent = nullptr);
+  ~TfKelvoraAboutBox() override;
 
   QLabel* ProgramIcon;
   QLabel* ProductName;

@@ -60,4 +60,8 @@ TfKelvoraHelp::TfKelvoraHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
   resize(560, 480);
 }
 
+TfKelvoraHelp::~TfKelvoraHelp() {
+  if (fKelvoraHelp == this) fKelvoraHelp = nullptr;
+}
+
 }  // namespace kelvora

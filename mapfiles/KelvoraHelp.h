@@ -12,6 +12,7 @@ class TfKelvoraHelp : public QWidget {
   Q_OBJECT
  public:
   explicit TfKelvoraHelp(QWidget* parent = nullptr);
+  ~TfKelvoraHelp() override;
 
   QPlainTextEdit* mmHelp;
 };

@@ -37,6 +37,7 @@
 #include "Utile/gui/StringOps.h"
 #include "Utile/gui/WindowServices.h"
 #include "mapfiles/GraphMap.h"
+#include "mapfiles/Kelvora.h"
 #include "mapfiles/KelvoraAboutBox.h"
 #include "mapfiles/KelvoraHelp.h"
 
@@ -150,7 +151,9 @@ TdlgKelvora::TdlgKelvora(QWidget* parent) : TCustomPalometDialog(parent) {
   ConnectControls();
 }
 
-TdlgKelvora::~TdlgKelvora() = default;
+TdlgKelvora::~TdlgKelvora() {
+  if (dlgKelvora == this) dlgKelvora = nullptr;
+}
 
 void TdlgKelvora::BuildControls() {
   auto* central = new QWidget(this);
