@@ -48,6 +48,8 @@ void tGraphMap::Clear() {
   update();
 }
 
+void tGraphMap::KeepPictureOnly() { fMatrix = {}; }
+
 void tGraphMap::paintEvent(QPaintEvent*) {
   if (fPicture.isNull()) return;
   const QSize target = fPicture.size().scaled(size(), Qt::KeepAspectRatio);

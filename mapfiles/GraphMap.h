@@ -37,6 +37,9 @@ class tGraphMap : public QWidget {
   void Draw();
   // Forgets the matrix and the picture.
   void Clear();
+  // Forgets the matrix and keeps the picture as drawn (a large map's matrix takes
+  // far more memory than its picture).
+  void KeepPictureOnly();
   bool IsEmpty() const { return fPicture.isNull(); }
   // One pixel per cell.
   const QImage& Picture() const { return fPicture; }

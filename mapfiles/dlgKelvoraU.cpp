@@ -682,6 +682,7 @@ void TdlgKelvora::UpdatePreview() {
     PreviewMap->SetBackGroundColor(0x808080);
     PreviewMap->SetAxesMode(utile::gui::tMapOrientation::moRowCol);
     PreviewMap->Draw();
+    PreviewMap->KeepPictureOnly();
   } catch (const std::exception&) {
     PreviewMap->Clear();
   }
@@ -691,7 +692,9 @@ void TdlgKelvora::cbPaletteChange() {
   const int index = std::max(0, cbPalette->currentIndex());
   if (!PreviewMap) return;
   PreviewMap->SetPalette(utile::CreatePalette(static_cast<utile::tPaletteType>(index)));
-  if (!PreviewMap->IsEmpty()) PreviewMap->Draw();
+  // The preview keeps only its picture: another palette draws the map again.
+  fPreviewKey.clear();
+  UpdatePreview();
 }
 
 // ==================================================================== the walk

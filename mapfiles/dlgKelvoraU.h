@@ -129,8 +129,8 @@ class TdlgKelvora : public TCustomPalometDialog {
   void btDecimalCommaClick();
   void btDisplayClick();
 
-  // How many times the preview has read a map (it keeps what it read while the
-  // map's files, the palette and the check box stay the same).
+  // How many times the preview has read a map (it keeps its picture while the
+  // map's files and the palette stay the same).
   utile::Integer PreviewReads() const { return fPreviewReads; }
 
  signals:

@@ -428,19 +428,19 @@ class KelvoraWindowTest : public QObject {
     QCOMPARE(Pixel(w, 1, 0), QColor(255, 255, 255));
     QCOMPARE(Pixel(w, 2, 0), QColor(0, 0, 0));
     QCOMPARE(Pixel(w, 2, 1), QColor(128, 128, 128));
-    QCOMPARE(w.PreviewReads(), 1);
+    QCOMPARE(w.PreviewReads(), 2);
     // Typing elsewhere and hiding the preview read nothing again.
     for (int i = 0; i < 10; ++i) QTest::keyClick(w.edSuffix, Qt::Key_A);
     w.ckPreview->setChecked(false);
     QVERIFY(!w.PreviewMap->isVisible());
     w.ckPreview->setChecked(true);
     QVERIFY(w.PreviewMap->isVisible());
-    QCOMPARE(w.PreviewReads(), 1);
+    QCOMPARE(w.PreviewReads(), 2);
 
     // Without a flag in force the -1 cell takes the first colour.
     WriteMap(M("b_real"), idtReal, 2, 3, {0, 256, 512, 768, 1023, -1}, 0, 1023, utile::bsUnchecked, -1);
     w.RefreshFileList();
-    QCOMPARE(w.PreviewReads(), 2);
+    QCOMPARE(w.PreviewReads(), 3);
     QCOMPARE(Pixel(w, 2, 1), QColor(255, 255, 255));
     QCOMPARE(Pixel(w, 1, 1), QColor(0, 0, 0));
 
