@@ -185,6 +185,13 @@ TEST(MapFileOps, DeletingAMapWithoutItsImageDeletesTheDocumentation) {
   EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
   EXPECT_THROW(DeleteMapFile(f + "a.rst"), EInOutError);
   EXPECT_THROW(DeleteMapFile(f + "gone.txt"), EInOutError);
+
+  // The dot of a map name belongs to it: run1.5.rst is the map run1.5.
+  WriteMap(f + "run1.5");
+  WriteText(f + "run1.rdc", "another map");
+  EXPECT_TRUE(RenameMap(f + "run1.5.rst", [](const std::string& s) { return "x" + s; }).Renamed);
+  DeleteMapFile(f + "xrun1.5.rdc");
+  EXPECT_EQ((std::map<std::string, std::string>{{"run1.rdc", "another map"}}), FolderContents(folder.Path()));
 }
 
 TEST(MapFileOps, DecimalSeparatorsChangeInNumbersOfNumberLinesOnly) {

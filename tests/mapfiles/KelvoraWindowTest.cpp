@@ -2,6 +2,7 @@
 // the metadata view, every file operation and the preview.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -454,6 +455,14 @@ class KelvoraWindowTest : public QObject {
     QVERIFY(!w.PreviewMap->IsEmpty());
     Select(w, {});
     QVERIFY(w.PreviewMap->IsEmpty());
+
+    // A map image without parent is a window of its own, with the shared map menu.
+    tGraphMap own;
+    QVERIFY(own.isWindow() && own.isVisible());
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 5), own.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&own, &menu);
+    QCOMPARE(utile::gui::GraphMapPopUp().CallingGraphMap.data(), &own);
+    utile::gui::GraphMapPopUp().close();
   }
 };
 
