@@ -429,12 +429,15 @@ void TdlgKelvora::ConnectControls() {
     if (!ChangeFolder(S(cbDrive->itemData(index).toString())))
       Dialogs().ShowMessage(this, Format("Cannot open %s", S(cbDrive->itemText(index))), tMessageKind::mkError);
   });
+  // The folder list is refilled once the activation is over, not from inside it.
   connect(cbDirectory, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
     const std::string folder = S(item->data(Qt::UserRole).toString());
-    if (!ChangeFolder(folder)) {
-      Dialogs().ShowMessage(this, Format("Cannot open the folder %s", folder), tMessageKind::mkError);
-      ChangeFolder(CurrentFolder());
-    }
+    QMetaObject::invokeMethod(this, [this, folder] {
+      if (!ChangeFolder(folder)) {
+        Dialogs().ShowMessage(this, Format("Cannot open the folder %s", folder), tMessageKind::mkError);
+        ChangeFolder(CurrentFolder());
+      }
+    }, Qt::QueuedConnection);
   });
   connect(cbFilter, &QComboBox::currentIndexChanged, this, [this] {
     if (!fFilling) RefreshFileList();

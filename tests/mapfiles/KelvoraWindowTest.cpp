@@ -177,6 +177,30 @@ class KelvoraWindowTest : public QObject {
     QVERIFY(w.mmMetadata->toPlainText().startsWith("file format : IDRISI Raster A.1\nfile title  : Test map"));
   }
 
+  void TheFolderListEntersAFolderAndTheFileListReadsIt() {
+    fs::create_directories(M("sub"));
+    fs::create_directories(M(".hidden"));
+    WriteSmallMap(M("sub/inner"), idtByte);
+    WriteText(M("top.txt"), "t");
+    TdlgKelvora& w = Open();
+    const std::string folder = fs::canonical(fMaps->Path()).string();
+    QStringList folders;
+    for (int i = 0; i < w.cbDirectory->count(); ++i) folders << w.cbDirectory->item(i)->text().trimmed();
+    QCOMPARE(folders.back(), QString("sub"));
+    QCOMPARE(folders[folders.size() - 2], QString::fromStdString(fs::path(folder).filename().string()));
+    QCOMPARE(folders.front(), QString("/"));
+    QVERIFY(w.cbDrive->findText("/") >= 0);
+    QVERIFY(folder.starts_with(w.cbDrive->currentText().toStdString()));
+    QCOMPARE(Listed(w), QStringList({"top.txt"}));
+    // Enter on a subfolder opens it.
+    w.cbDirectory->setCurrentRow(w.cbDirectory->count() - 1);
+    QTest::keyClick(w.cbDirectory, Qt::Key_Return);
+    QTRY_COMPARE(w.CurrentFolder(), folder + "/sub");
+    QCOMPARE(Listed(w), QStringList({"inner.rdc", "inner.rst"}));
+    w.cbFilter->setCurrentIndex(0);
+    QCOMPARE(Listed(w), QStringList({"inner.rst"}));
+  }
+
   void DeleteAsksThenDeletesEachMapOnce() {
     WriteSmallMap(M("cover"), idtReal);
     WriteSmallMap(M("forest_QT"), idtByte);
