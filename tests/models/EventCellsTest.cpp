@@ -51,104 +51,55 @@ struct tCheckCase {
 // Every finding of the check, with its exact text, in the order of the check:
 // missing event types, the depth-first walk, then each cell in walk order.
 TEST(EventCellsCheck, ReportsEveryFindingInOrder) {
+  const auto S = rmSexuate;
+  // clang-format off
   const std::vector<tCheckCase> cases = {
-      {"fresh workbench",
-       {{B}},
-       rmSexuate,
-       0,
-       {"No Aging event", "No Reproduction event", "Death event missing"}},
-      {"nothing drawn", {}, rmSexuate, 0, {"No Birth event", "No Aging event", "No Reproduction event"}},
-      {"no Birth cell", {{A, 1}, {R, 2, -1, "2"}, {D}}, rmSexuate, 0, {"No Birth event"}},
+      {"fresh workbench", {{B}}, S, 0, {"No Aging event", "No Reproduction event", "Death event missing"}},
+      {"nothing drawn", {}, S, 0, {"No Birth event", "No Aging event", "No Reproduction event"}},
+      {"no Birth cell", {{A, 1}, {R, 2, -1, "2"}, {D}}, S, 0, {"No Birth event"}},
       {"sex-dependence in a clonal species without male branch",
-       {{B, 1}, {Sx, 2}, {A, 3}, {R, 4, -1, "1"}, {D}},
-       rmClonal,
-       0,
-       {"Erroneous connectivity: No sex-dependence male event",
-        "Sex-dependence event in an asexuate species"}},
+       {{B, 1}, {Sx, 2}, {A, 3}, {R, 4, -1, "1"}, {D}}, rmClonal, 0,
+       {"Erroneous connectivity: No sex-dependence male event", "Sex-dependence event in an asexuate species"}},
       {"rates out of range, in walk order",
-       {{B, 1}, {A, 2}, {Sv, 3, -1, "x"}, {Ds, 4, -1, "2", "1"}, {R, 5, -1, "-1"}, {Rn, 6, -1, "1.5"}, {D}},
-       rmSexuate,
-       0,
+       {{B, 1}, {A, 2}, {Sv, 3, -1, "x"}, {Ds, 4, -1, "2", "1"}, {R, 5, -1, "-1"}, {Rn, 6, -1, "1.5"}, {D}}, S, 0,
        {"Incorrect survival rate", "Incorrect dispersal survival rate", "Incorrect fecundity",
         "Incorrect random probability", "Erroneous connectivity: No random alternate event"}},
       {"bounds of the rates are allowed; an empty dispersal survival reads as 1",
-       {{B, 1}, {A, 2}, {Sv, 3, -1, "1"}, {Ds, 4, -1, "", "1"}, {Rn, 5, 5, "0"}, {R, 6, -1, "0"}, {D}},
-       rmSexuate,
-       0,
-       {}},
+       {{B, 1}, {A, 2}, {Sv, 3, -1, "1"}, {Ds, 4, -1, "", "1"}, {Rn, 5, 5, "0"}, {R, 6, -1, "0"}, {D}}, S, 0, {}},
       {"density-dependent reproduction after a Survival event, juvenile weight 1",
-       {{B, 1}, {A, 2}, {Sv, 3, -1, "1"}, {R, 4, -1, "2", "", rtCeiling}, {D}},
-       rmSexuate,
-       1,
+       {{B, 1}, {A, 2}, {Sv, 3, -1, "1"}, {R, 4, -1, "2", "", rtCeiling}, {D}}, S, 1,
        {"No synchronisation event before density-dependent reproduction",
         "A Reproduction event is density-dependent but juvenile regulation weight is set to 1."}},
       {"density-dependent reproduction right after Aging",
-       {{B, 1}, {A, 2}, {R, 3, -1, "2", "", rtRicker}, {D}},
-       rmSexuate,
-       0,
-       {}},
+       {{B, 1}, {A, 2}, {R, 3, -1, "2", "", rtRicker}, {D}}, S, 0, {}},
       {"density-dependence on juveniles, unsynchronised, without its lose branch",
-       {{B, 1}, {Dd, 2}, {A, 3}, {R, 4, -1, "2"}, {D}},
-       rmSexuate,
-       0,
+       {{B, 1}, {Dd, 2}, {A, 3}, {R, 4, -1, "2"}, {D}}, S, 0,
        {"Erroneous connectivity: No Density-dependence \"lose\" event",
         "No synchronisation event before Density-dependence event",
         "A Density-dependence event occurs for juveniles but juvenile regulation weight is set to 0."}},
       {"density-dependence on adults with juvenile weight 1",
-       {{B, 1}, {A, 2}, {R, 3, -1, "2"}, {Sy, 4}, {Dd, 5, 5}, {D}},
-       rmSexuate,
-       1,
+       {{B, 1}, {A, 2}, {R, 3, -1, "2"}, {Sy, 4}, {Dd, 5, 5}, {D}}, S, 1,
        {"A Density-dependence event occurs for adults but juvenile regulation weight is set to 1."}},
-      {"gene-dependence without mutant branch",
-       {{B, 1}, {A, 2}, {G, 3, -1, "3"}, {R, 4, -1, "1"}, {D}},
-       rmSexuate,
-       0,
+      {"gene-dependence without mutant branch", {{B, 1}, {A, 2}, {G, 3, -1, "3"}, {R, 4, -1, "1"}, {D}}, S, 0,
        {"Erroneous connectivity: No Gene-dependence mutant event"}},
-      {"reproduction leading back to Aging",
-       {{B, 1}, {A, 2}, {R, 1, -1, "1"}},
-       rmSexuate,
-       0,
+      {"reproduction leading back to Aging", {{B, 1}, {A, 2}, {R, 1, -1, "1"}}, S, 0,
        {"Erroneous connectivity: Looping cycle at 2"}},
-      {"a Tagging cell that follows itself",
-       {{B, 1}, {A, 2}, {R, 3, -1, "1"}, {T, 3, -1, "1"}},
-       rmSexuate,
-       0,
+      {"a Tagging cell that follows itself", {{B, 1}, {A, 2}, {R, 3, -1, "1"}, {T, 3, -1, "1"}}, S, 0,
        {"Erroneous connectivity: Looping cycle at 4"}},
-      {"two cells that follow each other",
-       {{B, 1}, {A, 2}, {R, 3, -1, "1"}, {Sv, 2, -1, "1"}},
-       rmSexuate,
-       0,
+      {"two cells that follow each other", {{B, 1}, {A, 2}, {R, 3, -1, "1"}, {Sv, 2, -1, "1"}}, S, 0,
        {"Erroneous connectivity: Looping cycle at 3"}},
-      {"a cell that nothing reaches",
-       {{B, 1}, {A, 2}, {R, 3, -1, "1"}, {D}, {Sv, 3, -1, "0.5"}},
-       rmSexuate,
-       0,
+      {"a cell that nothing reaches", {{B, 1}, {A, 2}, {R, 3, -1, "1"}, {D}, {Sv, 3, -1, "0.5"}}, S, 0,
        {"Erroneous connectivity: unconnected event"}},
-      {"reproduction before any Aging", {{B, 1}, {R, 2, -1, "1"}, {A, 3}, {D}}, rmSexuate, 0, {AgeZero}},
+      {"reproduction before any Aging", {{B, 1}, {R, 2, -1, "1"}, {A, 3}, {D}}, S, 0, {AgeZero}},
       {"males reach reproduction without ageing, females after",
-       {{B, 1}, {Sx, 2, 3}, {A, 3}, {R, 4, -1, "1"}, {D}},
-       rmSexuate,
-       0,
-       {AgeZero}},
+       {{B, 1}, {Sx, 2, 3}, {A, 3}, {R, 4, -1, "1"}, {D}}, S, 0, {AgeZero}},
       {"males pass three more events before joining the females",
-       {{B, 1},
-        {Sx, 2, 6},
-        {A, 3},
-        {Sv, 4, -1, "1"},
-        {R, 5, -1, "1"},
-        {D},
-        {Sv, 7, -1, "1"},
-        {Sv, 8, -1, "1"},
-        {A, 3}},
-       rmSexuate,
-       0,
-       {}},
-      {"findings of every stage",
-       {{B, 1}, {Sv, -1, -1, "7"}},
-       rmSexuate,
-       0,
+       {{B, 1}, {Sx, 2, 6}, {A, 3}, {Sv, 4, -1, "1"}, {R, 5, -1, "1"}, {D}, {Sv, 7, -1, "1"}, {Sv, 8, -1, "1"},
+        {A, 3}}, S, 0, {}},
+      {"findings of every stage", {{B, 1}, {Sv, -1, -1, "7"}}, S, 0,
        {"No Aging event", "No Reproduction event", "Death event missing", "Incorrect survival rate"}},
   };
+  // clang-format on
   for (const tCheckCase& c : cases) {
     SCOPED_TRACE(c.Name);
     tEventCells cells;
@@ -175,42 +126,21 @@ struct tCycleCase {
 // A correct drawing becomes the event array in walk order, links as positions;
 // the engine makes it runnable and runs a time step with it.
 TEST(EventCellsCheck, CorrectDrawingsBecomeRunnableCycles) {
+  // clang-format off
   const std::vector<tCycleCase> cases = {
-      {"drawn in another order than walked",
-       {{B, 4}, {D}, {R, 1, -1, "2"}, {Sv, 2, -1, "0.8"}, {A, 3}},
-       {B, A, Sv, R, D},
-       {1, 2, 3, 4, -1},
-       {-1, -1, -1, -1, -1}},
-      {"a random branch joining at Death",
-       {{B, 1}, {A, 2}, {Rn, 3, 4, "0.5"}, {R, 4, -1, "3"}, {D}},
-       {B, A, Rn, R, D},
-       {1, 2, 3, 4, -1},
-       {-1, -1, 4, -1, -1}},
+      {"drawn in another order than walked", {{B, 4}, {D}, {R, 1, -1, "2"}, {Sv, 2, -1, "0.8"}, {A, 3}},
+       {B, A, Sv, R, D}, {1, 2, 3, 4, -1}, {-1, -1, -1, -1, -1}},
+      {"a random branch joining at Death", {{B, 1}, {A, 2}, {Rn, 3, 4, "0.5"}, {R, 4, -1, "3"}, {D}},
+       {B, A, Rn, R, D}, {1, 2, 3, 4, -1}, {-1, -1, 4, -1, -1}},
       {"dispersal and regulation",
-       {{B, 1},
-        {A, 2},
-        {Ds, 3, -1, "0.9", "10"},
-        {Sy, 4},
-        {Dd, 5, 6},
-        {R, 6, -1, "2"},
-        {D, -1, -1, "", "", 1}},
-       {B, A, Ds, Sy, Dd, R, D},
-       {1, 2, 3, 4, 5, 6, -1},
-       {-1, -1, -1, -1, 6, -1, -1}},
+       {{B, 1}, {A, 2}, {Ds, 3, -1, "0.9", "10"}, {Sy, 4}, {Dd, 5, 6}, {R, 6, -1, "2"}, {D, -1, -1, "", "", 1}},
+       {B, A, Ds, Sy, Dd, R, D}, {1, 2, 3, 4, 5, 6, -1}, {-1, -1, -1, -1, 6, -1, -1}},
       {"males join the females three events later",
-       {{B, 1},
-        {Sx, 2, 6},
-        {A, 3},
-        {Sv, 4, -1, "1"},
-        {R, 5, -1, "1"},
-        {D},
-        {T, 7, -1, "2"},
-        {G, 8, 8, "1"},
+       {{B, 1}, {Sx, 2, 6}, {A, 3}, {Sv, 4, -1, "1"}, {R, 5, -1, "1"}, {D}, {T, 7, -1, "2"}, {G, 8, 8, "1"},
         {A, 3}},
-       {B, Sx, A, Sv, R, D, T, G, A},
-       {1, 2, 3, 4, 5, -1, 7, 8, 3},
-       {-1, 6, -1, -1, -1, -1, -1, 8, -1}},
+       {B, Sx, A, Sv, R, D, T, G, A}, {1, 2, 3, 4, 5, -1, 7, 8, 3}, {-1, 6, -1, -1, -1, -1, -1, 8, -1}},
   };
+  // clang-format on
   for (const tCycleCase& c : cases) {
     SCOPED_TRACE(c.Name);
     tEventCells cells;
@@ -244,11 +174,11 @@ TEST(EventCellsCheck, ReadsParametersAndWritesLocusAndTagBack) {
     std::string WrittenBack;
     Integer Value;
   };
+  // clang-format off
   const std::vector<tCase> cases = {
-      {G, "20", "15", 15}, {G, "-3", "0", 0},  {G, "2.5", "2", 2},
-      {G, "3,4", "3", 3},  {G, "abc", "0", 0}, {T, "7.6", "8", 8},
-      {T, "-2", "-2", -2}, {T, "", "0", 0},    {T, "1e12", "2147483647", 2147483647},
-  };
+      {G, "20", "15", 15}, {G, "-3", "0", 0}, {G, "2.5", "2", 2}, {G, "3,4", "3", 3}, {G, "abc", "0", 0},
+      {T, "7.6", "8", 8}, {T, "-2", "-2", -2}, {T, "", "0", 0}, {T, "1e12", "2147483647", 2147483647}};
+  // clang-format on
   for (const tCase& c : cases) {
     SCOPED_TRACE(c.Typed);
     tEventCells cells;
@@ -260,158 +190,43 @@ TEST(EventCellsCheck, ReadsParametersAndWritesLocusAndTagBack) {
     EXPECT_EQ(c.Type == G ? cycle[3].Locus : cycle[3].Tag, c.Value);
   }
 
+  // Either decimal separator; defaults for unreadable texts; the list entries.
   tEventCells cells;
-  Draw(cells, {{B, 1},
-               {A, 2},
-               {Ds, 3, -1, "0,25", "x", 1},
-               {R, 4, -1, "3", "", rtGompertz},
-               {Sv, 5, -1, "0.75"},
-               {Rn, 6, 6, "0.5"},
-               {D}});
+  Draw(cells, {{B, 1}, {A, 2}, {Ds, 3, -1, "0,25", "x", 1}, {R, 4, -1, "3", "", rtGompertz}, {D}});
   std::string messages;
   tLifeCycle cycle;
   cells.BuildCycle(messages, cycle, rmSexuate, 0);
   EXPECT_EQ(cycle[2].DispSurvival, 0.25);
   EXPECT_EQ(cycle[2].Weighting, -1);
   EXPECT_EQ(cycle[2].DispType, diArcTan);
-  EXPECT_EQ(cycle[3].Fecundity, 3);
   EXPECT_EQ(cycle[3].ReproductionType, rtGompertz);
-  EXPECT_EQ(cycle[4].SurvivalRate, 0.75);
-  EXPECT_EQ(cycle[5].Threshold, 0.5);
-  EXPECT_EQ(cycle[6].DeathStat, dsCensused);  // a new Death cell is censused
+  EXPECT_EQ(cycle[4].DeathStat, dsCensused);  // a new Death cell is censused
   EXPECT_EQ(cells.Cell(2)->Description, "Survival=0.25, Weighting=-1, Type=Angle of vision (ArcTan)");
-  EXPECT_EQ(cells.Cell(3)->Description, "Fecundity=3, Type=Gompertz");
-  EXPECT_EQ(cells.Cell(4)->Description, "Rate=0.75");
-  EXPECT_EQ(cells.Cell(4)->Caption(), "Event 5: Survival");
+  EXPECT_EQ(cells.Cell(3)->Caption(), "Event 4: Reproduction");
 }
 
 // ------------------------------------------------------------------ editing
+// (placement, unstacking and the link rules are driven with the mouse in the
+// workbench's tests)
 
-TEST(EventCellsEditing, NewCellsFollowTheSelectedCell) {
+TEST(EventCellsEditing, RemovalRedirectsLinksButNeverToTheCellItself) {
   tEventCells cells;
-  tEventCell* first = cells.NewEventCell(leBirth, 1000);
-  EXPECT_EQ(first->Left, 5);
-  EXPECT_EQ(first->Top, 5);
-  EXPECT_FALSE(cells.CanCreate(leBirth));
-  EXPECT_EQ(cells.NewEventCell(leBirth, 1000), nullptr);
-  first->Top = 100;
-  tEventCell* random = cells.NewEventCell(leRandom, 1000);  // Birth's NextEvent
-  EXPECT_EQ(first->NextEvent, random);
-  EXPECT_EQ(random->Left, 80);
-  EXPECT_EQ(random->Top, 100);
-  tEventCell* next = cells.NewEventCell(leGetOlder, 1000);
-  cells.SelectCell(random);
-  tEventCell* alt = cells.NewEventCell(leSurvival, 1000);  // NextEvent taken: the alternative
-  EXPECT_EQ(random->NextEvent, next);
-  EXPECT_EQ(random->AltEvent, alt);
-  EXPECT_EQ(alt->Left, 155);
-  EXPECT_EQ(alt->Top, 125);
-  EXPECT_TRUE(alt->fSelected);
-  EXPECT_FALSE(random->fSelected);
-
-  // Regulation comes after its own Synchronisation cell.
-  cells.SelectCell(next);
-  tEventCell* regulation = cells.NewEventCell(leRegulation, 1000);
-  ASSERT_EQ(cells.Count(), 6);
-  tEventCell* synchro = cells.Cell(4);
-  EXPECT_EQ(synchro->GetEventType(), leSynchro);
-  EXPECT_EQ(next->NextEvent, synchro);
-  EXPECT_EQ(synchro->NextEvent, regulation);
-  EXPECT_EQ(regulation->Left, synchro->Left + 75);
-
-  tEventCell* death = cells.NewEventCell(leDeath, 1000);
-  EXPECT_EQ(death->Param3, dsCensused);
-  EXPECT_FALSE(cells.CanCreate(leDeath));
-  EXPECT_FALSE(cells.CanCreate(leDead));
-  // A Death cell is followed by nothing: a cell made while it is selected stays unlinked.
-  tEventCell* loose = cells.NewEventCell(leTag, 1000);
-  EXPECT_EQ(death->NextEvent, nullptr);
-  EXPECT_EQ(loose->Left, 5);
-  EXPECT_EQ(loose->Top, 5);
-}
-
-TEST(EventCellsEditing, StackedCellsMoveRightThenToTheNextRow) {
-  // Width 250: columns at Left 5, 80 and 155 fit (155 + 50 <= 250), 230 does not.
-  tEventCells cells;
-  for (int i = 0; i < 5; ++i) cells.CreateEventCell(leSurvival, 5, 5);
-  cells.UnstackCells(250);
-  const std::vector<std::pair<int, int>> expected = {{5, 5}, {80, 5}, {155, 5}, {5, 80}, {80, 80}};
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(cells.Cell(i)->Left, expected[i].first) << i;
-    EXPECT_EQ(cells.Cell(i)->Top, expected[i].second) << i;
-  }
-}
-
-TEST(EventCellsEditing, LinksRefuseLoopsOfOneAndTwoCells) {
-  tEventCells cells;
-  Draw(cells, {{B, 1}, {Rn, 2}, {A}, {D}});
-  tEventCell* birth = cells.Cell(0);
-  tEventCell* random = cells.Cell(1);
-  tEventCell* aging = cells.Cell(2);
-  tEventCell* death = cells.Cell(3);
-  struct tCase {
-    tEventCell* Source;
-    tCellLink Link;
-    tEventCell* Target;
-    bool Accepted;
-  };
-  const std::vector<tCase> cases = {
-      {aging, tCellLink::clNext, aging, false},    // itself
-      {aging, tCellLink::clNext, random, false},   // Random leads to Aging already
-      {random, tCellLink::clNext, birth, false},   // Birth leads to Random already
-      {death, tCellLink::clNext, aging, false},    // Death starts no link
-      {aging, tCellLink::clAlt, death, false},     // Aging does not branch
-      {random, tCellLink::clAlt, death, true},     //
-      {aging, tCellLink::clNext, death, true},     //
-      {random, tCellLink::clNext, nullptr, true},  // dropped on the area: no link
-  };
-  for (const tCase& c : cases) {
-    tEventCell* before = c.Link == tCellLink::clNext ? c.Source->NextEvent : c.Source->AltEvent;
-    EXPECT_EQ(cells.SetLink(c.Source, c.Link, c.Target), c.Accepted);
-    EXPECT_EQ(c.Link == tCellLink::clNext ? c.Source->NextEvent : c.Source->AltEvent,
-              c.Accepted ? c.Target : before);
-  }
-  // The lower half of a branching cell starts its alternative.
-  EXPECT_EQ(tEventCells::LinkAt(*random, random->Top + 30), tCellLink::clAlt);
-  EXPECT_EQ(tEventCells::LinkAt(*random, random->Top + 10), tCellLink::clNext);
-  EXPECT_EQ(tEventCells::LinkAt(*aging, aging->Top + 30), tCellLink::clNext);
-}
-
-TEST(EventCellsEditing, RemovalRedirectsLinksToTheNextCell) {
-  tEventCells cells;
-  // Birth -> Random (alt: Survival) -> Survival -> Aging -> Survival (back) ...
+  // Birth -> Random (both branches to Survival) -> Survival -> Aging -> back to Survival.
   Draw(cells, {{B, 1}, {Rn, 2, 2}, {Sv, 3}, {A, 2}, {D}});
-  tEventCell* birth = cells.Cell(0);
   tEventCell* random = cells.Cell(1);
-  tEventCell* survival = cells.Cell(2);
   tEventCell* aging = cells.Cell(3);
-  cells.SelectCell(survival);
-  EXPECT_FALSE(cells.Remove(birth));
-  EXPECT_TRUE(cells.Remove(survival));
+  cells.SelectCell(cells.Cell(2));
+  EXPECT_FALSE(cells.Remove(cells.Cell(0)));
+  EXPECT_TRUE(cells.Remove(cells.Cell(2)));
   EXPECT_EQ(cells.Count(), 4);
   EXPECT_EQ(cells.SelectedCell(), nullptr);
   EXPECT_EQ(random->NextEvent, aging);
   EXPECT_EQ(random->AltEvent, aging);
-  // Aging led to the removed cell, which led to Aging: no link, rather than to itself.
-  EXPECT_EQ(aging->NextEvent, nullptr);
-  EXPECT_EQ(birth->NextEvent, random);
-  EXPECT_FALSE(cells.CanCreate(leBirth));
-  EXPECT_TRUE(cells.Remove(cells.Cell(3)));  // Death
-  EXPECT_TRUE(cells.CanCreate(leDeath));
-}
-
-TEST(EventCellsEditing, MovingCentresTheCellOnTheDropPoint) {
-  tEventCells cells;
-  tEventCell* cell = cells.CreateEventCell(leSurvival);
-  cells.MoveCell(cell, 200, 130);
-  EXPECT_EQ(cell->Left, 175);
-  EXPECT_EQ(cell->Top, 105);
-  EXPECT_EQ(cells.CellAt(175, 105), cell);
-  EXPECT_EQ(cells.CellAt(224, 154), cell);
-  EXPECT_EQ(cells.CellAt(225, 130), nullptr);
-  cells.MoveCell(cell, 10, -40);  // stays on the area
-  EXPECT_EQ(cell->Left, 0);
-  EXPECT_EQ(cell->Top, 0);
+  EXPECT_EQ(aging->NextEvent, nullptr);  // not to itself
+  // A cell is never dropped off the area.
+  cells.MoveCell(aging, 10, -40);
+  EXPECT_EQ(aging->Left, 0);
+  EXPECT_EQ(aging->Top, 0);
 }
 
 }  // namespace
