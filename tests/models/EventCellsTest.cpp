@@ -12,7 +12,7 @@ using namespace models;
 namespace {
 
 // One cell of a drawing made in code: links by creation index, -1 for none.
-struct tCellSpec {
+struct tDrawnCell {
   tLifeEventType Type;
   int Next = -1;
   int Alt = -1;
@@ -21,16 +21,16 @@ struct tCellSpec {
   int Param3 = -1;  // -1: the cell's own default
 };
 
-void Draw(tEventCells& cells, const std::vector<tCellSpec>& specs) {
-  for (size_t i = 0; i < specs.size(); ++i) {
-    tEventCell* cell = cells.CreateEventCell(specs[i].Type, 5 + 75 * static_cast<int>(i), 5);
-    cell->Param1 = specs[i].Param1;
-    cell->Param2 = specs[i].Param2;
-    if (specs[i].Param3 >= 0) cell->Param3 = specs[i].Param3;
+void Draw(tEventCells& cells, const std::vector<tDrawnCell>& drawing) {
+  for (size_t i = 0; i < drawing.size(); ++i) {
+    tEventCell* cell = cells.CreateEventCell(drawing[i].Type, 5 + 75 * static_cast<int>(i), 5);
+    cell->Param1 = drawing[i].Param1;
+    cell->Param2 = drawing[i].Param2;
+    if (drawing[i].Param3 >= 0) cell->Param3 = drawing[i].Param3;
   }
-  for (size_t i = 0; i < specs.size(); ++i) {
-    if (specs[i].Next >= 0) cells.Cell(i)->NextEvent = cells.Cell(specs[i].Next);
-    if (specs[i].Alt >= 0) cells.Cell(i)->AltEvent = cells.Cell(specs[i].Alt);
+  for (size_t i = 0; i < drawing.size(); ++i) {
+    if (drawing[i].Next >= 0) cells.Cell(i)->NextEvent = cells.Cell(drawing[i].Next);
+    if (drawing[i].Alt >= 0) cells.Cell(i)->AltEvent = cells.Cell(drawing[i].Alt);
   }
 }
 
@@ -42,7 +42,7 @@ const std::string AgeZero = "Reproduction cannot occur at age 0. Place an Aging 
 
 struct tCheckCase {
   const char* Name;
-  std::vector<tCellSpec> Cells;
+  std::vector<tDrawnCell> Cells;
   tReproductionMode Mode;
   double JuvenileWeight;
   std::vector<std::string> Messages;
@@ -116,7 +116,7 @@ TEST(EventCellsCheck, ReportsEveryFindingInOrder) {
 
 struct tCycleCase {
   const char* Name;
-  std::vector<tCellSpec> Cells;
+  std::vector<tDrawnCell> Cells;
   // By depth-first position.
   std::vector<tLifeEventType> Types;
   std::vector<Integer> Next;
