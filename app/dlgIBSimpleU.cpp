@@ -561,17 +561,23 @@ void TdlgIBSimple::BuildResultsPage() {
 void TdlgIBSimple::BuildTaggedComponents() {
   // The window's own parameters in component order, then the parameters of the
   // cells in the order of their numbers; the list follows the cells.
-  TaggedComponents = tTaggedComponents{};
+  tTaggedComponents components;
   for (QWidget* component : std::initializer_list<QWidget*>{
            cbReproductionMode, edSexRatio, edTerritoryArea, edAutofecondation, edJuvenileWeight, sgGenes,
            edMutationRate, seNbLoci, seNbAlleles, edKAMrate, edSSMrate, seSamplingProbabilityJuvenile,
            seSamplingProbabilityAdult})
-    TaggedComponents.Add(component, 1);
+    components.Add(component, 1);
   for (const tEventCell* cell : fEventCells.EventOrder())
     if (const tEventCellControls* controls = CellControls(cell)) {
-      if (controls->Param1) TaggedComponents.Add(controls->Param1, 1);
-      if (controls->Param2) TaggedComponents.Add(controls->Param2, 1);
+      if (controls->Param1) components.Add(controls->Param1, 1);
+      if (controls->Param2) components.Add(controls->Param2, 1);
     }
+  // A batch walks the list while it hands out its values: an unchanged list stays
+  // the very same.
+  const auto same = [](const tTaggedComponent& a, const tTaggedComponent& b) {
+    return a.Component == b.Component && a.Tag == b.Tag;
+  };
+  if (!std::ranges::equal(components.Items(), TaggedComponents.Items(), same)) TaggedComponents = components;
 }
 
 void TdlgIBSimple::ConnectHandlers() {
@@ -655,6 +661,9 @@ void TdlgIBSimple::Initialise() {
 // ------------------------------------------------------------------ model files
 
 void TdlgIBSimple::OpenModel(const std::string& FileName) {
+  if (fSimRunning)
+    throw utile::EInvalidOperation(
+        utile::Format("%s is running: a model file cannot be opened in it.", windowTitle().toStdString()));
   // Everything is read and checked before anything of the workbench changes.
   const models::tIBModelFile model = models::LoadModelFile(FileName);
   tModelForm::OpenModel(FileName);
@@ -983,6 +992,13 @@ void TdlgIBSimple::pbLifeCycleMouseUp(QPoint position) {
   const bool linking = fLinking;
   fDragCell = nullptr;
   fMoving = fLinking = fLinkPending = false;
+  // A drag released outside the visible area is dropped nowhere: nothing changes.
+  const QRect visible(pbLifeCycle->mapFrom(sbLifeCycle->viewport(), QPoint(0, 0)),
+                      sbLifeCycle->viewport()->size());
+  if (!visible.contains(position)) {
+    pbLifeCycle->update();
+    return;
+  }
   if (cell && moving) {
     sbLifeCycleDragDrop(cell, position);
   } else if (cell && linking) {

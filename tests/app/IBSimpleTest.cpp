@@ -242,6 +242,12 @@ class IBSimpleTest : public QObject {
     expected.push_back(fIB->CellControls(Cell(2))->Param1);
     QCOMPARE(listed(), expected);
     QCOMPARE(fIB->CellControls(Cell(2))->Parameters->title(), QString("Event 3: Survival"));
+    // A simulation line: the window's values (sixteen for the genes), then the cell's.
+    std::string line = "Simulation(1,0.4,2,0,0,";
+    for (int gene = 0; gene < 16; ++gene) line += "0.1,";
+    fIB->Simulation(line + "0.2,8,15,1,1,5,5,0.7)");
+    QVERIFY(Cell(2)->Param1 == "0.7" && fIB->sgGenes->item(15, 1)->text() == "0.1");
+    QVERIFY(fIB->cbReproductionMode->currentIndex() == 1 && fIB->seSamplingProbabilityAdult->value() == 5);
   }
 
   void ActionsPlaceLinkAndUnstackNewCells() {
@@ -268,7 +274,7 @@ class IBSimpleTest : public QObject {
     // From the Death cell nothing follows: a new cell starts at the top left; with
     // nothing selected the next one starts there too and moves 75 pixels right.
     NewCell(models::leTag);
-    Click({600, 280});
+    Click({450, 350});
     NewCell(models::leTag);
     QVERIFY(death->NextEvent == nullptr && Cell(5)->NextEvent == nullptr);
     QVERIFY(Cell(5)->Left == 5 && Cell(5)->Top == 5 && Cell(6)->Left == 80 && Cell(6)->Top == 5);
@@ -291,13 +297,16 @@ class IBSimpleTest : public QObject {
     tEventCell* survival = Cell(2);
 
     // Moving: the cell is centred where it is dropped, also when the area is scrolled.
-    Drag(Qt::LeftButton, Centre(survival), {300, 700});
-    QVERIFY(survival->Left == 275 && survival->Top == 675);
-    fIB->sbLifeCycle->verticalScrollBar()->setValue(100);
-    QCOMPARE(Area()->mapTo(fIB->sbLifeCycle->viewport(), QPoint(0, 0)), QPoint(0, -100));
-    Drag(Qt::LeftButton, Centre(survival), {320, 720});
-    QVERIFY(survival->Left == 295 && survival->Top == 695);
+    Drag(Qt::LeftButton, Centre(survival), {300, 420});
+    QVERIFY(survival->Left == 275 && survival->Top == 395);
+    fIB->sbLifeCycle->verticalScrollBar()->setValue(50);
+    QCOMPARE(Area()->mapTo(fIB->sbLifeCycle->viewport(), QPoint(0, 0)), QPoint(0, -50));
+    Drag(Qt::LeftButton, Centre(survival), {320, 440});
+    QVERIFY(survival->Left == 295 && survival->Top == 415);
     fIB->sbLifeCycle->verticalScrollBar()->setValue(0);
+    // Released outside the visible area, the drag changes nothing.
+    Drag(Qt::LeftButton, Centre(survival), {320, -30});
+    QCOMPARE(survival->Top, 415);
     // Dropped on another cell, it is centred on the drop point too.
     Drag(Qt::LeftButton, Centre(survival), Centre(aging) + QPoint(10, 0));
     QCOMPARE(survival->Left, aging->Left + 10);
@@ -317,7 +326,7 @@ class IBSimpleTest : public QObject {
                                       {"back to Birth", aging, Centre(birth), survival},
                                       {"onto itself", aging, Centre(aging) + QPoint(8, 0), survival},
                                       {"short move", survival, Centre(survival) + QPoint(4, 0), birth},
-                                      {"onto the area", survival, {600, 280}, nullptr}}) {
+                                      {"onto the area", survival, {450, 350}, nullptr}}) {
       Drag(Qt::RightButton, Centre(link.From), link.To);
       QVERIFY2(link.From->NextEvent == link.Next, link.Name);
       QVERIFY(!fIB->Linking());
@@ -332,7 +341,7 @@ class IBSimpleTest : public QObject {
     tEventCell* death = Cell(4);
     Drag(Qt::RightButton, Centre(random) + QPoint(0, 15), Centre(death));
     QCOMPARE(random->AltEvent, death);
-    Drag(Qt::RightButton, Centre(random) + QPoint(0, 15), {600, 280});
+    Drag(Qt::RightButton, Centre(random) + QPoint(0, 15), {450, 350});
     QVERIFY(random->AltEvent == nullptr && random->NextEvent == death);
     Drag(Qt::RightButton, Centre(death), Centre(aging));
     QCOMPARE(death->NextEvent, nullptr);
@@ -372,7 +381,7 @@ class IBSimpleTest : public QObject {
     QVERIFY(Cell(2)->fSelected && !Cell(3)->fSelected);
     QCOMPARE(fIB->CellControls(Cell(2))->Parameters->title(), QString("Event 3: Survival"));
     QCOMPARE(CaptionOf(fIB, fIB->CellControls(Cell(2))->Param1), QString("Survival rate"));
-    Click({600, 280});
+    Click({450, 350});
     QVERIFY(shown().empty() && fIB->fEventCells.SelectedCell() == nullptr);
 
     // Typing: real numbers only; the check runs when the edit is done with.
