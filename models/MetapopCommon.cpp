@@ -815,8 +815,7 @@ void ComputeMovingWindow(Double Alpha, Double Territory, Double, Integer n, Inte
   *resultMap = std::move(sums);
 }
 
-// ------------------------------------------------------------------ equilibrium occupancy and metapopulation
-// size
+// ------------------------------------------------------------------ equilibrium occupancy and size
 
 namespace {
 
@@ -1354,8 +1353,13 @@ void FindMatB(const tParam& Param, const tArrayOfCircles& patches, Double XMin, 
     utile::ComputeRightEigenKw(contribution, lambda, eigenvector);
     utile::VecSumToOne(eigenvector);
   }
+  // A patch without occupancy, or with one so small that the quotient
+  // overflows, has no weight.
   tVectorOfDouble w(n, 0.0);
-  for (size_t i = 0; i < n; ++i) w[i] = p[i] > 0 ? eigenvector[i] / p[i] : 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    const Double weight = p[i] > 0 ? eigenvector[i] / p[i] : 0.0;
+    w[i] = std::isfinite(weight) ? weight : 0.0;
+  }
 
   tMatrixOfDouble map = grid.Zero();
   const tContributionKernel kernel(Param, patches, p, w);

@@ -217,8 +217,7 @@ tBox BoundingBox(const tArrayOfCircles& Patches);
 void ComputeMovingWindow(Double Alpha, Double Territory, Double Unused, Integer n, Integer m,
                          Double* Capacity, utile::tVectorOfDouble* Values, utile::tMatrixOfDouble* Map);
 
-// ------------------------------------------------------------------ equilibrium occupancy and metapopulation
-// size
+// ------------------------------------------------------------------ equilibrium occupancy and size
 
 // The equilibrium occupancy of each patch under the colonisation matrix M (n x n,
 // one row per patch of Patches): the occupancy dynamics integrated by Euler steps
