@@ -43,6 +43,69 @@ void CheckCell(Cardinal Row, Cardinal Col, Cardinal Count) {
 //   then the P0 column, which stands for exactly the cells P x g of GetT.
 // Sums are in Double. Each pass ends in the current state that the cell by cell
 // pass would leave (the last source state).
+namespace {
+
+// The destination probabilities of one source state over the demes 0..Levels-1,
+// doubled deme by deme: entry i (the bits of demes 0..k-1) times the factor of
+// deme k, empty into i and occupied into i + 2^k, cut below the precision.
+__attribute__((target_clones("avx2", "default"))) void DoubleOverDemes(Double* p, Integer levels,
+                                                                       const Double* empty, const Double* stay,
+                                                                       Double precision) {
+  p[0] = 1;
+  for (Integer k = 0; k < levels; ++k) {
+    const size_t half = size_t{1} << k;
+    const Double q = empty[k], s = stay[k];
+    Double* __restrict low = p;
+    Double* __restrict high = p + half;
+    for (size_t i = 0; i < half; ++i) {
+      const Double occupied = low[i] * s, vacant = low[i] * q;
+      high[i] = occupied < precision ? 0.0 : occupied;
+      low[i] = vacant < precision ? 0.0 : vacant;
+    }
+  }
+}
+
+// y[r] += cell(r) x for the rows r = state - 1 of P0, the cells completed by the
+// last deme (the highest bit) from the products over the others.
+__attribute__((target_clones("avx2", "default"))) void AddColumn(const Double* __restrict low, size_t half,
+                                                                 Double q, Double s, Double precision, Double x,
+                                                                 Double* __restrict y) {
+  for (size_t i = 1; i < half; ++i) {
+    const Double vacant = low[i] * q;
+    y[i - 1] += (vacant < precision ? 0.0 : vacant) * x;
+  }
+  Double* __restrict upper = y + half - 1;
+  for (size_t i = 0; i < half; ++i) {
+    const Double occupied = low[i] * s;
+    upper[i] += (occupied < precision ? 0.0 : occupied) * x;
+  }
+}
+
+// The sum over the rows of P0 of cell(r) x[r] for the same completed column, in
+// eight running sums.
+__attribute__((target_clones("avx2", "default"))) Double DotColumn(const Double* __restrict low, size_t half,
+                                                                   Double q, Double s, Double precision,
+                                                                   const Double* __restrict x) {
+  Double sum[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  auto add = [&](const Double* __restrict l, const Double* __restrict xs, size_t count, Double factor) {
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8)
+      for (size_t k = 0; k < 8; ++k) {
+        const Double v = l[i + k] * factor;
+        sum[k] += (v < precision ? 0.0 : v) * xs[i + k];
+      }
+    for (; i < count; ++i) {
+      const Double v = l[i] * factor;
+      sum[i & 7] += (v < precision ? 0.0 : v) * xs[i];
+    }
+  };
+  add(low + 1, x, half - 1, q);
+  add(low, x + half - 1, half, s);
+  return ((sum[0] + sum[1]) + (sum[2] + sum[3])) + ((sum[4] + sum[5]) + (sum[6] + sum[7]));
+}
+
+}  // namespace
+
 struct tBigMatrixPasses {
   // The destination probabilities of source states, one column at a time.
   class tColumns {
@@ -52,29 +115,28 @@ struct tBigMatrixPasses {
 
     // Indexed by destination state: the cells GetP(r, s) for every r, bit for bit.
     const Double* Build(Cardinal s) {
+      Factors(s);
+      DoubleOverDemes(fColumn.data(), fModel.Nd, fEmpty.data(), fStay.data(), fModel.fCoefficientPrecision);
+      return fColumn.data();
+    }
+    // The same over every deme but the last, whose factors are LastEmpty and LastStay.
+    const Double* BuildAllButLast(Cardinal s) {
+      Factors(s);
+      DoubleOverDemes(fColumn.data(), fModel.Nd - 1, fEmpty.data(), fStay.data(), fModel.fCoefficientPrecision);
+      return fColumn.data();
+    }
+    Double LastEmpty() const { return fEmpty.back(); }
+    Double LastStay() const { return fStay.back(); }
+
+   private:
+    void Factors(Cardinal s) {
       if (fModel.fn0 != s) fModel.SetN0(s);
       for (Integer k = 0; k < fModel.Nd; ++k) {
         fEmpty[k] = fModel.Prob0n(k);
         fStay[k] = 1 - fEmpty[k];
       }
-      Double* p = fColumn.data();
-      const Double precision = fModel.fCoefficientPrecision;
-      p[0] = 1;
-      for (Integer k = 0; k < fModel.Nd; ++k) {
-        const size_t half = size_t{1} << k;
-        const Double q = fEmpty[k], stay = fStay[k];
-        Double* __restrict low = p;
-        Double* __restrict high = p + half;
-        for (size_t i = 0; i < half; ++i) {
-          const Double occupied = low[i] * stay, empty = low[i] * q;
-          high[i] = occupied < precision ? 0.0 : occupied;
-          low[i] = empty < precision ? 0.0 : empty;
-        }
-      }
-      return p;
     }
 
-   private:
     tBigMatrixModel& fModel;
     tVectorOfDouble fColumn, fEmpty, fStay;
   };
@@ -102,33 +164,32 @@ struct tBigMatrixPasses {
                  bool pump, const tVectorOfDouble* rowFactors) {
     const size_t n = model.fOccupancyStates - 1;
     utile::Assert(x.size() == n, "Vector as long as the matrix");
+    y.assign(n, 0.0);
+    if (n == 0) return;
     tColumns columns(model);
-    if (!transposed) {
-      y.assign(n, 0.0);
-      Double* __restrict out = y.data();
-      for (size_t c = 0; c < n; ++c) {
-        const Double* p = columns.Build(static_cast<Cardinal>(c + 1)) + 1;
-        const Double xc = x[c];
-        if (rowFactors) {
-          const Double* f = rowFactors->data();
-          for (size_t r = 0; r < n; ++r) out[r] += (p[r] * f[r]) * xc;
+    const size_t half = (n + 1) / 2;
+    const Double precision = model.fCoefficientPrecision;
+    tVectorOfDouble scaled(rowFactors ? n : 0);
+    for (size_t c = 0; c < n; ++c) {
+      const Cardinal source = static_cast<Cardinal>(c + 1);
+      if (rowFactors) {
+        const Double* p = columns.Build(source) + 1;
+        const Double* f = rowFactors->data();
+        if (!transposed) {
+          const Double xc = x[c];
+          for (size_t r = 0; r < n; ++r) y[r] += (p[r] * f[r]) * xc;
         } else {
-          for (size_t r = 0; r < n; ++r) out[r] += p[r] * xc;
+          for (size_t r = 0; r < n; ++r) scaled[r] = p[r] * f[r];
+          y[c] = Dot(scaled.data(), x.data(), n);
         }
-        if (pump) utile::ProcessMessages();
+      } else {
+        const Double* low = columns.BuildAllButLast(source);
+        if (!transposed)
+          AddColumn(low, half, columns.LastEmpty(), columns.LastStay(), precision, x[c], y.data());
+        else
+          y[c] = DotColumn(low, half, columns.LastEmpty(), columns.LastStay(), precision, x.data());
       }
-    } else {
-      y.assign(n, 0.0);
-      tVectorOfDouble scaled(rowFactors ? n : 0);
-      for (size_t c = 0; c < n; ++c) {
-        const Double* p = columns.Build(static_cast<Cardinal>(c + 1)) + 1;
-        if (rowFactors) {
-          for (size_t r = 0; r < n; ++r) scaled[r] = p[r] * (*rowFactors)[r];
-          p = scaled.data();
-        }
-        y[c] = Dot(p, x.data(), n);
-        if (pump) utile::ProcessMessages();
-      }
+      if (pump) utile::ProcessMessages();
     }
     LeaveLastState(model);
   }
