@@ -18,11 +18,19 @@ namespace {
 
 }  // namespace
 
-Double tBaseVirtualMatrixOfDouble::GetCells(Cardinal, Cardinal) { RaiseAbstract("GetCells"); }
-Cardinal tBaseVirtualMatrixOfDouble::GetColCount() { RaiseAbstract("GetColCount"); }
-Cardinal tBaseVirtualMatrixOfDouble::GetRowCount() { RaiseAbstract("GetRowCount"); }
+Double tBaseVirtualMatrixOfDouble::GetCells(Cardinal, Cardinal) {
+  RaiseAbstract("GetCells");
+}
+Cardinal tBaseVirtualMatrixOfDouble::GetColCount() {
+  RaiseAbstract("GetColCount");
+}
+Cardinal tBaseVirtualMatrixOfDouble::GetRowCount() {
+  RaiseAbstract("GetRowCount");
+}
 
-bool tBaseVirtualMatrixOfDouble::Product(const tVectorOfDouble&, tVectorOfDouble&, bool, bool) { return false; }
+bool tBaseVirtualMatrixOfDouble::Product(const tVectorOfDouble&, tVectorOfDouble&, bool, bool) {
+  return false;
+}
 
 Double tBaseVirtualMatrixOfDouble::GetEigenSensitivity(Cardinal Row, Cardinal Col) const {
   return fEigenVectorLeft.at(Row) * fEigenVectorRight.at(Col);
@@ -35,7 +43,9 @@ tRAMVirtualMatrixOfDouble::tRAMVirtualMatrixOfDouble() {
   fNotInRAM = -999999.0;
 }
 
-tRAMVirtualMatrixOfDouble::~tRAMVirtualMatrixOfDouble() { ClearRAM(); }
+tRAMVirtualMatrixOfDouble::~tRAMVirtualMatrixOfDouble() {
+  ClearRAM();
+}
 
 Double tRAMVirtualMatrixOfDouble::GetCells(Cardinal Row, Cardinal Col) {
   if (fRAMfilled && CellInRam(Row, Col)) return fMatrix[Row - fMinRow][Col - fMinCol];
@@ -58,14 +68,8 @@ void tRAMVirtualMatrixOfDouble::FillRAM(Cardinal MinRow, Cardinal MaxRow, Cardin
   ClearRAM();
   if (MaxRow >= MinRow && MaxCol >= MinCol) {
     try {
-      const uint64_t rows = uint64_t{MaxRow} - MinRow + 1, cols = uint64_t{MaxCol} - MinCol + 1;
-      fMatrix.assign(rows, tVectorOfDouble(cols));
-      for (uint64_t r = 0; r < rows; ++r) {
-        tVectorOfDouble& row = fMatrix[r];
-        for (uint64_t c = 0; c < cols; ++c)
-          row[c] = GetCells(static_cast<Cardinal>(MinRow + r), static_cast<Cardinal>(MinCol + c));
-        ProcessMessages();
-      }
+      fMatrix.assign(uint64_t{MaxRow} - MinRow + 1, tVectorOfDouble(uint64_t{MaxCol} - MinCol + 1));
+      ComputeWindow(MinRow, MaxRow, MinCol, MaxCol, fMatrix);
     } catch (...) {
       ClearRAM();
       throw;
@@ -77,6 +81,16 @@ void tRAMVirtualMatrixOfDouble::FillRAM(Cardinal MinRow, Cardinal MaxRow, Cardin
   fMinCol = MinCol;
   fMaxCol = MaxCol;
   fRAMfilled = true;
+}
+
+void tRAMVirtualMatrixOfDouble::ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol,
+                                              Cardinal MaxCol, tMatrixOfDouble& Window) {
+  for (uint64_t r = MinRow; r <= MaxRow; ++r) {
+    tVectorOfDouble& row = Window[r - MinRow];
+    for (uint64_t c = MinCol; c <= MaxCol; ++c)
+      row[c - MinCol] = GetCells(static_cast<Cardinal>(r), static_cast<Cardinal>(c));
+    ProcessMessages();
+  }
 }
 
 // ------------------------------------------------------------ iteration state
@@ -113,10 +127,16 @@ Double DIST(const tVectorOfDouble& a, const tVectorOfDouble& b, Cardinal n) {
   return sum;
 }
 
-Double MAXIMUM(Double a, Double b) { return a > b ? a : b; }
+Double MAXIMUM(Double a, Double b) {
+  return a > b ? a : b;
+}
 
-Double OriginalMatrix(tBaseVirtualMatrixOfDouble& M, Cardinal Row, Cardinal Col) { return M.GetCells(Row, Col); }
-Double TransposedMatrix(tBaseVirtualMatrixOfDouble& M, Cardinal Row, Cardinal Col) { return M.GetCells(Col, Row); }
+Double OriginalMatrix(tBaseVirtualMatrixOfDouble& M, Cardinal Row, Cardinal Col) {
+  return M.GetCells(Row, Col);
+}
+Double TransposedMatrix(tBaseVirtualMatrixOfDouble& M, Cardinal Row, Cardinal Col) {
+  return M.GetCells(Col, Row);
+}
 
 // The normalising element of a pass: a zero product has no direction left to follow.
 void CheckProduct(Double L) {
@@ -144,7 +164,8 @@ Double RoundedToDigits(Double value, Double errorMagnitude) {
 
 }  // namespace
 
-void DominantEigenvalue(tBaseVirtualMatrixOfDouble& M, Double& EigenValue, Integer MaxIter, Double Tolerance) {
+void DominantEigenvalue(tBaseVirtualMatrixOfDouble& M, Double& EigenValue, Integer MaxIter,
+                        Double Tolerance) {
   const Cardinal n = M.RowCount();
   if (n == 1) {
     EigenValue = M.GetCells(0, 0);
@@ -180,7 +201,8 @@ void DominantEigenvalue(tBaseVirtualMatrixOfDouble& M, Double& EigenValue, Integ
   if (EigenError != 0) EigenValue = RoundedToDigits(EigenValue, EigenError);
 }
 
-void DominantEigenvalueMute(tBaseVirtualMatrixOfDouble& M, Double& EigenValue, Integer MaxIter, Double Tolerance) {
+void DominantEigenvalueMute(tBaseVirtualMatrixOfDouble& M, Double& EigenValue, Integer MaxIter,
+                            Double Tolerance) {
   const Cardinal n = M.RowCount();
   tVectorOfDouble x(n, 1.0), y(n);
   EigenValue = 0;

@@ -29,7 +29,8 @@ class tBaseVirtualMatrixOfDouble {
   // exactly the cells that GetCells gives, lets messages through at most once
   // per row or column when asked, and returns true; the base returns false and
   // the iterations then read the cells one by one.
-  virtual bool Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed, bool LetMessagesThrough);
+  virtual bool Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
+                       bool LetMessagesThrough);
 
   Double Cells(Cardinal Row, Cardinal Col) { return GetCells(Row, Col); }
   Cardinal ColCount() { return GetColCount(); }
@@ -64,9 +65,8 @@ class tRAMVirtualMatrixOfDouble : public tBaseVirtualMatrixOfDouble {
   // Back to the empty state: nothing cached, bounds 2147483647 and 0.
   void ClearRAM();
   // Caches the cells of rows MinRow..MaxRow and columns MinCol..MaxCol
-  // (inclusive), computed through GetCells, letting messages through after each
-  // row. An empty window (a maximum below its minimum) caches nothing. A failure
-  // leaves the cache empty.
+  // (inclusive), computed by ComputeWindow. An empty window (a maximum below its
+  // minimum) caches nothing. A failure leaves the cache empty.
   void FillRAM(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol);
 
   Cardinal MaxCol() const { return fMaxCol; }
@@ -77,6 +77,13 @@ class tRAMVirtualMatrixOfDouble : public tBaseVirtualMatrixOfDouble {
   bool RAMFilled() const { return fRAMfilled; }
 
  protected:
+  // Window[r - MinRow][c - MinCol] := cell (r, c) over the window (Window is
+  // sized). Here through GetCells one by one, letting messages through after each
+  // row; a subclass that computes the same cells faster overrides it and lets
+  // messages through at most once per row or column.
+  virtual void ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
+                             tMatrixOfDouble& Window);
+
   tMatrixOfDouble fMatrix;  // [r - fMinRow][c - fMinCol] holds cell (r, c)
   bool fRAMfilled = false;
   Cardinal fMaxCol = 0;
@@ -112,7 +119,8 @@ void ResetEigenState();
 void DominantEigenvalue(tBaseVirtualMatrixOfDouble& M, Double& EigenValue, Integer MaxIter, Double Tolerance);
 // The same iteration, silent: no progress, messages, abort or rounding. For small
 // matrices evaluated many times inside a cell computation.
-void DominantEigenvalueMute(tBaseVirtualMatrixOfDouble& M, Double& EigenValue, Integer MaxIter, Double Tolerance);
+void DominantEigenvalueMute(tBaseVirtualMatrixOfDouble& M, Double& EigenValue, Integer MaxIter,
+                            Double Tolerance);
 // The dominant eigenvalue with the right eigenvector, or the left one when
 // Transposed, scaled so that its element of largest magnitude is 1. The error of
 // a pass is the larger of the squared change of the estimate and the summed

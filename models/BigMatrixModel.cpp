@@ -49,8 +49,8 @@ namespace {
 // doubled deme by deme: entry i (the bits of demes 0..k-1) times the factor of
 // deme k, empty into i and occupied into i + 2^k, cut below the precision.
 __attribute__((target_clones("avx2", "default"))) void DoubleOverDemes(Double* p, Integer levels,
-                                                                       const Double* empty, const Double* stay,
-                                                                       Double precision) {
+                                                                       const Double* empty,
+                                                                       const Double* stay, Double precision) {
   p[0] = 1;
   for (Integer k = 0; k < levels; ++k) {
     const size_t half = size_t{1} << k;
@@ -68,8 +68,8 @@ __attribute__((target_clones("avx2", "default"))) void DoubleOverDemes(Double* p
 // y[r] += cell(r) x for the rows r = state - 1 of P0, the cells completed by the
 // last deme (the highest bit) from the products over the others.
 __attribute__((target_clones("avx2", "default"))) void AddColumn(const Double* __restrict low, size_t half,
-                                                                 Double q, Double s, Double precision, Double x,
-                                                                 Double* __restrict y) {
+                                                                 Double q, Double s, Double precision,
+                                                                 Double x, Double* __restrict y) {
   for (size_t i = 1; i < half; ++i) {
     const Double vacant = low[i] * q;
     y[i - 1] += (vacant < precision ? 0.0 : vacant) * x;
@@ -122,7 +122,8 @@ struct tBigMatrixPasses {
     // The same over every deme but the last, whose factors are LastEmpty and LastStay.
     const Double* BuildAllButLast(Cardinal s) {
       Factors(s);
-      DoubleOverDemes(fColumn.data(), fModel.Nd - 1, fEmpty.data(), fStay.data(), fModel.fCoefficientPrecision);
+      DoubleOverDemes(fColumn.data(), fModel.Nd - 1, fEmpty.data(), fStay.data(),
+                      fModel.fCoefficientPrecision);
       return fColumn.data();
     }
     Double LastEmpty() const { return fEmpty.back(); }
@@ -218,8 +219,8 @@ struct tBigMatrixPasses {
     }
   }
 
-  static void G(tBigGeneticMatrix& matrix, tBigMatrixModel& model, const tVectorOfDouble& x, tVectorOfDouble& y,
-                bool transposed, bool pump) {
+  static void G(tBigGeneticMatrix& matrix, tBigMatrixModel& model, const tVectorOfDouble& x,
+                tVectorOfDouble& y, bool transposed, bool pump) {
     const size_t pairs = size_t(model.Nd) * model.Nd;
     utile::Assert(x.size() == pairs, "Vector as long as the matrix");
     if (matrix.State != model.fn0) model.SetN0(matrix.State);
@@ -240,7 +241,8 @@ struct tBigMatrixPasses {
   // T: rows (s1, g1), columns (s2, g2); cell P(s1 <- s2) x Gcut(g1, g2) for a pair
   // g2 of demes occupied in s2, where Gcut is the G cell of s2 cut below the
   // coefficient precision.
-  static void T(tBigMatrixModel& model, const tVectorOfDouble& x, tVectorOfDouble& y, bool transposed, bool pump) {
+  static void T(tBigMatrixModel& model, const tVectorOfDouble& x, tVectorOfDouble& y, bool transposed,
+                bool pump) {
     const Cardinal nd = static_cast<Cardinal>(model.Nd), pairs = nd * nd;
     const Cardinal states = model.fOccupancyStates - 1;
     const size_t rows = size_t{states} * pairs;
@@ -298,6 +300,67 @@ struct tBigMatrixPasses {
     LeaveLastState(model);
   }
 
+  // A window filled column by column: Column(c, out) writes cell (r, c) into
+  // out[r - minRow]. Blocks of columns are turned into rows, so that the rows of
+  // the window are written one stretch at a time.
+  template <class tColumn>
+  static void FillByColumns(Cardinal minRow, Cardinal maxRow, Cardinal minCol, Cardinal maxCol,
+                            tMatrixOfDouble& window, tColumn column) {
+    constexpr size_t Block = 32;
+    const size_t rows = size_t{maxRow} - minRow + 1, cols = size_t{maxCol} - minCol + 1;
+    tVectorOfDouble block(Block * rows);
+    for (size_t c0 = 0; c0 < cols; c0 += Block) {
+      const size_t count = std::min(Block, cols - c0);
+      for (size_t k = 0; k < count; ++k) {
+        column(static_cast<Cardinal>(minCol + c0 + k), &block[k * rows]);
+        utile::ProcessMessages();
+      }
+      for (size_t r = 0; r < rows; ++r) {
+        Double* out = &window[r][c0];
+        for (size_t k = 0; k < count; ++k) out[k] = block[k * rows + r];
+      }
+    }
+  }
+
+  static void P0Window(tBigMatrixModel& model, Cardinal minRow, Cardinal maxRow, Cardinal minCol,
+                       Cardinal maxCol, tMatrixOfDouble& window) {
+    tColumns columns(model);
+    FillByColumns(minRow, maxRow, minCol, maxCol, window, [&](Cardinal c, Double* out) {
+      const Double* p = columns.Build(c + 1) + 1;
+      for (Cardinal r = minRow; r <= maxRow; ++r) out[r - minRow] = p[r];
+    });
+  }
+
+  static void TWindow(tBigMatrixModel& model, Cardinal minRow, Cardinal maxRow, Cardinal minCol,
+                      Cardinal maxCol, tMatrixOfDouble& window) {
+    const Cardinal nd = static_cast<Cardinal>(model.Nd), pairs = nd * nd;
+    const Double precision = model.fCoefficientPrecision;
+    tColumns columns(model);
+    FillByColumns(minRow, maxRow, minCol, maxCol, window, [&](Cardinal col, Double* out) {
+      const Cardinal s2 = col / pairs + 1, g2 = col % pairs, c = g2 / nd, d = g2 % nd;
+      if (!((s2 >> c) & 1) || !((s2 >> d) & 1)) {
+        std::fill(out, out + (maxRow - minRow + 1), 0.0);
+        return;
+      }
+      const Double* p = columns.Build(s2);
+      const Double drift = c == d ? model.DriftFactor(static_cast<Integer>(c)) : 1.0;
+      // Row t is the pair (a, b) of state s1, counted along without divisions.
+      Cardinal s1 = minRow / pairs + 1, a = minRow % pairs / nd, b = minRow % nd;
+      for (Cardinal t = minRow; t <= maxRow; ++t) {
+        Double g = model.F[a][c] * model.F[b][d];
+        if (c == d) g *= drift;
+        out[t - minRow] = g < precision ? 0.0 : p[s1] * g;
+        if (++b == nd) {
+          b = 0;
+          if (++a == nd) {
+            a = 0;
+            ++s1;
+          }
+        }
+      }
+    });
+  }
+
   // The factors of P0L's rows: the genetic eigenvalue of each row's state, or 0
   // where it is not above the coefficient precision.
   static tVectorOfDouble GeneticRowFactors(tBigMatrixModel& model) {
@@ -336,8 +399,12 @@ Double tBigDemographicMatrix::GetCells(Cardinal Row, Cardinal Col) {
   CheckCell(Row, Col, GetRowCount());
   return fBigMatrixModel->GetP(Row + 1, Col + 1);
 }
-Cardinal tBigDemographicMatrix::GetColCount() { return fBigMatrixModel->OccupancyStates() - 1; }
-Cardinal tBigDemographicMatrix::GetRowCount() { return fBigMatrixModel->OccupancyStates() - 1; }
+Cardinal tBigDemographicMatrix::GetColCount() {
+  return fBigMatrixModel->OccupancyStates() - 1;
+}
+Cardinal tBigDemographicMatrix::GetRowCount() {
+  return fBigMatrixModel->OccupancyStates() - 1;
+}
 bool tBigDemographicMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
                                     bool LetMessagesThrough) {
   if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
@@ -345,23 +412,41 @@ bool tBigDemographicMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y
   return true;
 }
 
+void tBigDemographicMatrix::ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
+                                          tMatrixOfDouble& Window) {
+  if (tBigMatrixPasses::Applies(fBigMatrixModel))
+    tBigMatrixPasses::P0Window(*fBigMatrixModel, MinRow, MaxRow, MinCol, MaxCol, Window);
+  else
+    tBigVirtualMatrix::ComputeWindow(MinRow, MaxRow, MinCol, MaxCol, Window);
+}
+
 Double tP0LMatrix::GetCells(Cardinal Row, Cardinal Col) {
   CheckCell(Row, Col, GetRowCount());
   return fBigMatrixModel->GetP0L(Row, Col);
 }
-bool tP0LMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed, bool LetMessagesThrough) {
+bool tP0LMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
+                         bool LetMessagesThrough) {
   if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
   const tVectorOfDouble factors = tBigMatrixPasses::GeneticRowFactors(*fBigMatrixModel);
   tBigMatrixPasses::P0(*fBigMatrixModel, x, y, Transposed, LetMessagesThrough, &factors);
   return true;
 }
 
+void tP0LMatrix::ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
+                               tMatrixOfDouble& Window) {
+  tBigVirtualMatrix::ComputeWindow(MinRow, MaxRow, MinCol, MaxCol, Window);
+}
+
 Double tBigGeneticMatrix::GetCells(Cardinal Row, Cardinal Col) {
   CheckCell(Row, Col, GetRowCount());
   return fBigMatrixModel->GetG(Row, Col, State);
 }
-Cardinal tBigGeneticMatrix::GetColCount() { return fBigMatrixModel->fGColCount; }
-Cardinal tBigGeneticMatrix::GetRowCount() { return fBigMatrixModel->fGColCount; }
+Cardinal tBigGeneticMatrix::GetColCount() {
+  return fBigMatrixModel->fGColCount;
+}
+Cardinal tBigGeneticMatrix::GetRowCount() {
+  return fBigMatrixModel->fGColCount;
+}
 bool tBigGeneticMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
                                 bool LetMessagesThrough) {
   if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
@@ -375,7 +460,17 @@ Double tBigTransitionMatrix::GetCells(Cardinal Row, Cardinal Col) {
   if (cached != fNotInRAM) return cached;
   return fBigMatrixModel->GetT(Row, Col);
 }
-Cardinal tBigTransitionMatrix::GetColCount() { return GetRowCount(); }
+void tBigTransitionMatrix::ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
+                                         tMatrixOfDouble& Window) {
+  if (tBigMatrixPasses::Applies(fBigMatrixModel))
+    tBigMatrixPasses::TWindow(*fBigMatrixModel, MinRow, MaxRow, MinCol, MaxCol, Window);
+  else
+    tBigVirtualMatrix::ComputeWindow(MinRow, MaxRow, MinCol, MaxCol, Window);
+}
+
+Cardinal tBigTransitionMatrix::GetColCount() {
+  return GetRowCount();
+}
 Cardinal tBigTransitionMatrix::GetRowCount() {
   return (fBigMatrixModel->OccupancyStates() - 1) * fBigMatrixModel->fGColCount;
 }
@@ -395,9 +490,9 @@ tBigMatrixModel::tBigMatrixModel(Integer Ns_, Integer Nd_) : Ns(Ns_), Nd(Nd_) {
   if (Nd >= 0 && Nd <= MaxBigMatrixDemes && Ns >= 1)
     for (Integer d = 0; d < Nd; ++d) states *= Ns;
   if (Nd < 0 || Ns < 1 || Nd > MaxBigMatrixDemes || states > 65536)
-    throw utile::ERangeError(
-        Format("The big-matrix model takes at most %d demes of two states; %d demes of %d states were asked for.",
-               MaxBigMatrixDemes, Nd, Ns));
+    throw utile::ERangeError(Format(
+        "The big-matrix model takes at most %d demes of two states; %d demes of %d states were asked for.",
+        MaxBigMatrixDemes, Nd, Ns));
   fOccupancyStates = static_cast<Cardinal>(states);
   b.assign(Nd, 0.0);
   e.assign(Nd, 0.0);
@@ -433,16 +528,32 @@ tBigMatrixModel::tBigMatrixModel(tCopyOf Copy) : tBigMatrixModel(Copy.Source.Ns,
 
 tBigMatrixModel::~tBigMatrixModel() = default;
 
-Integer tBigMatrixModel::DemeState(Integer, Integer) { RaiseAbstract("DemeState"); }
-Double tBigMatrixModel::GetG(Cardinal, Cardinal, Cardinal) { RaiseAbstract("GetG"); }
-void tBigMatrixModel::SetN0(Cardinal) { RaiseAbstract("SetN0"); }
-Double tBigMatrixModel::GetP(Cardinal, Cardinal) { RaiseAbstract("GetP"); }
-Double tBigMatrixModel::GetP0L(Cardinal, Cardinal) { RaiseAbstract("GetP0L"); }
-Double tBigMatrixModel::GetT(Cardinal, Cardinal) { RaiseAbstract("GetT"); }
-tVectorOfDouble tBigMatrixModel::PatchProportionalOccupancy() { RaiseAbstract("PatchProportionalOccupancy"); }
+Integer tBigMatrixModel::DemeState(Integer, Integer) {
+  RaiseAbstract("DemeState");
+}
+Double tBigMatrixModel::GetG(Cardinal, Cardinal, Cardinal) {
+  RaiseAbstract("GetG");
+}
+void tBigMatrixModel::SetN0(Cardinal) {
+  RaiseAbstract("SetN0");
+}
+Double tBigMatrixModel::GetP(Cardinal, Cardinal) {
+  RaiseAbstract("GetP");
+}
+Double tBigMatrixModel::GetP0L(Cardinal, Cardinal) {
+  RaiseAbstract("GetP0L");
+}
+Double tBigMatrixModel::GetT(Cardinal, Cardinal) {
+  RaiseAbstract("GetT");
+}
+tVectorOfDouble tBigMatrixModel::PatchProportionalOccupancy() {
+  RaiseAbstract("PatchProportionalOccupancy");
+}
 
 namespace {
-void CheckDeme(Integer Deme, Integer Nd) { utile::Assert(Deme >= 0 && Deme < Nd, "Deme outside the model"); }
+void CheckDeme(Integer Deme, Integer Nd) {
+  utile::Assert(Deme >= 0 && Deme < Nd, "Deme outside the model");
+}
 void CheckDemeState(Integer Value, Integer Ns) {
   utile::Assert(Value >= 0 && Value < Ns, "Deme state outside the model");
 }
@@ -547,7 +658,9 @@ std::string tBigMatrixModel::StateVector(Cardinal State) {
   return text;
 }
 
-Double tBigMatrixModel::Prob0n(Integer k) const { return e[k] + (1 - e[k]) * std::exp(-SumMigrants[k]); }
+Double tBigMatrixModel::Prob0n(Integer k) const {
+  return e[k] + (1 - e[k]) * std::exp(-SumMigrants[k]);
+}
 
 Double tBigMatrixModel::DriftFactor(Integer Deme) const {
   if (Ne[Deme][1] == 0)
@@ -557,7 +670,8 @@ Double tBigMatrixModel::DriftFactor(Integer Deme) const {
 }
 
 Double tBigMatrixModel::GeneticEigenvalue(Cardinal State) {
-  if (fGMat->fEigenValue != NotComputed && fLgState == State && fGMat->fEigenValue == fLgValue) return fLgValue;
+  if (fGMat->fEigenValue != NotComputed && fLgState == State && fGMat->fEigenValue == fLgValue)
+    return fLgValue;
   SetN0(State);
   Double lg = 0;
   utile::DominantEigenvalueMute(*fGMat, lg, 100, 0.001);
@@ -794,7 +908,8 @@ Double tBigSPOMModel::TEigenvalueKesp3() {
 namespace {
 
 // A model of the demes of Group of Level, in the group's order.
-std::unique_ptr<tBigSPOMModel> CreateModelFromGraph(tBigSPOMModel& Level, const utile::tVectorOfCardinal& Group) {
+std::unique_ptr<tBigSPOMModel> CreateModelFromGraph(tBigSPOMModel& Level,
+                                                    const utile::tVectorOfCardinal& Group) {
   const Integer n = static_cast<Integer>(Group.size());
   auto cluster = std::make_unique<tBigSPOMModel>(n);
   for (Integer i = 0; i < n; ++i) {
@@ -813,8 +928,9 @@ std::unique_ptr<tBigSPOMModel> CreateModelFromGraph(tBigSPOMModel& Level, const 
 
 }  // namespace
 
-std::string HierachicalAnalysis(tBigSPOMModel& Model, Integer MaxGroupSize, tBMAlgorithm Algorithm, Double& Lt,
-                                Double& Lp0, Double& Lg, Integer MaxIter, Integer Digits, Integer RAMPercent) {
+std::string HierachicalAnalysis(tBigSPOMModel& Model, Integer MaxGroupSize, tBMAlgorithm Algorithm,
+                                Double& Lt, Double& Lp0, Double& Lg, Integer MaxIter, Integer Digits,
+                                Integer RAMPercent) {
   std::unique_ptr<tBigSPOMModel> level = tBigSPOMModel::CreateByCopy(Model);
   std::unique_ptr<tBigSPOMModel> next = std::make_unique<tBigSPOMModel>(1);
   std::unique_ptr<tBigSPOMModel> cluster = std::make_unique<tBigSPOMModel>(1);
@@ -878,7 +994,9 @@ Cardinal RAMBudget(Double Percent) {
   return RAMBudget(gFreeMemoryQuery ? gFreeMemoryQuery() : utile::GetFreeMemory(), Percent);
 }
 
-void SetFreeMemoryQuery(tFreeMemoryQuery Query) { gFreeMemoryQuery = Query; }
+void SetFreeMemoryQuery(tFreeMemoryQuery Query) {
+  gFreeMemoryQuery = Query;
+}
 
 void FillRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes) {
   const Cardinal rows = Matrix.RowCount();

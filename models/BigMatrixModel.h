@@ -62,6 +62,10 @@ class tBigDemographicMatrix : public tBigVirtualMatrix {
   Cardinal GetRowCount() override;
   bool Product(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y, bool Transposed,
                bool LetMessagesThrough) override;
+
+ protected:
+  void ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
+                     utile::tMatrixOfDouble& Window) override;
 };
 
 // P0L: P0 with each row scaled by the genetic eigenvalue of its state; GetP0L.
@@ -71,6 +75,10 @@ class tP0LMatrix : public tBigDemographicMatrix {
   Double GetCells(Cardinal Row, Cardinal Col) override;
   bool Product(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y, bool Transposed,
                bool LetMessagesThrough) override;
+
+ protected:
+  void ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
+                     utile::tMatrixOfDouble& Window) override;
 };
 
 // G for the occupancy state State: Nd^2 pairs of demes; GetG.
@@ -95,6 +103,10 @@ class tBigTransitionMatrix : public tBigVirtualMatrix {
   Cardinal GetRowCount() override;
   bool Product(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y, bool Transposed,
                bool LetMessagesThrough) override;
+
+ protected:
+  void ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
+                     utile::tMatrixOfDouble& Window) override;
 };
 
 class tBigMatrixModel {
@@ -208,7 +220,7 @@ class tBigMatrixModel {
   // (16.8 million rows for 16 demes).
   std::vector<std::array<Cardinal, 2>> fTIndex;
   std::vector<std::array<Cardinal, 2>> fGIndex;  // [0] first, [1] second deme of each pair
-  utile::tMatrixOfDouble F;  // [k][j]: the probability that a recruit of k comes from j
+  utile::tMatrixOfDouble F;                      // [k][j]: the probability that a recruit of k comes from j
   utile::tVectorOfDouble SumKronFF;
 
  private:
@@ -263,8 +275,9 @@ class tBigSPOMModel : public tBigMatrixModel {
 // deme of the next level, until one deme is left. Lt, Lp0 and Lg receive the
 // values of the last cluster solved. EInvalidOp "Hierarchisation impossible"
 // when a level cannot be grouped into fewer demes. Returns an empty text.
-std::string HierachicalAnalysis(tBigSPOMModel& Model, Integer MaxGroupSize, tBMAlgorithm Algorithm, Double& Lt,
-                                Double& Lp0, Double& Lg, Integer MaxIter, Integer Digits, Integer RAMPercent);
+std::string HierachicalAnalysis(tBigSPOMModel& Model, Integer MaxGroupSize, tBMAlgorithm Algorithm,
+                                Double& Lt, Double& Lp0, Double& Lg, Integer MaxIter, Integer Digits,
+                                Integer RAMPercent);
 
 // ------------------------------------------------------------ byte budget
 // Round(FreeMemory x Percent / 100) in 64 bits, never above the free memory nor

@@ -1,5 +1,3 @@
-#include "Utile/VirtualMatrixOps.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +6,7 @@
 #include "TestSupport/ExceptionMessages.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
+#include "Utile/VirtualMatrixOps.h"
 
 using namespace utile;
 
@@ -73,7 +72,9 @@ class tScripted : public tBaseVirtualMatrixOfDouble {
   size_t fPass = 0;
 };
 
-tMatrixOfDouble Identity3() { return {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; }
+tMatrixOfDouble Identity3() {
+  return {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+}
 
 class VirtualMatrixOps : public ::testing::Test {
  protected:
@@ -114,14 +115,15 @@ TEST_F(VirtualMatrixOps, CacheWindowAnswersWithoutTheSubclass) {
   const struct {
     Cardinal Row, Col;
     bool Inside;
-  } cells[] = {{1, 0, true}, {1, 1, true}, {2, 0, true}, {2, 1, true},
+  } cells[] = {{1, 0, true},  {1, 1, true},  {2, 0, true},  {2, 1, true},
                {0, 0, false}, {1, 2, false}, {0, 1, false}, {2, 2, false}};
   for (const auto& c : cells) {
     EXPECT_EQ(c.Inside, m.CellInRam(c.Row, c.Col));
     const int before = m.Computed;
     EXPECT_EQ(c.Row * 10.0 + c.Col, m.GetCells(c.Row, c.Col));
     EXPECT_EQ(before + (c.Inside ? 0 : 1), m.Computed) << c.Row << "," << c.Col;
-    EXPECT_EQ(c.Inside ? c.Row * 10.0 + c.Col : -999999.0, m.tRAMVirtualMatrixOfDouble::GetCells(c.Row, c.Col));
+    EXPECT_EQ(c.Inside ? c.Row * 10.0 + c.Col : -999999.0,
+              m.tRAMVirtualMatrixOfDouble::GetCells(c.Row, c.Col));
   }
   m.ClearRAM();
   expectEmpty();
@@ -240,9 +242,7 @@ TEST_F(VirtualMatrixOps, ResultCarriesTheDigitsTheLastChangeLeaves) {
 TEST_F(VirtualMatrixOps, ErrorsWithoutDigitCountLeaveTheValueUnrounded) {
   // Two passes whose estimates differ by a denormal amount, or by an infinite one.
   const Double tiny = std::ldexp(1.0, -1000), huge = std::ldexp(1.0, 1023);
-  const struct {
-    Double First, Second;
-  } cases[] = {{tiny, std::nextafter(tiny, 1.0)}, {huge, -huge}};
+  const struct { Double First, Second; } cases[] = {{tiny, std::nextafter(tiny, 1.0)}, {huge, -huge}};
   for (const auto& c : cases) {
     tScripted m({c.First, c.Second});
     Double lambda = 0;
@@ -289,7 +289,8 @@ TEST_F(VirtualMatrixOps, ZeroProductRaises) {
   tVectorOfDouble v;
   tDense a(zero), b(zero), c(zero);
   EXPECT_EQ(message, testsupport::MessageOf<EZeroDivide>([&] { DominantEigenvalue(a, lambda, 10, 1e-6); }));
-  EXPECT_EQ(message, testsupport::MessageOf<EZeroDivide>([&] { DominantEigenvalueMute(b, lambda, 10, 1e-6); }));
+  EXPECT_EQ(message,
+            testsupport::MessageOf<EZeroDivide>([&] { DominantEigenvalueMute(b, lambda, 10, 1e-6); }));
   EXPECT_EQ(message,
             testsupport::MessageOf<EZeroDivide>([&] { DominantEigensystem(c, v, lambda, true, 10, 1e-6); }));
 }

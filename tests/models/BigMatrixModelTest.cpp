@@ -1,5 +1,3 @@
-#include "models/BigMatrixModel.h"
-
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
@@ -10,6 +8,7 @@
 #include "TestSupport/ExceptionMessages.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
+#include "models/BigMatrixModel.h"
 
 using namespace models;
 using utile::tMatrixOfDouble;
@@ -60,7 +59,9 @@ void Apply(tBigSPOMModel& model, const tDemes& d) {
 
 // ------------------------------------------------------------ the definitions, densely
 
-bool Occupied(unsigned s, int d) { return (s >> d) & 1u; }
+bool Occupied(unsigned s, int d) {
+  return (s >> d) & 1u;
+}
 
 // F of state s: the share of the recruits of k that come from j.
 Eigen::MatrixXd BackDispersal(const tDemes& d, unsigned s) {
@@ -157,7 +158,9 @@ tDominant Dominant(const Eigen::MatrixXd& m) {
   return result;
 }
 
-tVectorOfDouble ToVector(const Eigen::VectorXd& v) { return tVectorOfDouble(v.data(), v.data() + v.size()); }
+tVectorOfDouble ToVector(const Eigen::VectorXd& v) {
+  return tVectorOfDouble(v.data(), v.data() + v.size());
+}
 
 // A matrix read cell by cell: no whole pass.
 class tCellsOf : public utile::tBaseVirtualMatrixOfDouble {
@@ -172,7 +175,9 @@ class tCellsOf : public utile::tBaseVirtualMatrixOfDouble {
 };
 
 utile::Int64 gFreeMemory = 0;
-utile::Int64 InjectedFreeMemory() { return gFreeMemory; }
+utile::Int64 InjectedFreeMemory() {
+  return gFreeMemory;
+}
 
 class BigMatrixModel : public ::testing::Test {
  protected:
@@ -197,7 +202,8 @@ TEST_F(BigMatrixModel, CellsFollowTheDefinitions) {
     for (unsigned c = 0; c < states; ++c) EXPECT_NEAR(1.0, p.col(c).sum(), 1e-12);
     ASSERT_EQ(states - 1, model.P0Mat().RowCount());
     for (unsigned r = 0; r + 1 < states; ++r)
-      for (unsigned c = 0; c + 1 < states; ++c) EXPECT_NEAR(p(r + 1, c + 1), model.P0Mat().Cells(r, c), 1e-15);
+      for (unsigned c = 0; c + 1 < states; ++c)
+        EXPECT_NEAR(p(r + 1, c + 1), model.P0Mat().Cells(r, c), 1e-15);
     const Cardinal pairs = n * n;
     ASSERT_EQ(pairs, model.GMat().RowCount());
     for (unsigned s = 0; s < states; ++s) {
@@ -218,9 +224,7 @@ TEST_F(BigMatrixModel, CellsFollowTheDefinitions) {
 }
 
 TEST_F(BigMatrixModel, OneDemeStaysOccupiedWithoutExtinctionOrFailedRecruitment) {
-  const struct {
-    Double b, e, N, M;
-  } cases[] = {{1.1, 0.2, 5, 1}, {0.3, 0, 2, 0.5}, {2, 0.9, 10, 1}};
+  const struct { Double b, e, N, M; } cases[] = {{1.1, 0.2, 5, 1}, {0.3, 0, 2, 0.5}, {2, 0.9, 10, 1}};
   for (const auto& c : cases) {
     tBigSPOMModel model(1);
     model.Setb(0, c.b);
@@ -329,9 +333,11 @@ TEST_F(BigMatrixModel, WholePassesGiveTheProductsOfTheCells) {
           for (Eigen::Index i = 0; i < x.size(); ++i) x[i] = 1 + std::sin(0.7 * i);
           tVectorOfDouble y;
           ASSERT_TRUE(c.Matrix.Product(ToVector(x), y, transposed, false));
-          const Eigen::VectorXd expected = transposed ? Eigen::VectorXd(c.Dense.transpose() * x) : c.Dense * x;
+          const Eigen::VectorXd expected =
+              transposed ? Eigen::VectorXd(c.Dense.transpose() * x) : c.Dense * x;
           ASSERT_EQ(expected.size(), static_cast<Eigen::Index>(y.size()));
-          for (Eigen::Index i = 0; i < x.size(); ++i) EXPECT_NEAR(expected[i], y[i], 1e-14 * (1 + expected[i]));
+          for (Eigen::Index i = 0; i < x.size(); ++i)
+            EXPECT_NEAR(expected[i], y[i], 1e-14 * (1 + expected[i]));
         }
     }
   }
@@ -368,6 +374,28 @@ TEST_F(BigMatrixModel, WholePassOfP0AddsTheCellsInColumnOrder) {
     Double sum = 0;
     for (Cardinal c = 0; c < n; ++c) sum += model.P0LMat().Cells(r, c) * x[c];
     EXPECT_EQ(sum, yl[r]);
+  }
+}
+
+TEST_F(BigMatrixModel, WindowsHoldTheCells) {
+  // Windows of P0, P0L and T inside each matrix, against a second model's cells.
+  tDemes d = Line(5, 0.5);
+  d.Precision = 1e-4;
+  tBigSPOMModel model(5), other(5);
+  Apply(model, d);
+  Apply(other, d);
+  const struct {
+    utile::tRAMVirtualMatrixOfDouble &Filled, &Fresh;
+    Cardinal MinRow, MaxRow, MinCol, MaxCol;
+  } cases[] = {{model.P0Mat(), other.P0Mat(), 3, 30, 0, 17},
+               {model.P0LMat(), other.P0LMat(), 20, 30, 25, 30},
+               {model.TMat(), other.TMat(), 700, 774, 37, 240}};
+  for (const auto& c : cases) {
+    c.Filled.FillRAM(c.MinRow, c.MaxRow, c.MinCol, c.MaxCol);
+    for (Cardinal r = c.MinRow; r <= c.MaxRow; ++r)
+      for (Cardinal col = c.MinCol; col <= c.MaxCol; ++col)
+        ASSERT_EQ(c.Fresh.Cells(r, col), c.Filled.tRAMVirtualMatrixOfDouble::GetCells(r, col))
+            << r << "," << col;
   }
 }
 
@@ -435,7 +463,8 @@ TEST_F(BigMatrixModel, OccupancyUnderTheQuasiStationaryDistribution) {
     ASSERT_EQ(static_cast<size_t>(n), occupancy.size());
     for (int k = 0; k < n; ++k) {
       double expected = 0;
-      for (Eigen::Index r = 0; r < w.size(); ++r) expected += Occupied(static_cast<unsigned>(r + 1), k) * w[r];
+      for (Eigen::Index r = 0; r < w.size(); ++r)
+        expected += Occupied(static_cast<unsigned>(r + 1), k) * w[r];
       EXPECT_NEAR(expected, occupancy[k], 1e-6);
     }
   }
@@ -498,7 +527,8 @@ TEST_F(BigMatrixModel, Kesp3LambdasFromTheIterations) {
   EXPECT_NEAR(Dominant(DenseG(d, 7)).Value, model.GMat().EigenValue(), 1e-6);
   EXPECT_DOUBLE_EQ(1e-14, model.CoefficientPrecision());
   EXPECT_NEAR(Lt / Lp0, Lg, 1e-15);
-  for (tBigVirtualMatrix* m : {static_cast<tBigVirtualMatrix*>(&model.P0Mat()), static_cast<tBigVirtualMatrix*>(&model.GMat())}) {
+  for (tBigVirtualMatrix* m :
+       {static_cast<tBigVirtualMatrix*>(&model.P0Mat()), static_cast<tBigVirtualMatrix*>(&model.GMat())}) {
     double sum = 0, dot = 0;
     for (size_t i = 0; i < m->EigenVectorRight().size(); ++i) {
       sum += m->EigenVectorRight()[i];
@@ -640,7 +670,8 @@ TEST_F(BigMatrixModel, ByteBudgetIsCappedByTheFreeMemory) {
                {0, 100, 0},
                {1000, 0, 0},
                {1000, -5, 0}};
-  for (const auto& c : cases) EXPECT_EQ(c.Expected, RAMBudget(c.Free, c.Percent)) << c.Free << " " << c.Percent;
+  for (const auto& c : cases)
+    EXPECT_EQ(c.Expected, RAMBudget(c.Free, c.Percent)) << c.Free << " " << c.Percent;
   SetFreeMemoryQuery(&InjectedFreeMemory);
   gFreeMemory = 3 * GiB;
   EXPECT_EQ(1610612736u, RAMBudget(50));
@@ -680,7 +711,8 @@ TEST_F(BigMatrixModel, Kesp3RefusesADemeWithoutRecruits) {
   Apply(model, d);
   Double Lt = -5, ErrLt, Lp0, ErrLp0, Lg, ErrLg;
   EXPECT_EQ(
-      "The Kesp3 approximation cannot be computed: deme 2 receives no recruit from the demes occupied in state 10.",
+      "The Kesp3 approximation cannot be computed: deme 2 receives no recruit from the demes occupied in "
+      "state 10.",
       testsupport::MessageOf<utile::EInvalidOp>(
           [&] { model.ComputeKesp3Lambdas(Lt, ErrLt, Lp0, ErrLp0, Lg, ErrLg, 300, -10, 0); }));
   EXPECT_EQ(-5, Lt);
@@ -705,8 +737,7 @@ TEST_F(BigMatrixModel, Kesp3RefusesAPersistenceOfZero) {
 
 TEST_F(BigMatrixModel, TooManyDemesAreRefused) {
   for (const Integer n : {17, 40, -1}) {
-    const std::string message =
-        testsupport::MessageOf<utile::ERangeError>([&] { tBigSPOMModel model(n); });
+    const std::string message = testsupport::MessageOf<utile::ERangeError>([&] { tBigSPOMModel model(n); });
     EXPECT_NE(std::string::npos, message.find("at most 16 demes")) << message;
   }
   tBigSPOMModel largest(16);
