@@ -33,7 +33,8 @@ bool tBaseVirtualMatrixOfDouble::Product(const tVectorOfDouble&, tVectorOfDouble
 }
 
 Double tBaseVirtualMatrixOfDouble::GetEigenSensitivity(Cardinal Row, Cardinal Col) const {
-  return fEigenVectorLeft.at(Row) * fEigenVectorRight.at(Col);
+  Assert(Row < fEigenVectorLeft.size() && Col < fEigenVectorRight.size(), "Eigenvectors computed");
+  return fEigenVectorLeft[Row] * fEigenVectorRight[Col];
 }
 
 // ------------------------------------------------------------ cached window
