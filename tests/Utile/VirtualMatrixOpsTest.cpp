@@ -177,6 +177,21 @@ TEST_F(VirtualMatrixOps, NegativeDominantEigenvalueKeepsItsSign) {
   EXPECT_NEAR(1.0, v[0], 1e-15);
 }
 
+TEST_F(VirtualMatrixOps, LargestElementAndSquaredChanges) {
+  // Of equal magnitudes the first normalises: diag(-1, 1) gives -1, not 1.
+  tDense tie({{-1, 0}, {0, 1}});
+  Double lambda = 0;
+  DominantEigenvalue(tie, lambda, 20, 1e-9);
+  EXPECT_EQ(-1.0, lambda);
+  // diag(1, 0.5): the vector (1, 1/2, then 1/4) changes while the estimate stays
+  // 1; the error of the second pass is the squared change (1/4)^2.
+  tDense halving({{1, 0}, {0, 0.5}});
+  tVectorOfDouble v;
+  DominantEigensystem(halving, v, lambda, false, 1, 0);
+  EXPECT_EQ(0.0625, EigenError);
+  EXPECT_EQ(0.25, v[1]);
+}
+
 TEST_F(VirtualMatrixOps, ResultCarriesTheDigitsTheLastChangeLeaves) {
   // [[1, 1], [1, 0]] from ones: estimates 2, 3/2, 5/3, 8/5, 13/8, 21/13, 34/21.
   const tMatrixOfDouble golden = {{1, 1}, {1, 0}};
