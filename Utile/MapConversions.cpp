@@ -1,12 +1,14 @@
 #include "Utile/MapConversions.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <unistd.h>
 
@@ -28,14 +30,6 @@ using map_conversions_detail::RenameFile;
 
 constexpr double ByteLow = 0, ByteHigh = 255;
 constexpr double IntegerLow = -32768, IntegerHigh = 32767;
-
-// The nearest integer, halves to the even neighbour, without a call: adding and
-// removing 1.5 x 2^52 rounds in the default rounding mode. Larger values are whole
-// already; not a number stays one.
-inline double RoundHalfEven(double x) {
-  const double r = (x + 0x1.8p52) - 0x1.8p52;
-  return std::fabs(x) < 0x1p51 ? r : x;
-}
 
 inline bool Within(double x, double low, double high) { return x >= low && x <= high; }
 
@@ -124,51 +118,70 @@ private:
 
 // ---------------------------------------------------------------- the cell pass
 
+// a when c holds, else b, without a branch (which would keep the compiler from
+// working on several cells at once).
+inline Single Pick(bool c, Single a, Single b) {
+  const uint32_t mask = 0u - static_cast<uint32_t>(c);
+  return std::bit_cast<Single>((std::bit_cast<uint32_t>(a) & mask) | (std::bit_cast<uint32_t>(b) & ~mask));
+}
+
+// The nearest integer (halves to even) of singles below 2^22 in magnitude, by adding
+// and removing 1.5 x 2^23. Larger values come out within one of themselves: far
+// out of the range of any whole-number map all the same.
+inline Single RoundSmall(Single x) {
+  constexpr Single Shift = 0x1.8p23f;
+  return (x + Shift) - Shift;
+}
+
 // One run of cells through the rule: missing cells take the new flag, cells of
-// -9999 too when asked; whole-number maps receive rounded values, and cells that
-// do not fit their type are noted (a documented range that is out of date).
+// -9999 too when asked; whole-number maps receive rounded values. Cells that do not
+// fit their type (a documented range that is out of date) and, for the
+// conversions, present cells with decimals are noted. A test that does not apply
+// compares with not-a-number, which no cell equals.
 template <tCellRule tRule, bool tWhole>
 struct tTransform {
-  bool Flagged;
-  Single OldFlag;
+  Single MissingFlag;  // the source's flag when it is in force
   Single NewFlag;
-  bool Change9999;
+  Single Replaced;     // -9999 when its cells take the new flag
   double Min, Factor, Offset;
-  double Low, High;
+  Single Low, High;
   bool Rounded = false;
   bool Outside = false;
 
-  void operator()(const Single* from, Single* to, Cardinal count) {
-    bool rounded = false, outside = false;
+  void operator()(const Single* __restrict from, Single* __restrict to, Cardinal count) {
     for (Cardinal k = 0; k < count; ++k) {
       const Single x = from[k];
-      const bool missing = Flagged && x == OldFlag;
-      const double v = x;
-      double y;
+      Single y;
       if constexpr (tRule == crCopy) {
-        y = v;
-      } else if constexpr (tRule == crRoundDecimals) {
-        const bool decimals = !(std::fabs(v - std::trunc(v)) <= 1e-8);
-        y = decimals ? RoundHalfEven(v) : v;
-        rounded |= decimals && !missing;
-      } else if constexpr (tRule == crRound) {
-        y = RoundHalfEven(v);
+        y = x;
+      } else if constexpr (tRule == crRoundDecimals || tRule == crRound) {
+        y = RoundSmall(x);
       } else if constexpr (tRule == crTruncate) {
-        y = std::trunc(v);
+        const Single r = RoundSmall(x);
+        y = Pick(x >= 0, Pick(r > x, r - 1, r), Pick(r < x, r + 1, r));
       } else if constexpr (tRule == crBoolean) {
-        y = v != 0 ? 1.0 : 0.0;
+        y = Pick(x != 0, 1.0f, 0.0f);
       } else {
-        y = (v - Min) * Factor + Offset;
+        const double v = (static_cast<double>(x) - Min) * Factor + Offset;
+        y = static_cast<Single>(tWhole ? (v + 0x1.8p52) - 0x1.8p52 : v);
       }
-      if (Change9999 && x == -9999.0f) y = NewFlag;
-      if constexpr (tWhole) {
-        y = RoundHalfEven(y);
-        outside |= !missing && !Within(y, Low, High);
-      }
-      to[k] = missing ? NewFlag : static_cast<Single>(y);
+      y = Pick(x == Replaced, NewFlag, y);
+      to[k] = Pick(x == MissingFlag, NewFlag, y);
     }
-    Rounded |= rounded;
-    Outside |= outside;
+    if constexpr (tRule == crRoundDecimals) {
+      // For singles, lying within 1e-8 of the nearest integer is lying within 1e-8
+      // of the integer part.
+      int decimals = 0;
+      for (Cardinal k = 0; k < count; ++k)
+        decimals |= (std::fabs(from[k] - RoundSmall(from[k])) > 1e-8f) & (from[k] != MissingFlag);
+      Rounded |= decimals != 0;
+    }
+    if constexpr (tWhole) {
+      // Missing cells hold the new flag, which fits.
+      int outside = 0;
+      for (Cardinal k = 0; k < count; ++k) outside |= !(to[k] >= Low) | !(to[k] <= High);
+      Outside |= outside != 0;
+    }
   }
 };
 
@@ -179,15 +192,15 @@ struct tPassReport {
 
 template <tCellRule tRule, bool tWhole>
 tPassReport Pass(TIdrisiFile& in, TIdrisiFile& out, const tPlan& plan, tProgress& progress) {
-  tTransform<tRule, tWhole> transform{in.Bak,
-                                      in.BkV,
+  const Single none = std::numeric_limits<Single>::quiet_NaN();
+  tTransform<tRule, tWhole> transform{in.Bak ? in.BkV : none,
                                       static_cast<Single>(plan.NewFlag),
-                                      plan.Change9999,
+                                      plan.Change9999 ? -9999.0f : none,
                                       plan.Min,
                                       plan.Factor,
                                       plan.Offset,
-                                      plan.NewType == idtByte ? ByteLow : IntegerLow,
-                                      plan.NewType == idtByte ? ByteHigh : IntegerHigh};
+                                      static_cast<Single>(plan.NewType == idtByte ? ByteLow : IntegerLow),
+                                      static_cast<Single>(plan.NewType == idtByte ? ByteHigh : IntegerHigh)};
   CopyRuns(
       in, out, [&] { return progress.Limit(); }, transform, [&](Cardinal count) { progress.Done(count); });
   return {transform.Rounded, transform.Outside};
