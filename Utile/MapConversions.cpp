@@ -12,7 +12,7 @@
 #include <optional>
 #include <unistd.h>
 
-#include "Utile/MapNames.h"
+#include "Utile/MapFileOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 

@@ -15,7 +15,7 @@
 // After the library header, which it needs.
 #include <jerror.h>
 
-#include "Utile/MapNames.h"
+#include "Utile/MapFileOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 

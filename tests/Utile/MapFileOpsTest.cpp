@@ -3,13 +3,13 @@
 #include "TestSupport/MapFiles.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
-#include "Utile/MapNames.h"
+#include "Utile/MapFileOps.h"
 
 using namespace utile;
 
 namespace {
 
-TEST(MapNames, SuffixesGoInFrontOfTheMapKind) {
+TEST(MapFileOps, SuffixesGoInFrontOfTheMapKind) {
   const struct {
     const char *Name, *Suffix, *Inserted, *Replaced, *Underscore, *MapName;
   } cases[] = {
@@ -28,7 +28,7 @@ TEST(MapNames, SuffixesGoInFrontOfTheMapKind) {
   }
 }
 
-TEST(MapNames, DeleteMapTakesBothFilesOrTheOneThereIs) {
+TEST(MapFileOps, DeleteMapTakesBothFilesOrTheOneThereIs) {
   ChangeIdrisiVersion(ivIdrisi32);
   testsupport::tTempFolder folder;
   testsupport::WriteFileBytes(folder.File("a.rst"), "x");

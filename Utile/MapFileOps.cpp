@@ -1,4 +1,4 @@
-#include "Utile/MapNames.h"
+#include "Utile/MapFileOps.h"
 
 #include <cerrno>
 #include <cstdio>

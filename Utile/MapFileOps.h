@@ -1,7 +1,8 @@
-// Names of raster maps as the map-file manager handles them: a map is the pair of
-// its documentation and image files, named by either file or by the name without
-// extension. Suffixes go in front of an existing map-kind suffix ("_QT"), so that
-// forest_QT with the suffix "-mod" becomes forest-mod_QT.
+// What the map-file manager does to map files without a window; here the names of
+// raster maps: a map is the pair of its documentation and image files, named by
+// either file or by the name without extension. Suffixes go in front of an existing
+// map-kind suffix ("_QT"), so that forest_QT with the suffix "-mod" becomes
+// forest-mod_QT.
 #pragma once
 
 #include <string>
