@@ -3,8 +3,9 @@
 // little-endian records, and a strict reader of documentation files.
 #pragma once
 
-#include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace testsupport {
 
@@ -37,22 +40,40 @@ inline std::set<std::string> FolderNames(const std::string& folder) {
   return names;
 }
 
-// Records of "byte", "integer" or "real" cells.
+// The contents of the files in a folder by name (folders left out).
+inline std::map<std::string, std::string> FolderFiles(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.is_regular_file()) files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+  return files;
+}
+
+// Writes past `bytes` fail in its scope (SIGXFSZ ignored: the write reports it).
+class tFileSizeLimit {
+public:
+  explicit tFileSizeLimit(rlim_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &fSaved);
+    rlimit limit = fSaved;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~tFileSizeLimit() { setrlimit(RLIMIT_FSIZE, &fSaved); }
+
+private:
+  rlimit fSaved;
+};
+
+// Records of "byte", "integer" or "real" cells (little-endian, as this machine).
 inline std::string EncodeCells(const std::string& type, const std::vector<double>& cells) {
   std::string bytes;
   for (double v : cells) {
-    if (type == "byte") {
-      bytes += static_cast<char>(static_cast<uint8_t>(v));
-    } else if (type == "integer") {
-      const auto w = static_cast<uint16_t>(static_cast<int16_t>(v));
-      bytes += static_cast<char>(w & 0xFF);
-      bytes += static_cast<char>(w >> 8);
-    } else {
-      const float f = static_cast<float>(v);
-      uint32_t w;
-      std::memcpy(&w, &f, 4);
-      for (int k = 0; k < 4; ++k) bytes += static_cast<char>((w >> (8 * k)) & 0xFF);
-    }
+    const auto b = static_cast<uint8_t>(v);
+    const auto i = static_cast<int16_t>(v);
+    const auto f = static_cast<float>(v);
+    if (type == "byte") bytes.append(reinterpret_cast<const char*>(&b), 1);
+    if (type == "integer") bytes.append(reinterpret_cast<const char*>(&i), 2);
+    if (type == "real") bytes.append(reinterpret_cast<const char*>(&f), 4);
   }
   return bytes;
 }
@@ -60,18 +81,12 @@ inline std::string EncodeCells(const std::string& type, const std::vector<double
 inline std::vector<double> DecodeCells(const std::string& type, const std::string& bytes) {
   std::vector<double> cells;
   const size_t width = type == "byte" ? 1 : type == "integer" ? 2 : 4;
-  for (size_t i = 0; i + width <= bytes.size(); i += width) {
-    const auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + k])); };
-    if (width == 1) {
-      cells.push_back(b(0));
-    } else if (width == 2) {
-      cells.push_back(static_cast<int16_t>(static_cast<uint16_t>(b(0) | (b(1) << 8))));
-    } else {
-      const uint32_t w = b(0) | (b(1) << 8) | (b(2) << 16) | (b(3) << 24);
-      float f;
-      std::memcpy(&f, &w, 4);
-      cells.push_back(f);
-    }
+  for (size_t at = 0; at + width <= bytes.size(); at += width) {
+    uint8_t b;
+    int16_t i;
+    float f;
+    std::memcpy(width == 1 ? static_cast<void*>(&b) : width == 2 ? static_cast<void*>(&i) : &f, &bytes[at], width);
+    cells.push_back(width == 1 ? b : width == 2 ? i : f);
   }
   return cells;
 }

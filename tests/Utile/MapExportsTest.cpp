@@ -1,16 +1,15 @@
-#include <gtest/gtest.h>
-#include <jpeglib.h>
-#include <sys/resource.h>
+#include "Utile/MapExports.h"
 
 #include <csetjmp>
-#include <csignal>
 #include <cstdio>
 #include <random>
+
+#include <gtest/gtest.h>
+#include <jpeglib.h>
 
 #include "TestSupport/MapFiles.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/ColorOps.h"
-#include "Utile/MapExports.h"
 #include "Utile/RunTime.h"
 #include "Utile/VectorOps.h"
 
@@ -20,7 +19,7 @@ using namespace testsupport;
 namespace {
 
 class MapExports : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { ChangeIdrisiVersion(ivIdrisi32); }
   std::string Stem(const std::string& name) const { return fFolder.File(name); }
 
@@ -36,17 +35,17 @@ class MapExports : public ::testing::Test {
   tTempFolder fFolder;
 };
 
-const std::string Row0 = " 1.00000000000000E+0000", Row1 = " 2.50000000000000E+0000",
-                  Row2 = "-9.99900000000000E+0003";
-const std::string Row3 = " 1.00000001490116E-0001", Row4 = "-5.00000000000000E-0001",
-                  Row5 = " 3.00000000000000E+0002";
+const std::string Cell0 = " 1.00000000000000E+0000", Cell1 = " 2.50000000000000E+0000",
+                  Cell2 = "-9.99900000000000E+0003";
+const std::string Cell3 = " 1.00000001490116E-0001", Cell4 = "-5.00000000000000E-0001",
+                  Cell5 = " 3.00000000000000E+0002";
 
 TEST_F(MapExports, AsciiGridHasItsHeaderAndRowsOfCellsWithTwoBlanks) {
   const std::string header =
       "ncols        3\r\nnrows        2\r\nxllcorner     1.00250000000000E+0002\r\n"
       "yllcorner     0.00000000000000E+0000\r\ncellsize     1.75\r\n";
   const std::string rows =
-      Row0 + "  " + Row1 + "  " + Row2 + "  \r\n" + Row3 + "  " + Row4 + "  " + Row5 + "  \r\n";
+      Cell0 + "  " + Cell1 + "  " + Cell2 + "  \r\n" + Cell3 + "  " + Cell4 + "  " + Cell5 + "  \r\n";
   const struct {
     const char *Flag, *Definition;
     std::string Expected;
@@ -70,7 +69,7 @@ TEST_F(MapExports, MatrixFilesHoldTheCellsAsTextAndExactly) {
   const tRaster map(Stem("m.rst"));
   ExportMatrixFile(map, Stem("m.txt"), false);
   EXPECT_EQ(
-      "2\t3\r\n" + Row0 + "\t" + Row1 + "\t" + Row2 + "\r\n" + Row3 + "\t" + Row4 + "\t" + Row5 + "\r\n",
+      "2\t3\r\n" + Cell0 + "\t" + Cell1 + "\t" + Cell2 + "\r\n" + Cell3 + "\t" + Cell4 + "\t" + Cell5 + "\r\n",
       ReadFileBytes(Stem("m.txt")));
   ExportMatrixFile(map, Stem("m.bin"), true);
   const std::string bytes = ReadFileBytes(Stem("m.bin"));
@@ -231,18 +230,14 @@ TEST_F(MapExports, FailedExportsLeaveTheEarlierFile) {
        },
        RLIM_INFINITY},
   };
-  std::signal(SIGXFSZ, SIG_IGN);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
     WriteFileBytes(Stem("e"), "earlier export");
     const auto before = FolderNames(fFolder.Path());
-    rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limit = saved;
-    limit.rlim_cur = c.FileSizeLimit;
-    setrlimit(RLIMIT_FSIZE, &limit);
-    EXPECT_THROW(c.Export(), EInOutError);
-    setrlimit(RLIMIT_FSIZE, &saved);
+    {
+      tFileSizeLimit limit(c.FileSizeLimit);
+      EXPECT_THROW(c.Export(), EInOutError);
+    }
     EXPECT_EQ(before, FolderNames(fFolder.Path()));
     if (!std::filesystem::is_directory(Stem("e"))) {
       EXPECT_EQ("earlier export", ReadFileBytes(Stem("e")));
