@@ -4,6 +4,7 @@
 #include "app/DevHistoryU.h"
 #include "app/WindowServices.h"
 #include "app/dlgFileExistsU.h"
+#include "app/dlgIBSimpleU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgProgressU.h"
 #include "app/dlgVandrelU.h"
@@ -25,6 +26,8 @@ int main(int argc, char* argv[]) {
   // The windows in their order of creation; the main window owns the others.
   TdlgVandrel mainWindow;
   dlgVandrel = &mainWindow;
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
+                                 [](TdlgVandrel* main) { return new TdlgIBSimple(main); });
   dlgProgress = new TdlgProgress(&mainWindow);
   AboutBox = new TAboutBox(&mainWindow);
   dlgFileExists = new TdlgFileExists(&mainWindow);
