@@ -117,6 +117,10 @@ std::string FloatToStrF(long double value, tFloatFormat format, int precision, i
 std::string FloatToStr(long double value);
 // The default real form of text files: 23 characters, " 1.00000000000000E+0000".
 std::string FloatToDefaultStr(long double value);
+// The same form of a single written into `out` (23 characters, no terminator),
+// character for character as FloatToDefaultStr writes it, about twenty times
+// faster: the path of files that write millions of cells. Returns out + 23.
+char* SingleToDefaultChars(float value, char* out);
 std::string IntToStr(int64_t value);
 
 // Strict conversions with the current decimal separator: leading and trailing

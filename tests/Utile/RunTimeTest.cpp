@@ -1,8 +1,10 @@
 #include "Utile/RunTime.h"
 
+#include <bit>
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -250,6 +252,28 @@ TEST(RunTimeFiles, SafeFileReplacesTheTargetOnlyWhenCommitted) {
   EXPECT_THROW(LoadTextFromFile(folder.File("missing.txt")), EInOutError);
   EXPECT_THROW(LoadTextFromFile(folder.Path()), EInOutError);  // a folder is not a file
   EXPECT_THROW(SaveTextToFile(folder.File("no/such/folder.txt"), "x"), EInOutError);
+}
+
+TEST(RunTimeFormat, DefaultRealFormOfSinglesIsTheGeneralOne) {
+  // Hand-worked forms, then singles of every scale against the general path.
+  const std::pair<float, const char*> cases[] = {
+      {1.0f, " 1.00000000000000E+0000"},     {0.1f, " 1.00000001490116E-0001"},
+      {-9999.0f, "-9.99900000000000E+0003"}, {-0.0f, " 0.00000000000000E+0000"},
+      {3.4e38f, " 3.39999995214436E+0038"},  {1.0f / 3, " 3.33333343267441E-0001"},
+      {16777215.0f, " 1.67772150000000E+0007"}};
+  char text[24] = {};
+  for (auto [x, expected] : cases) {
+    EXPECT_EQ(text + 23, SingleToDefaultChars(x, text));
+    EXPECT_STREQ(expected, text) << x;
+  }
+  std::mt19937 generator(3);
+  for (int i = 0; i < 200000; ++i) {
+    // Random bit patterns reach every exponent, the subnormals and the specials.
+    const uint32_t bits = i < 100000 ? static_cast<uint32_t>(generator()) : 0x3F800000u + static_cast<uint32_t>(i);
+    const float x = std::bit_cast<float>(bits);
+    SingleToDefaultChars(x, text);
+    ASSERT_EQ(FloatToDefaultStr(x), text) << std::hexfloat << x;
+  }
 }
 
 }  // namespace
