@@ -184,6 +184,9 @@ TdlgVandrel::TdlgVandrel(QWidget* parent) : QMainWindow(parent) {
 }
 
 TdlgVandrel::~TdlgVandrel() {
+  // Controls that lose the focus as they are freed say that they were left:
+  // nothing of this window may answer them any more.
+  for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
   // The workbenches are children of this window and go with it; they must not
   // report back to a window that is being torn down.
   for (tModelForm* model : fModels) model->dlgVandrel = nullptr;
@@ -849,6 +852,12 @@ constexpr double ValueMapBudget = 4e6;
 constexpr qsizetype SmoothLinkLimit = 20000;
 constexpr double MissingConnectivity = -999999;
 
+// A point of the chart view's viewport in the chart's own coordinates, to the
+// fraction of a pixel.
+QPointF ChartPixel(const utile::gui::tGraphicChart& view, const QPointF& position) {
+  return view.chart()->mapFromScene(view.viewportTransform().inverted().map(position));
+}
+
 // From chart units to the chart's own coordinates.
 QTransform ValueTransform(const utile::gui::tGraphicChart& chart) {
   const QPointF origin = chart.ValueToPixel(QPointF(0, 0));
@@ -1361,13 +1370,13 @@ bool TdlgVandrel::eventFilter(QObject* watched, QEvent* event) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton && mouse->button() != Qt::RightButton) break;
         chSpace->setFocus(Qt::MouseFocusReason);
-        const QPointF pixel = chSpace->chart()->mapFromScene(chSpace->mapToScene(mouse->position().toPoint()));
+        const QPointF pixel = ChartPixel(*chSpace, mouse->position());
         Guarded([&] { chSpaceMouseDown(mouse->button(), pixel); });
         return true;
       }
       case QEvent::MouseMove: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        const QPointF pixel = chSpace->chart()->mapFromScene(chSpace->mapToScene(mouse->position().toPoint()));
+        const QPointF pixel = ChartPixel(*chSpace, mouse->position());
         Guarded([&] { chSpaceMouseMove(pixel); });
         return mLeft || mRight;
       }
@@ -1380,7 +1389,7 @@ bool TdlgVandrel::eventFilter(QObject* watched, QEvent* event) {
       case QEvent::MouseButtonDblClick: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton) break;
-        const QPointF pixel = chSpace->chart()->mapFromScene(chSpace->mapToScene(mouse->position().toPoint()));
+        const QPointF pixel = ChartPixel(*chSpace, mouse->position());
         Guarded([&] { chSpaceDblClick(pixel); });
         return true;
       }
