@@ -865,6 +865,75 @@ QTransform ValueTransform(const utile::gui::tGraphicChart& chart) {
   return QTransform(unit.x() - origin.x(), 0, 0, unit.y() - origin.y(), origin.x(), origin.y());
 }
 
+// The palette entry of a link's strength in 0..1, as ShadeIndex gives it: in
+// double precision but where a half might round otherwise.
+utile::Integer LinkEntry(double strength, size_t count) {
+  const double last = static_cast<double>(count - 1);
+  const double k = last * strength;
+  if (!(k < last)) return static_cast<utile::Integer>(count - 1);
+  const double whole = std::floor(k);
+  if (std::abs(k - whole - 0.5) < 1e-6) return utile::ShadeIndex(strength, count, 0, 1.0);
+  return static_cast<utile::Integer>(k - whole < 0.5 ? whole : whole + 1);
+}
+
+// A segment clipped to [0, w - 1] x [0, h - 1], drawn one pixel wide into the cells.
+void DrawLine(std::vector<uint8_t>& cells, int w, int h, QPointF a, QPointF b, uint8_t value) {
+  double t0 = 0, t1 = 1;
+  const double dx = b.x() - a.x(), dy = b.y() - a.y();
+  auto clip = [&](double p, double q) {
+    if (p == 0) return q >= 0;
+    const double r = q / p;
+    if (p < 0) {
+      if (r > t1) return false;
+      t0 = std::max(t0, r);
+    } else {
+      if (r < t0) return false;
+      t1 = std::min(t1, r);
+    }
+    return true;
+  };
+  if (!clip(-dx, a.x()) || !clip(dx, w - 1 - a.x()) || !clip(-dy, a.y()) || !clip(dy, h - 1 - a.y())) return;
+  const double x0 = a.x() + t0 * dx, y0 = a.y() + t0 * dy;
+  const double x1 = a.x() + t1 * dx, y1 = a.y() + t1 * dy;
+  const int steps = static_cast<int>(std::ceil(std::max(std::abs(x1 - x0), std::abs(y1 - y0))));
+  // In 16.16 fixed point, rounded to the nearest pixel.
+  constexpr double One = 65536;
+  int64_t x = std::llround((x0 + 0.5) * One), y = std::llround((y0 + 0.5) * One);
+  const int64_t sx = steps > 0 ? std::llround((x1 - x0) / steps * One) : 0;
+  const int64_t sy = steps > 0 ? std::llround((y1 - y0) / steps * One) : 0;
+  const auto width = static_cast<uint64_t>(w), height = static_cast<uint64_t>(h);
+  for (int k = 0; k <= steps; ++k, x += sx, y += sy) {
+    const auto ix = static_cast<uint64_t>(x >> 16), iy = static_cast<uint64_t>(y >> 16);
+    if (ix < width && iy < height) cells[iy * width + ix] = value;
+  }
+}
+
+// The links as one picture, drawn from the weakest to the strongest: where
+// links cross, the strongest shows.
+template <class tLinks>
+QImage LinkPicture(const QSize& size, const std::vector<QPointF>& centres, const tLinks& links,
+                   const utile::tPalette& palette) {
+  const int w = size.width(), h = size.height();
+  if (w <= 0 || h <= 0) return {};
+  std::vector<uint8_t> cells(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+  for (size_t entry = 0; entry < links.size() && entry < 255; ++entry)
+    for (const auto& ends : links[entry])
+      DrawLine(cells, w, h, centres[static_cast<size_t>(ends.From)], centres[static_cast<size_t>(ends.To)],
+                        static_cast<uint8_t>(entry + 1));
+  QImage picture(w, h, QImage::Format_ARGB32_Premultiplied);
+  picture.fill(Qt::transparent);
+  for (int r = 0; r < h; ++r) {
+    auto* line = reinterpret_cast<QRgb*>(picture.scanLine(r));
+    const uint8_t* row = cells.data() + static_cast<size_t>(r) * w;
+    for (int c = 0; c < w; ++c)
+      if (row[c]) {
+        const utile::TColor color = palette[row[c] - 1u];
+        line[c] = qRgb(utile::GetRValue(color), utile::GetGValue(color), utile::GetBValue(color));
+      }
+  }
+  return picture;
+}
+
 // A matrix of values as a picture through a palette: cells that are missing or
 // not finite stay transparent. The picture's column c and line r show
 // value(c, r).
@@ -1118,16 +1187,18 @@ void TdlgVandrel::FillSelectedPatchControls() {
 
 void TdlgVandrel::BuildLinks() {
   fLinks.assign(ConnectPalette.size(), {});
+  fLinkCount = 0;
+  ++fLinkRevision;
   if (!ckShowConnectivity->isChecked() || !CurrentModel || !CurrentModel->HasConnectivityFunction()) return;
-  const models::tArrayOfCircles& patches = models::Patches;
-  const int32_t n = static_cast<int32_t>(patches.size());
+  const int32_t n = static_cast<int32_t>(models::Patches.size());
   const double maximum = CurrentModel->GetMaxConnectivity();
   auto link = [&](int32_t i, int32_t j) {
     const double strength = CurrentModel->GetConnectivity(i, j) / maximum;
     // Missing and null links draw nothing.
     if (!(strength > 0) || std::abs(strength - MissingConnectivity) < 1e-6) return;
-    const utile::Integer entry = utile::ShadeIndex(strength, ConnectPalette.size(), 0, 1.0);
-    fLinks[static_cast<size_t>(entry)].append(QLineF(patches[i].x, patches[i].y, patches[j].x, patches[j].y));
+    const utile::Integer entry = LinkEntry(strength, ConnectPalette.size());
+    fLinks[static_cast<size_t>(entry)].push_back({i, j});
+    ++fLinkCount;
   };
   if (SelCircle >= 0) {
     for (int32_t j = 0; j < n; ++j)
@@ -1206,20 +1277,29 @@ void TdlgVandrel::PaintSpaceLayers(QPainter& painter, const utile::gui::tGraphic
     painter.drawImage(toChart.mapRect(QRectF(0, 0, models::MapWidth, models::MapHeight)), Background);
   if (!fValueMap.isNull()) painter.drawImage(toChart.mapRect(fValueMapExtent), fValueMap);
 
-  qsizetype count = 0;
-  for (const QList<QLineF>& lines : fLinks) count += lines.size();
-  if (count == 0) return;
-  painter.save();
-  painter.setRenderHint(QPainter::Antialiasing, count <= SmoothLinkLimit);
-  painter.setTransform(toChart, true);
-  for (size_t entry = 0; entry < fLinks.size(); ++entry) {
-    if (fLinks[entry].isEmpty()) continue;
-    QPen pen(utile::gui::ToQColor(ConnectPalette[entry]), 1.5);
-    pen.setCosmetic(true);
-    painter.setPen(pen);
-    painter.drawLines(fLinks[entry]);
+  if (fLinkCount == 0) return;
+  const models::tArrayOfCircles& patches = models::Patches;
+  std::vector<QPointF> centres(patches.size());
+  for (size_t i = 0; i < patches.size(); ++i) centres[i] = toChart.map(QPointF(patches[i].x, patches[i].y));
+  if (fLinkCount <= SmoothLinkLimit) {
+    painter.save();
+    for (size_t entry = 0; entry < fLinks.size(); ++entry) {
+      if (fLinks[entry].empty()) continue;
+      painter.setPen(QPen(utile::gui::ToQColor(ConnectPalette[entry]), 1.5));
+      for (const tLinkEnds& ends : fLinks[entry])
+        painter.drawLine(centres[static_cast<size_t>(ends.From)], centres[static_cast<size_t>(ends.To)]);
+    }
+    painter.restore();
+    return;
   }
-  painter.restore();
+  const QRect plot = chart.chart()->plotArea().toAlignedRect();
+  const tLinkPictureKey key{fLinkRevision, plot, bottom->min(), bottom->max(), left->min(), left->max()};
+  if (!(key == fLinkPictureKey) || fLinkPicture.isNull()) {
+    for (QPointF& centre : centres) centre -= plot.topLeft();
+    fLinkPicture = LinkPicture(plot.size(), centres, fLinks, ConnectPalette);
+    fLinkPictureKey = key;
+  }
+  painter.drawImage(plot.topLeft(), fLinkPicture);
 }
 
 void TdlgVandrel::ShowPatchValue(const utile::tVectorOfDouble& values) {

@@ -1,8 +1,7 @@
 #pragma once
 
 #include <QImage>
-#include <QLineF>
-#include <QList>
+#include <QRect>
 #include <QMainWindow>
 #include <QRectF>
 #include <array>
@@ -230,8 +229,23 @@ class TdlgVandrel : public QMainWindow {
 
   utile::gui::tBubbleSeries* fSpaceSeries = nullptr;
   utile::gui::tChartLayer* fSpaceLayer = nullptr;
-  // Links by their entry of ConnectPalette, between patch centres in chart units.
-  std::vector<QList<QLineF>> fLinks;
+  // The links to draw by their entry of ConnectPalette, as pairs of patches.
+  struct tLinkEnds {
+    int32_t From, To;
+  };
+  std::vector<std::vector<tLinkEnds>> fLinks;
+  size_t fLinkCount = 0;
+  uint64_t fLinkRevision = 0;
+  // Many links are drawn once into a picture of the plot area, which the
+  // paintings reuse until the links, the axes or the plot area change.
+  struct tLinkPictureKey {
+    uint64_t Revision = 0;
+    QRect PlotArea;
+    double MinX = 0, MaxX = 0, MinY = 0, MaxY = 0;
+    bool operator==(const tLinkPictureKey&) const = default;
+  };
+  mutable QImage fLinkPicture;
+  mutable tLinkPictureKey fLinkPictureKey;
   QImage fValueMap;  // null: no value map
   QRectF fValueMapExtent;  // in chart units
   int fFillingLandscapeLine = 0;

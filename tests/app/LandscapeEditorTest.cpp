@@ -386,7 +386,8 @@ class LandscapeEditorTest : public QObject {
     // elsewhere the menu opens.
     for (const QPointF& at : {QPointF(100, 0), QPointF(50, 50)}) {
       Send(QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, At(at.x(), at.y()));
-      QContextMenuEvent menu(QContextMenuEvent::Mouse, At(at.x(), at.y()).toPoint());
+      const QPoint point = At(at.x(), at.y()).toPoint();
+      QContextMenuEvent menu(QContextMenuEvent::Mouse, point, fMain->chSpace->viewport()->mapToGlobal(point));
       QApplication::sendEvent(fMain->chSpace->viewport(), &menu);
       Send(QEvent::MouseButtonRelease, Qt::RightButton, Qt::NoButton, At(at.x(), at.y()));
       QCOMPARE(utile::gui::GraphPopUp().isVisible(), at.x() == 50);
@@ -537,9 +538,18 @@ class LandscapeEditorTest : public QObject {
       QCOMPARE(isLink(PixelAt(picture, 125, 143.3)), c.Link01);
       QCOMPARE(isLink(PixelAt(picture, 75, 143.3)), c.Link02);
     }
+    // Twenty thousand links and more are drawn one pixel wide, in their place.
+    Make(models::pgHexagon, 201);  // eight rings over the background
+    fMain->seID->setValue(0);
+    Settle();
+    const QImage many = fMain->chSpace->grab().toImage();
+    QCOMPARE(PixelAt(many, 3, 3), blue);  // outside the hexagon
+    const models::tCircle &p0 = models::Patches[0], &p1 = models::Patches[1];
+    QVERIFY(isLink(PixelAt(many, (p0.x + p1.x) / 2, (p0.y + p1.y) / 2)));
     // The value map of a workbench with landscape parameters, once its capacity
     // is computed for these patches; none for a workbench without them.
     fMain->Background = QImage();
+    Make(models::pgHexagon, 3);
     fMain->ckComputeMetapop->setChecked(true);
     fMain->ckPotential->setChecked(true);
     QVERIFY(fMain->lblLambda->isVisibleTo(fMain));
