@@ -10,36 +10,36 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScatterSeries>
+#include <QScopeGuard>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
-#include <QVBoxLayout>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QScopeGuard>
-#include <QSignalBlocker>
 #include <QTransform>
+#include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <numbers>
-#include <fstream>
 
 #include "Utile/Idrisi.h"
-#include "Utile/gui/CustomChartSeries.h"
-#include "Utile/gui/GraphicOps.h"
-#include "Utile/gui/StringOps.h"
 #include "Utile/MathOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
+#include "Utile/gui/CustomChartSeries.h"
+#include "Utile/gui/GraphicOps.h"
+#include "Utile/gui/StringOps.h"
 #include "app/AboutBoxU.h"
 #include "app/DevHistoryU.h"
 #include "app/ModelForm.h"
@@ -456,9 +456,11 @@ void TdlgVandrel::BuildLandscapePages() {
   chSpace->viewport()->installEventFilter(this);
   chSpace->installEventFilter(this);
   // Under the grid and the axes: the background picture, the value map, the links.
-  fSpaceLayer = new utile::gui::tChartLayer(
-      *chSpace, utile::gui::tChartLayer::BackgroundZ, true,
-      [this](QPainter& painter, const utile::gui::tGraphicChart& chart) { PaintSpaceLayers(painter, chart); });
+  fSpaceLayer =
+      new utile::gui::tChartLayer(*chSpace, utile::gui::tChartLayer::BackgroundZ, true,
+                                  [this](QPainter& painter, const utile::gui::tGraphicChart& chart) {
+                                    PaintSpaceLayers(painter, chart);
+                                  });
   chartColumn->addWidget(chSpace, 1);
   auto* displayRow = new QHBoxLayout;
   ckShowID = NewCheckBox(central, "ckShowID", "Show &IDs", true);
@@ -599,7 +601,8 @@ void TdlgVandrel::ConnectHandlers() {
         btMakeLandscapeClick();
       });
     });
-  connect(cbPermeability, &QComboBox::activated, this, [this] { Guarded([this] { cbPermeabilityChange(); }); });
+  connect(cbPermeability, &QComboBox::activated, this,
+          [this] { Guarded([this] { cbPermeabilityChange(); }); });
   // The area settings make a new landscape too, except while a batch line fills
   // them: its rebuild makes the one landscape of the line.
   for (QSpinBox* area : {seMinArea, seMaxArea, sePropLargePatches})
@@ -621,14 +624,17 @@ void TdlgVandrel::ConnectHandlers() {
   connect(seNewPatchArea, &QSpinBox::valueChanged, this, [this] { Guarded([this] { RedrawForControl(); }); });
   connect(edDistanceThreshold, &QLineEdit::textChanged, this,
           [this] { Guarded([this] { ComputeConnectanceMatrix(); }); });
-  connect(seConnectance, &QSpinBox::valueChanged, this, [this] { Guarded([this] { ComputeConnectanceMatrix(); }); });
+  connect(seConnectance, &QSpinBox::valueChanged, this,
+          [this] { Guarded([this] { ComputeConnectanceMatrix(); }); });
   for (tLabeledEdit* permeability : {edSurvivalDistance, edFixedSurvival}) {
-    connect(permeability, &QLineEdit::editingFinished, this, [this] { Guarded([this] { PermeabilityEditUsed(); }); });
+    connect(permeability, &QLineEdit::editingFinished, this,
+            [this] { Guarded([this] { PermeabilityEditUsed(); }); });
     permeability->installEventFilter(this);
   }
   for (tLabeledEdit* real : {edDistanceThreshold, edSurvivalDistance, edFixedSurvival})
     utile::gui::InstallKeyFilter(real, utile::gui::EditReal);
-  connect(btPermeabiliyMap, &QPushButton::clicked, this, [this] { Guarded([this] { btPermeabiliyMapClick(); }); });
+  connect(btPermeabiliyMap, &QPushButton::clicked, this,
+          [this] { Guarded([this] { btPermeabiliyMapClick(); }); });
 
   // The selected patch.
   connect(seID, &QSpinBox::valueChanged, this, [this](int value) {
@@ -638,8 +644,10 @@ void TdlgVandrel::ConnectHandlers() {
       DrawSpace();
     });
   });
-  connect(seX, &QSpinBox::valueChanged, this, [this] { Guarded([this] { SelectedPatchEdited(&models::tCircle::x, seX); }); });
-  connect(seY, &QSpinBox::valueChanged, this, [this] { Guarded([this] { SelectedPatchEdited(&models::tCircle::y, seY); }); });
+  connect(seX, &QSpinBox::valueChanged, this,
+          [this] { Guarded([this] { SelectedPatchEdited(&models::tCircle::x, seX); }); });
+  connect(seY, &QSpinBox::valueChanged, this,
+          [this] { Guarded([this] { SelectedPatchEdited(&models::tCircle::y, seY); }); });
   connect(seArea, &QSpinBox::valueChanged, this,
           [this] { Guarded([this] { SelectedPatchEdited(&models::tCircle::A, seArea); }); });
   connect(btRemovePatch, &QPushButton::clicked, this, [this] { Guarded([this] { btRemovePatchClick(); }); });
@@ -919,7 +927,7 @@ QImage LinkPicture(const QSize& size, const std::vector<QPointF>& centres, const
   for (size_t entry = 0; entry < links.size() && entry < 255; ++entry)
     for (const auto& ends : links[entry])
       DrawLine(cells, w, h, centres[static_cast<size_t>(ends.From)], centres[static_cast<size_t>(ends.To)],
-                        static_cast<uint8_t>(entry + 1));
+               static_cast<uint8_t>(entry + 1));
   QImage picture(w, h, QImage::Format_ARGB32_Premultiplied);
   picture.fill(Qt::transparent);
   for (int r = 0; r < h; ++r) {
@@ -1134,9 +1142,9 @@ void TdlgVandrel::DrawSpace() {
     maximum = values.empty() ? 1.0 : *std::max_element(values.begin(), values.end());
   }
   auto grey = [&](size_t i) {
-    const int g = maximum > 0 ? static_cast<int>(std::min<int64_t>(
-                                    255, utile::Round((1 - values[i] / maximum) * 255)))
-                              : 255;
+    const int g =
+        maximum > 0 ? static_cast<int>(std::min<int64_t>(255, utile::Round((1 - values[i] / maximum) * 255)))
+                    : 255;
     return QColor(g, g, g);
   };
 
@@ -1146,7 +1154,8 @@ void TdlgVandrel::DrawSpace() {
   const double fixedRadius = SpaceRangeX() / 100;
   for (size_t i = 0; i < n; ++i) {
     const models::tCircle& patch = patches[i];
-    const double radius = ckShowArea->isChecked() ? std::sqrt(std::max(patch.A, 0.0) / std::numbers::pi) : fixedRadius;
+    const double radius =
+        ckShowArea->isChecked() ? std::sqrt(std::max(patch.A, 0.0) / std::numbers::pi) : fixedRadius;
     QColor color;
     if (SelCircle < 0)
       color = contributions ? grey(i) : utile::gui::ToQColor(PatchColor[i]);
@@ -1175,8 +1184,10 @@ void TdlgVandrel::FillSelectedPatchControls() {
     const models::tCircle& patch = models::Patches[SelCircle];
     // The patch selector counts the patches from 1, whatever their popIDs.
     seID->setValue(SelCircle + 1);
-    seX->setValue(static_cast<int>(std::clamp<int64_t>(utile::Round(patch.x), seX->minimum(), seX->maximum())));
-    seY->setValue(static_cast<int>(std::clamp<int64_t>(utile::Round(patch.y), seY->minimum(), seY->maximum())));
+    seX->setValue(
+        static_cast<int>(std::clamp<int64_t>(utile::Round(patch.x), seX->minimum(), seX->maximum())));
+    seY->setValue(
+        static_cast<int>(std::clamp<int64_t>(utile::Round(patch.y), seY->minimum(), seY->maximum())));
     seArea->setValue(
         static_cast<int>(std::clamp<int64_t>(utile::Round(patch.A), seArea->minimum(), seArea->maximum())));
   } else {
@@ -1315,7 +1326,8 @@ void TdlgVandrel::ShowPatchValue(const utile::tVectorOfDouble& values) {
       utile::ColorGradient({utile::RGBColor(255, 255, 200), utile::RGBColor(0, 100, 0)}, 255);
   for (size_t i = 0; i < n; ++i) {
     if (static_cast<int32_t>(i) == SelCircle) continue;
-    const utile::TColor color = utile::ColorShade(values[i], shades, low, high, MissingConnectivity, 0x808080);
+    const utile::TColor color =
+        utile::ColorShade(values[i], shades, low, high, MissingConnectivity, 0x808080);
     fSpaceSeries->SetPointColor(static_cast<utile::Integer>(i), utile::gui::ToQColor(color));
   }
 }
@@ -1379,7 +1391,8 @@ void TdlgVandrel::chSpaceMouseMove(const QPointF& pixel) {
   const QPointF value = chSpace->PixelToValue(pixel);
   MouseX = value.x();
   MouseY = value.y();
-  if (!(mLeft || mRight) || SelCircle < 0 || SelCircle >= static_cast<int32_t>(models::Patches.size())) return;
+  if (!(mLeft || mRight) || SelCircle < 0 || SelCircle >= static_cast<int32_t>(models::Patches.size()))
+    return;
   if (LandscapeLocked()) return;
   models::tCircle& patch = models::Patches[static_cast<size_t>(SelCircle)];
   if (mLeft) {

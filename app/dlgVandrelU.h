@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QImage>
-#include <QRect>
 #include <QMainWindow>
+#include <QRect>
 #include <QRectF>
 #include <array>
 #include <functional>
@@ -20,7 +20,7 @@ namespace utile::gui {
 class tBubbleSeries;
 class tChartLayer;
 class tGraphicChart;
-}
+}  // namespace utile::gui
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -246,7 +246,7 @@ class TdlgVandrel : public QMainWindow {
   };
   mutable QImage fLinkPicture;
   mutable tLinkPictureKey fLinkPictureKey;
-  QImage fValueMap;  // null: no value map
+  QImage fValueMap;        // null: no value map
   QRectF fValueMapExtent;  // in chart units
   int fFillingLandscapeLine = 0;
   int fDeferredRedraws = 0;

@@ -37,8 +37,9 @@ class tAreaRule {
   Double operator()(Integer i, const tUniformDraw& uniform) const {
     switch (fSettings.Sizes) {
       case psRandom:
-        return static_cast<Double>(utile::Round(
-            fSettings.MinArea + uniform() * std::abs(static_cast<Double>(fSettings.MaxArea - fSettings.MinArea))));
+        return static_cast<Double>(
+            utile::Round(fSettings.MinArea +
+                         uniform() * std::abs(static_cast<Double>(fSettings.MaxArea - fSettings.MinArea))));
       case psFixed:
         return fSettings.MaxArea;
       case psFixedTotal:
@@ -91,8 +92,12 @@ class tPlacedPatches {
   }
 
  private:
-  Integer Column(Double x) const { return std::clamp(static_cast<Integer>(std::floor(x / fSide)), 0, fColumns - 1); }
-  Integer Row(Double y) const { return std::clamp(static_cast<Integer>(std::floor(y / fSide)), 0, fRows - 1); }
+  Integer Column(Double x) const {
+    return std::clamp(static_cast<Integer>(std::floor(x / fSide)), 0, fColumns - 1);
+  }
+  Integer Row(Double y) const {
+    return std::clamp(static_cast<Integer>(std::floor(y / fSide)), 0, fRows - 1);
+  }
   size_t Cell(Integer c, Integer r) const { return static_cast<size_t>(r) * fColumns + c; }
 
   Double fDistance;
@@ -303,7 +308,8 @@ void tPatchColors::Generate(Integer Count) {
   utile::RandSeed = 0;
   fFirst.resize(n);
   for (size_t i = 0; i < n; ++i)
-    fFirst[i] = utile::HSItoRGB(static_cast<double>(i) / static_cast<double>(n), 1.0, 0.3 + 0.7 * utile::Random());
+    fFirst[i] =
+        utile::HSItoRGB(static_cast<double>(i) / static_cast<double>(n), 1.0, 0.3 + 0.7 * utile::Random());
   fSize = n * (n + 1) / 2 + 1;
   utile::RandSeed = RandSeedAfter(utile::RandSeed, 2 * static_cast<uint64_t>(fSize - n));
 }
@@ -328,7 +334,8 @@ Integer NextPopID(const tArrayOfCircles& patches) {
 Integer AddPatch(Double x, Double y, Double A) {
   if (DistanceMatFixed)
     throw utile::EInvalidOperation(
-        "The distances between the patches of this landscape come from its landscape file, which has none for "
+        "The distances between the patches of this landscape come from its landscape file, which has none "
+        "for "
         "a new patch: no patch can be added to it.");
   tCircle patch;
   patch.popID = NextPopID(Patches);
@@ -343,7 +350,8 @@ void RemovePatch(Integer Index) {
   utile::Assert(Index >= 0 && static_cast<size_t>(Index) < Patches.size(), "No patch has this index");
   if (Patches.size() <= 1)
     throw utile::EInvalidOperation(
-        "A landscape keeps at least one patch, which the models and the drawing need: the last patch cannot be "
+        "A landscape keeps at least one patch, which the models and the drawing need: the last patch cannot "
+        "be "
         "removed.");
   const size_t n = Patches.size(), k = static_cast<size_t>(Index);
   if (DistanceMatFixed) {

@@ -4,9 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QMouseEvent>
-#include <QComboBox>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QMouseEvent>
 #include <QSpinBox>
 #include <memory>
 
@@ -108,19 +108,22 @@ void BM_DragStep2000(benchmark::State& state) {
         main.chSpace->chart()->mapToScene(main.chSpace->ValueToPixel(QPointF(x, y))));
   };
   const models::tCircle patch = models::Patches[0];
-  QMouseEvent press(QEvent::MouseButtonPress, at(patch.x, patch.y), viewport->mapToGlobal(at(patch.x, patch.y)),
-                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent press(QEvent::MouseButtonPress, at(patch.x, patch.y),
+                    viewport->mapToGlobal(at(patch.x, patch.y)), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
   QApplication::sendEvent(viewport, &press);
   double dx = 20;
   for (auto _ : state) {
     dx = -dx;  // every step moves the patch
     const QPointF to = at(patch.x + dx, patch.y);
-    QMouseEvent move(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(viewport, &move);
     Paint(main);
   }
-  QMouseEvent release(QEvent::MouseButtonRelease, at(patch.x, patch.y), viewport->mapToGlobal(at(patch.x, patch.y)),
-                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at(patch.x, patch.y),
+                      viewport->mapToGlobal(at(patch.x, patch.y)), Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
   QApplication::sendEvent(viewport, &release);
   state.SetLabel("distances, triangulation and drawing again");
 }
@@ -144,7 +147,8 @@ void BM_ReferenceWholeColourTable10000(benchmark::State& state) {
   for (auto _ : state) {
     table.assign(size, 0);
     utile::RandSeed = 0;
-    for (size_t i = 0; i < n; ++i) table[i] = utile::HSItoRGB(double(i) / n, 1.0, 0.3 + 0.7 * utile::Random());
+    for (size_t i = 0; i < n; ++i)
+      table[i] = utile::HSItoRGB(double(i) / n, 1.0, 0.3 + 0.7 * utile::Random());
     for (size_t i = n; i < size; ++i) {
       const double hue = utile::Random();
       table[i] = utile::HSItoRGB(hue, 1.0, 0.3 + 0.7 * utile::Random());

@@ -96,8 +96,8 @@ class LandscapeEditorTest : public QObject {
     QApplication::sendEvent(fMain->chSpace, &key);
   }
   QRgb PixelAt(const QImage& picture, double x, double y) const {
-    const QPoint p = fMain->chSpace->mapFromScene(fMain->chSpace->chart()->mapToScene(
-        fMain->chSpace->ValueToPixel(QPointF(x, y))));
+    const QPoint p = fMain->chSpace->mapFromScene(
+        fMain->chSpace->chart()->mapToScene(fMain->chSpace->ValueToPixel(QPointF(x, y))));
     return picture.pixel(p);
   }
 
@@ -122,34 +122,35 @@ class LandscapeEditorTest : public QObject {
   void EachChangeStartsWhatItShould() {
     // Observed: a new landscape (square layout), new colours (the colour
     // generator restarted), a redraw (colours of ShowPatchValue undone), new links.
+    using W = vandrel::TdlgVandrel*;  // a window made for the change
     struct tCase {
       const char* Name;
-      std::function<void(vandrel::TdlgVandrel*)> Change;  // on a window made for it
       bool Generates, Recolours, Redraws, Links;
+      std::function<void(W)> Change;
     };
+    // clang-format off
     const std::vector<tCase> cases = {
-        {"topology", [](vandrel::TdlgVandrel* m) { emit m->cbPatchGeometry->activated(1); }, true, false, true, true},
-        {"sizes", [](vandrel::TdlgVandrel* m) { emit m->cbPatchSizes->activated(1); }, true, false, true, true},
-        {"connectance", [](vandrel::TdlgVandrel* m) { emit m->cbConnectance->activated(0); }, true, false, true, true},
-        {"minimum area", [](vandrel::TdlgVandrel* m) { m->seMinArea->setValue(2); }, true, false, true, true},
-        {"maximum area", [](vandrel::TdlgVandrel* m) { m->seMaxArea->setValue(30); }, true, false, true, true},
-        {"large patches", [](vandrel::TdlgVandrel* m) { m->sePropLargePatches->setValue(20); }, true, false, true, true},
-        {"make landscape", [](vandrel::TdlgVandrel* m) { m->btMakeLandscape->click(); }, true, false, true, true},
-        {"patch number", [](vandrel::TdlgVandrel* m) { m->seNbPatch->setValue(4); }, false, true, false, false},
-        {"isolated area", [](vandrel::TdlgVandrel* m) { m->seIsolatedPatchArea->setValue(7); }, false, true, false, false},
-        {"isolated distance", [](vandrel::TdlgVandrel* m) { m->seIsolatedPatchDistance->setValue(7); }, false, true, false, false},
-        {"width", [](vandrel::TdlgVandrel* m) { m->seWidth->setValue(300); }, false, false, true, false},
-        {"height", [](vandrel::TdlgVandrel* m) { m->seHeight->setValue(300); }, false, false, false, false},
-        {"height clicked", [](vandrel::TdlgVandrel* m) { QTest::mouseClick(m->seHeight, Qt::LeftButton); }, false, false, true, false},
-        {"height left", [](vandrel::TdlgVandrel* m) { emit m->seHeight->editingFinished(); }, false, false, true, false},
-        {"new patch area", [](vandrel::TdlgVandrel* m) { m->seNewPatchArea->setValue(20); }, false, false, true, false},
-        {"distance threshold", [](vandrel::TdlgVandrel* m) { m->edDistanceThreshold->setText("150"); }, false, false, false, true},
-        {"link percentage", [](vandrel::TdlgVandrel* m) { m->seConnectance->setValue(30); }, false, false, false, true},
-        {"mean distance clicked", [](vandrel::TdlgVandrel* m) { QTest::mouseClick(m->edSurvivalDistance, Qt::LeftButton); }, false, false,
-         true, true},
-        {"permeability clicked", [](vandrel::TdlgVandrel* m) { QTest::mouseClick(m->edFixedSurvival, Qt::LeftButton); }, false, false, true,
-         true},
+        {"topology", 1, 0, 1, 1, [](W m) { emit m->cbPatchGeometry->activated(1); }},
+        {"sizes", 1, 0, 1, 1, [](W m) { emit m->cbPatchSizes->activated(1); }},
+        {"connectance", 1, 0, 1, 1, [](W m) { emit m->cbConnectance->activated(0); }},
+        {"minimum area", 1, 0, 1, 1, [](W m) { m->seMinArea->setValue(2); }},
+        {"maximum area", 1, 0, 1, 1, [](W m) { m->seMaxArea->setValue(30); }},
+        {"large patches", 1, 0, 1, 1, [](W m) { m->sePropLargePatches->setValue(20); }},
+        {"make landscape", 1, 0, 1, 1, [](W m) { m->btMakeLandscape->click(); }},
+        {"patch number", 0, 1, 0, 0, [](W m) { m->seNbPatch->setValue(4); }},
+        {"isolated area", 0, 1, 0, 0, [](W m) { m->seIsolatedPatchArea->setValue(7); }},
+        {"isolated distance", 0, 1, 0, 0, [](W m) { m->seIsolatedPatchDistance->setValue(7); }},
+        {"width", 0, 0, 1, 0, [](W m) { m->seWidth->setValue(300); }},
+        {"height", 0, 0, 0, 0, [](W m) { m->seHeight->setValue(300); }},
+        {"height clicked", 0, 0, 1, 0, [](W m) { QTest::mouseClick(m->seHeight, Qt::LeftButton); }},
+        {"height left", 0, 0, 1, 0, [](W m) { emit m->seHeight->editingFinished(); }},
+        {"new patch area", 0, 0, 1, 0, [](W m) { m->seNewPatchArea->setValue(20); }},
+        {"distance threshold", 0, 0, 0, 1, [](W m) { m->edDistanceThreshold->setText("150"); }},
+        {"link percentage", 0, 0, 0, 1, [](W m) { m->seConnectance->setValue(30); }},
+        {"mean distance clicked", 0, 0, 1, 1, [](W m) { QTest::mouseClick(m->edSurvivalDistance, Qt::LeftButton); }},
+        {"permeability clicked", 0, 0, 1, 1, [](W m) { QTest::mouseClick(m->edFixedSurvival, Qt::LeftButton); }},
     };
+    // clang-format on
     for (const tCase& c : cases) {
       cleanup();
       init();
@@ -164,7 +165,8 @@ class LandscapeEditorTest : public QObject {
       QVERIFY2(models::ConnectanceMat.empty() != c.Links, c.Name);
     }
     // The three real-number edits take digits, signs and points only.
-    for (vandrel::tLabeledEdit* edit : {fMain->edDistanceThreshold, fMain->edSurvivalDistance, fMain->edFixedSurvival}) {
+    for (vandrel::tLabeledEdit* edit :
+         {fMain->edDistanceThreshold, fMain->edSurvivalDistance, fMain->edFixedSurvival}) {
       edit->clear();
       edit->setFocus();
       QTest::keyClicks(edit, "1a-2.5e");
@@ -202,7 +204,7 @@ class LandscapeEditorTest : public QObject {
 
   void PermeabilityChoicesEndInARuleThatCanBeUsed() {
     struct tCase {
-      int From;         // the rule in force
+      int From;  // the rule in force
       int Chosen;
       const char* Map;  // the permeability map's name
       int Shown;
@@ -210,10 +212,10 @@ class LandscapeEditorTest : public QObject {
       bool NewLandscape;
     };
     for (const tCase& c : std::initializer_list<tCase>{{0, 3, "map.rst", 2, models::ptStraightLine, true},
-                                                        {0, 3, "", 0, models::ptConstant, false},
-                                                        {0, 2, "", 0, models::ptConstant, false},
-                                                        {1, 2, "", 0, models::ptConstant, true},
-                                                        {0, 1, "", 1, models::ptExponential, true}}) {
+                                                       {0, 3, "", 0, models::ptConstant, false},
+                                                       {0, 2, "", 0, models::ptConstant, false},
+                                                       {1, 2, "", 0, models::ptConstant, true},
+                                                       {0, 1, "", 1, models::ptExponential, true}}) {
       cleanup();
       init();
       models::PermeabilityType = static_cast<utile::Byte>(c.From);
@@ -283,7 +285,8 @@ class LandscapeEditorTest : public QObject {
     NextDeviate(seed);
     for (int i = 1; i < 10; ++i) {
       const double hue = NextDeviate(seed);
-      QCOMPARE(Bubbles()->PointColor(i), utile::gui::ToQColor(utile::HSItoRGB(hue, 1.0, 0.3 + 0.7 * NextDeviate(seed))));
+      QCOMPARE(Bubbles()->PointColor(i),
+               utile::gui::ToQColor(utile::HSItoRGB(hue, 1.0, 0.3 + 0.7 * NextDeviate(seed))));
       if (i == 1) QCOMPARE(afterTable, seed);
     }
     QCOMPARE(utile::RandSeed, afterTable);
@@ -346,7 +349,7 @@ class LandscapeEditorTest : public QObject {
     QCOMPARE(fMain->chSpace->BottomAxis()->max(), 32.0);  // round(31.6)
     QCOMPARE(fMain->chSpace->LeftAxis()->min(), 19.0);
     QCOMPARE(fMain->chSpace->LeftAxis()->max(), 46.0);
-    QCOMPARE(fMain->seWidth->value(), 22);  // round(22.2)
+    QCOMPARE(fMain->seWidth->value(), 22);   // round(22.2)
     QCOMPARE(fMain->seHeight->value(), 27);  // round(27.1)
     QCOMPARE(models::MapWidth, 22);
     fMain->cbPatchGeometry->setCurrentIndex(models::pgFrozen);
@@ -354,6 +357,8 @@ class LandscapeEditorTest : public QObject {
     QCOMPARE(fMain->chSpace->BottomAxis()->min(), 0.0);
     QCOMPARE(fMain->chSpace->BottomAxis()->max(), 22.0);
     QCOMPARE(fMain->SpaceRangeY(), 27.0);
+    Make(models::pgSquare, 1);  // a study area of 0 is held to the bounds
+    QCOMPARE(fMain->seWidth->value(), 10);
   }
 
   void MouseDragsMoveAndResizeTheSelectedPatch() {
@@ -410,8 +415,8 @@ class LandscapeEditorTest : public QObject {
       double x, y;
       int Selected;
     };
-    for (const tCase& c : std::initializer_list<tCase>{{55, 50, 1}, {45, 50, 0}, {150, 155, 2}, {100, 100, -1},
-                                                        {65, 52, 1}, {130, 150, -1}}) {
+    for (const tCase& c : std::initializer_list<tCase>{
+             {55, 50, 1}, {45, 50, 0}, {150, 155, 2}, {100, 100, -1}, {65, 52, 1}, {130, 150, -1}}) {
       Click(c.x, c.y);
       QCOMPARE(fMain->SelCircle, c.Selected);
       QCOMPARE(fMain->seID->value(), c.Selected + 1);
@@ -453,11 +458,13 @@ class LandscapeEditorTest : public QObject {
       int Value;
       models::tCircle Expected;
     };
-    for (const tEdit& e : {tEdit{fMain->seX, 250, {4, 250, 100, 40, 0, 0}}, tEdit{fMain->seY, 30, {4, 250, 30, 40, 0, 0}},
-                           tEdit{fMain->seArea, 55, {4, 250, 30, 55, 0, 0}}}) {
+    for (const tEdit& e :
+         {tEdit{fMain->seX, 250, {4, 250, 100, 40, 0, 0}}, tEdit{fMain->seY, 30, {4, 250, 30, 40, 0, 0}},
+          tEdit{fMain->seArea, 55, {4, 250, 30, 55, 0, 0}}}) {
       e.Control->setValue(e.Value);
       const models::tCircle& p = models::Patches[2];
-      QVERIFY(p.popID == e.Expected.popID && p.x == e.Expected.x && p.y == e.Expected.y && p.A == e.Expected.A);
+      QVERIFY(p.popID == e.Expected.popID && p.x == e.Expected.x && p.y == e.Expected.y &&
+              p.A == e.Expected.A);
     }
     QCOMPARE(models::DistanceMat[2][0], std::hypot(250.0, 30.0));
   }
@@ -528,8 +535,8 @@ class LandscapeEditorTest : public QObject {
       int Selected;
       bool Link01, Link02;
     };
-    for (const tCase& c : std::initializer_list<tCase>{{true, -1, true, true}, {false, -1, false, false},
-                                                        {true, 2, false, true}}) {
+    for (const tCase& c : std::initializer_list<tCase>{
+             {true, -1, true, true}, {false, -1, false, false}, {true, 2, false, true}}) {
       fMain->ckShowConnectivity->setChecked(c.Shown);
       fMain->seID->setValue(c.Selected + 1);
       Settle();
@@ -563,6 +570,16 @@ class LandscapeEditorTest : public QObject {
     Settle();
     const QRgb mapped = PixelAt(fMain->chSpace->grab().toImage(), 103, 117);
     QVERIFY(qGreen(mapped) == 255 && qBlue(mapped) < 200);
+    // A precomputed map covers the study area, its row 0 at the bottom: cell
+    // [1][0] of 0..3 takes entry round(254 x 2 / 3) = 169.
+    models::ResultMap = {{0, 1}, {2, 3}};
+    fMain->mnOnTheFly->setChecked(false);
+    fMain->mnPrecomputed->setChecked(true);
+    fMain->DrawSpace();
+    Settle();
+    const utile::TColor cell = fMain->MapPalette[169];
+    QCOMPARE(PixelAt(fMain->chSpace->grab().toImage(), 160, 40),
+             qRgb(utile::GetRValue(cell), utile::GetGValue(cell), utile::GetBValue(cell)));
   }
 
   // With LANDSCAPE_GRABS naming a folder: a picture of the chart for each layout,
@@ -578,7 +595,11 @@ class LandscapeEditorTest : public QObject {
     for (int geometry = 0; geometry < 8; ++geometry) {
       fMain->cbConnectance->setCurrentIndex(geometry == 0 ? models::ctDelaunay : models::ctFullConnectance);
       if (geometry == 0) fMain->seWidth->setValue(500), fMain->seHeight->setValue(300);
-      Make(geometry, geometry == 0 ? 40 : geometry == 2 ? 4 : 12, geometry == 0 ? models::psRandom : models::psFixed);
+      Make(geometry,
+           geometry == 0   ? 40
+           : geometry == 2 ? 4
+                           : 12,
+           geometry == 0 ? models::psRandom : models::psFixed);
       fMain->seID->setValue(geometry == 0 ? 0 : 2);
       Settle();
       fMain->chSpace->grab().save(QString("%1/%2.png").arg(QString(folder), names[geometry]));
@@ -586,7 +607,8 @@ class LandscapeEditorTest : public QObject {
     // The value map on the fly, behind the links and the patches.
     auto* analysed = new tParamWorkbench(fMain);
     fMain->AddNewModel(analysed);
-    analysed->SetConnectivityFunction([analysed](int32_t i, int32_t j) { return analysed->InverseDistance(i, j); });
+    analysed->SetConnectivityFunction(
+        [analysed](int32_t i, int32_t j) { return analysed->InverseDistance(i, j); });
     Make(models::pgHexagon, 12);
     const models::tParam param = analysed->GetParam();
     models::ComputeMetapopulationCapacity(&param, models::Patches);
