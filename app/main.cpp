@@ -4,6 +4,7 @@
 #include "app/DevHistoryU.h"
 #include "app/WindowServices.h"
 #include "app/dlgFileExistsU.h"
+#include "app/dlgIBSimpleU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgProgressU.h"
 #include "app/dlgVandrelU.h"
@@ -15,10 +16,18 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName("Vandrel");
   // Long computations let pending window messages through with this hook.
   InstallMessagePump();
+  // A result file that exists already is asked about in Vandrel's own dialog.
+  SetFileExistsQuestion([](const std::string& message) {
+    if (dlgFileExists) return dlgFileExists->Execute(message);
+    TdlgFileExists dialog;
+    return dialog.Execute(message);
+  });
 
   // The windows in their order of creation; the main window owns the others.
   TdlgVandrel mainWindow;
   dlgVandrel = &mainWindow;
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
+                                 [](TdlgVandrel* main) { return new TdlgIBSimple(main); });
   dlgProgress = new TdlgProgress(&mainWindow);
   AboutBox = new TAboutBox(&mainWindow);
   dlgFileExists = new TdlgFileExists(&mainWindow);
