@@ -993,6 +993,12 @@ models::tLandscapeSettings TdlgVandrel::LandscapeSettings() const {
 void TdlgVandrel::btMakeLandscapeClick() {
   // A layout that fails leaves the landscape in force as it was.
   models::tGeneratedLandscape made = models::GenerateLandscape(LandscapeSettings(), models::Patches);
+  // Distances read from a landscape file serve only a landscape of as many patches.
+  if (models::DistanceMatFixed && made.Patches.size() != models::DistanceMat.size())
+    throw utile::EInvalidOperation(utile::Format(
+        "The distances between the patches come from the landscape file, for %d patches: a landscape of %d "
+        "patches cannot use them.",
+        static_cast<int32_t>(models::DistanceMat.size()), static_cast<int32_t>(made.Patches.size())));
   models::Patches = std::move(made.Patches);
   {
     // The landscape sequence below redraws.

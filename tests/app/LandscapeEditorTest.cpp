@@ -503,6 +503,12 @@ class LandscapeEditorTest : public QObject {
     PressDelete();
     QVERIFY(models::DistanceMat == utile::tMatrixOfDouble({{0, 8}, {8, 0}}));
     QCOMPARE(models::FrictionMap.size(), size_t(2));
+    // Nor can a new landscape of another number of patches use them.
+    fMain->cbPatchGeometry->setCurrentIndex(models::pgFrozen);
+    fMain->seNbPatch->setValue(4);
+    fMain->btMakeLandscape->click();
+    QVERIFY(fDialogs->Messages.back().find("for 2 patches: a landscape of 4 patches") != std::string::npos);
+    QCOMPARE(models::Patches.size(), size_t(2));
   }
 
   void ARunningWorkbenchLocksTheMouseEdits() {
