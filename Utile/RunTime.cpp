@@ -90,6 +90,18 @@ int32_t RoundToInteger(long double x) {
   return static_cast<int32_t>(r);
 }
 
+long double RoundTo(long double x, int digit) {
+  if (digit < -37 || digit > 37) throw ERangeError(Format("RoundTo: digit %d is outside -37..37", digit));
+  if (!std::isfinite(x)) RaiseInvalidOp();
+  long double factor = 1;
+  for (int i = 0; i < std::abs(digit); ++i) factor *= 10;
+  const long double scaled = digit < 0 ? x * factor : x / factor;
+  // Beyond 2^63 an extended value has no digit below 10^Digit left to round.
+  if (std::fabs(scaled) >= 0x1p63L) return x;
+  const long double r = std::nearbyint(scaled);
+  return digit < 0 ? r / factor : r * factor;
+}
+
 // ---------------------------------------------------------------- float text
 
 char DecimalSeparator = '.';

@@ -96,6 +96,10 @@ int64_t Round(long double x);
 int64_t Trunc(long double x);
 // Round, then stored in 32 bits; ERangeError when it does not fit.
 int32_t RoundToInteger(long double x);
+// X rounded to the nearest multiple of 10^Digit, halves to the even neighbour:
+// RoundTo(1234567, 3) = 1235000, RoundTo(0.125, -2) = 0.12. ERangeError for a
+// Digit outside -37..37, EInvalidOp for an infinite X or one that is not a number.
+long double RoundTo(long double x, int digit);
 
 // --------------------------------------------------------- numbers and text
 

@@ -145,6 +145,21 @@ TEST(RunTimeRounding, HalvesGoToTheEvenNeighbour) {
   EXPECT_THROW(RoundToInteger(3e9L), ERangeError);
 }
 
+TEST(RunTimeRounding, RoundToNearestMultipleOfAPowerOfTen) {
+  // Halves (exact in binary) go to the even multiple.
+  const struct {
+    long double X;
+    int Digit;
+    long double Expected;
+  } cases[] = {{1234567, 3, 1235000}, {1250, 2, 1200},      {1350, 2, 1400},  {0.125L, -2, 0.12L},
+               {0.375L, -2, 0.38L},   {-2.5L, 0, -2},       {1.61904L, -1, 1.6L}, {7, 1, 10},
+               {4, 1, 0},             {1e20L, -10, 1e20L}};
+  for (const auto& c : cases) EXPECT_EQ(c.Expected, RoundTo(c.X, c.Digit)) << static_cast<double>(c.X);
+  EXPECT_THROW(RoundTo(1, 38), ERangeError);
+  EXPECT_THROW(RoundTo(1, -38), ERangeError);
+  EXPECT_THROW(RoundTo(std::numeric_limits<double>::infinity(), 0), EInvalidOp);
+}
+
 TEST(RunTimeConversion, TextToNumber) {
   EXPECT_DOUBLE_EQ(1.5, static_cast<double>(StrToFloat("1.5")));
   EXPECT_DOUBLE_EQ(2000.0, static_cast<double>(StrToFloat(" 2e3 ")));
