@@ -32,6 +32,7 @@
 #include <fstream>
 #include <limits>
 #include <numbers>
+#include <utility>
 
 #include "Utile/Idrisi.h"
 #include "Utile/MathOps.h"
@@ -1008,8 +1009,11 @@ void TdlgVandrel::btMakeLandscapeClick() {
     if (made.Width) seWidth->setValue(*made.Width);
     if (made.Height) seHeight->setValue(*made.Height);
   }
+  // The birth and extinction parameters of the new patches come from the patch
+  // database before the landscape sequence, so that the workbench it
+  // re-initialises works with them.
+  if (dlgPatchData) dlgPatchData->UpdatePatches();
   ChangePatches();
-  if (dlgPatchData) dlgPatchData->UpdateAndApply();
 }
 
 void TdlgVandrel::ComputeConnectanceMatrix() {
@@ -1120,6 +1124,11 @@ void TdlgVandrel::ChangePatches() {
   }
   // 9.
   DrawSpace();
+  // A shown patch table follows the patches; a drag tells it once, when it ends.
+  if (mLeft || mRight)
+    fPatchesChangedInDrag = true;
+  else if (dlgPatchData)
+    dlgPatchData->PatchesChanged();
 }
 
 void TdlgVandrel::RedrawForControl() {
@@ -1422,6 +1431,7 @@ void TdlgVandrel::chSpaceMouseUp() {
   mLeft = false;
   mRight = false;
   DblClick = false;
+  if (std::exchange(fPatchesChangedInDrag, false) && dlgPatchData) dlgPatchData->PatchesChanged();
   if (ckComputeMetapop->isChecked()) ComputeModel();
   chSpace->viewport()->update();
 }

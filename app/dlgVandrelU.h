@@ -252,6 +252,8 @@ class TdlgVandrel : public QMainWindow {
   int fDeferredRedraws = 0;
   // A right press on a patch starts a resize, not the chart's menu.
   bool fMenuRefused = false;
+  // The patches changed while a mouse button was held on the chart.
+  bool fPatchesChangedInDrag = false;
 
   std::array<tWorkbenchFactory, 5> fFactories;
   bool fClosePending = false;
