@@ -64,6 +64,8 @@ TdlgPatchData::TdlgPatchData(QWidget* parent) : QDialog(parent) {
   sgPatchData->setObjectName("sgPatchData");
   sgPatchData->setHorizontalHeaderLabels({"", " X ", " Y ", "Area A", "Birth b", "Extinction e"});
   sgPatchData->verticalHeader()->hide();
+  // Rows as close as those of a string grid: a long landscape fits a screen.
+  sgPatchData->verticalHeader()->setDefaultSectionSize(sgPatchData->fontMetrics().height() + 6);
   sgPatchData->setWordWrap(false);
   utile::gui::FitColWidths(sgPatchData, ColumnMargin);
   connect(sgPatchData, &QTableWidget::cellChanged, this, &TdlgPatchData::CellEdited);
@@ -224,13 +226,8 @@ void TdlgPatchData::Apply() {
                           tMessageKind::mkWarning);
     return;
   }
-  const bool changed = ApplyTable();
-  if (dlgVandrel) {
-    if (changed)
-      dlgVandrel->ChangePatches();
-    else
-      dlgVandrel->DrawSpace();
-  }
+  // Without a change the landscape drawn is the landscape in force.
+  if (ApplyTable() && dlgVandrel) dlgVandrel->ChangePatches();
   // The table shows what the patches hold now, also where a cell was not taken.
   Reset();
 }
@@ -243,14 +240,9 @@ bool TdlgPatchData::UpdatePatches() {
 }
 
 void TdlgPatchData::UpdateAndApply() {
-  const bool changed = UpdatePatches();
-  if (!dlgVandrel) return;
-  if (changed) {
-    dlgVandrel->ChangePatches();
-    if (isVisible()) Reset();
-  } else {
-    dlgVandrel->DrawSpace();
-  }
+  if (!UpdatePatches() || !dlgVandrel) return;
+  dlgVandrel->ChangePatches();
+  if (isVisible()) Reset();
 }
 
 void TdlgPatchData::btResizeColsClick() {

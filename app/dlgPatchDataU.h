@@ -37,7 +37,7 @@ class TdlgPatchData : public QDialog {
   // not change.
   void btFillTableClick();
   // Writes the table into the patches. A change ends with the main window's
-  // landscape sequence; without one the landscape is only redrawn.
+  // landscape sequence; without one the landscape drawn stays as it is.
   void Apply();
   // Refills the table from the patches, fills it by the chosen rule and applies it.
   void UpdateAndApply();
