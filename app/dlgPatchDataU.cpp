@@ -142,6 +142,11 @@ void TdlgPatchData::Reset() {
 }
 
 void TdlgPatchData::ShowTable() {
+  // A cell being typed into belongs to the table as it was: its text would
+  // land in a row that may stand for another patch now.
+  const QModelIndex editing = sgPatchData->currentIndex();
+  if (editing.isValid() && sgPatchData->indexWidget(editing))
+    sgPatchData->QAbstractItemView::closePersistentEditor(editing);
   fShowingTable = true;
   sgPatchData->setUpdatesEnabled(false);
   const auto done = qScopeGuard([this] {

@@ -66,8 +66,8 @@ class PatchDataTest : public QObject {
     }
   }
   static void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-  // Types into a cell through the table's own editor.
-  void EditCell(int row, int column, const QString& text) {
+  // Types into a cell through the table's own editor, and ends with Return unless told.
+  void EditCell(int row, int column, const QString& text, bool commit = true) {
     QTableWidget* grid = fDialog->sgPatchData;
     grid->setCurrentCell(row, column);
     const QList<QLineEdit*> before = grid->viewport()->findChildren<QLineEdit*>();
@@ -78,6 +78,7 @@ class PatchDataTest : public QObject {
     QVERIFY(editor);
     editor->selectAll();
     QTest::keyClicks(editor, text);
+    if (!commit) return;
     QTest::keyClick(editor, Qt::Key_Return);  // the editor commits once the key is handled
     QTRY_COMPARE(grid->item(row, column)->text(), text);
   }
@@ -233,6 +234,16 @@ class PatchDataTest : public QObject {
     QVERIFY(models::Patches[0].x == 35 && Cell(0, models::pcX) == "20");
     Send(QEvent::MouseButtonRelease, 35, 8);
     QTRY_COMPARE(Cell(0, models::pcX), QString("35"));
+    // A cell being typed into when the landscape changes is dropped, even where
+    // its row, now another patch's, shows the same text.
+    SetPatches(4);
+    EditCell(1, models::pcY, "77", false);
+    models::Patches.erase(models::Patches.begin());
+    fMain->ChangePatches();
+    QTRY_COMPARE(ColumnTexts(models::pcX), QStringList({"10", "20", "30"}));
+    fDialog->sgPatchData->setCurrentCell(0, models::pcX);  // an open editor would commit here
+    Click(fDialog->btApply);
+    QCOMPARE(models::Patches[1].y, 5.0);
     // Changes while hidden show when it shows again.
     fDialog->close();
     SetPatches(2);
