@@ -143,7 +143,12 @@ class KelvoraMapOperationsTest : public QObject {
     w.rbStretch->setChecked(true);
     const std::string question = "Map forest-mod_QT exists already. Do you want to replace it?";
     fDialogs->Confirmations = {true};
+    QStringList tasks;
+    connect(w.ggTask, &QProgressBar::valueChanged, &w, [&](int value) {
+      if (value == 100) tasks << w.lblTask->text();
+    });
     w.btModify->click();
+    QCOMPARE(tasks, QStringList({"Modifying map 1/1"}));
     // Halves to even: 12.5 on 10..20 gives 25, 10.25 gives 2.5 and so 2.
     QCOMPARE(Cells("byte", M("forest-mod_QT.rst")), std::vector<double>({0, 25, 100, 2}));
     QCOMPARE(Doc(M("forest-mod_QT.rdc")).at("lineage").at(1),
@@ -204,6 +209,17 @@ class KelvoraMapOperationsTest : public QObject {
     QVERIFY(after.erase("e-mod_QT.rdc") && after.erase("e-mod_QT.rst"));
     QCOMPARE(after, before);
     QVERIFY(fs::is_directory(M("f-mod_QT.rst")));
+    QVERIFY(Listed(w).contains("e-mod_QT.rst"));
+
+    // A walk refused as a whole ends as any other: box, gauge hidden, list read again.
+    WriteText(M("new.txt"), "n");
+    {
+      utile::tMapWalkLock another;
+      QTest::mouseClick(w.btConvertDataType, Qt::LeftButton);
+    }
+    QCOMPARE(fDialogs->Messages.back(), std::string("A map operation is already running"));
+    QVERIFY(w.ggTask->isHidden() && w.lblTask->text() == "Ready" && !QApplication::overrideCursor());
+    QVERIFY(Listed(w).contains("new.txt") && w.btConvertDataType->isEnabled());
   }
 
   void AnUnwritableFolderFailsEveryMapOfEveryOperation() {
