@@ -5,6 +5,7 @@
 #include "app/WindowServices.h"
 #include "app/dlgFileExistsU.h"
 #include "app/dlgGraphModelU.h"
+#include "app/dlgIBSimpleU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgProgressU.h"
 #include "app/dlgVandrelU.h"
@@ -26,13 +27,15 @@ int main(int argc, char* argv[]) {
   // The windows in their order of creation; the main window owns the others.
   TdlgVandrel mainWindow;
   dlgVandrel = &mainWindow;
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
+                                 [](TdlgVandrel* main) { return new TdlgIBSimple(main); });
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkGraph,
+                                 [](TdlgVandrel* main) { return new TdlgGraphModel(main); });
   dlgProgress = new TdlgProgress(&mainWindow);
   AboutBox = new TAboutBox(&mainWindow);
   dlgFileExists = new TdlgFileExists(&mainWindow);
   dlgPatchData = new TdlgPatchData(&mainWindow);
   DevHistory = new TDevHistory(&mainWindow);
-  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkGraph,
-                                 [](TdlgVandrel* owner) -> tModelForm* { return new TdlgGraphModel(owner); });
   // Closing the main window ends the program, whatever other windows are open.
   QObject::connect(&mainWindow, &TdlgVandrel::Closed, &application, &QCoreApplication::quit);
   mainWindow.show();
