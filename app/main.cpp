@@ -4,6 +4,7 @@
 #include "app/DevHistoryU.h"
 #include "app/WindowServices.h"
 #include "app/dlgFileExistsU.h"
+#include "app/dlgMatrixModelU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgProgressU.h"
 #include "app/dlgVandrelU.h"
@@ -24,6 +25,8 @@ int main(int argc, char* argv[]) {
   dlgFileExists = new TdlgFileExists(&mainWindow);
   dlgPatchData = new TdlgPatchData(&mainWindow);
   DevHistory = new TDevHistory(&mainWindow);
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkMatrix,
+                                 [](TdlgVandrel* main) { return new TdlgMatrixModel(main); });
   // Closing the main window ends the program, whatever other windows are open.
   QObject::connect(&mainWindow, &TdlgVandrel::Closed, &application, &QCoreApplication::quit);
   mainWindow.show();
