@@ -157,6 +157,13 @@ class MatrixWorkbenchTest : public QObject {
     QVERIFY(!fBench->grpConnectivity->isVisibleTo(fBench) && fBench->rbDispersal->isChecked());
     QVERIFY(!fBench->chmEffectiveSize->isVisibleTo(fBench));
     QVERIFY(!fMain->mnPrecomputed->isChecked());
+    // The default controls initialise the model on the start-up landscape.
+    fDialogs->Messages.clear();
+    fBench->Initialise();
+    QVERIFY(fDialogs->Messages.empty());
+    QVERIFY(fBench->MatrixModel->Initialised());
+    QCOMPARE(fBench->MatrixModel->PatchCount(), models::PatchCount());
+    QVERIFY(fBench->MatrixModel->mCorr.empty());  // no regional field without its range
     // The Allee edits show for "Scramble-Allee" only.
     for (int type : {1, 2, 0}) {
       fBench->cbFecundityType->setCurrentIndex(type);
