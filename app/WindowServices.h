@@ -1,93 +1,23 @@
-// What every window of Vandrel shares: the message pump that keeps the windows
-// alive during long computations, the hour-glass cursor that is put back on every
-// path, and the one place through which a window asks the user something (file
-// choosers, the file-exists question, message boxes), so that a test can answer
-// in place of a person.
+// Vandrel's windows share the services of both programs' windows (the
+// application that shows stray errors, the message pump, the hour-glass and the
+// dialog seam); they are reachable here under their usual names.
 #pragma once
 
-#include <QApplication>
-#include <QString>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
-class QWidget;
+#include "Utile/gui/WindowServices.h"
 
 namespace vandrel {
 
-// ------------------------------------------------------------ the program
-
-// The application of Vandrel. An error that a window's handler lets pass ends
-// up here: its message is shown and the program goes on with the next message.
-class tApplication : public QApplication {
- public:
-  tApplication(int& argc, char** argv);
-  bool notify(QObject* receiver, QEvent* event) override;
-};
-
-// ------------------------------------------------------------ message pump
-
-// Installs the hook through which the computations let pending window messages
-// through (utile::ProcessMessages).
-void InstallMessagePump();
-// How many message pumps are running inside one another right now: above 0, a
-// computation is on the stack below the handler that runs.
-int MessagePumpDepth();
-
-// ---------------------------------------------------------- hour-glass cursor
-
-// Shows the hour-glass for its lifetime; the cursor comes back also when an
-// exception passes. Guards may nest.
-class tHourGlass {
- public:
-  tHourGlass();
-  ~tHourGlass();
-  tHourGlass(const tHourGlass&) = delete;
-  tHourGlass& operator=(const tHourGlass&) = delete;
-};
-
-// ------------------------------------------------------------ user dialogs
-
-enum class tDialogResult { drNone, drAppend, drReplace, drCancel };
-
-enum class tMessageKind { mkInformation, mkWarning, mkError, mkConfirmation };
-
-// The questions the program asks; the answers of a person by default. Tests
-// install their own answers with SetDialogs. Filters are written as pairs
-// separated by "|": "Model files (*.model)|*.model|All files (*.*)|*.*".
-class tUserDialogs {
- public:
-  virtual ~tUserDialogs() = default;
-
-  // The chosen file, or nothing when the user cancels. A name typed without an
-  // extension gets defaultExtension (without its dot; empty: none).
-  virtual std::optional<std::string> OpenFileName(QWidget* parent, const std::string& title,
-                                                  const std::string& filter,
-                                                  const std::string& defaultExtension);
-  // Several files at once; empty when the user cancels.
-  virtual std::vector<std::string> OpenFileNames(QWidget* parent, const std::string& title,
-                                                 const std::string& filter);
-  // Asks before overwriting when askOverwrite is set.
-  virtual std::optional<std::string> SaveFileName(QWidget* parent, const std::string& title,
-                                                  const std::string& filter,
-                                                  const std::string& defaultExtension, bool askOverwrite);
-  // What to do with an existing result file: drAppend, drReplace or drCancel.
-  virtual tDialogResult FileExists(const std::string& message);
-  // A message with an OK button.
-  virtual void ShowMessage(QWidget* parent, const std::string& text, tMessageKind kind);
-  // A Yes/No question: true for Yes.
-  virtual bool Confirm(QWidget* parent, const std::string& text);
-};
-
-// The dialogs in force (a person's unless a test installed others).
-tUserDialogs& Dialogs();
-// Installs other answers; nullptr puts the person's dialogs back.
-void SetDialogs(std::unique_ptr<tUserDialogs> dialogs);
-
-// "A (*.a)|*.a|B (*.b)|*.b" as the toolkit's filter "A (*.a);;B (*.b)".
-QString DialogFilter(const std::string& filter);
-// The file name with defaultExtension added when the name has none.
-std::string WithDefaultExtension(const std::string& fileName, const std::string& defaultExtension);
+using utile::gui::DialogFilter;
+using utile::gui::Dialogs;
+using utile::gui::InstallMessagePump;
+using utile::gui::MessagePumpDepth;
+using utile::gui::SetDialogs;
+using utile::gui::SetFileExistsQuestion;
+using utile::gui::tApplication;
+using utile::gui::tDialogResult;
+using utile::gui::tHourGlass;
+using utile::gui::tMessageKind;
+using utile::gui::tUserDialogs;
+using utile::gui::WithDefaultExtension;
 
 }  // namespace vandrel

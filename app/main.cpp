@@ -16,6 +16,12 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName("Vandrel");
   // Long computations let pending window messages through with this hook.
   InstallMessagePump();
+  // A result file that exists already is asked about in Vandrel's own dialog.
+  SetFileExistsQuestion([](const std::string& message) {
+    if (dlgFileExists) return dlgFileExists->Execute(message);
+    TdlgFileExists dialog;
+    return dialog.Execute(message);
+  });
 
   // The windows in their order of creation; the main window owns the others.
   TdlgVandrel mainWindow;

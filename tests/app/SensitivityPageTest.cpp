@@ -12,6 +12,7 @@
 #include "TestWorkbench.h"
 #include "Utile/RunTime.h"
 #include "app/SensitivityPage.h"
+#include "app/WindowServices.h"
 #include "app/dlgVandrelU.h"
 
 using testsupport::tScriptedDialogs;

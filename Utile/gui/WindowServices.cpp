@@ -1,14 +1,14 @@
-#include "app/WindowServices.h"
+#include "Utile/gui/WindowServices.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
-#include "app/dlgFileExistsU.h"
 
-namespace vandrel {
+namespace utile::gui {
 
 // ------------------------------------------------------------- the program
 
@@ -113,10 +113,27 @@ std::optional<std::string> tUserDialogs::SaveFileName(QWidget* parent, const std
   return WithDefaultExtension(dialog.selectedFiles().front().toStdString(), defaultExtension);
 }
 
+namespace {
+std::function<tDialogResult(const std::string&)>& FileExistsQuestion() {
+  static std::function<tDialogResult(const std::string&)> question;
+  return question;
+}
+}  // namespace
+
+void SetFileExistsQuestion(std::function<tDialogResult(const std::string& message)> question) {
+  FileExistsQuestion() = std::move(question);
+}
+
 tDialogResult tUserDialogs::FileExists(const std::string& message) {
-  if (dlgFileExists) return dlgFileExists->Execute(message);
-  TdlgFileExists dialog;
-  return dialog.Execute(message);
+  if (FileExistsQuestion()) return FileExistsQuestion()(message);
+  QMessageBox box(QMessageBox::Question, QApplication::applicationName(), QString::fromStdString(message));
+  QPushButton* append = box.addButton("Append", QMessageBox::AcceptRole);
+  QPushButton* replace = box.addButton("Replace", QMessageBox::DestructiveRole);
+  box.addButton(QMessageBox::Cancel);
+  box.exec();
+  if (box.clickedButton() == append) return tDialogResult::drAppend;
+  if (box.clickedButton() == replace) return tDialogResult::drReplace;
+  return tDialogResult::drCancel;
 }
 
 void tUserDialogs::ShowMessage(QWidget* parent, const std::string& text, tMessageKind kind) {
@@ -140,6 +157,11 @@ bool tUserDialogs::Confirm(QWidget* parent, const std::string& text) {
                                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
+bool tUserDialogs::ConfirmOkCancel(QWidget* parent, const std::string& text) {
+  return QMessageBox::question(parent, QApplication::applicationName(), QString::fromStdString(text),
+                               QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
 namespace {
 std::unique_ptr<tUserDialogs>& CurrentDialogs() {
   static std::unique_ptr<tUserDialogs> dialogs = std::make_unique<tUserDialogs>();
@@ -155,4 +177,4 @@ void SetDialogs(std::unique_ptr<tUserDialogs> dialogs) {
   CurrentDialogs() = dialogs ? std::move(dialogs) : std::make_unique<tUserDialogs>();
 }
 
-}  // namespace vandrel
+}  // namespace utile::gui
