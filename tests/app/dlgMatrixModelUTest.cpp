@@ -21,6 +21,7 @@
 #include "Utile/StringOps.h"
 #include "Utile/gui/GraphicOps.h"
 #include "app/SensitivityPage.h"
+#include "app/WindowServices.h"
 #include "app/dlgMatrixModelU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
