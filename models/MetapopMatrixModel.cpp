@@ -246,7 +246,8 @@ void tMatrixModel::Initialise() {
 // ------------------------------------------------------------------ the run
 
 namespace {
-// R := O X transpose(O), X n x n.
+// R := O X transpose(O) for a symmetric X (n x n): R is symmetric, so only its
+// upper triangle is summed.
 void Conjugate(const tMatrixOfDouble& O, const tMatrixOfDouble& X, tMatrixOfDouble& work,
                tMatrixOfDouble& R) {
   const size_t n = O.size();
@@ -261,12 +262,12 @@ void Conjugate(const tMatrixOfDouble& O, const tMatrixOfDouble& X, tMatrixOfDoub
     }
   }
   for (size_t i = 0; i < n; ++i)
-    for (size_t k = 0; k < n; ++k) {
+    for (size_t k = i; k < n; ++k) {
       const Double* w = work[i].data();
       const Double* o = O[k].data();
       Double sum = 0;
       for (size_t j = 0; j < n; ++j) sum += w[j] * o[j];
-      R[i][k] = sum;
+      R[i][k] = R[k][i] = sum;
     }
 }
 }  // namespace
@@ -319,6 +320,7 @@ void tMatrixModel::Run(Integer Steps, bool ComputeG) {
       for (size_t j = 0; j < n; ++j) sum += O[i][j] * Fb[j];
       F[i] = sum;
     }
+    // Thb is symmetric: an empty patch has its row and its column at 0.
     Conjugate(O, Thb, work, Theta);
 
     for (size_t i = 0; i < n; ++i) {
