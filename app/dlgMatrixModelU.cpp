@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,6 +31,7 @@
 #include "Utile/StatOps.h"
 #include "Utile/StringOps.h"
 #include "Utile/VectorOps.h"
+#include "Utile/gui/CustomChartSeries.h"
 #include "Utile/gui/GraphicOps.h"
 #include "app/SensitivityPage.h"
 #include "app/WindowServices.h"
@@ -43,6 +45,12 @@ namespace {
 // At most this many points on the Fst chart in one run: at a hundred patches
 // its 4,950 series would otherwise take the run's time to draw.
 constexpr double FstPointBudget = 200000;
+// And at most this many on each chart of one series per patch.
+constexpr double PatchPointBudget = 60000;
+// Up to this many patch pairs the Fst chart has one series per pair; above it
+// (50 patches) the charting library would take seconds to make or free them,
+// and the pairs are drawn on one layer of the chart instead.
+constexpr size_t MaxFstSeries = 1225;
 // The steps over which the equilibrium effective size is measured.
 constexpr int32_t EquilibriumSteps = 1000;
 
@@ -319,15 +327,12 @@ void TdlgMatrixModel::BuildResultsPage() {
   Label17 = new QLabel("Equilibrium effective population size", tsResults);
   Label17->setObjectName("Label17");
   Label18 = new QLabel("", tsResults);
+  Label18->setMinimumWidth(Label18->fontMetrics().horizontalAdvance("00000000"));
   Label18->setObjectName("Label18");
   Label19 = new QLabel("", tsResults);
   Label19->setObjectName("Label19");
   seAveragingWindow = NewSpin(tsResults, "seAveragingWindow", 2, 10000, 50, 100);
   ckmActualSize = NewCheck(tsResults, "ckmActualSize", "Actual size", true);
-  rbmFisBefore = NewRadio(tsResults, "rbmFisBefore", "&Before dispersal", false);
-  rbmFisAfter = NewRadio(tsResults, "rbmFisAfter", "&After dispersal", true);
-  rbmFstBefore = NewRadio(tsResults, "rbmFstBefore", "B&efore dispersal", false);
-  rbmFstAfter = NewRadio(tsResults, "rbmFstAfter", "A&fter dispersal", true);
 
   auto cell = [](QWidget* chart, std::initializer_list<QWidget*> below) {
     auto* box = new QVBoxLayout;
@@ -338,13 +343,17 @@ void TdlgMatrixModel::BuildResultsPage() {
     box->addLayout(row);
     return box;
   };
-  // Radio buttons of two charts are two groups.
+  // The radio buttons of the two charts are two groups: each has a parent of its own.
   auto* fisGroup = new QWidget(tsResults);
+  rbmFisBefore = NewRadio(fisGroup, "rbmFisBefore", "&Before dispersal", false);
+  rbmFisAfter = NewRadio(fisGroup, "rbmFisAfter", "&After dispersal", true);
   auto* fisRow = new QHBoxLayout(fisGroup);
   fisRow->setContentsMargins(0, 0, 0, 0);
   fisRow->addWidget(rbmFisBefore);
   fisRow->addWidget(rbmFisAfter);
   auto* fstGroup = new QWidget(tsResults);
+  rbmFstBefore = NewRadio(fstGroup, "rbmFstBefore", "B&efore dispersal", false);
+  rbmFstAfter = NewRadio(fstGroup, "rbmFstAfter", "A&fter dispersal", true);
   auto* fstRow = new QHBoxLayout(fstGroup);
   fstRow->setContentsMargins(0, 0, 0, 0);
   fstRow->addWidget(rbmFstBefore);
@@ -623,18 +632,31 @@ void TdlgMatrixModel::CreateSeries() {
   fHarmonicN = NewLine(chmEffectiveSize, "N(harmonic)");
   fMeanNe = NewLine(chMeanNe, "NeGlobal");
   fMeanNe->setColor(Qt::red);
+  fPending.clear();
+  fPendingIndex.clear();
   fFst.clear();
-  for (int32_t i = 0; i < n; ++i)
-    for (int32_t j = i + 1; j < n; ++j)
-      fFst.push_back(NewLine(chmFst, utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str()));
+  delete fFstLayer;
+  fFstLayer = nullptr;
+  const size_t pairs = n > 1 ? static_cast<size_t>(n) * (n - 1) / 2 : 0;
+  if (pairs <= MaxFstSeries) {
+    for (int32_t i = 0; i < n; ++i)
+      for (int32_t j = i + 1; j < n; ++j)
+        fFst.push_back(NewLine(chmFst, utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str()));
+  } else {
+    fFstLayer = new utile::gui::tChartLayer(
+        *chmFst, utile::gui::tChartLayer::SeriesZ, true,
+        [this](QPainter& painter, const utile::gui::tGraphicChart& chart) { PaintFstPairs(painter, chart); });
+  }
+  fFstRange = {};
+  fTimeAxisStart.reset();
   fPairs = new QScatterSeries;
   fPairs->setName("Pairs");
   fPairs->setMarkerSize(7);
   chmConnectivity->AddSeries(fPairs);
   fFisBefore.assign(n, {});
   fFisAfter.assign(n, {});
-  fFstBefore.assign(fFst.size(), {});
-  fFstAfter.assign(fFst.size(), {});
+  fFstBefore.assign(pairs, {});
+  fFstAfter.assign(pairs, {});
   fThetaSeries.clear();
   fNe.reset();
   Label18->setText("");
@@ -647,11 +669,45 @@ void TdlgMatrixModel::InitialiseGraphs() {
 }
 
 void TdlgMatrixModel::ShowStatisticsSwitch() {
+  // The histories hold every point: none may come again from the waiting ones.
+  FlushPoints();
   const bool fisAfter = rbmFisAfter->isChecked(), fstAfter = rbmFstAfter->isChecked();
   for (size_t i = 0; i < fFis.size(); ++i) fFis[i]->replace(fisAfter ? fFisAfter[i] : fFisBefore[i]);
   for (size_t k = 0; k < fFst.size(); ++k) fFst[k]->replace(fstAfter ? fFstAfter[k] : fFstBefore[k]);
+  if (fFstLayer) DrawFstPairs();
   chmFis->Refresh();
   chmFst->Refresh();
+}
+
+void TdlgMatrixModel::DrawFstPairs() {
+  const tRange& range = fFstRange[rbmFstAfter->isChecked()];
+  if (range.MinY <= range.MaxY) {
+    const double padY = std::max(0.02 * (range.MaxY - range.MinY), 1e-3);
+    chmFst->SetLeftAxisRange(range.MinY - padY, range.MaxY + padY);
+  }
+  fFstLayer->update();
+}
+
+void TdlgMatrixModel::PaintFstPairs(QPainter& painter, const utile::gui::tGraphicChart& chart) const {
+  const std::vector<QList<QPointF>>& pairs = rbmFstAfter->isChecked() ? fFstAfter : fFstBefore;
+  const utile::tPalette& palette = utile::gui::ChartProperties().Palette;
+  QPolygonF line;
+  for (size_t k = 0; k < pairs.size(); ++k) {
+    painter.setPen(
+        QPen(palette.empty() ? QColor(Qt::blue) : utile::gui::ToQColor(palette[k % palette.size()]), 1));
+    auto flush = [&] {
+      if (line.size() > 1) painter.drawPolyline(line);
+      line.clear();
+    };
+    for (const QPointF& p : pairs[k]) {
+      if (!std::isfinite(p.y())) {
+        flush();
+        continue;
+      }
+      line.append(chart.ValueToPixel(p));
+    }
+    flush();
+  }
 }
 
 std::optional<double> TdlgMatrixModel::PairFst(const utile::tMatrixOfDouble& theta,
@@ -676,6 +732,42 @@ void TdlgMatrixModel::UpdateFst() {
     }
 }
 
+void TdlgMatrixModel::Plot(utile::gui::tGraphicChart* chart, QXYSeries* series, double x, double y) {
+  auto [at, added] = fPendingIndex.try_emplace(series, fPending.size());
+  if (added) fPending.push_back({chart, series, {}});
+  fPending[at->second].Points.append(QPointF(x, std::isfinite(y) ? y : NAN));
+}
+
+void TdlgMatrixModel::FlushPoints() {
+  QElapsedTimer clock;
+  clock.start();
+  std::vector<utile::gui::tGraphicChart*> charts;
+  for (tPendingPoints& pending : fPending) {
+    // One replacement of the whole list: a gap among the points costs no more than a value.
+    QList<QPointF> points = pending.Series->points();
+    {
+      const QSignalBlocker quiet(pending.Series);
+      pending.Series->replace(QList<QPointF>());
+      points.append(pending.Points);
+      pending.Series->replace(points);
+    }
+    if (std::find(charts.begin(), charts.end(), pending.Chart) == charts.end())
+      charts.push_back(pending.Chart);
+  }
+  fPending.clear();
+  fPendingIndex.clear();
+  for (utile::gui::tGraphicChart* chart : charts) chart->Refresh();
+  if (fFstLayer) DrawFstPairs();
+  fFlushCost = clock.elapsed();
+  fLastFlush.restart();
+}
+
+void TdlgMatrixModel::FlushPointsIfDue() {
+  // Drawing takes about a fifth of the run, however many charts and series
+  // the window has.
+  if (!fLastFlush.isValid() || fLastFlush.elapsed() >= std::max<qint64>(100, 4 * fFlushCost)) FlushPoints();
+}
+
 void TdlgMatrixModel::ChartStep(int32_t x, double thetaBefore) {
   const models::tMatrixModel& model = *MatrixModel;
   const int32_t n = model.PatchCount();
@@ -683,15 +775,15 @@ void TdlgMatrixModel::ChartStep(int32_t x, double thetaBefore) {
   const double denominator = 2 * (model.ThetaG - g * thetaBefore);
   if (denominator != 0 && std::isfinite(g * (1 - thetaBefore) / denominator))
     fNe = g * (1 - thetaBefore) / denominator;
-  chmEffectiveSize->AppendPoint(fNeGlobal, x - 1, fNe.value_or(NAN));
+  Plot(chmEffectiveSize, fNeGlobal, x - 1, fNe.value_or(NAN));
   fThetaSeries.push_back(model.ThetaG);
-  chmCoancestry->AppendPoint(fThetaGlobal, x, model.ThetaG);
+  Plot(chmCoancestry, fThetaGlobal, x, model.ThetaG);
   if (fThetaSeries.size() > 100) {
     const auto smoothed =
         RatioNe(fThetaSeries, g, static_cast<size_t>(seAveragingWindow->value()), fThetaSeries.front());
-    chMeanNe->AppendPoint(fMeanNe, x, smoothed.value_or(NAN));
+    Plot(chMeanNe, fMeanNe, x, smoothed.value_or(NAN));
   }
-  chmEffectiveSize->AppendPoint(fNeWB, x - 1, model.NeWB > 0 ? model.NeWB : NAN);
+  Plot(chmEffectiveSize, fNeWB, x - 1, model.NeWB > 0 ? model.NeWB : NAN);
   double total = 0, inverse = 0;
   bool empty = false;
   for (int32_t i = 0; i < n; ++i) {
@@ -701,17 +793,17 @@ void TdlgMatrixModel::ChartStep(int32_t x, double thetaBefore) {
     else
       empty = true;
   }
-  chmEffectiveSize->AppendPoint(fActualSize, x, total);
-  chmEffectiveSize->AppendPoint(fHarmonicN, x, empty || n == 0 ? NAN : n / inverse);
+  Plot(chmEffectiveSize, fActualSize, x, total);
+  Plot(chmEffectiveSize, fHarmonicN, x, empty || n == 0 ? NAN : n / inverse);
   if (ckmHeavyRun->isChecked() && !model.G.empty())
-    chmEffectiveSize->AppendPoint(
-        fLambdaG, x, model.G.size() > 1 ? utile::DominantEigenValue(model.G, 1000, 1e-10) : model.G[0][0]);
+    Plot(chmEffectiveSize, fLambdaG, x,
+         model.G.size() > 1 ? utile::DominantEigenValue(model.G, 1000, 1e-10) : model.G[0][0]);
 
   const bool fisAfter = rbmFisAfter->isChecked();
-  for (int32_t i = 0; i < n; ++i) {
-    chmDensity->AppendPoint(fDensity[i], x, model.N[i]);
-    chmCoancestry->AppendPoint(fCoancestry[i], x, model.Theta[i][i]);
-    chmFixation->AppendPoint(fFixation[i], x, model.F[i]);
+  for (int32_t i = 0; i < n && x % fPatchStride == 0; ++i) {
+    Plot(chmDensity, fDensity[i], x, model.N[i]);
+    Plot(chmCoancestry, fCoancestry[i], x, model.Theta[i][i]);
+    Plot(chmFixation, fFixation[i], x, model.F[i]);
     double before = NAN, after = NAN;
     if (model.Theta[i][i] > 0 && model.Theta[i][i] <= 1) {
       if (model.Thb[i][i] < 1 && model.Nb[i] > 1)
@@ -721,7 +813,7 @@ void TdlgMatrixModel::ChartStep(int32_t x, double thetaBefore) {
     }
     fFisBefore[i].append(QPointF(x, before));
     fFisAfter[i].append(QPointF(x, after));
-    chmFis->AppendPoint(fFis[i], x, fisAfter ? after : before);
+    Plot(chmFis, fFis[i], x, fisAfter ? after : before);
   }
   UpdateFst();
   if (x % fFstStride == 0) {
@@ -733,7 +825,11 @@ void TdlgMatrixModel::ChartStep(int32_t x, double thetaBefore) {
         const double before = PairFst(model.Thb, model.Nb, i, j).value_or(NAN);
         fFstBefore[k].append(QPointF(x, before));
         fFstAfter[k].append(QPointF(x, after));
-        chmFst->AppendPoint(fFst[k], x, fstAfter ? after : before);
+        if (fFstLayer)
+          fFstRange[fstAfter].Include(x, fstAfter ? after : before);
+        else
+          Plot(chmFst, fFst[k], x, fstAfter ? after : before);
+        fFstRange[!fstAfter].Include(x, fstAfter ? before : after);
       }
   }
 }
@@ -745,7 +841,7 @@ void TdlgMatrixModel::Run() {
   if (!model.Initialised())
     throw utile::EInvalidOperation(
         "The matrix model is not initialised: mend its parameters and initialise it.");
-  if (fFst.size() * 2 != static_cast<size_t>(model.PatchCount()) * (model.PatchCount() - 1) ||
+  if (fFstAfter.size() * 2 != static_cast<size_t>(model.PatchCount()) * (model.PatchCount() - 1) ||
       fDensity.size() != static_cast<size_t>(model.PatchCount()))
     CreateSeries();
   tModelForm::Run();
@@ -754,8 +850,17 @@ void TdlgMatrixModel::Run() {
     model.ThetaG = 0;
     const int32_t t0 = model.tMax;
     const int32_t steps = seTimeSteps->value();
-    const double pairs = static_cast<double>(fFst.size());
+    const double pairs = static_cast<double>(fFstAfter.size());
     fFstStride = std::max<int32_t>(1, static_cast<int32_t>(std::ceil(pairs * steps / FstPointBudget)));
+    // The time axes span the whole run from its start: as points come they
+    // change the plotted range, and each change would redraw every series again.
+    if (!fTimeAxisStart) fTimeAxisStart = t0;
+    for (utile::gui::tGraphicChart* chart :
+         {chmDensity, chmCoancestry, chmFixation, chmEffectiveSize, chMeanNe, chmFis, chmFst})
+      chart->SetBottomAxisRange(*fTimeAxisStart, t0 + steps);
+    fPatchStride = std::max<int32_t>(
+        1,
+        static_cast<int32_t>(std::ceil(static_cast<double>(model.PatchCount()) * steps / PatchPointBudget)));
     bool ranOut = true, stopped = false;
     for (int32_t step = 1; step <= steps; ++step) {
       const double thetaBefore = model.ThetaG;
@@ -765,6 +870,7 @@ void TdlgMatrixModel::Run() {
         break;
       }
       ChartStep(t0 + step, thetaBefore);
+      FlushPointsIfDue();
       utile::ProcessMessages();
       // A close stops the run after this step.
       if (!fSimRunning) {
@@ -772,6 +878,7 @@ void TdlgMatrixModel::Run() {
         break;
       }
     }
+    FlushPoints();
     if (!stopped) FinishRun(ranOut);
   } catch (...) {
     fSimRunning = false;
@@ -803,7 +910,8 @@ void TdlgMatrixModel::FinishRun(bool ranOut) {
     if (!x.empty()) {
       const auto [minX, maxX] = std::minmax_element(x.begin(), x.end());
       const auto [minY, maxY] = std::minmax_element(y.begin(), y.end());
-      const double padX = std::max(0.05 * (*maxX - *minX), 0.05), padY = std::max(0.05 * (*maxY - *minY), 0.05);
+      const double padX = std::max(0.05 * (*maxX - *minX), 0.05),
+                   padY = std::max(0.05 * (*maxY - *minY), 0.05);
       chmConnectivity->SetBottomAxisRange(*minX - padX, *maxX + padX);
       chmConnectivity->SetLeftAxisRange(*minY - padY, *maxY + padY);
     }

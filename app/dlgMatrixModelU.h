@@ -5,9 +5,15 @@
 // runs batches that write one row of statistics per run.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QList>
+#include <QPointF>
+#include <array>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Utile/CommonDecl.h"
@@ -28,9 +34,12 @@ class QSpinBox;
 class QTabWidget;
 class QXYSeries;
 
+class QPainter;
+
 namespace utile::gui {
+class tChartLayer;
 class tGraphicChart;
-}
+}  // namespace utile::gui
 
 namespace vandrel {
 
@@ -138,8 +147,14 @@ class TdlgMatrixModel : public tModelForm {
   void CreateSeries();
   void UpdateFst();
   void ChartStep(int32_t x, double thetaBefore);
+  void Plot(utile::gui::tGraphicChart* chart, QXYSeries* series, double x, double y);
+  void FlushPoints();
+  void FlushPointsIfDue();
   void FinishRun(bool ranOut);
   void ShowStatisticsSwitch();
+  // The Fst pairs drawn without series: axes to their values, a new drawing.
+  void DrawFstPairs();
+  void PaintFstPairs(QPainter& painter, const utile::gui::tGraphicChart& chart) const;
   // Statistics of one batch run from a fresh initialisation, each followed by a
   // TAB; survived tells whether the metapopulation lived to the end.
   std::string BatchRun(bool& survived);
@@ -154,7 +169,32 @@ class TdlgMatrixModel : public tModelForm {
   std::vector<QList<QPointF>> fFisBefore, fFisAfter, fFstBefore, fFstAfter;
   std::vector<double> fThetaSeries;  // ThetaG as charted since the series were made
   std::optional<double> fNe;
-  int32_t fFstStride = 1;
+  int32_t fFstStride = 1;    // steps per point of the Fst chart
+  int32_t fPatchStride = 1;  // steps per point of the charts of one series per patch
+  struct tRange {
+    double MinX = std::numeric_limits<double>::infinity(), MaxX = -MinX, MinY = MinX, MaxY = -MinX;
+    void Include(double x, double y) {
+      if (!(y == y)) return;
+      MinX = std::min(MinX, x);
+      MaxX = std::max(MaxX, x);
+      MinY = std::min(MinY, y);
+      MaxY = std::max(MaxY, y);
+    }
+  };
+  utile::gui::tChartLayer* fFstLayer = nullptr;  // owned by the Fst chart
+  std::array<tRange, 2> fFstRange;               // before, after dispersal
+  // Points waiting for the charts, drawn together under one budget for all of
+  // this window's charts.
+  struct tPendingPoints {
+    utile::gui::tGraphicChart* Chart;
+    QXYSeries* Series;
+    QList<QPointF> Points;
+  };
+  std::vector<tPendingPoints> fPending;
+  std::unordered_map<const QXYSeries*, size_t> fPendingIndex;
+  QElapsedTimer fLastFlush;
+  std::optional<int32_t> fTimeAxisStart;  // where the time axes begin since the series were made
+  qint64 fFlushCost = 0;
   // A run or a batch simulation is on the stack (also once a close has stopped it).
   bool fBusy = false;
   bool fActivated = false;

@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <QValueAxis>
 #include <QtTest>
 #include <cmath>
 
@@ -36,7 +37,7 @@ struct tPatch {
 };
 
 // The landscape as the main window leaves it: patches, distances, links.
-void SetLandscape(std::initializer_list<tPatch> patches) {
+void SetLandscape(const std::vector<tPatch>& patches) {
   models::Patches.clear();
   int id = 1;
   for (const tPatch& p : patches) {
@@ -157,6 +158,7 @@ class MatrixWorkbenchTest : public QObject {
     QCOMPARE(fBench->acInitialise->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F9));
     QVERIFY(!fBench->grpConnectivity->isVisibleTo(fBench) && fBench->rbDispersal->isChecked());
     QVERIFY(!fBench->chmEffectiveSize->isVisibleTo(fBench));
+    QVERIFY(fBench->rbmFisAfter->isChecked() && fBench->rbmFstAfter->isChecked());
     QVERIFY(!fMain->mnPrecomputed->isChecked());
     // The default controls initialise the model on the start-up landscape.
     fDialogs->Messages.clear();
@@ -299,7 +301,22 @@ class MatrixWorkbenchTest : public QObject {
     SaveGrab(fBench, "matrix-parameters");
     fBench->pcMatrixModel->setCurrentWidget(fBench->tsSensitivity);
     SaveGrab(fBench, "matrix-sensitivity");
+  }
 
+  void ManyPairsAreDrawnWithoutSeries() {
+    // 51 patches: 1,275 pairs, more than the chart keeps series for.
+    std::vector<tPatch> grid;
+    for (int i = 0; i < 51; ++i) grid.push_back({100.0 * (i % 8), 100.0 * (i / 8), 40});
+    SetLandscape(grid);
+    fBench->seTimeSteps->setValue(1100);
+    fBench->acInitialise->trigger();
+    fBench->acRun->trigger();
+    QCOMPARE(fBench->chmFst->SeriesCount(), 0);
+    QVERIFY(!fBench->Label18->text().isEmpty());
+    // The time axes span the run.
+    QCOMPARE(fBench->chmDensity->BottomAxis()->max(), 1100.0);
+    fBench->pcMatrixModel->setCurrentWidget(fBench->tsResults);
+    SaveGrab(fBench, "matrix-51-patches");
   }
 
   void ExtinctionEndsTheRun() {
