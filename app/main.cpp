@@ -4,6 +4,8 @@
 #include "app/DevHistoryU.h"
 #include "app/WindowServices.h"
 #include "app/dlgFileExistsU.h"
+#include "app/dlgGraphModelU.h"
+#include "app/dlgIBSimpleU.h"
 #include "app/dlgMatrixModelU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgProgressU.h"
@@ -26,13 +28,17 @@ int main(int argc, char* argv[]) {
   // The windows in their order of creation; the main window owns the others.
   TdlgVandrel mainWindow;
   dlgVandrel = &mainWindow;
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
+                                 [](TdlgVandrel* main) { return new TdlgIBSimple(main); });
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkGraph,
+                                 [](TdlgVandrel* main) { return new TdlgGraphModel(main); });
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkMatrix,
+                                 [](TdlgVandrel* main) { return new TdlgMatrixModel(main); });
   dlgProgress = new TdlgProgress(&mainWindow);
   AboutBox = new TAboutBox(&mainWindow);
   dlgFileExists = new TdlgFileExists(&mainWindow);
   dlgPatchData = new TdlgPatchData(&mainWindow);
   DevHistory = new TDevHistory(&mainWindow);
-  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkMatrix,
-                                 [](TdlgVandrel* main) { return new TdlgMatrixModel(main); });
   // Closing the main window ends the program, whatever other windows are open.
   QObject::connect(&mainWindow, &TdlgVandrel::Closed, &application, &QCoreApplication::quit);
   mainWindow.show();

@@ -4,6 +4,8 @@
 #include <cfloat>
 #include <cmath>
 
+#include "Utile/AsymMatrixOps.h"
+#include "Utile/Idrisi.h"
 #include "Utile/MatrixOps.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -811,6 +813,576 @@ void ComputeMovingWindow(Double Alpha, Double Territory, Double, Integer n, Inte
       sums[col][row] = coverage[col][row] > 0 ? sums[col][row] / coverage[col][row] : 0.0;
   *Values = std::move(values);
   *resultMap = std::move(sums);
+}
+
+// ------------------------------------------------------------------ equilibrium occupancy and size
+
+namespace {
+
+// Checked before anything is integrated: with both rates 0 the scaling towards
+// 0.1 never ends, and a negative or infinite rate overshoots after every halving.
+void CheckOccupancyRates(const tParam& param) {
+  if (!(param.colonisation >= 0) || std::isinf(param.colonisation))
+    throw utile::EInvalidArgument("The colonisation rate must be a finite number of 0 or more.");
+  if (!(param.extinction >= 0) || std::isinf(param.extinction))
+    throw utile::EInvalidArgument("The extinction rate must be a finite number of 0 or more.");
+  if (param.colonisation == 0 && param.extinction == 0)
+    throw utile::EInvalidArgument("The colonisation and extinction rates cannot both be 0.");
+}
+
+void CheckColonisationMatrix(const tMatrixOfDouble& m, size_t n) {
+  bool fits = m.size() == n;
+  for (const auto& row : m) fits = fits && row.size() == n;
+  utile::Assert(fits, "The colonisation matrix does not fit the patches");
+}
+
+// The divisor of each patch's step: (A / T)^ZetaExt, the slower dynamics of
+// larger patches.
+tVectorOfDouble ExtinctionAreaTerms(const tArrayOfCircles& patches, const tParam& param) {
+  tVectorOfDouble terms = AreaFactors(patches, param.Territ, param.ZetaExt);
+  for (const Double term : terms)
+    if (term == 0) utile::RaiseZeroDivide();
+  return terms;
+}
+
+tVectorOfDouble ScaledAreas(const tArrayOfCircles& patches, Double territory) {
+  tVectorOfDouble a(patches.size());
+  for (size_t i = 0; i < patches.size(); ++i) a[i] = utile::FloatDiv(patches[i].A, territory);
+  return a;
+}
+
+constexpr int EulerStepsPerBlock = 101;
+constexpr int64_t StepsCountedPerBlock = 100;
+constexpr Double PequChangeLimit = 1e-200;
+constexpr int64_t PequStepLimit = 30'000;
+constexpr int64_t MinusOnePatchStepLimit = 10'000'000;
+
+// The change over a block below which the occupancies only move by rounding:
+// about a few units of the last place of each of n probabilities, squared.
+// Stopping only at a change of exactly 0 lets a cycle in the last digits run
+// to the step limit.
+Double RoundingChange(size_t n) {
+  return static_cast<Double>(n) * 1e-30;
+}
+
+// The occupancy dynamics of a patch set, with the colonisation matrix stored by
+// columns: the pressure on every patch is accumulated column by column, each
+// patch's sum still taken in the order of its row, over contiguous memory.
+class tOccupancyDynamics {
+ public:
+  // The patches of M and AreaTerms but the one at Skip (none when Skip is n).
+  tOccupancyDynamics(const tMatrixOfDouble& m, const tVectorOfDouble& areaTerms, size_t skip) {
+    const size_t total = m.size();
+    for (size_t i = 0; i < total; ++i)
+      if (i != skip) fAreaTerms.push_back(areaTerms[i]);
+    fN = fAreaTerms.size();
+    fColumns.resize(fN * fN);
+    size_t column = 0;
+    for (size_t j = 0; j < total; ++j) {
+      if (j == skip) continue;
+      size_t row = 0;
+      for (size_t i = 0; i < total; ++i)
+        if (i != skip) fColumns[column * fN + row++] = m[i][j];
+      ++column;
+    }
+  }
+
+  // Euler steps from 0.1 in blocks, the rates first scaled up together (their
+  // ratio kept) until one of them reaches 0.1; a step that leaves [0, 1] halves
+  // both rates and starts again.
+  tVectorOfDouble Integrate(Double c, Double e, Double changeLimit, int64_t stepLimit) const {
+    while (c < 0.1 && e < 0.1) {
+      c *= 10;
+      e *= 10;
+    }
+    const size_t n = fN;
+    tVectorOfDouble p(n, 0.1), next(n), pressure(n), old(n);
+    Double change = 1;
+    int64_t steps = 0;
+    while (change > changeLimit && steps < stepLimit) {
+      old = p;
+      bool failed = false;
+      for (int step = 0; step < EulerStepsPerBlock && !failed; ++step) {
+        Pressure(p, pressure);
+        for (size_t i = 0; i < n; ++i) {
+          const Double value = p[i] + ((1 - p[i]) * c * pressure[i] - p[i] * e) / fAreaTerms[i];
+          if (value > 1 || value < 0) {
+            failed = true;
+            break;
+          }
+          next[i] = value;
+        }
+        if (!failed) p.swap(next);
+      }
+      change = 0;
+      for (size_t i = 0; i < n; ++i) change += (p[i] - old[i]) * (p[i] - old[i]);
+      steps += StepsCountedPerBlock;
+      if (failed) {
+        c /= 2;
+        e /= 2;
+        std::fill(p.begin(), p.end(), 0.1);
+        change = 1;
+        steps = 0;
+      }
+    }
+    return p;
+  }
+
+ private:
+  void Pressure(const tVectorOfDouble& p, tVectorOfDouble& s) const {
+    const size_t n = fN;
+    std::fill(s.begin(), s.end(), 0.0);
+    Double* __restrict sum = s.data();
+    for (size_t j = 0; j < n; ++j) {
+      const Double pj = p[j];
+      const Double* __restrict column = fColumns.data() + j * n;
+      for (size_t i = 0; i < n; ++i) sum[i] += column[i] * pj;
+    }
+  }
+
+  size_t fN = 0;
+  std::vector<Double> fColumns;  // [j * n + i] = M[i][j]
+  tVectorOfDouble fAreaTerms;
+};
+
+// The distances between the patches of the array: the landscape's own matrix
+// (kept when it came from the landscape file) for the landscape, those between
+// the array's own patches for an aggregated or resampled set.
+tMatrixOfDouble DistancesOf(const tArrayOfCircles& patches) {
+  if (!IsTheLandscape(patches)) return EuclideanDistances(patches);
+  ComputeDistanceMatrix();
+  return DistanceMat;
+}
+
+// M[i][j] = (A_j / T)^ZetaEm exp(-alph d_ij) (A_i / T)^(ZetaIm + ZetaExt), every
+// entry computed (the matrix is not symmetric when the exponents differ), and a
+// zero diagonal.
+tMatrixOfDouble ColonisationMatrix(const tParam& param, const tArrayOfCircles& patches,
+                                   const tMatrixOfDouble& distances) {
+  const size_t n = patches.size();
+  const tVectorOfDouble emigration = AreaFactors(patches, param.Territ, param.ZetaEm);
+  const tVectorOfDouble immigration = AreaFactors(patches, param.Territ, param.ZetaIm + param.ZetaExt);
+  tMatrixOfDouble m(n, tVectorOfDouble(n, 0.0));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j)
+      if (i != j) m[i][j] = emigration[j] * std::exp(-param.alph * distances[i][j]) * immigration[i];
+  return m;
+}
+
+// The derivative of the size S = sum of p_i a_i in each scaled area a_k. At the
+// equilibrium (1 - p_i) c s_i = e p_i with s = M p, so p_i = s_i / (s_i + delta)
+// and a change dM of the matrix moves it by dp = delta J^-1 (dM p), where
+// J = diag((delta + s)^2) - delta M. A matrix J that cannot be inverted (no
+// colonisation, or patches that neither colonise nor go extinct) leaves every
+// sensitivity 0.
+tVectorOfDouble SizeSensitivities(const tParam& param, const tMatrixOfDouble& m, const tVectorOfDouble& p,
+                                  const tVectorOfDouble& a) {
+  const size_t n = p.size();
+  tVectorOfDouble result(n, 0.0);
+  if (n == 0 || param.colonisation == 0) return result;
+  const Double delta = param.extinction / param.colonisation;
+  const tVectorOfDouble s = utile::MatXvec(m, p);
+  tMatrixOfDouble j(n, tVectorOfDouble(n));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t k = 0; k < n; ++k) j[i][k] = i == k ? (delta + s[i]) * (delta + s[i]) : -delta * m[i][k];
+  tMatrixOfDouble inverse;
+  try {
+    inverse = utile::InvertMat(j);
+  } catch (const utile::EMathError&) {
+    return result;
+  }
+  const Double rowExponent = param.ZetaIm + param.ZetaExt;  // row k of M scales with a_k^rowExponent
+  const Double columnExponent = param.ZetaEm;               // column k with a_k^ZetaEm
+  tVectorOfDouble shift(n);
+  for (size_t k = 0; k < n; ++k) {
+    // (dM p)_i: row k and column k of M change; the diagonal stays 0.
+    Double rowSum = 0;
+    for (size_t l = 0; l < n; ++l)
+      if (l != k) rowSum += utile::FloatDiv(rowExponent * m[k][l], a[k]) * p[l];
+    for (size_t i = 0; i < n; ++i)
+      shift[i] = i == k ? rowSum : utile::FloatDiv(columnExponent * m[i][k], a[k]) * p[k];
+    Double sensitivity = p[k];
+    for (size_t i = 0; i < n; ++i) {
+      Double q = 0;
+      for (size_t l = 0; l < n; ++l) q += inverse[i][l] * shift[l];
+      sensitivity += a[i] * (delta * q);
+    }
+    result[k] = sensitivity;
+  }
+  return result;
+}
+
+// A zero map of Cols columns and Rows rows, indexed [column][row].
+tMatrixOfDouble ZeroGrid(Integer cols, Integer rows) {
+  if (cols < 0 || rows < 0) throw utile::ERangeError("Range check error");
+  return tMatrixOfDouble(static_cast<size_t>(cols), tVectorOfDouble(static_cast<size_t>(rows), 0.0));
+}
+
+}  // namespace
+
+tVectorOfDouble FindPequ(const tArrayOfCircles& patches, const tMatrixOfDouble& M, const tParam& Param) {
+  CheckOccupancyRates(Param);
+  CheckColonisationMatrix(M, patches.size());
+  const tOccupancyDynamics dynamics(M, ExtinctionAreaTerms(patches, Param), patches.size());
+  return dynamics.Integrate(Param.colonisation, Param.extinction, PequChangeLimit, PequStepLimit);
+}
+
+tVectorOfDouble FindMetapopSizeMinusOnePatch(const tArrayOfCircles& patches, const tMatrixOfDouble& M,
+                                             const tParam& Param) {
+  CheckOccupancyRates(Param);
+  const size_t n = patches.size();
+  CheckColonisationMatrix(M, n);
+  const tVectorOfDouble areaTerms = ExtinctionAreaTerms(patches, Param);
+  const tVectorOfDouble a = ScaledAreas(patches, Param.Territ);
+  tVectorOfDouble sizes(n, 0.0);
+  for (size_t k = 0; k < n; ++k) {
+    const tOccupancyDynamics dynamics(M, areaTerms, k);
+    const tVectorOfDouble p = dynamics.Integrate(Param.colonisation, Param.extinction, RoundingChange(n - 1),
+                                                 MinusOnePatchStepLimit);
+    Double size = 0;
+    for (size_t i = 0, r = 0; i < n; ++i)
+      if (i != k) size += p[r++] * a[i];
+    sizes[k] = size;
+  }
+  return sizes;
+}
+
+void FindMetapopulationSize(const tParam& Param, const tArrayOfCircles& patches, Double, Double, Double,
+                            Double, Integer Rows, Integer Cols) {
+  tMatrixOfDouble resultMap = ZeroGrid(Cols, Rows);
+  CheckOccupancyRates(Param);
+  const size_t n = patches.size();
+  const tMatrixOfDouble m = ColonisationMatrix(Param, patches, DistancesOf(patches));
+  tVectorOfDouble p = FindPequ(patches, m, Param);
+  const tVectorOfDouble without = FindMetapopSizeMinusOnePatch(patches, m, Param);
+  const tVectorOfDouble a = ScaledAreas(patches, Param.Territ);
+  Double size = 0;
+  for (size_t i = 0; i < n; ++i) size += p[i] * a[i];
+  tVectorOfDouble contributions(n, 0.0);
+  if (size >= 1e-49)
+    for (size_t i = 0; i < n; ++i) contributions[i] = size - without[i];
+  utile::VecSumToOne(contributions);
+  tVectorOfDouble sensitivities = SizeSensitivities(Param, m, p, a);
+  utile::VecSumToOne(sensitivities);
+
+  for (size_t i = 0; i < std::min(n, HanskiMat.size()); ++i)
+    if (i < HanskiMat[i].size()) HanskiMat[i][i] = 0;
+  EquilibriumOccupancy = std::move(p);
+  MetapopulationSize = size;
+  PatchSizeContributions = std::move(contributions);
+  PatchSizeSensitivities = std::move(sensitivities);
+  PatchValuesPerArea.resize(n);
+  ResultMap = std::move(resultMap);
+}
+
+// ------------------------------------------------------------------ grid maps of a hypothetical patch
+
+namespace {
+
+// The cell centres of a regular grid over the map's extent.
+class tGrid {
+ public:
+  tGrid(Double xMin, Double xMax, Double yMin, Double yMax, Integer cols, Integer rows)
+      : fXMin(xMin), fYMin(yMin), fCols(cols), fRows(rows) {
+    if (cols < 0 || rows < 0) throw utile::ERangeError("Range check error");
+    if (cols > 0) fWidth = (xMax - xMin) / cols;
+    if (rows > 0) fHeight = (yMax - yMin) / rows;
+  }
+  size_t Cols() const { return static_cast<size_t>(fCols); }
+  size_t Rows() const { return static_cast<size_t>(fRows); }
+  Double X(size_t col) const { return fXMin + (static_cast<Double>(col) + 0.5) * fWidth; }
+  Double Y(size_t row) const { return fYMin + (static_cast<Double>(row) + 0.5) * fHeight; }
+  tMatrixOfDouble Zero() const { return ZeroGrid(fCols, fRows); }
+
+ private:
+  Double fXMin, fYMin, fWidth = 0, fHeight = 0;
+  Integer fCols, fRows;
+};
+
+// The cells of the grid that a mask opens.
+class tGridMask {
+ public:
+  // Every cell open.
+  tGridMask() = default;
+  // The cells whose value in the raster MaskFileName is exactly 1; the raster's
+  // first row is the top of the map, the grid's row 0 its bottom.
+  explicit tGridMask(const tGrid& grid) : fAll(false), fRows(grid.Rows()) {
+    const utile::tRaster raster(MaskFileName);
+    if (raster.Columns != static_cast<Integer>(grid.Cols()) ||
+        raster.Rows != static_cast<Integer>(grid.Rows()))
+      throw utile::EInvalidOperation(utile::Format(
+          "The mask map %s has %d columns and %d rows; the map to compute has %d columns and %d rows.",
+          MaskFileName, raster.Columns, raster.Rows, static_cast<Integer>(grid.Cols()),
+          static_cast<Integer>(grid.Rows())));
+    const size_t cols = grid.Cols(), rows = grid.Rows();
+    fOpen.assign(cols * rows, 0);
+    if (cols == 0 || rows == 0) return;
+    utile::TIdrisiFile file;
+    raster.OpenR(file);
+    size_t k = 0;
+    utile::ForEachCell(file, [&](Single value, bool) {
+      if (k < cols * rows) {
+        const size_t rasterRow = k / cols, col = k % cols;
+        fOpen[col * rows + (rows - 1 - rasterRow)] = value == 1;
+      }
+      ++k;
+    });
+    utile::CloseRaster(file);
+  }
+
+  bool Open(size_t col, size_t row) const { return fAll || fOpen[col * fRows + row] != 0; }
+
+ private:
+  bool fAll = true;
+  size_t fRows = 0;
+  std::vector<Byte> fOpen;  // [col * rows + row]
+};
+
+tGridMask MaskOf(const tParam& param, const tGrid& grid) {
+  // The interface draws its grid on the chart's extent, which no raster matches.
+  if (param.Mask && !param.MapForInterface) return tGridMask(grid);
+  return tGridMask();
+}
+
+// Adds to each open cell the capacity a new patch would bring there, as a ratio
+// of the patches' capacity and clamped to [0, Top]: HypotheticCapacity over the
+// last capacity computation, made for these patches, with the terms of each
+// patch that do not depend on the position computed once.
+void AddCapacityRatios(const tGrid& grid, const tGridMask& mask, const tArrayOfCircles& patches,
+                       const tParam& param, Double capacity, Double top, tMatrixOfDouble& map) {
+  const size_t n = patches.size();
+  AssertLastCapacityCovers(n);
+  const Double t = param.Territ;
+  std::vector<Double> x(n), y(n), weight(n);
+  for (size_t i = 0; i < n; ++i) {
+    const tCircle& patch = patches[i];
+    x[i] = patch.x;
+    y[i] = patch.y;
+    weight[i] = HanskiEigenvectors[i][1] * HanskiEigenvectors[i][0] *
+                ScaledAreaPower(patch.A, t, param.ZetaExt + param.ZetaIm) *
+                ScaledAreaPower(patch.A, t, param.ZetaEm);
+  }
+  const Double newPatch = ScaledAreaPower(param.NewPatchArea, t, param.ZetaIm + param.ZetaEm + param.ZetaExt);
+  const Double alpha = param.alph;
+  for (size_t col = 0; col < grid.Cols(); ++col) {
+    const Double cx = grid.X(col);
+    for (size_t row = 0; row < grid.Rows(); ++row) {
+      if (!mask.Open(col, row)) continue;
+      const Double cy = grid.Y(row);
+      Double sum = 0;
+      for (size_t i = 0; i < n; ++i) {
+        const Double dx = cx - x[i];
+        const Double dy = cy - y[i];
+        const Double kernel = std::exp(-alpha * std::sqrt(dx * dx + dy * dy));
+        sum += kernel * kernel * weight[i];
+      }
+      map[col][row] += std::clamp(newPatch * sum / capacity / capacity, 0.0, top);
+    }
+  }
+}
+
+// Scales the patches' values to sum one, leaving the -1 of patches never drawn.
+void DrawnSumToOne(tVectorOfDouble& values, const std::vector<Integer>& drawn) {
+  Double sum = 0;
+  for (size_t i = 0; i < values.size(); ++i)
+    if (drawn[i] > 0) sum += values[i];
+  if (sum == 0) return;
+  for (size_t i = 0; i < values.size(); ++i)
+    if (drawn[i] > 0) values[i] /= sum;
+}
+
+// hypotheticContribution with the terms of each patch that do not depend on the
+// position computed once.
+class tContributionKernel {
+ public:
+  tContributionKernel(const tParam& param, const tArrayOfCircles& patches, const tVectorOfDouble& p,
+                      const tVectorOfDouble& w)
+      : fAlpha(param.alph) {
+    const size_t n = patches.size();
+    // One patch has no other to exchange colonists with; without extinction
+    // every patch is occupied and a new one adds nothing.
+    if (n == 1 || param.extinction == 0) return;
+    utile::Assert(p.size() >= n && w.size() >= n, "Occupancies and weights do not fit the patches");
+    const Double t = param.Territ;
+    for (size_t i = 0; i < n; ++i) {
+      const tCircle& patch = patches[i];
+      fX.push_back(patch.x);
+      fY.push_back(patch.y);
+      fEmitted.push_back(ScaledAreaPower(patch.A, t, param.ZetaEm) * p[i]);
+      fReceived.push_back(ScaledAreaPower(patch.A, t, param.ZetaIm + param.ZetaExt) * (1 - p[i]) * w[i]);
+    }
+    // 1 / (e / c)^2, which is 0 without colonisation.
+    const Double ratio = param.colonisation / param.extinction;
+    fFactor =
+        ratio * ratio * ScaledAreaPower(param.NewPatchArea, t, param.ZetaIm + param.ZetaExt + param.ZetaEm);
+  }
+
+  Double At(Double x, Double y) const {
+    Double s1 = 0, s2 = 0;
+    for (size_t i = 0; i < fX.size(); ++i) {
+      const Double dx = x - fX[i];
+      const Double dy = y - fY[i];
+      const Double kernel = std::exp(-fAlpha * std::sqrt(dx * dx + dy * dy));
+      s1 += kernel * fEmitted[i];
+      s2 += kernel * fReceived[i];
+    }
+    return fFactor * s1 * s2;
+  }
+
+ private:
+  Double fAlpha;
+  Double fFactor = 0;
+  std::vector<Double> fX, fY, fEmitted, fReceived;
+};
+
+}  // namespace
+
+void ComputeTestPosition(const tParam& Param, Double XMin, Double XMax, Double YMin, Double YMax,
+                         Integer Cols, Integer Rows, const tArrayOfCircles& patches) {
+  const tGrid grid(XMin, XMax, YMin, YMax, Cols, Rows);
+  if (Param.bootstrap && Param.Iteration < 1)
+    throw utile::EInvalidArgument("The bootstrap needs at least one iteration.");
+  const tGridMask mask = MaskOf(Param, grid);
+  const size_t n = patches.size();
+  const Double exponents = Param.ZetaIm + Param.ZetaExt + Param.ZetaEm;
+  tMatrixOfDouble map = grid.Zero();
+  tVectorOfDouble values(n, 0.0), perArea(n, 0.0);
+  Double capacity = 0;
+
+  if (!Param.bootstrap) {
+    capacity = ComputeMetapopulationCapacity(&Param, patches);
+    if (n >= 2) values = ComputeHanskiPatchValue(patches);
+    for (size_t i = 0; i < n; ++i) perArea[i] = utile::FloatDiv(exponents * values[i], patches[i].A);
+    utile::VecSumToOne(values);
+    utile::VecSumToOne(perArea);
+    // Patches without capacity (fewer than two, or none within reach of another)
+    // leave the map at 0.
+    if (capacity > 0) AddCapacityRatios(grid, mask, patches, Param, capacity, 10, map);
+  } else {
+    const int64_t sampleSize = utile::Round(static_cast<Double>(n) * Param.PerCentBootstrap / 100);
+    const Double top = Param.Mask && !Param.MapForInterface ? 1000 : 10;
+    tVectorOfDouble valueSums(n, 0.0), perAreaSums(n, 0.0), roundValue(n), roundPerArea(n);
+    std::vector<Integer> rounds(n, 0);
+    std::vector<bool> drawn(n);
+    Double capacitySum = 0;
+    std::vector<size_t> sampleIndex;
+    tArrayOfCircles sample;
+    for (Integer r = 0; r < Param.Iteration; ++r) {
+      sampleIndex.clear();
+      sample.clear();
+      for (int64_t k = 0; k < sampleSize; ++k) {
+        const size_t index = static_cast<size_t>(utile::Ran(static_cast<Integer>(n)));
+        sampleIndex.push_back(index);
+        sample.push_back(patches[index]);
+      }
+      const Double roundCapacity = ComputeMetapopulationCapacity(&Param, sample);
+      capacitySum += roundCapacity;
+      tVectorOfDouble sampleValues(sample.size(), 0.0);
+      if (sample.size() >= 2) sampleValues = ComputeHanskiPatchValue(sample);
+      // A patch drawn several times keeps the value of its last draw.
+      std::fill(drawn.begin(), drawn.end(), false);
+      for (size_t k = 0; k < sample.size(); ++k) {
+        const size_t i = sampleIndex[k];
+        drawn[i] = true;
+        roundValue[i] = sampleValues[k];
+        roundPerArea[i] = utile::FloatDiv(exponents * sampleValues[k], patches[i].A);
+      }
+      for (size_t i = 0; i < n; ++i) {
+        if (!drawn[i]) continue;
+        ++rounds[i];
+        // A sample without capacity gives its patches no share.
+        if (roundCapacity > 0) {
+          valueSums[i] += roundValue[i] / roundCapacity;
+          perAreaSums[i] += roundPerArea[i] / roundCapacity;
+        }
+      }
+      if (roundCapacity > 0) AddCapacityRatios(grid, mask, sample, Param, roundCapacity, top, map);
+    }
+    capacity = capacitySum / Param.Iteration;
+    for (auto& column : map)
+      for (auto& cell : column) cell /= Param.Iteration;
+    for (size_t i = 0; i < n; ++i) {
+      values[i] = rounds[i] > 0 ? valueSums[i] / rounds[i] : -1;
+      perArea[i] = rounds[i] > 0 ? perAreaSums[i] / rounds[i] : -1;
+    }
+    DrawnSumToOne(values, rounds);
+    DrawnSumToOne(perArea, rounds);
+  }
+
+  ResultMap = std::move(map);
+  LandscapeCapacity = capacity;
+  PatchValues = std::move(values);
+  PatchValuesPerArea = std::move(perArea);
+}
+
+void FindMatB(const tParam& Param, const tArrayOfCircles& patches, Double XMin, Double XMax, Double YMin,
+              Double YMax, Integer Cols, Integer Rows) {
+  const tGrid grid(XMin, XMax, YMin, YMax, Cols, Rows);
+  CheckOccupancyRates(Param);
+  const bool masked = Param.Mask && !Param.MapForInterface;
+  const tGridMask mask = MaskOf(Param, grid);
+  const size_t n = patches.size();
+  const tMatrixOfDouble distances = DistancesOf(patches);
+  tVectorOfDouble p = FindPequ(patches, ColonisationMatrix(Param, patches, distances), Param);
+
+  // B[i][j]: the share of patch i's colonisation that comes from patch j. A patch
+  // under no colonisation pressure (an extinct equilibrium) has a zero row.
+  const tVectorOfDouble emigration = AreaFactors(patches, Param.Territ, Param.ZetaEm);
+  const tVectorOfDouble immigration = AreaFactors(patches, Param.Territ, Param.ZetaIm);
+  tMatrixOfDouble b(n, tVectorOfDouble(n, 0.0));
+  tVectorOfDouble colonisation(n);
+  bool anyPressure = false;
+  for (size_t i = 0; i < n; ++i) {
+    Double pressure = 0;
+    for (size_t j = 0; j < n; ++j) {
+      colonisation[j] = i == j ? 0.0
+                               : Param.colonisation * immigration[i] * emigration[j] *
+                                     std::exp(-Param.alph * distances[i][j]);
+      pressure += colonisation[j] * p[j];
+    }
+    if (!(pressure > 0)) continue;
+    anyPressure = true;
+    for (size_t j = 0; j < n; ++j) b[i][j] = colonisation[j] * p[j] / pressure;
+  }
+  tMatrixOfDouble contribution = utile::TransposeMat(b);
+
+  // The stationary weights of B; without any colonisation there are none.
+  tVectorOfDouble eigenvector(n, 0.0);
+  if (anyPressure) {
+    Double lambda = 0;
+    utile::ComputeRightEigenKw(contribution, lambda, eigenvector);
+    utile::VecSumToOne(eigenvector);
+  }
+  // A patch without occupancy, or with one so small that the quotient
+  // overflows, has no weight.
+  tVectorOfDouble w(n, 0.0);
+  for (size_t i = 0; i < n; ++i) {
+    const Double weight = p[i] > 0 ? eigenvector[i] / p[i] : 0.0;
+    w[i] = std::isfinite(weight) ? weight : 0.0;
+  }
+
+  tMatrixOfDouble map = grid.Zero();
+  const tContributionKernel kernel(Param, patches, p, w);
+  for (size_t col = 0; col < grid.Cols(); ++col)
+    for (size_t row = 0; row < grid.Rows(); ++row)
+      if (mask.Open(col, row)) map[col][row] = kernel.At(grid.X(col), grid.Y(row));
+  if (masked) {
+    // An all-zero map stays 0.
+    const Double largest = utile::MaxCoefficient(map);
+    if (largest > 0)
+      for (auto& column : map)
+        for (auto& cell : column) cell /= largest;
+  }
+
+  EquilibriumOccupancy = std::move(p);
+  ContributionMap = std::move(contribution);
+  ContributionEigenvector = std::move(eigenvector);
+  ResultMap = std::move(map);
+}
+
+Double hypotheticContribution(Double x, Double y, const tParam& Param, const tArrayOfCircles& patches,
+                              const tVectorOfDouble& p, const tVectorOfDouble& w) {
+  return tContributionKernel(Param, patches, p, w).At(x, y);
 }
 
 }  // namespace models

@@ -217,4 +217,61 @@ tBox BoundingBox(const tArrayOfCircles& Patches);
 void ComputeMovingWindow(Double Alpha, Double Territory, Double Unused, Integer n, Integer m,
                          Double* Capacity, utile::tVectorOfDouble* Values, utile::tMatrixOfDouble* Map);
 
+// ------------------------------------------------------------------ equilibrium occupancy and size
+
+// The equilibrium occupancy of each patch under the colonisation matrix M (n x n,
+// one row per patch of Patches): the occupancy dynamics integrated by Euler steps
+// from 0.1 in blocks of 101 steps until the change over a block falls to 1e-200 or
+// 30,000 steps are counted. A step that leaves [0, 1] halves both rates and starts
+// again. A negative or infinite rate, or both rates 0, raises EInvalidArgument
+// before anything is integrated.
+utile::tVectorOfDouble FindPequ(const tArrayOfCircles& Patches, const utile::tMatrixOfDouble& M,
+                                const tParam& Param);
+// Entry k: the equilibrium size (sum of p A / T) of the patches without patch k,
+// integrated until the change over a block reaches rounding level or 10,000,000
+// steps are counted.
+utile::tVectorOfDouble FindMetapopSizeMinusOnePatch(const tArrayOfCircles& Patches,
+                                                    const utile::tMatrixOfDouble& M, const tParam& Param);
+// The equilibrium of the patches: EquilibriumOccupancy, MetapopulationSize, each
+// patch's loss of size when removed (PatchSizeContributions) and the sensitivity
+// of the size to its area (PatchSizeSensitivities), both scaled to sum one; the
+// sensitivities are 0 when their linear system cannot be solved. ResultMap
+// becomes a zero grid of Rows rows and Cols columns, PatchValuesPerArea is sized
+// to the patches. The extents are not used. The distances are the landscape's
+// own for Patches, those between the array's patches for any other array.
+void FindMetapopulationSize(const tParam& Param, const tArrayOfCircles& Patches, Double XMin, Double XMax,
+                            Double YMin, Double YMax, Integer Rows, Integer Cols);
+
+// ------------------------------------------------------------------ grid maps of a hypothetical patch
+//
+// The grid lies over XMin..XMax x YMin..YMax in Cols columns and Rows rows; a new
+// patch of area NewPatchArea is placed at each cell centre. ResultMap is indexed
+// [column][row], row 0 at the bottom. With Mask set and MapForInterface off, only
+// the cells whose mask value is exactly 1 are computed: cell (column j, row i)
+// reads row Rows - 1 - i, column j of the raster MaskFileName, which must have the
+// grid's size (EInvalidOperation names the file and both sizes otherwise). A
+// failure leaves the result globals as they were.
+
+// The capacity a new patch brings at each cell, as a ratio of the capacity of the
+// patches (clamped to [0, 10]; 0 where the patches have no capacity), with
+// LandscapeCapacity, PatchValues and PatchValuesPerArea (scaled to sum one). With
+// bootstrap, the mean over Iteration rounds of the same map for samples of
+// PerCentBootstrap % of the patches drawn with replacement (the clamp is [0, 1000]
+// under a mask); a patch never drawn keeps -1 in both value vectors.
+void ComputeTestPosition(const tParam& Param, Double XMin, Double XMax, Double YMin, Double YMax,
+                         Integer Cols, Integer Rows, const tArrayOfCircles& Patches);
+// The contribution of a new patch at each cell to colonisation, each patch
+// weighted by its share in the colonisation of the others: EquilibriumOccupancy,
+// ContributionMap (the transpose of the shares B[i][j] of patch i's colonisation
+// that come from patch j), ContributionEigenvector (the stationary weights of B,
+// summing to one) and ResultMap; under a mask the map is divided by its largest
+// cell. A patch without colonisation pressure has a zero row of B, a patch
+// without occupancy weight 0.
+void FindMatB(const tParam& Param, const tArrayOfCircles& Patches, Double XMin, Double XMax, Double YMin,
+              Double YMax, Integer Cols, Integer Rows);
+// The contribution to colonisation of a new patch at (x, y), from the occupancy p
+// and the weights w of the patches; 0 for one patch and for an extinction rate of 0.
+Double hypotheticContribution(Double x, Double y, const tParam& Param, const tArrayOfCircles& Patches,
+                              const utile::tVectorOfDouble& p, const utile::tVectorOfDouble& w);
+
 }  // namespace models

@@ -3,10 +3,12 @@
 // metapopulation capacity of up to 1,000 patches.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
 #include "Utile/MatrixOps.h"
+#include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "models/MetapopCommon.h"
 
@@ -143,5 +145,185 @@ BENCHMARK(BM_MetapopulationCapacityPlainIteration)
     ->Arg(500)
     ->Arg(1000)
     ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+// The equilibrium analyses and the grid maps of a new patch, 50 patches on a
+// 200 x 200 grid: each map against the same map made cell by cell through the
+// point routines, and the sizes without each patch against the plain
+// integration (a matrix of rows, one row's pressure at a time).
+namespace {
+
+models::tParam EquilibriumParameters() {
+  models::tParam param;
+  param.Territ = 1;
+  param.alph = 0.01;
+  param.colonisation = 1;
+  param.extinction = 0.3;
+  param.ZetaEm = 1;
+  param.ZetaIm = 0.5;
+  param.ZetaExt = 0.5;
+  param.NewPatchArea = 5;
+  param.PerCentBootstrap = 80;
+  param.Iteration = 25;
+  return param;
+}
+
+constexpr int GridSide = 200;
+constexpr double Extent = 1000;
+
+double CellCentre(int k) {
+  return (k + 0.5) * Extent / GridSide;
+}
+
+void BM_ComputeTestPosition(benchmark::State& state) {
+  MakeLandscape(50, 1000, 11);
+  models::tParam param = EquilibriumParameters();
+  param.bootstrap = state.range(0) != 0;
+  for (auto _ : state) {
+    utile::SetSeeds(1, 2);
+    models::ComputeTestPosition(param, 0, Extent, 0, Extent, GridSide, GridSide, Patches);
+    benchmark::DoNotOptimize(models::ResultMap.data());
+  }
+  state.SetLabel(param.bootstrap ? "bootstrap, 25 rounds" : "plain");
+}
+BENCHMARK(BM_ComputeTestPosition)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The reference: each cell through HypotheticCapacity, round by round.
+void BM_ComputeTestPositionPerCell(benchmark::State& state) {
+  MakeLandscape(50, 1000, 11);
+  const models::tParam param = EquilibriumParameters();
+  const bool bootstrap = state.range(0) != 0;
+  const int rounds = bootstrap ? param.Iteration : 1;
+  const int draws = bootstrap ? static_cast<int>(utile::Round(50.0 * param.PerCentBootstrap / 100)) : 50;
+  utile::tMatrixOfDouble map;
+  for (auto _ : state) {
+    utile::SetSeeds(1, 2);
+    map.assign(GridSide, utile::tVectorOfDouble(GridSide, 0.0));
+    for (int r = 0; r < rounds; ++r) {
+      models::tArrayOfCircles sample = Patches;
+      if (bootstrap) {
+        sample.clear();
+        for (int k = 0; k < draws; ++k) sample.push_back(Patches[utile::Ran(utile::Integer{50})]);
+      }
+      const double capacity = models::ComputeMetapopulationCapacity(&param, sample);
+      for (int col = 0; col < GridSide; ++col)
+        for (int row = 0; row < GridSide; ++row)
+          map[col][row] += std::clamp(models::HypotheticCapacity(CellCentre(col), CellCentre(row),
+                                                                 param.NewPatchArea, param, sample) /
+                                          capacity,
+                                      0.0, 10.0);
+    }
+    benchmark::DoNotOptimize(map.data());
+  }
+  state.SetLabel(bootstrap ? "bootstrap, 25 rounds" : "plain");
+}
+BENCHMARK(BM_ComputeTestPositionPerCell)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_FindMatB(benchmark::State& state) {
+  MakeLandscape(50, 1000, 11);
+  const models::tParam param = EquilibriumParameters();
+  for (auto _ : state) {
+    models::FindMatB(param, Patches, 0, Extent, 0, Extent, GridSide, GridSide);
+    benchmark::DoNotOptimize(models::ResultMap.data());
+  }
+}
+BENCHMARK(BM_FindMatB)->Unit(benchmark::kMillisecond);
+
+// The reference: the weights of an empty grid, then each cell through
+// hypotheticContribution.
+void BM_FindMatBPerCell(benchmark::State& state) {
+  MakeLandscape(50, 1000, 11);
+  const models::tParam param = EquilibriumParameters();
+  utile::tMatrixOfDouble map(GridSide, utile::tVectorOfDouble(GridSide));
+  for (auto _ : state) {
+    models::FindMatB(param, Patches, 0, Extent, 0, Extent, 0, 0);
+    const utile::tVectorOfDouble& p = models::EquilibriumOccupancy;
+    utile::tVectorOfDouble w(p.size());
+    for (size_t i = 0; i < p.size(); ++i) w[i] = models::ContributionEigenvector[i] / p[i];
+    for (int col = 0; col < GridSide; ++col)
+      for (int row = 0; row < GridSide; ++row)
+        map[col][row] =
+            models::hypotheticContribution(CellCentre(col), CellCentre(row), param, Patches, p, w);
+    benchmark::DoNotOptimize(map.data());
+  }
+}
+BENCHMARK(BM_FindMatBPerCell)->Unit(benchmark::kMillisecond);
+
+void BM_FindMetapopulationSize(benchmark::State& state) {
+  MakeLandscape(50, 1000, 11);
+  const models::tParam param = EquilibriumParameters();
+  for (auto _ : state) {
+    models::FindMetapopulationSize(param, Patches, 0, Extent, 0, Extent, GridSide, GridSide);
+    benchmark::DoNotOptimize(models::MetapopulationSize);
+  }
+}
+BENCHMARK(BM_FindMetapopulationSize)->Unit(benchmark::kMillisecond);
+
+utile::tMatrixOfDouble ColonisationMatrix(const models::tParam& p) {
+  models::ComputeDistanceMatrix();
+  const size_t n = Patches.size();
+  utile::tMatrixOfDouble m(n, utile::tVectorOfDouble(n, 0.0));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j)
+      if (i != j)
+        m[i][j] = std::pow(Patches[j].A / p.Territ, p.ZetaEm) *
+                  std::exp(-p.alph * models::DistanceMat[i][j]) *
+                  std::pow(Patches[i].A / p.Territ, p.ZetaIm + p.ZetaExt);
+  return m;
+}
+
+void BM_FindMetapopSizeMinusOnePatch(benchmark::State& state) {
+  MakeLandscape(50, 1000, 11);
+  const models::tParam param = EquilibriumParameters();
+  const utile::tMatrixOfDouble m = ColonisationMatrix(param);
+  for (auto _ : state) benchmark::DoNotOptimize(models::FindMetapopSizeMinusOnePatch(Patches, m, param));
+}
+BENCHMARK(BM_FindMetapopSizeMinusOnePatch)->Unit(benchmark::kMillisecond);
+
+// The reference: the same blocks of Euler steps and the same stop, on the
+// matrix without row and column k, one row's pressure at a time.
+void BM_FindMetapopSizeMinusOnePatchPlain(benchmark::State& state) {
+  MakeLandscape(50, 1000, 11);
+  const models::tParam param = EquilibriumParameters();
+  const utile::tMatrixOfDouble m = ColonisationMatrix(param);
+  for (auto _ : state) {
+    utile::tVectorOfDouble sizes;
+    for (int k = 0; k < 50; ++k) {
+      const utile::tMatrixOfDouble mk = utile::DeleteRowAndCol(m, k);
+      models::tArrayOfCircles rest = Patches;
+      rest.erase(rest.begin() + k);
+      const size_t n = rest.size();
+      double c = param.colonisation, e = param.extinction;
+      while (c < 0.1 && e < 0.1) c *= 10, e *= 10;
+      utile::tVectorOfDouble p(n, 0.1), next(n), old;
+      double change = 1;
+      int64_t steps = 0;
+      while (change > n * 1e-30 && steps < 10'000'000) {
+        old = p;
+        bool failed = false;
+        for (int step = 0; step < 101 && !failed; ++step) {
+          for (size_t i = 0; i < n && !failed; ++i) {
+            double s = 0;
+            for (size_t j = 0; j < n; ++j) s += mk[i][j] * p[j];
+            next[i] =
+                p[i] + ((1 - p[i]) * c * s - p[i] * e) / std::pow(rest[i].A / param.Territ, param.ZetaExt);
+            failed = next[i] > 1 || next[i] < 0;
+          }
+          if (!failed) p = next;
+        }
+        change = 0;
+        for (size_t i = 0; i < n; ++i) change += (p[i] - old[i]) * (p[i] - old[i]);
+        steps += 100;
+        if (failed) c /= 2, e /= 2, p.assign(n, 0.1), change = 1, steps = 0;
+      }
+      double size = 0;
+      for (size_t i = 0; i < n; ++i) size += p[i] * rest[i].A / param.Territ;
+      sizes.push_back(size);
+    }
+    benchmark::DoNotOptimize(sizes.data());
+  }
+}
+BENCHMARK(BM_FindMetapopSizeMinusOnePatchPlain)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -2,9 +2,16 @@
 
 #include <Eigen/Dense>
 #include <Eigen/Eigenvalues>
+#include <array>
+#include <chrono>
 #include <cmath>
+#include <numeric>
 #include <random>
 
+#include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/ReferenceGenerator.h"
+#include "TestSupport/StatisticalChecks.h"
+#include "Utile/Idrisi.h"
 #include "Utile/MatrixOps.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -741,4 +748,437 @@ TEST_F(Landscape, MovingWindowWithoutTwoPatchesInAnyWindowRaises) {
   }
 }
 
+// ------------------------------------------------------------------ equilibrium occupancy and grid maps
+
+tParam Rates(Double c, Double e, Double alph, Double zetaEm = 1, Double zetaIm = 0, Double zetaExt = 0) {
+  tParam q;
+  q.Territ = 1, q.colonisation = c, q.extinction = e, q.alph = alph;
+  q.ZetaEm = zetaEm, q.ZetaIm = zetaIm, q.ZetaExt = zetaExt;
+  return q;
+}
+
+tArrayOfCircles Circles(std::initializer_list<std::array<double, 3>> xya) {
+  tArrayOfCircles p;
+  for (const auto& c : xya) p.push_back({0, c[0], c[1], c[2], 0, 0});
+  return p;
+}
+
+tArrayOfCircles RandomCircles(unsigned seed, int n, double side) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> position(0, side), area(1, 10);
+  tArrayOfCircles p;
+  for (int i = 0; i < n; ++i) p.push_back({0, position(rng), position(rng), area(rng), 0, 0});
+  return p;
+}
+
+// A_j^ZetaEm exp(-alph d_ij) A_i^Exponent off the diagonal, territory 1.
+Eigen::MatrixXd Colonisation(const tArrayOfCircles& p, const tParam& q, double exponent) {
+  Eigen::MatrixXd m = Eigen::MatrixXd::Zero(p.size(), p.size());
+  for (size_t i = 0; i < p.size(); ++i)
+    for (size_t j = 0; j < p.size(); ++j)
+      if (i != j)
+        m(i, j) = std::pow(p[j].A, q.ZetaEm) *
+                  std::exp(-q.alph * std::hypot(p[i].x - p[j].x, p[i].y - p[j].y)) *
+                  std::pow(p[i].A, exponent);
+  return m;
+}
+Eigen::MatrixXd Colonisation(const tArrayOfCircles& p, const tParam& q) {
+  return Colonisation(p, q, q.ZetaIm + q.ZetaExt);
+}
+tMatrixOfDouble FromEigen(const Eigen::MatrixXd& m) {
+  tMatrixOfDouble r(m.rows(), tVectorOfDouble(m.cols()));
+  for (Eigen::Index i = 0; i < m.rows(); ++i) Eigen::VectorXd::Map(r[i].data(), m.cols()) = m.row(i);
+  return r;
+}
+
+// The largest root of (1 - p) c M p = e p: p = cMp / (cMp + e) iterated down
+// from 1, then Newton steps.
+Eigen::VectorXd Equilibrium(const Eigen::MatrixXd& m, double c, double e) {
+  Eigen::VectorXd p = Eigen::VectorXd::Ones(m.rows());
+  for (int k = 0; k < 5000; ++k) p = (c * m * p).array() / ((c * m * p).array() + e);
+  for (int k = 0; k < 4; ++k) {
+    const Eigen::ArrayXd s = (m * p).array();
+    Eigen::MatrixXd jacobian = (c * (1 - p.array())).matrix().asDiagonal() * m;
+    jacobian.diagonal().array() -= c * s + e;
+    p -= jacobian.fullPivLu().solve(((1 - p.array()) * c * s - e * p.array()).matrix());
+  }
+  return p;
+}
+double SizeOf(const tArrayOfCircles& p, const tParam& q) {
+  const Eigen::VectorXd occupancy = Equilibrium(Colonisation(p, q), q.colonisation, q.extinction);
+  double size = 0;
+  for (size_t i = 0; i < p.size(); ++i) size += occupancy(i) * p[i].A;
+  return size;
+}
+
+TEST(FindPequ, ClosedFormsOfEqualPatchesAndOfTwoUnequalOnes) {
+  // Equal couplings with rows summing to lambda: p = 1 - delta / lambda. Two
+  // patches: p1 = (ab - 1) / (b (1 + a)), p2 = (ab - 1) / (a (1 + b)) with
+  // a = M01 / delta, b = M10 / delta. Both are 0 below their threshold.
+  const auto equal = [](int n, double lambda) {
+    tMatrixOfDouble m(n, tVectorOfDouble(n, lambda / (n - 1)));
+    for (int i = 0; i < n; ++i) m[i][i] = 0;
+    return m;
+  };
+  const double a = 3 / 0.4, b = 0.8 / 0.4;
+  struct tCase {
+    const char* Name;
+    tMatrixOfDouble M;
+    Double c, e;
+    tVectorOfDouble Expected;
+  } cases[] = {
+      {"three equal", equal(3, 2), 1, 0.5, {0.75, 0.75, 0.75}},
+      {"five equal", equal(5, 1.2), 0.5, 0.3, {0.5, 0.5, 0.5, 0.5, 0.5}},
+      {"equal below the threshold", equal(4, 1), 1, 1.5, {0, 0, 0, 0}},
+      {"overshooting colonisation", equal(2, 1), 1000, 500, {0.5, 0.5}},
+      {"overshooting extinction", equal(3, 1), 1, 1000, {0, 0, 0}},
+      {"no extinction", equal(3, 1), 1, 0, {1, 1, 1}},
+      {"two unequal", {{0, 3}, {0.8, 0}}, 1, 0.4, {(a * b - 1) / (b * (1 + a)), (a * b - 1) / (a * (1 + b))}},
+      {"two unequal below the threshold", {{0, 0.5}, {0.2, 0}}, 1, 1, {0, 0}},
+      {"isolated patch", {{0}}, 0.5, 0.2, {0}},
+  };
+  for (const auto& c : cases) {
+    const tVectorOfDouble p =
+        FindPequ(tArrayOfCircles(c.M.size(), {0, 0, 0, 1, 0, 0}), c.M, Rates(c.c, c.e, 0));
+    ASSERT_EQ(c.Expected.size(), p.size());
+    for (size_t i = 0; i < p.size(); ++i) EXPECT_NEAR(c.Expected[i], p[i], 1e-10) << c.Name;
+  }
+}
+
+TEST(FindPequ, ScalesSmallRatesRefusesBadOnesAndCountsBlocksOf101Steps) {
+  const tMatrixOfDouble pair = {{0, 3}, {0.8, 0}};
+  const tArrayOfCircles two(2, {0, 0, 0, 1, 0, 0}), one(1, {0, 0, 0, 1, 0, 0});
+  EXPECT_EQ(FindPequ(two, pair, Rates(0.1, 0.2, 0)), FindPequ(two, pair, Rates(0.01, 0.02, 0)));
+  for (const auto& [c, e] : {std::pair{0.0, 0.0}, {-1.0, 1.0}, {1.0, -0.5}, {INFINITY, 1.0}, {1.0, NAN}}) {
+    EXPECT_THROW(FindPequ(one, {{0}}, Rates(c, e, 0)), utile::EInvalidArgument) << c << ", " << e;
+    EXPECT_THROW(FindMetapopSizeMinusOnePatch(one, {{0}}, Rates(c, e, 0)), utile::EInvalidArgument);
+  }
+  // One patch without colonisation. With e = 0.5 each step halves p exactly, and
+  // the fifth block is the first to start below 1e-100 (a change below 1e-200).
+  // With e / A = 0.005 the change stays above it and the 30,000 steps counted
+  // are 300 blocks. Rates of 4 and 2 overshoot below 0, 1 reaches 0.
+  struct tCase {
+    Double e, A, Expected, Tolerance;
+  } cases[] = {
+      {0.5, 1, std::ldexp(0.1, -505), 0}, {0.5, 100, 0.1 * std::pow(0.995, 30300), 1e-9}, {4, 1, 0, 0}};
+  for (const auto& c : cases) {
+    const tVectorOfDouble p = FindPequ({{0, 0, 0, c.A, 0, 0}}, {{0}}, Rates(0, c.e, 0, 1, 0, 1));
+    EXPECT_NEAR(c.Expected, p[0], c.Tolerance * c.Expected) << c.e << ", " << c.A;
+  }
+}
+
+TEST(FindPequ, SettlesOnRandomLandscapesAndWithoutEachPatch) {
+  const tParam param = Rates(0.8, 0.3, 0.02, 1, 0.5, 0.5);
+  for (const auto& [seed, n] : {std::pair{5u, 10}, {12u, 20}, {7u, 50}}) {
+    const tArrayOfCircles patches = RandomCircles(seed, n, 200);
+    const Eigen::MatrixXd m = Colonisation(patches, param);
+    const tVectorOfDouble p = FindPequ(patches, FromEigen(m), param);
+    for (int i = 0; i < n; ++i) {
+      const double s = m.row(i).dot(Eigen::VectorXd::Map(p.data(), n));
+      EXPECT_LE(std::fabs((1 - p[i]) * 0.8 * s - p[i] * 0.3), 1e-10) << n << " patches, patch " << i;
+    }
+    if (n != 20) continue;
+    // Here 7 of the 20 integrations without one patch end in a cycle of the last
+    // digits, which a stop at a change of exactly 0 follows for 10,000,000 steps.
+    const auto start = std::chrono::steady_clock::now();
+    const tVectorOfDouble sizes = FindMetapopSizeMinusOnePatch(patches, FromEigen(m), param);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    for (int k = 0; k < n; ++k) {
+      tArrayOfCircles without = patches;
+      without.erase(without.begin() + k);
+      EXPECT_NEAR(SizeOf(without, param), sizes[k], 1e-10 * sizes[k]) << k;
+    }
+  }
+}
+
+TEST_F(Landscape, MetapopulationSizeOfTwoAndThreePatches) {
+  // Without one of two patches the other is isolated and empty; without one of
+  // three, the other two follow the closed form of a pair.
+  const tParam param = Rates(1, 0.5, 0.02, 1, 0.5, 0);  // a matrix that is not symmetric
+  struct tCase {
+    tArrayOfCircles Landscape, Analysed;  // none: the landscape itself
+  } cases[] = {{Circles({{0, 0, 1}, {30, 40, 4}}), {}},
+               {Circles({{5, 5, 1}, {9, 9, 1}}), Circles({{0, 0, 1}, {30, 0, 2}, {0, 40, 3}})}};
+  for (auto& c : cases) {
+    Patches = c.Landscape;
+    const tArrayOfCircles& analysed = c.Analysed.empty() ? Patches : c.Analysed;
+    const size_t n = analysed.size();
+    FindMetapopulationSize(param, analysed, 0, 10, 0, 10, 2, 3);
+    const Eigen::MatrixXd m = Colonisation(analysed, param);
+    const Eigen::VectorXd p = Equilibrium(m, 1, 0.5);
+    const double size = SizeOf(analysed, param);
+    EXPECT_NEAR(size, MetapopulationSize, 1e-10 * size) << n;
+    std::vector<double> loss(n, size);
+    for (size_t k = 0; k < n && n == 3; ++k) {
+      const size_t i = (k + 1) % 3, j = (k + 2) % 3;
+      const double a = m(i, j) / 0.5, b = m(j, i) / 0.5;
+      loss[k] -= (a * b - 1) / (b * (1 + a)) * analysed[i].A + (a * b - 1) / (a * (1 + b)) * analysed[j].A;
+    }
+    const double total = std::accumulate(loss.begin(), loss.end(), 0.0);
+    ASSERT_EQ(n, PatchSizeContributions.size());
+    for (size_t i = 0; i < n; ++i) {
+      EXPECT_NEAR(p(i), EquilibriumOccupancy[i], 1e-10);
+      EXPECT_NEAR(loss[i] / total, PatchSizeContributions[i], 1e-9);
+    }
+    EXPECT_EQ(n, PatchValuesPerArea.size());
+    EXPECT_EQ(tMatrixOfDouble(3, tVectorOfDouble(2, 0.0)), ResultMap);  // [column][row]
+  }
+}
+
+TEST_F(Landscape, SensitivitiesFollowFiniteDifferencesOfTheSize) {
+  Patches = RandomCircles(8, 6, 60);
+  for (const tParam& param : {Rates(1, 0.5, 0.05, 1, 0.4, 0.6), Rates(1, 0.5, 0.05, 1, 0.2, 0.3)}) {
+    FindMetapopulationSize(param, Patches, 0, 1, 0, 1, 1, 1);
+    std::vector<double> derivative(6);
+    for (int k = 0; k < 6; ++k) {
+      tArrayOfCircles up = Patches, down = Patches;
+      const double h = 1e-5 * Patches[k].A;
+      up[k].A += h, down[k].A -= h;
+      derivative[k] = (SizeOf(up, param) - SizeOf(down, param)) / (2 * h);
+    }
+    const double total = std::accumulate(derivative.begin(), derivative.end(), 0.0);
+    for (int k = 0; k < 6; ++k) EXPECT_NEAR(derivative[k] / total, PatchSizeSensitivities[k], 1e-5) << k;
+  }
+}
+
+TEST_F(Landscape, MetapopulationSizeWithoutColonisationOrASolvableSystem) {
+  // Without extinction the linked pair fills up and the isolated patch keeps its
+  // start of 0.1; J has a zero row there, so every sensitivity is 0.
+  struct tCase {
+    tArrayOfCircles Patches;
+    Double c, e;
+    tVectorOfDouble Occupancy, Without, Contributions;
+  } cases[] = {
+      {Circles({{0, 0, 1}, {1, 0, 2}, {0, 1, 3}}), 0, 1, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}},
+      {Circles({{0, 0, 1}, {1, 0, 2}, {1000, 0, 3}}),
+       1,
+       0,
+       {1, 1, 0.1},
+       {0.5, 0.4, 3},
+       {2.8 / 6, 2.9 / 6, 0.3 / 6}},
+      {Circles({{0, 0, 2}}), 1, 0.5, {0}, {0}, {0}},
+  };
+  for (const auto& c : cases) {
+    Patches = c.Patches;
+    HanskiMat = {{5, 1}, {2}};
+    const tParam param = Rates(c.c, c.e, 1);
+    FindMetapopulationSize(param, Patches, 0, 1, 0, 1, 1, 1);
+    const tVectorOfDouble without =
+        FindMetapopSizeMinusOnePatch(Patches, FromEigen(Colonisation(Patches, param)), param);
+    for (size_t i = 0; i < Patches.size(); ++i) {
+      EXPECT_NEAR(c.Occupancy[i], EquilibriumOccupancy[i], 1e-12) << c.c << ", " << c.e;
+      EXPECT_NEAR(c.Without[i], without[i], 1e-12);
+      EXPECT_NEAR(c.Contributions[i], PatchSizeContributions[i], 1e-12);
+      EXPECT_TRUE(Patches.size() == 1 || PatchSizeSensitivities[i] == 0);
+    }
+    EXPECT_EQ((tMatrixOfDouble{{0, 1}, {2}}), HanskiMat);
+  }
+}
+
+// A 4 x 5 grid of cells 3 wide and 2 high over [0, 12] x [0, 10].
+class GridMaps : public Landscape {
+ protected:
+  void SetUp() override {
+    Landscape::SetUp();
+    Patches = Circles({{2, 3, 2}, {7, 2, 1}, {5, 8, 3}, {9, 9, 1.5}});
+    fParam = Rates(1, 0.2, 0.3, 1, 0.2, 0.6);
+    fParam.NewPatchArea = 12;
+    MaskFileName = fMask + utile::ImageExtension;
+  }
+  static double X(int col) { return 1.5 + 3 * col; }
+  static double Y(int row) { return 1 + 2 * row; }
+
+  void WriteMask(int cols, int rows, const std::vector<double>& cells) {
+    utile::tRaster map;
+    map.FileName = fMask, map.DataType = utile::idtByte, map.Columns = cols, map.Rows = rows;
+    utile::TIdrisiFile file;
+    map.OpenW(file);
+    for (const double v : cells) utile::WriteRaster(file, static_cast<Single>(v));
+    utile::CloseRaster(file);
+    map.WriteDoc();
+  }
+
+  // HypotheticCapacity over the capacity, cell by cell, from the oracle's
+  // eigenvectors scaled to a largest element of 1; the capacity and the patch
+  // shares on the side.
+  static std::vector<double> CapacityRatios(const tArrayOfCircles& p, const tParam& q, double& lambda,
+                                            std::vector<double>& shares) {
+    const Eigen::MatrixXd m = Colonisation(p, q);
+    Eigen::VectorXd right, left;
+    EigenDominant(m, lambda, right);
+    EigenDominant(m.transpose(), lambda, left);
+    shares.clear();
+    for (size_t i = 0; i < p.size(); ++i) shares.push_back(right(i) * left(i) / right.dot(left));
+    const double z = q.ZetaEm + q.ZetaIm + q.ZetaExt;
+    std::vector<double> cells;
+    for (int col = 0; col < 4; ++col)
+      for (int row = 0; row < 5; ++row) {
+        double sum = 0;
+        for (size_t i = 0; i < p.size(); ++i)
+          sum += std::exp(-2 * q.alph * std::hypot(X(col) - p[i].x, Y(row) - p[i].y)) * left(i) * right(i) *
+                 std::pow(p[i].A, z);
+        cells.push_back(std::pow(q.NewPatchArea, z) * sum / lambda / lambda);
+      }
+    return cells;
+  }
+
+  tParam fParam;
+  testsupport::tTempFolder fFolder;
+  std::string fMask = fFolder.File("mask");  // without its extension
+};
+
+TEST_F(GridMaps, CapacityAndContributionMapsWithAndWithoutAMask) {
+  // Not symmetric top to bottom: the raster's first row is the grid's row 4.
+  const std::vector<double> mask = {1, 0, 2, 1, 0, 1, 1, 0, 1, 1, 0, 0, 2, 0, 0, 1, 1, 1, 1, 1};
+  WriteMask(4, 5, mask);
+  const auto open = [&](int col, int row) { return mask[(4 - row) * 4 + col] == 1; };
+  double lambda;
+  std::vector<double> shares;
+  const std::vector<double> ratios = CapacityRatios(Patches, fParam, lambda, shares);
+  ASSERT_GT(*std::max_element(ratios.begin(), ratios.end()), 10);
+  ASSERT_LT(*std::min_element(ratios.begin(), ratios.end()), 10);
+  double perArea = 0;
+  for (size_t i = 0; i < 4; ++i) perArea += shares[i] / Patches[i].A;
+  for (const auto& [useMask, interface] : {std::pair{false, false}, {true, false}, {true, true}}) {
+    SCOPED_TRACE(::testing::Message() << "mask " << useMask << ", interface " << interface);
+    const bool masked = useMask && !interface;
+    fParam.Mask = useMask, fParam.MapForInterface = interface;
+    ComputeTestPosition(fParam, 0, 12, 0, 10, 4, 5, Patches);
+    EXPECT_NEAR(lambda, LandscapeCapacity, 1e-10 * lambda);
+    for (size_t i = 0; i < 4; ++i) {
+      EXPECT_NEAR(shares[i], PatchValues[i], 1e-9);
+      EXPECT_NEAR(shares[i] / Patches[i].A / perArea, PatchValuesPerArea[i], 1e-9);
+    }
+    for (int c = 0; c < 20; ++c) {
+      const double expected = !masked || open(c / 5, c % 5) ? std::min(ratios[c], 10.0) : 0;
+      EXPECT_NEAR(expected, ResultMap[c / 5][c % 5], 1e-9 * expected) << c;
+    }
+    // B's rows sum to one (ContributionMap is its transpose) and the weights are stationary.
+    FindMatB(fParam, Patches, 0, 12, 0, 10, 4, 5);
+    const tMatrixOfDouble& bt = ContributionMap;
+    const tVectorOfDouble& pi = ContributionEigenvector;
+    EXPECT_NEAR(1, std::accumulate(pi.begin(), pi.end(), 0.0), 1e-12);
+    tVectorOfDouble w(4);
+    for (size_t j = 0; j < 4; ++j) {
+      EXPECT_NEAR(1, bt[0][j] + bt[1][j] + bt[2][j] + bt[3][j], 1e-12);
+      EXPECT_NEAR(pi[j], bt[j][0] * pi[0] + bt[j][1] * pi[1] + bt[j][2] * pi[2] + bt[j][3] * pi[3], 1e-10);
+      w[j] = pi[j] / EquilibriumOccupancy[j];
+    }
+    std::vector<double> cells(20);
+    double largest = 0;
+    for (int c = 0; c < 20; ++c) {
+      cells[c] = hypotheticContribution(X(c / 5), Y(c % 5), fParam, Patches, EquilibriumOccupancy, w);
+      if (masked && !open(c / 5, c % 5)) cells[c] = 0;
+      largest = std::max(largest, cells[c]);
+    }
+    for (int c = 0; c < 20; ++c)
+      EXPECT_NEAR(masked ? cells[c] / largest : cells[c], ResultMap[c / 5][c % 5], 1e-12 * cells[c]) << c;
+  }
+}
+
+TEST_F(GridMaps, AMaskOfAnotherSizeIsRefused) {
+  WriteMask(3, 2, {1, 1, 1, 1, 1, 1});
+  fParam.Mask = true;
+  ResultMap = {{7}};
+  const std::string expected = "The mask map " + MaskFileName +
+                               " has 3 columns and 2 rows; the map to compute has 4 columns and 5 rows.";
+  EXPECT_EQ(expected, testsupport::MessageOf<utile::EInvalidOperation>(
+                          [&] { ComputeTestPosition(fParam, 0, 12, 0, 10, 4, 5, Patches); }));
+  EXPECT_EQ(expected, testsupport::MessageOf<utile::EInvalidOperation>(
+                          [&] { FindMatB(fParam, Patches, 0, 12, 0, 10, 4, 5); }));
+  EXPECT_EQ(tMatrixOfDouble{{7}}, ResultMap);
+}
+
+TEST_F(GridMaps, BootstrapDrawsItsSamplesInOrderAndAveragesTheRounds) {
+  Patches.push_back(Patch(3, 6, 2.5));
+  Patches.push_back(Patch(10, 4, 1));
+  fParam.bootstrap = true, fParam.PerCentBootstrap = 50, fParam.Iteration = 4;  // 3 draws of 6 patches
+  WriteMask(4, 5, std::vector<double>(20, 1));
+  for (const bool masked : {false, true}) {
+    fParam.Mask = masked;
+    utile::SetSeeds(1, 1);
+    ComputeTestPosition(fParam, 0, 12, 0, 10, 4, 5, Patches);
+    auto replay = testsupport::tReferenceGenerator::FromSeeds(1, 1);
+    std::vector<double> map(20, 0), shareSums(6, 0), rounds(6, 0);
+    double capacity = 0;
+    for (int r = 0; r < 4; ++r) {
+      tArrayOfCircles sample;
+      std::vector<size_t> drawn;
+      for (int k = 0; k < 3; ++k) drawn.push_back((uint64_t{replay.Next()} * 6) >> 32);
+      for (const size_t i : drawn) sample.push_back(Patches[i]);
+      double lambda;
+      std::vector<double> shares, last(6, -1);  // a patch drawn twice keeps its last share
+      const std::vector<double> ratios = CapacityRatios(sample, fParam, lambda, shares);
+      for (int k = 0; k < 3; ++k) last[drawn[k]] = shares[k];
+      for (int i = 0; i < 6; ++i)
+        if (last[i] >= 0) shareSums[i] += last[i], ++rounds[i];
+      for (int c = 0; c < 20; ++c) map[c] += std::min(ratios[c], masked ? 1000.0 : 10.0) / 4;
+      capacity += lambda / 4;
+    }
+    EXPECT_EQ((uint64_t{replay.Next()} * 1000) >> 32, utile::Ran(Integer{1000}));  // no other draw
+    ASSERT_NE(rounds.end(), std::find(rounds.begin(), rounds.end(), 0.0));
+    EXPECT_EQ(masked, *std::max_element(map.begin(), map.end()) > 10);
+    EXPECT_NEAR(capacity, LandscapeCapacity, 1e-10 * capacity);
+    for (int c = 0; c < 20; ++c) EXPECT_NEAR(map[c], ResultMap[c / 5][c % 5], 1e-9 * map[c]);
+    double total = 0;
+    for (int i = 0; i < 6; ++i) total += rounds[i] > 0 ? shareSums[i] / rounds[i] : 0;
+    for (int i = 0; i < 6; ++i)
+      EXPECT_NEAR(rounds[i] > 0 ? shareSums[i] / rounds[i] / total : -1, PatchValues[i], 1e-9) << i;
+  }
+}
+
+TEST_F(GridMaps, MapsWithoutCapacityOrOccupancyAreZero) {
+  struct tCase {
+    tArrayOfCircles Patches;
+    Double alph, c;
+    Integer PerCent;  // of a bootstrap, when not 0
+    bool NoCapacity, NoOccupancy;
+  } cases[] = {
+      {Circles({{5, 5, 1}}), 0.3, 1, 0, true, true},                             // one patch
+      {Circles({{0, 0, 1}, {10, 0, 1}}), 100, 1, 0, true, true},                 // out of reach
+      {RandomCircles(3, 4, 1), 0.3, 1, 25, true, false},                         // samples of one patch
+      {Circles({{0, 0, 1}, {1, 0, 1}, {0, 1, 1}}), 0.3, 0.001, 0, false, true},  // extinct
+  };
+  WriteMask(4, 5, std::vector<double>(20, 1));
+  const tMatrixOfDouble zero(4, tVectorOfDouble(5, 0.0));
+  for (const auto& c : cases)
+    for (const bool masked : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << c.Patches.size() << " patches, masked " << masked);
+      Patches = c.Patches;
+      tParam param = Rates(c.c, 1, c.alph);
+      param.NewPatchArea = 1, param.Mask = masked;
+      param.bootstrap = c.PerCent > 0, param.PerCentBootstrap = c.PerCent, param.Iteration = 3;
+      if (c.NoCapacity) {
+        ComputeTestPosition(param, 0, 12, 0, 10, 4, 5, Patches);
+        EXPECT_EQ(zero, ResultMap);
+        for (const Double v : PatchValues) EXPECT_TRUE(v == 0 || v == -1) << v;
+      }
+      if (c.NoOccupancy) {
+        FindMatB(param, Patches, 0, 12, 0, 10, 4, 5);
+        EXPECT_EQ(zero, ResultMap);
+        EXPECT_EQ(tVectorOfDouble(Patches.size(), 0.0), ContributionEigenvector);
+        EXPECT_EQ(tMatrixOfDouble(Patches.size(), tVectorOfDouble(Patches.size(), 0.0)), ContributionMap);
+      }
+    }
+}
+
+TEST(HypotheticContribution, AtAPointOfTwoPatches) {
+  // (0, 4) lies 4 from (0, 0) and 3 from (3, 4): kernels 1/16 and 1/8. With
+  // p = (1/2, 1/4), w = (1, 2), areas 1 and 4 and exponents 1, 0, 1/2:
+  // S1 = 1/32 + 1/8, S2 = 1/32 + 3/8, and (c / e)^2 x 4^1.5 = 32.
+  const tArrayOfCircles two = Circles({{0, 0, 1}, {3, 4, 4}});
+  struct tCase {
+    Double c, e;
+    tArrayOfCircles Patches;
+    Double Expected;
+  } cases[] = {{1, 0.5, two, 32 * (5.0 / 32) * (13.0 / 32)},
+               {1, 0, two, 0},
+               {0, 0.5, two, 0},
+               {1, 0.5, Circles({{0, 0, 1}}), 0}};
+  for (const auto& c : cases) {
+    tParam param = Rates(c.c, c.e, std::log(2.0), 1, 0, 0.5);
+    param.NewPatchArea = 4;
+    EXPECT_NEAR(c.Expected, hypotheticContribution(0, 4, param, c.Patches, {0.5, 0.25}, {1, 2}), 1e-14);
+  }
+}
 }  // namespace
