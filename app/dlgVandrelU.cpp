@@ -1296,8 +1296,16 @@ void TdlgVandrel::PaintSpaceLayers(QPainter& painter, const utile::gui::tGraphic
   if (!(bottom->max() > bottom->min()) || !(left->max() > left->min())) return;
   const QTransform toChart = ValueTransform(chart);
   // The pictures stand upright: their first line at the top of their extent.
-  if (!Background.isNull())
-    painter.drawImage(toChart.mapRect(QRectF(0, 0, models::MapWidth, models::MapHeight)), Background);
+  if (!Background.isNull()) {
+    const QRectF area = toChart.mapRect(QRectF(0, 0, models::MapWidth, models::MapHeight));
+    painter.drawImage(area, Background);
+    // A map's low end is white like the plot area: the frame shows where it ends.
+    painter.save();
+    painter.setPen(QPen(QColor(160, 160, 160), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(area);
+    painter.restore();
+  }
   if (!fValueMap.isNull()) painter.drawImage(toChart.mapRect(fValueMapExtent), fValueMap);
 
   if (fLinkCount == 0) return;
