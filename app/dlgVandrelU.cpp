@@ -1550,7 +1550,8 @@ void TdlgVandrel::RebuildLandscape(tModelForm* sender) {
   const std::optional<QString> landscapeFile = std::exchange(fLineLandscapeFile, std::nullopt);
   const std::optional<QString> permeabilityMap = std::exchange(fLinePermeabilityMap, std::nullopt);
   CheckLandscapeFree(sender);
-  auto restoring = [](tLabeledEdit* edit, const std::optional<QString>& before, const std::function<void()>& load) {
+  auto restoring = [](tLabeledEdit* edit, const std::optional<QString>& before,
+                      const std::function<void()>& load) {
     try {
       load();
     } catch (...) {
@@ -1622,7 +1623,8 @@ void TdlgVandrel::CommitLandscapeFile(models::tLandscapeFile file) {
   {
     ++fDeferredRedraws;
     const auto done = qScopeGuard([this] { --fDeferredRedraws; });
-    seNbPatch->setValue(static_cast<int>(std::clamp<int64_t>(count, seNbPatch->minimum(), seNbPatch->maximum())));
+    seNbPatch->setValue(
+        static_cast<int>(std::clamp<int64_t>(count, seNbPatch->minimum(), seNbPatch->maximum())));
   }
   ChangePatches();
 }
@@ -1635,7 +1637,8 @@ void TdlgVandrel::LoadLandscapeFromFile() {
 }
 
 void TdlgVandrel::Loadpatchfile1Click() {
-  const std::optional<std::string> name = Dialogs().OpenFileName(this, "Open a patch file", PatchFileFilter, "patch");
+  const std::optional<std::string> name =
+      Dialogs().OpenFileName(this, "Open a patch file", PatchFileFilter, "patch");
   if (!name) return;
   if (LandscapeLocked())
     throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
@@ -1673,7 +1676,8 @@ void TdlgVandrel::mnuLoadBackgroundClick() {
       tHourGlass hourGlass;
       const utile::tMatrixOfDouble matrix = models::ReadMapMatrix(*name);
       if (!HoldsCells(matrix))
-        throw utile::EInOutError(utile::Format("The map \"%s\" holds no cell: it cannot be a background.", *name));
+        throw utile::EInOutError(
+            utile::Format("The map \"%s\" holds no cell: it cannot be a background.", *name));
       picture = MapPicture(matrix, MapPalette);
       break;
     }

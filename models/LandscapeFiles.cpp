@@ -154,7 +154,8 @@ tLandscapeFile ParseLandscapeFile(std::string_view Text, const std::string& File
   }
   // Every model and drawing reads at least one patch.
   if (file.Patches.empty())
-    RaiseFileError(PatchLineError, FileName, std::max(lines.Number(), 1), "no patch line before the end of the list");
+    RaiseFileError(PatchLineError, FileName, std::max(lines.Number(), 1),
+                   "no patch line before the end of the list");
   file.Patches.shrink_to_fit();
   if (!file.DistanceMatFixed) return file;
 
@@ -162,16 +163,16 @@ tLandscapeFile ParseLandscapeFile(std::string_view Text, const std::string& File
   file.DistanceMat.assign(n, tVectorOfDouble(n, 0.0));
   for (size_t i = 0; i < n; ++i) {
     if (!lines.Next(line))
-      RaiseFileError(DistanceMatrixError, FileName, lines.Number() + 1,
-                     Format("the file ends before row %d of %d", static_cast<Integer>(i + 1),
-                            static_cast<Integer>(n)));
+      RaiseFileError(
+          DistanceMatrixError, FileName, lines.Number() + 1,
+          Format("the file ends before row %d of %d", static_cast<Integer>(i + 1), static_cast<Integer>(n)));
     std::string_view field;
     size_t j = 0;
     for (; NextField(line, field); ++j) {
       if (j == n)
-        RaiseFileError(DistanceMatrixError, FileName, lines.Number(),
-                       Format("more than %d distances in row %d", static_cast<Integer>(n),
-                              static_cast<Integer>(i + 1)));
+        RaiseFileError(
+            DistanceMatrixError, FileName, lines.Number(),
+            Format("more than %d distances in row %d", static_cast<Integer>(n), static_cast<Integer>(i + 1)));
       if (!ParseReal(field, file.DistanceMat[i][j]))
         RaiseFileError(DistanceMatrixError, FileName, lines.Number(), NotANumber(field));
     }
@@ -321,10 +322,11 @@ void WriteMap(Double MinX, Double MaxX, Double MinY, Double MaxY, Integer Column
                       return column.size() == static_cast<size_t>(Rows);
                     });
   if (!fits)
-    throw utile::EInvalidArgument(Format(
-        "The result map (%d columns of %d rows) is not a map of %d columns and %d rows: it cannot be written.",
-        static_cast<Integer>(ResultMap.size()),
-        static_cast<Integer>(ResultMap.empty() ? 0 : ResultMap[0].size()), Columns, Rows));
+    throw utile::EInvalidArgument(
+        Format("The result map (%d columns of %d rows) is not a map of %d columns and %d rows: it cannot be "
+               "written.",
+               static_cast<Integer>(ResultMap.size()),
+               static_cast<Integer>(ResultMap.empty() ? 0 : ResultMap[0].size()), Columns, Rows));
 
   std::string target = MapFileName(FileName, RunNumber);
   const std::string extension = utile::ExtractFileExt(target);
@@ -395,7 +397,8 @@ struct tGridAxis {
   }
 };
 
-tGridAxis GridAxis(Double axisMin, Double axisMax, Double lowest, Double highest, Double side, const char* name) {
+tGridAxis GridAxis(Double axisMin, Double axisMax, Double lowest, Double highest, Double side,
+                   const char* name) {
   tGridAxis axis;
   const Double before = std::min(0.0, std::floor((lowest - axisMin) / side));
   axis.Origin = axisMin + before * side;
@@ -446,7 +449,8 @@ void ExtractPatches(const tParam& Param, Double AxisMinX, Double AxisMaxX, Doubl
     for (size_t first = 0; first < placed.size();) {
       size_t last = first;
       Double sum = 0;
-      while (last < placed.size() && placed[last].ix == placed[first].ix && placed[last].iy == placed[first].iy)
+      while (last < placed.size() && placed[last].ix == placed[first].ix &&
+             placed[last].iy == placed[first].iy)
         sum += Patches[placed[last++].patch].A;
       if (sum >= MinAggregateArea) {
         tCircle patch;
@@ -496,10 +500,10 @@ tVectorOfDouble DistinctMapValues() {
       if (at != kept.end() && *at <= v + ProfileTolerance) continue;
       kept.insert(at, v);
       if (kept.size() > MaxProfileValues)
-        throw utile::EInvalidOperation(
-            Format("The permeability map holds more than %d distinct values: connection profiles are made for "
-                   "at most %d values (one matrix each).",
-                   static_cast<Integer>(MaxProfileValues), static_cast<Integer>(MaxProfileValues)));
+        throw utile::EInvalidOperation(Format(
+            "The permeability map holds more than %d distinct values: connection profiles are made for "
+            "at most %d values (one matrix each).",
+            static_cast<Integer>(MaxProfileValues), static_cast<Integer>(MaxProfileValues)));
     }
   return kept;
 }
@@ -512,9 +516,9 @@ std::vector<tMatrixOfDouble> ConnectionProfiles(const tVectorOfDouble& Values) {
                                           static_cast<Integer>(Values.size())));
   const double cells = static_cast<double>(Values.size()) * static_cast<double>(n) * static_cast<double>(n);
   if (cells > MaxProfileCells)
-    throw utile::EInvalidOperation(
-        Format("Connection profiles of %d patches over %d values would need %.0f cells: at most %.0f can be made.",
-               static_cast<Integer>(n), static_cast<Integer>(Values.size()), cells, MaxProfileCells));
+    throw utile::EInvalidOperation(Format(
+        "Connection profiles of %d patches over %d values would need %.0f cells: at most %.0f can be made.",
+        static_cast<Integer>(n), static_cast<Integer>(Values.size()), cells, MaxProfileCells));
   tVectorOfDouble sorted = Values;
   std::vector<size_t> order(sorted.size());
   std::iota(order.begin(), order.end(), size_t{0});
@@ -543,7 +547,8 @@ std::vector<tMatrixOfDouble> ConnectionProfiles() {
   return ConnectionProfiles(DistinctMapValues());
 }
 
-std::string ConnectionProfilesText(const tVectorOfDouble& Values, const std::vector<tMatrixOfDouble>& Profiles) {
+std::string ConnectionProfilesText(const tVectorOfDouble& Values,
+                                   const std::vector<tMatrixOfDouble>& Profiles) {
   std::string text;
   for (size_t k = 0; k < Values.size() && k < Profiles.size(); ++k) {
     text += utile::FloatToStr(Values[k]);

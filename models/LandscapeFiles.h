@@ -40,7 +40,8 @@ tLandscapeFile ParseLandscapeFile(std::string_view Text, const std::string& File
 // reals in the 23-character form, CR LF). With Distances (n x n for the n
 // patches) a sentinel line and the matrix follow, so that the distances read
 // from a landscape file survive a save.
-std::string LandscapeFileText(const tArrayOfCircles& Patches, const utile::tMatrixOfDouble* Distances = nullptr);
+std::string LandscapeFileText(const tArrayOfCircles& Patches,
+                              const utile::tMatrixOfDouble* Distances = nullptr);
 // Writes the text aside and renames it over FileName when complete.
 void SaveLandscapeFile(const std::string& FileName, const tArrayOfCircles& Patches,
                        const utile::tMatrixOfDouble* Distances = nullptr);

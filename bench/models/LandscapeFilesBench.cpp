@@ -3,7 +3,6 @@
 // of 4,000 x 4,000 cells as a raster against a plain block write of the same
 // cells.
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <cmath>
@@ -36,7 +35,8 @@ std::string LandscapeFile(int n, bool withDistances) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> position(0, 10000), area(1, 40), rate(0, 1);
   models::tArrayOfCircles patches(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) patches[i] = {i + 1, position(rng), position(rng), area(rng), rate(rng), rate(rng)};
+  for (int i = 0; i < n; ++i)
+    patches[i] = {i + 1, position(rng), position(rng), area(rng), rate(rng), rate(rng)};
   utile::tMatrixOfDouble distances;
   if (withDistances) {
     distances.assign(static_cast<size_t>(n), utile::tVectorOfDouble(static_cast<size_t>(n)));

@@ -1,5 +1,7 @@
 // The landscape files and maps of the main window: its "&Landscape" items, the
 // two "..." buttons, and a batch landscape line that names a file.
+#include <unistd.h>
+
 #include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
@@ -9,7 +11,6 @@
 #include <QValueAxis>
 #include <QtTest>
 #include <filesystem>
-#include <unistd.h>
 
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
@@ -39,7 +40,9 @@ struct tState {
 };
 
 // The map palette's last colour: step 254 of 255 from white towards (128, 255, 0).
-QColor Green() { return QColor(128, 255, 1); }
+QColor Green() {
+  return QColor(128, 255, 1);
+}
 }  // namespace
 
 class LandscapeFilesWindowTest : public QObject {
@@ -65,9 +68,13 @@ class LandscapeFilesWindowTest : public QObject {
     item->trigger();
   }
   tState State() const {
-    return {models::LandscapeFileText(models::Patches), models::DistanceMat, models::DistanceMatFixed,
-            fMain->seNbPatch->value(), fMain->cbPatchGeometry->currentIndex(),
-            vandrel::dlgPatchData->cbPatchData->currentIndex(), fMain->edLandscapeFile->text()};
+    return {models::LandscapeFileText(models::Patches),
+            models::DistanceMat,
+            models::DistanceMatFixed,
+            fMain->seNbPatch->value(),
+            fMain->cbPatchGeometry->currentIndex(),
+            vandrel::dlgPatchData->cbPatchData->currentIndex(),
+            fMain->edLandscapeFile->text()};
   }
   // Frozen patches, so that the generator keeps them.
   void SetPatches(const models::tArrayOfCircles& patches) {
@@ -126,7 +133,8 @@ class LandscapeFilesWindowTest : public QObject {
     fMain->seID->setValue(2);
     fMain->seX->setValue(80);
     QCOMPARE(models::Patches[1].x, 80.0);
-    QCOMPARE(models::DistanceMat, (utile::tMatrixOfDouble{{0, 1, 2, 3}, {1, 0, 4, 5}, {2, 4, 0, 6}, {3, 5, 6, 0}}));
+    QCOMPARE(models::DistanceMat,
+             (utile::tMatrixOfDouble{{0, 1, 2, 3}, {1, 0, 4, 5}, {2, 4, 0, 6}, {3, 5, 6, 0}}));
 
     const std::string plain = Write("p.patch", FourPatches);
     fDialogs->FileNames.push_back(plain);
@@ -192,9 +200,9 @@ class LandscapeFilesWindowTest : public QObject {
     fMain->cbPermeability->setCurrentIndex(2);
     fMain->cbPermeabilityChange();
     const QString map = fMain->edPermeabilityMap->text();
-    QVERIFY_THROWS_EXCEPTION(utile::EInvalidArgument,
-                             bench->RunBatch({values + good + "," + fLower + "/picture.bmp)"},
-                                             fFolder->File("r3.txt"), false));
+    QVERIFY_THROWS_EXCEPTION(
+        utile::EInvalidArgument,
+        bench->RunBatch({values + good + "," + fLower + "/picture.bmp)"}, fFolder->File("r3.txt"), false));
     QCOMPARE(fMain->edPermeabilityMap->text(), map);
     QCOMPARE(models::Map, HalfBlockedMap());
   }
@@ -224,7 +232,8 @@ class LandscapeFilesWindowTest : public QObject {
     Choose(fMain->mnuLoadBackground, WriteMatrix("small.txt", {{0, 1, -999999}, {1, 0, 0}}));
     QCOMPARE(fDialogs->Titles.back(), std::string("Select background image"));
     QCOMPARE(fMain->Background.size(), QSize(2, 3));
-    const QColor expected[2][3] = {{Qt::white, Green(), QColor(128, 128, 128)}, {Green(), Qt::white, Qt::white}};
+    const QColor expected[2][3] = {{Qt::white, Green(), QColor(128, 128, 128)},
+                                   {Green(), Qt::white, Qt::white}};
     for (int x = 0; x < 2; ++x)
       for (int y = 0; y < 3; ++y) QCOMPARE(fMain->Background.pixelColor(x, y), expected[x][y]);
     QCOMPARE(fMain->seWidth->value(), 10);  // 3 and 4, held to the controls' bounds
@@ -234,14 +243,17 @@ class LandscapeFilesWindowTest : public QObject {
     QCOMPARE(fMain->seHeight->value(), 31);
     QCOMPARE(models::MapWidth, 21);
 
-    QImage picture(25, 12, QImage::Format_RGB32);
-    picture.fill(Qt::blue);
-    const std::string bmp = fLower + "/picture.bmp";
-    QVERIFY(picture.save(QString::fromStdString(bmp)));
-    Choose(fMain->mnuLoadBackground, bmp);
-    QCOMPARE(fMain->Background.size(), QSize(25, 12));
+    for (const char* name : {"picture.jpg", "picture.bmp"}) {
+      QImage picture(25, 12, QImage::Format_RGB32);
+      picture.fill(Qt::blue);
+      const std::string file = fLower + "/" + name;
+      QVERIFY(picture.save(QString::fromStdString(file), nullptr, 100));
+      Choose(fMain->mnuLoadBackground, file);
+      QCOMPARE(fMain->Background.size(), QSize(25, 12));
+      QCOMPARE(fMain->seWidth->value(), 26);
+      QCOMPARE(fMain->seHeight->value(), 13);
+    }
     QCOMPARE(fMain->Background.pixelColor(3, 3), QColor(Qt::blue));
-    QCOMPARE(fMain->seHeight->value(), 13);
     for (const char* other : {"small.TXT", "picture.png"}) {
       Choose(fMain->mnuLoadBackground, fLower + "/" + other);
       QCOMPARE(fMain->Background.size(), QSize(25, 12));
@@ -296,15 +308,16 @@ class LandscapeFilesWindowTest : public QObject {
     Choose(fMain->mnLoadPermeabilityMap, WriteMatrix("half.txt", HalfBlockedMap()));
     const QString name = fMain->edPermeabilityMap->text();
     const QImage background = fMain->Background;
-    for (const std::string& bad : {Write("p.bmp", "BM"), Write("garbled.txt", "2\t2\r\n1\tx\r\n"),
-                                   Write("p.TXT", "1\t1\r\n1\r\n")}) {
+    for (const std::string& bad :
+         {Write("p.bmp", "BM"), Write("garbled.txt", "2\t2\r\n1\tx\r\n"), Write("p.TXT", "1\t1\r\n1\r\n")}) {
       Choose(fMain->mnLoadPermeabilityMap, bad);
       QCOMPARE(models::Map, HalfBlockedMap());
       QCOMPARE(fMain->edPermeabilityMap->text(), name);
       QVERIFY(fMain->Background == background);
       QCOMPARE(fDialogs->Kinds.back(), vandrel::tMessageKind::mkError);
     }
-    QCOMPARE(fDialogs->Messages.front(), std::string("This type of file cannot be used as permeability map."));
+    QCOMPARE(fDialogs->Messages.front(),
+             std::string("This type of file cannot be used as permeability map."));
     fMain->mnLoadPermeabilityMap->trigger();  // cancelled
     QCOMPARE(fMain->edPermeabilityMap->text(), name);
 

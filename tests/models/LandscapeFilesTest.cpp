@@ -1,7 +1,5 @@
 // The landscape file, the map sources, the raster export of the result grid,
 // the aggregation of the patches and the connection profiles.
-#include "models/LandscapeFiles.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,6 +12,7 @@
 #include "Utile/Idrisi.h"
 #include "Utile/RunTime.h"
 #include "Utile/VectorOps.h"
+#include "models/LandscapeFiles.h"
 
 namespace {
 
@@ -37,10 +36,12 @@ TEST_F(LandscapeFilesTest, PatchLinesAreWrittenByteForByteAndReadBackAlike) {
   };
   const tCase cases[] = {
       {{1, 10, 20, 5, 0.5, 0.1},
-       "1\t 1.00000000000000E+0001\t 2.00000000000000E+0001\t 5.00000000000000E+0000\t 5.00000000000000E-0001\t "
+       "1\t 1.00000000000000E+0001\t 2.00000000000000E+0001\t 5.00000000000000E+0000\t "
+       "5.00000000000000E-0001\t "
        "1.00000000000000E-0001\r\n"},
       {{-4, -30, 0, 1234.5, 0, -0.25},
-       "-4\t-3.00000000000000E+0001\t 0.00000000000000E+0000\t 1.23450000000000E+0003\t 0.00000000000000E+0000\t"
+       "-4\t-3.00000000000000E+0001\t 0.00000000000000E+0000\t 1.23450000000000E+0003\t "
+       "0.00000000000000E+0000\t"
        "-2.50000000000000E-0001\r\n"},
   };
   for (const tCase& c : cases) {
@@ -56,8 +57,8 @@ TEST_F(LandscapeFilesTest, PatchLinesAreWrittenByteForByteAndReadBackAlike) {
   const utile::tMatrixOfDouble distances = {{0, 7.5}, {7.5, 0}};
   const std::string text = models::LandscapeFileText(two, &distances);
   const std::string zero = " 0.00000000000000E+0000";
-  const std::string tail = "-99999\t" + zero + tab + zero + tab + zero + tab + zero + tab + zero + "\r\n" + zero +
-                           "\t 7.50000000000000E+0000\r\n 7.50000000000000E+0000\t" + zero + "\r\n";
+  const std::string tail = "-99999\t" + zero + tab + zero + tab + zero + tab + zero + tab + zero + "\r\n" +
+                           zero + "\t 7.50000000000000E+0000\r\n 7.50000000000000E+0000\t" + zero + "\r\n";
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
   const models::tLandscapeFile back = models::ParseLandscapeFile(text, "d.patch");
   EXPECT_TRUE(back.DistanceMatFixed);
@@ -102,7 +103,8 @@ TEST_F(LandscapeFilesTest, TheReaderTakesEveryFormOfTheList) {
 
 TEST_F(LandscapeFilesTest, BadFilesAreRefusedNamingTheFileAndTheLine) {
   const std::string patchError = "Patch file incorrect.\n\"bad.patch\", line ";
-  const std::string matrixError = "Patch file incorrect: distance matrix cannot be read.\n\"bad.patch\", line ";
+  const std::string matrixError =
+      "Patch file incorrect: distance matrix cannot be read.\n\"bad.patch\", line ";
   struct tCase {
     const char* Text;
     std::string Message;
@@ -136,9 +138,9 @@ TEST_F(LandscapeFilesTest, BadFilesAreRefusedNamingTheFileAndTheLine) {
 TEST_F(LandscapeFilesTest, MapSourcesAreChosenByTheExtensionAsWritten) {
   using K = models::tMapFileKind;
   const std::pair<const char*, K> kinds[] = {{"a.txt", K::mfTextMatrix}, {"a.bin", K::mfBinaryMatrix},
-                                             {"d.v/a.rst", K::mfRaster},  {"a.bmp", K::mfPicture},
-                                             {"a.jpg", K::mfPicture},     {"a.TXT", K::mfOther},
-                                             {"a.png", K::mfOther},       {"a", K::mfOther}};
+                                             {"d.v/a.rst", K::mfRaster}, {"a.bmp", K::mfPicture},
+                                             {"a.jpg", K::mfPicture},    {"a.TXT", K::mfOther},
+                                             {"a.png", K::mfOther},      {"a", K::mfOther}};
   for (const auto& [name, kind] : kinds) EXPECT_EQ(models::MapFileKind(name), kind) << name;
   for (const char* name : {"a.bmp", "a.jpg", "a.TXT", "a.map"}) {
     try {
@@ -201,7 +203,8 @@ TEST_F(LandscapeFilesTest, WriteMapWritesTheTopRowFirstAndDocumentsTheMap) {
   models::WriteMap(0, 2, 0, 1, 2, 1, fFolder.File("Big"));
   utile::tRaster big(fFolder.File("Big"));
   EXPECT_TRUE(std::isinf(big.AsMatrix()[0][0]));
-  EXPECT_NE(utile::LoadTextFromFile(fFolder.File("Big.rdc")).find("max. value  : 1E301\r\n"), std::string::npos);
+  EXPECT_NE(utile::LoadTextFromFile(fFolder.File("Big.rdc")).find("max. value  : 1E301\r\n"),
+            std::string::npos);
 
   // A result grid of another size is refused before anything is written.
   models::ResultMap = {{1, 2}, {3, 4}, {5, 6}};
@@ -223,11 +226,22 @@ TEST_F(LandscapeFilesTest, ExtractPatchesCoversEveryWorkingPatch) {
     std::vector<tAggregate> Expected;
   };
   const tCase cases[] = {
-      {"two in one cell", {{1, 2, 2, 0.6}, {2, 8, 3, 0.6}}, 10, 0, 100, 0, 100, {{5, 5, 1.2, {{1, 0.5f}, {2, 0.5f}}}}},
+      {"two in one cell",
+       {{1, 2, 2, 0.6}, {2, 8, 3, 0.6}},
+       10,
+       0,
+       100,
+       0,
+       100,
+       {{5, 5, 1.2, {{1, 0.5f}, {2, 0.5f}}}}},
       {"too small a sum", {{1, 2, 2, 0.6}}, 10, 0, 100, 0, 100, {}},
       {"upper edges",
        {{1, 0, 0, 5}, {2, 100, 0, 5}, {3, 0, 100, 5}, {4, 100, 100, 5}},
-       50, 0, 100, 0, 100,
+       50,
+       0,
+       100,
+       0,
+       100,
        {{25, 25, 5, {{1, 1}}}, {25, 75, 5, {{3, 1}}}, {75, 25, 5, {{2, 1}}}, {75, 75, 5, {{4, 1}}}}},
       {"last partial strip", {{1, 95, 5, 2}}, 30, 0, 100, 0, 100, {{105, 15, 2, {{1, 1}}}}},
       {"beyond the axes", {{1, -30, 130, 2}}, 50, 0, 100, 0, 100, {{-25, 125, 2, {{1, 1}}}}},
