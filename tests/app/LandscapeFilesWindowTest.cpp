@@ -251,7 +251,6 @@ class LandscapeFilesWindowTest : public QObject {
     fMain->chSpace->Refresh();
     QApplication::processEvents();
     const QImage grab = fMain->grab().toImage();
-    grab.save("/tmp/vandrel-permeability-map.png");
     auto at = [&](double x, double y) {
       const QPointF scene = fMain->chSpace->chart()->mapToScene(fMain->chSpace->ValueToPixel(QPointF(x, y)));
       return grab.pixelColor(fMain->chSpace->mapTo(fMain, fMain->chSpace->mapFromScene(scene)));
@@ -264,7 +263,6 @@ class LandscapeFilesWindowTest : public QObject {
     QVERIFY(box && box->isVisible() && !box->isModal());
     QCOMPARE(box->windowTitle(), QString("Connectivity histogram"));
     QVERIFY(box->mmText->toPlainText().startsWith("0\n0\t6.5\t"));
-    box->grab().save("/tmp/vandrel-connection-profiles.png");
   }
 
   void AFailedPermeabilityMapChangesNothing() {
