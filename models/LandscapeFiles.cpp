@@ -334,14 +334,11 @@ void WriteMap(Double MinX, Double MaxX, Double MinY, Double MaxY, Integer Column
     target.resize(target.size() - extension.size());
 
   tMapAside aside(target);
+  // A new raster is real, in binary storage, on the plane reference system with a unit distance of 1.
   utile::tRaster map;
   map.FileName = aside.Stem();
   map.Columns = Columns;
   map.Rows = Rows;
-  map.FileType = utile::iftBinary;
-  map.DataType = utile::idtReal;
-  map.RefSystem = "plane";
-  map.UnitDist = "1";
   map.minX = MinX;
   map.maxX = MaxX;
   map.minY = MinY;
