@@ -3,6 +3,8 @@
 #include "app/AboutBoxU.h"
 #include "app/DevHistoryU.h"
 #include "app/WindowServices.h"
+#include "app/dlgBigMatrixOptionsU.h"
+#include "app/dlgBigMatrixU.h"
 #include "app/dlgFileExistsU.h"
 #include "app/dlgIBSimpleU.h"
 #include "app/dlgPatchDataU.h"
@@ -28,8 +30,11 @@ int main(int argc, char* argv[]) {
   dlgVandrel = &mainWindow;
   mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
                                  [](TdlgVandrel* main) { return new TdlgIBSimple(main); });
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkBigMatrix,
+                                 [](TdlgVandrel* main) { return new TdlgBigMatrix(main); });
   dlgProgress = new TdlgProgress(&mainWindow);
   AboutBox = new TAboutBox(&mainWindow);
+  dlgBigMatrixOptions = new TdlgBigMatrixOptions(&mainWindow);
   dlgFileExists = new TdlgFileExists(&mainWindow);
   dlgPatchData = new TdlgPatchData(&mainWindow);
   DevHistory = new TDevHistory(&mainWindow);
