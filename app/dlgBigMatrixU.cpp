@@ -536,7 +536,11 @@ void TdlgBigMatrix::FormCreate() {
   };
   tSensitivityEntries landscape = shown(TaggedEntries(dlgVandrel->TaggedComponents, 1, IsEditControl));
   tSensitivityEntries files = shown(TaggedEntries(dlgVandrel->TaggedComponents, 2, IsEditControl));
-  for (tSensitivityEntry& entry : files) entry.AllowEmpty = true;
+  // File names: empty when not in use, picked with a double-click or typed as they are.
+  for (tSensitivityEntry& entry : files) {
+    entry.AllowEmpty = true;
+    entry.FilterKeys = false;
+  }
   landscape.insert(landscape.end(), files.begin(), files.end());
   if (dlgPatchData) {
     const tSensitivityEntries patches =
@@ -1077,7 +1081,16 @@ void TdlgBigMatrix::WriteHeaders() {
 void TdlgBigMatrix::Simulation(const std::string& Line) {
   fInBatchLine = true;
   try {
-    tModelForm::Simulation(Line);
+    try {
+      tModelForm::Simulation(Line);
+    } catch (const EBatchValueError&) {
+      throw;  // the framework reports a value that a control cannot take
+    } catch (const std::exception& error) {
+      // A model that cannot be built fails this line only.
+      WriteErrorRow(error.what());
+      fInBatchLine = false;
+      return;
+    }
     RunSensitivity();
   } catch (...) {
     fInBatchLine = false;
@@ -1090,22 +1103,27 @@ std::string TdlgBigMatrix::LastOutputLine() const {
   return mmModel->document()->lastBlock().text().toStdString();
 }
 
+void TdlgBigMatrix::WriteErrorRow(const std::string& reason) {
+  mmModel->appendPlainText(QString::fromStdString(reason));
+  mmModel->appendPlainText(QString::fromStdString("****** Error for " + sLan + sPar + " ************"));
+  ++BatchErrors;
+  Fs.WriteLn(LastOutputLine());
+}
+
 void TdlgBigMatrix::RunSensitivity() {
   ggBatchProgress->setValue(BatchProgress);
   // The page's Abort can come through between two lines too.
   utile::ProcessMessagesNow();
   try {
     if (!fSimRunning) throw models::EBigMatrixStopped("The analysis was aborted.");
-    const bool useExact =
-        dlgBigMatrixOptions && dlgBigMatrixOptions->ckUseExactAlgorithmWhenNeeded->isChecked();
+    const bool useExact = dlgBigMatrixOptions && dlgBigMatrixOptions->ckUseExactAlgorithmWhenNeeded->isChecked();
     if (cbAlgorithm->currentIndex() == 0 || (useExact && !ApplicationConditionCheck()))
       ComputeExact();
     else
       ComputeKesp3();
   } catch (const std::exception& error) {
-    mmModel->appendPlainText(QString::fromUtf8(error.what()));
-    mmModel->appendPlainText(QString::fromStdString("****** Error for " + sLan + sPar + " ************"));
-    ++BatchErrors;
+    WriteErrorRow(error.what());
+    return;
   }
   Fs.WriteLn(LastOutputLine());
 }

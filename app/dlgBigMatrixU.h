@@ -156,6 +156,8 @@ class TdlgBigMatrix : public tModelForm {
   void UpdateBusyControls();
   models::tBigMatrixSettings Settings() const;
   std::string LastOutputLine() const;
+  // The error row of the current batch line, into the text output and the result file.
+  void WriteErrorRow(const std::string& reason);
 
   bool fComputing = false;
   bool fInBatchLine = false;    // a batch line's computation: its rows begin with sLan and sPar
