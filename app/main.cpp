@@ -6,6 +6,7 @@
 #include "app/dlgBigMatrixOptionsU.h"
 #include "app/dlgBigMatrixU.h"
 #include "app/dlgFileExistsU.h"
+#include "app/dlgGraphModelU.h"
 #include "app/dlgIBSimpleU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgProgressU.h"
@@ -32,6 +33,8 @@ int main(int argc, char* argv[]) {
                                  [](TdlgVandrel* main) { return new TdlgIBSimple(main); });
   mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkBigMatrix,
                                  [](TdlgVandrel* main) { return new TdlgBigMatrix(main); });
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkGraph,
+                                 [](TdlgVandrel* main) { return new TdlgGraphModel(main); });
   dlgProgress = new TdlgProgress(&mainWindow);
   AboutBox = new TAboutBox(&mainWindow);
   dlgBigMatrixOptions = new TdlgBigMatrixOptions(&mainWindow);
