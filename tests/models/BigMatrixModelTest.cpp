@@ -627,21 +627,6 @@ TEST_F(BigMatrixModel, ModelsOutsideTheTablesAreRefused) {
 
 // ------------------------------------------------------------ the workbench's computations
 
-TEST(BigMatrixWorkbench, ApplicationConditionNeedsLargeDemesAndMigration) {
-  struct tCase {
-    double smallest, leastMigration;
-    bool holds;
-  };
-  for (const tCase& c : std::vector<tCase>{{20, 5e-05, true}, {19.9, 0.1, false}, {25, 4.9e-05, false}}) {
-    tDemes d = Line(2);
-    d.N = {c.smallest, 30};
-    d.M = {{1 - c.leastMigration, 0.2}, {c.leastMigration, 0.8}};
-    tBigSPOMModel model(2);
-    Apply(model, d);
-    EXPECT_EQ(ApplicationConditionCheck(model), c.holds) << c.smallest << " " << c.leastMigration;
-  }
-}
-
 TEST(BigMatrixWorkbench, StopAfterAStageSkipsTheStagesAfterIt) {
   for (const bool exact : {true, false}) {
     tBigSPOMModel model(3);
