@@ -1116,7 +1116,8 @@ void TdlgBigMatrix::RunSensitivity() {
   utile::ProcessMessagesNow();
   try {
     if (!fSimRunning) throw models::EBigMatrixStopped("The analysis was aborted.");
-    const bool useExact = dlgBigMatrixOptions && dlgBigMatrixOptions->ckUseExactAlgorithmWhenNeeded->isChecked();
+    const bool useExact =
+        dlgBigMatrixOptions && dlgBigMatrixOptions->ckUseExactAlgorithmWhenNeeded->isChecked();
     if (cbAlgorithm->currentIndex() == 0 || (useExact && !ApplicationConditionCheck()))
       ComputeExact();
     else
