@@ -86,10 +86,12 @@ class SimpleDemoBatchTest : public QObject {
   void cleanup() { h.Stop(); }
 
   void PageListsTheParametersAndTheLandscapeControls() {
-    QCOMPARE(page()->sboxSensitivity->Captions(), utile::tVectorOfString(ModelCaptions.begin(), ModelCaptions.end()));
-    std::vector<std::string> landscape;
-    for (const QString& caption : LandscapeCaptions) landscape.push_back(caption.toStdString());
-    QCOMPARE(page()->sboxLanSensitivity->Captions(), landscape);
+    for (const auto& [box, captions] : {std::pair{page()->sboxSensitivity, ModelCaptions},
+                                        std::pair{page()->sboxLanSensitivity, LandscapeCaptions}}) {
+      QStringList shown;
+      for (const std::string& caption : box->Captions()) shown << QString::fromStdString(caption);
+      QCOMPARE(shown, captions);
+    }
     QCOMPARE(page()->edParams()[7]->text(), QString("100"));  // the range as typed
     QCOMPARE(page()->edLanParams()[8]->property("Tag").toInt(), 2);
     QCOMPARE(page()->edOutputFile->text(), QString("SimpleDemoModel.txt"));
@@ -273,7 +275,8 @@ class SimpleDemoBatchTest : public QObject {
     QVERIFY(bench->grab().save("/tmp/simpledemo-sensitivity.png"));
     const QString batch = h.File("sizes.batch");
     std::ofstream(batch.toStdString(), std::ios::binary)
-        << "simulation(0,1,1,1,0.5,1,1,50)\r\n; a comment\r\nSIMULATION(0,1,1,1,0.25,1,1,50)\r\n";
+        << "MakeLandscape(200,200,3,5,5,1,40,50,10,100,100,1)\r\nsimulation(0,1,1,1,0.5,1,1,50)\r\n"
+        << "; a comment\r\nSIMULATION(0,1,1,1,0.25,1,1,50)\r\n";
     h.Dialogs->FileNames = {batch.toStdString()};
     QTest::mouseClick(bench->SensitivityPage->btLoadBatch, Qt::LeftButton);
     bench->SensitivityPage->edOutputFile->selectAll();

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -83,7 +84,7 @@ class SimpleDemoModelTest : public QObject {
       QCOMPARE(r.edit->EditLabel->text(), QString(r.caption));
       QCOMPARE(r.edit->text(), QString(r.text));
       QCOMPARE(r.edit->isEnabled(), r.enabled);
-      QCOMPARE(r.edit->isVisibleTo(b()), r.shown);
+      QCOMPARE(!r.edit->isHidden() && !r.edit->EditLabel->isHidden(), r.shown);
     }
     QCOMPARE(b()->cbAnalysesType->currentText(), QString("Metapopulation Connectivity"));
     QVERIFY(b()->rbInterface->isChecked() && b()->rbDispersal->isChecked());
@@ -204,6 +205,11 @@ class SimpleDemoModelTest : public QObject {
         // The interface mode shows the grid behind the patches.
         QCOMPARE(h.Main->ckPotential->isChecked(), interface);
         if (interface) QVERIFY(h.Main->mnPrecomputed->isChecked() && !h.Main->seNewPatchArea->isVisible());
+        if (interface && r.analysis == 0) {
+          h.Main->show();
+          QVERIFY(QTest::qWaitForWindowExposed(h.Main));
+          QVERIFY(h.Main->grab().save("/tmp/simpledemo-capacity-grid.png"));
+        }
         QVERIFY(h.Main->ckPatchContribution->isVisibleTo(h.Main->ckPatchContribution->parentWidget()));
         const QStringList written = QDir(h.Folder->path()).entryList(QDir::Files);
         if (interface || !r.raster)
