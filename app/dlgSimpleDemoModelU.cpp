@@ -163,9 +163,9 @@ TdlgSimpleDemoModel::TdlgSimpleDemoModel(TdlgVandrel* mainWindow) : tModelForm(m
   addAction(acInitialise);
 
   // The controls that take the values of a simulation line, in component order.
-  for (QWidget* component : std::initializer_list<QWidget*>{edZetaImmigFact, edEmigScalFact, edExtScalFact,
-                                                            edColonisation, edExtinction, edNewPatchArea,
-                                                            edTerritory, edRange})
+  for (QWidget* component :
+       std::initializer_list<QWidget*>{edZetaImmigFact, edEmigScalFact, edExtScalFact, edColonisation,
+                                       edExtinction, edNewPatchArea, edTerritory, edRange})
     TaggedComponents.Add(component, 1);
 
   BuildSensitivityPage();
@@ -205,8 +205,9 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   edAutocorrelation = NewEdit(grpParameters, "edAutocorrelation", "&Mean Spatial Autocorrelation=", "1");
   edAutocorreIationIntercept =
       NewEdit(grpParameters, "edAutocorreIationIntercept", "&Autocorrelation Intercept=", "1");
-  for (tLabeledEdit* edit : {edTerritory, edRange, edColonisation, edEmigScalFact, edZetaImmigFact, edExtinction,
-                             edExtScalFact, edNewPatchArea, edAutocorrelation, edAutocorreIationIntercept})
+  for (tLabeledEdit* edit :
+       {edTerritory, edRange, edColonisation, edEmigScalFact, edZetaImmigFact, edExtinction, edExtScalFact,
+        edNewPatchArea, edAutocorrelation, edAutocorreIationIntercept})
     parameters->addRow(edit->EditLabel, edit);
   SetEnabled(edColonisation, false);
   SetEnabled(edExtinction, false);
@@ -342,14 +343,14 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
 
   // The map grid is for rasters only.
   for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) SetEnabled(edit, false);
-  for (QWidget* control : std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows, btCopyFromMap,
-                                                          edMapFileName, cbMask})
+  for (QWidget* control : std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows,
+                                                          btCopyFromMap, edMapFileName, cbMask})
     control->setEnabled(false);
 
   for (tLabeledEdit* edit :
        {edTerritory, edRange, edColonisation, edEmigScalFact, edZetaImmigFact, edExtinction, edExtScalFact,
-        edNewPatchArea, edAutocorrelation, edAutocorreIationIntercept, edGridResolution, edPerCentBootstrapping,
-        edMinX, edMaxX, edMinY, edMaxY}) {
+        edNewPatchArea, edAutocorrelation, edAutocorreIationIntercept, edGridResolution,
+        edPerCentBootstrapping, edMinX, edMaxX, edMinY, edMaxY}) {
     utile::gui::InstallKeyFilter(edit, utile::gui::EditReal);
     edit->setMaximumWidth(80);
   }
@@ -393,8 +394,9 @@ void TdlgSimpleDemoModel::ConnectHandlers() {
   auto on = [this](auto* sender, auto signal, void (TdlgSimpleDemoModel::*handler)()) {
     connect(sender, signal, this, [this, handler] { Guarded(handler); });
   };
-  for (tLabeledEdit* edit : {edTerritory, edRange, edColonisation, edEmigScalFact, edZetaImmigFact, edExtinction,
-                             edExtScalFact, edNewPatchArea, edAutocorrelation, edAutocorreIationIntercept})
+  for (tLabeledEdit* edit :
+       {edTerritory, edRange, edColonisation, edEmigScalFact, edZetaImmigFact, edExtinction, edExtScalFact,
+        edNewPatchArea, edAutocorrelation, edAutocorreIationIntercept})
     connect(edit, &QLineEdit::textChanged, this, [this] { ModelHasChanged = true; });
   on(edModelName, &QLineEdit::textChanged, &TdlgSimpleDemoModel::edModelNameChange);
   on(cbAggregation, &QCheckBox::toggled, &TdlgSimpleDemoModel::cbAggregationClick);
@@ -593,16 +595,16 @@ void TdlgSimpleDemoModel::cbAnalysesTypeChange() {
 
 void TdlgSimpleDemoModel::rbSaveToIdrisiClick() {
   for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) SetEnabled(edit, true);
-  for (QWidget* control : std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows, btCopyFromMap,
-                                                          edMapFileName})
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows, btCopyFromMap, edMapFileName})
     control->setEnabled(true);
   cbMask->setEnabled(false);
 }
 
 void TdlgSimpleDemoModel::rbInterfaceClick() {
   for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) SetEnabled(edit, false);
-  for (QWidget* control : std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows, btCopyFromMap,
-                                                          edMapFileName, cbMask})
+  for (QWidget* control : std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows,
+                                                          btCopyFromMap, edMapFileName, cbMask})
     control->setEnabled(false);
   models::MaskFileName.clear();
   edMapFileName->clear();
@@ -720,7 +722,7 @@ tPatchResults TdlgSimpleDemoModel::ResultsOf(tSimpleDemoAnalysis analysis, bool 
   for (size_t c = 0; c < columns.size(); ++c) {
     if (Aggregated) {
       results.Columns[c] = models::SpreadAggregateValues(*columns[c].Values, models::AggregateComposition,
-                                                          models::Patches, columns[c].Share);
+                                                         models::Patches, columns[c].Share);
     } else {
       results.Columns[c] = *columns[c].Values;
       results.Columns[c].resize(n, 0.0);
@@ -740,7 +742,8 @@ tPatchResults TdlgSimpleDemoModel::RunAnalysis(tSimpleDemoAnalysis analysis, mod
   return ResultsOf(analysis, Aggregated);
 }
 
-void TdlgSimpleDemoModel::FillResults(tSimpleDemoAnalysis analysis, const tPatchResults& results, bool padded) {
+void TdlgSimpleDemoModel::FillResults(tSimpleDemoAnalysis analysis, const tPatchResults& results,
+                                      bool padded) {
   QStringList lines;
   auto add = [&lines](const std::string& line) { lines.push_back(QString::fromStdString(line)); };
   const size_t n = models::Patches.size();

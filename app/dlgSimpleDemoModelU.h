@@ -150,7 +150,8 @@ class TdlgSimpleDemoModel : public tModelForm {
   // returns its results per patch.
   tPatchResults RunAnalysis(tSimpleDemoAnalysis analysis, models::tParam Param, bool Aggregated,
                             bool MakeAggregates);
-  void RunOn(tSimpleDemoAnalysis analysis, const models::tParam& Param, const models::tArrayOfCircles& Patches);
+  void RunOn(tSimpleDemoAnalysis analysis, const models::tParam& Param,
+             const models::tArrayOfCircles& Patches);
   void AnalysisDone();
   void FillResults(tSimpleDemoAnalysis analysis, const tPatchResults& results, bool padded);
   // The grid of the interface mode: the landscape chart's axis ranges.

@@ -1389,8 +1389,8 @@ Double hypotheticContribution(Double x, Double y, const tParam& Param, const tAr
 // ------------------------------------------------------------------ results of aggregated patches
 
 tVectorOfDouble SpreadAggregateValues(const tVectorOfDouble& AggregateValues,
-                                      const tAggregateComposition& Composition, const tArrayOfCircles& patches,
-                                      bool Shares) {
+                                      const tAggregateComposition& Composition,
+                                      const tArrayOfCircles& patches, bool Shares) {
   // The patches are found by their popID, whatever their numbers: a landscape
   // read from a file need not count them 1..n in patch order.
   std::unordered_map<Integer, size_t> byID;

@@ -72,7 +72,8 @@ class SimpleDemoBatchTest : public QObject {
   // The header's names, each followed by a TAB, after the landscape and model captions.
   static QString Header(const QStringList& analysisColumns) {
     QString header = "Landscape\t";
-    for (const QString& caption : LandscapeCaptions + ModelCaptions + analysisColumns) header += caption + "\t";
+    for (const QString& caption : LandscapeCaptions + ModelCaptions + analysisColumns)
+      header += caption + "\t";
     return header;
   }
   static QStringList Numbered(const QString& name, int n) {
@@ -119,9 +120,9 @@ class SimpleDemoBatchTest : public QObject {
       QStringList lines;
     };
     const QString s1 = "Simulation(1,10" + tail, s2 = "Simulation(2,10" + tail, s3 = "Simulation(3,10" + tail;
-    for (const tRow& r : {tRow{1, 1, {landscape, s1, s2, s3}},
-                          tRow{1, 2, {landscape, s1, s1, s2, s2, s3, s3}},
-                          tRow{2, 1, {landscape, s1, s2, s3, landscape, s1, s2, s3}}}) {
+    for (const tRow& r :
+         {tRow{1, 1, {landscape, s1, s2, s3}}, tRow{1, 2, {landscape, s1, s1, s2, s2, s3, s3}},
+          tRow{2, 1, {landscape, s1, s2, s3, landscape, s1, s2, s3}}}) {
       page()->seNbLandscapes->setValue(r.landscapes);
       page()->seNbRuns->setValue(r.runs);
       page()->btMakeBatch->click();
@@ -160,7 +161,8 @@ class SimpleDemoBatchTest : public QObject {
 
   void ConnectivityWritesALinePerPatch() {
     b()->cbAnalysesType->setCurrentIndex(vandrel::saConnectivity);
-    const QStringList lines = RunLines({"Simulation(0,1,1,1,0.01,1,1,100)", "Simulation(0,1,1,1,0.02,1,1,100)"});
+    const QStringList lines =
+        RunLines({"Simulation(0,1,1,1,0.01,1,1,100)", "Simulation(0,1,1,1,0.02,1,1,100)"});
     QCOMPARE(lines[0], Header({}));
     QCOMPARE(lines.size(), 1 + 2 * (1 + 3 + 1));
     for (int run = 0; run < 2; ++run) {
@@ -197,7 +199,8 @@ class SimpleDemoBatchTest : public QObject {
 
   void BatchOfEveryAnalysisReadsBackColumnByColumn() {
     b()->rbSecifieAnalyses->click();
-    for (QCheckBox* box : {b()->cbRareSpecies, b()->cbMetapopSize, b()->cbmetapopConnect}) box->setChecked(true);
+    for (QCheckBox* box : {b()->cbRareSpecies, b()->cbMetapopSize, b()->cbmetapopConnect})
+      box->setChecked(true);
     const QStringList ranges = {"30", "60", "45"}, extinctions = {"0.05", "0.1", "0.02"};
     QStringList batch = {"MakeLandscape(200,150,3,5,5,1,40,50,10,100,100,1)"};
     for (int k = 0; k < 3; ++k) batch << "Simulation(0.5,1,1,1," + extinctions[k] + ",1,1," + ranges[k] + ")";
@@ -245,7 +248,8 @@ class SimpleDemoBatchTest : public QObject {
     b()->rbSecifieAnalyses->click();
     b()->cbMetapopSize->setChecked(true);
     // A negative extinction rate fails the size analysis after the row has begun.
-    const QStringList lines = RunLines({"Simulation(0,1,1,1,-1,1,1,100)", "Simulation(0,1,1,1,0.01,1,1,100)"});
+    const QStringList lines =
+        RunLines({"Simulation(0,1,1,1,-1,1,1,100)", "Simulation(0,1,1,1,0.01,1,1,100)"});
     QCOMPARE(lines.size(), 5);
     QCOMPARE(lines[1], QString("0\t1\t1\t1\t-1\t1\t1\t100\t"));
     QVERIFY(lines[2].startsWith("****** Error for 0\t1\t1\t1\t-1\t1\t1\t100\t: "));

@@ -3,11 +3,11 @@
 // landscapes set patch by patch and the capacity worked out by Eigen3.
 #pragma once
 
+#include <Eigen/Dense>
 #include <QDir>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTemporaryDir>
-#include <Eigen/Dense>
 #include <cmath>
 #include <vector>
 
@@ -102,8 +102,8 @@ inline double EigenCapacity(const models::tArrayOfCircles& p, double alpha, doub
   for (Eigen::Index i = 0; i < n; ++i)
     for (Eigen::Index j = 0; j < n; ++j)
       if (i != j)
-        m(i, j) = std::exp(-alpha * std::hypot(p[i].x - p[j].x, p[i].y - p[j].y)) * std::pow(p[j].A / T, zem) *
-                  std::pow(p[i].A / T, zim + zext);
+        m(i, j) = std::exp(-alpha * std::hypot(p[i].x - p[j].x, p[i].y - p[j].y)) *
+                  std::pow(p[j].A / T, zem) * std::pow(p[i].A / T, zim + zext);
   return Eigen::EigenSolver<Eigen::MatrixXd>(m).eigenvalues().real().maxCoeff();
 }
 

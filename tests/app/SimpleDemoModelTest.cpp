@@ -108,13 +108,14 @@ class SimpleDemoModelTest : public QObject {
       vandrel::tLabeledEdit* edit;
       const char *text, *warning;
     };
-    for (const tRow& r : std::initializer_list<tRow>{{b()->edTerritory, "0", "Territory must be >0"},
-                                                     {b()->edRange, "0", "mean dispersal distance must be >0"},
-                                                     {b()->edRange, "-5", "mean dispersal distance must be >0"},
-                                                     {b()->edExtinction, "0", nullptr},
-                                                     {b()->edExtinction, "-1", "Extinction rate must be >0"},
-                                                     {b()->edColonisation, "0", "Colonisation rate must be >0"},
-                                                     {b()->edNewPatchArea, "0", "New patch area must be >0"}}) {
+    for (const tRow& r :
+         std::initializer_list<tRow>{{b()->edTerritory, "0", "Territory must be >0"},
+                                     {b()->edRange, "0", "mean dispersal distance must be >0"},
+                                     {b()->edRange, "-5", "mean dispersal distance must be >0"},
+                                     {b()->edExtinction, "0", nullptr},
+                                     {b()->edExtinction, "-1", "Extinction rate must be >0"},
+                                     {b()->edColonisation, "0", "Colonisation rate must be >0"},
+                                     {b()->edNewPatchArea, "0", "New patch area must be >0"}}) {
       const QString before = r.edit->text();
       r.edit->setText(r.text);
       h.Dialogs->Messages.clear();
@@ -196,7 +197,8 @@ class SimpleDemoModelTest : public QObject {
         for (const QString& file : QDir(h.Folder->path()).entryList(QDir::Files)) QFile::remove(h.File(file));
         h.Main->ckPotential->setChecked(false);
         Run(r.analysis, interface);
-        QVERIFY2(h.Dialogs->Messages.empty(), h.Dialogs->Messages.empty() ? "" : h.Dialogs->Messages[0].c_str());
+        QVERIFY2(h.Dialogs->Messages.empty(),
+                 h.Dialogs->Messages.empty() ? "" : h.Dialogs->Messages[0].c_str());
         QCOMPARE(Lines(b()->mmResults), r.lines);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         const int cells = interface ? 100 : 36;
@@ -275,9 +277,10 @@ class SimpleDemoModelTest : public QObject {
     QCOMPARE(lines.size(), 5);
     const QString occupancy = lines[1].split('\t')[1];
     QVERIFY(occupancy.toDouble() > 0);
-    QCOMPARE(lines.mid(1), QStringList({"1                \t" + occupancy + "\t0.125",
-                                        "2                \t" + occupancy + "\t0.375",
-                                        "3                \t" + occupancy + "\t0.5", "4                \t0\t0"}));
+    QCOMPARE(lines.mid(1),
+             QStringList({"1                \t" + occupancy + "\t0.125",
+                          "2                \t" + occupancy + "\t0.375",
+                          "3                \t" + occupancy + "\t0.5", "4                \t0\t0"}));
     vandrel::TestingMode = false;
   }
 
@@ -292,8 +295,9 @@ class SimpleDemoModelTest : public QObject {
     QCOMPARE(h.Dialogs->Titles[0], std::string("Select map"));
     QCOMPARE(h.Dialogs->Filters[0], utile::MapFileFilter);
     QCOMPARE(h.Dialogs->Messages.size(), size_t(1));  // the missing map, which changed nothing
-    QCOMPARE(QStringList({b()->edMinX->text(), b()->edMaxX->text(), b()->edMinY->text(), b()->edMaxY->text()}),
-             QStringList({"10.5", "20", "-3", "7.25"}));
+    QCOMPARE(
+        QStringList({b()->edMinX->text(), b()->edMaxX->text(), b()->edMinY->text(), b()->edMaxY->text()}),
+        QStringList({"10.5", "20", "-3", "7.25"}));
     QCOMPARE(b()->seColumns->value(), 5);
     QCOMPARE(b()->seRows->value(), 3);
     QCOMPARE(b()->edMapFileName->text(), map + QString::fromStdString(utile::ImageExtension));
