@@ -331,6 +331,9 @@ void tModelForm::RunBatch(const std::vector<std::string>& Lines, const std::stri
   }
 
   LanID = 0;
+  // Rows before the batch's first landscape line have no landscape values, not
+  // the last batch's.
+  sLan.clear();
   BatchStartTime = utile::Now();
   fSimRunning = true;
   BatchProgress = 0;
