@@ -80,20 +80,16 @@ QStringList Numbered(const QString& name, int n) {
   return names;
 }
 
-const QStringList LandscapeCaptions = {"Width:",
-                                       "Height:",
-                                       "NbPatch:",
-                                       "IsolatedPatchArea:",
-                                       "IsolatedPatchDistance:",
-                                       "MinArea:",
-                                       "MaxArea:",
-                                       "PropLargePatches:",
-                                       "",
-                                       "Connectance:",
-                                       "",
-                                       ""};
-const QStringList ModelCaptions = {"ZetaImmigFact:", "EmigScalFact:", "ExtScalFact:", "Colonisation:",
-                                   "Extinction:",    "NewPatchArea:", "Territory:",   "Range:"};
+// The three labelled edits of the main window have no caption.
+const QStringList LandscapeCaptions =
+    QString(
+        "Width:,Height:,NbPatch:,IsolatedPatchArea:,IsolatedPatchDistance:,MinArea:,MaxArea:,"
+        "PropLargePatches:,,Connectance:,,")
+        .split(',');
+const QStringList ModelCaptions =
+    QString(
+        "ZetaImmigFact:,EmigScalFact:,ExtScalFact:,Colonisation:,Extinction:,NewPatchArea:,Territory:,Range:")
+        .split(',');
 
 // The header of a result file: the captions, then the analysis columns, each followed by a TAB.
 QString Header(const QStringList& analysisColumns) {
