@@ -116,6 +116,18 @@ tSensitivityEntries TaggedEntries(const tTaggedComponents& list, int32_t tag,
   return entries;
 }
 
+tSensitivityEntries LandscapeEntries(const tTaggedComponents& mainWindowList) {
+  tSensitivityEntries landscape = TaggedEntries(mainWindowList, 1, IsEditControl);
+  for (tSensitivityEntry& entry : landscape)
+    if (ControlKind(entry.Component) == tControlKind::ckLabeledEdit) {
+      entry.Caption = "";
+      entry.WidthFactor = 3;
+      entry.FilterKeys = false;
+      entry.Tag = 2;
+    }
+  return landscape;
+}
+
 // ------------------------------------------------------------ the generator
 
 std::vector<std::string> MakeBatch(const std::vector<utile::tVectorOfString>& LanList,

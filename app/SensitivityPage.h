@@ -53,6 +53,11 @@ bool ShownWithParent(const QWidget* component);
 // component's hint, keys filtered.
 tSensitivityEntries TaggedEntries(const tTaggedComponents& list, int32_t tag,
                                   bool (*accept)(const QWidget*) = nullptr);
+// The landscape list of the workbenches' pages: the main window's Tag-1 edit
+// controls in order (exactly what a landscape line fills first, so that a
+// generated line puts each value where its label says); the labelled edits get
+// an empty caption and a wide value edit of Tag 2 that takes any text.
+tSensitivityEntries LandscapeEntries(const tTaggedComponents& mainWindowList);
 
 // The batch lines of every combination of the value lists: a landscape line per
 // combination of LanList (the last list changing fastest), NbLandscapes times,

@@ -292,17 +292,7 @@ void TdlgGraphModel::BuildSensitivityPage() {
     entry.Hint = component->toolTip().toStdString();
     model.push_back(entry);
   }
-  // The landscape list stands for exactly the controls that a landscape line
-  // fills first, so that a generated line puts each value where its label says.
-  tSensitivityEntries landscape = TaggedEntries(dlgVandrel->TaggedComponents, 1, IsEditControl);
-  for (tSensitivityEntry& entry : landscape)
-    if (ControlKind(entry.Component) == tControlKind::ckLabeledEdit) {
-      entry.Caption = "";
-      entry.WidthFactor = 3;
-      entry.FilterKeys = false;
-      entry.Tag = 2;
-    }
-  SensitivityPage->BuildSensitivityPage(landscape, model);
+  SensitivityPage->BuildSensitivityPage(LandscapeEntries(dlgVandrel->TaggedComponents), model);
 }
 
 void TdlgGraphModel::ConnectHandlers() {

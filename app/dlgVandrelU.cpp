@@ -1276,7 +1276,12 @@ void TdlgVandrel::BuildValueMap() {
         fValueMapExtent = QRectF(QPointF(box.MinX - 0.05 * w, box.MinY - 0.05 * h),
                                  QPointF(box.MaxX + 0.05 * w, box.MaxY + 0.05 * h));
       } else {
-        fValueMapExtent = QRectF(0, 0, models::MapWidth, models::MapHeight);
+        // The precomputed grid lies over the chart's axes, as the simple
+        // demographic workbench computed it (they differ from the study area for
+        // a landscape read from a file).
+        const QValueAxis* bottom = chSpace->BottomAxis();
+        const QValueAxis* left = chSpace->LeftAxis();
+        fValueMapExtent = QRectF(QPointF(bottom->min(), left->min()), QPointF(bottom->max(), left->max()));
       }
       fValueMap = ValuePicture(
           columns, rows,

@@ -11,6 +11,7 @@
 #include "app/dlgMatrixModelU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgProgressU.h"
+#include "app/dlgSimpleDemoModelU.h"
 #include "app/dlgVandrelU.h"
 
 int main(int argc, char* argv[]) {
@@ -30,6 +31,8 @@ int main(int argc, char* argv[]) {
   // The windows in their order of creation; the main window owns the others.
   TdlgVandrel mainWindow;
   dlgVandrel = &mainWindow;
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkSimpleDemo,
+                                 [](TdlgVandrel* main) { return new TdlgSimpleDemoModel(main); });
   mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
                                  [](TdlgVandrel* main) { return new TdlgIBSimple(main); });
   mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkBigMatrix,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <unordered_map>
 
 #include "Utile/AsymMatrixOps.h"
 #include "Utile/Idrisi.h"
@@ -1383,6 +1384,28 @@ void FindMatB(const tParam& Param, const tArrayOfCircles& patches, Double XMin, 
 Double hypotheticContribution(Double x, Double y, const tParam& Param, const tArrayOfCircles& patches,
                               const tVectorOfDouble& p, const tVectorOfDouble& w) {
   return tContributionKernel(Param, patches, p, w).At(x, y);
+}
+
+// ------------------------------------------------------------------ results of aggregated patches
+
+tVectorOfDouble SpreadAggregateValues(const tVectorOfDouble& AggregateValues,
+                                      const tAggregateComposition& Composition,
+                                      const tArrayOfCircles& patches, bool Shares) {
+  // The patches are found by their popID, whatever their numbers: a landscape
+  // read from a file need not count them 1..n in patch order.
+  std::unordered_map<Integer, size_t> byID;
+  for (size_t i = 0; i < patches.size(); ++i) byID.try_emplace(patches[i].popID, i);
+  tVectorOfDouble values(patches.size(), 0.0);
+  const size_t aggregates = std::min(AggregateValues.size(), Composition.size());
+  for (size_t k = 0; k < aggregates; ++k) {
+    const Double value = AggregateValues[k];
+    for (const tContrib& part : Composition[k]) {
+      const auto found = byID.find(part.ID);
+      if (found == byID.end()) continue;
+      values[found->second] = Shares && value != -1 ? value * part.contrib : value;
+    }
+  }
+  return values;
 }
 
 }  // namespace models

@@ -274,4 +274,15 @@ void FindMatB(const tParam& Param, const tArrayOfCircles& Patches, Double XMin, 
 Double hypotheticContribution(Double x, Double y, const tParam& Param, const tArrayOfCircles& Patches,
                               const utile::tVectorOfDouble& p, const utile::tVectorOfDouble& w);
 
+// ------------------------------------------------------------------ results of aggregated patches
+
+// Per-aggregate values spread back to the patches: each patch that an
+// aggregate's composition names (found by its popID, the first patch of that
+// popID; a popID that no patch has is skipped) takes the aggregate's value,
+// times its share of the aggregate's area when Shares is set. A -1 (an aggregate
+// that no bootstrap round drew) stays -1. Patches in no aggregate keep 0.
+utile::tVectorOfDouble SpreadAggregateValues(const utile::tVectorOfDouble& AggregateValues,
+                                             const tAggregateComposition& Composition,
+                                             const tArrayOfCircles& Patches, bool Shares);
+
 }  // namespace models

@@ -1181,4 +1181,23 @@ TEST(HypotheticContribution, AtAPointOfTwoPatches) {
     EXPECT_NEAR(c.Expected, hypotheticContribution(0, 4, param, c.Patches, {0.5, 0.25}, {1, 2}), 1e-14);
   }
 }
+
+TEST(SpreadAggregateValues, FindsThePatchesByTheirPopID) {
+  // Patches numbered 7, 3, 12, 40 in this order; the first aggregate holds 3
+  // (a quarter) and 7, the second 12 and a popID that no patch has.
+  tArrayOfCircles patches(4);
+  const Integer ids[] = {7, 3, 12, 40};
+  for (size_t i = 0; i < 4; ++i) patches[i].popID = ids[i];
+  const tAggregateComposition composition = {{{3, 0.25f}, {7, 0.75f}}, {{12, 0.5f}, {99, 0.5f}}};
+  struct tCase {
+    tVectorOfDouble Aggregates;
+    bool Shares;
+    tVectorOfDouble Expected;
+  } cases[] = {{{0.5, 0.25}, true, {0.375, 0.125, 0.125, 0}},
+               {{0.5, 0.25}, false, {0.5, 0.5, 0.25, 0}},
+               {{-1, 0.5}, true, {-1, -1, 0.25, 0}},
+               {{0.5}, true, {0.375, 0.125, 0, 0}}};
+  for (const auto& c : cases)
+    EXPECT_EQ(c.Expected, SpreadAggregateValues(c.Aggregates, composition, patches, c.Shares));
+}
 }  // namespace
