@@ -32,8 +32,8 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QToolButton>
 #include <QTime>
+#include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -385,7 +385,8 @@ void TdlgIBSimple::BuildSpatialPage() {
   layout->addWidget(pnSpatialSettings, 0);
   auto* form = new QFormLayout;
   left->addLayout(form);
-  edDispersalDistance = NewLabeledEdit(pnSpatialSettings, "edDispersalDistance", "&Mean dist. 1/alpha=", "10");
+  edDispersalDistance =
+      NewLabeledEdit(pnSpatialSettings, "edDispersalDistance", "&Mean dist. 1/alpha=", "10");
   AddRow(form, edDispersalDistance);
   tbTestDispersalProb = new QSlider(Qt::Horizontal, pnSpatialSettings);
   tbTestDispersalProb->setObjectName("tbTestDispersalProb");
@@ -406,7 +407,8 @@ void TdlgIBSimple::BuildSpatialPage() {
   auto* connectivityLayout = new QVBoxLayout(grpConnectivity);
   rbDistance = NewRadioButton(grpConnectivity, "rbDistance", "Inverse &distance", true);
   rbConnectivity = NewRadioButton(grpConnectivity, "rbConnectivity", "&Exponential inverse");
-  rbDispersalProbability = NewRadioButton(grpConnectivity, "rbDispersalProbability", "Dispersal &probability");
+  rbDispersalProbability =
+      NewRadioButton(grpConnectivity, "rbDispersalProbability", "Dispersal &probability");
   rbTest = NewRadioButton(grpConnectivity, "rbTest", "&Test parameters");
   rbDispersalEvents = NewRadioButton(grpConnectivity, "rbDispersalEvents", "Dispersal &events");
   rbDispersal = NewRadioButton(grpConnectivity, "rbDispersal", "Dispersal");
@@ -701,7 +703,8 @@ void TdlgIBSimple::BuildOutputOptionsPage() {
   auto* options = NewGroupBox(tsOutputOptions, "grpOptions", "Options");
   auto* optionsLayout = new QFormLayout(options);
   seMemoryDefragmentation = NewSpinEdit(options, "seMemoryDefragmentation", 0, 1000000, 0);
-  AddRow(optionsLayout, options, "Frequency of memory defragmentation (simulations):", seMemoryDefragmentation);
+  AddRow(optionsLayout, options,
+         "Frequency of memory defragmentation (simulations):", seMemoryDefragmentation);
   auto* right = new QVBoxLayout;
   right->addWidget(options);
   right->addStretch(1);
@@ -764,7 +767,8 @@ void TdlgIBSimple::BuildRunBar() {
   task->addWidget(ggTask, 1);
   gauges->addLayout(task);
   gauges->addWidget(ggMemory);
-  for (QWidget* w : std::initializer_list<QWidget*>{btInitialise, btRun, btStop, btRunBatch}) bar->addWidget(w);
+  for (QWidget* w : std::initializer_list<QWidget*>{btInitialise, btRun, btStop, btRunBatch})
+    bar->addWidget(w);
   bar->addLayout(gauges, 1);
   bar->addWidget(mmLog, 2);
 }
@@ -843,8 +847,8 @@ void TdlgIBSimple::ConnectHandlers() {
     connect(box, &QCheckBox::clicked, this, [this, box] { OnSensAgeClassClick(box); });
   for (QCheckBox* box : {ckSensFstat, ckSensGenPop, ckSensAlleleFreq})
     connect(box, &QCheckBox::clicked, this, [this, box] { OnSensGenomeOutputClick(box); });
-  for (QCheckBox* box : {ckSensF, ckSensTheta, ckSensAlpha, ckSensAbundances, ckSensNuclear, ckSensMitochondrial,
-                         ckSensX, ckSensY})
+  for (QCheckBox* box : {ckSensF, ckSensTheta, ckSensAlpha, ckSensAbundances, ckSensNuclear,
+                         ckSensMitochondrial, ckSensX, ckSensY})
     connect(box, &QCheckBox::clicked, this, [this] { Actualisation(); });
 }
 
@@ -950,9 +954,8 @@ void TdlgIBSimple::UpdateRunControls() {
 void TdlgIBSimple::RefreshMemoryGauge() {
   constexpr uint64_t Megabyte = 1024 * 1024;
   const utile::tMemoryStatus memory = utile::PlatformMemoryStatus();
-  const uint64_t used = memory.TotalPhysical > memory.AvailablePhysical
-                            ? memory.TotalPhysical - memory.AvailablePhysical
-                            : 0;
+  const uint64_t used =
+      memory.TotalPhysical > memory.AvailablePhysical ? memory.TotalPhysical - memory.AvailablePhysical : 0;
   ggMemory->setValue(static_cast<int>(std::min<uint64_t>(used / Megabyte, ggMemory->maximum())));
 }
 
@@ -968,13 +971,14 @@ void TdlgIBSimple::SetPedigreeAges() {
 void TdlgIBSimple::Initialise() {
   if (!Metapop) return;
   if (ModelInUse())
-    throw utile::EInvalidOperation(utile::Format(
-        "%s is running: its model cannot be initialised before the run has ended.", windowTitle().toStdString()));
+    throw utile::EInvalidOperation(
+        utile::Format("%s is running: its model cannot be initialised before the run has ended.",
+                      windowTitle().toStdString()));
   const int32_t n = PatchCount();
   if (models::DistanceMat.size() < size_t(n) || models::FrictionMap.size() < size_t(n) ||
       models::ConnectanceMat.size() < size_t(n))
-    throw utile::EInvalidOperation(
-        utile::Format("The landscape's matrices do not cover its %d patches: the model is not initialised.", n));
+    throw utile::EInvalidOperation(utile::Format(
+        "The landscape's matrices do not cover its %d patches: the model is not initialised.", n));
   // A territory area that gives no capacity is refused before anything changes,
   // and reported at the stage that reads it.
   const std::string territoryText = edTerritoryArea->text().toStdString();
@@ -1106,8 +1110,9 @@ void TdlgIBSimple::acStopExecute() {
 void TdlgIBSimple::Run() {
   if (!Metapop) return;
   if (!fReady && !IsRunning())
-    throw utile::EInvalidOperation(utile::Format(
-        "%s has no model to run: initialise it with a correct life cycle first.", windowTitle().toStdString()));
+    throw utile::EInvalidOperation(
+        utile::Format("%s has no model to run: initialise it with a correct life cycle first.",
+                      windowTitle().toStdString()));
   tModelForm::Run();  // refuses a second run
   const tRunLock lock(*this);
   const tModelInUse inUse(fModelInUse);
@@ -1196,7 +1201,8 @@ void TdlgIBSimple::ChartStep(int32_t t, bool moves, bool tags) {
     }
     if (id < ratios) SexRatioSeries->AppendPoint(id, t, patch->SexRatio());
   }
-  if (moves) mmOutput->appendPlainText(JoinLines(models::IndividualMovesLines(*Metapop, Metapop->Time, true)));
+  if (moves)
+    mmOutput->appendPlainText(JoinLines(models::IndividualMovesLines(*Metapop, Metapop->Time, true)));
   if (tags) {
     const utile::tVectorOfCardinal counts = Metapop->TagCount();
     for (int32_t k = 0; k < static_cast<int32_t>(counts.size()) && k < TagSeries->Count(); ++k)
@@ -1232,7 +1238,8 @@ void TdlgIBSimple::InitialiseSimulations() {
   const int32_t n = Metapop->PatchCount();
   const bool juveniles = ckJuveniles->isChecked();
   const bool adults = ckAdults->isChecked();
-  const auto triple = [&](utile::gui::tLineSeriesSet& set, const QString& title, const QColor& colour, int width) {
+  const auto triple = [&](utile::gui::tLineSeriesSet& set, const QString& title, const QColor& colour,
+                          int width) {
     set.Add(title, colour, width, juveniles);
     set.Add(title, colour, width, adults);
     set.Add(title, colour, width, juveniles && adults);
@@ -1296,7 +1303,8 @@ void TdlgIBSimple::ShowModel() {
   if (!Metapop) return;
   if (!dlgVandrel || dlgVandrel->CurrentModel != this) Initialise();
   if (dlgVandrel) dlgVandrel->ComputeModel();
-  const std::string now = QLocale::system().toString(QDateTime::currentDateTime(), QLocale::ShortFormat).toStdString();
+  const std::string now =
+      QLocale::system().toString(QDateTime::currentDateTime(), QLocale::ShortFormat).toStdString();
   mmModel->setPlainText(JoinLines(models::ModelDescriptionLines(edName->text().toStdString(), now, *Metapop,
                                                                 models::DistanceMat, models::FrictionMap,
                                                                 models::ConnectanceMat)));
@@ -1373,8 +1381,8 @@ void TdlgIBSimple::tbTestDispersalProbChange() {
   OnChangeConnectivityMatrix();
   utile::tVectorOfInteger capacities;
   for (int32_t i = 0; i < Metapop->PatchCount(); ++i) capacities.push_back(Metapop->GetPatches(i)->Capacity);
-  const models::tExpectedImmigration immigration =
-      models::ExpectedImmigration(ConnectivityMatrix(), capacities, models::ConnectanceMat, fTestDispersalProb);
+  const models::tExpectedImmigration immigration = models::ExpectedImmigration(
+      ConnectivityMatrix(), capacities, models::ConnectanceMat, fTestDispersalProb);
   mmBackwardDispersal->setPlainText(JoinLines(models::ExpectedImmigrationLines(immigration)));
   edExpImmigrationProb->setText(QString::fromStdString(utile::Format("%.g", immigration.Mean)));
 }
@@ -1395,8 +1403,8 @@ void TdlgIBSimple::ckPedigreeClick() {
   // A pedigree begins with the founders: a model whose individuals have IDs
   // already is initialised anew before it runs.
   if (on && !had && Metapop->CurrentID > 1) SetReady(false);
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{ckJuveniles, ckAdults, ckF, ckTheta, ckAlpha, ckFinalValues, btRecomputePedigree})
+  for (QWidget* w : std::initializer_list<QWidget*>{ckJuveniles, ckAdults, ckF, ckTheta, ckAlpha,
+                                                    ckFinalValues, btRecomputePedigree})
     w->setEnabled(on);
   Actualisation();
 }
@@ -1735,8 +1743,8 @@ void TdlgIBSimple::Actualisation() {
   for (QCheckBox* box : {ckSensAbundances, ckSensF, ckSensTheta, ckSensAlpha}) box->setEnabled(byClass);
   const bool pedigree = ckPedigree->isChecked();
   for (QCheckBox* box : {ckSensNuclear, ckSensMitochondrial, ckSensY, ckSensX}) box->setEnabled(pedigree);
-  const bool genomes = ckSensNuclear->isChecked() || ckSensMitochondrial->isChecked() || ckSensX->isChecked() ||
-                       ckSensY->isChecked();
+  const bool genomes = ckSensNuclear->isChecked() || ckSensMitochondrial->isChecked() ||
+                       ckSensX->isChecked() || ckSensY->isChecked();
   ckSensFstat->setEnabled(genomes);
   ckSensAlleleFreq->setEnabled(genomes);
   const bool map = !models::Map.empty();

@@ -158,8 +158,8 @@ class TdlgIBSimple : public tModelForm {
   QCheckBox *ckSensAbundances, *ckSensF, *ckSensTheta, *ckSensAlpha, *ckSensJuveniles, *ckSensAdults,
       *ckSensCapacities, *ckSensOccupancy, *ckSensExtinctionTime, *ckSensTags, *ckSensDispersalEvents,
       *ckSensDistanceMat, *ckSensConnectanceMat, *ckSensPermeabilityMat, *ckSensConnectionProfiles,
-      *ckSensNuclear, *ckSensMitochondrial, *ckSensX, *ckSensY, *ckSensFstat, *ckSensGenPop, *ckSensAlleleFreq,
-      *ckSensSeparateSexes;
+      *ckSensNuclear, *ckSensMitochondrial, *ckSensX, *ckSensY, *ckSensFstat, *ckSensGenPop,
+      *ckSensAlleleFreq, *ckSensSeparateSexes;
   QSpinBox *seNbGenomes, *seMemoryDefragmentation;
 
   // Run
@@ -322,9 +322,9 @@ class TdlgIBSimple : public tModelForm {
   bool fUpdatingControls = false;  // the window itself writes the parameter boxes
   bool fReady = false;
   int32_t fModelInUse = 0;
-  bool fDisplayEnabled = false;     // grpDisplay, when the workbench does not run
+  bool fDisplayEnabled = false;         // grpDisplay, when the workbench does not run
   utile::Extended fLargestExpaDij = 0;  // of the last kernel
-  double fTestDispersalProb = 1.0;  // edTestDispersalProb as read
+  double fTestDispersalProb = 1.0;      // edTestDispersalProb as read
   // Mouse gestures: a left-drag moves fDragCell, a right-drag links from it.
   models::tEventCell* fDragCell = nullptr;
   QPoint fPressPosition;

@@ -11,8 +11,8 @@
 namespace models {
 
 void ComputeDispersalKernel(Double meanDistance, const utile::tMatrixOfDouble& distances,
-                            const utile::tMatrixOfBoolean& links, Integer n, utile::tMatrixOfExtended& expaDij,
-                            utile::tMatrixOfDouble& connectivityMat) {
+                            const utile::tMatrixOfBoolean& links, Integer n,
+                            utile::tMatrixOfExtended& expaDij, utile::tMatrixOfDouble& connectivityMat) {
   if (n <= 0) return;
   utile::Assert(distances.size() >= size_t(n) && links.size() >= size_t(n),
                 "The landscape matrices do not cover every patch.");
@@ -44,9 +44,9 @@ utile::tVectorOfInteger PatchCapacities(const tArrayOfCircles& patches, Double t
     // The model holds the area in single precision: the capacity comes from that.
     const long double capacity = static_cast<long double>(static_cast<Single>(patch.A)) / territory;
     if (!(std::fabs(capacity) <= std::numeric_limits<Integer>::max()))
-      throw utile::EInvalidArgument(utile::Format(
-          "The territory area \"%s\" gives patch %d a capacity beyond %d individuals.", territoryText,
-          patch.popID, std::numeric_limits<Integer>::max()));
+      throw utile::EInvalidArgument(
+          utile::Format("The territory area \"%s\" gives patch %d a capacity beyond %d individuals.",
+                        territoryText, patch.popID, std::numeric_limits<Integer>::max()));
     capacities.push_back(static_cast<Integer>(utile::Round(capacity)));
   }
   return capacities;
@@ -115,7 +115,7 @@ utile::tVectorOfString ModelDescriptionLines(const std::string& species, const s
                                              const tMetaPop& metapop, const utile::tMatrixOfDouble& distances,
                                              const utile::tMatrixOfDouble& permeabilities,
                                              const utile::tMatrixOfBoolean& links) {
-  utile::tVectorOfString lines = {"Species:\t" + species, "Date:\t" + dateTime, "", "PATCHES:", "",
+  utile::tVectorOfString lines = {"Species:\t" + species,    "Date:\t" + dateTime, "", "PATCHES:", "",
                                   "ID\tX\tY\tArea\tCapacity"};
   for (Integer i = 0; i < metapop.PatchCount(); ++i) {
     const tPatch* patch = metapop.GetPatches(i);
@@ -147,7 +147,8 @@ utile::tVectorOfString IndividualMovesLines(tMetaPop& metapop, Cardinal time, bo
     std::string line = utile::Format("Patch %u:", patch->ID());
     for (Integer i = 0; i < patch->IndCount(); ++i) {
       const tIndividual* ind = patch->GetInd(i);
-      line += withEvents ? utile::Format("\t%u(%d)", ind->ID(), ind->Event()) : utile::Format("\t%u", ind->ID());
+      line +=
+          withEvents ? utile::Format("\t%u(%d)", ind->ID(), ind->Event()) : utile::Format("\t%u", ind->ID());
     }
     lines.push_back(line);
   }

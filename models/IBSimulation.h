@@ -23,8 +23,8 @@ using utile::Extended;
 // link indicator, each column then scaled to sum 1 (a column without a link
 // stays 0). Nothing changes when n is 0.
 void ComputeDispersalKernel(Double meanDistance, const utile::tMatrixOfDouble& distances,
-                            const utile::tMatrixOfBoolean& links, Integer n, utile::tMatrixOfExtended& expaDij,
-                            utile::tMatrixOfDouble& connectivityMat);
+                            const utile::tMatrixOfBoolean& links, Integer n,
+                            utile::tMatrixOfExtended& expaDij, utile::tMatrixOfDouble& connectivityMat);
 
 // Round(area / territory), halves to the even neighbour, for every patch. A
 // territory that is not above 0 (or not a number), or one so small that a

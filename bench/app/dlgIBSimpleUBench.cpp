@@ -23,8 +23,8 @@
 #include "app/WindowServices.h"
 #include "app/dlgIBSimpleU.h"
 #include "app/dlgVandrelU.h"
-#include "models/PedigreeOps.h"
 #include "models/MetapopCommon.h"
+#include "models/PedigreeOps.h"
 #include "tests/models/IBMHarness.h"
 
 namespace {
@@ -59,9 +59,12 @@ void SetGridLandscape() {
 
 // Birth, Survival 0.9, Dispersal (0.9, weighting 1.5), Aging, Reproduction (ceiling, 3), Death.
 models::tLifeCycle Cycle() {
-  return {ibmtest::Event(models::leBirth, 1), ibmtest::Survival(0.9, 2),
-          ibmtest::Dispersal(0.9, 1.5, 3),    ibmtest::Event(models::leGetOlder, 4),
-          ibmtest::Reproduction(models::rtCeiling, 3, 5), ibmtest::Death(models::dsCensused)};
+  return {ibmtest::Event(models::leBirth, 1),
+          ibmtest::Survival(0.9, 2),
+          ibmtest::Dispersal(0.9, 1.5, 3),
+          ibmtest::Event(models::leGetOlder, 4),
+          ibmtest::Reproduction(models::rtCeiling, 3, 5),
+          ibmtest::Death(models::dsCensused)};
 }
 
 vandrel::TdlgIBSimple& Workbench() {
@@ -73,7 +76,8 @@ vandrel::TdlgIBSimple& Workbench() {
     SetGridLandscape();
     auto* ib = static_cast<vandrel::TdlgIBSimple*>(main->NewModel(vandrel::tWorkbenchKind::wkIBSimple));
     // The cycle drawn with the actions, its parameters typed into the cells' boxes.
-    const auto add = [ib](models::tLifeEventType type, const char* first = nullptr, const char* second = nullptr) {
+    const auto add = [ib](models::tLifeEventType type, const char* first = nullptr,
+                          const char* second = nullptr) {
       ib->acNewEvent[type]->trigger();
       vandrel::tEventCellControls* controls = ib->CellControls(ib->fEventCells.SelectedCell());
       if (first) controls->Param1->setText(first);
