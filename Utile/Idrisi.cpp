@@ -540,6 +540,17 @@ tRaster::tRaster(const std::string& FileName) {
   ReadDoc(FileName);
 }
 
+tRaster tRaster::CreateFrom(const tRaster& Source) {
+  tRaster raster(Source);
+  // The statistics belong to Source's cells, which the new map does not have.
+  raster.fMean = raster.fSD = 0;
+  raster.fMeanComputed = raster.fSDComputed = false;
+  raster.NotFound = false;
+  return raster;
+}
+
+std::string tRaster::Name() const { return ExtractFileName(FileName); }
+
 void tRaster::ClearDocumentation() {
   BackGround = bsUnchecked;
   BackGroundValue = 0;
@@ -1003,6 +1014,16 @@ void tRaster::Recompute() {
     MinValue = lowest;
     MaxValue = highest;
   }
+}
+
+bool IsByteValue(Single x) {
+  const double r = std::nearbyint(static_cast<double>(x));
+  return r >= 0 && r <= 255;
+}
+
+bool HasDecimals(Single x) {
+  const double value = x;
+  return !(std::fabs(value - std::trunc(value)) <= 1e-8);
 }
 
 }  // namespace utile

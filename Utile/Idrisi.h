@@ -220,6 +220,36 @@ void CopyCells(TIdrisiFile& Source, TIdrisiFile& Target, tRule&& rule) {
   }
 }
 
+// CopyCells in runs, for passes that report progress: the remaining cells of Source
+// reach Target through transform(from, to, count) in runs of at most limit() cells
+// (asked before every run; fewer at block ends), each run followed by done(count).
+// The transform tests for missing cells itself (Source.Bak, Source.BkV), so that
+// its loop is free of calls.
+template <class tLimit, class tTransform, class tDone>
+void CopyRuns(TIdrisiFile& Source, TIdrisiFile& Target, tLimit&& limit, tTransform&& transform, tDone&& done) {
+  if (!Target.Write) idrisi_detail::RaiseNotOpenForWriting(Target);
+  while (!Source.eof) {
+    if ((Source.lu == 0 || Source.Write) && !idrisi_detail::ReadBlock(Source)) break;
+    while (Source.lu > 0) {
+      const Int64 wanted = std::max<Int64>(limit(), 1);
+      const Cardinal count = static_cast<Cardinal>(
+          std::min<Int64>(wanted, std::min(Source.lu, static_cast<Cardinal>(BufferSize) - Target.lu)));
+      const Single* from = Source.Tmp->GetArray() + (Source.fBlockCells - Source.lu);
+      Single* to = Target.Tmp->GetArray() + Target.lu;
+      transform(from, to, count);
+      Source.lu -= count;
+      Target.lu += count;
+      Source.eof = Source.lu == 0 && Source.fCellsLeft == 0;
+      if (Target.lu == static_cast<Cardinal>(BufferSize)) {
+        Target.lu = 0;
+        idrisi_detail::WriteBlock(Target, static_cast<Cardinal>(BufferSize));
+      }
+      done(count);
+    }
+    Source.eof = Source.fCellsLeft == 0;
+  }
+}
+
 // Writes the pending cells when writing, closes the file and frees the buffer; the
 // file is closed and the buffer freed even when the last block cannot be written.
 void CloseRaster(TIdrisiFile& F);
@@ -235,6 +265,14 @@ public:
   // documentation file name or name without extension).
   explicit tRaster(const std::string& FileName);
   virtual ~tRaster() = default;
+  // A raster with a copy of Source's documentation (lists of its own) and no cells:
+  // the start of a map derived from Source.
+  static tRaster CreateFrom(const tRaster& Source);
+
+  // FileName without its folder.
+  std::string Name() const;
+  // Columns x Rows.
+  Int64 nbPixels() const { return static_cast<Int64>(Columns) * Rows; }
 
   // ------------------------------------------------------------ documentation
   virtual void ReadDoc(const std::string& FileName);
@@ -321,5 +359,11 @@ private:
 
 // The whole matrix of the map named.
 tMatrixOfDouble RasterToMatrix(const std::string& FileName);
+
+// x rounded to the nearest integer (halves to the even neighbour) lies in 0..255.
+bool IsByteValue(Single x);
+// x is not a whole number: it differs from its integer part by more than 1e-8
+// (not a number and the infinities have decimals too: no integer holds them).
+bool HasDecimals(Single x);
 
 }  // namespace utile

@@ -1,5 +1,6 @@
 #include "Utile/Platform.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <pwd.h>
@@ -63,25 +64,53 @@ std::string ExecutableFolder() {
   return path.substr(0, path.find_last_of('/') + 1);
 }
 
-bool StartProgram(const std::string& program, const std::string& argument1, const std::string& argument2) {
-  std::vector<std::string> arguments{program};
-  if (!argument1.empty()) arguments.push_back(argument1);
-  if (!argument2.empty()) arguments.push_back(argument2);
+namespace {
+// How the intermediate child tells how the start went.
+constexpr int StartedCode = 0;
+constexpr int NotFoundCode = 126;
+constexpr int NoResourcesCode = 127;
+
+bool LacksResources(int error) { return error == ENOMEM || error == EAGAIN; }
+}  // namespace
+
+tStartResult StartDetached(const std::string& program, const std::vector<std::string>& arguments) {
+  std::vector<std::string> words{program};
+  words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
-  for (auto& a : arguments) argv.push_back(a.data());
+  for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  // A program named with a folder is taken as it stands, a bare name is looked
+  // for along the search path.
+  const bool searchPath = program.find('/') == std::string::npos;
   // A double fork leaves the started program to init, so that no zombie is left
   // behind and nothing waits for it.
   const pid_t child = fork();
-  if (child < 0) return false;
+  if (child < 0) return LacksResources(errno) ? tStartResult::srNoResources : tStartResult::srNotFound;
   if (child == 0) {
     pid_t grandchild;
-    const int rc = posix_spawnp(&grandchild, program.c_str(), nullptr, nullptr, argv.data(), environ);
-    _exit(rc == 0 ? 0 : 127);
+    const int rc = searchPath ? posix_spawnp(&grandchild, program.c_str(), nullptr, nullptr, argv.data(), environ)
+                              : posix_spawn(&grandchild, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    _exit(rc == 0 ? StartedCode : LacksResources(rc) ? NoResourcesCode : NotFoundCode);
   }
   int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status)) return tStartResult::srNotFound;
+  switch (WEXITSTATUS(status)) {
+    case StartedCode:
+      return tStartResult::srStarted;
+    case NoResourcesCode:
+      return tStartResult::srNoResources;
+    default:
+      return tStartResult::srNotFound;
+  }
+}
+
+bool StartProgram(const std::string& program, const std::string& argument1, const std::string& argument2) {
+  std::vector<std::string> arguments;
+  if (!argument1.empty()) arguments.push_back(argument1);
+  if (!argument2.empty()) arguments.push_back(argument2);
+  return StartDetached(program, arguments) == tStartResult::srStarted;
 }
 
 }  // namespace utile

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace utile {
 
@@ -53,8 +54,18 @@ tMemoryStatus PlatformMemoryStatus();
 // The folder of the running executable, with a trailing delimiter.
 std::string ExecutableFolder();
 
-// Starts a program with its arguments and does not wait for it. False when it
-// could not be started.
+enum class tStartResult {
+  srStarted,
+  srNotFound,     // no such program, or a file that cannot be run
+  srNoResources,  // the system lacks the memory or the processes to start it
+};
+
+// Starts a program with its arguments, each passed as one word whatever blanks
+// it holds, and does not wait for it.
+tStartResult StartDetached(const std::string& program, const std::vector<std::string>& arguments);
+
+// Starts a program with its arguments (empty ones left out) and does not wait
+// for it. False when it could not be started.
 bool StartProgram(const std::string& program, const std::string& argument1 = {},
                   const std::string& argument2 = {});
 

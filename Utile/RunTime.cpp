@@ -1,6 +1,8 @@
 #include "Utile/RunTime.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -88,6 +90,18 @@ int32_t RoundToInteger(long double x) {
   const int64_t r = Round(x);
   if (r < INT32_MIN || r > INT32_MAX) throw ERangeError("Range check error");
   return static_cast<int32_t>(r);
+}
+
+long double RoundTo(long double x, int digit) {
+  if (digit < -37 || digit > 37) throw ERangeError(Format("RoundTo: digit %d is outside -37..37", digit));
+  if (!std::isfinite(x)) RaiseInvalidOp();
+  long double factor = 1;
+  for (int i = 0; i < std::abs(digit); ++i) factor *= 10;
+  const long double scaled = digit < 0 ? x * factor : x / factor;
+  // Beyond 2^63 an extended value has no digit below 10^Digit left to round.
+  if (std::fabs(scaled) >= 0x1p63L) return x;
+  const long double r = std::nearbyint(scaled);
+  return digit < 0 ? r / factor : r * factor;
 }
 
 // ---------------------------------------------------------------- float text
@@ -275,6 +289,139 @@ std::string FloatToDefaultStr(long double value) {
   body = FloatText(value, tFloatFormat::ffExponent, 15, 4, '.');
   if (body[0] != '-') body.insert(0, 1, ' ');
   return body;
+}
+
+namespace {
+
+using tWide = unsigned __int128;
+
+// 5^s for the scales of singles from about 1e-27 up.
+constexpr int MaxFivePower = 44;
+constexpr std::array<tWide, MaxFivePower + 1> PowersOfFive = [] {
+  std::array<tWide, MaxFivePower + 1> powers{};
+  powers[0] = 1;
+  for (int s = 1; s <= MaxFivePower; ++s) powers[s] = powers[s - 1] * 5;
+  return powers;
+}();
+
+constexpr uint64_t TenPower17 = 100'000'000'000'000'000ull;
+constexpr uint64_t TenPower18 = 1'000'000'000'000'000'000ull;
+constexpr uint64_t TenPower14 = 100'000'000'000'000ull;
+constexpr uint64_t TenPower15 = 1'000'000'000'000'000ull;
+
+constexpr std::array<char, 200> DigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// y = m x 2^e x 10^s as its integer part and the comparison of its fractional part
+// with one half (-1 below, 0 equal, 1 above), exactly. False when the scale is out
+// of the table's reach.
+bool ScaledSingle(uint64_t m, int e, int s, uint64_t& whole, int& half) {
+  if (s > MaxFivePower) return false;
+  if (s >= 0) {
+    const tWide p = static_cast<tWide>(m) * PowersOfFive[s];
+    const int shift = e + s;
+    if (shift >= 0) {
+      if (shift > 63 || (p >> (64 - shift)) != 0) return false;
+      whole = static_cast<uint64_t>(p << shift);
+      half = -1;
+      return true;
+    }
+    const int right = -shift;
+    if (right > 127) return false;
+    const tWide q = p >> right;
+    if ((q >> 64) != 0) return false;
+    whole = static_cast<uint64_t>(q);
+    const tWide rest = p - (q << right);
+    const tWide halfway = static_cast<tWide>(1) << (right - 1);
+    half = rest < halfway ? -1 : rest > halfway ? 1 : 0;
+    return true;
+  }
+  // Large values: y = m x 2^(e - t) / 5^t with t = -s; 5^t is odd, so no half.
+  const int t = -s;
+  const int left = e - t;
+  if (t > 27 || left < 0 || left > 103) return false;
+  const tWide n = static_cast<tWide>(m) << left;
+  const uint64_t five = static_cast<uint64_t>(PowersOfFive[t]);
+  const tWide q = n / five;
+  if ((q >> 64) != 0) return false;
+  whole = static_cast<uint64_t>(q);
+  const uint64_t rest = static_cast<uint64_t>(n - q * five);
+  half = 2 * rest > five ? 1 : -1;
+  return true;
+}
+
+}  // namespace
+
+char* SingleToDefaultChars(float value, char* out) {
+  const uint32_t bits = std::bit_cast<uint32_t>(value);
+  const bool negative = (bits >> 31) != 0;
+  const uint32_t biased = (bits >> 23) & 0xFF;
+  const uint32_t fraction = bits & 0x7FFFFF;
+  auto general = [&] {
+    const std::string text = FloatToDefaultStr(value);
+    return std::copy(text.begin(), text.end(), out);
+  };
+  if (biased == 0xFF) return general();
+  if (biased == 0 && fraction == 0) {
+    static constexpr char Zero[] = " 0.00000000000000E+0000";
+    return std::copy(Zero, Zero + 23, out);
+  }
+  const uint64_t m = biased == 0 ? fraction : (fraction | 0x800000u);
+  const int e = biased == 0 ? -149 : static_cast<int>(biased) - 150;
+  // |value| lies in [2^b, 2^(b+1)), so its decimal exponent is near b log10(2);
+  // the estimate is corrected on the scaled value below.
+  const int b = e + 63 - std::countl_zero(m);
+  int exponent = (b * 78913) >> 18;
+  uint64_t whole = 0;
+  int half = 0;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt > 2 || !ScaledSingle(m, e, 17 - exponent, whole, half)) return general();
+    if (whole >= TenPower18)
+      ++exponent;
+    else if (whole < TenPower17)
+      --exponent;
+    else
+      break;
+  }
+  // Eighteen significant digits, correctly rounded (halves to even), as the
+  // general path takes them; then fifteen, a half going away from zero.
+  uint64_t digits = whole + ((half > 0 || (half == 0 && (whole & 1) != 0)) ? 1 : 0);
+  if (digits == TenPower18) {
+    digits = TenPower17;
+    ++exponent;
+  }
+  const uint64_t rest = digits % 1000;
+  digits = digits / 1000 + (rest >= 500 ? 1 : 0);
+  if (digits == TenPower15) {
+    digits = TenPower14;
+    ++exponent;
+  }
+  char text[16];
+  for (int i = 14; i > 0; i -= 2) {
+    const auto pair = static_cast<size_t>(digits % 100) * 2;
+    digits /= 100;
+    text[i] = DigitPairs[pair + 1];
+    text[i - 1] = DigitPairs[pair];
+  }
+  text[0] = static_cast<char>('0' + digits);
+  out[0] = negative ? '-' : ' ';
+  out[1] = text[0];
+  out[2] = '.';
+  std::copy(text + 1, text + 15, out + 3);
+  out[17] = 'E';
+  out[18] = exponent < 0 ? '-' : '+';
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  out[19] = '0';
+  out[20] = '0';
+  out[21] = DigitPairs[static_cast<size_t>(magnitude) * 2];
+  out[22] = DigitPairs[static_cast<size_t>(magnitude) * 2 + 1];
+  return out + 23;
 }
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }

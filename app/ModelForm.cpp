@@ -276,11 +276,13 @@ void tModelForm::MakeLandscape(const std::string& Line, bool RewriteHeaders) {
   ++LanID;
   sLan = utile::Format("%d", LanID - 1) + "\t";
   size_t next = 0;
-  for (const tTaggedComponent& item : dlgVandrel->TaggedComponents)
-    if (item.Tag > 0) TakeBatchValues(item.Component, tBatchTarget::btLandscape, values, next, sLan);
-  if (next < values.size() && dlgPatchData)
-    for (const tTaggedComponent& item : dlgPatchData->TaggedComponents)
+  dlgVandrel->TakeLandscapeLineValues([&] {
+    for (const tTaggedComponent& item : dlgVandrel->TaggedComponents)
       if (item.Tag > 0) TakeBatchValues(item.Component, tBatchTarget::btLandscape, values, next, sLan);
+    if (next < values.size() && dlgPatchData)
+      for (const tTaggedComponent& item : dlgPatchData->TaggedComponents)
+        if (item.Tag > 0) TakeBatchValues(item.Component, tBatchTarget::btLandscape, values, next, sLan);
+  });
 
   const int32_t patchCount = PatchCount();
   fInLandscapeLine = true;

@@ -10,26 +10,36 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScatterSeries>
+#include <QScopeGuard>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTransform>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <fstream>
+#include <limits>
+#include <numbers>
 
 #include "Utile/Idrisi.h"
-#include "Utile/gui/CustomChartSeries.h"
-#include "Utile/gui/GraphicOps.h"
 #include "Utile/MathOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
+#include "Utile/gui/CustomChartSeries.h"
+#include "Utile/gui/GraphicOps.h"
+#include "Utile/gui/StringOps.h"
 #include "app/AboutBoxU.h"
 #include "app/DevHistoryU.h"
 #include "app/ModelForm.h"
@@ -142,7 +152,13 @@ TdlgVandrel::TdlgVandrel(QWidget* parent) : QMainWindow(parent) {
   cbPermeability->setCurrentIndex(0);
   // 3. the patches page
   pcLandscape->setCurrentWidget(tsPatches);
+  seNbPatchChange();
   ModelChanged = true;
+  // 4. the bubbles of the landscape chart, their numbers as green marks
+  fSpaceSeries = new utile::gui::tBubbleSeries;
+  chSpace->AddSeries(fSpaceSeries);
+  fSpaceSeries->setPointLabelsColor(QColor(0, 128, 0));
+  fSpaceSeries->setPointLabelsVisible(ckShowID->isChecked());
   // 5.
   SelCircle = -1;
   // 6. the first landscape, without initialising any model
@@ -168,6 +184,9 @@ TdlgVandrel::TdlgVandrel(QWidget* parent) : QMainWindow(parent) {
 }
 
 TdlgVandrel::~TdlgVandrel() {
+  // Controls that lose the focus as they are freed say that they were left:
+  // nothing of this window may answer them any more.
+  for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
   // The workbenches are children of this window and go with it; they must not
   // report back to a window that is being torn down.
   for (tModelForm* model : fModels) model->dlgVandrel = nullptr;
@@ -433,6 +452,15 @@ void TdlgVandrel::BuildLandscapePages() {
   chSpace->setRenderHint(QPainter::Antialiasing);
   chSpace->chart()->legend()->hide();
   chSpace->SetScaled(true);
+  chSpace->setFocusPolicy(Qt::StrongFocus);
+  chSpace->viewport()->installEventFilter(this);
+  chSpace->installEventFilter(this);
+  // Under the grid and the axes: the background picture, the value map, the links.
+  fSpaceLayer =
+      new utile::gui::tChartLayer(*chSpace, utile::gui::tChartLayer::BackgroundZ, true,
+                                  [this](QPainter& painter, const utile::gui::tGraphicChart& chart) {
+                                    PaintSpaceLayers(painter, chart);
+                                  });
   chartColumn->addWidget(chSpace, 1);
   auto* displayRow = new QHBoxLayout;
   ckShowID = NewCheckBox(central, "ckShowID", "Show &IDs", true);
@@ -515,7 +543,7 @@ void TdlgVandrel::ConnectHandlers() {
   for (QAction* choice : {mnOnTheFly, mnPrecomputed})
     connect(choice, &QAction::triggered, this, [this, choice] {
       choice->setChecked(true);
-      chSpace->update();
+      Guarded([this] { RepaintSpace(); });
     });
 
   connect(mnShakyPosition, &QAction::triggered, this, [this] {
@@ -532,7 +560,7 @@ void TdlgVandrel::ConnectHandlers() {
                                   MovingWindowsPerSide, MovingWindowMapCells, &models::LandscapeCapacity,
                                   &models::PatchValues, &models::ResultMap);
       mnMovingWindow->setChecked(true);
-      chSpace->update();
+      RepaintSpace();
     });
   });
   connect(btComputeMetCapManually, &QPushButton::clicked, this, [this] {
@@ -550,7 +578,7 @@ void TdlgVandrel::ConnectHandlers() {
       }
     });
   });
-  connect(ckPatchContribution, &QCheckBox::toggled, this, [this] { DrawSpace(); });
+  connect(ckPatchContribution, &QCheckBox::toggled, this, [this] { Guarded([this] { DrawSpace(); }); });
 
   connect(mnAbout, &QAction::triggered, this, [this] {
     TAboutBox* box = AboutBox ? AboutBox : new TAboutBox(this);
@@ -566,13 +594,78 @@ void TdlgVandrel::ConnectHandlers() {
   connect(mnTestingMode, &QAction::triggered, this, [this] { ToggleTestingMode(); });
 
   // A changed choice shows the controls it needs and makes a new landscape.
-  for (QComboBox* combo : {cbPatchGeometry, cbPatchSizes, cbConnectance, cbPermeability})
+  for (QComboBox* combo : {cbPatchGeometry, cbPatchSizes, cbConnectance})
     connect(combo, &QComboBox::activated, this, [this] {
       Guarded([this] {
         Actualisation();
         btMakeLandscapeClick();
       });
     });
+  connect(cbPermeability, &QComboBox::activated, this,
+          [this] { Guarded([this] { cbPermeabilityChange(); }); });
+  // The area settings make a new landscape too, except while a batch line fills
+  // them: its rebuild makes the one landscape of the line.
+  for (QSpinBox* area : {seMinArea, seMaxArea, sePropLargePatches})
+    connect(area, &QSpinBox::valueChanged, this, [this] {
+      if (fFillingLandscapeLine > 0) return;
+      Guarded([this] {
+        Actualisation();
+        btMakeLandscapeClick();
+      });
+    });
+  for (QSpinBox* count : {seNbPatch, seIsolatedPatchArea, seIsolatedPatchDistance})
+    connect(count, &QSpinBox::valueChanged, this, [this] { seNbPatchChange(); });
+  connect(seWidth, &QSpinBox::valueChanged, this, [this] { Guarded([this] { RedrawForControl(); }); });
+  for (QSpinBox* extent : {seWidth, seHeight}) {
+    connect(extent, &QSpinBox::editingFinished, this, [this] { Guarded([this] { RedrawForControl(); }); });
+    extent->installEventFilter(this);
+    if (auto* text = extent->findChild<QLineEdit*>()) text->installEventFilter(this);
+  }
+  connect(seNewPatchArea, &QSpinBox::valueChanged, this, [this] { Guarded([this] { RedrawForControl(); }); });
+  connect(edDistanceThreshold, &QLineEdit::textChanged, this,
+          [this] { Guarded([this] { ComputeConnectanceMatrix(); }); });
+  connect(seConnectance, &QSpinBox::valueChanged, this,
+          [this] { Guarded([this] { ComputeConnectanceMatrix(); }); });
+  for (tLabeledEdit* permeability : {edSurvivalDistance, edFixedSurvival}) {
+    connect(permeability, &QLineEdit::editingFinished, this,
+            [this] { Guarded([this] { PermeabilityEditUsed(); }); });
+    permeability->installEventFilter(this);
+  }
+  for (tLabeledEdit* real : {edDistanceThreshold, edSurvivalDistance, edFixedSurvival})
+    utile::gui::InstallKeyFilter(real, utile::gui::EditReal);
+  connect(btPermeabiliyMap, &QPushButton::clicked, this,
+          [this] { Guarded([this] { btPermeabiliyMapClick(); }); });
+
+  // The selected patch.
+  connect(seID, &QSpinBox::valueChanged, this, [this](int value) {
+    if (DrawingSpace) return;
+    Guarded([this, value] {
+      SelCircle = value > 0 && value <= static_cast<int>(models::Patches.size()) ? value - 1 : -1;
+      DrawSpace();
+    });
+  });
+  connect(seX, &QSpinBox::valueChanged, this,
+          [this] { Guarded([this] { SelectedPatchEdited(&models::tCircle::x, seX); }); });
+  connect(seY, &QSpinBox::valueChanged, this,
+          [this] { Guarded([this] { SelectedPatchEdited(&models::tCircle::y, seY); }); });
+  connect(seArea, &QSpinBox::valueChanged, this,
+          [this] { Guarded([this] { SelectedPatchEdited(&models::tCircle::A, seArea); }); });
+  connect(btRemovePatch, &QPushButton::clicked, this, [this] { Guarded([this] { btRemovePatchClick(); }); });
+
+  // What the chart shows.
+  for (QCheckBox* display : {ckShowID, ckShowArea, ckShowConnectivity})
+    connect(display, &QCheckBox::toggled, this, [this] { Guarded([this] { DrawSpace(); }); });
+  connect(ckComputeMetapop, &QCheckBox::toggled, this, [this](bool checked) {
+    ckPotential->setVisible(checked);
+    seNewPatchArea->setVisible(false);
+    btComputeMetCapManually->setEnabled(!checked);
+    if (checked) Guarded([this] { ChangePatches(); });
+  });
+  connect(ckPotential, &QCheckBox::toggled, this, [this](bool checked) {
+    lblLambda->setVisible(checked);
+    Guarded([this] { RepaintSpace(); });
+  });
+
   connect(btMakeLandscape, &QPushButton::clicked, this,
           [this] { Guarded([this] { btMakeLandscapeClick(); }); });
   connect(btPatchData, &QPushButton::clicked, this, [] {
@@ -649,12 +742,15 @@ void TdlgVandrel::AddNewModel(tModelForm* model) {
   fModels.push_back(model);
   model->show();
   Actualisation();
+  DrawSpace();  // its links
 }
 
 void TdlgVandrel::RemoveModel(tModelForm* model) {
-  if (CurrentModel == model) CurrentModel = nullptr;
+  const bool current = CurrentModel == model;
+  if (current) CurrentModel = nullptr;
   std::erase(fModels, model);
   Actualisation();
+  if (current) DrawSpace();  // its links go with it
 }
 
 tModelForm* TdlgVandrel::NewModel(tWorkbenchKind kind) {
@@ -757,40 +853,160 @@ void TdlgVandrel::TryPendingClose() {
 
 // ------------------------------------------------------------- the landscape
 
-void TdlgVandrel::btMakeLandscapeClick() {
-  // The start-up landscape: the hexagonal layout with the areas of the
-  // "Fixed" rule.
-  const int32_t n = GetPatchCount();
-  models::Patches.resize(n);
-  double x = 0, y = 0;
-  int32_t placed = 0, ring = 1;
-  auto place = [&] {
-    models::Patches[placed].popID = placed + 1;
-    models::Patches[placed].x = x;
-    models::Patches[placed].y = y;
-    ++placed;
+namespace {
+// How many patches times value-map cells one redraw may evaluate.
+constexpr double ValueMapBudget = 4e6;
+// Above this many links the lines are drawn without antialiasing.
+constexpr qsizetype SmoothLinkLimit = 20000;
+constexpr double MissingConnectivity = -999999;
+
+// A point of the chart view's viewport in the chart's own coordinates, to the
+// fraction of a pixel.
+QPointF ChartPixel(const utile::gui::tGraphicChart& view, const QPointF& position) {
+  return view.chart()->mapFromScene(view.viewportTransform().inverted().map(position));
+}
+
+// From chart units to the chart's own coordinates.
+QTransform ValueTransform(const utile::gui::tGraphicChart& chart) {
+  const QPointF origin = chart.ValueToPixel(QPointF(0, 0));
+  const QPointF unit = chart.ValueToPixel(QPointF(1, 1));
+  return QTransform(unit.x() - origin.x(), 0, 0, unit.y() - origin.y(), origin.x(), origin.y());
+}
+
+// The palette entry of a link's strength in 0..1, as ShadeIndex gives it: in
+// double precision but where a half might round otherwise.
+utile::Integer LinkEntry(double strength, size_t count) {
+  const double last = static_cast<double>(count - 1);
+  const double k = last * strength;
+  if (!(k < last)) return static_cast<utile::Integer>(count - 1);
+  const double whole = std::floor(k);
+  if (std::abs(k - whole - 0.5) < 1e-6) return utile::ShadeIndex(strength, count, 0, 1.0);
+  return static_cast<utile::Integer>(k - whole < 0.5 ? whole : whole + 1);
+}
+
+// A segment clipped to [0, w - 1] x [0, h - 1], drawn one pixel wide into the cells.
+void DrawLine(std::vector<uint8_t>& cells, int w, int h, QPointF a, QPointF b, uint8_t value) {
+  double t0 = 0, t1 = 1;
+  const double dx = b.x() - a.x(), dy = b.y() - a.y();
+  auto clip = [&](double p, double q) {
+    if (p == 0) return q >= 0;
+    const double r = q / p;
+    if (p < 0) {
+      if (r > t1) return false;
+      t0 = std::max(t0, r);
+    } else {
+      if (r < t0) return false;
+      t1 = std::min(t1, r);
+    }
+    return true;
   };
-  place();
-  const double h = std::sqrt(3.0) / 2;
-  const double steps[6][2] = {{-0.5, h}, {-1, 0}, {-0.5, -h}, {0.5, -h}, {1, 0}, {0.5, h}};
-  for (ring = 1; placed < n && ring <= 100; ++ring) {
-    x = ring;
-    y = 0;
-    for (int side = 0; side < 6 && placed < n; ++side)
-      for (int k = 0; k < ring && placed < n; ++k) {
-        x += steps[side][0];
-        y += steps[side][1];
-        place();
-      }
-    if (placed >= n) break;
+  if (!clip(-dx, a.x()) || !clip(dx, w - 1 - a.x()) || !clip(-dy, a.y()) || !clip(dy, h - 1 - a.y())) return;
+  const double x0 = a.x() + t0 * dx, y0 = a.y() + t0 * dy;
+  const double x1 = a.x() + t1 * dx, y1 = a.y() + t1 * dy;
+  const int steps = static_cast<int>(std::ceil(std::max(std::abs(x1 - x0), std::abs(y1 - y0))));
+  // In 16.16 fixed point, rounded to the nearest pixel.
+  constexpr double One = 65536;
+  int64_t x = std::llround((x0 + 0.5) * One), y = std::llround((y0 + 0.5) * One);
+  const int64_t sx = steps > 0 ? std::llround((x1 - x0) / steps * One) : 0;
+  const int64_t sy = steps > 0 ? std::llround((y1 - y0) / steps * One) : 0;
+  const auto width = static_cast<uint64_t>(w), height = static_cast<uint64_t>(h);
+  for (int k = 0; k <= steps; ++k, x += sx, y += sy) {
+    const auto ix = static_cast<uint64_t>(x >> 16), iy = static_cast<uint64_t>(y >> 16);
+    if (ix < width && iy < height) cells[iy * width + ix] = value;
   }
-  const int32_t rho = std::min(ring, 100);
-  seWidth->setValue(200 * rho);
-  seHeight->setValue(200 * rho);
-  for (models::tCircle& patch : models::Patches) {
-    patch.x = (patch.x + rho) * 100;
-    patch.y = (patch.y + rho) * 100;
-    patch.A = seMaxArea->value();
+}
+
+// The links as one picture, drawn from the weakest to the strongest: where
+// links cross, the strongest shows.
+template <class tLinks>
+QImage LinkPicture(const QSize& size, const std::vector<QPointF>& centres, const tLinks& links,
+                   const utile::tPalette& palette) {
+  const int w = size.width(), h = size.height();
+  if (w <= 0 || h <= 0) return {};
+  std::vector<uint8_t> cells(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+  for (size_t entry = 0; entry < links.size() && entry < 255; ++entry)
+    for (const auto& ends : links[entry])
+      DrawLine(cells, w, h, centres[static_cast<size_t>(ends.From)], centres[static_cast<size_t>(ends.To)],
+               static_cast<uint8_t>(entry + 1));
+  QImage picture(w, h, QImage::Format_ARGB32_Premultiplied);
+  picture.fill(Qt::transparent);
+  for (int r = 0; r < h; ++r) {
+    auto* line = reinterpret_cast<QRgb*>(picture.scanLine(r));
+    const uint8_t* row = cells.data() + static_cast<size_t>(r) * w;
+    for (int c = 0; c < w; ++c)
+      if (row[c]) {
+        const utile::TColor color = palette[row[c] - 1u];
+        line[c] = qRgb(utile::GetRValue(color), utile::GetGValue(color), utile::GetBValue(color));
+      }
+  }
+  return picture;
+}
+
+// A matrix of values as a picture through a palette: cells that are missing or
+// not finite stay transparent. The picture's column c and line r show
+// value(c, r).
+template <class tValue>
+QImage ValuePicture(int columns, int rows, const tValue& value, const utile::tPalette& palette) {
+  std::vector<double> cells(static_cast<size_t>(columns) * rows);
+  double low = std::numeric_limits<double>::infinity(), high = -low;
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < columns; ++c) {
+      const double v = value(c, r);
+      cells[static_cast<size_t>(r) * columns + c] = v;
+      if (std::isfinite(v) && v != MissingConnectivity) {
+        low = std::min(low, v);
+        high = std::max(high, v);
+      }
+    }
+  if (low > high) return {};
+  QImage picture(columns, rows, QImage::Format_ARGB32);
+  picture.fill(Qt::transparent);
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < columns; ++c) {
+      const double v = cells[static_cast<size_t>(r) * columns + c];
+      if (!std::isfinite(v) || v == MissingConnectivity) continue;
+      const utile::TColor color = palette[utile::ShadeIndex(v, palette.size(), low, high)];
+      picture.setPixel(c, r, qRgb(utile::GetRValue(color), utile::GetGValue(color), utile::GetBValue(color)));
+    }
+  return picture;
+}
+}  // namespace
+
+models::tLandscapeSettings TdlgVandrel::LandscapeSettings() const {
+  models::tLandscapeSettings settings;
+  settings.Geometry = cbPatchGeometry->currentIndex();
+  settings.Sizes = cbPatchSizes->currentIndex();
+  settings.PatchCount = GetPatchCount();
+  settings.Width = seWidth->value();
+  settings.Height = seHeight->value();
+  settings.MinArea = seMinArea->value();
+  settings.MaxArea = seMaxArea->value();
+  settings.PropLargePatches = sePropLargePatches->value();
+  settings.IsolatedPatchArea = seIsolatedPatchArea->value();
+  settings.IsolatedPatchDistance = seIsolatedPatchDistance->value();
+  settings.WithBackground = !Background.isNull();
+  settings.SpaceRangeX = SpaceRangeX();
+  settings.SpaceRangeY = SpaceRangeY();
+  return settings;
+}
+
+void TdlgVandrel::btMakeLandscapeClick() {
+  // A layout that fails leaves the landscape in force as it was.
+  models::tGeneratedLandscape made = models::GenerateLandscape(LandscapeSettings(), models::Patches);
+  // Distances read from a landscape file serve only a landscape of as many patches.
+  if (models::DistanceMatFixed && made.Patches.size() != models::DistanceMat.size())
+    throw utile::EInvalidOperation(utile::Format(
+        "The distances between the patches come from the landscape file, for %d patches: a landscape of %d "
+        "patches cannot use them.",
+        static_cast<int32_t>(models::DistanceMat.size()), static_cast<int32_t>(made.Patches.size())));
+  models::Patches = std::move(made.Patches);
+  {
+    // The landscape sequence below redraws.
+    ++fDeferredRedraws;
+    const auto done = qScopeGuard([this] { --fDeferredRedraws; });
+    if (made.PatchCount) seNbPatch->setValue(*made.PatchCount);
+    if (made.Width) seWidth->setValue(*made.Width);
+    if (made.Height) seHeight->setValue(*made.Height);
   }
   ChangePatches();
   if (dlgPatchData) dlgPatchData->UpdateAndApply();
@@ -804,43 +1020,326 @@ void TdlgVandrel::ComputeConnectanceMatrix() {
   models::ComputeConnectanceMatrix(cbConnectance->currentIndex(), threshold, seConnectance->value());
 }
 
-void TdlgVandrel::ChangePatches() {
+void TdlgVandrel::seNbPatchChange() {
+  PatchColor.Generate(GetPatchCount());
+}
+
+double TdlgVandrel::SpaceRangeX() const {
+  return chSpace->BottomAxis()->max() - chSpace->BottomAxis()->min();
+}
+
+double TdlgVandrel::SpaceRangeY() const {
+  return chSpace->LeftAxis()->max() - chSpace->LeftAxis()->min();
+}
+
+void TdlgVandrel::cbPermeabilityChange() {
+  // Least-cost paths are not available: the straight line is the nearest rule.
+  if (cbPermeability->currentIndex() == 3) cbPermeability->setCurrentIndex(2);
+  if (cbPermeability->currentIndex() == 2 && edPermeabilityMap->text().isEmpty()) {
+    btPermeabiliyMapClick();
+    if (edPermeabilityMap->text().isEmpty()) {
+      cbPermeability->setCurrentIndex(0);
+      // The choice shown is the rule in force: when that was constant already,
+      // nothing changes.
+      if (models::PermeabilityType == models::ptConstant) {
+        Actualisation();
+        return;
+      }
+    }
+  }
+  models::PermeabilityType = static_cast<utile::Byte>(cbPermeability->currentIndex());
+  Actualisation();
+  ChangePatches();
+  ComputeConnectanceMatrix();
+  btMakeLandscapeClick();
+}
+
+void TdlgVandrel::PermeabilityEditUsed() {
+  // A typed value is in force as soon as the edit is used, not only from the
+  // next landscape change.
+  if (LandscapeLocked()) return;
   models::MeanPermeabilityDistance = utile::StrToFloatDef(edSurvivalDistance->text().toStdString(), 0);
   models::ConstantPermeability = utile::StrToFloatDef(edFixedSurvival->text().toStdString(), 0);
   ComputeConnectanceMatrix();
-  if (models::Patches.size() == 1) {
-    ckPotential->setChecked(false);
-    ckComputeMetapop->setChecked(false);
-  }
-  float total = 0;
-  for (const models::tCircle& patch : models::Patches) total += static_cast<float>(patch.A);
-  edTotalArea->setText(QString::fromStdString(utile::Format("%.0n", static_cast<double>(total))));
-  ModelChanged = true;
-  seID->setMaximum(static_cast<int>(models::Patches.size()));
-  if (ckComputeMetapop->isChecked() && CurrentModel) ComputeModel();
-  models::MapWidth = seWidth->value();
-  models::MapHeight = seHeight->value();
   DrawSpace();
 }
 
+void TdlgVandrel::TakeLandscapeLineValues(const std::function<void()>& fill) {
+  ++fFillingLandscapeLine;
+  const auto done = qScopeGuard([this] { --fFillingLandscapeLine; });
+  fill();
+}
+
+void TdlgVandrel::ChangePatches() {
+  {
+    // The redraw comes last, once.
+    ++fDeferredRedraws;
+    const auto done = qScopeGuard([this] { --fDeferredRedraws; });
+    // 1.
+    models::MeanPermeabilityDistance = utile::StrToFloatDef(edSurvivalDistance->text().toStdString(), 0);
+    models::ConstantPermeability = utile::StrToFloatDef(edFixedSurvival->text().toStdString(), 0);
+    // 2.
+    ComputeConnectanceMatrix();
+    const size_t n = models::Patches.size();
+    // 3.
+    if (n == 1) {
+      ckPotential->setChecked(false);
+      ckComputeMetapop->setChecked(false);
+    }
+    // 4.
+    float total = 0;
+    for (const models::tCircle& patch : models::Patches) total += static_cast<float>(patch.A);
+    edTotalArea->setText(QString::fromStdString(utile::Format("%.0n", static_cast<double>(total))));
+    // 5. A selection that the landscape no longer holds is dropped.
+    ModelChanged = true;
+    if (SelCircle >= static_cast<int32_t>(n)) SelCircle = -1;
+    {
+      const QSignalBlocker quiet(seID);
+      seID->setMaximum(static_cast<int>(n));
+    }
+    // 6.
+    if (ckComputeMetapop->isChecked() && CurrentModel) ComputeModel();
+    // 7.
+    if (cbPatchGeometry->currentIndex() == models::pgFromFile && n > 0) {
+      const models::tBox box = models::BoundingBox(models::Patches);
+      chSpace->SetBottomAxisRange(static_cast<double>(utile::Round(box.MinX - 1)),
+                                  static_cast<double>(utile::Round(box.MaxX + 1)));
+      chSpace->SetLeftAxisRange(static_cast<double>(utile::Round(box.MinY - 1)),
+                                static_cast<double>(utile::Round(box.MaxY + 1)));
+      seWidth->setValue(
+          static_cast<int>(std::clamp<int64_t>(utile::Round(box.MaxX - box.MinX + 2), 10, 100000000)));
+      seHeight->setValue(
+          static_cast<int>(std::clamp<int64_t>(utile::Round(box.MaxY - box.MinY + 2), 10, 100000000)));
+    } else {
+      chSpace->SetBottomAxisRange(0, seWidth->value());
+      chSpace->SetLeftAxisRange(0, seHeight->value());
+    }
+    // 8.
+    models::MapWidth = seWidth->value();
+    models::MapHeight = seHeight->value();
+  }
+  // 9.
+  DrawSpace();
+}
+
+void TdlgVandrel::RedrawForControl() {
+  if (fDeferredRedraws == 0) DrawSpace();
+}
+
+bool TdlgVandrel::CapacityCoversPatches() const {
+  const size_t n = models::Patches.size();
+  return n >= 2 && !models::HanskiEigenvalue.empty() && models::HanskiEigenvectors.size() == n;
+}
+
 void TdlgVandrel::DrawSpace() {
-  chSpace->chart()->removeAllSeries();
-  // Each patch is a disc of its own area, drawn in axis units.
-  auto* bubbles = new utile::gui::tBubbleSeries;
-  for (const models::tCircle& patch : models::Patches)
-    bubbles->AddBubble(patch.x, patch.y, std::sqrt(std::max(patch.A, 0.0) / std::numbers::pi), {},
-                       ckShowID->isChecked() ? QString::number(patch.popID) : QString());
-  chSpace->AddSeries(bubbles);
-  // The patch numbers are marks in green (after AddSeries, which sets the chart's own marks).
-  bubbles->setPointLabelsColor(QColor(0, 128, 0));
-  bubbles->setPointLabelsVisible(true);
-  chSpace->SetBottomAxisRange(0, seWidth->value());
-  chSpace->SetLeftAxisRange(0, seHeight->value());
+  DrawingSpace = true;
+  const auto done = qScopeGuard([this] { DrawingSpace = false; });
+  const models::tArrayOfCircles& patches = models::Patches;
+  const size_t n = patches.size();
+  if (SelCircle >= static_cast<int32_t>(n)) SelCircle = -1;
+
+  // 1. Patch values, from the last capacity computation when it was made for
+  // these patches.
+  const bool contributions = ckPatchContribution->isChecked() && CurrentModel != nullptr;
+  utile::tVectorOfDouble values(n, 1.0);
+  double maximum = 1.0;
+  if (contributions && CapacityCoversPatches()) {
+    values = models::ComputeHanskiPatchValue(patches);
+    maximum = values.empty() ? 1.0 : *std::max_element(values.begin(), values.end());
+  }
+  auto grey = [&](size_t i) {
+    const int g =
+        maximum > 0 ? static_cast<int>(std::min<int64_t>(255, utile::Round((1 - values[i] / maximum) * 255)))
+                    : 255;
+    return QColor(g, g, g);
+  };
+
+  // 2. and 3. One bubble per patch.
+  fSpaceSeries->Clear();
+  fSpaceSeries->setPointLabelsVisible(ckShowID->isChecked());
+  const double fixedRadius = SpaceRangeX() / 100;
+  for (size_t i = 0; i < n; ++i) {
+    const models::tCircle& patch = patches[i];
+    const double radius =
+        ckShowArea->isChecked() ? std::sqrt(std::max(patch.A, 0.0) / std::numbers::pi) : fixedRadius;
+    QColor color;
+    if (SelCircle < 0)
+      color = contributions ? grey(i) : utile::gui::ToQColor(PatchColor[i]);
+    else if (static_cast<int32_t>(i) == SelCircle)
+      color = Qt::red;
+    else
+      color = contributions ? grey(i) : QColor(Qt::black);
+    fSpaceSeries->AddBubble(patch.x, patch.y, radius, color, QString::number(patch.popID));
+  }
+
+  // 4. The selected patch in its controls.
+  FillSelectedPatchControls();
+
+  BuildLinks();
+  BuildValueMap();
   chSpace->Refresh();
+  if (fSpaceLayer) fSpaceLayer->update();
+}
+
+void TdlgVandrel::FillSelectedPatchControls() {
+  const bool selected = SelCircle >= 0 && SelCircle < static_cast<int32_t>(models::Patches.size());
+  grpSelectedPatch->setEnabled(selected);
+  const bool drawing = DrawingSpace;
+  DrawingSpace = true;
+  if (selected) {
+    const models::tCircle& patch = models::Patches[SelCircle];
+    // The patch selector counts the patches from 1, whatever their popIDs.
+    seID->setValue(SelCircle + 1);
+    seX->setValue(
+        static_cast<int>(std::clamp<int64_t>(utile::Round(patch.x), seX->minimum(), seX->maximum())));
+    seY->setValue(
+        static_cast<int>(std::clamp<int64_t>(utile::Round(patch.y), seY->minimum(), seY->maximum())));
+    seArea->setValue(
+        static_cast<int>(std::clamp<int64_t>(utile::Round(patch.A), seArea->minimum(), seArea->maximum())));
+  } else {
+    for (QSpinBox* control : {seID, seX, seY, seArea}) control->setValue(0);
+  }
+  DrawingSpace = drawing;
+}
+
+void TdlgVandrel::BuildLinks() {
+  fLinks.assign(ConnectPalette.size(), {});
+  fLinkCount = 0;
+  ++fLinkRevision;
+  if (!ckShowConnectivity->isChecked() || !CurrentModel || !CurrentModel->HasConnectivityFunction()) return;
+  const int32_t n = static_cast<int32_t>(models::Patches.size());
+  const double maximum = CurrentModel->GetMaxConnectivity();
+  auto link = [&](int32_t i, int32_t j) {
+    const double strength = CurrentModel->GetConnectivity(i, j) / maximum;
+    // Missing and null links draw nothing.
+    if (!(strength > 0) || std::abs(strength - MissingConnectivity) < 1e-6) return;
+    const utile::Integer entry = LinkEntry(strength, ConnectPalette.size());
+    fLinks[static_cast<size_t>(entry)].push_back({i, j});
+    ++fLinkCount;
+  };
+  if (SelCircle >= 0) {
+    for (int32_t j = 0; j < n; ++j)
+      if (j != SelCircle) link(SelCircle, j);
+  } else {
+    for (int32_t i = 0; i < n; ++i)
+      for (int32_t j = 0; j < i; ++j) link(i, j);
+  }
+}
+
+void TdlgVandrel::BuildValueMap() {
+  fValueMap = QImage();
+  if (!ckPotential->isChecked() || !CurrentModel || !CurrentModel->HasGetParam()) return;
+  try {
+    if (mnOnTheFly->isChecked()) {
+      // The capacity that a new patch would bring, at the centre of each cell
+      // of the plot area.
+      if (!CapacityCoversPatches()) return;
+      const models::tParam param = CurrentModel->GetParam();
+      const double area = seNewPatchArea->value();
+      const double cells = ValueMapBudget / static_cast<double>(models::Patches.size());
+      const int side = std::clamp(static_cast<int>(std::sqrt(cells)), 16, 100);
+      const QValueAxis* bottom = chSpace->BottomAxis();
+      const QValueAxis* left = chSpace->LeftAxis();
+      fValueMapExtent = QRectF(QPointF(bottom->min(), left->min()), QPointF(bottom->max(), left->max()));
+      const double w = fValueMapExtent.width() / side, h = fValueMapExtent.height() / side;
+      fValueMap = ValuePicture(
+          side, side,
+          [&](int c, int r) {
+            const double x = fValueMapExtent.left() + (c + 0.5) * w;
+            const double y = fValueMapExtent.bottom() - (r + 0.5) * h;  // the picture's first line on top
+            const double capacity = models::HypotheticCapacity(x, y, area, param, models::Patches);
+            return capacity > 0 ? std::log10(capacity) : MissingConnectivity;
+          },
+          MapPalette);
+    } else {
+      const utile::tMatrixOfDouble& map = models::ResultMap;
+      if (map.empty() || map[0].empty()) return;
+      const int columns = static_cast<int>(map.size()), rows = static_cast<int>(map[0].size());
+      if (mnMovingWindow->isChecked()) {
+        // The moving window covers the patches' box widened by a twentieth.
+        models::tBox box = models::BoundingBox(models::Patches);
+        const double w = box.MaxX - box.MinX, h = box.MaxY - box.MinY;
+        fValueMapExtent = QRectF(QPointF(box.MinX - 0.05 * w, box.MinY - 0.05 * h),
+                                 QPointF(box.MaxX + 0.05 * w, box.MaxY + 0.05 * h));
+      } else {
+        fValueMapExtent = QRectF(0, 0, models::MapWidth, models::MapHeight);
+      }
+      fValueMap = ValuePicture(
+          columns, rows,
+          [&](int c, int r) {
+            const utile::tVectorOfDouble& column = map[static_cast<size_t>(c)];
+            const size_t row = static_cast<size_t>(rows - 1 - r);  // row 0 at the bottom
+            return row < column.size() ? column[row] : MissingConnectivity;
+          },
+          MapPalette);
+    }
+  } catch (const std::exception&) {
+    // A map that cannot be computed is not drawn.
+    fValueMap = QImage();
+  }
+}
+
+void TdlgVandrel::RepaintSpace() {
+  BuildValueMap();
+  if (fSpaceLayer) fSpaceLayer->update();
+}
+
+void TdlgVandrel::PaintSpaceLayers(QPainter& painter, const utile::gui::tGraphicChart& chart) const {
+  const QValueAxis* bottom = chart.BottomAxis();
+  const QValueAxis* left = chart.LeftAxis();
+  if (!(bottom->max() > bottom->min()) || !(left->max() > left->min())) return;
+  const QTransform toChart = ValueTransform(chart);
+  // The pictures stand upright: their first line at the top of their extent.
+  if (!Background.isNull())
+    painter.drawImage(toChart.mapRect(QRectF(0, 0, models::MapWidth, models::MapHeight)), Background);
+  if (!fValueMap.isNull()) painter.drawImage(toChart.mapRect(fValueMapExtent), fValueMap);
+
+  if (fLinkCount == 0) return;
+  const models::tArrayOfCircles& patches = models::Patches;
+  std::vector<QPointF> centres(patches.size());
+  for (size_t i = 0; i < patches.size(); ++i) centres[i] = toChart.map(QPointF(patches[i].x, patches[i].y));
+  if (fLinkCount <= SmoothLinkLimit) {
+    painter.save();
+    for (size_t entry = 0; entry < fLinks.size(); ++entry) {
+      if (fLinks[entry].empty()) continue;
+      painter.setPen(QPen(utile::gui::ToQColor(ConnectPalette[entry]), 1.5));
+      for (const tLinkEnds& ends : fLinks[entry])
+        painter.drawLine(centres[static_cast<size_t>(ends.From)], centres[static_cast<size_t>(ends.To)]);
+    }
+    painter.restore();
+    return;
+  }
+  const QRect plot = chart.chart()->plotArea().toAlignedRect();
+  const tLinkPictureKey key{fLinkRevision, plot, bottom->min(), bottom->max(), left->min(), left->max()};
+  if (!(key == fLinkPictureKey) || fLinkPicture.isNull()) {
+    for (QPointF& centre : centres) centre -= plot.topLeft();
+    fLinkPicture = LinkPicture(plot.size(), centres, fLinks, ConnectPalette);
+    fLinkPictureKey = key;
+  }
+  painter.drawImage(plot.topLeft(), fLinkPicture);
+}
+
+void TdlgVandrel::ShowPatchValue(const utile::tVectorOfDouble& values) {
+  DrawSpace();
+  const size_t n = std::min(values.size(), static_cast<size_t>(fSpaceSeries->count()));
+  double low = std::numeric_limits<double>::infinity(), high = -low;
+  for (size_t i = 0; i < n; ++i)
+    if (std::isfinite(values[i])) {
+      low = std::min(low, values[i]);
+      high = std::max(high, values[i]);
+    }
+  const utile::tPalette shades =
+      utile::ColorGradient({utile::RGBColor(255, 255, 200), utile::RGBColor(0, 100, 0)}, 255);
+  for (size_t i = 0; i < n; ++i) {
+    if (static_cast<int32_t>(i) == SelCircle) continue;
+    const utile::TColor color =
+        utile::ColorShade(values[i], shades, low, high, MissingConnectivity, 0x808080);
+    fSpaceSeries->SetPointColor(static_cast<utile::Integer>(i), utile::gui::ToQColor(color));
+  }
 }
 
 void TdlgVandrel::ComputeModel() {
-  if (!CurrentModel) return;
+  if (!CurrentModel || mLeft || mRight) return;
   // A running model is re-initialised only between the lines of its own batch.
   if (CurrentModel->IsRunning() && !CurrentModel->InLandscapeLine()) return;
   {
@@ -854,9 +1353,182 @@ void TdlgVandrel::ComputeModel() {
   if (CurrentModel) setWindowTitle(QString(MainCaption) + " - " + CurrentModel->windowTitle());
 }
 
+// ------------------------------------------------------------- mouse editing
+
+void TdlgVandrel::SelectPatch(int32_t index) {
+  if (seID->value() != index + 1) {
+    seID->setValue(index + 1);  // selects and redraws
+    if (SelCircle == index) return;
+  }
+  SelCircle = index;
+  DrawSpace();
+}
+
+void TdlgVandrel::ClearSelection() {
+  SelCircle = -1;
+  DrawSpace();
+}
+
+void TdlgVandrel::chSpaceMouseDown(Qt::MouseButton button, const QPointF& pixel) {
+  if (DblClick) return;
+  mLeft = button == Qt::LeftButton;
+  mRight = button == Qt::RightButton;
+  const QPointF value = chSpace->PixelToValue(pixel);
+  MouseX = value.x();
+  MouseY = value.y();
+  const utile::Integer hit = fSpaceSeries->BubbleAt(pixel);
+  fMenuRefused = mRight && hit >= 0;
+  if (hit < 0) {
+    if (SelCircle >= 0) ClearSelection();
+    return;
+  }
+  const models::tCircle& patch = models::Patches[static_cast<size_t>(hit)];
+  if (mRight) {
+    dX = std::sqrt(patch.A / std::numbers::pi);
+    dY = MouseY;
+  } else {
+    dX = MouseX - patch.x;
+    dY = MouseY - patch.y;
+  }
+  if (hit != SelCircle) SelectPatch(hit);
+}
+
+void TdlgVandrel::chSpaceMouseMove(const QPointF& pixel) {
+  const QPointF value = chSpace->PixelToValue(pixel);
+  MouseX = value.x();
+  MouseY = value.y();
+  if (!(mLeft || mRight) || SelCircle < 0 || SelCircle >= static_cast<int32_t>(models::Patches.size()))
+    return;
+  if (LandscapeLocked()) return;
+  models::tCircle& patch = models::Patches[static_cast<size_t>(SelCircle)];
+  if (mLeft) {
+    // Distances read from a landscape file do not follow a moved patch.
+    if (models::DistanceMatFixed) return;
+    const double x = static_cast<double>(utile::Round(MouseX - dX));
+    const double y = static_cast<double>(utile::Round(MouseY - dY));
+    if (x == patch.x && y == patch.y) return;
+    patch.x = x;
+    patch.y = y;
+  } else {
+    const double radius = MouseY - dY + dX;
+    const double area = static_cast<double>(utile::Round(radius * radius * std::numbers::pi));
+    if (area == patch.A) return;
+    patch.A = area;
+  }
+  ChangePatches();
+}
+
+void TdlgVandrel::chSpaceMouseUp() {
+  mLeft = false;
+  mRight = false;
+  DblClick = false;
+  if (ckComputeMetapop->isChecked()) ComputeModel();
+  chSpace->viewport()->update();
+}
+
+void TdlgVandrel::chSpaceDblClick(const QPointF& pixel) {
+  DblClick = true;
+  if (LandscapeLocked())
+    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+  const QPointF value = chSpace->PixelToValue(pixel);
+  MouseX = value.x();
+  MouseY = value.y();
+  const int32_t added = models::AddPatch(static_cast<double>(utile::Round(MouseX)),
+                                         static_cast<double>(utile::Round(MouseY)), 10);
+  seNbPatch->setValue(seNbPatch->value() + 1);
+  ChangePatches();
+  SelectPatch(added);
+  ckPatchContribution->setChecked(false);
+  ckPatchContribution->setVisible(false);
+}
+
+void TdlgVandrel::btRemovePatchClick() {
+  if (SelCircle < 0 || SelCircle >= static_cast<int32_t>(models::Patches.size())) return;
+  if (LandscapeLocked())
+    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+  models::RemovePatch(SelCircle);
+  SelCircle = -1;
+  seNbPatch->setValue(seNbPatch->value() - 1);
+  ChangePatches();
+}
+
+void TdlgVandrel::SelectedPatchEdited(double models::tCircle::*field, const QSpinBox* control) {
+  if (DrawingSpace || SelCircle < 0 || SelCircle >= static_cast<int32_t>(models::Patches.size())) return;
+  if (LandscapeLocked()) {
+    FillSelectedPatchControls();
+    return;
+  }
+  models::Patches[static_cast<size_t>(SelCircle)].*field = control->value();
+  ChangePatches();
+}
+
+bool TdlgVandrel::eventFilter(QObject* watched, QEvent* event) {
+  if (chSpace && watched == chSpace->viewport()) {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton && mouse->button() != Qt::RightButton) break;
+        chSpace->setFocus(Qt::MouseFocusReason);
+        const QPointF pixel = ChartPixel(*chSpace, mouse->position());
+        Guarded([&] { chSpaceMouseDown(mouse->button(), pixel); });
+        return true;
+      }
+      case QEvent::MouseMove: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const QPointF pixel = ChartPixel(*chSpace, mouse->position());
+        Guarded([&] { chSpaceMouseMove(pixel); });
+        return mLeft || mRight;
+      }
+      case QEvent::MouseButtonRelease: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton && mouse->button() != Qt::RightButton) break;
+        Guarded([&] { chSpaceMouseUp(); });
+        return true;
+      }
+      case QEvent::MouseButtonDblClick: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton) break;
+        const QPointF pixel = ChartPixel(*chSpace, mouse->position());
+        Guarded([&] { chSpaceDblClick(pixel); });
+        return true;
+      }
+      case QEvent::ContextMenu:
+        if (fMenuRefused) {
+          fMenuRefused = false;
+          return true;
+        }
+        break;
+      default:
+        break;
+    }
+  } else if (watched == chSpace && event->type() == QEvent::KeyPress) {
+    if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete && SelCircle >= 0) {
+      Guarded([this] { btRemovePatchClick(); });
+      return true;
+    }
+  } else if (event->type() == QEvent::MouseButtonRelease) {
+    // A click on these edits puts what they show in force.
+    QObject* clicked = watched;
+    if (clicked->parent() == seWidth || clicked->parent() == seHeight) clicked = clicked->parent();
+    if (clicked == edSurvivalDistance || clicked == edFixedSurvival)
+      Guarded([this] { PermeabilityEditUsed(); });
+    else if (clicked == seWidth || clicked == seHeight)
+      Guarded([this] { RedrawForControl(); });
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TdlgVandrel::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && fSpaceSeries)
+    Guarded([this] { DrawSpace(); });
+}
+
 void TdlgVandrel::LoadLandscapeFromFile() {}
 
 void TdlgVandrel::LoadPermeabilityFromFile() {}
+
+void TdlgVandrel::btPermeabiliyMapClick() {}
 
 void TdlgVandrel::CheckLandscapeFree(const tModelForm* sender) const {
   for (const tModelForm* model : fModels)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QImage>
 #include <QMainWindow>
+#include <QRect>
+#include <QRectF>
 #include <array>
 #include <functional>
 #include <optional>
@@ -9,17 +12,21 @@
 
 #include "Utile/ColorOps.h"
 #include "app/TaggedControls.h"
+#include "models/LandscapeGenerator.h"
 
 class QAction;
 class QChartView;
 namespace utile::gui {
+class tBubbleSeries;
+class tChartLayer;
 class tGraphicChart;
-}
+}  // namespace utile::gui
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QMenu;
+class QPainter;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
@@ -107,7 +114,19 @@ class TdlgVandrel : public QMainWindow {
   bool ModelChanged = false;
   int32_t SelCircle = -1;
   utile::tPalette MapPalette, ConnectPalette;  // colours of the drawing
-  utile::tPalette PatchColor;
+  // One colour per patch and more; every index has a colour.
+  models::tPatchColors PatchColor;
+  // The background picture of the landscape chart, drawn over the study area
+  // with its first row at the top (a null image: none is loaded).
+  QImage Background;
+  // The landscape chart's mouse: the buttons held, a double click whose
+  // release has not come yet, the pointer in chart units and the offsets of a
+  // drag (or the radius and start height of a resize).
+  bool mLeft = false, mRight = false, DblClick = false;
+  double MouseX = 0, MouseY = 0, dX = 0, dY = 0;
+  // Set while the chart and the selected-patch controls are refilled: their
+  // change events then do nothing.
+  bool DrawingSpace = false;
 
   // ------------------------------------------------------------ operations
   // Visibility and enabling by the current choices, the testing mode, the
@@ -146,8 +165,24 @@ class TdlgVandrel : public QMainWindow {
   void ChangePatches();
   void DrawSpace();
   void ComputeModel();
+  // Colours the patches by one value each, from light to dark green.
+  void ShowPatchValue(const utile::tVectorOfDouble& values);
+  // The spans of the landscape chart's bottom and left axes.
+  double SpaceRangeX() const;
+  double SpaceRangeY() const;
+  // A new patch count: new patch colours, and the colour generator restarted.
+  void seNbPatchChange();
+  void cbPermeabilityChange();
+  // Removes the selected patch.
+  void btRemovePatchClick();
   void LoadLandscapeFromFile();
   void LoadPermeabilityFromFile();
+  // Asks for a permeability map and loads it (the "..." button beside its name).
+  void btPermeabiliyMapClick();
+  // Runs fill, which puts the values of a batch landscape line into the
+  // controls: the controls then do not each make a landscape, the line's
+  // rebuild makes one.
+  void TakeLandscapeLineValues(const std::function<void()>& fill);
   // What a batch landscape line does once its values are in the controls:
   // reload the files in use, rebuild the links and make the landscape anew.
   void RebuildLandscape(tModelForm* sender);
@@ -157,6 +192,8 @@ class TdlgVandrel : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildMenus();
@@ -167,6 +204,54 @@ class TdlgVandrel : public QMainWindow {
   void Guarded(const std::function<void()>& command);
   void TryPendingClose();
   void TestClick();
+
+  // The landscape chart.
+  models::tLandscapeSettings LandscapeSettings() const;
+  bool CapacityCoversPatches() const;
+  void SelectPatch(int32_t index);
+  void ClearSelection();
+  void FillSelectedPatchControls();
+  void SelectedPatchEdited(double models::tCircle::*field, const QSpinBox* control);
+  void PermeabilityEditUsed();
+  void chSpaceMouseDown(Qt::MouseButton button, const QPointF& pixel);
+  void chSpaceMouseMove(const QPointF& pixel);
+  void chSpaceMouseUp();
+  void chSpaceDblClick(const QPointF& pixel);
+  // The value map and the links in chart units, made by each redraw.
+  void BuildValueMap();
+  void BuildLinks();
+  // Draws the value map again and repaints the chart.
+  void RepaintSpace();
+  void PaintSpaceLayers(QPainter& painter, const utile::gui::tGraphicChart& chart) const;
+  // A redraw that a control asks for, unless the landscape sequence that is
+  // running redraws anyway.
+  void RedrawForControl();
+
+  utile::gui::tBubbleSeries* fSpaceSeries = nullptr;
+  utile::gui::tChartLayer* fSpaceLayer = nullptr;
+  // The links to draw by their entry of ConnectPalette, as pairs of patches.
+  struct tLinkEnds {
+    int32_t From, To;
+  };
+  std::vector<std::vector<tLinkEnds>> fLinks;
+  size_t fLinkCount = 0;
+  uint64_t fLinkRevision = 0;
+  // Many links are drawn once into a picture of the plot area, which the
+  // paintings reuse until the links, the axes or the plot area change.
+  struct tLinkPictureKey {
+    uint64_t Revision = 0;
+    QRect PlotArea;
+    double MinX = 0, MaxX = 0, MinY = 0, MaxY = 0;
+    bool operator==(const tLinkPictureKey&) const = default;
+  };
+  mutable QImage fLinkPicture;
+  mutable tLinkPictureKey fLinkPictureKey;
+  QImage fValueMap;        // null: no value map
+  QRectF fValueMapExtent;  // in chart units
+  int fFillingLandscapeLine = 0;
+  int fDeferredRedraws = 0;
+  // A right press on a patch starts a resize, not the chart's menu.
+  bool fMenuRefused = false;
 
   std::array<tWorkbenchFactory, 5> fFactories;
   bool fClosePending = false;

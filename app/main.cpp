@@ -4,6 +4,7 @@
 #include "app/DevHistoryU.h"
 #include "app/WindowServices.h"
 #include "app/dlgFileExistsU.h"
+#include "app/dlgGraphModelU.h"
 #include "app/dlgIBSimpleU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgProgressU.h"
@@ -28,6 +29,8 @@ int main(int argc, char* argv[]) {
   dlgVandrel = &mainWindow;
   mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
                                  [](TdlgVandrel* main) { return new TdlgIBSimple(main); });
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkGraph,
+                                 [](TdlgVandrel* main) { return new TdlgGraphModel(main); });
   dlgProgress = new TdlgProgress(&mainWindow);
   AboutBox = new TAboutBox(&mainWindow);
   dlgFileExists = new TdlgFileExists(&mainWindow);

@@ -1,11 +1,859 @@
 #include "mapfiles/dlgKelvoraU.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSet>
+#include <QSplitter>
+#include <QStorageInfo>
+#include <QStringDecoder>
+#include <QStyle>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <filesystem>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include "Utile/ColorOps.h"
+#include "Utile/Idrisi.h"
+#include "Utile/RunTime.h"
+#include "Utile/gui/StringOps.h"
+#include "Utile/gui/WindowServices.h"
+#include "mapfiles/GraphMap.h"
+#include "mapfiles/Kelvora.h"
+#include "mapfiles/KelvoraAboutBox.h"
+#include "mapfiles/KelvoraHelp.h"
+
 namespace kelvora {
 
-TdlgKelvora::TdlgKelvora(QWidget* parent) : QMainWindow(parent) {
+using utile::Format;
+using utile::Integer;
+using utile::gui::Dialogs;
+using utile::gui::tMessageKind;
+
+namespace {
+
+const char* const TextFilesFilter = "|Text files (*.txt,*.log,*.dat)|*.txt;*.log;*.dat";
+const char* const ReadyText = "Ready ";
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QString& text) { return text.toStdString(); }
+
+// Documentation files come from systems of every age: text that is not UTF-8 is
+// taken as Latin-1.
+QString DecodeText(const std::string& bytes) {
+  QStringDecoder decoder(QStringDecoder::Utf8);
+  QString text = decoder(QByteArray::fromStdString(bytes));
+  if (decoder.hasError()) text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  text.remove('\r');
+  return text;
+}
+
+// A mask of the filter matches as on the platform the filters come from: "*.*"
+// takes every file, letter case does not matter.
+bool MatchesMask(const std::string& name, const std::vector<std::string>& masks) {
+  for (const std::string& mask : masks) {
+    if (mask == "*.*" || mask == "*") return true;
+    if (::fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD) == 0) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> SplitMasks(const std::string& masks) {
+  std::vector<std::string> result;
+  size_t start = 0;
+  while (start <= masks.size()) {
+    size_t end = masks.find(';', start);
+    if (end == std::string::npos) end = masks.size();
+    const std::string mask = utile::Trim(masks.substr(start, end - start));
+    if (!mask.empty()) result.push_back(mask);
+    start = end + 1;
+  }
+  return result;
+}
+
+bool NameLess(const std::string& a, const std::string& b) {
+  const std::string la = utile::LowerCase(a), lb = utile::LowerCase(b);
+  return la != lb ? la < lb : a < b;
+}
+
+// The files (hidden ones left out) and the subfolders of a folder, each sorted by
+// name, read from disk at once.
+void ReadFolder(const std::string& folder, const std::vector<std::string>& masks, std::vector<std::string>* files,
+                std::vector<std::string>* folders) {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    std::error_code typeError;
+    if (it->is_directory(typeError)) {
+      if (folders) folders->push_back(name);
+    } else if (files && it->is_regular_file(typeError) && MatchesMask(name, masks)) {
+      files->push_back(name);
+    }
+  }
+  if (files) std::sort(files->begin(), files->end(), NameLess);
+  if (folders) std::sort(folders->begin(), folders->end(), NameLess);
+}
+
+// What identifies the content of a file for the preview: its name, time and size.
+std::string FileStamp(const std::string& fileName) {
+  struct stat status;
+  if (::stat(fileName.c_str(), &status) != 0) return fileName + "|-";
+  return Format("%s|%d.%d|%d", fileName, static_cast<int64_t>(status.st_mtim.tv_sec),
+                static_cast<int64_t>(status.st_mtim.tv_nsec), static_cast<int64_t>(status.st_size));
+}
+
+QPushButton* Button(const char* caption, const char* name, QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  return button;
+}
+
+QRadioButton* Choice(const char* caption, const char* name, QWidget* parent) {
+  auto* choice = new QRadioButton(caption, parent);
+  choice->setObjectName(name);
+  return choice;
+}
+
+QLineEdit* Edit(const char* text, const char* name, QWidget* parent) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setObjectName(name);
+  return edit;
+}
+
+}  // namespace
+
+// ==================================================================== creation
+
+TdlgKelvora::TdlgKelvora(QWidget* parent) : TCustomPalometDialog(parent) {
   setObjectName("dlgKelvora");
   setWindowTitle("Kelvora");
-  resize(900, 600);
+  BuildControls();
+  FormCreate();
+  ConnectControls();
+}
+
+TdlgKelvora::~TdlgKelvora() {
+  if (dlgKelvora == this) dlgKelvora = nullptr;
+}
+
+void TdlgKelvora::BuildControls() {
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+
+  // ------------------------------------------------------------ map files
+  auto* gbMapFiles = new QGroupBox("Map files", central);
+  gbMapFiles->setObjectName("gbMapFiles");
+  cbDrive = new QComboBox(gbMapFiles);
+  cbDrive->setObjectName("cbDrive");
+  cbDirectory = new QListWidget(gbMapFiles);
+  cbDirectory->setObjectName("cbDirectory");
+  cbMaps = new QListWidget(gbMapFiles);
+  cbMaps->setObjectName("cbMaps");
+  cbMaps->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  cbMaps->setUniformItemSizes(true);  // long lists lay out at once
+  cbFilter = new QComboBox(gbMapFiles);
+  cbFilter->setObjectName("cbFilter");
+  auto* folderAndFiles = new QSplitter(Qt::Vertical, gbMapFiles);
+  folderAndFiles->addWidget(cbDirectory);
+  folderAndFiles->addWidget(cbMaps);
+  folderAndFiles->setStretchFactor(0, 1);
+  folderAndFiles->setStretchFactor(1, 2);
+  auto* mapFilesLayout = new QVBoxLayout(gbMapFiles);
+  mapFilesLayout->addWidget(cbDrive);
+  mapFilesLayout->addWidget(folderAndFiles, 1);
+  mapFilesLayout->addWidget(cbFilter);
+
+  pcOperations = new QTabWidget(central);
+  pcOperations->setObjectName("pcOperations");
+
+  // ------------------------------------------------------------ file management
+  tsFileManagement = new QWidget;
+  tsFileManagement->setObjectName("tsFileManagement");
+  btDelete = Button("&Delete...", "btDelete", tsFileManagement);
+  btAddPrefix = Button("Add &prefix", "btAddPrefix", tsFileManagement);
+  btAddSuffix = Button("Add &suffix", "btAddSuffix", tsFileManagement);
+  edSuffix = Edit("", "edSuffix", tsFileManagement);
+  btDisplay = Button("Dis&play...", "btDisplay", tsFileManagement);
+  btRename = Button("&Rename", "btRename", tsFileManagement);
+  edRename = Edit("", "edRename", tsFileManagement);
+  edRename->setToolTip("Each # stands for the map's number: Forest# gives Forest001, Forest002...");
+  btCleanMetadata = Button("&Clean metadata...", "btCleanMetadata", tsFileManagement);
+  btDecimalPoint = Button("Decimal sep. to \"&.\"", "btDecimalPoint", tsFileManagement);
+  btDecimalComma = Button("Decimal sep. to \"&,\"", "btDecimalComma", tsFileManagement);
+  btRemoveUnderscore = Button("Remove \"_\"", "btRemoveUnderscore", tsFileManagement);
+  btRemoveBadChars = Button("Remove bad characters", "btRemoveBadChars", tsFileManagement);
+  // The buttons line up in columns of one width, wide enough for every caption.
+  int buttonWidth = 0;
+  const std::initializer_list<QPushButton*> fileButtons{btDelete,        btAddPrefix,    btAddSuffix,    btDisplay,
+                                                        btRename,        btCleanMetadata, btDecimalPoint, btDecimalComma,
+                                                        btRemoveUnderscore, btRemoveBadChars};
+  for (QPushButton* b : fileButtons)
+    buttonWidth = std::max(buttonWidth, b->fontMetrics().horizontalAdvance(b->text()) + 32);
+  for (QPushButton* b : fileButtons) b->setMinimumWidth(buttonWidth);
+  auto* fileLayout = new QGridLayout(tsFileManagement);
+  fileLayout->addWidget(btDelete, 0, 0);
+  fileLayout->addWidget(btDisplay, 0, 1);
+  fileLayout->addWidget(btAddPrefix, 1, 0);
+  fileLayout->addWidget(btAddSuffix, 1, 1);
+  fileLayout->addWidget(edSuffix, 1, 2);
+  fileLayout->addWidget(btRename, 2, 0);
+  fileLayout->addWidget(edRename, 2, 1, 1, 2);
+  fileLayout->addWidget(btRemoveUnderscore, 3, 0);
+  fileLayout->addWidget(btRemoveBadChars, 3, 1);
+  fileLayout->addWidget(btDecimalPoint, 4, 0);
+  fileLayout->addWidget(btDecimalComma, 4, 1);
+  fileLayout->addWidget(btCleanMetadata, 5, 0);
+  fileLayout->setRowStretch(6, 1);
+  fileLayout->setColumnStretch(2, 1);
+  pcOperations->addTab(tsFileManagement, "File management");
+
+  // ------------------------------------------------------------ data type management
+  tsDataType = new QWidget;
+  tsDataType->setObjectName("tsDataType");
+  gbConversion = new QGroupBox("Data type conversion", tsDataType);
+  gbConversion->setObjectName("gbConversion");
+  rbReal = Choice("&Real (32 bits)", "rbReal", gbConversion);
+  rbInteger = Choice("&Integer (16 bits)", "rbInteger", gbConversion);
+  rbByte = Choice("&Byte (8 bits: [0..255] )", "rbByte", gbConversion);
+  rbOptimise = Choice("&Optimisation", "rbOptimise", gbConversion);
+  ckBackground = new QCheckBox("&Change background value if needed", gbConversion);
+  ckBackground->setObjectName("ckBackground");
+  ck9999 = new QCheckBox("Change -&9999 into 0 (Arcview bug)", gbConversion);
+  ck9999->setObjectName("ck9999");
+  btConvertDataType = Button("Convert maps", "btConvertDataType", gbConversion);
+  auto* conversionLayout = new QVBoxLayout(gbConversion);
+  for (QWidget* w : std::initializer_list<QWidget*>{rbReal, rbInteger, rbByte, rbOptimise, ckBackground, ck9999})
+    conversionLayout->addWidget(w);
+  conversionLayout->addStretch(1);
+  conversionLayout->addWidget(btConvertDataType);
+
+  gbModifications = new QGroupBox("Data modifications", tsDataType);
+  gbModifications->setObjectName("gbModifications");
+  rbTrunc = Choice("&Truncation", "rbTrunc", gbModifications);
+  rbRound = Choice("&Rounding", "rbRound", gbModifications);
+  rbBoolean = Choice("Make &boolean", "rbBoolean", gbModifications);
+  rbStretch = Choice("&Stretch between 0 and 100", "rbStretch", gbModifications);
+  rbStretch01 = Choice("&Stretch between 0 and 1", "rbStretch01", gbModifications);
+  rbModSmallestSize = Choice("Smallest size &possible", "rbModSmallestSize", gbModifications);
+  rbStretchAB = Choice("&Stretch between A and B:", "rbStretchAB", gbModifications);
+  edA = Edit("-1", "edA", gbModifications);
+  edB = Edit("1", "edB", gbModifications);
+  for (QLineEdit* e : {edA, edB}) e->setMaximumWidth(70);
+  btModify = Button("&Modify maps", "btModify", gbModifications);
+  auto* modificationLayout = new QVBoxLayout(gbModifications);
+  for (QWidget* w : std::initializer_list<QWidget*>{rbTrunc, rbRound, rbBoolean, rbStretch, rbStretch01,
+                                                    rbModSmallestSize, rbStretchAB})
+    modificationLayout->addWidget(w);
+  auto* abLayout = new QHBoxLayout;
+  abLayout->addSpacing(20);
+  abLayout->addWidget(new QLabel("A", gbModifications));
+  abLayout->addWidget(edA);
+  abLayout->addWidget(new QLabel("B", gbModifications));
+  abLayout->addWidget(edB);
+  abLayout->addStretch(1);
+  modificationLayout->addLayout(abLayout);
+  modificationLayout->addStretch(1);
+  modificationLayout->addWidget(btModify);
+  // Each group is a choice of its own.
+  auto* conversionChoices = new QButtonGroup(gbConversion);
+  for (QRadioButton* r : {rbReal, rbInteger, rbByte, rbOptimise}) conversionChoices->addButton(r);
+  auto* modificationChoices = new QButtonGroup(gbModifications);
+  for (QRadioButton* r : {rbTrunc, rbRound, rbBoolean, rbStretch, rbStretch01, rbModSmallestSize, rbStretchAB})
+    modificationChoices->addButton(r);
+
+  gbOutput = new QGroupBox("Output maps", tsDataType);
+  gbOutput->setObjectName("gbOutput");
+  rbDTReplace = Choice("Re&place old file", "rbDTReplace", gbOutput);
+  rbDTNewName = Choice("&Add suffix:", "rbDTNewName", gbOutput);
+  rbDTNewName->setChecked(true);  // nothing is replaced unless asked
+  edDTSuffix = Edit("-mod", "edDTSuffix", gbOutput);
+  auto* outputLayout = new QHBoxLayout(gbOutput);
+  outputLayout->addWidget(rbDTReplace);
+  outputLayout->addSpacing(16);
+  outputLayout->addWidget(rbDTNewName);
+  outputLayout->addWidget(edDTSuffix);
+  outputLayout->addStretch(1);
+
+  auto* dataTypeLayout = new QGridLayout(tsDataType);
+  dataTypeLayout->addWidget(gbConversion, 0, 0);
+  dataTypeLayout->addWidget(gbModifications, 0, 1);
+  dataTypeLayout->addWidget(gbOutput, 1, 0, 1, 2);
+  pcOperations->addTab(tsDataType, "Data type management");
+
+  // ------------------------------------------------------------ metadata and comments
+  tsMetadata = new QWidget;
+  tsMetadata->setObjectName("tsMetadata");
+  mmMetadata = new QPlainTextEdit(tsMetadata);
+  mmMetadata->setObjectName("mmMetadata");
+  mmMetadata->setReadOnly(true);
+  mmMetadata->setLineWrapMode(QPlainTextEdit::NoWrap);
+  mmMetadata->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  auto* metadataLayout = new QVBoxLayout(tsMetadata);
+  metadataLayout->addWidget(mmMetadata);
+  pcOperations->addTab(tsMetadata, "Metadata");
+
+  tsComments = new QWidget;
+  tsComments->setObjectName("tsComments");
+  mmComment = new QPlainTextEdit(tsComments);
+  mmComment->setObjectName("mmComment");
+  btAddComments = Button("Add comments", "btAddComments", tsComments);
+  auto* commentLayout = new QVBoxLayout(tsComments);
+  commentLayout->addWidget(mmComment, 1);
+  commentLayout->addWidget(btAddComments, 0, Qt::AlignLeft);
+  pcOperations->addTab(tsComments, "Comments");
+
+  // ------------------------------------------------------------ conversion
+  tsConversion = new QWidget;
+  tsConversion->setObjectName("tsConversion");
+  gbExport = new QGroupBox("Export", tsConversion);
+  gbExport->setObjectName("gbExport");
+  cbFormat = new QComboBox(gbExport);
+  cbFormat->setObjectName("cbFormat");
+  cbFormat->addItems(
+      {"Bitmap (*.bmp)", "JPEG (*.jpg)", "ASCII (*.txt)", "Binary (*.bin)", "Arc GIS ASCII (*.asc)"});
+  cbPalette = new QComboBox(gbExport);
+  cbPalette->setObjectName("cbPalette");
+  btExport = Button("&Export", "btExport", gbExport);
+  auto* formatLabel = new QLabel("&Format:", gbExport);
+  formatLabel->setBuddy(cbFormat);
+  auto* paletteLabel = new QLabel("&Palette:", gbExport);
+  paletteLabel->setBuddy(cbPalette);
+  auto* exportLayout = new QGridLayout(gbExport);
+  exportLayout->addWidget(formatLabel, 0, 0);
+  exportLayout->addWidget(cbFormat, 0, 1);
+  exportLayout->addWidget(paletteLabel, 1, 0);
+  exportLayout->addWidget(cbPalette, 1, 1);
+  exportLayout->addWidget(btExport, 2, 1, Qt::AlignLeft);
+  exportLayout->setRowStretch(3, 1);
+
+  pnPreview = new QFrame(tsConversion);
+  pnPreview->setObjectName("pnPreview");
+  pnPreview->setFrameShape(QFrame::StyledPanel);
+  ckPreview = new QCheckBox("Show preview", pnPreview);
+  ckPreview->setObjectName("ckPreview");
+  ckPreview->setChecked(true);
+  auto* previewLayout = new QVBoxLayout(pnPreview);
+  previewLayout->addWidget(ckPreview);
+  PreviewMap = nullptr;  // made by FormCreate, on this panel
+
+  auto* conversionPageLayout = new QHBoxLayout(tsConversion);
+  conversionPageLayout->addWidget(gbExport);
+  conversionPageLayout->addWidget(pnPreview, 1);
+  pcOperations->addTab(tsConversion, "Conversion");
+
+  // ------------------------------------------------------------ bottom
+  mmOutput = new QPlainTextEdit(central);
+  mmOutput->setObjectName("mmOutput");
+  mmOutput->setReadOnly(true);
+  lblTask = new QLabel(ReadyText, central);
+  lblTask->setObjectName("lblTask");
+  ggTask = new QProgressBar(central);
+  ggTask->setObjectName("ggTask");
+  ggTask->setRange(0, 100);
+  ggTask->setValue(0);
+  ggTask->hide();
+
+  auto* top = new QSplitter(Qt::Horizontal, central);
+  top->addWidget(gbMapFiles);
+  top->addWidget(pcOperations);
+  top->setStretchFactor(0, 2);
+  top->setStretchFactor(1, 3);
+  auto* body = new QSplitter(Qt::Vertical, central);
+  body->addWidget(top);
+  body->addWidget(mmOutput);
+  body->setStretchFactor(0, 4);
+  body->setStretchFactor(1, 1);
+  auto* taskLayout = new QHBoxLayout;
+  taskLayout->addWidget(lblTask);
+  taskLayout->addWidget(ggTask, 1);
+  auto* layout = new QVBoxLayout(central);
+  layout->addWidget(body, 1);
+  layout->addLayout(taskLayout);
+
+  // ------------------------------------------------------------ menu
+  mnProgram = menuBar()->addMenu("&Program");
+  mnProgram->setObjectName("mnProgram");
+  mnExit = mnProgram->addAction("E&xit");
+  mnExit->setObjectName("mnExit");
+  mnExit->setShortcut(QKeySequence("Ctrl+Q"));
+  mnHelp = menuBar()->addMenu("&Help");
+  mnHelp->setObjectName("mnHelp");
+  mnHelpItem = mnHelp->addAction("&Help...");
+  mnHelpItem->setObjectName("mnHelpItem");
+  mnAbout = mnHelp->addAction("&About...");
+  mnAbout->setObjectName("mnAbout");
+
+  resize(1000, 700);
+}
+
+void TdlgKelvora::FormCreate() {
+  TCustomPalometDialog::FormCreate();
+  fFilling = true;
+  const QStringList parts = Q(utile::MapFileFilter + TextFilesFilter).split('|');
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) cbFilter->addItem(parts[i], parts[i + 1]);
+  NbSelected = 0;
+  for (Integer kind = 0; kind < utile::PaletteTypeCount(); ++kind) cbPalette->addItem(utile::PaletteTypeStr[kind]);
+  cbPalette->setCurrentIndex(cbPalette->findText("Rainbow"));
+  cbFormat->setCurrentIndex(cbFormat->findText("JPEG (*.jpg)"));
+  PreviewMap = new tGraphMap(pnPreview);
+  PreviewMap->setObjectName("PreviewMap");
+  pnPreview->layout()->addWidget(PreviewMap);
+  static_cast<QVBoxLayout*>(pnPreview->layout())->setStretchFactor(PreviewMap, 1);
+  fFilling = false;
+  ChangeFolder(CurrentFolder());
+  cbPaletteChange();
+  UpdateControls();
+}
+
+void TdlgKelvora::ConnectControls() {
+  connect(cbDrive, &QComboBox::activated, this, [this](int index) {
+    if (!ChangeFolder(S(cbDrive->itemData(index).toString())))
+      Dialogs().ShowMessage(this, Format("Cannot open %s", S(cbDrive->itemText(index))), tMessageKind::mkError);
+  });
+  // The folder list is refilled once the activation is over, not from inside it.
+  connect(cbDirectory, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+    const std::string folder = S(item->data(Qt::UserRole).toString());
+    QMetaObject::invokeMethod(this, [this, folder] {
+      if (!ChangeFolder(folder)) {
+        Dialogs().ShowMessage(this, Format("Cannot open the folder %s", folder), tMessageKind::mkError);
+        ChangeFolder(CurrentFolder());
+      }
+    }, Qt::QueuedConnection);
+  });
+  connect(cbFilter, &QComboBox::currentIndexChanged, this, [this] {
+    if (!fFilling) RefreshFileList();
+  });
+  // A selection made with the mouse or the keyboard, and the focus moving in the list.
+  connect(cbMaps, &QListWidget::itemSelectionChanged, this, [this] {
+    if (!fFilling) cbMapsClick();
+  });
+  connect(cbMaps, &QListWidget::currentItemChanged, this, [this] {
+    if (!fFilling) cbMapsClick();
+  });
+
+  for (QLineEdit* edit : {edSuffix, edRename, edDTSuffix})
+    connect(edit, &QLineEdit::textChanged, this, &TdlgKelvora::UpdateControls);
+  connect(edDTSuffix, &QLineEdit::textEdited, this, [this] { rbDTNewName->setChecked(true); });
+  connect(mmComment, &QPlainTextEdit::textChanged, this, &TdlgKelvora::UpdateControls);
+  for (QRadioButton* choice : {rbReal, rbInteger, rbByte, rbOptimise, rbTrunc, rbRound, rbBoolean, rbStretch,
+                               rbStretch01, rbModSmallestSize, rbStretchAB, rbDTReplace, rbDTNewName})
+    connect(choice, &QRadioButton::toggled, this, &TdlgKelvora::UpdateControls);
+  connect(ckPreview, &QCheckBox::toggled, this, &TdlgKelvora::UpdateControls);
+  connect(pcOperations, &QTabWidget::currentChanged, this, &TdlgKelvora::UpdateControls);
+  connect(cbPalette, &QComboBox::currentIndexChanged, this, &TdlgKelvora::cbPaletteChange);
+  utile::gui::InstallKeyFilter(edA, utile::gui::EditReal);
+  utile::gui::InstallKeyFilter(edB, utile::gui::EditReal);
+
+  connect(btDelete, &QPushButton::clicked, this, &TdlgKelvora::btDeleteClick);
+  connect(btAddPrefix, &QPushButton::clicked, this, &TdlgKelvora::btAddPrefixClick);
+  connect(btAddSuffix, &QPushButton::clicked, this, &TdlgKelvora::btAddSuffixClick);
+  connect(btRename, &QPushButton::clicked, this, &TdlgKelvora::btRenameClick);
+  connect(btRemoveUnderscore, &QPushButton::clicked, this, &TdlgKelvora::btRemoveUnderscoreClick);
+  connect(btRemoveBadChars, &QPushButton::clicked, this, &TdlgKelvora::btRemoveBadCharsClick);
+  connect(btAddComments, &QPushButton::clicked, this, &TdlgKelvora::btAddCommentsClick);
+  connect(btCleanMetadata, &QPushButton::clicked, this, &TdlgKelvora::btCleanMetadataClick);
+  connect(btDecimalPoint, &QPushButton::clicked, this, &TdlgKelvora::btDecimalPointClick);
+  connect(btDecimalComma, &QPushButton::clicked, this, &TdlgKelvora::btDecimalCommaClick);
+  connect(btDisplay, &QPushButton::clicked, this, &TdlgKelvora::btDisplayClick);
+
+  connect(mnExit, &QAction::triggered, this, &QWidget::close);
+  connect(mnHelpItem, &QAction::triggered, this, [] {
+    if (!fKelvoraHelp) return;
+    fKelvoraHelp->show();
+    fKelvoraHelp->raise();
+  });
+  connect(mnAbout, &QAction::triggered, this, [] {
+    if (fKelvoraAboutBox) fKelvoraAboutBox->exec();
+  });
+}
+
+void TdlgKelvora::closeEvent(QCloseEvent* event) {
+  // The files in hand are left alone: the window closes once the walk is over.
+  if (fWalkRunning) {
+    fClosePending = true;
+    event->ignore();
+    return;
+  }
+  TCustomPalometDialog::closeEvent(event);
+  if (fKelvoraHelp) fKelvoraHelp->close();
+  emit Closed();
+}
+
+// ==================================================================== folders and files
+
+std::string TdlgKelvora::CurrentFolder() const {
+  std::error_code error;
+  const std::string folder = std::filesystem::current_path(error).string();
+  return error ? std::string("/") : folder;
+}
+
+bool TdlgKelvora::ChangeFolder(const std::string& folder) {
+  if (fWalkRunning) return false;
+  std::error_code error;
+  std::filesystem::current_path(folder, error);
+  if (error) return false;
+  SelectDriveOf(CurrentFolder());
+  FillFolderList();
+  RefreshFileList();
+  return true;
+}
+
+void TdlgKelvora::SelectDriveOf(const std::string& folder) {
+  // The root and the mounted volumes stand for the drives.
+  QStringList roots{"/"};
+  for (const QStorageInfo& volume : QStorageInfo::mountedVolumes())
+    if (volume.isValid() && volume.isReady() && !roots.contains(volume.rootPath())) roots << volume.rootPath();
+  std::sort(roots.begin(), roots.end());
+  QStringList shown;
+  for (int i = 0; i < cbDrive->count(); ++i) shown << cbDrive->itemData(i).toString();
+  if (shown != roots) {
+    cbDrive->clear();
+    for (const QString& root : roots) cbDrive->addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), root, root);
+  }
+  // The drive of a folder is the deepest volume that holds it.
+  int best = 0;
+  qsizetype bestLength = 0;
+  const QString path = Q(folder);
+  for (int i = 0; i < cbDrive->count(); ++i) {
+    const QString root = cbDrive->itemData(i).toString();
+    const bool holds = root == "/" || path == root || path.startsWith(root.endsWith('/') ? root : root + "/");
+    if (holds && root.size() > bestLength) {
+      best = i;
+      bestLength = root.size();
+    }
+  }
+  cbDrive->setCurrentIndex(best);
+}
+
+void TdlgKelvora::FillFolderList() {
+  cbDirectory->clear();
+  const std::filesystem::path folder(CurrentFolder());
+  // The path from the root down to the folder, then its subfolders one step in.
+  std::vector<std::filesystem::path> path;
+  for (std::filesystem::path p = folder; !p.empty(); p = p.parent_path()) {
+    path.push_back(p);
+    if (p == p.parent_path()) break;
+  }
+  std::reverse(path.begin(), path.end());
+  const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+  const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+  int depth = 0;
+  for (const auto& p : path) {
+    const std::string name = p == p.root_path() ? p.string() : p.filename().string();
+    auto* item = new QListWidgetItem(open, QString(depth * 2, ' ') + Q(name), cbDirectory);
+    item->setData(Qt::UserRole, Q(p.string()));
+    ++depth;
+  }
+  cbDirectory->setCurrentRow(cbDirectory->count() - 1);
+  std::vector<std::string> folders;
+  ReadFolder(folder.string(), {}, nullptr, &folders);
+  for (const std::string& name : folders) {
+    auto* item = new QListWidgetItem(closed, QString(depth * 2, ' ') + Q(name), cbDirectory);
+    item->setData(Qt::UserRole, Q((folder / name).string()));
+  }
+}
+
+void TdlgKelvora::RefreshFileList() {
+  QSet<QString> selected;
+  for (const QListWidgetItem* item : cbMaps->selectedItems()) selected.insert(item->text());
+  const QString current = cbMaps->currentItem() ? cbMaps->currentItem()->text() : QString();
+
+  std::vector<std::string> files;
+  ReadFolder(CurrentFolder(), SplitMasks(S(cbFilter->currentData().toString())), &files, nullptr);
+  QStringList names;
+  names.reserve(static_cast<qsizetype>(files.size()));
+  for (const std::string& file : files) names << Q(file);
+
+  fFilling = true;
+  cbMaps->clear();
+  cbMaps->addItems(names);
+  if (!selected.isEmpty() || !current.isEmpty()) {
+    for (int i = 0; i < cbMaps->count(); ++i) {
+      QListWidgetItem* item = cbMaps->item(i);
+      if (item->text() == current) cbMaps->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+      if (selected.contains(item->text())) item->setSelected(true);
+    }
+  }
+  fFilling = false;
+  cbMapsClick();
+}
+
+std::vector<utile::tListedFile> TdlgKelvora::ListedFiles() const {
+  const std::string folder = utile::IncludeTrailingPathDelimiter(CurrentFolder());
+  std::vector<utile::tListedFile> files;
+  files.reserve(static_cast<size_t>(cbMaps->count()));
+  for (int i = 0; i < cbMaps->count(); ++i) {
+    const QListWidgetItem* item = cbMaps->item(i);
+    files.push_back({folder + S(item->text()), item->isSelected()});
+  }
+  return files;
+}
+
+void TdlgKelvora::Log(const std::string& line) { mmOutput->appendPlainText(Q(line)); }
+
+// ==================================================================== selection and controls
+
+bool TdlgKelvora::IsRasterFile(const std::string& fileName) const { return utile::IsRasterFile(fileName); }
+
+void TdlgKelvora::cbMapsClick() {
+  NbSelected = static_cast<Integer>(cbMaps->selectedItems().size());
+  const QListWidgetItem* focused = cbMaps->currentItem();
+  if (NbSelected == 0 || !focused || !IsRasterFile(S(focused->text()))) {
+    mmMetadata->clear();
+  } else {
+    const std::string docName =
+        utile::DocumentationFileOf(utile::IncludeTrailingPathDelimiter(CurrentFolder()) + S(focused->text()));
+    try {
+      mmMetadata->setPlainText(DecodeText(utile::LoadTextFromFile(docName)));
+    } catch (const std::exception& error) {
+      mmMetadata->clear();
+      Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
+    }
+  }
+  UpdateControls();
+}
+
+void TdlgKelvora::UpdateControls() {
+  if (fFilling) return;
+  const bool some = NbSelected > 0 && !fWalkRunning;
+  const bool suffix = !edSuffix->text().isEmpty();
+  const bool outputComplete = rbDTReplace->isChecked() || (rbDTNewName->isChecked() && !edDTSuffix->text().isEmpty());
+  const bool conversion = rbReal->isChecked() || rbInteger->isChecked() || rbByte->isChecked() || rbOptimise->isChecked();
+  const bool modification = rbTrunc->isChecked() || rbRound->isChecked() || rbBoolean->isChecked() ||
+                            rbStretch->isChecked() || rbStretch01->isChecked() || rbStretchAB->isChecked() ||
+                            rbModSmallestSize->isChecked();
+  for (QPushButton* button : {btDelete, btDisplay, btCleanMetadata, btDecimalPoint, btDecimalComma,
+                              btRemoveUnderscore, btRemoveBadChars, btExport})
+    button->setEnabled(some);
+  btAddPrefix->setEnabled(some && suffix);
+  btAddSuffix->setEnabled(some && suffix);
+  btRename->setEnabled(some && !edRename->text().isEmpty());
+  btConvertDataType->setEnabled(some && conversion && outputComplete);
+  btModify->setEnabled(some && modification && outputComplete);
+  btAddComments->setEnabled(some && !mmComment->toPlainText().isEmpty());
+  UpdatePreview();
+}
+
+void TdlgKelvora::UpdatePreview() {
+  if (!PreviewMap || pcOperations->currentWidget() != tsConversion) return;
+  PreviewMap->setVisible(ckPreview->isChecked());
+  if (!ckPreview->isChecked()) return;
+  std::string raster;
+  if (NbSelected > 0)
+    for (const utile::tListedFile& file : ListedFiles())
+      if (file.Selected && IsRasterFile(file.FileName)) {
+        raster = file.FileName;
+        break;
+      }
+  if (raster.empty()) {
+    if (!fPreviewKey.empty()) PreviewMap->Clear();
+    fPreviewKey.clear();
+    return;
+  }
+  // A map whose files have not changed is not read again.
+  const std::string base = utile::MapBaseName(raster);
+  const std::string key =
+      FileStamp(base + utile::DocExtension) + "|" + FileStamp(base + utile::ImageExtension);
+  if (key == fPreviewKey) return;
+  fPreviewKey = key;
+  utile::gui::tHourGlass hourGlass;
+  ++fPreviewReads;
+  try {
+    utile::tRaster map(raster);
+    PreviewMap->SetMatrix(map.AsMatrix());
+    PreviewMap->SetRange(map.MinValue, map.MaxValue);
+    PreviewMap->SetBackGroundValue(map.BackGround == utile::bsChecked ? map.BackGroundValue : tGraphMap::NoBackground);
+    PreviewMap->SetBackGroundColor(0x808080);
+    PreviewMap->SetAxesMode(utile::gui::tMapOrientation::moRowCol);
+    PreviewMap->Draw();
+    PreviewMap->KeepPictureOnly();
+  } catch (const std::exception&) {
+    PreviewMap->Clear();
+  }
+}
+
+void TdlgKelvora::cbPaletteChange() {
+  const int index = std::max(0, cbPalette->currentIndex());
+  if (!PreviewMap) return;
+  PreviewMap->SetPalette(utile::CreatePalette(static_cast<utile::tPaletteType>(index)));
+  // The preview keeps only its picture: another palette draws the map again.
+  fPreviewKey.clear();
+  UpdatePreview();
+}
+
+// ==================================================================== the walk
+
+std::vector<std::string> TdlgKelvora::MapsToWalk(utile::tWalkOrder order) const {
+  return utile::MapsToWalk(ListedFiles(), order);
+}
+
+void TdlgKelvora::ReportFailure(const std::string& fileName, const std::string& reason) {
+  Log(utile::MapErrorLine(fileName));
+  Log("    " + reason);
+}
+
+void TdlgKelvora::SetWalkRunning(bool running) {
+  fWalkRunning = running;
+  // What would change the files in hand, or the folder they lie in, waits.
+  for (QWidget* w : std::initializer_list<QWidget*>{cbDrive, cbDirectory, cbMaps, cbFilter})
+    w->setEnabled(!running);
+  mnExit->setEnabled(!running);
+  UpdateControls();
+}
+
+Integer TdlgKelvora::RunOnSelection(utile::tWalkOrder order,
+                                    const std::function<void(const std::string& fileName, Integer n)>& action,
+                                    const tFailureReport& failed) {
+  if (fWalkRunning) return 0;
+  const std::vector<std::string> maps = MapsToWalk(order);
+  SetWalkRunning(true);
+  Integer failures = 0;
+  try {
+    failures = utile::WalkMaps(maps, {action, failed ? failed : [this](const std::string& file, const std::string& why) {
+                                        ReportFailure(file, why);
+                                      }});
+  } catch (...) {
+    // A report that fails ends the walk; the list is still read again.
+    SetWalkRunning(false);
+    RefreshFileList();
+    throw;
+  }
+  SetWalkRunning(false);
+  RefreshFileList();
+  if (fClosePending) {
+    fClosePending = false;
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+  }
+  return failures;
+}
+
+// ==================================================================== operations
+
+void TdlgKelvora::btDeleteClick() {
+  if (fWalkRunning) return;
+  const auto maps = MapsToWalk(utile::tWalkOrder::woLastToFirst);
+  if (maps.empty()) return;
+  if (!Dialogs().Confirm(this, Format("This will permanently delete %d maps. Are you sure it is really what you want "
+                                      "to do?",
+                                      static_cast<Integer>(maps.size()))))
+    return;
+  RunOnSelection(
+      utile::tWalkOrder::woLastToFirst,
+      [this](const std::string& file, Integer) {
+        utile::DeleteMapFile(file);
+        Log(Format("%s deleted", utile::ExtractMapName(file)));
+      },
+      [this](const std::string& file, const std::string& why) {
+        Log(Format("%s couldn't be deleted", utile::ExtractMapName(file)));
+        Log("    " + why);
+      });
+}
+
+void TdlgKelvora::btAddPrefixClick() {
+  const std::string prefix = S(edSuffix->text());
+  if (prefix.empty()) return;
+  RunOnSelection(utile::tWalkOrder::woLastToFirst, [this, &prefix](const std::string& file, Integer) {
+    if (utile::RenameMap(file, [&prefix](const std::string& stem) { return prefix + stem; }).Renamed)
+      Log(Format("%s renamed", utile::ExtractMapName(file)));
+  });
+}
+
+void TdlgKelvora::btAddSuffixClick() {
+  const std::string suffix = S(edSuffix->text());
+  if (suffix.empty()) return;
+  RunOnSelection(utile::tWalkOrder::woLastToFirst, [this, &suffix](const std::string& file, Integer) {
+    const bool raster = IsRasterFile(file);
+    const auto rule = [&](const std::string& stem) { return raster ? utile::InsertSuffix(stem, suffix) : stem + suffix; };
+    if (utile::RenameMap(file, rule).Renamed) Log(Format("%s renamed", utile::ExtractMapName(file)));
+  });
+}
+
+void TdlgKelvora::RenameSelection(const std::function<std::string(const std::string& stem)>& newStem,
+                                  const std::function<void()>& renamed) {
+  RunOnSelection(
+      utile::tWalkOrder::woFirstToLast,
+      [this, &newStem, &renamed](const std::string& file, Integer) {
+        const utile::tRenameResult result = utile::RenameMap(file, newStem);
+        if (renamed) renamed();
+        if (result.Renamed)
+          Log(Format("%s was renamed %s", utile::ExtractMapName(file), utile::ExtractMapName(result.NewFileName)));
+      },
+      [this](const std::string& file, const std::string& why) {
+        ReportFailure(file, why);
+        Dialogs().ShowMessage(this, why, tMessageKind::mkError);
+      });
+}
+
+void TdlgKelvora::btRenameClick() {
+  const std::string pattern = S(edRename->text());
+  if (pattern.empty()) return;
+  // The counter moves on only for a map that took its number.
+  Integer counter = 1;
+  RenameSelection([&](const std::string&) { return utile::PatternStem(pattern, counter); }, [&] { ++counter; });
+}
+
+void TdlgKelvora::btRemoveUnderscoreClick() { RenameSelection(utile::WithoutUnderscores); }
+
+void TdlgKelvora::btRemoveBadCharsClick() { RenameSelection(utile::WithoutBadCharacters); }
+
+void TdlgKelvora::btAddCommentsClick() {
+  QStringList lines = mmComment->toPlainText().split('\n');
+  if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();  // the end of the last line
+  if (lines.isEmpty()) return;
+  utile::tVectorOfString comments;
+  for (const QString& line : lines) comments.push_back(S(line));
+  RunOnSelection(utile::tWalkOrder::woLastToFirst, [this, &comments](const std::string& file, Integer) {
+    utile::AddComments(file, comments);
+    Log(Format("%s: Comment added.", utile::ExtractMapName(file)));
+  });
+}
+
+void TdlgKelvora::btCleanMetadataClick() {
+  if (fWalkRunning || MapsToWalk(utile::tWalkOrder::woFirstToLast).empty()) return;
+  if (!Dialogs().ConfirmOkCancel(this, "This will clear all comments and lineage information of the selected maps. "
+                                       "Are you sure?"))
+    return;
+  RunOnSelection(utile::tWalkOrder::woFirstToLast, [this](const std::string& file, Integer) {
+    utile::CleanMetadata(file);
+    Log(Format("%s's metadata have been cleaned", utile::ExtractMapName(file)));
+  });
+}
+
+void TdlgKelvora::RewriteDecimals(char separator) {
+  RunOnSelection(utile::tWalkOrder::woFirstToLast, [separator](const std::string& file, Integer) {
+    utile::RewriteDecimalSeparator(file, separator);
+  });
+}
+
+void TdlgKelvora::btDecimalPointClick() { RewriteDecimals('.'); }
+
+void TdlgKelvora::btDecimalCommaClick() { RewriteDecimals(','); }
+
+void TdlgKelvora::btDisplayClick() {
+  RunOnSelection(utile::tWalkOrder::woFirstToLast, [this](const std::string& file, Integer) {
+    const utile::tStartResult result = utile::StartMapViewer(ProgramFolder(), file);
+    if (result != utile::tStartResult::srStarted)
+      Dialogs().ShowMessage(this, utile::MapViewerFailureMessage(result), tMessageKind::mkError);
+  });
 }
 
 }  // namespace kelvora

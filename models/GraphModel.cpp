@@ -5,6 +5,7 @@
 #include "Utile/GraphTheoryOps.h"
 #include "Utile/MatrixOps.h"
 #include "Utile/RunTime.h"
+#include "Utile/VectorOps.h"
 
 namespace models {
 
@@ -123,6 +124,70 @@ utile::tTableOfResults VaryFluxThreshold(const tMatrixOfDouble& Links, const tMa
     }
   }
   return table;
+}
+
+// ------------------------------------------------ the link weightings of the workbench
+
+Double CutBelowThreshold(Double x, Double Threshold) {
+  return x < Threshold ? 0.0 : x;
+}
+
+Double DispersalDecay(Double Range) {
+  // A range that cannot be a distance keeps the kernel of a short disperser.
+  if (!(Range > 0)) return 0.1;
+  return 1 / Range;
+}
+
+Double InverseDistanceWeight(Double Distance, Double Width, Double Height) {
+  return 1.0 - Distance / std::sqrt(Width * Width + Height * Height);
+}
+
+Double DispersalKernelWeight(Double Link, Double Alpha, Double Distance) {
+  return Link * std::exp(-Alpha * Distance);
+}
+
+tMatrixOfDouble SymmetricWeightMatrix(Integer n, const std::function<Double(Integer, Integer)>& Weight) {
+  const size_t size = n > 0 ? static_cast<size_t>(n) : 0;
+  tMatrixOfDouble m(size);
+  for (tVectorOfDouble& row : m) row.assign(size, 0.0);
+  for (Integer i = 0; i < n; ++i)
+    for (Integer j = 0; j <= i; ++j) {
+      const Double w = Weight(i, j);
+      m[i][j] = w;
+      m[j][i] = w;
+    }
+  return m;
+}
+
+tMatrixOfDouble DispersalKernelMat(Double Alpha, Double Threshold) {
+  const Integer n = PatchCount();
+  const size_t size = static_cast<size_t>(n);
+  utile::Assert(ConnectanceMat.size() >= size && DistanceMat.size() >= size,
+                "The link and distance matrices do not cover the patches");
+  return SymmetricWeightMatrix(n, [Alpha, Threshold](Integer i, Integer j) {
+    const Double link = ConnectanceMat.at(i).at(j) ? 1.0 : 0.0;
+    return CutBelowThreshold(DispersalKernelWeight(link, Alpha, DistanceMat.at(i).at(j)), Threshold);
+  });
+}
+
+void SumAreaPowers(Double Zim, Double Zem, Double& SumZim, Double& SumZem) {
+  SumZim = 0;
+  SumZem = 0;
+  for (const tCircle& p : Patches) {
+    SumZim += Power(p.A, Zim);
+    SumZem += Power(p.A, Zem);
+  }
+}
+
+utile::tTableOfResults FluxThresholdSweep(const tMatrixOfDouble& Links, const tMatrixOfDouble& K,
+                                          Double Extinction, Double Colonisation, Double Zim, Double Zem,
+                                          Double Zex, Double SizeThreshold, tGraphStats Stats) {
+  // e / c has no meaning without colonisation: the groups' expected sizes
+  // would be infinite or of the wrong sign.
+  if (!(Colonisation > 0)) throw utile::EInvalidArgument("Colonisation rate must be >0");
+  const Double delta = Extinction / Colonisation;
+  const tVectorOfDouble thresholds = utile::SequentialVector(0.0, 1.0, FluxThresholdCount);
+  return VaryFluxThreshold(Links, K, thresholds, delta, 1.0, Zim, Zem, Zex, SizeThreshold, Stats);
 }
 
 }  // namespace models

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 
 #include "Utile/CommonDecl.h"
@@ -56,5 +57,36 @@ utile::tTableOfResults VaryFluxThreshold(const utile::tMatrixOfDouble& Links, co
                                          Double Territory, Double Zim, Double Zem, Double Zex,
                                          Double SizeThreshold, tGraphStats Stats,
                                          Integer* Unsettled = nullptr);
+
+// ------------------------------------------------ the link weightings of the workbench
+
+// x, or 0 when x is below Threshold (a weight equal to the threshold stays).
+Double CutBelowThreshold(Double x, Double Threshold);
+// The dispersal decay of a mean dispersal distance: 1 / Range, or 0.1 when the
+// range is 0, negative or not a number.
+Double DispersalDecay(Double Range);
+// 1 - Distance / the diagonal of a Width x Height study area.
+Double InverseDistanceWeight(Double Distance, Double Width, Double Height);
+// The negative-exponential kernel between two patches: Link (0 or 1) x exp(-Alpha x Distance).
+Double DispersalKernelWeight(Double Link, Double Alpha, Double Distance);
+// The n x n matrix whose entries [i][j] with j <= i (the diagonal included) are
+// Weight(i, j), mirrored above the diagonal.
+utile::tMatrixOfDouble SymmetricWeightMatrix(Integer n,
+                                             const std::function<Double(Integer, Integer)>& Weight);
+// The kernel of every pair of patches from the link and distance matrices, cut
+// below Threshold, as a symmetric matrix.
+utile::tMatrixOfDouble DispersalKernelMat(Double Alpha, Double Threshold);
+// The sums over all patches of A^Zim and of A^Zem.
+void SumAreaPowers(Double Zim, Double Zem, Double& SumZim, Double& SumZem);
+
+// The workbench's sweep: 101 thresholds from 0 to 1 over Links, with
+// Delta = Extinction / Colonisation and a territory of 1. EInvalidArgument
+// "Colonisation rate must be >0" when the colonisation rate is not above 0,
+// before anything is computed.
+constexpr Integer FluxThresholdCount = 101;
+utile::tTableOfResults FluxThresholdSweep(const utile::tMatrixOfDouble& Links,
+                                          const utile::tMatrixOfDouble& K, Double Extinction,
+                                          Double Colonisation, Double Zim, Double Zem, Double Zex,
+                                          Double SizeThreshold, tGraphStats Stats);
 
 }  // namespace models

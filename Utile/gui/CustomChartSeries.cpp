@@ -137,6 +137,10 @@ void tBubbleSeries::SetPointColor(Integer index, const QColor& color) {
   if (fLayer) fLayer->update();
 }
 
+QColor tBubbleSeries::PointColor(Integer index) const {
+  return index >= 0 && size_t(index) < fColors.size() ? fColors[index] : QColor();
+}
+
 void tBubbleSeries::SetPointLabel(Integer index, const QString& label) {
   Assert(index >= 0 && index < count(), "No bubble has this index.");
   if (fLabels.size() <= size_t(index)) fLabels.resize(index + 1);

@@ -61,6 +61,8 @@ public:
   double Radius(Integer index) const;
   void SetRadius(Integer index, double radius);
   void SetPointColor(Integer index, const QColor& color);
+  // The bubble's own colour (invalid: the series' brush).
+  QColor PointColor(Integer index) const;
   void SetPointLabel(Integer index, const QString& label);
   QString PointLabel(Integer index) const;
   // Empties the points, radii, colours and labels.

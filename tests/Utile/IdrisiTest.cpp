@@ -1468,4 +1468,77 @@ TEST_F(Idrisi, MeanLetsMessagesThroughButStandardDeviationDoesNot) {
   EXPECT_GE(pumps, 1);
 }
 
+// ---------------------------------------------------------------- derived maps
+
+TEST_F(Idrisi, DerivedMapCopiesTheDocumentationWithListsOfItsOwn) {
+  HandMadeMap("src", idtReal, 4, 2, {1, 2, 3, 4, 5, 6, 7, 8}, "-9999", "background");
+  tRaster source(Name("src.rst"));
+  source.Lineage = {"first"};
+  source.Category = {"category 1 : one"};
+  source.GetMean();
+  tRaster copy = tRaster::CreateFrom(source);
+  copy.Lineage.push_back("second");
+  EXPECT_EQ(tVectorOfString{"first"}, source.Lineage);
+  EXPECT_EQ((tVectorOfString{"first", "second"}), copy.Lineage);
+  EXPECT_EQ(source.Category, copy.Category);
+  EXPECT_EQ(source.FileTitle, copy.FileTitle);
+  EXPECT_EQ(source.FileName, copy.FileName);
+  EXPECT_EQ(bsChecked, copy.BackGround);
+  EXPECT_EQ(-9999, copy.BackGroundValue);
+  EXPECT_EQ(source.maxX, copy.maxX);
+  EXPECT_EQ("src", copy.Name());
+  EXPECT_EQ(8, copy.nbPixels());
+  // The new map has no cells yet: its statistics are not the source's.
+  copy.FileName = Name("none");
+  EXPECT_THROW(copy.GetMean(), EInOutError);
+  // Counts beyond 32 bits.
+  copy.Columns = copy.Rows = 100000;
+  EXPECT_EQ(Int64{10000000000}, copy.nbPixels());
+}
+
+TEST_F(Idrisi, ByteValuesAndDecimals) {
+  const struct {
+    Single X;
+    bool Byte, Decimals;
+  } cases[] = {{0, true, false},        {255, true, false},      {255.4f, true, true},  {255.5f, false, true},
+               {254.5f, true, true},    {-0.5f, true, true},     {-0.6f, false, true},  {-3, false, false},
+               {1e-9f, true, false},    {2.00001f, true, true},  {1e30f, false, false}, {NAN, false, true},
+               {INFINITY, false, true}, {-2.5f, false, true}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.Byte, IsByteValue(c.X)) << c.X;
+    EXPECT_EQ(c.Decimals, HasDecimals(c.X)) << c.X;
+  }
+}
+
+TEST_F(Idrisi, CopyRunsStopsWhereTheLimitSays) {
+  const Integer cells = BufferSize + 7;
+  std::vector<double> values(static_cast<size_t>(cells));
+  for (Integer i = 0; i < cells; ++i) values[i] = i % 5 == 0 ? -1 : i % 300;
+  HandMadeMap("runs", idtInteger, cells, 1, values, "-1", "background");
+  tRaster source(Name("runs"));
+  tRaster target = tRaster::CreateFrom(source);
+  target.FileName = Name("copy");
+  TIdrisiFile in, out;
+  source.OpenR(in);
+  target.OpenW(out);
+  Int64 done = 0;
+  std::vector<Cardinal> runs;
+  CopyRuns(
+      in, out, [&] { return Int64{400000}; },
+      [&](const Single* from, Single* to, Cardinal count) {
+        for (Cardinal k = 0; k < count; ++k) to[k] = from[k] == in.BkV ? 9 : from[k];
+      },
+      [&](Cardinal count) {
+        runs.push_back(count);
+        done += count;
+      });
+  CloseRaster(in);
+  CloseRaster(out);
+  // Runs end at the limit and at the block's end.
+  EXPECT_EQ((std::vector<Cardinal>{400000, 400000, 224000, 7}), runs);
+  EXPECT_EQ(cells, done);
+  for (double& v : values) v = v == -1 ? 9 : v;
+  EXPECT_EQ(values, Decode(idtInteger, ReadBytes(Name("copy.rst"))));
+}
+
 }  // namespace

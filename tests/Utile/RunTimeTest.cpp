@@ -1,8 +1,10 @@
 #include "Utile/RunTime.h"
 
+#include <bit>
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -145,6 +147,21 @@ TEST(RunTimeRounding, HalvesGoToTheEvenNeighbour) {
   EXPECT_THROW(RoundToInteger(3e9L), ERangeError);
 }
 
+TEST(RunTimeRounding, RoundToNearestMultipleOfAPowerOfTen) {
+  // Halves (exact in binary) go to the even multiple.
+  const struct {
+    long double X;
+    int Digit;
+    long double Expected;
+  } cases[] = {{1234567, 3, 1235000}, {1250, 2, 1200},      {1350, 2, 1400},  {0.125L, -2, 0.12L},
+               {0.375L, -2, 0.38L},   {-2.5L, 0, -2},       {1.61904L, -1, 1.6L}, {7, 1, 10},
+               {4, 1, 0},             {1e20L, -10, 1e20L}};
+  for (const auto& c : cases) EXPECT_EQ(c.Expected, RoundTo(c.X, c.Digit)) << static_cast<double>(c.X);
+  EXPECT_THROW(RoundTo(1, 38), ERangeError);
+  EXPECT_THROW(RoundTo(1, -38), ERangeError);
+  EXPECT_THROW(RoundTo(std::numeric_limits<double>::infinity(), 0), EInvalidOp);
+}
+
 TEST(RunTimeConversion, TextToNumber) {
   EXPECT_DOUBLE_EQ(1.5, static_cast<double>(StrToFloat("1.5")));
   EXPECT_DOUBLE_EQ(2000.0, static_cast<double>(StrToFloat(" 2e3 ")));
@@ -235,6 +252,28 @@ TEST(RunTimeFiles, SafeFileReplacesTheTargetOnlyWhenCommitted) {
   EXPECT_THROW(LoadTextFromFile(folder.File("missing.txt")), EInOutError);
   EXPECT_THROW(LoadTextFromFile(folder.Path()), EInOutError);  // a folder is not a file
   EXPECT_THROW(SaveTextToFile(folder.File("no/such/folder.txt"), "x"), EInOutError);
+}
+
+TEST(RunTimeFormat, DefaultRealFormOfSinglesIsTheGeneralOne) {
+  // Hand-worked forms, then singles of every scale against the general path.
+  const std::pair<float, const char*> cases[] = {
+      {1.0f, " 1.00000000000000E+0000"},     {0.1f, " 1.00000001490116E-0001"},
+      {-9999.0f, "-9.99900000000000E+0003"}, {-0.0f, " 0.00000000000000E+0000"},
+      {3.4e38f, " 3.39999995214436E+0038"},  {1.0f / 3, " 3.33333343267441E-0001"},
+      {16777215.0f, " 1.67772150000000E+0007"}};
+  char text[24] = {};
+  for (auto [x, expected] : cases) {
+    EXPECT_EQ(text + 23, SingleToDefaultChars(x, text));
+    EXPECT_STREQ(expected, text) << x;
+  }
+  std::mt19937 generator(3);
+  for (int i = 0; i < 200000; ++i) {
+    // Random bit patterns reach every exponent, the subnormals and the specials.
+    const uint32_t bits = i < 100000 ? static_cast<uint32_t>(generator()) : 0x3F800000u + static_cast<uint32_t>(i);
+    const float x = std::bit_cast<float>(bits);
+    SingleToDefaultChars(x, text);
+    ASSERT_EQ(FloatToDefaultStr(x), text) << std::hexfloat << x;
+  }
 }
 
 }  // namespace

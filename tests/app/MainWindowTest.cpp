@@ -428,7 +428,10 @@ class MainWindowTest : public QObject {
     QVERIFY(fMain->mnShakyPosition->isChecked() && !fMain->mnOnTheFly->isChecked());
     fMain->mnOnTheFly->trigger();
     QVERIFY(fMain->mnOnTheFly->isChecked() && !fMain->mnShakyPosition->isChecked());
-    // The manual capacity button re-initialises the current workbench only.
+    // The manual capacity button, enabled without automatic computation,
+    // re-initialises the current workbench only.
+    QVERIFY(!fMain->btComputeMetCapManually->isEnabled());
+    fMain->ckComputeMetapop->setChecked(false);
     fMain->btComputeMetCapManually->click();
     QCOMPARE(fCreated[0]->Initialisations, 1);
   }

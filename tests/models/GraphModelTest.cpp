@@ -203,4 +203,36 @@ TEST_F(FluxSweep, LinksBeyondThePatchesAreIgnored) {
   EXPECT_EQ(3, table.Results[1][0]);
 }
 
+// ------------------------------------------------ the workbench's weightings
+
+TEST_F(GraphModel, CutKeepsWeightsAtOrAboveTheThreshold) {
+  struct tCase {
+    Double x, threshold, expected;
+  };
+  for (const tCase& c : {tCase{0.3, 0, 0.3}, {0, 0, 0}, {0.5, 0.5, 0.5}, {0.49, 0.5, 0}, {0.999, 1, 0},
+                         {1, 1, 1}, {1.2, 1, 1.2}})
+    EXPECT_EQ(c.expected, CutBelowThreshold(c.x, c.threshold)) << c.x << " at " << c.threshold;
+}
+
+TEST_F(GraphModel, KernelMatrixOfTheLinkedPatchesCutAndMirrored) {
+  // Patches at 0, 3 and 7 on a line; only 0-1 and 1-2 (and the diagonal) linked.
+  SetAreas({1, 2, 4});
+  const Double x[] = {0, 3, 7};
+  DistanceMat.assign(3, tVectorOfDouble(3));
+  ConnectanceMat.assign(3, std::vector<bool>(3, true));
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) DistanceMat[i][j] = std::fabs(x[i] - x[j]);
+  ConnectanceMat[0][2] = ConnectanceMat[2][0] = false;
+  const Double a = 0.25, e3 = std::exp(-0.75), e4 = std::exp(-1.0);
+  const tMatrixOfDouble expected[] = {{{1, e3, 0}, {e3, 1, e4}, {0, e4, 1}},
+                                      {{1, e3, 0}, {e3, 1, 0}, {0, 0, 1}}};  // cut at 0.4, between e4 and e3
+  for (int k = 0; k < 2; ++k) {
+    const tMatrixOfDouble m = DispersalKernelMat(a, k == 0 ? 0.0 : 0.4);
+    ASSERT_EQ(3u, m.size());
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) EXPECT_NEAR(expected[k][i][j], m[i][j], 1e-15) << k << ": " << i << j;
+  }
+}
+
 }  // namespace
+

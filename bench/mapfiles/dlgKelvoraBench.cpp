@@ -1,0 +1,172 @@
+// The main window's file list over a large folder, and the preview of a large
+// map, on the offscreen platform. The maps and folders are made once under the
+// system's temporary folder (about 400 MB for the large map) and removed at the
+// end.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "Utile/Idrisi.h"
+#include "Utile/gui/GraphicOps.h"
+#include "mapfiles/CustomPalometDialogs.h"
+#include "mapfiles/GraphMap.h"
+#include "mapfiles/Kelvora.h"
+#include "mapfiles/dlgKelvoraU.h"
+
+using namespace utile;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path& Root() {
+  static const fs::path root = [] {
+    fs::path p = fs::temp_directory_path() / ("kelvora-bench-" + std::to_string(::getpid()));
+    fs::create_directories(p / "program");
+    return p;
+  }();
+  return root;
+}
+
+// A folder of 10,000 files: 2,500 maps of two files and 5,000 text files.
+const std::string& ManyFiles() {
+  static const std::string folder = [] {
+    const fs::path p = Root() / "many";
+    fs::create_directories(p);
+    for (int i = 0; i < 2500; ++i)
+      for (const char* extension : {".rdc", ".rst"}) std::ofstream(p / ("map" + std::to_string(i) + extension)) << "x";
+    for (int i = 0; i < 5000; ++i) std::ofstream(p / ("notes" + std::to_string(i) + ".txt")) << "x";
+    return p.string();
+  }();
+  return folder;
+}
+
+// A 10,000 x 10,000 real map.
+const std::string& BigMap() {
+  static const std::string name = [] {
+    const fs::path p = Root() / "big";
+    fs::create_directories(p);
+    tRaster map;
+    map.FileName = (p / "big_QT").string();
+    map.DataType = idtReal;
+    map.Rows = map.Columns = 10000;
+    map.maxX = map.maxY = 10000;
+    map.MinValue = 0;
+    map.MaxValue = 1000;
+    map.WriteDoc();
+    TIdrisiFile f;
+    map.OpenW(f);
+    for (Integer r = 0; r < map.Rows; ++r)
+      for (Integer c = 0; c < map.Columns; ++c) WriteRaster(f, static_cast<Single>((r + 3 * c) % 1001));
+    CloseRaster(f);
+    return (p / "big_QT.rst").string();
+  }();
+  return name;
+}
+
+// The peak resident memory since the last reset, in MB.
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+double PeakMemoryMB() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmHWM:") {
+      double kilobytes;
+      status >> kilobytes;
+      return kilobytes / 1024;
+    }
+    status.ignore(1 << 20, '\n');
+  }
+  return 0;
+}
+
+void BM_FileListOfTenThousandFiles(benchmark::State& state) {
+  const std::string folder = ManyFiles();
+  kelvora::SetProgramArguments({"call", folder});
+  kelvora::TdlgKelvora window;
+  window.cbFilter->setCurrentIndex(window.cbFilter->findText("All files (*.*)"));
+  for (auto _ : state) window.RefreshFileList();
+  state.counters["files"] = window.cbMaps->count();
+  state.SetItemsProcessed(state.iterations() * window.cbMaps->count());
+}
+BENCHMARK(BM_FileListOfTenThousandFiles)->Unit(benchmark::kMillisecond);
+
+// Reference: reading the names of the folder alone.
+void BM_FileListReferenceReadNames(benchmark::State& state) {
+  const std::string folder = ManyFiles();
+  for (auto _ : state) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    benchmark::DoNotOptimize(names.data());
+  }
+}
+BENCHMARK(BM_FileListReferenceReadNames)->Unit(benchmark::kMillisecond);
+
+void BM_PreviewOfA10000By10000RealMap(benchmark::State& state) {
+  const std::string map = BigMap();
+  kelvora::SetProgramArguments({"call", fs::path(map).parent_path().string()});
+  double peak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto window = std::make_unique<kelvora::TdlgKelvora>();
+    window->pcOperations->setCurrentWidget(window->tsConversion);
+    ResetPeakMemory();
+    const double before = PeakMemoryMB();
+    state.ResumeTiming();
+    window->cbMaps->item(0)->setSelected(true);
+    state.PauseTiming();
+    peak = PeakMemoryMB() - before;
+    if (window->PreviewMap->IsEmpty()) state.SkipWithError("no preview");
+    // Typing elsewhere afterwards keeps the preview as it is.
+    const auto reads = window->PreviewReads();
+    QTest::keyClicks(window->edSuffix, "abcdefghij");
+    if (window->PreviewReads() != reads) state.SkipWithError("the map was read again");
+    window.reset();
+    state.ResumeTiming();
+  }
+  state.counters["peak_MB"] = peak;
+}
+BENCHMARK(BM_PreviewOfA10000By10000RealMap)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// Reference: the two halves of the preview, the whole matrix and its picture.
+void BM_PreviewReferenceAsMatrixAndMatrixToBitmap(benchmark::State& state) {
+  const std::string map = BigMap();
+  double peak = 0;
+  for (auto _ : state) {
+    ResetPeakMemory();
+    const double before = PeakMemoryMB();
+    tRaster raster(map);
+    tMatrixOfDouble m = raster.AsMatrix();
+    QImage picture;
+    gui::MatrixToBitmap(m, CreatePalette(tPaletteType::ptRainbow), picture, raster.MinValue, raster.MaxValue,
+                        gui::tMapOrientation::moRowCol, false, kelvora::tGraphMap::NoBackground);
+    benchmark::DoNotOptimize(picture.constBits());
+    peak = PeakMemoryMB() - before;
+  }
+  state.counters["peak_MB"] = peak;
+}
+BENCHMARK(BM_PreviewReferenceAsMatrixAndMatrixToBitmap)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  kelvora::InitialiseToolkit();
+  QApplication application(argc, argv);
+  kelvora::SetProgramFolder((Root() / "program").string());
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code error;
+  fs::current_path("/", error);
+  fs::remove_all(Root(), error);
+  return 0;
+}

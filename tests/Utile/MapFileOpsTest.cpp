@@ -1,0 +1,290 @@
+#include "Utile/MapFileOps.h"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <linux/fs.h>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport/StatisticalChecks.h"
+#include "Utile/Idrisi.h"
+#include "Utile/RunTime.h"
+
+using namespace utile;
+using testsupport::tTempFolder;
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+// Every file of the folder with its bytes, to show that nothing else changed.
+std::map<std::string, std::string> FolderContents(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    files[entry.path().filename().string()] = ReadText(entry.path().string());
+  return files;
+}
+
+// A small byte map written through the raster routines.
+void WriteMap(const std::string& name) {
+  tRaster map;
+  map.FileName = name;
+  map.DataType = idtByte;
+  map.Columns = 2;
+  map.Rows = 1;
+  map.maxX = 2.5;
+  map.maxY = 1;
+  map.MaxValue = 1;
+  map.Comment = {"first"};
+  map.Lineage = {"made by hand"};
+  map.WriteDoc();
+  TIdrisiFile f;
+  map.OpenW(f);
+  WriteRaster(f, 0);
+  WriteRaster(f, 1);
+  CloseRaster(f);
+}
+
+// Marks a file or folder immutable (nothing moves in or out, whoever asks);
+// false where the file system or the process cannot.
+bool SetImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return done;
+}
+
+TEST(MapFileOps, MapNamesKeepDotsAndFoldersOfTheMapName) {
+  struct tCase {
+    std::string name, suffix, mapName, underscore, inserted, replaced;
+  };
+  const tCase cases[] = {
+      {"/d/forest_QT.rst", "_v2", "forest_QT", "_QT", "/d/forest_v2_QT.rst", "/d/forest_v2.rst"},
+      {"forest_QT", "-mod", "forest_QT", "_QT", "forest-mod_QT", "forest-mod"},
+      {"run1.5_QT.rdc", "_v2", "run1.5_QT", "_QT", "run1.5_v2_QT.rdc", "run1.5_v2.rdc"},
+      {"run1.5_QT", "_v2", "", "_QT", "run1.5_v2_QT", "run1.5_v2"},
+      {"/my_data/forest.rst", "_v2", "forest", "", "/my_data/forest_v2.rst", "/my_data/forest_v2.rst"},
+      {"FOREST.RST", "_a", "FOREST", "", "FOREST_a.RST", "FOREST_a.RST"},
+      {"a_b_c.rst", "_x", "a_b_c", "_c", "a_b_x_c.rst", "a_b_x.rst"},
+  };
+  for (const tCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.mapName.empty()) {
+      EXPECT_EQ(c.mapName, ExtractMapName(c.name));
+    }
+    EXPECT_EQ(c.underscore, UnderscoreSuffix(c.name));
+    EXPECT_EQ(c.inserted, InsertSuffix(c.name, c.suffix));
+    EXPECT_EQ(c.replaced, ReplaceSuffix(c.name, c.suffix));
+  }
+  EXPECT_EQ("notes", ExtractMapName("/d/notes.txt"));
+  EXPECT_FALSE(IsRasterFile("notes.txt"));
+  EXPECT_TRUE(IsRasterFile("run1.5.RDC"));
+  EXPECT_EQ("run1.5", MapBaseName("run1.5.rst"));
+  EXPECT_EQ("run1.5", MapBaseName("run1.5"));
+  // Under the older convention only its own extensions name maps.
+  ChangeIdrisiVersion(ivIdrisi16);
+  EXPECT_TRUE(IsRasterFile("a.img"));
+  EXPECT_FALSE(IsRasterFile("a.rst"));
+  EXPECT_EQ("a.doc", DocumentationFileOf("a.img"));
+  ChangeIdrisiVersion(ivIdrisi32);
+}
+
+TEST(MapFileOps, NewStemsOfThePatternAndTheCleaningRenames) {
+  const std::pair<std::pair<std::string, Integer>, std::string> patterns[] = {
+      {{"Forest#", 1}, "Forest001"}, {{"A#_#", 12}, "A012_012"},   {{"50%#", 7}, "50%007"},
+      {{"%s%d#", 1000}, "%s%d1000"}, {{"plain", 3}, "plain"},
+  };
+  for (const auto& [input, stem] : patterns) EXPECT_EQ(stem, PatternStem(input.first, input.second));
+  EXPECT_EQ("forestQT", WithoutUnderscores("_forest__QT"));
+  EXPECT_EQ("map-1--2-", WithoutBadCharacters("map(1)(2)"));
+}
+
+TEST(MapFileOps, TheWalkTakesEachMapOnceAndGoesOnAfterAFailure) {
+  const std::vector<tListedFile> files = {
+      {"a.rdc", true}, {"a.rst", true}, {"b.txt", true}, {"c.rst", false}, {"d.rst", true}, {"d.txt", true}};
+  EXPECT_EQ((std::vector<std::string>{"a.rdc", "b.txt", "d.rst", "d.txt"}),
+            MapsToWalk(files, tWalkOrder::woFirstToLast));
+  EXPECT_EQ((std::vector<std::string>{"d.txt", "d.rst", "b.txt", "a.rst"}),
+            MapsToWalk(files, tWalkOrder::woLastToFirst));
+
+  std::vector<std::string> log;
+  const Integer failed = WalkMaps({"x.rst", "y.rst", "z.rst"},
+                                  {[&](const std::string& file, Integer n) {
+                                     if (file == "y.rst") throw EInOutError("broken");
+                                     log.push_back(Format("%d %s", n, file));
+                                   },
+                                   [&](const std::string& file, const std::string& why) {
+                                     log.push_back(MapErrorLine(file) + " / " + why);
+                                   }});
+  EXPECT_EQ(1, failed);
+  EXPECT_EQ((std::vector<std::string>{"1 x.rst", "y generated an error. Check it. / broken", "3 z.rst"}), log);
+}
+
+TEST(MapFileOps, RenamesMoveBothFilesAndNeverReplaceOne) {
+  tTempFolder folder;
+  const std::string f = folder.Path() + "/";
+  WriteMap(f + "forest_QT");
+  WriteMap(f + "taken");
+  WriteText(f + "notes.txt", "n");
+  const auto before = FolderContents(folder.Path());
+
+  // A name taken by either file of the map stops the rename before anything moves.
+  WriteText(f + "other.rst", "x");
+  EXPECT_THROW(RenameMap(f + "forest_QT.rst", [](const std::string&) { return "other"; }), EInOutError);
+  EXPECT_THROW(RenameMap(f + "forest_QT.rdc", [](const std::string&) { return "taken"; }), EInOutError);
+  EXPECT_THROW(RenameMap(f + "notes.txt", [](const std::string&) { return "../notes"; }), EInOutError);
+  std::filesystem::remove(f + "other.rst");
+  EXPECT_EQ(before, FolderContents(folder.Path()));
+
+  // A name that would not change is left alone.
+  EXPECT_FALSE(RenameMap(f + "notes.txt", [](const std::string& s) { return s; }).Renamed);
+
+  const tRenameResult result = RenameMap(f + "forest_QT.rst", [](const std::string& s) { return "pre" + s; });
+  EXPECT_TRUE(result.Renamed);
+  EXPECT_EQ(f + "preforest_QT.rst", result.NewFileName);
+  auto expected = before;
+  expected["preforest_QT.rst"] = expected["forest_QT.rst"];
+  expected["preforest_QT.rdc"] = expected["forest_QT.rdc"];
+  expected.erase("forest_QT.rst");
+  expected.erase("forest_QT.rdc");
+  EXPECT_EQ(expected, FolderContents(folder.Path()));
+
+  // The image file cannot move: the documentation file that moved first comes back.
+  if (!SetImmutable(f + "taken.rst", true)) GTEST_SKIP() << "no immutable files here";
+  EXPECT_THROW(RenameMap(f + "taken.rst", [](const std::string&) { return "moved"; }), EInOutError);
+  SetImmutable(f + "taken.rst", false);
+  EXPECT_EQ(expected, FolderContents(folder.Path()));
+}
+
+TEST(MapFileOps, DeletingAMapWithoutItsImageDeletesTheDocumentation) {
+  tTempFolder folder;
+  const std::string f = folder.Path() + "/";
+  WriteMap(f + "a");
+  std::filesystem::remove(f + "a.rst");
+  DeleteMapFile(f + "a.rdc");
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+  EXPECT_THROW(DeleteMapFile(f + "a.rst"), EInOutError);
+  EXPECT_THROW(DeleteMapFile(f + "gone.txt"), EInOutError);
+
+  // The dot of a map name belongs to it: run1.5.rst is the map run1.5.
+  WriteMap(f + "run1.5");
+  WriteText(f + "run1.rdc", "another map");
+  EXPECT_TRUE(RenameMap(f + "run1.5.rst", [](const std::string& s) { return "x" + s; }).Renamed);
+  DeleteMapFile(f + "xrun1.5.rdc");
+  EXPECT_EQ((std::map<std::string, std::string>{{"run1.rdc", "another map"}}), FolderContents(folder.Path()));
+}
+
+TEST(MapFileOps, DecimalSeparatorsChangeInNumbersOfNumberLinesOnly) {
+  tTempFolder folder;
+  const std::string f = folder.Path() + "/";
+  // Lines end in CR LF except the title line and the last one, which has none.
+  const std::string head = "file format : IDRISI Raster A.1\r\nfile title  : Plots 1.5, north\n";
+  const std::string tail =
+      "pos'n error : unknown\r\nvalue error : 0,25\r\nflag value  : none\r\nflag def'n  : none\r\n"
+      "legend cats : 1\r\ncategory 1  : wood, 2.5 ha\r\ncomment     : seen 1.2, 3,4\r\nlineage     : v1.2";
+  const std::string body =
+      "data type   : byte\r\nfile type   : binary\r\ncolumns     : 2\r\nrows        : 1\r\n"
+      "ref. system : plane\r\nref. units  : m\r\nunit dist.  : 1\r\n";
+  WriteText(f + "m.rdc", head + body +
+                             "min. X      : 12,5\r\nmax. X      : 20\r\nmin. Y      : -1,25e3\r\nmax. Y      : 3.5\r\n"
+                             "resolution  : 3,75\r\nmin. value  : 0\r\nmax. value  : 2,5\r\n" + tail);
+  EXPECT_TRUE(RewriteDecimalSeparator(f + "m.rst", '.'));
+  EXPECT_EQ(head + body +
+                "min. X      : 12.5\r\nmax. X      : 20\r\nmin. Y      : -1.25e3\r\nmax. Y      : 3.5\r\n"
+                "resolution  : 3.75\r\nmin. value  : 0\r\nmax. value  : 2.5\r\n" +
+                "pos'n error : unknown\r\nvalue error : 0.25\r\nflag value  : none\r\nflag def'n  : none\r\n"
+                "legend cats : 1\r\ncategory 1  : wood, 2.5 ha\r\ncomment     : seen 1.2, 3,4\r\nlineage     : v1.2",
+            ReadText(f + "m.rdc"));
+  EXPECT_FALSE(RewriteDecimalSeparator(f + "m.rdc", '.'));
+  EXPECT_TRUE(RewriteDecimalSeparator(f + "m.rdc", ','));
+  EXPECT_EQ(head + body +
+                "min. X      : 12,5\r\nmax. X      : 20\r\nmin. Y      : -1,25e3\r\nmax. Y      : 3,5\r\n"
+                "resolution  : 3,75\r\nmin. value  : 0\r\nmax. value  : 2,5\r\n" +
+                "pos'n error : unknown\r\nvalue error : 0,25\r\nflag value  : none\r\nflag def'n  : none\r\n"
+                "legend cats : 1\r\ncategory 1  : wood, 2.5 ha\r\ncomment     : seen 1.2, 3,4\r\nlineage     : v1.2",
+            ReadText(f + "m.rdc"));
+  EXPECT_EQ(1u, FolderContents(folder.Path()).size());
+}
+
+TEST(MapFileOps, DocumentationOperationsActOnRastersOnlyAndLeaveBadFilesAlone) {
+  tTempFolder folder;
+  const std::string f = folder.Path() + "/";
+  WriteMap(f + "notes");
+  WriteText(f + "notes.txt", "min. X      : 1,5\r\n");
+  WriteText(f + "bad.rdc", "data type   : byte\r\ncolumns     : many\r\nrows        : 1\r\n");
+  const auto before = FolderContents(folder.Path());
+  for (const std::string& file : {f + "notes.txt", f + "bad.rdc"}) {
+    SCOPED_TRACE(file);
+    EXPECT_THROW(AddComments(file, {"c"}), Exception);
+    EXPECT_THROW(CleanMetadata(file), Exception);
+    EXPECT_THROW(RewriteDecimalSeparator(file, '.'), Exception);
+  }
+  EXPECT_EQ(before, FolderContents(folder.Path()));
+
+  AddComments(f + "notes.rst", {"second", ""});
+  std::string text = ReadText(f + "notes.rdc");
+  EXPECT_NE(std::string::npos, text.find("comment     : first\r\ncomment     : second\r\ncomment     : \r\nlineage"));
+  CleanMetadata(f + "notes.rdc");
+  text = ReadText(f + "notes.rdc");
+  EXPECT_EQ(std::string::npos, text.find("comment"));
+  EXPECT_EQ(std::string::npos, text.find("lineage"));
+  EXPECT_NE(std::string::npos, text.find("legend cats : 0\r\n"));
+}
+
+TEST(MapFileOps, AWriteThatFailsMidwayLeavesTheDocumentationAsItWas) {
+  tTempFolder folder;
+  const std::string f = folder.Path() + "/";
+  WriteMap(f + "a");
+  const auto before = FolderContents(folder.Path());
+  // The file-size limit stops the write after 100 bytes; the signal it raises is ignored.
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old;
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit limit = old;
+  limit.rlim_cur = 100;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  EXPECT_THROW(AddComments(f + "a.rst", {std::string(200, 'c')}), EInOutError);
+  EXPECT_THROW(RewriteDecimalSeparator(f + "a.rst", ','), EInOutError);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(before, FolderContents(folder.Path()));
+}
+
+TEST(MapFileOps, TheMapViewerGetsCallAndTheFullNameAsTwoWords) {
+  tTempFolder folder;
+  const std::string f = folder.Path() + "/";
+  EXPECT_EQ(tStartResult::srNotFound, StartMapViewer(folder.Path(), f + "a.rst"));
+  WriteText(f + "Orbisk", "not a program");
+  ::chmod((f + "Orbisk").c_str(), 0644);
+  EXPECT_EQ(tStartResult::srNotFound, StartMapViewer(folder.Path(), f + "a.rst"));
+  WriteText(f + "Orbisk", "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > \"$0.tmp\"\nmv \"$0.tmp\" \"$0.args\"\n");
+  ::chmod((f + "Orbisk").c_str(), 0755);
+  ASSERT_EQ(tStartResult::srStarted, StartMapViewer(folder.Path(), f + "my map.rst"));
+  for (int i = 0; i < 500 && !FileExists(f + "Orbisk.args"); ++i) ::usleep(10000);
+  EXPECT_EQ("[call]\n[" + f + "my map.rst]\n", ReadText(f + "Orbisk.args"));
+
+  EXPECT_EQ("Orbisk was not found or is corrupt", MapViewerFailureMessage(tStartResult::srNotFound));
+  EXPECT_EQ("Out of memory error", MapViewerFailureMessage(tStartResult::srNoResources));
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// What the tests of the map-file manager share: maps written through the raster
+// routines into a temporary folder, the folder's bytes, and the list selection.
+#pragma once
+
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <linux/fs.h>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <vector>
+
+#include "Utile/Idrisi.h"
+#include "mapfiles/dlgKelvoraU.h"
+
+namespace testsupport {
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+// Every file of the folder with its bytes.
+inline std::map<std::string, std::string> FolderContents(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.is_regular_file()) files[entry.path().filename().string()] = ReadText(entry.path().string());
+  return files;
+}
+
+inline std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : FolderContents(folder)) names.push_back(name);
+  return names;
+}
+
+// A map of Rows x Columns cells (row by row), written through tRaster.
+inline void WriteMap(const std::string& name, utile::TGISDataType type, utile::Integer rows, utile::Integer columns,
+                     const std::vector<utile::Single>& cells, double minValue, double maxValue,
+                     utile::tBackgroundState background = utile::bsUnchecked, double flag = 0) {
+  utile::tRaster map;
+  map.FileName = name;
+  map.DataType = type;
+  map.Rows = rows;
+  map.Columns = columns;
+  map.maxX = columns;
+  map.maxY = rows;
+  map.MinValue = static_cast<utile::Single>(minValue);
+  map.MaxValue = static_cast<utile::Single>(maxValue);
+  map.BackGround = background;
+  map.BackGroundValue = static_cast<utile::Single>(flag);
+  map.FileTitle = "Test map";
+  map.Comment = {"original"};
+  map.Lineage = {"written by the test"};
+  map.WriteDoc();
+  utile::TIdrisiFile f;
+  map.OpenW(f);
+  for (utile::Single cell : cells) utile::WriteRaster(f, cell);
+  utile::CloseRaster(f);
+}
+
+// Byte, integer and real maps of 2 x 2 cells.
+inline void WriteSmallMap(const std::string& name, utile::TGISDataType type) {
+  WriteMap(name, type, 2, 2, {0, 1, 2, 3}, 0, 3);
+}
+
+// Selects exactly the files named; the first of them gets the focus.
+inline void Select(kelvora::TdlgKelvora& window, const QStringList& names) {
+  window.cbMaps->clearSelection();
+  bool first = true;
+  for (int i = 0; i < window.cbMaps->count(); ++i) {
+    QListWidgetItem* item = window.cbMaps->item(i);
+    if (!names.contains(item->text())) continue;
+    if (first) window.cbMaps->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+    first = false;
+    item->setSelected(true);
+  }
+}
+
+inline QStringList Listed(const kelvora::TdlgKelvora& window) {
+  QStringList names;
+  for (int i = 0; i < window.cbMaps->count(); ++i) names << window.cbMaps->item(i)->text();
+  return names;
+}
+
+inline QStringList LogLines(const kelvora::TdlgKelvora& window) {
+  const QString text = window.mmOutput->toPlainText();
+  return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+// Marks a folder immutable (nothing moves in or out of it, whoever asks); false
+// where the file system or the process cannot.
+inline bool SetImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return done;
+}
+
+}  // namespace testsupport
