@@ -150,10 +150,12 @@ class IBSimpleRunTest : public QObject {
   }
 
   void RunThroughMatchesTheEngineStepByStep() {
-    fMain->seNbPatch->setValue(7);
+    fMain->cbPatchGeometry->setCurrentIndex(models::pgHexagon);
+    fMain->cbPatchSizes->setCurrentIndex(models::psFixed);
     fMain->seMaxArea->setValue(100);
-    fMain->btMakeLandscape->click();
-    QCOMPARE(models::Patches.size(), size_t(7));
+    fMain->seNbPatch->setValue(7);
+    fMain->btMakeLandscapeClick();
+    QVERIFY(models::Patches.size() == 7 && models::Patches[6].A == 100);
     DrawRunThroughCycle();
     Initialise();
     QCOMPARE(LastLog(), QString("System initalised"));
@@ -223,7 +225,36 @@ class IBSimpleRunTest : public QObject {
     QCOMPARE(fIB->fDispersalEvents.size(), size_t(7));
     QCOMPARE(utile::MatMaxValue(fIB->fDispersalEvents), 1.0);
 
+    // The landscape chart draws the links through the workbench's functions: the
+    // dispersal events of the run, the dispersal weights of the cycle.
+    fMain->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fMain));
+    int neighbour = 1;
+    for (int j = 2; j < 7; ++j)
+      if (models::DistanceMat[0][j] < models::DistanceMat[0][neighbour]) neighbour = j;
+    const QPointF middle((models::Patches[0].x + models::Patches[neighbour].x) / 2,
+                         (models::Patches[0].y + models::Patches[neighbour].y) / 2);
+    const auto linkShown = [&] {  // a grey pixel within two of the middle (the line is one pixel wide)
+      fMain->chSpace->Refresh();
+      for (int i = 0; i < 3; ++i) QApplication::processEvents();
+      utile::gui::tGraphicChart* space = fMain->chSpace;
+      const QImage picture = space->grab().toImage();
+      const QPoint at = space->mapFromScene(space->chart()->mapToScene(space->ValueToPixel(middle)));
+      for (int dx = -2; dx <= 2; ++dx)
+        for (int dy = -2; dy <= 2; ++dy) {
+          const QRgb p = picture.pixel(at + QPoint(dx, dy));
+          if (qRed(p) == qGreen(p) && qGreen(p) == qBlue(p) && qRed(p) < 200) return true;
+        }
+      return false;
+    };
+    for (QRadioButton* radio : {fIB->rbDispersalEvents, fIB->rbDispersalProbability}) {
+      radio->click();
+      QVERIFY2(fIB->GetConnectivity(0, neighbour) > 0 && linkShown(), qPrintable(radio->objectName()));
+    }
+    QCOMPARE(fIB->GetConnectivity(neighbour, 0), fIB->DispersalProbability(neighbour, 0));
+
     // Not a check: the page a person looks at.
+    QVERIFY(fMain->chSpace->grab().save("/tmp/ibsimple-landscape.png"));
     fIB->show();
     QVERIFY(QTest::qWaitForWindowExposed(fIB));
     fIB->pcIBSimple->setCurrentWidget(fIB->tsResults);
@@ -558,7 +589,7 @@ class IBSimpleRunTest : public QObject {
 
   void StopEndsTheRunAfterItsStepAndTheLockHoldsUntilItReturns() {
     fMain->seNbPatch->setValue(7);
-    fMain->btMakeLandscape->click();
+    fMain->btMakeLandscapeClick();
     DrawRunThroughCycle();
     fIB->seNbTimeSteps->setValue(1000000);
     Initialise();
@@ -598,7 +629,7 @@ class IBSimpleRunTest : public QObject {
 
   void ClosingDuringARunWaitsForIt() {
     fMain->seNbPatch->setValue(7);
-    fMain->btMakeLandscape->click();
+    fMain->btMakeLandscapeClick();
     DrawRunThroughCycle();
     fIB->seNbTimeSteps->setValue(1000000);
     Initialise();
