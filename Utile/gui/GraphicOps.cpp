@@ -586,12 +586,12 @@ void tGraphicChart::ScheduleRefresh() {
   fRefreshPending = true;
   // Nobody sees a hidden chart: its points wait until it shows.
   if (fRefreshTimer.isActive() || !isVisible()) return;
-  // Drawing takes at most a tenth of the time while points keep coming (the
-  // library does a little more after each refresh than the refresh measures):
-  // a chart of a million points is drawn again every few seconds, a small one
+  // Drawing takes about a twentieth of the time while points keep coming (the
+  // library does more after each refresh than the refresh measures): a chart of
+  // a hundred thousand points is drawn again about twice a second, a small one
   // 25 times a second.
   const qint64 cost = fLastRefreshCost + fLastPaintCost;
-  fRefreshTimer.setInterval(int(std::clamp<qint64>(9 * cost, 40, 10000)));
+  fRefreshTimer.setInterval(int(std::clamp<qint64>(19 * cost, 40, 10000)));
   fRefreshTimer.start();
 }
 
