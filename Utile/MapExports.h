@@ -57,10 +57,11 @@ void ExportAsciiGrid(const tRaster& Map, const std::string& FileName);
 
 // What the export walk needs of the window: its log, and for the two picture
 // formats a drawing of the map's matrix saved under the file name given (through
-// SaveBitmapFile or SaveJpegFile of the drawing's pixels).
+// SaveBitmapFile or SaveJpegFile of the drawing's pixels). The matrix is handed
+// over: a drawing can keep it without a copy of a large map.
 struct tExportHooks {
   std::function<void(const std::string&)> Log;
-  std::function<void(const tRaster& Map, const tMatrixOfDouble& Matrix, tExportFormat Format,
+  std::function<void(const tRaster& Map, tMatrixOfDouble Matrix, tExportFormat Format,
                      const std::string& FileName)>
       SavePicture;
 };

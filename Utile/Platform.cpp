@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 extern char** environ;
 
@@ -19,9 +22,27 @@ int64_t gNextPumpNanoseconds = 0;
 
 void PumpNow(int64_t nowNanoseconds) {
   gNextPumpNanoseconds = nowNanoseconds + MessagePumpIntervalNanoseconds;
-  if (gPump) gPump();
+  if (gPump) {
+    gPump();
+    // The windows' drawing leaves wide vector registers in use; the
+    // computation that goes on would pay for it at every instruction.
+    ClearUpperVectorState();
+  }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx"))) void ZeroUpper() {
+  _mm256_zeroupper();
+}
+#endif
 }  // namespace platform_detail
+
+void ClearUpperVectorState() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool avx = __builtin_cpu_supports("avx");
+  if (avx) platform_detail::ZeroUpper();
+#endif
+}
 
 void SetMessagePump(tMessagePump pump) {
   platform_detail::gPump = pump;

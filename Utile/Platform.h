@@ -42,6 +42,12 @@ inline void ProcessMessages() {
 // Lets pending messages through at once, whatever the time (after a long step).
 void ProcessMessagesNow();
 
+// Marks the upper halves of the wide vector registers unused (x86 with AVX; a
+// no-op elsewhere). Code of the window libraries that leaves them in use makes
+// every later scalar floating-point instruction many times slower (a 16-fold
+// slower exp) until this is done; every message pump ends with it.
+void ClearUpperVectorState();
+
 // The login name of the user running the process ("" when unknown).
 std::string PlatformUserName();
 

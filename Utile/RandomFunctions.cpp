@@ -1,5 +1,7 @@
 #include "Utile/RandomFunctions.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <numbers>
 
@@ -134,6 +136,79 @@ tVectorOfCardinal MultiHypergeometricRan(Integer n, const tVectorOfCardinal& cou
   tVectorOfCardinal result;
   MultiHypergeometric(counts, result, n, takeAll);
   return result;
+}
+
+void NetworkRan(const t2DPoints& Points, Double Mean, Double SD, Double C0, Double Range,
+                tVectorOfDouble& Values, tMatrixOfDouble& CorrMatrix) {
+  // Only Range^2 is used; one that is not positive (or not a number) would divide by zero.
+  if (!(Range * Range > 0)) throw ERangeError("Autocorrelation range must be greater than zero.");
+  const Integer n = static_cast<Integer>(Points.size());
+  const Double range2 = Range * Range;
+  CorrMatrix.resize(n);
+  for (Integer i = 0; i < n; ++i) {
+    CorrMatrix[i].resize(n);
+    CorrMatrix[i][i] = C0;
+    for (Integer j = 0; j < i; ++j) {
+      const Double dx = Points[i].x - Points[j].x, dy = Points[i].y - Points[j].y;
+      CorrMatrix[i][j] = C0 * std::exp(-3 * (dx * dx + dy * dy) / range2);
+    }
+  }
+  for (Integer i = 0; i < n; ++i)
+    for (Integer j = i + 1; j < n; ++j) CorrMatrix[i][j] = CorrMatrix[j][i];
+
+  tVectorOfInteger order(n);
+  for (Integer i = 0; i < n; ++i) order[i] = i;
+  for (Integer k = 0; k < n / 2; ++k) {
+    const Integer i = Ran(n);
+    const Integer j = Ran(n);
+    std::swap(order[i], order[j]);
+  }
+
+  // The kriging system of the points simulated so far, K = L L^T, grows by one
+  // row per point, so that a point costs O(k^2) rather than an inversion. With
+  // z = L^-1 c and u = L^-1 v (v the values simulated), the weights' sums are
+  // w.v = z.u and w.c = z.z. A point whose pivot C0 - z.z is at rounding level
+  // is a combination of those already in the system: it takes their kriged value
+  // and is left out, which keeps the factor regular.
+  tVectorOfDouble values(n);
+  std::vector<Integer> kept;   // the points in the system, in order
+  std::vector<Double> factor;  // row r of L at r (r + 1) / 2
+  std::vector<Double> u, z;
+  kept.reserve(n);
+  u.reserve(n);
+  z.resize(n);
+  factor.reserve(static_cast<size_t>(n) * (n + 1) / 2);
+  for (Integer k = 0; k < n; ++k) {
+    const Integer p = order[k];
+    const size_t r = kept.size();
+    Double s = 0, m = 0;
+    for (size_t j = 0; j < r; ++j) {
+      const Double* row = &factor[j * (j + 1) / 2];
+      Double t = CorrMatrix[p][kept[j]];
+      for (size_t l = 0; l < j; ++l) t -= row[l] * z[l];
+      t /= row[j];
+      z[j] = t;
+      s += t * t;
+      m += t * u[j];
+    }
+    const Double pivot2 = C0 - s;
+    const bool independent =
+        pivot2 > 256 * DBL_EPSILON * std::max<Double>(static_cast<Double>(r), 1) * std::fabs(C0);
+    // The variance of the draw is 1 - s whatever C0 is (the first point's is 1);
+    // a point left out has s = C0 up to rounding.
+    const Double variance = independent || r == 0 ? 1 - s : 1 - C0;
+    const Double value = variance < 0 ? m : GaussRan(m, std::sqrt(variance));
+    values[p] = value;
+    if (independent) {
+      const Double pivot = std::sqrt(pivot2);
+      factor.insert(factor.end(), z.begin(), z.begin() + static_cast<std::ptrdiff_t>(r));
+      factor.push_back(pivot);
+      u.push_back((value - m) / pivot);
+      kept.push_back(p);
+    }
+  }
+  for (Double& value : values) value = value * SD + Mean;
+  Values = std::move(values);
 }
 
 }  // namespace utile

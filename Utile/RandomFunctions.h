@@ -121,6 +121,15 @@ void ShuffleVectorHead(tVectorOfCardinal& v, Integer k);
 tVectorOfInteger MultinomialRan(Integer n, const tVectorOfDouble& p);
 tVectorOfCardinal MultiHypergeometricRan(Integer n, const tVectorOfCardinal& counts, bool takeAll);
 
+// One normal value per point, with the given Mean and SD, nearby points correlated
+// by C0 x exp(-3 d^2 / Range^2): sequential simulation with simple kriging, the
+// points visited in an order shuffled by n div 2 exchanges. CorrMatrix receives
+// the n x n correlations. A point that the points already simulated determine up
+// to rounding (two patches at one place) takes their kriged value and conditions
+// nothing further. Range = 0 raises ERangeError and changes nothing.
+void NetworkRan(const t2DPoints& Points, Double Mean, Double SD, Double C0, Double Range,
+                tVectorOfDouble& Values, tMatrixOfDouble& CorrMatrix);
+
 // ln Gamma(x) with the Lanczos coefficients of the Poisson method.
 Double gammln(Double x);
 

@@ -344,6 +344,9 @@ void tModelForm::RunBatch(const std::vector<std::string>& Lines, const std::stri
   }
 
   LanID = 0;
+  // Rows before the batch's first landscape line have no landscape values, not
+  // the last batch's.
+  sLan.clear();
   BatchStartTime = utile::Now();
   // An abort clears the flag at once; the line that runs then still holds the landscape and the model.
   tRunLock lock(*this);

@@ -180,7 +180,7 @@ void tValueListBox::Build(const tSensitivityEntries& entries, tModelForm* form) 
     edit->setObjectName(QString("edParam%1").arg(row));
     edit->setToolTip(edTemplate->toolTip());
     edit->setProperty("Tag", entry.Tag);
-    edit->setMinimumWidth(edTemplate->sizeHint().width() * std::max(entry.WidthFactor, 1));
+    if (entry.WidthFactor > 1) edit->setMinimumWidth(edTemplate->sizeHint().width() * entry.WidthFactor);
     if (entry.FilterKeys) utile::gui::InstallKeyFilter(edit, utile::gui::EditRealList);
     if (form) edit->installEventFilter(new tDoubleClickFilter(edit, form));
     label->setBuddy(edit);

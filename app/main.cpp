@@ -6,6 +6,7 @@
 #include "app/dlgFileExistsU.h"
 #include "app/dlgGraphModelU.h"
 #include "app/dlgIBSimpleU.h"
+#include "app/dlgMatrixModelU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgProgressU.h"
 #include "app/dlgVandrelU.h"
@@ -31,6 +32,8 @@ int main(int argc, char* argv[]) {
                                  [](TdlgVandrel* main) { return new TdlgIBSimple(main); });
   mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkGraph,
                                  [](TdlgVandrel* main) { return new TdlgGraphModel(main); });
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkMatrix,
+                                 [](TdlgVandrel* main) { return new TdlgMatrixModel(main); });
   dlgProgress = new TdlgProgress(&mainWindow);
   AboutBox = new TAboutBox(&mainWindow);
   dlgFileExists = new TdlgFileExists(&mainWindow);

@@ -3,6 +3,10 @@
 #include <QContextMenuEvent>
 #include <QPainter>
 
+#include "Utile/MapExports.h"
+#include "Utile/RunTime.h"
+#include "Utile/VectorOps.h"
+
 namespace kelvora {
 
 tGraphMap::tGraphMap(QWidget* parent) : QWidget(parent), fPalette(utile::gui::ChartProperties().Palette) {
@@ -49,6 +53,34 @@ void tGraphMap::Clear() {
 }
 
 void tGraphMap::KeepPictureOnly() { fMatrix = {}; }
+
+namespace {
+
+// The pixels of a picture drawn by MatrixToBitmap (three bytes a pixel, blue first).
+utile::tPixelBuffer PixelsOf(const QImage& picture, const std::string& fileName) {
+  if (picture.isNull())
+    throw utile::EInvalidOperation(utile::Format("The map image has no picture to save as \"%s\"", fileName));
+  // Draw makes every picture in this form.
+  utile::Assert(picture.format() == QImage::Format_BGR888, "The map image's picture has 24 bits a pixel.");
+  return {picture.constBits(), picture.width(), picture.height(),
+          static_cast<size_t>(picture.bytesPerLine())};
+}
+
+}  // namespace
+
+void tGraphMap::SaveToBitmapFile(const std::string& fileName) const {
+  utile::SaveBitmapFile(fileName, PixelsOf(fPicture, fileName));
+}
+
+void tGraphMap::SaveToJpegFile(const std::string& fileName, utile::Integer quality, bool progressive) const {
+  utile::SaveJpegFile(fileName, PixelsOf(fPicture, fileName), quality, progressive);
+}
+
+void tGraphMap::SaveMatrixToFile(const std::string& fileName, bool binary) const {
+  if (fMatrix.empty())
+    throw utile::EInvalidOperation(utile::Format("The map image has no matrix to save as \"%s\"", fileName));
+  utile::MatSaveToFile(fMatrix, fileName, binary);
+}
 
 void tGraphMap::paintEvent(QPaintEvent*) {
   if (fPicture.isNull()) return;

@@ -1,11 +1,16 @@
 // The map image of the map-file manager: a matrix drawn through a palette, one
 // pixel per cell, scaled to the widget with its proportions kept. Without a
 // parent it is a window of its own. Its context menu is the shared map menu.
+//
+// Its picture is saved as a bitmap or a JPEG file, pixel for pixel, and its matrix
+// as a text or binary matrix file; each file is written aside and renamed in once
+// complete, so that a failure leaves an earlier file of that name as it was.
 #pragma once
 
 #include <QImage>
 #include <QPixmap>
 #include <QWidget>
+#include <string>
 
 #include "Utile/ColorOps.h"
 #include "Utile/CommonDecl.h"
@@ -43,6 +48,14 @@ class tGraphMap : public QWidget {
   bool IsEmpty() const { return fPicture.isNull(); }
   // One pixel per cell.
   const QImage& Picture() const { return fPicture; }
+
+  // The picture as drawn: a 24-bit bitmap file, or a JPEG file (quality 1 to 100).
+  // EInvalidOperation when nothing is drawn.
+  void SaveToBitmapFile(const std::string& fileName) const;
+  void SaveToJpegFile(const std::string& fileName, utile::Integer quality, bool progressive) const;
+  // The matrix as a text or binary matrix file. EInvalidOperation without a matrix
+  // (the picture alone is kept).
+  void SaveMatrixToFile(const std::string& fileName, bool binary) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -29,7 +29,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fnmatch.h>
+#include <memory>
 #include <sys/stat.h>
+#include <utility>
 
 #include "Utile/ColorOps.h"
 #include "Utile/Idrisi.h"
@@ -474,6 +476,9 @@ void TdlgKelvora::ConnectControls() {
   connect(btDecimalPoint, &QPushButton::clicked, this, &TdlgKelvora::btDecimalPointClick);
   connect(btDecimalComma, &QPushButton::clicked, this, &TdlgKelvora::btDecimalCommaClick);
   connect(btDisplay, &QPushButton::clicked, this, &TdlgKelvora::btDisplayClick);
+  connect(btConvertDataType, &QPushButton::clicked, this, &TdlgKelvora::btConvertDataTypeClick);
+  connect(btModify, &QPushButton::clicked, this, &TdlgKelvora::btModifyClick);
+  connect(btExport, &QPushButton::clicked, this, &TdlgKelvora::btExportClick);
 
   connect(mnExit, &QAction::triggered, this, &QWidget::close);
   connect(mnHelpItem, &QAction::triggered, this, [] {
@@ -654,7 +659,9 @@ void TdlgKelvora::UpdateControls() {
 }
 
 void TdlgKelvora::UpdatePreview() {
-  if (!PreviewMap || pcOperations->currentWidget() != tsConversion) return;
+  // During a walk the maps in hand are being rewritten: the preview follows once
+  // the list is read again.
+  if (!PreviewMap || fWalkRunning || pcOperations->currentWidget() != tsConversion) return;
   PreviewMap->setVisible(ckPreview->isChecked());
   if (!ckPreview->isChecked()) return;
   std::string raster;
@@ -720,29 +727,41 @@ void TdlgKelvora::SetWalkRunning(bool running) {
   UpdateControls();
 }
 
-Integer TdlgKelvora::RunOnSelection(utile::tWalkOrder order,
-                                    const std::function<void(const std::string& fileName, Integer n)>& action,
-                                    const tFailureReport& failed) {
-  if (fWalkRunning) return 0;
-  const std::vector<std::string> maps = MapsToWalk(order);
+bool TdlgKelvora::RunLocked(const std::function<void()>& body) {
+  if (fWalkRunning) return false;
   SetWalkRunning(true);
-  Integer failures = 0;
   try {
-    failures = utile::WalkMaps(maps, {action, failed ? failed : [this](const std::string& file, const std::string& why) {
-                                        ReportFailure(file, why);
-                                      }});
+    body();
   } catch (...) {
-    // A report that fails ends the walk; the list is still read again.
-    SetWalkRunning(false);
-    RefreshFileList();
+    // A walk that fails as a whole still leaves the window as after any walk.
+    EndOfWalk();
     throw;
   }
+  EndOfWalk();
+  return true;
+}
+
+void TdlgKelvora::EndOfWalk() {
   SetWalkRunning(false);
   RefreshFileList();
   if (fClosePending) {
     fClosePending = false;
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
   }
+}
+
+Integer TdlgKelvora::RunOnSelection(utile::tWalkOrder order,
+                                    const std::function<void(const std::string& fileName, Integer n)>& action,
+                                    const tFailureReport& failed) {
+  if (fWalkRunning) return 0;
+  const std::vector<std::string> maps = MapsToWalk(order);
+  Integer failures = 0;
+  RunLocked([&] {
+    failures = utile::WalkMaps(
+        maps, {action, failed ? failed : [this](const std::string& file, const std::string& why) {
+                 ReportFailure(file, why);
+               }});
+  });
   return failures;
 }
 
@@ -853,6 +872,140 @@ void TdlgKelvora::btDisplayClick() {
     const utile::tStartResult result = utile::StartMapViewer(ProgramFolder(), file);
     if (result != utile::tStartResult::srStarted)
       Dialogs().ShowMessage(this, utile::MapViewerFailureMessage(result), tMessageKind::mkError);
+  });
+}
+
+// ==================================================================== conversions and exports
+
+utile::tMapWalkHooks TdlgKelvora::MapWalkHooks() {
+  utile::tMapWalkHooks hooks;
+  hooks.Log = [this](const std::string& line) { Log(line); };
+  hooks.Task = [this](const std::string& text) { lblTask->setText(Q(text)); };
+  hooks.Progress = [this](Integer percent) { ggTask->setValue(percent); };
+  hooks.Confirm = [this](const std::string& question) { return Dialogs().Confirm(this, question); };
+  hooks.ErrorBox = [this](const std::string& text) {
+    Dialogs().ShowMessage(this, text, tMessageKind::mkError);
+  };
+  hooks.WarningBox = [this](const std::string& text) {
+    Dialogs().ShowMessage(this, text, tMessageKind::mkWarning);
+  };
+  return hooks;
+}
+
+utile::tMapOutput TdlgKelvora::DataTypeOutput() const {
+  return {rbDTReplace->isChecked(), S(edDTSuffix->text())};
+}
+
+void TdlgKelvora::RunMapWalk(const std::function<void(const utile::tMapWalkHooks& hooks)>& walk) {
+  RunLocked([&] {
+    struct tEnd {
+      TdlgKelvora* Window;
+      ~tEnd() {
+        Window->ggTask->hide();
+        Window->lblTask->setText("Ready");
+      }
+    } end{this};
+    utile::gui::tHourGlass hourGlass;
+    // The gauge starts from nothing for each walk.
+    ggTask->show();
+    ggTask->reset();
+    ggTask->setValue(0);
+    walk(MapWalkHooks());
+  });
+}
+
+void TdlgKelvora::btConvertDataTypeClick() {
+  if (fWalkRunning) return;
+  utile::tConversion conversion;
+  if (rbReal->isChecked())
+    conversion = utile::cvReal;
+  else if (rbInteger->isChecked())
+    conversion = utile::cvInteger;
+  else if (rbByte->isChecked())
+    conversion = utile::cvByte;
+  else if (rbOptimise->isChecked())
+    conversion = utile::cvOptimise;
+  else
+    return;
+  const utile::tMapOutput output = DataTypeOutput();
+  if (!output.Replace && (!rbDTNewName->isChecked() || output.Suffix.empty())) return;
+  const std::vector<std::string> maps = MapsToWalk(utile::tWalkOrder::woFirstToLast);
+  if (maps.empty()) return;
+  const utile::tConversionChecks checks{ckBackground->isChecked(), ck9999->isChecked()};
+  RunMapWalk([&](const utile::tMapWalkHooks& hooks) {
+    utile::ConvertMaps(maps, conversion, checks, output, hooks);
+  });
+}
+
+void TdlgKelvora::btModifyClick() {
+  if (fWalkRunning) return;
+  // The first checked in the order of the choices.
+  const std::pair<QRadioButton*, utile::tModification> choices[] = {
+      {rbTrunc, utile::mdTruncate},
+      {rbRound, utile::mdRound},
+      {rbBoolean, utile::mdBoolean},
+      {rbStretch, utile::mdStretch0100},
+      {rbStretch01, utile::mdStretch01},
+      {rbStretchAB, utile::mdStretchAB},
+      {rbModSmallestSize, utile::mdSmallestSize}};
+  const auto checked = std::find_if(std::begin(choices), std::end(choices),
+                                    [](const auto& choice) { return choice.first->isChecked(); });
+  if (checked == std::end(choices)) return;
+  const utile::tModification modification = checked->second;
+  const utile::tMapOutput output = DataTypeOutput();
+  if (!output.Replace && (!rbDTNewName->isChecked() || output.Suffix.empty())) return;
+  const std::vector<std::string> maps = MapsToWalk(utile::tWalkOrder::woFirstToLast);
+  if (maps.empty()) return;
+  const std::string a = S(edA->text()), b = S(edB->text());
+  RunMapWalk(
+      [&](const utile::tMapWalkHooks& hooks) { utile::ModifyMaps(maps, modification, a, b, output, hooks); });
+}
+
+void TdlgKelvora::ExportPicture(tGraphMap& image, const utile::tRaster& map, utile::tMatrixOfDouble matrix,
+                                utile::tExportFormat format, const std::string& fileName) {
+  image.setWindowTitle(Q("Export: " + map.Name()));
+  image.SetMatrix(std::move(matrix));
+  // No range: the picture spans the present cells.
+  image.SetBackGroundValue(utile::ExportBackground(map));
+  image.SetBackGroundColor(0x808080);
+  image.SetAxesMode(utile::gui::tMapOrientation::moRowCol);
+  image.Draw();
+  // The next map's matrix is read while this picture is shown: only one is kept.
+  image.KeepPictureOnly();
+  // The picture shows before it is saved.
+  utile::ProcessMessagesNow();
+  if (format == utile::efBitmap)
+    image.SaveToBitmapFile(fileName);
+  else
+    image.SaveToJpegFile(fileName, 100, true);
+}
+
+void TdlgKelvora::btExportClick() {
+  if (fWalkRunning) return;
+  const std::vector<std::string> maps = MapsToWalk(utile::tWalkOrder::woFirstToLast);
+  if (maps.empty()) return;
+  const auto format = static_cast<utile::tExportFormat>(
+      std::clamp(cbFormat->currentIndex(), 0, static_cast<int>(utile::ExportFormatStr.size()) - 1));
+  const auto palette = static_cast<utile::tPaletteType>(std::max(0, cbPalette->currentIndex()));
+  RunLocked([&] {
+    utile::gui::tHourGlass hourGlass;
+    // Its own window, shown while the export runs, gone with it.
+    auto image = std::make_unique<tGraphMap>();
+    image->setObjectName("ExportMap");
+    image->setWindowTitle("Export");
+    image->SetPalette(utile::CreatePalette(palette));
+    fExportImage = image.get();
+    struct tForget {
+      tGraphMap*& Image;
+      ~tForget() { Image = nullptr; }
+    } forget{fExportImage};
+    utile::tExportHooks hooks;
+    hooks.Log = [this](const std::string& line) { Log(line); };
+    hooks.SavePicture = [&](const utile::tRaster& map, utile::tMatrixOfDouble matrix, utile::tExportFormat f,
+                            const std::string& fileName) {
+      ExportPicture(*image, map, std::move(matrix), f, fileName);
+    };
+    utile::ExportMaps(maps, format, hooks);
   });
 }
 

@@ -4,13 +4,16 @@
 //
 // Every operation walks the selected maps through RunOnSelection, which takes
 // each map once, guards each one on its own, locks the browser while it runs
-// and reads the folder again afterwards.
+// and reads the folder again afterwards. The conversions, modifications and
+// exports hand the selection to the map-operation walks under the same lock.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "Utile/MapConversions.h"
+#include "Utile/MapExports.h"
 #include "Utile/MapFileOps.h"
 #include "mapfiles/CustomPalometDialogs.h"
 
@@ -129,6 +132,15 @@ class TdlgKelvora : public TCustomPalometDialog {
   void btDecimalCommaClick();
   void btDisplayClick();
 
+  // The "Data type management" page: the checked conversion or the first checked
+  // modification on every selected map, last to first, with the gauge and the
+  // task text; and the "Conversion" page's export, first to last.
+  void btConvertDataTypeClick();
+  void btModifyClick();
+  void btExportClick();
+  // The map image of the export running (its own window), nullptr otherwise.
+  tGraphMap* ExportImage() const { return fExportImage; }
+
   // How many times the preview has read a map (it keeps its picture while the
   // map's files and the palette stay the same).
   utile::Integer PreviewReads() const { return fPreviewReads; }
@@ -152,12 +164,25 @@ class TdlgKelvora : public TCustomPalometDialog {
   void RenameSelection(const std::function<std::string(const std::string& stem)>& newStem,
                        const std::function<void()>& renamed = {});
   void RewriteDecimals(char separator);
+  // Runs the body with the browser and the operations locked; the file list is
+  // read again afterwards, also when it raises, and a close asked for meanwhile
+  // follows. False when a walk is already running (nothing is done).
+  bool RunLocked(const std::function<void()>& body);
+  void EndOfWalk();
+  // The frame of the conversions and modifications: gauge, hour-glass, task text.
+  void RunMapWalk(const std::function<void(const utile::tMapWalkHooks& hooks)>& walk);
+  utile::tMapWalkHooks MapWalkHooks();
+  utile::tMapOutput DataTypeOutput() const;
+  // Draws the map into the export's image and saves its picture in the format.
+  void ExportPicture(tGraphMap& image, const utile::tRaster& map, utile::tMatrixOfDouble matrix,
+                     utile::tExportFormat format, const std::string& fileName);
 
   bool fWalkRunning = false;
   bool fClosePending = false;
   bool fFilling = false;  // the list is being refilled: its signals mean nothing
   utile::Integer fPreviewReads = 0;
   std::string fPreviewKey;  // what the preview shows (empty: nothing)
+  tGraphMap* fExportImage = nullptr;
 };
 
 }  // namespace kelvora

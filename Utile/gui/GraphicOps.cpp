@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGraphicsLayout>
+#include <QGraphicsScene>
 #include <QInputDialog>
 #include <QLegend>
 #include <QLineSeries>
@@ -341,6 +342,10 @@ tGraphicChart::tGraphicChart(tHost host, const QString& xTitle, const QString& y
   const tChartProperties& properties = ChartProperties();
   setRenderHint(QPainter::Antialiasing);
   setFrameShape(QFrame::NoFrame);
+  // A chart's items change with every refresh: an index of their places would
+  // be rebuilt for each of them, at a cost that grows with the square of the
+  // number of series.
+  scene()->setItemIndexMethod(QGraphicsScene::NoIndex);
   QChart* c = chart();
   c->setBackgroundRoundness(0);
   c->layout()->setContentsMargins(0, 0, 0, 0);

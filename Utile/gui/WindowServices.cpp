@@ -15,6 +15,9 @@ namespace utile::gui {
 tApplication::tApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool tApplication::notify(QObject* receiver, QEvent* event) {
+  // A handler's arithmetic would otherwise pay for the wide registers that the
+  // last drawing left in use.
+  utile::ClearUpperVectorState();
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& error) {

@@ -1,5 +1,5 @@
-// The main window's file list over a large folder, and the preview of a large
-// map, on the offscreen platform. The maps and folders are made once under the
+// The main window's file list over a large folder, the preview of a large map and
+// its export as a bitmap, on the offscreen platform. The maps and folders are made once under the
 // system's temporary folder (about 400 MB for the large map) and removed at the
 // end.
 #include <benchmark/benchmark.h>
@@ -8,13 +8,18 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
 
 #include "Utile/Idrisi.h"
+#include "Utile/MapExports.h"
 #include "Utile/gui/GraphicOps.h"
 #include "mapfiles/CustomPalometDialogs.h"
 #include "mapfiles/GraphMap.h"
@@ -153,6 +158,74 @@ void BM_PreviewReferenceAsMatrixAndMatrixToBitmap(benchmark::State& state) {
   state.counters["peak_MB"] = peak;
 }
 BENCHMARK(BM_PreviewReferenceAsMatrixAndMatrixToBitmap)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// The bitmap export through the window: the whole matrix read, drawn through the
+// palette into the export's own map image, and saved.
+void BM_ExportBitmapOf10000By10000RealMap(benchmark::State& state) {
+  const std::string map = BigMap();
+  kelvora::SetProgramArguments({"call", fs::path(map).parent_path().string()});
+  auto window = std::make_unique<kelvora::TdlgKelvora>();
+  window->cbFormat->setCurrentIndex(window->cbFormat->findText("Bitmap (*.bmp)"));
+  window->cbPalette->setCurrentIndex(window->cbPalette->findText("Rainbow"));
+  window->cbMaps->findItems("big_QT.rst", Qt::MatchExactly)[0]->setSelected(true);
+  const std::string bitmap = fs::path(map).replace_extension(".bmp").string();
+  double peak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove(bitmap);
+    ResetPeakMemory();
+    const double before = PeakMemoryMB();
+    state.ResumeTiming();
+    window->btExport->click();
+    state.PauseTiming();
+    peak = PeakMemoryMB() - before;
+    if (!fs::exists(bitmap) || !window->mmOutput->toPlainText().isEmpty()) state.SkipWithError("no export");
+    state.ResumeTiming();
+  }
+  state.counters["peak_MB"] = peak;
+  state.SetItemsProcessed(state.iterations() * 100'000'000);
+}
+BENCHMARK(BM_ExportBitmapOf10000By10000RealMap)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// Reference: a plain read of the image file in blocks, MatrixToBitmap of the same
+// cells (as a matrix made beforehand), and a plain write of as many bytes as the
+// picture holds; each part timed on its own too.
+void BM_ExportBitmapReferenceReadDrawWrite(benchmark::State& state) {
+  const std::string map = BigMap();
+  const tMatrixOfDouble m = tRaster(map).AsMatrix();
+  const tPalette palette = CreatePalette(tPaletteType::ptRainbow);
+  const std::string target = fs::path(map).replace_filename("plain.bmp").string();
+  std::vector<char> block(4'096'000);
+  double read = 0, draw = 0, write = 0;
+  auto seconds = [](auto from) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+  };
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    const int in = ::open(map.c_str(), O_RDONLY);
+    while (::read(in, block.data(), block.size()) > 0) benchmark::ClobberMemory();
+    ::close(in);
+    read += seconds(start);
+    start = std::chrono::steady_clock::now();
+    QImage picture;
+    gui::MatrixToBitmap(m, palette, picture, 0, 0, gui::tMapOrientation::moRowCol, false,
+                        kelvora::tGraphMap::NoBackground);
+    draw += seconds(start);
+    start = std::chrono::steady_clock::now();
+    const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const auto bytes = static_cast<size_t>(picture.sizeInBytes());
+    if (::write(out, picture.constBits(), bytes) != static_cast<ssize_t>(bytes))
+      state.SkipWithError("write failed");
+    ::close(out);
+    write += seconds(start);
+  }
+  const auto n = static_cast<double>(state.iterations());
+  state.counters["read_ms"] = 1000 * read / n;
+  state.counters["MatrixToBitmap_ms"] = 1000 * draw / n;
+  state.counters["write_ms"] = 1000 * write / n;
+  state.SetItemsProcessed(state.iterations() * 100'000'000);
+}
+BENCHMARK(BM_ExportBitmapReferenceReadDrawWrite)->Iterations(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,13 +1,12 @@
 #include "Utile/MapExports.h"
 
-#include <csetjmp>
 #include <cstdio>
 #include <random>
 
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 
 #include "TestSupport/MapFiles.h"
+#include "TestSupport/PictureFiles.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/ColorOps.h"
 #include "Utile/RunTime.h"
@@ -118,51 +117,6 @@ TEST_F(MapExports, BitmapHasItsHeadersAndPaddedRowsFromTheBottom) {
       b.substr(54));
 }
 
-// Decodes a JPEG file through the library; false when the library reports an error.
-struct tDecoded {
-  bool Progressive = false, QuantisationAllOne = true;
-  JDIMENSION Width = 0, Height = 0;
-  std::vector<Byte> Rgb;
-};
-bool DecodeJpeg(const std::string& path, tDecoded& out) {
-  struct tError {
-    jpeg_error_mgr Manager;
-    std::jmp_buf Jump;
-  } error;
-  jpeg_decompress_struct cinfo;
-  cinfo.err = jpeg_std_error(&error.Manager);
-  error.Manager.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<tError*>(c->err)->Jump, 1); };
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
-  if (setjmp(error.Jump)) {
-    jpeg_destroy_decompress(&cinfo);
-    std::fclose(file);
-    return false;
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_stdio_src(&cinfo, file);
-  jpeg_read_header(&cinfo, TRUE);
-  for (auto* table : cinfo.quant_tbl_ptrs)
-    if (table)
-      for (auto q : table->quantval) out.QuantisationAllOne &= q == 1;
-  cinfo.out_color_space = JCS_RGB;
-  // Chroma sample by sample: smooth upsampling would blend neighbouring blocks.
-  cinfo.do_fancy_upsampling = FALSE;
-  jpeg_start_decompress(&cinfo);
-  out.Progressive = cinfo.progressive_mode;
-  out.Width = cinfo.output_width;
-  out.Height = cinfo.output_height;
-  out.Rgb.resize(size_t{out.Width} * out.Height * 3);
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = out.Rgb.data() + size_t{cinfo.output_scanline} * out.Width * 3;
-    jpeg_read_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  std::fclose(file);
-  return true;
-}
-
 TEST_F(MapExports, JpegIsProgressiveAtQualityHundredWithTheBlocksColours) {
   // Four uniform 16 x 16 blocks, given as blue, green, red.
   const TRGBTriple colours[4] = {{255, 0, 0}, {0, 128, 255}, {30, 200, 90}, {128, 128, 128}};
@@ -171,12 +125,12 @@ TEST_F(MapExports, JpegIsProgressiveAtQualityHundredWithTheBlocksColours) {
   for (int y = 0; y < Side; ++y)
     for (int x = 0; x < Side; ++x) pixels[y * Side + x] = colours[(y / 16) * 2 + x / 16];
   SaveJpegFile(Stem("p.jpg"), {reinterpret_cast<const Byte*>(pixels.data()), Side, Side, Side * 3});
-  tDecoded decoded;
+  tDecodedJpeg decoded;
   ASSERT_TRUE(DecodeJpeg(Stem("p.jpg"), decoded));
   EXPECT_TRUE(decoded.Progressive);
   EXPECT_TRUE(decoded.QuantisationAllOne);
-  EXPECT_EQ(JDIMENSION{Side}, decoded.Width);
-  EXPECT_EQ(JDIMENSION{Side}, decoded.Height);
+  EXPECT_EQ(Side, decoded.Width);
+  EXPECT_EQ(Side, decoded.Height);
   int worst = 0;
   for (int i = 0; i < Side * Side; ++i) {
     const TRGBTriple& c = pixels[i];

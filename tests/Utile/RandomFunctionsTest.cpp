@@ -7,8 +7,10 @@
 #include <numbers>
 #include <numeric>
 
+#include "TestSupport/ExceptionMessages.h"
 #include "TestSupport/ReferenceGenerator.h"
 #include "TestSupport/StatisticalChecks.h"
+#include "Utile/MatrixOps.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "Utile/SamplingOps.h"
@@ -358,6 +360,189 @@ TEST_F(RandomFunctionsTest, RandomVectorsAndSamplerWrappers) {
   tVectorOfCardinal direct;
   MultiHypergeometric({4, 5, 6}, direct, 6, false);
   EXPECT_EQ(direct, sample);
+}
+
+// ------------------------------------------------------------ autocorrelated fields
+
+// The field's steps as written, with a fresh inversion of the kriging matrix for
+// every point.
+void PlainNetworkRan(const t2DPoints& points, double mean, double sd, double c0, double range,
+                     tVectorOfDouble& values, tMatrixOfDouble& corr) {
+  const int n = static_cast<int>(points.size());
+  corr.assign(n, tVectorOfDouble(n));
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      const double dx = points[i].x - points[j].x, dy = points[i].y - points[j].y;
+      corr[i][j] = c0 * std::exp(-3 * (dx * dx + dy * dy) / (range * range));
+    }
+  std::vector<int> order(n);
+  std::iota(order.begin(), order.end(), 0);
+  for (int k = 0; k < n / 2; ++k) {
+    const int i = static_cast<int>(Uniform() * n);
+    const int j = static_cast<int>(Uniform() * n);
+    std::swap(order[i], order[j]);
+  }
+  values.assign(n, 0);
+  values[order[0]] = GaussRan(0, 1);
+  for (int k = 1; k < n; ++k) {
+    tMatrixOfDouble kriging(k, tVectorOfDouble(k));
+    tVectorOfDouble c(k);
+    for (int a = 0; a < k; ++a) {
+      c[a] = corr[order[k]][order[a]];
+      for (int b = 0; b < k; ++b) kriging[a][b] = corr[order[a]][order[b]];
+    }
+    tMatrixOfDouble inverse;
+    try {
+      inverse = InvertMat(kriging);
+    } catch (const EMathError&) {
+      values[order[k]] = GaussRan(0, 1);
+      continue;
+    }
+    double m = 0, s = 0;
+    for (int a = 0; a < k; ++a) {
+      double w = 0;
+      for (int b = 0; b < k; ++b) w += inverse[a][b] * c[b];
+      m += w * values[order[a]];
+      s += w * c[a];
+    }
+    values[order[k]] = 1 - s < 0 ? m : GaussRan(m, std::sqrt(1 - s));
+  }
+  for (double& v : values) v = v * sd + mean;
+}
+
+// Points on a grid of spacing 10, each moved by up to 1 in x and y.
+t2DPoints JitteredGrid(int n, int columns) {
+  t2DPoints points(n);
+  for (int i = 0; i < n; ++i)
+    points[i] = {10.0 * (i % columns) + Ran(-1.0, 1.0), 10.0 * (i / columns) + Ran(-1.0, 1.0)};
+  return points;
+}
+
+TEST_F(RandomFunctionsTest, NetworkRanOfOnePointIsOneScaledNormalDraw) {
+  SetSeeds(4, 9);
+  tVectorOfDouble values;
+  tMatrixOfDouble corr;
+  NetworkRan({{3, 4}}, 5, 2, 0.7, 10, values, corr);
+  // The polar method's first deviate is b x f of the first accepted pair.
+  tReferenceGenerator g = tReferenceGenerator::FromSeeds(4, 9);
+  double a, b, r;
+  do {
+    a = 2 * g.U() - 1;
+    b = 2 * g.U() - 1;
+    r = a * a + b * b;
+  } while (!(r > 0 && r < 1));
+  EXPECT_DOUBLE_EQ(5 + 2 * b * std::sqrt(-2 * std::log(r) / r), values.at(0));
+  EXPECT_EQ((tMatrixOfDouble{{0.7}}), corr);
+}
+
+TEST_F(RandomFunctionsTest, NetworkRanRangeZeroRaisesAndChangesNothing) {
+  tVectorOfDouble values = {7};
+  tMatrixOfDouble corr = {{9}};
+  for (double range : {0.0, std::nan("")}) {
+    SetSeeds(1, 1);
+    EXPECT_EQ("Autocorrelation range must be greater than zero.", testsupport::MessageOf<ERangeError>([&] {
+                NetworkRan({{0, 0}, {1, 1}}, 0, 1, 1, range, values, corr);
+              }));
+    EXPECT_EQ(tVectorOfDouble{7}, values);
+    EXPECT_EQ(tMatrixOfDouble{{9}}, corr);
+    const double next = Ran();
+    SetSeeds(1, 1);
+    EXPECT_EQ(Ran(), next);  // nothing drawn
+  }
+}
+
+TEST_F(RandomFunctionsTest, NetworkRanMatchesThePlainKrigingOnRegularFields) {
+  for (int n : {2, 3, 5, 8, 13, 21, 30}) {
+    for (double rangeFactor : {0.5, 1.0, 1.6}) {
+      SetSeeds(n, 77);
+      const t2DPoints points = JitteredGrid(n, 6);
+      // Twice the smallest spacing at most (spacing is at least 8).
+      const double range = 10 * rangeFactor;
+      SetSeeds(3, n);
+      tVectorOfDouble expected, actual;
+      tMatrixOfDouble expectedCorr, actualCorr;
+      PlainNetworkRan(points, 1.5, 0.5, 1, range, expected, expectedCorr);
+      const double expectedNext = Ran(), expectedNormal = GaussRan();
+      SetSeeds(3, n);
+      NetworkRan(points, 1.5, 0.5, 1, -range, actual, actualCorr);  // the sign of Range has no effect
+      ASSERT_EQ(expected.size(), actual.size());
+      for (int i = 0; i < n; ++i) {
+        EXPECT_NEAR(expected[i], actual[i], 1e-8) << n << " points, range " << range << ", point " << i;
+        for (int j = 0; j < n; ++j) EXPECT_NEAR(expectedCorr[i][j], actualCorr[i][j], 1e-15);
+      }
+      EXPECT_EQ(expectedNext, Ran()) << n;
+      EXPECT_EQ(expectedNormal, GaussRan()) << n;
+    }
+  }
+}
+
+TEST_F(RandomFunctionsTest, NetworkRanCorrelatesAsItsModel) {
+  // Two points Range / 2 apart correlate by exp(-3 / 4); the estimate's standard
+  // error is (1 - rho^2) / sqrt(N).
+  constexpr int Fields = 20000;
+  const double rho = std::exp(-0.75);
+  double sxy = 0, sx = 0, sy = 0, sxx = 0, syy = 0;
+  tVectorOfDouble values;
+  tMatrixOfDouble corr;
+  for (int f = 0; f < Fields; ++f) {
+    NetworkRan({{0, 0}, {3, 4}}, 0, 1, 1, 10, values, corr);
+    sx += values[0];
+    sy += values[1];
+    sxx += values[0] * values[0];
+    syy += values[1] * values[1];
+    sxy += values[0] * values[1];
+  }
+  const double cov = sxy / Fields - sx * sy / Fields / Fields;
+  const double r = cov / std::sqrt((sxx / Fields - sx * sx / Fields / Fields) *
+                                   (syy / Fields - sy * sy / Fields / Fields));
+  EXPECT_NEAR(rho, r, 5 * (1 - rho * rho) / std::sqrt(Fields));
+
+  // Ten points: every covariance, variances included, at five standard errors
+  // of a product of two standard normals, sqrt((1 + rho^2) / N).
+  const t2DPoints points = {{0, 0},  {4, 1},  {9, 3},  {2, 7},  {13, 12},
+                            {6, 14}, {17, 4}, {11, 9}, {1, 18}, {8, 20}};
+  const int n = static_cast<int>(points.size());
+  tMatrixOfDouble products(n, tVectorOfDouble(n));
+  for (int f = 0; f < Fields; ++f) {
+    NetworkRan(points, 0, 1, 1, 12, values, corr);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j <= i; ++j) products[i][j] += values[i] * values[j];
+  }
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j <= i; ++j) {
+      const double dx = points[i].x - points[j].x, dy = points[i].y - points[j].y;
+      const double expected = std::exp(-3 * (dx * dx + dy * dy) / 144);
+      EXPECT_NEAR(expected, products[i][j] / Fields, 5 * std::sqrt((1 + expected * expected) / Fields))
+          << i << "," << j;
+    }
+}
+
+TEST_F(RandomFunctionsTest, NetworkRanGivesCoincidentPointsOneValue) {
+  struct tCase {
+    t2DPoints points;
+    double tolerance;  // between points 0, 2 and 4
+  };
+  // Three patches at one place share one value; a patch 1e-9 away differs only
+  // as its correlations to the others do.
+  for (const tCase& c :
+       std::initializer_list<tCase>{{{{5, 5}, {20, 0}, {5, 5}, {12, 9}, {5, 5}, {30, 30}}, 1e-12},
+                                    {{{5, 5}, {20, 0}, {5, 5}, {12, 9}, {5.0 + 1e-9, 5}, {30, 30}}, 1e-6}}) {
+    tVectorOfDouble values;
+    tMatrixOfDouble corr;
+    std::vector<double> later;
+    for (int seed = 1; seed <= 200; ++seed) {
+      SetSeeds(seed, 5);
+      NetworkRan(c.points, 2, 3, 1, 15, values, corr);
+      ASSERT_NEAR(values[0], values[2], c.tolerance) << seed;
+      ASSERT_NEAR(values[0], values[4], c.tolerance) << seed;
+      for (double v : values) ASSERT_TRUE(std::isfinite(v));
+      later.push_back((values[5] - 2) / 3);
+    }
+    // The points after them are still drawn from their own distribution (a far
+    // point: nearly a standard normal).
+    EXPECT_TRUE(MeanIsNear(later, 0, 1));
+    EXPECT_TRUE(VarianceIsNear(later, 1));
+  }
 }
 
 }  // namespace
