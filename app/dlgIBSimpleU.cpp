@@ -1141,6 +1141,15 @@ void TdlgIBSimple::RunSimulation() {
   const int32_t cycles = seTimeStepLength->value();
   const bool moves = ckIndividualMoves->isChecked();
   const bool tags = ckCountTags->isChecked();
+  // The time axes span the run from its start, so that the charts are not laid
+  // out again for every step; afterwards they follow the points again.
+  struct tRunAxes {
+    std::vector<utile::gui::tGraphicChart*> Charts;
+    ~tRunAxes() {
+      for (utile::gui::tGraphicChart* chart : Charts) chart->SetAutomaticAxes();
+    }
+  } runAxes{{chAbundances, chSexRatio, chTags}};
+  for (utile::gui::tGraphicChart* chart : runAxes.Charts) chart->SetBottomAxisRange(1, steps);
   QElapsedTimer sinceGauge;
   sinceGauge.start();
   int32_t t = 1;
