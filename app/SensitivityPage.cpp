@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 #include <exception>
 
@@ -90,6 +91,15 @@ std::string TypePrefixCaption(const QWidget* component) {
     default:
       return NameCaption(component, "ed");
   }
+}
+
+bool ShownWithParent(const QWidget* component) {
+  const QWidget* parent = component->parentWidget();
+  if (!parent) return !component->isHidden();
+  if (!component->isVisibleTo(parent)) return false;
+  const QWidget* grandParent = parent->parentWidget();
+  if (!grandParent || qobject_cast<const QStackedWidget*>(grandParent)) return true;
+  return parent->isVisibleTo(grandParent);
 }
 
 tSensitivityEntries TaggedEntries(const tTaggedComponents& list, int32_t tag,
@@ -180,6 +190,7 @@ void tValueListBox::Build(const tSensitivityEntries& entries, tModelForm* form) 
     edit->setObjectName(QString("edParam%1").arg(row));
     edit->setToolTip(edTemplate->toolTip());
     edit->setProperty("Tag", entry.Tag);
+    edit->setProperty("AllowEmpty", entry.AllowEmpty);
     if (entry.WidthFactor > 1) edit->setMinimumWidth(edTemplate->sizeHint().width() * entry.WidthFactor);
     if (entry.FilterKeys) utile::gui::InstallKeyFilter(edit, utile::gui::EditRealList);
     if (form) edit->installEventFilter(new tDoubleClickFilter(edit, form));
@@ -208,7 +219,7 @@ std::vector<utile::tVectorOfString> tValueListBox::Lists() const {
   std::vector<utile::tVectorOfString> lists;
   for (size_t i = 0; i < Edits.size(); ++i) {
     const std::string text = Edits[i]->text().toStdString();
-    if (QString::fromStdString(text).trimmed().isEmpty())
+    if (QString::fromStdString(text).trimmed().isEmpty() && !Edits[i]->property("AllowEmpty").toBool())
       throw utile::EConvertError(utile::Format("The value list \"%s\" of \"%s\" is empty.",
                                                Labels[i]->text().toStdString(),
                                                lblTitle->text().toStdString()));

@@ -36,6 +36,7 @@ struct tSensitivityEntry {
   int WidthFactor = 1;           // the edit's width in template widths
   int32_t Tag = 0;               // the value edit's own Tag (property "Tag")
   bool Visible = true;
+  bool AllowEmpty = false;  // an empty list stands for one empty value (a file name not in use)
 };
 using tSensitivityEntries = std::vector<tSensitivityEntry>;
 
@@ -44,6 +45,9 @@ std::string NameCaption(const QWidget* component, const std::string& prefix);
 // The name less its type prefix ("se" for a spin edit, "cb" for a combo box,
 // "ed" for anything else), then ":".
 std::string TypePrefixCaption(const QWidget* component);
+// Whether the component shows when its window does: neither it nor its parent
+// is hidden (a page of a tab control counts as shown: it shows when chosen).
+bool ShownWithParent(const QWidget* component);
 // One entry per component of the list with this Tag (and accepted, when accept
 // is given), in component order: captioned by TypePrefixCaption, hinted with the
 // component's hint, keys filtered.
@@ -79,7 +83,8 @@ class tValueListBox : public QWidget {
   void Build(const tSensitivityEntries& entries, tModelForm* form);
   // The labels' captions in order.
   utile::tVectorOfString Captions() const;
-  // Each edit's text split at ","; EConvertError naming the list for an empty one.
+  // Each edit's text split at ","; EConvertError naming the list for an empty one
+  // (unless its entry allows it).
   std::vector<utile::tVectorOfString> Lists() const;
 
  private:

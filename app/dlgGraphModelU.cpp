@@ -476,10 +476,11 @@ void TdlgGraphModel::Simulation(const std::string& Line) {
 
 void TdlgGraphModel::WriteHeaders() {
   std::string header = "Landscape";
-  for (const QLabel* label : SensitivityPage->lblLanParams())
-    header += "\t" + utile::Replace(label->text().toStdString(), ":", "");
-  for (const QLabel* label : SensitivityPage->lblParams())
-    header += "\t" + utile::Replace(label->text().toStdString(), ":", "");
+  for (const auto& labels : {SensitivityPage->lblLanParams(), SensitivityPage->lblParams()})
+    for (const QLabel* label : labels) {
+      header += '\t';
+      header += utile::Replace(label->text().toStdString(), ":", "");
+    }
   Fs.WriteLn(header);
   mmModel->appendPlainText(QString::fromStdString(header));
 }

@@ -32,17 +32,20 @@
 #include <fstream>
 #include <limits>
 #include <numbers>
+#include <utility>
 
 #include "Utile/Idrisi.h"
 #include "Utile/MathOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
+#include "Utile/VectorOps.h"
 #include "Utile/gui/CustomChartSeries.h"
 #include "Utile/gui/GraphicOps.h"
 #include "Utile/gui/StringOps.h"
 #include "app/AboutBoxU.h"
 #include "app/DevHistoryU.h"
 #include "app/ModelForm.h"
+#include "app/TextBox.h"
 #include "app/WindowServices.h"
 #include "app/dlgPatchDataU.h"
 #include "models/MetapopCommon.h"
@@ -671,6 +674,7 @@ void TdlgVandrel::ConnectHandlers() {
   connect(btPatchData, &QPushButton::clicked, this, [] {
     if (dlgPatchData) dlgPatchData->show();
   });
+  ConnectLandscapeFileHandlers();
 }
 
 void TdlgVandrel::Guarded(const std::function<void()>& command) {
@@ -1008,8 +1012,11 @@ void TdlgVandrel::btMakeLandscapeClick() {
     if (made.Width) seWidth->setValue(*made.Width);
     if (made.Height) seHeight->setValue(*made.Height);
   }
+  // The birth and extinction parameters of the new patches come from the patch
+  // database before the landscape sequence, so that the workbench it
+  // re-initialises works with them.
+  if (dlgPatchData) dlgPatchData->UpdatePatches();
   ChangePatches();
-  if (dlgPatchData) dlgPatchData->UpdateAndApply();
 }
 
 void TdlgVandrel::ComputeConnectanceMatrix() {
@@ -1065,6 +1072,8 @@ void TdlgVandrel::PermeabilityEditUsed() {
 }
 
 void TdlgVandrel::TakeLandscapeLineValues(const std::function<void()>& fill) {
+  fLineLandscapeFile = edLandscapeFile->text();
+  fLinePermeabilityMap = edPermeabilityMap->text();
   ++fFillingLandscapeLine;
   const auto done = qScopeGuard([this] { --fFillingLandscapeLine; });
   fill();
@@ -1120,6 +1129,11 @@ void TdlgVandrel::ChangePatches() {
   }
   // 9.
   DrawSpace();
+  // A shown patch table follows the patches; a drag tells it once, when it ends.
+  if (mLeft || mRight)
+    fPatchesChangedInDrag = true;
+  else if (dlgPatchData)
+    dlgPatchData->PatchesChanged();
 }
 
 void TdlgVandrel::RedrawForControl() {
@@ -1290,8 +1304,16 @@ void TdlgVandrel::PaintSpaceLayers(QPainter& painter, const utile::gui::tGraphic
   if (!(bottom->max() > bottom->min()) || !(left->max() > left->min())) return;
   const QTransform toChart = ValueTransform(chart);
   // The pictures stand upright: their first line at the top of their extent.
-  if (!Background.isNull())
-    painter.drawImage(toChart.mapRect(QRectF(0, 0, models::MapWidth, models::MapHeight)), Background);
+  if (!Background.isNull()) {
+    const QRectF area = toChart.mapRect(QRectF(0, 0, models::MapWidth, models::MapHeight));
+    painter.drawImage(area, Background);
+    // A map's low end is white like the plot area: the frame shows where it ends.
+    painter.save();
+    painter.setPen(QPen(QColor(160, 160, 160), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(area);
+    painter.restore();
+  }
   if (!fValueMap.isNull()) painter.drawImage(toChart.mapRect(fValueMapExtent), fValueMap);
 
   if (fLinkCount == 0) return;
@@ -1422,6 +1444,7 @@ void TdlgVandrel::chSpaceMouseUp() {
   mLeft = false;
   mRight = false;
   DblClick = false;
+  if (std::exchange(fPatchesChangedInDrag, false) && dlgPatchData) dlgPatchData->PatchesChanged();
   if (ckComputeMetapop->isChecked()) ComputeModel();
   chSpace->viewport()->update();
 }
@@ -1524,12 +1547,6 @@ void TdlgVandrel::changeEvent(QEvent* event) {
     Guarded([this] { DrawSpace(); });
 }
 
-void TdlgVandrel::LoadLandscapeFromFile() {}
-
-void TdlgVandrel::LoadPermeabilityFromFile() {}
-
-void TdlgVandrel::btPermeabiliyMapClick() {}
-
 void TdlgVandrel::CheckLandscapeFree(const tModelForm* sender) const {
   for (const tModelForm* model : fModels)
     if (model != sender && model->IsRunning())
@@ -1537,11 +1554,237 @@ void TdlgVandrel::CheckLandscapeFree(const tModelForm* sender) const {
 }
 
 void TdlgVandrel::RebuildLandscape(tModelForm* sender) {
+  // The names in force before the line come back with a file that fails: the
+  // landscape that stays is theirs.
+  const std::optional<QString> landscapeFile = std::exchange(fLineLandscapeFile, std::nullopt);
+  const std::optional<QString> permeabilityMap = std::exchange(fLinePermeabilityMap, std::nullopt);
   CheckLandscapeFree(sender);
-  if (cbPatchGeometry->currentIndex() == 7) LoadLandscapeFromFile();
-  if (cbPermeability->currentIndex() == 2 || cbPermeability->currentIndex() == 3) LoadPermeabilityFromFile();
+  auto restoring = [](tLabeledEdit* edit, const std::optional<QString>& before,
+                      const std::function<void()>& load) {
+    try {
+      load();
+    } catch (...) {
+      if (before) edit->setText(*before);
+      throw;
+    }
+  };
+  if (cbPatchGeometry->currentIndex() == models::pgFromFile)
+    restoring(edLandscapeFile, landscapeFile, [this] { LoadLandscapeFromFile(); });
+  if (cbPermeability->currentIndex() == 2 || cbPermeability->currentIndex() == 3)
+    restoring(edPermeabilityMap, permeabilityMap, [this] { LoadPermeabilityFromFile(); });
   ComputeConnectanceMatrix();
   btMakeLandscapeClick();
+}
+
+// ------------------------------------------------- landscape files and maps
+
+namespace {
+const char* const PatchFileFilter = "Patch files (*.patch)|*.patch|All files (*.*)|*.*";
+const char* const MapSourceFilter =
+    "Maps and pictures (*.txt;*.bin;*.rst;*.bmp;*.jpg)|*.txt;*.bin;*.rst;*.bmp;*.jpg|All files (*.*)|*.*";
+// Cells of a map that carry no value.
+constexpr double MissingMapValue = -999999;
+
+QImage MapPicture(const utile::tMatrixOfDouble& matrix, const utile::tPalette& palette) {
+  QImage picture;
+  utile::gui::MatrixToBitmap(matrix, palette, picture, 0, 0, utile::gui::tMapOrientation::moXY, false,
+                             MissingMapValue);
+  return picture;
+}
+
+bool HoldsCells(const utile::tMatrixOfDouble& matrix) {
+  return !matrix.empty() && !matrix[0].empty();
+}
+}  // namespace
+
+void TdlgVandrel::ConnectLandscapeFileHandlers() {
+  auto command = [this](auto* sender, auto signal, void (TdlgVandrel::*handler)()) {
+    connect(sender, signal, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+  };
+  command(Loadpatchfile1, &QAction::triggered, &TdlgVandrel::Loadpatchfile1Click);
+  command(btLandscapeFile, &QPushButton::clicked, &TdlgVandrel::Loadpatchfile1Click);
+  command(Savepatchfile1, &QAction::triggered, &TdlgVandrel::Savepatchfile1Click);
+  command(mnConnectivityHistogram, &QAction::triggered, &TdlgVandrel::mnConnectivityHistogramClick);
+  command(mnuLoadBackground, &QAction::triggered, &TdlgVandrel::mnuLoadBackgroundClick);
+  command(mnuClearBackground, &QAction::triggered, &TdlgVandrel::mnuClearBackgroundClick);
+  command(mnLoadPermeabilityMap, &QAction::triggered, &TdlgVandrel::btPermeabiliyMapClick);
+}
+
+void TdlgVandrel::SetStudyArea(int64_t width, int64_t height) {
+  ++fDeferredRedraws;
+  const auto done = qScopeGuard([this] { --fDeferredRedraws; });
+  // Held to the controls' bounds.
+  seWidth->setValue(static_cast<int>(std::clamp<int64_t>(width, seWidth->minimum(), seWidth->maximum())));
+  seHeight->setValue(static_cast<int>(std::clamp<int64_t>(height, seHeight->minimum(), seHeight->maximum())));
+}
+
+std::optional<std::string> TdlgVandrel::ExecuteMapOpenDialog(const std::string& title) {
+  return Dialogs().OpenFileName(this, title, MapSourceFilter, "");
+}
+
+void TdlgVandrel::CommitLandscapeFile(models::tLandscapeFile file) {
+  const auto count = static_cast<int64_t>(file.Patches.size());
+  models::Patches = std::move(file.Patches);
+  models::DistanceMat = std::move(file.DistanceMat);
+  models::DistanceMatFixed = file.DistanceMatFixed;
+  // A selection of the old landscape means nothing in the new one.
+  SelCircle = -1;
+  {
+    ++fDeferredRedraws;
+    const auto done = qScopeGuard([this] { --fDeferredRedraws; });
+    seNbPatch->setValue(
+        static_cast<int>(std::clamp<int64_t>(count, seNbPatch->minimum(), seNbPatch->maximum())));
+  }
+  ChangePatches();
+}
+
+void TdlgVandrel::LoadLandscapeFromFile() {
+  const std::string name = edLandscapeFile->text().toStdString();
+  if (name.empty()) return;
+  tHourGlass hourGlass;
+  CommitLandscapeFile(models::ReadLandscapeFile(name));
+}
+
+void TdlgVandrel::Loadpatchfile1Click() {
+  const std::optional<std::string> name =
+      Dialogs().OpenFileName(this, "Open a patch file", PatchFileFilter, "patch");
+  if (!name) return;
+  if (LandscapeLocked())
+    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+  tHourGlass hourGlass;
+  // Read whole first: a file that fails changes nothing, its name included.
+  models::tLandscapeFile file = models::ReadLandscapeFile(*name);
+  edLandscapeFile->setText(QString::fromStdString(*name));
+  cbPatchGeometry->setCurrentIndex(models::pgFromFile);
+  Actualisation();
+  if (dlgPatchData) dlgPatchData->cbPatchData->setCurrentIndex(1);  // "Loaded from file"
+  CommitLandscapeFile(std::move(file));
+  btMakeLandscapeClick();
+}
+
+void TdlgVandrel::Savepatchfile1Click() {
+  const std::optional<std::string> name =
+      Dialogs().SaveFileName(this, "Save patch configuration", PatchFileFilter, "patch", false);
+  if (!name) return;
+  if (utile::FileExists(*name) &&
+      !Dialogs().Confirm(this, utile::Format("\"%s\" already exists. Do you want to replace it?", *name)))
+    return;
+  tHourGlass hourGlass;
+  const bool withDistances = models::DistanceMatFixed && models::DistanceMat.size() == models::Patches.size();
+  models::SaveLandscapeFile(*name, models::Patches, withDistances ? &models::DistanceMat : nullptr);
+}
+
+void TdlgVandrel::mnuLoadBackgroundClick() {
+  const std::optional<std::string> name = ExecuteMapOpenDialog("Select background image");
+  if (!name) return;
+  QImage picture;
+  switch (models::MapFileKind(*name)) {
+    case models::tMapFileKind::mfTextMatrix:
+    case models::tMapFileKind::mfBinaryMatrix:
+    case models::tMapFileKind::mfRaster: {
+      tHourGlass hourGlass;
+      const utile::tMatrixOfDouble matrix = models::ReadMapMatrix(*name);
+      if (!HoldsCells(matrix))
+        throw utile::EInOutError(
+            utile::Format("The map \"%s\" holds no cell: it cannot be a background.", *name));
+      picture = MapPicture(matrix, MapPalette);
+      break;
+    }
+    case models::tMapFileKind::mfPicture:
+      if (!picture.load(QString::fromStdString(*name)) || picture.isNull())
+        throw utile::EInOutError(utile::Format("The picture \"%s\" cannot be read.", *name));
+      break;
+    case models::tMapFileKind::mfOther:
+      return;  // nothing to draw
+  }
+  Background = std::move(picture);
+  SetStudyArea(int64_t{Background.width()} + 1, int64_t{Background.height()} + 1);
+  Actualisation();
+  // The study area is the picture's: the axes and the permeability follow it.
+  ChangePatches();
+}
+
+void TdlgVandrel::mnuClearBackgroundClick() {
+  Background = QImage();
+  DrawSpace();
+}
+
+void TdlgVandrel::LoadPermeabilityFromFile() {
+  const std::string name = edPermeabilityMap->text().toStdString();
+  if (name.empty()) return;
+  tHourGlass hourGlass;
+  // Read and drawn aside: a map that fails leaves the one in force.
+  utile::tMatrixOfDouble map = models::ReadPermeabilityMap(name);
+  if (!HoldsCells(map)) {
+    models::Map.clear();
+    edPermeabilityMap->clear();
+    return;
+  }
+  // The first index runs along x; the picture's first line is the top of the
+  // study area, the map's last column.
+  QImage picture = MapPicture(utile::MatInverseCols(map), MapPalette);
+  const auto rows = static_cast<int64_t>(map.size()), columns = static_cast<int64_t>(map[0].size());
+  models::Map = std::move(map);
+  Background = std::move(picture);
+  SetStudyArea(rows - 1, columns - 1);
+}
+
+void TdlgVandrel::btPermeabiliyMapClick() {
+  const std::optional<std::string> name = ExecuteMapOpenDialog("Select permeability map");
+  if (!name) return;
+  if (LandscapeLocked())
+    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+  const QString previous = edPermeabilityMap->text();
+  edPermeabilityMap->setText(QString::fromStdString(*name));
+  try {
+    LoadPermeabilityFromFile();
+  } catch (const std::exception& error) {
+    // As for a cancel: the map, its name and the background stay.
+    edPermeabilityMap->setText(previous);
+    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
+    return;
+  }
+  if (edPermeabilityMap->text().isEmpty() && cbPermeability->currentIndex() == 2) {
+    // An empty map leaves the straight line nothing to follow.
+    cbPermeability->setCurrentIndex(0);
+    models::PermeabilityType = models::ptConstant;
+  }
+  btMakeLandscapeClick();
+  Actualisation();
+}
+
+void TdlgVandrel::mnConnectivityHistogramClick() {
+  if (models::Map.empty()) return;
+  utile::tVectorOfDouble values;
+  std::vector<utile::tMatrixOfDouble> profiles;
+  {
+    tHourGlass hourGlass;
+    values = models::DistinctMapValues();
+    profiles = models::ConnectionProfiles(values);
+  }
+  auto* box = new tTextBox(this);
+  box->setWindowTitle("Connectivity histogram");
+  box->SetText(models::ConnectionProfilesText(values, profiles));
+  box->show();
+}
+
+void TdlgVandrel::WriteMap(double MinX, double MaxX, double MinY, double MaxY, int32_t Columns, int32_t Rows,
+                           const std::string& FileName) {
+  models::WriteMap(MinX, MaxX, MinY, MaxY, Columns, Rows, FileName);
+}
+
+void TdlgVandrel::ExtractPatches(const models::tParam& Param) {
+  const QValueAxis* bottom = chSpace->BottomAxis();
+  const QValueAxis* left = chSpace->LeftAxis();
+  models::ExtractPatches(Param, bottom->min(), bottom->max(), left->min(), left->max());
+}
+
+std::vector<utile::tMatrixOfDouble> TdlgVandrel::ConnectionProfiles() {
+  return models::ConnectionProfiles();
+}
+
+std::vector<utile::tMatrixOfDouble> TdlgVandrel::ConnectionProfiles(const utile::tVectorOfDouble& Values) {
+  return models::ConnectionProfiles(Values);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QRect>
 #include <QRectF>
+#include <QString>
 #include <array>
 #include <functional>
 #include <optional>
@@ -12,6 +13,7 @@
 
 #include "Utile/ColorOps.h"
 #include "app/TaggedControls.h"
+#include "models/LandscapeFiles.h"
 #include "models/LandscapeGenerator.h"
 
 class QAction;
@@ -184,8 +186,32 @@ class TdlgVandrel : public QMainWindow {
   // rebuild makes one.
   void TakeLandscapeLineValues(const std::function<void()>& fill);
   // What a batch landscape line does once its values are in the controls:
-  // reload the files in use, rebuild the links and make the landscape anew.
+  // reload the files in use, rebuild the links and make the landscape anew. A
+  // file that cannot be loaded leaves the landscape and its file name as they
+  // were before the line.
   void RebuildLandscape(tModelForm* sender);
+
+  // ------------------------------------------------ landscape files and maps
+  // "&Load patch file..." and the landscape file's "...": the file is read whole
+  // before anything changes; then its name, the "From file" layout, the patch
+  // database's "Loaded from file", the landscape and the generator.
+  void Loadpatchfile1Click();
+  // "&Save patch file...": asks before replacing a file; distances that came
+  // from a landscape file are saved with the patches.
+  void Savepatchfile1Click();
+  void mnuLoadBackgroundClick();
+  void mnuClearBackgroundClick();
+  // "Connection &profiles...": the profiles of the permeability map in a window.
+  void mnConnectivityHistogramClick();
+  // ResultMap as a raster named FileName with "%d" as RunNumber (models::WriteMap).
+  void WriteMap(double MinX, double MaxX, double MinY, double MaxY, int32_t Columns, int32_t Rows,
+                const std::string& FileName);
+  // AggregatedPatches and AggregateComposition on a grid of side
+  // Param.GridResolution anchored at the landscape chart's axes (models::ExtractPatches).
+  void ExtractPatches(const models::tParam& Param);
+  // One matrix per sorted distinct value of Map (models::ConnectionProfiles).
+  std::vector<utile::tMatrixOfDouble> ConnectionProfiles();
+  std::vector<utile::tMatrixOfDouble> ConnectionProfiles(const utile::tVectorOfDouble& Values);
 
  signals:
   void Closed();
@@ -200,6 +226,7 @@ class TdlgVandrel : public QMainWindow {
   void BuildLandscapePages();
   void BuildTaggedComponents();
   void ConnectHandlers();
+  void ConnectLandscapeFileHandlers();
   // Runs a menu command; a failure is shown in a message box.
   void Guarded(const std::function<void()>& command);
   void TryPendingClose();
@@ -227,6 +254,14 @@ class TdlgVandrel : public QMainWindow {
   // running redraws anyway.
   void RedrawForControl();
 
+  // Landscape files and maps.
+  void CommitLandscapeFile(models::tLandscapeFile file);
+  std::optional<std::string> ExecuteMapOpenDialog(const std::string& title);
+  // Sets the study area's extent without a redraw for each control.
+  void SetStudyArea(int64_t width, int64_t height);
+  // The file names in force before the batch landscape line being executed.
+  std::optional<QString> fLineLandscapeFile, fLinePermeabilityMap;
+
   utile::gui::tBubbleSeries* fSpaceSeries = nullptr;
   utile::gui::tChartLayer* fSpaceLayer = nullptr;
   // The links to draw by their entry of ConnectPalette, as pairs of patches.
@@ -252,6 +287,8 @@ class TdlgVandrel : public QMainWindow {
   int fDeferredRedraws = 0;
   // A right press on a patch starts a resize, not the chart's menu.
   bool fMenuRefused = false;
+  // The patches changed while a mouse button was held on the chart.
+  bool fPatchesChangedInDrag = false;
 
   std::array<tWorkbenchFactory, 5> fFactories;
   bool fClosePending = false;

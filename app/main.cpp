@@ -3,6 +3,8 @@
 #include "app/AboutBoxU.h"
 #include "app/DevHistoryU.h"
 #include "app/WindowServices.h"
+#include "app/dlgBigMatrixOptionsU.h"
+#include "app/dlgBigMatrixU.h"
 #include "app/dlgFileExistsU.h"
 #include "app/dlgGraphModelU.h"
 #include "app/dlgIBSimpleU.h"
@@ -30,12 +32,15 @@ int main(int argc, char* argv[]) {
   dlgVandrel = &mainWindow;
   mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
                                  [](TdlgVandrel* main) { return new TdlgIBSimple(main); });
+  mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkBigMatrix,
+                                 [](TdlgVandrel* main) { return new TdlgBigMatrix(main); });
   mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkGraph,
                                  [](TdlgVandrel* main) { return new TdlgGraphModel(main); });
   mainWindow.SetWorkbenchFactory(tWorkbenchKind::wkMatrix,
                                  [](TdlgVandrel* main) { return new TdlgMatrixModel(main); });
   dlgProgress = new TdlgProgress(&mainWindow);
   AboutBox = new TAboutBox(&mainWindow);
+  dlgBigMatrixOptions = new TdlgBigMatrixOptions(&mainWindow);
   dlgFileExists = new TdlgFileExists(&mainWindow);
   dlgPatchData = new TdlgPatchData(&mainWindow);
   DevHistory = new TDevHistory(&mainWindow);

@@ -1009,3 +1009,204 @@ void FillRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes) 
 }
 
 }  // namespace models
+
+// ================================================================ the workbench's computations
+
+namespace models {
+
+tMatrixOfDouble BigMatrixDispersal(const tMatrixOfDouble& Distance, const utile::tMatrixOfBoolean& Links,
+                                   const tBigMatrixDispersal& With) {
+  const size_t n = Distance.size();
+  utile::Assert(Links.size() == n, "Distance and link matrices of different sizes");
+  tMatrixOfDouble d(n, tVectorOfDouble(n, 0.0));
+  // Symmetric: the lower triangle is computed and copied above the diagonal.
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < i; ++j) {
+      Double cell = std::exp(-With.Alpha * Distance.at(i).at(j));
+      const bool linked = Links.at(i).at(j);
+      if (With.Algorithm == bmaExact)
+        cell *= linked ? 1.0 : 0.0;
+      else if (!linked)
+        cell = 1e-6;
+      d[i][j] = d[j][i] = cell;
+    }
+  utile::MatColSumToOne(d);
+  Double ph = With.Philopatry;
+  if (With.RelativeToPanmixis && n > 0)
+    ph = ph * (1 - 1.0 / static_cast<Double>(n)) + 1.0 / static_cast<Double>(n);
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j) {
+      d[i][j] = i == j ? ph : d[i][j] * (1 - ph);
+      if (d[i][j] <= With.Threshold) d[i][j] = 0;
+    }
+  return d;
+}
+
+bool ApplicationConditionCheck(const tBigMatrixModel& Model) {
+  const Integer n = Model.DemeCount();
+  for (Integer d = 0; d < n; ++d) {
+    if (!(Model.GetN(d, 1) >= 20)) return false;
+    for (Integer j = 0; j < n; ++j)
+      if (!(Model.GetM(d, j) >= 5e-05)) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// The iteration state that tells the progress display that no pass is done yet.
+void MarkNoPassYet() {
+  utile::EigenIteration = -1;
+  utile::EigenError = 1000.0;
+  utile::EigenEstimate = 1.0;
+}
+
+void StageStarts(const tBigMatrixProgress& Progress, tBigMatrixStage Stage) {
+  MarkNoPassYet();
+  if (Progress.StageStarts) Progress.StageStarts(Stage);
+}
+
+void IterationStarts(const tBigMatrixProgress& Progress) {
+  if (Progress.IterationStarts) Progress.IterationStarts();
+}
+
+void StageEnds(const tBigMatrixProgress& Progress, tBigMatrixStage Stage, const tBigMatrixResults& Results) {
+  if (Progress.StageEnds) Progress.StageEnds(Stage, Results);
+  if (Progress.Stopped && Progress.Stopped()) throw EBigMatrixStopped("The computation was aborted.");
+}
+
+// The passes of the iteration just ended (a 1 x 1 matrix is solved without any).
+Integer PassesDone() {
+  return std::max<Integer>(utile::EigenIteration, 0);
+}
+
+// DominantEigenvalue with its error, twice the last change (0 for a 1 x 1
+// matrix, which needs no iteration and leaves the state untouched).
+void EigenvalueWithError(utile::tBaseVirtualMatrixOfDouble& Matrix, Double& Value, Double& Error,
+                         Integer MaxIter, Double Tolerance, Integer& Passes) {
+  const bool single = Matrix.RowCount() == 1;
+  utile::DominantEigenvalue(Matrix, Value, MaxIter, Tolerance);
+  Error = single ? 0.0 : 2 * utile::EigenError;
+  Passes += single ? 0 : PassesDone();
+}
+
+// DominantEigensystem's error measures squared changes.
+Double EigensystemError() {
+  return 2 * std::sqrt(std::max(utile::EigenError, 0.0));
+}
+
+void RaiseForNoPersistence(Double Lp0) {
+  if (Lp0 == 0)
+    throw utile::EZeroDivide(
+        "Lambda Po is 0 (was the computation aborted during its first pass?): Lambda G = Lambda T / Lambda "
+        "Po "
+        "cannot be computed.");
+}
+
+void LgFromLt(tBigMatrixResults& r) {
+  RaiseForNoPersistence(r.Lp0);
+  r.Lg = r.Lt / r.Lp0;
+  r.ErrLg = r.ErrLt * r.Lt + r.ErrLp0 * r.Lp0 + r.ErrLt * r.ErrLp0;
+}
+
+// The cache window of the matrix around its iteration, emptied on every path.
+template <class tIteration>
+void WithWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Double RAMPercent,
+                const tBigMatrixProgress& Progress, tIteration iteration) {
+  FillRAMWindow(Matrix, RAMBudget(RAMPercent));
+  try {
+    IterationStarts(Progress);
+    iteration();
+  } catch (...) {
+    Matrix.ClearRAM();
+    throw;
+  }
+  Matrix.ClearRAM();
+}
+
+// Left, then right eigensystem of the matrix, normalised; the passes counted.
+void Eigensystems(tBigVirtualMatrix& Matrix, Double& Value, Integer MaxIter, Double Tolerance,
+                  Integer& Passes) {
+  tVectorOfDouble left(Matrix.RowCount()), right(Matrix.RowCount());
+  utile::DominantEigensystem(Matrix, left, Value, true, MaxIter, Tolerance);
+  Passes += PassesDone();
+  utile::DominantEigensystem(Matrix, right, Value, false, MaxIter, Tolerance);
+  Passes += PassesDone();
+  Matrix.NormaliseEigenvectors();
+}
+
+}  // namespace
+
+void ComputeExact(tBigSPOMModel& Model, const tBigMatrixSettings& Settings,
+                  const tBigMatrixProgress& Progress, tBigMatrixResults& Results) {
+  tBigMatrixResults r;
+  const Integer I = Settings.Iterations, p = Settings.Precision;
+  const Double coefficientPrecision = std::pow(10.0, -Settings.CoefficientPrecision);
+
+  Model.SetCoefficientPrecision(coefficientPrecision);
+  StageStarts(Progress, tBigMatrixStage::bsP0);
+  IterationStarts(Progress);
+  const Double p0Tolerance = std::pow(10.0, -p - 3.0);
+  if (Settings.PropOccupancy) {
+    tVectorOfDouble right(Model.P0Mat().RowCount());
+    utile::DominantEigensystem(Model.P0Mat(), right, r.Lp0, false, 2 * I, p0Tolerance);
+    r.ErrLp0 = EigensystemError();
+    r.Passes += PassesDone();
+  } else {
+    EigenvalueWithError(Model.P0Mat(), r.Lp0, r.ErrLp0, 2 * I, p0Tolerance, r.Passes);
+  }
+  r.Lp0 = std::min(r.Lp0, 1.0);
+  Results = r;
+  StageEnds(Progress, tBigMatrixStage::bsP0, r);
+
+  Model.SetCoefficientPrecision(coefficientPrecision);
+  StageStarts(Progress, tBigMatrixStage::bsT);
+  WithWindow(Model.TMat(), Settings.RAMPercent, Progress, [&] {
+    EigenvalueWithError(Model.TMat(), r.Lt, r.ErrLt, I, std::pow(10.0, -p - 1.0), r.Passes);
+  });
+  r.Lt = std::min(r.Lt, 1.0);
+  Results = r;
+  StageEnds(Progress, tBigMatrixStage::bsT, r);
+
+  LgFromLt(r);
+  if (Settings.PropOccupancy) r.Occupancy = Model.PatchProportionalOccupancy();
+  Results = r;
+}
+
+void ComputeKesp3(tBigSPOMModel& Model, const tBigMatrixSettings& Settings,
+                  const tBigMatrixProgress& Progress, tBigMatrixResults& Results) {
+  tBigMatrixResults r;
+  const Integer I = Settings.Iterations;
+  const Double coefficientPrecision = std::pow(10.0, -Settings.CoefficientPrecision);
+  const Double tolerance = std::pow(10.0, -Settings.Precision - 3.0);
+
+  Model.SetCoefficientPrecision(coefficientPrecision);
+  StageStarts(Progress, tBigMatrixStage::bsP0);
+  WithWindow(Model.P0Mat(), Settings.RAMPercent, Progress,
+             [&] { Eigensystems(Model.P0Mat(), r.Lp0, 2 * I, tolerance, r.Passes); });
+  r.Lp0 = std::min(r.Lp0, 1.0);
+  r.ErrLp0 = EigensystemError();
+  Results = r;
+  StageEnds(Progress, tBigMatrixStage::bsP0, r);
+
+  Double geneticValue = 0;
+  StageStarts(Progress, tBigMatrixStage::bsG);
+  Model.GMat().State = (Cardinal{1} << Model.DemeCount()) - 1;
+  Model.SetCoefficientPrecision(coefficientPrecision);
+  WithWindow(Model.GMat(), Settings.RAMPercent, Progress,
+             [&] { Eigensystems(Model.GMat(), geneticValue, I, tolerance, r.Passes); });
+  const Double geneticError = EigensystemError();
+  Results = r;
+  StageEnds(Progress, tBigMatrixStage::bsG, r);
+
+  r.Lt = std::min(Model.TEigenvalueKesp3(), 1.0);
+  r.ErrLt = geneticError * geneticValue + r.ErrLp0 * r.Lp0 + geneticError * r.ErrLp0;
+  Results = r;
+  StageEnds(Progress, tBigMatrixStage::bsT, r);
+
+  LgFromLt(r);
+  r.Occupancy = Settings.PropOccupancy ? Model.PatchProportionalOccupancy() : tVectorOfDouble{};
+  Results = r;
+}
+
+}  // namespace models

@@ -16,11 +16,13 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Utile/CommonDecl.h"
+#include "Utile/RunTime.h"
 #include "Utile/VirtualMatrixOps.h"
 
 namespace models {
@@ -292,5 +294,82 @@ void SetFreeMemoryQuery(tFreeMemoryQuery Query);
 // Fills the cache window of the k = min(Trunc(sqrt(RAMBytes / 8)), rows) last
 // rows and columns of Matrix: the most occupied states.
 void FillRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes);
+
+// ------------------------------------------------------------ the workbench's computations
+// What the big-matrix workbench builds and computes, without its window.
+
+// The dispersal matrix of n patches from their distances and links: exp(-Alpha
+// x distance) between two patches (with Exact, times the link: 0 for an unlinked
+// pair; with Kesp3, 1e-6 for an unlinked pair), each column scaled to sum 1 and
+// times (1 - philopatry), the diagonal the philopatry (with RelativeToPanmixis,
+// ph (1 - 1/n) + 1/n), then every cell <= Threshold set to 0. Column j holds the
+// shares of the dispersers of patch j.
+struct tBigMatrixDispersal {
+  Double Alpha = 0;
+  tBMAlgorithm Algorithm = bmaExact;
+  Double Philopatry = 0;
+  bool RelativeToPanmixis = true;
+  Double Threshold = 0;
+};
+utile::tMatrixOfDouble BigMatrixDispersal(const utile::tMatrixOfDouble& Distance,
+                                          const utile::tMatrixOfBoolean& Links,
+                                          const tBigMatrixDispersal& With);
+
+// Whether the Kesp3 approximation holds: every occupied deme of at least 20 and
+// every migration cell at least 5e-05.
+bool ApplicationConditionCheck(const tBigMatrixModel& Model);
+
+struct tBigMatrixSettings {
+  Integer Iterations = 100;          // I: passes of T and G, twice as many for P0
+  Integer Precision = 6;             // p: tolerance 10^(-p - 3) for P0 and G, 10^(-p - 1) for T
+  Integer CoefficientPrecision = 8;  // c: cells below 10^-c are 0
+  Double RAMPercent = 100;           // share of the free memory for the cache window
+  bool PropOccupancy = false;        // also the occupancy of each deme (P0's right eigenvector)
+};
+
+struct tBigMatrixResults {
+  Double Lp0 = 0, ErrLp0 = 0;
+  Double Lt = 0, ErrLt = 0;
+  Double Lg = 0, ErrLg = 0;
+  Integer Passes = 0;                // of every iteration of the computation
+  utile::tVectorOfDouble Occupancy;  // one per deme, with PropOccupancy
+};
+
+// The stages of a computation: the iteration of one matrix each.
+enum class tBigMatrixStage { bsP0, bsG, bsT };
+
+// A computation that a user (or a closing window) stopped: the stages after the
+// one in progress did not run.
+class EBigMatrixStopped : public utile::EInvalidOperation {
+  using utile::EInvalidOperation::EInvalidOperation;
+};
+
+// How a computation tells its window where it stands. The iterations let window
+// messages through, so the window's timer and buttons run inside them.
+struct tBigMatrixProgress {
+  // Before the stage fills its cache window (the iteration state then reads "no
+  // pass yet": EigenIteration -1, EigenError 1000, EigenEstimate 1).
+  std::function<void(tBigMatrixStage)> StageStarts;
+  // When the stage's iteration begins, the window filled.
+  std::function<void()> IterationStarts;
+  // The stage's values are in the results (bsT: Lt and its error; bsP0: Lp0).
+  std::function<void(tBigMatrixStage, const tBigMatrixResults&)> StageEnds;
+  // Asked after each stage: true ends the computation with EBigMatrixStopped.
+  std::function<bool()> Stopped;
+};
+
+// The error of each eigenvalue is twice the last change of its iteration; the
+// eigensystem iterations measure squared changes (and round their eigenvalue to
+// the root of that), so their error is twice its square root.
+//
+// Lp0 by power iteration on P0 (its right eigensystem with PropOccupancy), then
+// Lt on T, Lg = Lt / Lp0. EZeroDivide when Lp0 is 0 (a stop during the first
+// pass leaves 0), rather than an infinite Lg.
+void ComputeExact(tBigSPOMModel& Model, const tBigMatrixSettings& Settings,
+                  const tBigMatrixProgress& Progress, tBigMatrixResults& Results);
+// Lp0 and the genetic eigenvalue from the left and right eigensystems of P0 and
+// of G with every deme occupied, Lt by TEigenvalueKesp3, Lg = Lt / Lp0.
+void ComputeKesp3(tBigSPOMModel& Model, const tBigMatrixSettings& Settings,
+                  const tBigMatrixProgress& Progress, tBigMatrixResults& Results);
 
 }  // namespace models

@@ -228,6 +228,11 @@ class BatchProtocolTest : public QObject {
     QCOMPARE(vandrel::dlgPatchData->edSourceDifferential->text(), QString("0.2"));
     QCOMPARE(vandrel::dlgPatchData->edExtinctionRisk->text(), QString("0.05"));
     QCOMPARE(models::Patches.size(), size_t(4));
+    // The landscape made with them: S = 2, s = 1.4333 x 1.1^2, k = (5.2 - 2s)/2.
+    for (size_t i = 0; i < 4; ++i) {
+      QCOMPARE(models::Patches[i].b, i < 2 ? 1.7343 : 0.86567);
+      QCOMPARE(models::Patches[i].e, 0.05);
+    }
     QCOMPARE(
         FileLines(file),
         QStringList({Header,

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "TestSupport/ExceptionMessages.h"
+#include "Utile/Platform.h"
 #include "Utile/RunTime.h"
+#include "Utile/VirtualMatrixOps.h"
 #include "models/BigMatrixModel.h"
 
 using namespace models;
@@ -622,3 +624,49 @@ TEST_F(BigMatrixModel, ModelsOutsideTheTablesAreRefused) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------ the workbench's computations
+
+TEST(BigMatrixWorkbench, StopAfterAStageSkipsTheStagesAfterIt) {
+  for (const bool exact : {true, false}) {
+    tBigSPOMModel model(3);
+    Apply(model, Line(3));
+    std::vector<tBigMatrixStage> started;
+    tBigMatrixProgress progress;
+    progress.StageStarts = [&](tBigMatrixStage stage) { started.push_back(stage); };
+    progress.Stopped = [&] { return true; };
+    tBigMatrixResults results;
+    EXPECT_THROW(
+        exact ? ComputeExact(model, {}, progress, results) : ComputeKesp3(model, {}, progress, results),
+        EBigMatrixStopped);
+    EXPECT_EQ(started, std::vector<tBigMatrixStage>{tBigMatrixStage::bsP0});
+    EXPECT_GT(results.Lp0, 0.5);
+    EXPECT_EQ(results.Lt, 0.0);
+  }
+}
+
+namespace {
+void AbortAtOnce() {
+  utile::EigenStatus = 1;
+}
+}  // namespace
+
+TEST(BigMatrixWorkbench, AbortInTheFirstPassOfP0IsAnErrorRatherThanAnInfiniteLg) {
+  tBigSPOMModel model(3);
+  Apply(model, Line(3));
+  tBigMatrixProgress progress;
+  // P0's first pass lets messages through at once: the abort comes during it.
+  // T then runs undisturbed.
+  int iterations = 0;
+  progress.IterationStarts = [&] { utile::SetMessagePump(iterations++ == 0 ? &AbortAtOnce : nullptr); };
+  tBigMatrixResults results;
+  const std::string message =
+      testsupport::MessageOf<utile::EZeroDivide>([&] { ComputeExact(model, {}, progress, results); });
+  utile::SetMessagePump(nullptr);
+  EXPECT_EQ(
+      message,
+      "Lambda Po is 0 (was the computation aborted during its first pass?): Lambda G = Lambda T / Lambda Po "
+      "cannot be computed.");
+  EXPECT_EQ(results.Lp0, 0.0);
+  EXPECT_GT(results.Lt, 0.5);
+}

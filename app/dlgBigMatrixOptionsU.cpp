@@ -1,0 +1,42 @@
+#include "app/dlgBigMatrixOptionsU.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace vandrel {
+
+TdlgBigMatrixOptions* dlgBigMatrixOptions = nullptr;
+
+TdlgBigMatrixOptions::TdlgBigMatrixOptions(QWidget* parent) : QDialog(parent) {
+  setObjectName("dlgBigMatrixOptions");
+  setWindowTitle("Options");
+  pcOptions = new QTabWidget(this);
+  pcOptions->setObjectName("pcOptions");
+  tsSensitivity = new QWidget;
+  tsSensitivity->setObjectName("tsSensitivity");
+  pcOptions->addTab(tsSensitivity, "Sensitivity analysis");
+  ckUseExactAlgorithmWhenNeeded = new QCheckBox("Use e&xact algorithm when needed", tsSensitivity);
+  ckUseExactAlgorithmWhenNeeded->setObjectName("ckUseExactAlgorithmWhenNeeded");
+  ckUseExactAlgorithmWhenNeeded->setToolTip(
+      "When the approximation might be wrong, use exact algorithm instead");
+  auto* page = new QVBoxLayout(tsSensitivity);
+  page->addWidget(ckUseExactAlgorithmWhenNeeded);
+  page->addStretch(1);
+
+  btOK = new QPushButton("OK", this);
+  btOK->setObjectName("btOK");
+  btOK->setDefault(true);
+  connect(btOK, &QPushButton::clicked, this, &QDialog::accept);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(btOK);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(pcOptions, 1);
+  layout->addLayout(buttons);
+  resize(360, 200);
+}
+
+}  // namespace vandrel
