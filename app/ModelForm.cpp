@@ -61,7 +61,7 @@ void tTextFile::Close() {
 
 tModelForm::tModelForm(TdlgVandrel* mainWindow)
     : QWidget(mainWindow, Qt::Window),
-      fSimRunning([this](bool running) { SimRunningChanged(running); }),
+      fSimRunning([this](bool) { UpdateRunning(); }),
       dlgVandrel(mainWindow) {
   setAttribute(Qt::WA_DeleteOnClose);
   fCloseTimer = new QTimer(this);
@@ -70,7 +70,7 @@ tModelForm::tModelForm(TdlgVandrel* mainWindow)
 }
 
 tModelForm::~tModelForm() {
-  if (fSimRunning) QApplication::restoreOverrideCursor();
+  if (fRunningShown) QApplication::restoreOverrideCursor();
   // A workbench freed without being closed (with its owner) still leaves the list.
   if (!fFormClosed && dlgVandrel) dlgVandrel->RemoveModel(this);
 }
@@ -79,7 +79,20 @@ void tModelForm::Abstract(const char* operation) const {
   throw utile::EAbstractError(utile::Format("Abstract operation %s called.", operation));
 }
 
-void tModelForm::SimRunningChanged(bool running) {
+tModelForm::tRunLock::tRunLock(tModelForm& form) : fForm(form) {
+  ++fForm.fRunLocks;
+  fForm.UpdateRunning();
+}
+
+tModelForm::tRunLock::~tRunLock() {
+  --fForm.fRunLocks;
+  fForm.UpdateRunning();
+}
+
+void tModelForm::UpdateRunning() {
+  const bool running = IsRunning();
+  if (running == fRunningShown) return;
+  fRunningShown = running;
   // The hour-glass shows for exactly as long as the workbench runs, whichever
   // path ends the run.
   if (running)
@@ -96,7 +109,7 @@ void tModelForm::closeEvent(QCloseEvent* event) {
   // Freeing the model under a running step (or under any computation that let
   // this close request through) would pull the ground from under it: stop the
   // run and close once everything has unwound.
-  if (fSimRunning || MessagePumpDepth() > 0) {
+  if (IsRunning() || MessagePumpDepth() > 0) {
     Stop();
     fClosePending = true;
     fCloseTimer->start();
@@ -110,7 +123,7 @@ void tModelForm::closeEvent(QCloseEvent* event) {
 }
 
 void tModelForm::TryPendingClose() {
-  if (fSimRunning || MessagePumpDepth() > 0) return;
+  if (IsRunning() || MessagePumpDepth() > 0) return;
   fCloseTimer->stop();
   close();
 }
@@ -244,7 +257,7 @@ void tModelForm::DoSensitivityDoubleClick(QWidget* Sender) {
 // ------------------------------------------------------------ run and stop
 
 void tModelForm::Run() {
-  if (fSimRunning)
+  if (IsRunning())
     throw utile::EInvalidOperation(
         utile::Format("%s is running already: stop it first.", windowTitle().toStdString()));
   fSimRunning = true;
@@ -295,7 +308,7 @@ void tModelForm::Simulation(const std::string& Line) {
 
 void tModelForm::RunBatch(const std::vector<std::string>& Lines, const std::string& FileName,
                           bool RewriteHeaders) {
-  if (fSimRunning)
+  if (IsRunning())
     throw utile::EInvalidOperation(
         utile::Format("%s is running already: stop it first.", windowTitle().toStdString()));
   // A batch that would change the landscape under another running workbench is
@@ -335,6 +348,8 @@ void tModelForm::RunBatch(const std::vector<std::string>& Lines, const std::stri
   // the last batch's.
   sLan.clear();
   BatchStartTime = utile::Now();
+  // An abort clears the flag at once; the line that runs then still holds the landscape and the model.
+  tRunLock lock(*this);
   fSimRunning = true;
   BatchProgress = 0;
   BatchErrors = 0;

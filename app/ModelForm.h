@@ -119,9 +119,9 @@ class tModelForm : public QWidget {
   virtual void MakeLandscape(const std::string& Line, bool RewriteHeaders);
   // Records the file name; a workbench with model files reads the file.
   virtual void OpenModel(const std::string& FileName);
-  // Sets the running flag (refused while a run or batch already goes on), which
-  // shows the hour-glass until the flag is cleared; an override runs the model
-  // and clears the flag when it ends.
+  // Sets the running flag (refused while a run or batch is still on the stack),
+  // which shows the hour-glass until the workbench has stopped running; an
+  // override runs the model under a tRunLock and clears the flag when it ends.
   virtual void Run();
   virtual void RunBatch(const std::vector<std::string>& Lines, const std::string& FileName,
                         bool RewriteHeaders);
@@ -151,9 +151,24 @@ class tModelForm : public QWidget {
   // Fills the edit with the names of files the user picks, joined by ",".
   void DoSensitivityDoubleClick(QWidget* Sender);
 
-  // True from the start of a run or batch until it has ended (and while a close
-  // waits for it).
-  bool IsRunning() const { return fSimRunning; }
+  // Held by a run, a batch or an analysis for as long as it is on the stack. The
+  // workbench counts as running until its last lock goes, also once Stop or an
+  // abort has cleared the running flag: what the computation still uses must not
+  // be freed or rebuilt under it.
+  class tRunLock {
+   public:
+    explicit tRunLock(tModelForm& form);
+    ~tRunLock();
+    tRunLock(const tRunLock&) = delete;
+    tRunLock& operator=(const tRunLock&) = delete;
+
+   private:
+    tModelForm& fForm;
+  };
+
+  // True from the start of a run or batch until it has returned (and while a
+  // close waits for it).
+  bool IsRunning() const { return fSimRunning || fRunLocks > 0; }
   // A close was asked for while the workbench was busy: it closes when it has unwound.
   bool ClosePending() const { return fClosePending; }
   // True while a landscape line of this workbench's batch rebuilds the landscape.
@@ -173,10 +188,13 @@ class tModelForm : public QWidget {
   [[noreturn]] void Abstract(const char* operation) const;
 
  private:
-  void SimRunningChanged(bool running);
+  // The hour-glass, the signal and the main window follow IsRunning.
+  void UpdateRunning();
   void TryPendingClose();
   void FinishBatch(bool failing);
 
+  int32_t fRunLocks = 0;
+  bool fRunningShown = false;
   bool fClosePending = false;
   bool fInLandscapeLine = false;
   bool fFormClosed = false;

@@ -1,9 +1,13 @@
 #include "app/dlgIBSimpleU.h"
 
 #include <QAction>
+#include <QBarSeries>
+#include <QBarSet>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -18,6 +22,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -27,18 +32,26 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTime>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
+#include "Utile/MatrixOps.h"
+#include "Utile/Platform.h"
+#include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
+#include "Utile/gui/CustomChartSeries.h"
+#include "Utile/gui/GraphicOps.h"
 #include "Utile/gui/GridOps.h"
 #include "Utile/gui/StringOps.h"
 #include "app/WindowServices.h"
+#include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
 #include "models/IBModelFile.h"
+#include "models/IBSimulation.h"
 #include "models/MetapopCommon.h"
 #include "models/PedigreeOps.h"
 
@@ -228,18 +241,8 @@ TdlgIBSimple::TdlgIBSimple(TdlgVandrel* mainWindow) : tModelForm(mainWindow) {
   BuildSimulationsPage();
   BuildGeneticsPage();
   BuildResultsPage();
-
-  auto* runBar = new QHBoxLayout;
-  layout->addLayout(runBar);
-  btRun = NewButton(this, "btRun", "&Run");
-  btRun->setEnabled(false);
-  btRunBatch = NewButton(this, "btRunBatch", "Run &batch");
-  btRunBatch->setEnabled(false);
-  mmLog = NewMemo(this, "mmLog");
-  mmLog->setMaximumHeight(60);
-  runBar->addWidget(btRun);
-  runBar->addWidget(btRunBatch);
-  runBar->addWidget(mmLog, 1);
+  BuildOutputOptionsPage();
+  BuildRunBar();
   resize(1150, 720);
 
   // The Birth cell comes with the window, halfway down the drawing.
@@ -248,14 +251,26 @@ TdlgIBSimple::TdlgIBSimple(TdlgVandrel* mainWindow) : tModelForm(mainWindow) {
   AddCellControls(birth);
   OnSelectCell(birth);
   ConnectHandlers();
-  btApplyClick();
-  SetConnectivityFunction([this](int32_t i, int32_t j) { return InverseDistance(i, j); });
+  Guarded([this] { btApplyClick(); });
+  // The simpler choice at first: the distance, else the kernel.
+  if (rbDistance->isChecked())
+    SetConnectivityFunction([this](int32_t i, int32_t j) { return InverseDistance(i, j); });
+  else if (rbDispersal->isChecked())
+    SetConnectivityFunction([this](int32_t i, int32_t j) { return DispersalDistance(i, j); });
+  if (dlgVandrel) dlgVandrel->DrawSpace();
   SetTabShown(pcIBSimple, tsGenetics, false);
+  fDisplayEnabled = false;
   pcIBSimple->setCurrentWidget(tsLifeCycle);
+  btTest->setVisible(TestingMode);
   if (static_cast<uint64_t>(models::PatchCount()) > models::tPedigree::MaxPatchCount())
     Dialogs().ShowMessage(
         this, utile::Format("Too many patches. Maximum allowed is %u", models::tPedigree::MaxPatchCount()),
         tMessageKind::mkWarning);
+  for (QWidget* page : {tsPatchOccupancy, tsSexRatio, tsFixations, tsCoancestries, tsAlpha})
+    SetTabShown(pcResults, page, false);
+  MemoryManager = std::make_unique<utile::TvxMaxMem>();
+  connect(this, &tModelForm::RunningChanged, this, [this] { UpdateRunControls(); });
+  UpdateRunControls();
 }
 
 TdlgIBSimple::~TdlgIBSimple() {
@@ -362,55 +377,77 @@ void TdlgIBSimple::BuildSpatialPage() {
   tsSpatialDisplay->setObjectName("tsSpatialDisplay");
   pcIBSimple->addTab(tsSpatialDisplay, "Spatial display");
   auto* layout = new QHBoxLayout(tsSpatialDisplay);
-  auto* settings = new QWidget(tsSpatialDisplay);
-  settings->setMaximumWidth(420);
-  auto* left = new QVBoxLayout(settings);
+  pnSpatialSettings = new QWidget(tsSpatialDisplay);
+  pnSpatialSettings->setObjectName("pnSpatialSettings");
+  pnSpatialSettings->setMaximumWidth(420);
+  auto* left = new QVBoxLayout(pnSpatialSettings);
   left->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(settings, 0);
+  layout->addWidget(pnSpatialSettings, 0);
   auto* form = new QFormLayout;
   left->addLayout(form);
-  edDispersalDistance = NewLabeledEdit(tsSpatialDisplay, "edDispersalDistance", "&Mean dist. 1/alpha=", "10");
+  edDispersalDistance =
+      NewLabeledEdit(pnSpatialSettings, "edDispersalDistance", "&Mean dist. 1/alpha=", "10");
   AddRow(form, edDispersalDistance);
-  tbTestDispersalProb = new QSlider(Qt::Horizontal, tsSpatialDisplay);
+  tbTestDispersalProb = new QSlider(Qt::Horizontal, pnSpatialSettings);
   tbTestDispersalProb->setObjectName("tbTestDispersalProb");
   tbTestDispersalProb->setRange(0, 100);
   tbTestDispersalProb->setTickInterval(5);
   tbTestDispersalProb->setTickPosition(QSlider::TicksBelow);
   tbTestDispersalProb->setValue(20);
   form->addRow(tbTestDispersalProb);
-  edTestDispersalProb = NewLabeledEdit(tsSpatialDisplay, "edTestDispersalProb", "Dispersal prob.:", "0.2");
+  edTestDispersalProb = NewLabeledEdit(pnSpatialSettings, "edTestDispersalProb", "Dispersal prob.:", "0.2");
   edTestDispersalProb->setReadOnly(true);
+  fTestDispersalProb = 0.2;
   AddRow(form, edTestDispersalProb);
   edExpImmigrationProb =
-      NewLabeledEdit(tsSpatialDisplay, "edExpImmigrationProb", "Global immigration prob.:", "");
+      NewLabeledEdit(pnSpatialSettings, "edExpImmigrationProb", "Global immigration prob.:", "");
   AddRow(form, edExpImmigrationProb);
 
-  auto* connectivity = NewGroupBox(tsSpatialDisplay, "grpConnectivity", "Connectivity");
-  auto* connectivityLayout = new QVBoxLayout(connectivity);
-  rbDistance = NewRadioButton(connectivity, "rbDistance", "Inverse &distance", true);
-  rbConnectivity = NewRadioButton(connectivity, "rbConnectivity", "&Exponential inverse");
-  rbDispersalProbability = NewRadioButton(connectivity, "rbDispersalProbability", "Dispersal &probability");
-  rbTest = NewRadioButton(connectivity, "rbTest", "&Test parameters");
-  rbDispersalEvents = NewRadioButton(connectivity, "rbDispersalEvents", "Dispersal &events");
+  grpConnectivity = NewGroupBox(pnSpatialSettings, "grpConnectivity", "Connectivity");
+  auto* connectivityLayout = new QVBoxLayout(grpConnectivity);
+  rbDistance = NewRadioButton(grpConnectivity, "rbDistance", "Inverse &distance", true);
+  rbConnectivity = NewRadioButton(grpConnectivity, "rbConnectivity", "&Exponential inverse");
+  rbDispersalProbability =
+      NewRadioButton(grpConnectivity, "rbDispersalProbability", "Dispersal &probability");
+  rbTest = NewRadioButton(grpConnectivity, "rbTest", "&Test parameters");
+  rbDispersalEvents = NewRadioButton(grpConnectivity, "rbDispersalEvents", "Dispersal &events");
+  rbDispersal = NewRadioButton(grpConnectivity, "rbDispersal", "Dispersal");
+  rbFst = NewRadioButton(grpConnectivity, "rbFst", "Fst");
+  rbFst2 = NewRadioButton(grpConnectivity, "rbFst2", "Fst 2");
+  rbAutocorrelation = NewRadioButton(grpConnectivity, "rbAutocorrelation", "Autocorrelation");
   for (QWidget* w : std::initializer_list<QWidget*>{rbDistance, rbConnectivity, rbDispersalProbability,
                                                     rbTest, rbDispersalEvents})
     connectivityLayout->addWidget(w);
-  cbDispersalEvent = new QComboBox(connectivity);
+  for (QRadioButton* hidden : {rbDispersal, rbFst, rbFst2, rbAutocorrelation}) {
+    connectivityLayout->addWidget(hidden);
+    hidden->setVisible(false);
+  }
+  cbDispersalEvent = new QComboBox(grpConnectivity);
   cbDispersalEvent->setObjectName("cbDispersalEvent");
   connectivityLayout->addWidget(cbDispersalEvent);
-  btApplyComputeMatrices = NewButton(connectivity, "btApplyComputeMatrices", "Apply");
+  btApplyComputeMatrices = NewButton(grpConnectivity, "btApplyComputeMatrices", "Apply");
   connectivityLayout->addWidget(btApplyComputeMatrices);
-  left->addWidget(connectivity);
+  left->addWidget(grpConnectivity);
+  auto* buttons = new QHBoxLayout;
+  btPatchData = NewButton(pnSpatialSettings, "btPatchData", "&Patch data");
+  btPatchData->setToolTip("Patch database");
+  btTest = NewButton(pnSpatialSettings, "btTest", "Test");
+  buttons->addWidget(btPatchData);
+  buttons->addWidget(btTest);
+  buttons->addStretch(1);
+  left->addLayout(buttons);
   left->addStretch(1);
 
-  grpBackwardDispersal =
-      NewGroupBox(tsSpatialDisplay, "grpBackwardDispersal", "Expected immigration probabilities");
+  auto* right = new QSplitter(Qt::Vertical, tsSpatialDisplay);
+  grpBackwardDispersal = NewGroupBox(right, "grpBackwardDispersal", "Expected immigration probabilities");
   auto* backward = new QVBoxLayout(grpBackwardDispersal);
   mmBackwardDispersal = NewMemo(grpBackwardDispersal, "mmBackwardDispersal");
+  mmBackwardDispersal->setLineWrapMode(QPlainTextEdit::NoWrap);
   backward->addWidget(mmBackwardDispersal);
   grpBackwardDispersal->setVisible(false);
-  layout->addWidget(grpBackwardDispersal, 1);
-  layout->addStretch(0);
+  mmModel = NewMemo(right, "mmModel");
+  mmModel->setLineWrapMode(QPlainTextEdit::NoWrap);
+  layout->addWidget(right, 1);
 }
 
 void TdlgIBSimple::BuildSimulationsPage() {
@@ -503,6 +540,18 @@ void TdlgIBSimple::BuildSimulationsPage() {
   edMutationRate = NewLabeledEdit(grpOutput, "edMutationRate", "&Mutation rate:", "0");
   AddRow(mutation, edMutationRate);
   output->addLayout(mutation);
+  btRecomputePedigree = NewButton(grpOutput, "btRecomputePedigree", "&Recompute");
+  btRecomputePedigree->setEnabled(false);
+  btFreeMemory = NewButton(grpOutput, "btFreeMemory", "&Free memory...");
+  output->addWidget(btRecomputePedigree);
+  output->addWidget(btFreeMemory);
+  grpDisplay = NewGroupBox(grpOutput, "grpDisplay", "Text display");
+  auto* display = new QVBoxLayout(grpDisplay);
+  btTestPedigree = NewButton(grpDisplay, "btTestPedigree", "Test pedigree");
+  btShowRelMat = NewButton(grpDisplay, "btShowRelMat", "Relationship Matrix");
+  display->addWidget(btTestPedigree);
+  display->addWidget(btShowRelMat);
+  output->addWidget(grpDisplay);
   output->addStretch(1);
   layout->addWidget(grpOutput);
 }
@@ -535,6 +584,9 @@ void TdlgIBSimple::BuildGeneticsPage() {
   seSamplingProbabilityAdult = NewSpinEdit(grpSampling, "seSamplingProbabilityAdult", 1, 1000, 1000, 5);
   AddRow(sampling, grpSampling, "Adult sampling probability [%o]:", seSamplingProbabilityAdult);
   layout->addWidget(grpSampling);
+  btDisplayGenome = NewButton(tsGenetics, "btDisplayGenome", "&Output");
+  btDisplayGenome->setEnabled(false);
+  layout->addWidget(btDisplayGenome);
   layout->addStretch(1);
 }
 
@@ -543,19 +595,182 @@ void TdlgIBSimple::BuildResultsPage() {
   tsResults->setObjectName("tsResults");
   pcIBSimple->addTab(tsResults, "Results");
   auto* layout = new QVBoxLayout(tsResults);
+  auto* classes = new QHBoxLayout;
+  layout->addLayout(classes);
+  rbJuveniles = NewRadioButton(tsResults, "rbJuveniles", "&Juveniles");
+  rbAdults = NewRadioButton(tsResults, "rbAdults", "&Adults", true);
+  rbAllAgeClasses = NewRadioButton(tsResults, "rbAllAgeClasses", "All age &classes");
+  ckShowGlobal = NewCheckBox(tsResults, "ckShowGlobal", "Show &global", true);
+  for (QWidget* w : std::initializer_list<QWidget*>{rbJuveniles, rbAdults, rbAllAgeClasses, ckShowGlobal})
+    classes->addWidget(w);
+  classes->addStretch(1);
   pcResults = new QTabWidget(tsResults);
   pcResults->setObjectName("pcResults");
-  layout->addWidget(pcResults);
-  tsTags = new QWidget;
-  tsTags->setObjectName("tsTags");
-  pcResults->addTab(tsTags, "Tags");
-  tsTextOutput = new QWidget;
-  tsTextOutput->setObjectName("tsTextOutput");
-  pcResults->addTab(tsTextOutput, "Text output");
+  layout->addWidget(pcResults, 1);
+
+  const auto page = [this](const char* name, const char* caption) {
+    auto* widget = new QWidget;
+    widget->setObjectName(name);
+    pcResults->addTab(widget, caption);
+    return widget;
+  };
+  const auto chart = [](QWidget* parent, const char* name, const char* xTitle, const char* yTitle) {
+    auto* c = new utile::gui::tGraphicChart(parent, xTitle, yTitle, "");
+    c->setObjectName(name);
+    return c;
+  };
+  tsAbundances = page("tsAbundances", "Abundances");
+  chAbundances = chart(tsAbundances, "chAbundances", "Time", "Abundance");
+  tsTags = page("tsTags", "Tags");
+  chTags = chart(tsTags, "chTags", "Time", "Individuals");
+  tsPatchOccupancy = page("tsPatchOccupancy", "Patch occupancy");
+  chPatchOccupancy = chart(tsPatchOccupancy, "chPatchOccupancy", "Patch ID", "Occupancy");
+  tsSexRatio = page("tsSexRatio", "Sex ratio");
+  chSexRatio = chart(tsSexRatio, "chSexRatio", "Time", "Female proportion");
+  tsFixations = page("tsFixations", "Fixation");
+  chFixations = chart(tsFixations, "chFixations", "Time", "Fixation");
+  tsCoancestries = page("tsCoancestries", "Theta");
+  chCoancestries = chart(tsCoancestries, "chCoancestries", "Time", "Intra-patch coancestry");
+  tsAlpha = page("tsAlpha", "Alpha");
+  chAlpha = chart(tsAlpha, "chAlpha", "Time", "Inter-patch coancestry");
+  tsTextOutput = page("tsTextOutput", "Text output");
   auto* text = new QVBoxLayout(tsTextOutput);
   mmOutput = NewMemo(tsTextOutput, "mmOutput");
+  mmOutput->setLineWrapMode(QPlainTextEdit::NoWrap);
   text->addWidget(mmOutput);
   SetTabShown(pcResults, tsTags, false);
+  pcResults->setCurrentWidget(tsAbundances);
+
+  AbundanceSeries = std::make_unique<utile::gui::tLineSeriesSet>(*chAbundances);
+  TagSeries = std::make_unique<utile::gui::tLineSeriesSet>(*chTags);
+  SexRatioSeries = std::make_unique<utile::gui::tLineSeriesSet>(*chSexRatio);
+  FixationSeries = std::make_unique<utile::gui::tLineSeriesSet>(*chFixations);
+  CoancestrySeries = std::make_unique<utile::gui::tLineSeriesSet>(*chCoancestries);
+  AlphaSeries = std::make_unique<utile::gui::tLineSeriesSet>(*chAlpha);
+  OccupancyBars = new QBarSeries;
+  OccupancyBars->append(new QBarSet("Occupancy"));
+  chPatchOccupancy->AddSeries(OccupancyBars);
+  chPatchOccupancy->SetLeftAxisRange(0, 1);
+}
+
+void TdlgIBSimple::BuildOutputOptionsPage() {
+  tsOutputOptions = new QWidget;
+  tsOutputOptions->setObjectName("tsOutputOptions");
+  pcIBSimple->addTab(tsOutputOptions, "Output options");
+  auto* layout = new QHBoxLayout(tsOutputOptions);
+  grpOutputStatistics = NewGroupBox(tsOutputOptions, "grpOutputStatistics", "Output statistics");
+  auto* columns = new QHBoxLayout(grpOutputStatistics);
+  std::array<QVBoxLayout*, 3> column;
+  for (QVBoxLayout*& c : column) {
+    c = new QVBoxLayout;
+    columns->addLayout(c);
+  }
+  const auto box = [this](QVBoxLayout* into, const char* name, const char* caption, bool checked = false) {
+    QCheckBox* b = NewCheckBox(grpOutputStatistics, name, caption, checked);
+    into->addWidget(b);
+    return b;
+  };
+  ckSensAbundances = box(column[0], "ckSensAbundances", "Abundances", true);
+  ckSensF = box(column[0], "ckSensF", "F");
+  ckSensTheta = box(column[0], "ckSensTheta", "Theta");
+  ckSensAlpha = box(column[0], "ckSensAlpha", "Alpha");
+  ckSensJuveniles = box(column[0], "ckSensJuveniles", "Juveniles");
+  ckSensAdults = box(column[0], "ckSensAdults", "Adults", true);
+  ckSensCapacities = box(column[0], "ckSensCapacities", "Carrying capacities");
+  ckSensOccupancy = box(column[0], "ckSensOccupancy", "Patch &occupancy");
+  ckSensExtinctionTime = box(column[0], "ckSensExtinctionTime", "Time to e&xtinction");
+  ckSensTags = box(column[0], "ckSensTags", "Count tags");
+  ckSensDispersalEvents = box(column[1], "ckSensDispersalEvents", "Last dispersal events");
+  ckSensDistanceMat = box(column[1], "ckSensDistanceMat", "Distance matrix");
+  ckSensConnectanceMat = box(column[1], "ckSensConnectanceMat", "Connectance matrix");
+  ckSensPermeabilityMat = box(column[1], "ckSensPermeabilityMat", "Permeability matrix");
+  ckSensConnectionProfiles = box(column[1], "ckSensConnectionProfiles", "Connection profiles");
+  ckSensNuclear = box(column[2], "ckSensNuclear", "Nuclear genome");
+  ckSensMitochondrial = box(column[2], "ckSensMitochondrial", "Mitochondrial genome");
+  ckSensX = box(column[2], "ckSensX", "X-chromosome genome");
+  ckSensY = box(column[2], "ckSensY", "Y-chromosome genome");
+  ckSensFstat = box(column[2], "ckSensFstat", "Save Fstat output", true);
+  ckSensGenPop = box(column[2], "ckSensGenPop", "Save GenePop output");
+  ckSensAlleleFreq = box(column[2], "ckSensAlleleFreq", "Save Allele frequencies");
+  ckSensSeparateSexes = box(column[2], "ckSensSeparateSexes", "Separate se&xes");
+  auto* genomes = new QFormLayout;
+  seNbGenomes = NewSpinEdit(grpOutputStatistics, "seNbGenomes", 1, 10000000, 1);
+  AddRow(genomes, grpOutputStatistics, "Number of genomes:", seNbGenomes);
+  column[2]->addLayout(genomes);
+  for (QVBoxLayout* c : column) c->addStretch(1);
+  layout->addWidget(grpOutputStatistics);
+
+  auto* options = NewGroupBox(tsOutputOptions, "grpOptions", "Options");
+  auto* optionsLayout = new QFormLayout(options);
+  seMemoryDefragmentation = NewSpinEdit(options, "seMemoryDefragmentation", 0, 1000000, 0);
+  AddRow(optionsLayout, options,
+         "Frequency of memory defragmentation (simulations):", seMemoryDefragmentation);
+  auto* right = new QVBoxLayout;
+  right->addWidget(options);
+  right->addStretch(1);
+  layout->addLayout(right);
+  layout->addStretch(1);
+}
+
+void TdlgIBSimple::BuildRunBar() {
+  acRun = new QAction("&Run", this);
+  acRun->setObjectName("acRun");
+  acRun->setShortcut(Qt::Key_F9);
+  acInitialise = new QAction("&Initialise", this);
+  acInitialise->setObjectName("acInitialise");
+  acInitialise->setShortcut(Qt::CTRL | Qt::Key_F9);
+  acStop = new QAction("&Stop", this);
+  acStop->setObjectName("acStop");
+  acStop->setShortcut(Qt::CTRL | Qt::Key_F2);
+  acStop->setToolTip("Interrupt current simulation/analysis");
+  for (QAction* action : {acRun, acInitialise, acStop}) {
+    action->setShortcutContext(Qt::WindowShortcut);
+    addAction(action);
+  }
+
+  auto* bar = new QHBoxLayout;
+  static_cast<QVBoxLayout*>(layout())->addLayout(bar);
+  // A button shows its action: caption, hint and whether it can be used.
+  const auto button = [this](const char* name, QAction* action) {
+    QPushButton* b = NewButton(this, name, action ? action->text().toUtf8().constData() : "");
+    if (action) {
+      b->setToolTip(action->toolTip());
+      b->setEnabled(action->isEnabled());
+      connect(b, &QPushButton::clicked, action, &QAction::trigger);
+      connect(action, &QAction::enabledChanged, b, &QPushButton::setEnabled);
+    }
+    return b;
+  };
+  btInitialise = button("btInitialise", acInitialise);
+  btRun = button("btRun", acRun);
+  btStop = button("btStop", acStop);
+  btRunBatch = NewButton(this, "btRunBatch", "Run &batch");
+  acRun->setEnabled(false);
+  btRunBatch->setEnabled(false);
+  lblTask = new QLabel("Idle", this);
+  lblTask->setObjectName("lblTask");
+  lblTask->setMinimumWidth(110);
+  ggTask = new QProgressBar(this);
+  ggTask->setObjectName("ggTask");
+  ggTask->setRange(0, 100);
+  ggTask->setValue(0);
+  ggMemory = new QProgressBar(this);
+  ggMemory->setObjectName("ggMemory");
+  ggMemory->setToolTip("Memory in use [MB]");
+  ggMemory->setFormat("%v MB");
+  ggMemory->setRange(0, static_cast<int>(utile::PlatformMemoryStatus().TotalPhysical / (1024 * 1024)));
+  mmLog = NewMemo(this, "mmLog");
+  mmLog->setMaximumHeight(60);
+  auto* gauges = new QVBoxLayout;
+  auto* task = new QHBoxLayout;
+  task->addWidget(lblTask);
+  task->addWidget(ggTask, 1);
+  gauges->addLayout(task);
+  gauges->addWidget(ggMemory);
+  for (QWidget* w : std::initializer_list<QWidget*>{btInitialise, btRun, btStop, btRunBatch})
+    bar->addWidget(w);
+  bar->addLayout(gauges, 1);
+  bar->addWidget(mmLog, 2);
 }
 
 void TdlgIBSimple::BuildTaggedComponents() {
@@ -585,10 +800,12 @@ void TdlgIBSimple::ConnectHandlers() {
     if (QAction* action = acNewEvent[type])
       connect(action, &QAction::triggered, this,
               [this, type] { OnNewEventCell(static_cast<tLifeEventType>(type)); });
-  connect(btApply, &QPushButton::clicked, this, [this] { btApplyClick(); });
+  connect(btApply, &QPushButton::clicked, this, [this] { Guarded([this] { btApplyClick(); }); });
   connect(cbReproductionMode, &QComboBox::activated, this, [this] {
-    Actualisation();
-    btApplyClick();
+    Guarded([this] {
+      Actualisation();
+      btApplyClick();
+    });
   });
   for (QLineEdit* edit :
        std::initializer_list<QLineEdit*>{edSexRatio, edTerritoryArea, edAutofecondation, edJuvenileWeight,
@@ -597,16 +814,102 @@ void TdlgIBSimple::ConnectHandlers() {
   for (QLineEdit* edit : std::initializer_list<QLineEdit*>{edSexRatio, edAutofecondation, edJuvenileWeight,
                                                            edDispersalDistance, edExpImmigrationProb})
     utile::gui::InstallKeyFilter(edit, utile::gui::EditReal);
+
+  connect(acInitialise, &QAction::triggered, this, [this] { acInitialiseExecute(); });
+  connect(acRun, &QAction::triggered, this, [this] { acRunExecute(); });
+  connect(acStop, &QAction::triggered, this, [this] { acStopExecute(); });
+  connect(ckPedigree, &QCheckBox::clicked, this, [this] { ckPedigreeClick(); });
+  for (QCheckBox* box : {ckJuveniles, ckAdults})
+    connect(box, &QCheckBox::clicked, this, [this] { ckJuvenilesClick(); });
+  for (QRadioButton* radio : {rbDistance, rbConnectivity, rbDispersalProbability, rbTest, rbDispersalEvents})
+    connect(radio, &QRadioButton::toggled, this, [this](bool checked) {
+      if (checked) Guarded([this] { OnChangeConnectivityMatrix(); });
+    });
+  connect(btApplyComputeMatrices, &QPushButton::clicked, this,
+          [this] { Guarded([this] { OnChangeConnectivityMatrix(); }); });
+  connect(cbDispersalEvent, &QComboBox::activated, this,
+          [this] { Guarded([this] { OnChangeConnectivityMatrix(); }); });
+  connect(tbTestDispersalProb, &QSlider::valueChanged, this,
+          [this] { Guarded([this] { tbTestDispersalProbChange(); }); });
+  connect(edTestDispersalProb, &QLineEdit::textChanged, this, [this](const QString& text) {
+    double p;
+    fTestDispersalProb = utile::TryStrToFloatAnySeparator(text.toStdString(), p) ? p : 1.0;
+  });
+  for (QRadioButton* radio : {rbJuveniles, rbAdults, rbAllAgeClasses})
+    connect(radio, &QRadioButton::toggled, this, [this](bool checked) {
+      if (checked) OnChangeAgeClass();
+    });
+  connect(ckShowGlobal, &QCheckBox::toggled, this, [this] { OnChangeAgeClass(); });
+  connect(btPatchData, &QPushButton::clicked, this, [this] { btPatchDataClick(); });
+  connect(btFreeMemory, &QPushButton::clicked, this, [this] { btFreeMemoryClick(); });
+  connect(btTest, &QPushButton::clicked, this, [this] { Guarded([this] { btTestClick(); }); });
+  for (QCheckBox* box : {ckSensJuveniles, ckSensAdults})
+    connect(box, &QCheckBox::clicked, this, [this, box] { OnSensAgeClassClick(box); });
+  for (QCheckBox* box : {ckSensFstat, ckSensGenPop, ckSensAlleleFreq})
+    connect(box, &QCheckBox::clicked, this, [this, box] { OnSensGenomeOutputClick(box); });
+  for (QCheckBox* box : {ckSensF, ckSensTheta, ckSensAlpha, ckSensAbundances, ckSensNuclear,
+                         ckSensMitochondrial, ckSensX, ckSensY})
+    connect(box, &QCheckBox::clicked, this, [this] { Actualisation(); });
+}
+
+void TdlgIBSimple::Guarded(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const std::exception& error) {
+    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
+  }
+}
+
+void TdlgIBSimple::Log(const std::string& line) {
+  mmLog->appendPlainText(QString::fromStdString(line));
 }
 
 // ------------------------------------------------------------------ the model form
 
+namespace {
+
+double ReadReal(const QLineEdit* edit, double fallback) {
+  double value;
+  return utile::TryStrToFloatAnySeparator(edit->text().toStdString(), value) ? value : fallback;
+}
+
+// While one lives, the model is on the stack: a step or an analysis runs.
+class tModelInUse {
+ public:
+  explicit tModelInUse(int32_t& count) : fCount(count) { ++fCount; }
+  ~tModelInUse() { --fCount; }
+  tModelInUse(const tModelInUse&) = delete;
+  tModelInUse& operator=(const tModelInUse&) = delete;
+
+ private:
+  int32_t& fCount;
+};
+
+QString JoinLines(const utile::tVectorOfString& lines) {
+  QStringList list;
+  list.reserve(static_cast<qsizetype>(lines.size()));
+  for (const std::string& line : lines) list << QString::fromStdString(line);
+  return list.join('\n');
+}
+
+// The time since start (a date-time in days) as a time of day.
+std::string ElapsedTime(double start) {
+  const int64_t milliseconds = utile::Round(static_cast<long double>(utile::Now() - start) * 86400000.0L);
+  return QTime(0, 0).addMSecs(static_cast<int>(milliseconds % 86400000)).toString("hh:mm:ss").toStdString();
+}
+
+}  // namespace
+
 void TdlgIBSimple::FormClose() {
   Closing = true;
   tHourGlass hourGlass;
+  lblTask->setText("Freeing memory");
   FreeCellControls();
   fEventCells.Clear();
+  GeneticPedigree.reset();
+  RefreshMemoryGauge();
   Metapop.reset();
+  RefreshMemoryGauge();
   tModelForm::FormClose();
 }
 
@@ -626,42 +929,539 @@ models::tReproductionMode TdlgIBSimple::ReproductionMode() const {
 }
 
 double TdlgIBSimple::JuvenileWeight() const {
-  double weight;
-  return utile::TryStrToFloatAnySeparator(edJuvenileWeight->text().toStdString(), weight) ? weight : 0;
+  return ReadReal(edJuvenileWeight, 0);
+}
+
+void TdlgIBSimple::SetReady(bool ready) {
+  fReady = ready;
+  UpdateRunControls();
+}
+
+void TdlgIBSimple::UpdateRunControls() {
+  // A run, a batch or an analysis uses the model and the drawn cycle until it
+  // has returned: whatever rebuilds or frees them waits.
+  const bool running = IsRunning();
+  for (QWidget* locked : std::initializer_list<QWidget*>{grpSpecies, pnEventButtons, pnEventParameters,
+                                                         pnSpatialSettings, grpOutput})
+    locked->setEnabled(!running);
+  acInitialise->setEnabled(!running);
+  acRun->setEnabled(fReady && !running);
+  btRunBatch->setEnabled(fReady && !running);
+  acStop->setEnabled(running);
+  grpDisplay->setEnabled(fDisplayEnabled && !running);
+}
+
+void TdlgIBSimple::RefreshMemoryGauge() {
+  constexpr uint64_t Megabyte = 1024 * 1024;
+  const utile::tMemoryStatus memory = utile::PlatformMemoryStatus();
+  const uint64_t used =
+      memory.TotalPhysical > memory.AvailablePhysical ? memory.TotalPhysical - memory.AvailablePhysical : 0;
+  ggMemory->setValue(static_cast<int>(std::min<uint64_t>(used / Megabyte, ggMemory->maximum())));
+}
+
+void TdlgIBSimple::SetPedigreeAges() {
+  models::tPedigree* pedigree = Metapop->Pedigree();
+  if (!pedigree) return;
+  const models::tSpecies& species = *Metapop->Species;
+  pedigree->SetMaxAge(static_cast<models::Cardinal>(std::max(species.AgeDeath(), 0)));
+  pedigree->SetAgeReproduction(species.AgeReproduction());
+  pedigree->SetMutationRate(species.MutationRate);
 }
 
 void TdlgIBSimple::Initialise() {
   if (!Metapop) return;
-  CurrentBatchStep = "Life cycle initialisation";
-  mmLog->appendPlainText("Initialising life cycle...");
-  btApply->setEnabled(false);
-  // The cycle's dispersal matrices are built for the patches of the landscape.
-  const models::tReproductionMode mode = ReproductionMode();
-  Metapop->Species->SetReproductionMode(mode);
-  Metapop->SetReproductionMode(mode);
-  Metapop->AddPatches(PatchCount());
+  if (ModelInUse())
+    throw utile::EInvalidOperation(
+        utile::Format("%s is running: its model cannot be initialised before the run has ended.",
+                      windowTitle().toStdString()));
+  const int32_t n = PatchCount();
+  if (models::DistanceMat.size() < size_t(n) || models::FrictionMap.size() < size_t(n) ||
+      models::ConnectanceMat.size() < size_t(n))
+    throw utile::EInvalidOperation(utile::Format(
+        "The landscape's matrices do not cover its %d patches: the model is not initialised.", n));
+  // A territory area that gives no capacity is refused before anything changes,
+  // and reported at the stage that reads it.
+  const std::string territoryText = edTerritoryArea->text().toStdString();
+  const double territory = ReadReal(edTerritoryArea, 1.0);
+  utile::tVectorOfInteger capacities;
+  try {
+    capacities = models::PatchCapacities(models::Patches, territory, territoryText);
+  } catch (...) {
+    CurrentBatchStep = "Individual initialisation";
+    throw;
+  }
+
+  CurrentBatchStep = "Initialisation";
+  mmLog->clear();
+  Log("Initialising matrices...");
+  ComputeMatrices();
+
+  CurrentBatchStep = "Species initialisation";
+  models::tSpecies& species = *Metapop->Species;
+  species.Name = edName->text().toStdString();
+  species.Date = QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat).toStdString();
+  species.SetReproductionMode(ReproductionMode());
+  species.DispDistance = ReadReal(edDispersalDistance, 500);
+  species.SexRatio = ReadReal(edSexRatio, 0.5);
+  species.Autofecondation = ReadReal(edAutofecondation, 0);
+  species.MutationRate = ReadReal(edMutationRate, 0);
+  species.PatchExtinction = ckPatchExtinction->isChecked() ? 1 : 0;
+  species.JuvenileWeight = ReadReal(edJuvenileWeight, 0);
+
+  CurrentBatchStep = "Metapopulation initialisation";
+  Log("Initialising metapopulation...");
+  // Genomes are those of the pedigree that is cleared (or freed) now.
+  GeneticPedigree.reset();
+  btDisplayGenome->setEnabled(false);
+  Metapop->SetGeneratePedigree(ckPedigree->isChecked());
+  if (models::tPedigree* pedigree = Metapop->Pedigree()) {
+    pedigree->Clear();
+    pedigree->PrepareForAnalysis();
+    SetPedigreeAges();  // again once this cycle is built
+  }
+
+  for (int row = 0; row < GeneCount; ++row) {
+    const QTableWidgetItem* item = sgGenes->item(row, 1);
+    double prevalence;
+    Metapop->GenePrevalences()[row] =
+        item && utile::TryStrToFloatAnySeparator(item->text().toStdString(), prevalence) ? prevalence : 0;
+  }
+
+  // Until the cycle of these patches is built, there is nothing to run.
+  SetReady(false);
+  Metapop->SetReproductionMode(species.ReproductionMode());
+  Metapop->AddPatches(n);
   Metapop->Initialise();
+  Metapop->MaxIndividuals = static_cast<models::Cardinal>(seMaxIndividuals->value());
+  Metapop->ExplosionSize = static_cast<models::Cardinal>(seExplosion->value());
+
+  Log("Initialising individuals...");
+  CurrentBatchStep = "Individual initialisation";
+  const bool suitability = ckPatchSuitability->isChecked();
+  const bool atCapacity = rbAbundanceK->isChecked();
+  for (int32_t i = 0; i < n; ++i) {
+    models::tPatch* patch = Metapop->GetPatches(i);
+    const models::tCircle& circle = models::Patches[i];
+    patch->x = static_cast<models::Single>(circle.x);
+    patch->y = static_cast<models::Single>(circle.y);
+    patch->Area = static_cast<models::Single>(circle.A);
+    patch->Extinction = static_cast<models::Single>(circle.e);
+    patch->Suitability = suitability ? static_cast<models::Single>(circle.b) : 1.0f;
+    patch->Capacity = capacities[i];
+    patch->AddIndividuals(atCapacity ? patch->Capacity : seInitialAbundance->value());
+  }
+  const int32_t living = Metapop->N();
+  if (Metapop->Pool()->Count() < 2 * living) Metapop->Pool()->Add(2 * living - Metapop->Pool()->Count());
+
+  CurrentBatchStep = "Life cycle initialisation";
+  Log("Initialising life cycle...");
+  btApply->setEnabled(false);
   std::string messages;
   models::tLifeCycle cycle;
   if (!BuildCycle(messages, cycle)) {
     btApply->setEnabled(true);
-    mmLog->appendPlainText("Life cycle incorrect");
-    btRun->setEnabled(false);
-    btRunBatch->setEnabled(false);
+    Log("Life cycle incorrect");
+    SetReady(false);
     return;
   }
-  Metapop->Species->MakeCycle(cycle);
+  species.MakeCycle(cycle);
   const std::vector<tEventCell*>& order = fEventCells.EventOrder();
   for (size_t i = 0; i < order.size(); ++i)
-    order[i]->SetEvent(Metapop->Species->GetLifeCycle(static_cast<models::Integer>(i)));
-  btRun->setEnabled(true);
-  btRunBatch->setEnabled(true);
+    order[i]->SetEvent(species.GetLifeCycle(static_cast<models::Integer>(i)));
+  // The pedigree's ages are those of the cycle just built.
+  SetPedigreeAges();
+  SetReady(true);
+
+  CurrentBatchStep = "Finalizing initialisation";
+  btRecomputePedigree->setEnabled(false);
+  ComputeMaxConnectivity();
+  RefreshMemoryGauge();
+  mmLog->clear();
+  Log("System initalised");
+}
+
+void TdlgIBSimple::ComputeMatrices() {
+  models::ComputeDispersalKernel(ReadReal(edDispersalDistance, 99999999), models::DistanceMat,
+                                 models::ConnectanceMat, PatchCount(), ExpaDij, ConnectivityMat);
+  fLargestExpaDij = ExpaDij.empty() ? 0 : utile::MaxCoefficient(ExpaDij);
+}
+
+// ------------------------------------------------------------------ commands
+
+void TdlgIBSimple::acInitialiseExecute() {
+  if (IsRunning()) return;
+  Guarded([this] {
+    utile::SetSeeds(seSeed1->value(), seSeed2->value());
+    btApplyClick();
+    InitialiseSimulations();
+  });
+}
+
+void TdlgIBSimple::acRunExecute() {
+  // The running flag shows the hour-glass for as long as the run goes on.
+  Guarded([this] { Run(); });
+}
+
+void TdlgIBSimple::acStopExecute() {
+  Stop();
+  Log("Process interrupted by user");
+}
+
+void TdlgIBSimple::Run() {
+  if (!Metapop) return;
+  if (!fReady && !IsRunning())
+    throw utile::EInvalidOperation(
+        utile::Format("%s has no model to run: initialise it with a correct life cycle first.",
+                      windowTitle().toStdString()));
+  tModelForm::Run();  // refuses a second run
+  const tRunLock lock(*this);
+  const tModelInUse inUse(fModelInUse);
+  try {
+    RunSimulation();
+  } catch (...) {
+    // A rule that failed left the step half done: the model is initialised anew before it runs again.
+    SetReady(false);
+    fSimRunning = false;
+    lblTask->setText("Idle");
+    ggTask->setValue(0);
+    throw;
+  }
+}
+
+void TdlgIBSimple::RunSimulation() {
+  Log("Simulations running...");
+  const double start = utile::Now();
+  lblTask->setText("Simulations:");
+  ggTask->setValue(0);
+  const int32_t n = Metapop->PatchCount();
+  // Series laid out for other patches (an Initialise without the workbench's own
+  // command) are laid out anew for these.
+  if (AbundanceSeries->Count() != 3 * (n + 1) || SexRatioSeries->Count() != n + 1) InitialiseSimulations();
+  const int32_t steps = seNbTimeSteps->value();
+  const int32_t cycles = seTimeStepLength->value();
+  const bool moves = ckIndividualMoves->isChecked();
+  const bool tags = ckCountTags->isChecked();
+  // The time axes span the run from its start, so that the charts are not laid
+  // out again for every step; afterwards they follow the points again.
+  struct tRunAxes {
+    std::vector<utile::gui::tGraphicChart*> Charts;
+    ~tRunAxes() {
+      for (utile::gui::tGraphicChart* chart : Charts) chart->SetAutomaticAxes();
+    }
+  } runAxes{{chAbundances, chSexRatio, chTags}};
+  for (utile::gui::tGraphicChart* chart : runAxes.Charts) chart->SetBottomAxisRange(1, steps);
+  QElapsedTimer sinceGauge;
+  sinceGauge.start();
+  int32_t t = 1;
+  for (; t <= steps; ++t) {
+    ggTask->setValue(static_cast<int>(utile::Round(100.0L * t / steps)));
+    // Reading the memory state costs a file: a few times a second is enough.
+    if (t == 1 || sinceGauge.elapsed() >= 250) {
+      RefreshMemoryGauge();
+      sinceGauge.restart();
+    }
+    Metapop->Run(1, cycles);
+    ChartStep(t, moves, tags);
+    utile::ProcessMessages();
+    if (Metapop->Extinct || Metapop->Explosion || Metapop->Overflow || !fSimRunning) break;
+  }
+  // One more step of a single cycle, which the charts do not show.
+  Metapop->Run(1, 1);
+
+  for (int32_t s = 0; s < n && s < AbundanceSeries->Count(); ++s) AbundanceSeries->SetActive(s, true);
+  if (ckPatchOccupancy->isChecked()) ShowPatchOccupancy();
+  SetTabShown(pcResults, tsPatchOccupancy, ckPatchOccupancy->isChecked());
+
+  if (Metapop->Extinct) Log(utile::Format("!!! Extinction at time %d !!!", t));
+  if (Metapop->Explosion) Log(utile::Format("!!! Explosion at time %d !!!", t));
+  if (Metapop->Overflow) Log(utile::Format("!!! Max. number of individuals reached at time %d !!!", t));
+  Log(utile::Format("Number of individuals:%u", Metapop->CurrentID - 1));
+
+  const bool pedigree = ckPedigree->isChecked();
+  if (pedigree) AnalysePedigree();
+  SetTabShown(pcIBSimple, tsGenetics, pedigree);
+  fDisplayEnabled = pedigree;
+  GeneticPedigree.reset();
+  btDisplayGenome->setEnabled(false);
+  if (pedigree && Metapop->Pedigree()) {
+    fDispersalEvents = Metapop->Pedigree()->DispersalEventMatrix();
+    for (size_t i = 0; i < fDispersalEvents.size(); ++i)
+      if (i < fDispersalEvents[i].size()) fDispersalEvents[i][i] = 0;
+    utile::MatStretchToOne(fDispersalEvents);
+  }
+
+  fSimRunning = false;
+  Log("Simulations terminated. Time elapsed: " + ElapsedTime(start));
+  lblTask->setText("Idle");
+  ggTask->setValue(0);
+  RefreshMemoryGauge();
+}
+
+void TdlgIBSimple::ChartStep(int32_t t, bool moves, bool tags) {
+  const int32_t abundances = AbundanceSeries->Count();
+  const int32_t ratios = SexRatioSeries->Count();
+  for (int32_t p = 0; p < Metapop->PatchCount(); ++p) {
+    models::tPatch* patch = Metapop->GetPatches(p);
+    const int32_t id = static_cast<int32_t>(patch->ID());
+    if (3 * id + 2 < abundances) {
+      AbundanceSeries->AppendPoint(3 * id, t, patch->N(models::acJuvenile));
+      AbundanceSeries->AppendPoint(3 * id + 1, t, patch->N(models::acAdult));
+      AbundanceSeries->AppendPoint(3 * id + 2, t, patch->N());
+    }
+    if (id < ratios) SexRatioSeries->AppendPoint(id, t, patch->SexRatio());
+  }
+  if (moves)
+    mmOutput->appendPlainText(JoinLines(models::IndividualMovesLines(*Metapop, Metapop->Time, true)));
+  if (tags) {
+    const utile::tVectorOfCardinal counts = Metapop->TagCount();
+    for (int32_t k = 0; k < static_cast<int32_t>(counts.size()) && k < TagSeries->Count(); ++k)
+      TagSeries->AppendPoint(k, t, counts[k]);
+  }
+}
+
+void TdlgIBSimple::ShowPatchOccupancy() {
+  QBarSet* bars = OccupancyBars->barSets().constFirst();
+  bars->remove(0, bars->count());
+  const int32_t n = Metapop->PatchCount();
+  // The bar of patch i stands at i.
+  QList<qreal> occupancy(n + 1, 0.0);
+  const double threshold = seExtinctionThreshold->value();
+  for (int32_t i = 1; i <= n; ++i) {
+    const int32_t adults = 3 * i + 1;
+    if (adults >= AbundanceSeries->Count() || AbundanceSeries->PointCount(adults) == 0) continue;
+    std::vector<double> values;
+    for (const QPointF& point : AbundanceSeries->Points(adults)) values.push_back(point.y());
+    occupancy[i] = models::PatchOccupancy(values, threshold);
+  }
+  bars->append(occupancy);
+  chPatchOccupancy->SetBottomAxisRange(0.5, n + 0.5);
+}
+
+void TdlgIBSimple::AnalysePedigree() {}
+
+void TdlgIBSimple::InitialiseSimulations() {
+  for (utile::gui::tLineSeriesSet* set : {CoancestrySeries.get(), FixationSeries.get(), AbundanceSeries.get(),
+                                          TagSeries.get(), AlphaSeries.get(), SexRatioSeries.get()})
+    set->Clear();
+  if (ckClearTextOutput->isChecked()) mmOutput->clear();
+  const int32_t n = Metapop->PatchCount();
+  const bool juveniles = ckJuveniles->isChecked();
+  const bool adults = ckAdults->isChecked();
+  const auto triple = [&](utile::gui::tLineSeriesSet& set, const QString& title, const QColor& colour,
+                          int width) {
+    set.Add(title, colour, width, juveniles);
+    set.Add(title, colour, width, adults);
+    set.Add(title, colour, width, juveniles && adults);
+  };
+  // Theta also shows the diagonal of the alpha matrix.
+  const bool fixations = ckF->isChecked();
+  const bool coancestries = ckTheta->isChecked() || ckAlpha->isChecked();
+  for (int32_t k = 0; k <= n; ++k) {
+    const QString title = k == 0 ? QString("Global") : QString::fromStdString(utile::Format("Patch %d", k));
+    const QColor colour = k == 0 ? QColor(Qt::black) : PatchColour(k - 1);
+    const int width = k == 0 ? 2 : 1;
+    SexRatioSeries->Add(title, colour, width, k != 0);
+    triple(*AbundanceSeries, title, colour, width);
+    if (fixations) triple(*FixationSeries, title, colour, width);
+    if (coancestries) triple(*CoancestrySeries, title, colour, width);
+  }
+  if (ckAlpha->isChecked()) {
+    triple(*AlphaSeries, "Global", Qt::black, 2);
+    int32_t pair = 0;
+    for (int32_t k = 2; k <= n; ++k)
+      for (int32_t l = 1; l < k; ++l)
+        triple(*AlphaSeries, QString::fromStdString(utile::Format("%d-%d", l, k)), PatchColour(pair++), 1);
+  }
+  if (ckCountTags->isChecked()) {
+    const utile::tVectorOfInteger& tags = Metapop->Species->Tags();
+    const utile::tPalette& palette = utile::gui::ChartProperties().Palette;
+    for (size_t i = 0; i < tags.size(); ++i)
+      TagSeries->Add(QString::fromStdString(utile::Format("Tag %d", tags[i])),
+                     palette.empty() ? QColor(Qt::blue) : utile::gui::ToQColor(palette[i % palette.size()]));
+  }
+  SetTabShown(pcResults, tsTags, ckCountTags->isChecked());
+  if (ckIndividualMoves->isChecked()) {
+    mmOutput->clear();
+    mmOutput->appendPlainText(JoinLines(models::IndividualMovesLines(*Metapop, 0, false)));
+  }
+}
+
+QColor TdlgIBSimple::PatchColour(int32_t index) const {
+  // The main window's colours, where it has one for the patch.
+  if (dlgVandrel && index >= 0 && size_t(index) < dlgVandrel->PatchColor.size())
+    return utile::gui::ToQColor(dlgVandrel->PatchColor[size_t(index)]);
+  const utile::tPalette& palette = utile::gui::ChartProperties().Palette;
+  if (palette.empty() || index < 0) return QColor(Qt::gray);
+  return utile::gui::ToQColor(palette[size_t(index) % palette.size()]);
+}
+
+void TdlgIBSimple::OnChangeAgeClass() {
+  const int index = rbJuveniles->isChecked()       ? 0
+                    : rbAdults->isChecked()        ? 1
+                    : rbAllAgeClasses->isChecked() ? 2
+                                                   : 0;
+  const bool global = ckShowGlobal->isChecked();
+  for (utile::gui::tLineSeriesSet* set :
+       {AbundanceSeries.get(), FixationSeries.get(), CoancestrySeries.get(), AlphaSeries.get()}) {
+    if (set->Count() < 2) continue;
+    for (int32_t s = 0; s < set->Count(); ++s) set->SetActive(s, s % 3 == index && (s >= 3 || global));
+  }
+}
+
+void TdlgIBSimple::ShowModel() {
+  if (!Metapop) return;
+  if (!dlgVandrel || dlgVandrel->CurrentModel != this) Initialise();
+  if (dlgVandrel) dlgVandrel->ComputeModel();
+  const std::string now =
+      QLocale::system().toString(QDateTime::currentDateTime(), QLocale::ShortFormat).toStdString();
+  mmModel->setPlainText(JoinLines(models::ModelDescriptionLines(edName->text().toStdString(), now, *Metapop,
+                                                                models::DistanceMat, models::FrictionMap,
+                                                                models::ConnectanceMat)));
+}
+
+void TdlgIBSimple::MakeDispersalEventList() {
+  const QSignalBlocker quiet(cbDispersalEvent);
+  cbDispersalEvent->clear();
+  for (int i = 0; i < fEventCells.Count(); ++i) {
+    tEventCell* cell = fEventCells.Cell(i);
+    if (cell->GetEventType() == models::leDispersal)
+      cbDispersalEvent->addItem(QString::fromStdString(utile::Format("Event %d", cell->Number())),
+                                QVariant::fromValue(static_cast<void*>(cell)));
+  }
+  if (cbDispersalEvent->count() > 0) cbDispersalEvent->setCurrentIndex(0);
+}
+
+tEventCell* TdlgIBSimple::ChosenDispersalCell() const {
+  if (cbDispersalEvent->currentIndex() < 0) return nullptr;
+  auto* cell = static_cast<tEventCell*>(cbDispersalEvent->currentData().value<void*>());
+  // A cell removed since the list was made is no longer there.
+  if (!cell || fEventCells.IndexOf(cell) < 0 || cell->GetEventType() != models::leDispersal) return nullptr;
+  return cell;
+}
+
+// ------------------------------------------------------------------ connectivity
+
+double TdlgIBSimple::DispersalDistance(int32_t i, int32_t j) {
+  if (ExpaDij.empty() || fLargestExpaDij == 0) return 0;
+  return models::EntryOrZero(&ExpaDij, i, j) / static_cast<double>(fLargestExpaDij);
+}
+
+double TdlgIBSimple::DispersalProbability(int32_t i, int32_t j) {
+  const tEventCell* cell = ChosenDispersalCell();
+  if (!cell || !cell->fEvent.Mat1 || !cell->fEvent.Mat2) return 0;
+  return models::EntryOrZero(cell->fEvent.Mat2.get(), i, j);
+}
+
+double TdlgIBSimple::DispersalTest(int32_t i, int32_t j) {
+  const tEventCell* cell = ChosenDispersalCell();
+  if (!cell || !cell->fEvent.Mat1 || !cell->fEvent.Mat2) return 0;
+  return fTestDispersalProb * models::EntryOrZero(cell->fEvent.Mat1.get(), i, j) *
+         models::EntryOrZero(cell->fEvent.Mat2.get(), i, j);
+}
+
+double TdlgIBSimple::DispersalEvents(int32_t i, int32_t j) {
+  return models::EntryOrZero(&fDispersalEvents, i, j);
+}
+
+void TdlgIBSimple::OnChangeConnectivityMatrix() {
+  if (IsRunning()) return;
+  const auto use = [this](double (TdlgIBSimple::*function)(int32_t, int32_t)) {
+    SetConnectivityFunction([this, function](int32_t i, int32_t j) { return (this->*function)(i, j); });
+  };
+  if (rbDistance->isChecked())
+    SetConnectivityFunction([this](int32_t i, int32_t j) { return InverseDistance(i, j); });
+  else if (rbConnectivity->isChecked())
+    use(&TdlgIBSimple::DispersalDistance);
+  else if (rbDispersalProbability->isChecked())
+    use(&TdlgIBSimple::DispersalProbability);
+  else if (rbTest->isChecked())
+    use(&TdlgIBSimple::DispersalTest);
+  else if (rbDispersalEvents->isChecked())
+    use(&TdlgIBSimple::DispersalEvents);
+  Actualisation();
+  Initialise();
+  if (dlgVandrel) dlgVandrel->DrawSpace();
+}
+
+void TdlgIBSimple::tbTestDispersalProbChange() {
+  if (IsRunning()) return;
+  edTestDispersalProb->setText(
+      QString::fromStdString(utile::Format("%.2f", tbTestDispersalProb->value() / 100.0)));
+  OnChangeConnectivityMatrix();
+  utile::tVectorOfInteger capacities;
+  for (int32_t i = 0; i < Metapop->PatchCount(); ++i) capacities.push_back(Metapop->GetPatches(i)->Capacity);
+  const models::tExpectedImmigration immigration = models::ExpectedImmigration(
+      ConnectivityMatrix(), capacities, models::ConnectanceMat, fTestDispersalProb);
+  mmBackwardDispersal->setPlainText(JoinLines(models::ExpectedImmigrationLines(immigration)));
+  edExpImmigrationProb->setText(QString::fromStdString(utile::Format("%.g", immigration.Mean)));
+}
+
+// ------------------------------------------------------------------ other handlers
+
+void TdlgIBSimple::ckPedigreeClick() {
+  const bool on = ckPedigree->isChecked();
+  if (IsRunning()) {
+    // Switched mid-run, a pedigree would start among individuals whose IDs began long before.
+    const QSignalBlocker quiet(ckPedigree);
+    ckPedigree->setChecked(Metapop && Metapop->GeneratePedigree());
+    return;
+  }
+  if (!on) GeneticPedigree.reset();
+  const bool had = Metapop->GeneratePedigree();
+  Metapop->SetGeneratePedigree(on);
+  // A pedigree begins with the founders: a model whose individuals have IDs
+  // already is initialised anew before it runs.
+  if (on && !had && Metapop->CurrentID > 1) SetReady(false);
+  for (QWidget* w : std::initializer_list<QWidget*>{ckJuveniles, ckAdults, ckF, ckTheta, ckAlpha,
+                                                    ckFinalValues, btRecomputePedigree})
+    w->setEnabled(on);
+  Actualisation();
+}
+
+void TdlgIBSimple::ckJuvenilesClick() {
+  Actualisation();
+}
+
+void TdlgIBSimple::btPatchDataClick() {
+  if (!dlgPatchData) return;
+  dlgPatchData->show();
+  dlgPatchData->raise();
+}
+
+void TdlgIBSimple::btFreeMemoryClick() {
+  if (IsRunning()) return;
+  if (!Dialogs().Confirm(this, "This will discard the pedigree. Are you sure?")) return;
+  GeneticPedigree.reset();
+  Metapop->SetGeneratePedigree(false);
+  SetTabShown(pcIBSimple, tsGenetics, false);
+  fDisplayEnabled = false;
+  SetReady(false);
+  Actualisation();
+}
+
+void TdlgIBSimple::btTestClick() {
+  const double sum = models::RaggedMatrixTest(10, 3000000);
+  mmModel->appendPlainText(QString::fromStdString(utile::FloatToStr(sum)));
+}
+
+void TdlgIBSimple::OnSensAgeClassClick(QCheckBox* sender) {
+  // One age class at least.
+  if (!ckSensJuveniles->isChecked() && !ckSensAdults->isChecked())
+    (sender == ckSensJuveniles ? ckSensAdults : ckSensJuveniles)->setChecked(true);
+  Actualisation();
+}
+
+void TdlgIBSimple::OnSensGenomeOutputClick(QCheckBox* sender) {
+  // FSTAT or allele frequencies at least.
+  if (!ckSensFstat->isChecked() && !ckSensAlleleFreq->isChecked())
+    (sender != ckSensFstat ? ckSensFstat : ckSensAlleleFreq)->setChecked(true);
+  Actualisation();
 }
 
 // ------------------------------------------------------------------ model files
 
 void TdlgIBSimple::OpenModel(const std::string& FileName) {
-  if (fSimRunning)
+  if (IsRunning())
     throw utile::EInvalidOperation(
         utile::Format("%s is running: a model file cannot be opened in it.", windowTitle().toStdString()));
   // Everything is read and checked before anything of the workbench changes.
@@ -815,6 +1615,7 @@ void TdlgIBSimple::ChangeDisplay(const tEventCell* cell) {
 }
 
 void TdlgIBSimple::OnNewEventCell(tLifeEventType type) {
+  if (CellEditsLocked()) return;
   tEventCell* cell = fEventCells.NewEventCell(type, AreaWidth());
   if (!cell) return;
   for (int i = 0; i < fEventCells.Count(); ++i) AddCellControls(fEventCells.Cell(i));
@@ -833,7 +1634,7 @@ void TdlgIBSimple::OnSelectCell(tEventCell* cell) {
 }
 
 void TdlgIBSimple::RemoveCell(tEventCell* cell) {
-  if (!cell || cell->GetEventType() == models::leBirth) return;
+  if (!cell || cell->GetEventType() == models::leBirth || CellEditsLocked()) return;
   if (fDragCell == cell) fDragCell = nullptr;
   RemoveCellControls(cell);
   fEventCells.Remove(cell);
@@ -912,18 +1713,53 @@ void TdlgIBSimple::CheckCycle() {
 }
 
 void TdlgIBSimple::btApplyClick() {
+  if (IsRunning()) return;
   btApply->setEnabled(false);
-  CheckCycle();
+  ShowModel();
   Actualisation();
+  MakeDispersalEventList();
 }
 
 void TdlgIBSimple::Actualisation() {
   const models::tReproductionMode mode = ReproductionMode();
-  SetShown(edSexRatio, mode == models::rmSexuate);
+  const bool sexuate = mode == models::rmSexuate;
+  SetShown(edSexRatio, sexuate);
+  SetTabShown(pcResults, tsSexRatio, sexuate);
+  if (QAction* sexConditional = acNewEvent[models::leSexConditional]) sexConditional->setEnabled(sexuate);
   SetShown(edAutofecondation, mode == models::rmHermaphrodite);
-  if (QAction* sexConditional = acNewEvent[models::leSexConditional])
-    sexConditional->setEnabled(mode == models::rmSexuate);
+  btTestPedigree->setVisible(TestingMode);
+  btShowRelMat->setVisible(TestingMode);
   setWindowTitle(QString::fromStdString(utile::ExtractFileName(fFilename)));
+
+  // An age class that is not analysed cannot be shown.
+  const bool juveniles = ckJuveniles->isChecked();
+  const bool adults = ckAdults->isChecked();
+  const auto offer = [](QRadioButton* radio, bool enabled) {
+    radio->setEnabled(enabled);
+    if (!enabled && radio->isChecked()) {
+      radio->setAutoExclusive(false);
+      radio->setChecked(false);
+      radio->setAutoExclusive(true);
+    }
+  };
+  offer(rbAllAgeClasses, juveniles && adults);
+  offer(rbJuveniles, juveniles);
+  offer(rbAdults, adults);
+  btDisplayGenome->setEnabled(GeneticPedigree != nullptr);
+  RefreshMemoryGauge();
+
+  const bool byClass = ckSensJuveniles->isChecked() || ckSensAdults->isChecked();
+  for (QCheckBox* box : {ckSensAbundances, ckSensF, ckSensTheta, ckSensAlpha}) box->setEnabled(byClass);
+  const bool pedigree = ckPedigree->isChecked();
+  for (QCheckBox* box : {ckSensNuclear, ckSensMitochondrial, ckSensY, ckSensX}) box->setEnabled(pedigree);
+  const bool genomes = ckSensNuclear->isChecked() || ckSensMitochondrial->isChecked() ||
+                       ckSensX->isChecked() || ckSensY->isChecked();
+  ckSensFstat->setEnabled(genomes);
+  ckSensAlleleFreq->setEnabled(genomes);
+  const bool map = !models::Map.empty();
+  ckSensConnectionProfiles->setEnabled(map);
+  if (!map) ckSensConnectionProfiles->setChecked(false);
+  grpBackwardDispersal->setVisible(rbTest->isChecked());
 }
 
 int TdlgIBSimple::AreaWidth() const {
@@ -949,6 +1785,11 @@ void TdlgIBSimple::sbLifeCycleMouseDown(QPoint position, Qt::MouseButton button,
   fMoving = fLinking = fLinkPending = false;
   fDragCell = nullptr;
   tEventCell* cell = fEventCells.CellAt(position.x(), position.y());
+  // While the workbench runs, a cell can be looked at but not changed.
+  if (CellEditsLocked()) {
+    if (button == Qt::LeftButton && !(modifiers & Qt::ControlModifier)) OnSelectCell(cell);
+    return;
+  }
   if (button == Qt::LeftButton) {
     if (modifiers & Qt::ControlModifier) {
       RemoveCell(cell);

@@ -3,21 +3,29 @@
 // results pages and the model file. The cells themselves, their numbering and
 // the check of the drawn cycle are models::tEventCells; this window draws them,
 // turns the mouse gestures into edits and keeps one parameter box per cell.
+// Initialise turns the controls and the landscape into a ready metapopulation,
+// Run runs it step by step into the result charts, and the connectivity
+// functions let the landscape chart draw the links the model sees.
 #pragma once
 
 #include <QPixmap>
 #include <QPoint>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
 
+#include "Utile/vxMaxMem.h"
 #include "app/ModelForm.h"
 #include "models/EventCells.h"
 #include "models/MetapopIBM.h"
+#include "models/PedigreeOps.h"
 
 class QAction;
+class QBarSeries;
+class QBarSet;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -25,6 +33,7 @@ class QLabel;
 class QLineEdit;
 class QPainter;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QScrollArea;
@@ -32,6 +41,11 @@ class QSlider;
 class QSpinBox;
 class QTableWidget;
 class QTabWidget;
+
+namespace utile::gui {
+class tGraphicChart;
+class tLineSeriesSet;
+}  // namespace utile::gui
 
 namespace vandrel {
 
@@ -92,13 +106,19 @@ class TdlgIBSimple : public tModelForm {
   QPlainTextEdit* mmLifeCycle;  // the findings of the last check
 
   // Spatial display
+  QWidget* pnSpatialSettings;  // what re-initialises the model
   tLabeledEdit *edDispersalDistance, *edTestDispersalProb, *edExpImmigrationProb;
   QSlider* tbTestDispersalProb;
+  QGroupBox* grpConnectivity;
   QRadioButton *rbDistance, *rbConnectivity, *rbDispersalProbability, *rbTest, *rbDispersalEvents;
+  QRadioButton *rbDispersal, *rbFst, *rbFst2, *rbAutocorrelation;  // hidden
   QComboBox* cbDispersalEvent;
   QPushButton* btApplyComputeMatrices;
+  QPushButton* btPatchData;
+  QPushButton* btTest;  // testing mode
   QGroupBox* grpBackwardDispersal;
   QPlainTextEdit* mmBackwardDispersal;
+  QPlainTextEdit* mmModel;  // the model's description
 
   // Simulations
   QSpinBox *seNbTimeSteps, *seExtinctionThreshold, *seTimeStepLength, *seMaxIndividuals, *seExplosion;
@@ -112,34 +132,78 @@ class TdlgIBSimple : public tModelForm {
   QCheckBox *ckRealTimeGraph, *ckIndividualMoves, *ckPedigree, *ckJuveniles, *ckAdults, *ckF, *ckTheta,
       *ckAlpha, *ckFinalValues, *ckClearTextOutput, *ckPatchOccupancy, *ckCountTags;
   tLabeledEdit* edMutationRate;
+  QPushButton *btRecomputePedigree, *btFreeMemory;
+  QGroupBox* grpDisplay;  // "Text display": the pedigree's texts
+  QPushButton *btTestPedigree, *btShowRelMat;
 
   // Genetics
   QSpinBox *seNbLoci, *seNbAlleles, *seSamplingProbabilityJuvenile, *seSamplingProbabilityAdult;
   tLabeledEdit *edKAMrate, *edSSMrate;
   QGroupBox* grpSampling;
+  QPushButton* btDisplayGenome;
 
-  // Results
+  // Results: the age class shown, then one page per chart
+  QRadioButton *rbJuveniles, *rbAdults, *rbAllAgeClasses;
+  QCheckBox* ckShowGlobal;
   QTabWidget* pcResults;
-  QWidget *tsTags, *tsTextOutput;
+  QWidget *tsAbundances, *tsTags, *tsPatchOccupancy, *tsSexRatio, *tsFixations, *tsCoancestries, *tsAlpha,
+      *tsTextOutput;
+  utile::gui::tGraphicChart *chAbundances, *chTags, *chPatchOccupancy, *chSexRatio, *chFixations,
+      *chCoancestries, *chAlpha;
   QPlainTextEdit* mmOutput;
 
+  // Output options of the batch simulations
+  QWidget* tsOutputOptions;
+  QGroupBox* grpOutputStatistics;
+  QCheckBox *ckSensAbundances, *ckSensF, *ckSensTheta, *ckSensAlpha, *ckSensJuveniles, *ckSensAdults,
+      *ckSensCapacities, *ckSensOccupancy, *ckSensExtinctionTime, *ckSensTags, *ckSensDispersalEvents,
+      *ckSensDistanceMat, *ckSensConnectanceMat, *ckSensPermeabilityMat, *ckSensConnectionProfiles,
+      *ckSensNuclear, *ckSensMitochondrial, *ckSensX, *ckSensY, *ckSensFstat, *ckSensGenPop,
+      *ckSensAlleleFreq, *ckSensSeparateSexes;
+  QSpinBox *seNbGenomes, *seMemoryDefragmentation;
+
   // Run
-  QPushButton *btRun, *btRunBatch;
+  QAction *acRun, *acInitialise, *acStop;
+  QPushButton *btInitialise, *btRun, *btStop, *btRunBatch;
+  QLabel* lblTask;
+  QProgressBar *ggTask, *ggMemory;  // the memory gauge in megabytes
   QPlainTextEdit* mmLog;
 
   // ------------------------------------------------------------ fields
   // The drawn cells (the first is the Birth cell made with the window), their
   // depth-first order and the selected one.
   models::tEventCells fEventCells;
+  bool ABCLandscapes = false;
+  // n x n: the kernel times the links, zero diagonal, columns summing to 1.
+  utile::tMatrixOfDouble ConnectivityMat;
+  // n x n, symmetric: exp(-d_ij / D).
+  utile::tMatrixOfExtended ExpaDij;
+  // The pedigree's dispersal events of the last run, diagonal 0, largest 1.
+  utile::tMatrixOfDouble fDispersalEvents;
   bool Closing = false;
+  std::unique_ptr<utile::TvxMaxMem> MemoryManager;
   std::unique_ptr<models::tMetaPop> Metapop;
+  std::unique_ptr<models::tGeneticPedigree> GeneticPedigree;  // nullptr when none
+
+  // The series of the result charts by their place in the layout: triples 3k
+  // (juveniles), 3k+1 (adults), 3k+2 (all) with k = 0 for the metapopulation
+  // and k = ID for a patch; Alpha: triple 0, then one per pair of patches.
+  std::unique_ptr<utile::gui::tLineSeriesSet> AbundanceSeries, TagSeries, SexRatioSeries, FixationSeries,
+      CoancestrySeries, AlphaSeries;
+  QBarSeries* OccupancyBars = nullptr;
 
   // ------------------------------------------------------------ the model form
   void FormClose() override;
   void FormActivate() override;
   double GetAlpha() override;
-  // Builds the checked life cycle into the model on the landscape's patches.
+  // Builds the model on the landscape's patches from the controls and the
+  // checked life cycle. Refused while the model runs; a territory area that
+  // gives no capacity is refused before anything changes.
   void Initialise() override;
+  // Runs the initialised model step by step into the charts; refused while not
+  // ready (no correct cycle initialised since the last change that requires one).
+  void Run() override;
+  void ShowModel() override;
   bool HasModelFile() const override { return true; }
   // Reads the whole file first: a bad one leaves the workbench as it was.
   void OpenModel(const std::string& FileName) override;
@@ -163,6 +227,40 @@ class TdlgIBSimple : public tModelForm {
   void CheckCycle();
   void btApplyClick();
   void Actualisation();
+
+  // ------------------------------------------------------------ initialisation and run
+  // The kernel and connectivity matrices of the landscape.
+  void ComputeMatrices();
+  void acInitialiseExecute();
+  void acRunExecute();
+  void acStopExecute();
+  // Empty result series laid out for the model's patches, and the text output.
+  void InitialiseSimulations();
+  void OnChangeAgeClass();
+  // The analysis of the pedigree after a run (the genetics displays fill it).
+  void AnalysePedigree();
+  void MakeDispersalEventList();
+  // A successful Initialise makes the model ready to run; a failed one, or
+  // freeing the pedigree, takes that back.
+  bool Ready() const { return fReady; }
+  // Whether the model is on the stack (a step or an analysis runs).
+  bool ModelInUse() const { return fModelInUse > 0; }
+
+  // ------------------------------------------------------------ connectivity
+  double DispersalDistance(int32_t i, int32_t j);
+  double DispersalProbability(int32_t i, int32_t j);
+  double DispersalTest(int32_t i, int32_t j);
+  double DispersalEvents(int32_t i, int32_t j);
+  void OnChangeConnectivityMatrix();
+  void tbTestDispersalProbChange();
+
+  // ------------------------------------------------------------ other handlers
+  void ckPedigreeClick();
+  void ckJuvenilesClick();
+  void btPatchDataClick();
+  void btFreeMemoryClick();
+  void btTestClick();
+  void RefreshMemoryGauge();
   // The width of the visible drawing area, within which cells are unstacked.
   int AreaWidth() const;
 
@@ -190,6 +288,8 @@ class TdlgIBSimple : public tModelForm {
   void BuildSimulationsPage();
   void BuildGeneticsPage();
   void BuildResultsPage();
+  void BuildOutputOptionsPage();
+  void BuildRunBar();
   void BuildTaggedComponents();
   void ConnectHandlers();
   void AddCellControls(models::tEventCell* cell);
@@ -201,9 +301,30 @@ class TdlgIBSimple : public tModelForm {
   void OnParameterChange();
   models::tReproductionMode ReproductionMode() const;
   double JuvenileWeight() const;
+  // A handler's failure is shown, and the window goes on.
+  void Guarded(const std::function<void()>& command);
+  void Log(const std::string& line);
+  void SetReady(bool ready);
+  // What rebuilds or frees the model is disabled while the workbench runs.
+  void UpdateRunControls();
+  // Refuses a user's edit of the drawn cycle while the workbench runs.
+  bool CellEditsLocked() const { return IsRunning(); }
+  void RunSimulation();
+  void ChartStep(int32_t t, bool moves, bool tags);
+  void ShowPatchOccupancy();
+  void SetPedigreeAges();
+  models::tEventCell* ChosenDispersalCell() const;
+  QColor PatchColour(int32_t index) const;
+  void OnSensAgeClassClick(QCheckBox* sender);
+  void OnSensGenomeOutputClick(QCheckBox* sender);
 
   std::unordered_map<const models::tEventCell*, tEventCellControls> fCellControls;
   bool fUpdatingControls = false;  // the window itself writes the parameter boxes
+  bool fReady = false;
+  int32_t fModelInUse = 0;
+  bool fDisplayEnabled = false;         // grpDisplay, when the workbench does not run
+  utile::Extended fLargestExpaDij = 0;  // of the last kernel
+  double fTestDispersalProb = 1.0;      // edTestDispersalProb as read
   // Mouse gestures: a left-drag moves fDragCell, a right-drag links from it.
   models::tEventCell* fDragCell = nullptr;
   QPoint fPressPosition;

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QValueAxis>
 #include <cmath>
+#include <limits>
 
 #include "Utile/RunTime.h"
 
@@ -283,6 +284,87 @@ void tCustomTriangleSeries::PaintFrame(QPainter& painter, const tGraphicChart& c
   centred(fPoles[0], a, true);
   centred(fPoles[1], b, false);
   centred(fPoles[2], c, false);
+}
+
+// ------------------------------------------------------------ tLineSeriesSet
+
+Integer tLineSeriesSet::Add(const QString& title, const QColor& color, int penWidth, bool active) {
+  tLine line;
+  line.Title = title;
+  line.Color = color;
+  line.PenWidth = penWidth;
+  line.Active = active;
+  fLines.push_back(std::move(line));
+  return Count() - 1;
+}
+
+void tLineSeriesSet::Clear() {
+  for (auto line = fLines.rbegin(); line != fLines.rend(); ++line)
+    if (line->Series) {
+      fChart.chart()->removeSeries(line->Series);
+      delete line->Series.data();
+    }
+  fLines.clear();
+}
+
+void tLineSeriesSet::Make(tLine& line) {
+  auto* series = new QLineSeries;
+  series->setName(line.Title);
+  fChart.AddSeries(series);
+  // The chart gives a new series the palette colour of its place: the line keeps its own.
+  series->setPen(QPen(line.Color, line.PenWidth));
+  series->replace(line.Waiting);
+  line.Waiting.clear();
+  series->setVisible(line.Active);
+  line.Series = series;
+}
+
+QLineSeries* tLineSeriesSet::Series(Integer index) {
+  tLine& line = fLines.at(index);
+  if (!line.Series) Make(line);
+  return line.Series;
+}
+
+void tLineSeriesSet::SetActive(Integer index, bool active) {
+  tLine& line = fLines.at(index);
+  line.Active = active;
+  if (line.Series)
+    line.Series->setVisible(active);
+  else if (active && !line.Waiting.isEmpty())
+    Make(line);
+}
+
+void tLineSeriesSet::AppendPoint(Integer index, double x, double y) {
+  tLine& line = fLines.at(index);
+  if (!line.Series && line.Active) Make(line);
+  if (line.Series)
+    fChart.AppendPoint(line.Series, x, y);
+  else
+    line.Waiting.append(QPointF(x, std::isfinite(y) ? y : std::numeric_limits<double>::quiet_NaN()));
+}
+
+void tLineSeriesSet::AppendNullPoint(Integer index, double x) {
+  AppendPoint(index, x, std::numeric_limits<double>::quiet_NaN());
+}
+
+void tLineSeriesSet::ClearPoints(Integer index) {
+  tLine& line = fLines.at(index);
+  line.Waiting.clear();
+  if (line.Series) line.Series->clear();
+}
+
+void tLineSeriesSet::ClearAllPoints() {
+  for (Integer i = 0; i < Count(); ++i) ClearPoints(i);
+}
+
+QList<QPointF> tLineSeriesSet::Points(Integer index) const {
+  const tLine& line = fLines.at(index);
+  return line.Series ? line.Series->points() : line.Waiting;
+}
+
+Integer tLineSeriesSet::PointCount(Integer index) const {
+  const tLine& line = fLines.at(index);
+  return static_cast<Integer>(line.Series ? line.Series->count() : line.Waiting.size());
 }
 
 }  // namespace utile::gui

@@ -1,11 +1,13 @@
 // Series the charting library does not have: bubbles whose radius is measured in
-// axis units, and the ternary (triangle) diagram built on them; plus the drawing
+// axis units, and the ternary (triangle) diagram built on them; the drawing
 // layers through which a chart paints what no series draws (frames, background
-// pictures, links).
+// pictures, links); and families of line series made only when they are shown.
 #pragma once
 
 #include <QGraphicsObject>
 #include <QPointer>
+#include <QLineSeries>
+#include <QList>
 #include <QScatterSeries>
 #include <array>
 #include <functional>
@@ -122,6 +124,61 @@ class tTriangleSeries : public tCustomTriangleSeries {
   Q_OBJECT
 public:
   using tCustomTriangleSeries::tCustomTriangleSeries;
+};
+
+// A family of line series of one chart, addressed by their own index. A line
+// becomes a series of the chart only once it is active and has a point, so that
+// thousands of lines (one per pair of patches) cost next to nothing until they
+// are shown; until then its points wait with it. Each line keeps its title,
+// colour, pen width and whether it is active (shown). The chart owns the series
+// made; the set must not outlive the chart.
+class tLineSeriesSet {
+public:
+  explicit tLineSeriesSet(tGraphicChart& chart) : fChart(chart) {}
+  tLineSeriesSet(const tLineSeriesSet&) = delete;
+  tLineSeriesSet& operator=(const tLineSeriesSet&) = delete;
+
+  tGraphicChart& Chart() const { return fChart; }
+  Integer Count() const { return static_cast<Integer>(fLines.size()); }
+  // Appends a line and returns its index.
+  Integer Add(const QString& title, const QColor& color, int penWidth = 1, bool active = true);
+  // Takes every line off the chart, the last first.
+  void Clear();
+
+  QString Title(Integer index) const { return fLines.at(index).Title; }
+  QColor Color(Integer index) const { return fLines.at(index).Color; }
+  int PenWidth(Integer index) const { return fLines.at(index).PenWidth; }
+  bool Active(Integer index) const { return fLines.at(index).Active; }
+  void SetActive(Integer index, bool active);
+
+  // A point, drawn with the chart's next refresh; a value that is not finite
+  // leaves a gap, as AppendNullPoint does.
+  void AppendPoint(Integer index, double x, double y);
+  void AppendNullPoint(Integer index, double x);
+  // Empties one line, or every line; the lines stay.
+  void ClearPoints(Integer index);
+  void ClearAllPoints();
+  // The points of a line in the order they came (a gap has a y that is not a number).
+  QList<QPointF> Points(Integer index) const;
+  Integer PointCount(Integer index) const;
+
+  // The chart's series of the line, made now when there is none yet.
+  QLineSeries* Series(Integer index);
+  // The series when it has been made, else nullptr.
+  QLineSeries* MadeSeries(Integer index) const { return fLines.at(index).Series; }
+
+private:
+  struct tLine {
+    QString Title;
+    QColor Color;
+    int PenWidth = 1;
+    bool Active = true;
+    QList<QPointF> Waiting;  // points of a line without series
+    QPointer<QLineSeries> Series;
+  };
+  void Make(tLine& line);
+  tGraphicChart& fChart;
+  std::vector<tLine> fLines;
 };
 
 }  // namespace utile::gui

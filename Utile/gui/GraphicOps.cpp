@@ -374,7 +374,9 @@ tGraphicChart::tGraphicChart(tHost host, const QString& xTitle, const QString& y
   // Points that arrive together are drawn together, a little later.
   fRefreshTimer.setSingleShot(true);
   fRefreshTimer.setInterval(40);
-  connect(&fRefreshTimer, &QTimer::timeout, this, &tGraphicChart::Refresh);
+  connect(&fRefreshTimer, &QTimer::timeout, this, [this] {
+    if (isVisible()) Refresh();
+  });
 
   if (!properties.Visible) hide();
   if (fContainerKind == tContainerKind::ckOwnWindow) container->show();
@@ -587,12 +589,14 @@ void tGraphicChart::AppendNullPoint(QXYSeries* series, double x) {
 
 void tGraphicChart::ScheduleRefresh() {
   fRefreshPending = true;
-  if (fRefreshTimer.isActive()) return;
-  // Drawing takes at most a fifth of the time while points keep coming: a chart
-  // of a million points is drawn again every few seconds, a small one 25 times
-  // a second.
+  // Nobody sees a hidden chart: its points wait until it shows.
+  if (fRefreshTimer.isActive() || !isVisible()) return;
+  // Drawing takes about a twentieth of the time while points keep coming (the
+  // library does more after each refresh than the refresh measures): a chart of
+  // a hundred thousand points is drawn again about twice a second, a small one
+  // 25 times a second.
   const qint64 cost = fLastRefreshCost + fLastPaintCost;
-  fRefreshTimer.setInterval(int(std::clamp<qint64>(4 * cost, 40, 10000)));
+  fRefreshTimer.setInterval(int(std::clamp<qint64>(19 * cost, 40, 10000)));
   fRefreshTimer.start();
 }
 
@@ -671,6 +675,11 @@ void tGraphicChart::paintEvent(QPaintEvent* event) {
   clock.start();
   QChartView::paintEvent(event);
   fLastPaintCost = clock.elapsed();
+}
+
+void tGraphicChart::showEvent(QShowEvent* event) {
+  QChartView::showEvent(event);
+  if (fRefreshPending) ScheduleRefresh();
 }
 
 QPointF tGraphicChart::ValueToPixel(const QPointF& value) const {

@@ -99,7 +99,8 @@ class tChartLayer;
 // A chart control. Series are added through AddSeries so that they use the
 // chart's axes and answer clicks. Points appended through AddPoints, AppendPoint
 // and AppendNullPoint are stored at once but drawn together a moment later, so
-// that a long run of points does not lay the chart out again after every one.
+// that a long run of points does not lay the chart out again after every one;
+// a chart that does not show (on a page behind another) is drawn when it shows.
 class tGraphicChart : public QChartView {
   Q_OBJECT
 public:
@@ -177,6 +178,7 @@ public:
 protected:
   void resizeEvent(QResizeEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
 private:
   enum class tContainerKind { ckOwnWindow, ckPage, ckParent };

@@ -1,0 +1,198 @@
+// The individual-based workbench on 100 patches of capacity 100, on the
+// offscreen platform with its Results page showing: a run of 1,000 steps with
+// its real-time charts against the same model run by the engine without a
+// window, pedigree off and on (the analysis and the dispersal events of the
+// pedigree timed apart), and the layout of the result series with F, Theta and
+// Alpha (14,853 Alpha series).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "Utile/Platform.h"
+#include "Utile/RandomFunctions.h"
+#include "Utile/RunTime.h"
+#include "Utile/gui/CustomChartSeries.h"
+#include "app/WindowServices.h"
+#include "app/dlgIBSimpleU.h"
+#include "app/dlgVandrelU.h"
+#include "models/MetapopCommon.h"
+#include "models/PedigreeOps.h"
+#include "tests/models/IBMHarness.h"
+
+namespace {
+
+constexpr int Side = 10;  // 100 patches
+constexpr int Capacity = 100;
+constexpr int Steps = 1000;
+
+// Messages go nowhere; questions are answered "no".
+class tSilentDialogs : public vandrel::tUserDialogs {
+ public:
+  void ShowMessage(QWidget*, const std::string&, vandrel::tMessageKind) override {}
+  bool Confirm(QWidget*, const std::string&) override { return false; }
+};
+
+// Patches 100 apart on a square grid, of area 100, every pair linked, permeability 1.
+void SetGridLandscape() {
+  models::Patches.clear();
+  std::vector<std::pair<double, double>> positions;
+  for (int i = 0; i < Side * Side; ++i) {
+    models::tCircle c;
+    c.popID = i + 1;
+    c.x = 100.0 * (i % Side);
+    c.y = 100.0 * (i / Side);
+    c.A = Capacity;
+    models::Patches.push_back(c);
+    positions.emplace_back(c.x, c.y);
+  }
+  ibmtest::SetLandscape(positions);
+  for (int i = 0; i < Side * Side; ++i) models::ConnectanceMat[i][i] = false;
+}
+
+// Birth, Survival 0.9, Dispersal (0.9, weighting 1.5), Aging, Reproduction (ceiling, 3), Death.
+models::tLifeCycle Cycle() {
+  return {ibmtest::Event(models::leBirth, 1),
+          ibmtest::Survival(0.9, 2),
+          ibmtest::Dispersal(0.9, 1.5, 3),
+          ibmtest::Event(models::leGetOlder, 4),
+          ibmtest::Reproduction(models::rtCeiling, 3, 5),
+          ibmtest::Death(models::dsCensused)};
+}
+
+vandrel::TdlgIBSimple& Workbench() {
+  static vandrel::TdlgIBSimple* bench = [] {
+    vandrel::SetDialogs(std::make_unique<tSilentDialogs>());
+    auto* main = new vandrel::TdlgVandrel;
+    main->SetWorkbenchFactory(vandrel::tWorkbenchKind::wkIBSimple,
+                              [](vandrel::TdlgVandrel* m) { return new vandrel::TdlgIBSimple(m); });
+    SetGridLandscape();
+    auto* ib = static_cast<vandrel::TdlgIBSimple*>(main->NewModel(vandrel::tWorkbenchKind::wkIBSimple));
+    // The cycle drawn with the actions, its parameters typed into the cells' boxes.
+    const auto add = [ib](models::tLifeEventType type, const char* first = nullptr,
+                          const char* second = nullptr) {
+      ib->acNewEvent[type]->trigger();
+      vandrel::tEventCellControls* controls = ib->CellControls(ib->fEventCells.SelectedCell());
+      if (first) controls->Param1->setText(first);
+      if (second) controls->Param2->setText(second);
+      return controls;
+    };
+    add(models::leSurvival, "0.9");
+    add(models::leDispersal, "0.9", "1.5");
+    add(models::leGetOlder);
+    add(models::leReproduction, "3")->Param3->setCurrentIndex(models::rtCeiling);
+    add(models::leDeath);
+    ib->seNbTimeSteps->setValue(Steps);
+    ib->resize(1150, 720);
+    ib->show();
+    ib->pcIBSimple->setCurrentWidget(ib->tsResults);
+    ib->pcResults->setCurrentWidget(ib->tsAbundances);
+    return ib;
+  }();
+  return *bench;
+}
+
+// The workbench on this landscape (the other benchmarks of the binary make their own).
+vandrel::TdlgIBSimple& GridWorkbench() {
+  vandrel::TdlgIBSimple& bench = Workbench();
+  SetGridLandscape();
+  return bench;
+}
+
+void SetPedigree(vandrel::TdlgIBSimple& bench, bool on) {
+  bench.ckPedigree->setChecked(on);
+  bench.ckPedigreeClick();
+}
+
+void BM_WorkbenchRun(benchmark::State& state) {
+  vandrel::TdlgIBSimple& bench = GridWorkbench();
+  SetPedigree(bench, state.range(0) != 0);
+  double analysis = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    bench.acInitialise->trigger();
+    state.ResumeTiming();
+    bench.Run();
+    state.PauseTiming();
+    // The analysis apart: once more, after the run.
+    const double start = utile::Now();
+    if (bench.ckPedigree->isChecked()) bench.AnalysePedigree();
+    analysis += (utile::Now() - start) * 86400;
+    state.ResumeTiming();
+  }
+  state.counters["individuals"] = bench.Metapop->CurrentID - 1;
+  state.counters["analysis_s"] = analysis / state.iterations();
+  state.SetLabel(state.range(0) ? "pedigree on, charts drawn" : "pedigree off, charts drawn");
+}
+BENCHMARK(BM_WorkbenchRun)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Reference: the same model, landscape and seeds run by the engine alone.
+void BM_ReferenceEngineRun(benchmark::State& state) {
+  GridWorkbench();  // the same landscape
+  const bool pedigree = state.range(0) != 0;
+  models::Cardinal individuals = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto engine = std::make_unique<models::tMetaPop>();
+    engine->Species->SexRatio = 0.5;
+    utile::SetSeeds(10, 1);
+    ibmtest::Build(*engine, models::rmSexuate,
+                   std::vector<ibmtest::tPatchSetup>(Side * Side, {Capacity, Capacity}), Cycle(), pedigree);
+    engine->MaxIndividuals = 200000000;
+    engine->ExplosionSize = 40000;
+    // As a message pump would after the window's drawing.
+    utile::ClearUpperVectorState();
+    state.ResumeTiming();
+    for (int t = 1; t <= Steps; ++t) {
+      engine->Run(1, 1);
+      utile::ProcessMessages();
+      if (engine->Extinct || engine->Explosion || engine->Overflow) break;
+    }
+    engine->Run(1, 1);
+    // What the workbench does after a run with pedigrees: the dispersal events.
+    if (pedigree) benchmark::DoNotOptimize(engine->Pedigree()->DispersalEventMatrix());
+    individuals = engine->CurrentID - 1;
+    state.PauseTiming();
+    engine.reset();
+    state.ResumeTiming();
+  }
+  state.counters["individuals"] = individuals;
+  state.SetLabel(pedigree ? "pedigree on" : "pedigree off");
+}
+BENCHMARK(BM_ReferenceEngineRun)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Apart: the dispersal events of the last run's pedigree, which a run with
+// pedigrees ends with.
+void BM_DispersalEventMatrixAfterRun(benchmark::State& state) {
+  vandrel::TdlgIBSimple& bench = GridWorkbench();
+  SetPedigree(bench, true);
+  bench.acInitialise->trigger();
+  bench.Run();
+  for (auto _ : state) benchmark::DoNotOptimize(bench.Metapop->Pedigree()->DispersalEventMatrix());
+  state.counters["records"] = bench.Metapop->Pedigree()->Count();
+}
+BENCHMARK(BM_DispersalEventMatrixAfterRun)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_InitialiseSimulationsWithAlpha(benchmark::State& state) {
+  vandrel::TdlgIBSimple& bench = GridWorkbench();
+  for (QCheckBox* box : {bench.ckF, bench.ckTheta, bench.ckAlpha, bench.ckJuveniles}) box->setChecked(true);
+  bench.acInitialise->trigger();
+  for (auto _ : state) bench.InitialiseSimulations();
+  state.counters["alpha_series"] = bench.AlphaSeries->Count();
+  state.counters["series"] = bench.AbundanceSeries->Count() + bench.FixationSeries->Count() +
+                             bench.CoancestrySeries->Count() + bench.AlphaSeries->Count() +
+                             bench.SexRatioSeries->Count();
+  for (QCheckBox* box : {bench.ckF, bench.ckTheta, bench.ckAlpha, bench.ckJuveniles}) box->setChecked(false);
+}
+BENCHMARK(BM_InitialiseSimulationsWithAlpha)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+// The program's one benchmark binary starts the application (bench/app/dlgVandrelUBench.cpp).
