@@ -43,6 +43,7 @@
 #include "Utile/Platform.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
+#include "Utile/VectorOps.h"
 #include "Utile/gui/CustomChartSeries.h"
 #include "Utile/gui/GraphicOps.h"
 #include "Utile/gui/GridOps.h"
@@ -251,6 +252,7 @@ TdlgIBSimple::TdlgIBSimple(TdlgVandrel* mainWindow) : tModelForm(mainWindow) {
   AddCellControls(birth);
   OnSelectCell(birth);
   ConnectHandlers();
+  ConnectPedigreeHandlers();
   Guarded([this] { btApplyClick(); });
   // The simpler choice at first: the distance, else the kernel.
   if (rbDistance->isChecked())
@@ -477,6 +479,7 @@ void TdlgIBSimple::BuildSimulationsPage() {
   seSeed2 = NewSpinEdit(grpRandomGenerator, "seSeed2", 1, 1000000, 1);
   AddRow(seeds, grpRandomGenerator, "Seed &2:", seSeed2);
   left->addWidget(grpRandomGenerator);
+  left->addWidget(BuildEquilibriumBox(tsSimulations));
   left->addStretch(1);
 
   grpInitialConditions = NewGroupBox(tsSimulations, "grpInitialConditions", "Initial conditions");
@@ -540,6 +543,7 @@ void TdlgIBSimple::BuildSimulationsPage() {
   edMutationRate = NewLabeledEdit(grpOutput, "edMutationRate", "&Mutation rate:", "0");
   AddRow(mutation, edMutationRate);
   output->addLayout(mutation);
+  output->addWidget(BuildSamplingChoice(grpOutput));
   btRecomputePedigree = NewButton(grpOutput, "btRecomputePedigree", "&Recompute");
   btRecomputePedigree->setEnabled(false);
   btFreeMemory = NewButton(grpOutput, "btFreeMemory", "&Free memory...");
@@ -551,6 +555,7 @@ void TdlgIBSimple::BuildSimulationsPage() {
   btShowRelMat = NewButton(grpDisplay, "btShowRelMat", "Relationship Matrix");
   display->addWidget(btTestPedigree);
   display->addWidget(btShowRelMat);
+  AddTextDisplayButtons(display);
   output->addWidget(grpDisplay);
   output->addStretch(1);
   layout->addWidget(grpOutput);
@@ -561,33 +566,74 @@ void TdlgIBSimple::BuildGeneticsPage() {
   tsGenetics->setObjectName("tsGenetics");
   pcIBSimple->addTab(tsGenetics, "Genetics");
   auto* page = new QHBoxLayout(tsGenetics);
-  auto* settings = new QWidget(tsGenetics);
-  settings->setMaximumWidth(480);
-  page->addWidget(settings);
-  page->addStretch(1);
-  auto* layout = new QVBoxLayout(settings);
-  layout->setContentsMargins(0, 0, 0, 0);
-  auto* form = new QFormLayout;
-  layout->addLayout(form);
-  seNbLoci = NewSpinEdit(tsGenetics, "seNbLoci", 1, 8, 8);
-  AddRow(form, tsGenetics, "Number of &loci:", seNbLoci);
-  seNbAlleles = NewSpinEdit(tsGenetics, "seNbAlleles", 1, 255, 15);
-  AddRow(form, tsGenetics, "Number of &alleles:", seNbAlleles);
-  edKAMrate = NewLabeledEdit(tsGenetics, "edKAMrate", "&K-allele mutation (KAM) rate:", "1e-5");
+  // The genomes and how they are made on the left, their sampling and outputs on the right.
+  auto* layout = new QVBoxLayout;
+  auto* outputs = new QVBoxLayout;
+  page->addLayout(layout);
+  page->addLayout(outputs);
+
+  grpGenome = NewGroupBox(tsGenetics, "grpGenome", "Genome");
+  auto* form = new QFormLayout(grpGenome);
+  seNbLoci = NewSpinEdit(grpGenome, "seNbLoci", 1, 8, 8);
+  AddRow(form, grpGenome, "Number of &loci:", seNbLoci);
+  seNbAlleles = NewSpinEdit(grpGenome, "seNbAlleles", 1, 255, 15);
+  AddRow(form, grpGenome, "Number of &alleles:", seNbAlleles);
+  edKAMrate = NewLabeledEdit(grpGenome, "edKAMrate", "&K-allele mutation (KAM) rate:", "1e-5");
   AddRow(form, edKAMrate);
-  edSSMrate = NewLabeledEdit(tsGenetics, "edSSMrate", "&Stepwise Mutation (SMM) rate:", "1e-4");
+  edSSMrate = NewLabeledEdit(grpGenome, "edSSMrate", "&Stepwise Mutation (SMM) rate:", "1e-4");
   AddRow(form, edSSMrate);
+  layout->addWidget(grpGenome);
+
+  grpSimulateGenetics = NewGroupBox(tsGenetics, "grpSimulateGenetics", "Simulate genetics");
+  auto* genomes = new QGridLayout(grpSimulateGenetics);
+  btNuclearGenome = NewButton(grpSimulateGenetics, "btNuclearGenome", "&Nuclear genome");
+  btMitochondrialGenome = NewButton(grpSimulateGenetics, "btMitochondrialGenome", "&Mitochondrial genome");
+  btXChromosomeGenome = NewButton(grpSimulateGenetics, "btXChromosomeGenome", "&X chromosome genome");
+  btYChromosomeGenome = NewButton(grpSimulateGenetics, "btYChromosomeGenome", "&Y chromosome genome");
+  genomes->addWidget(btNuclearGenome, 0, 0);
+  genomes->addWidget(btMitochondrialGenome, 0, 1);
+  genomes->addWidget(btXChromosomeGenome, 1, 0);
+  genomes->addWidget(btYChromosomeGenome, 1, 1);
+  layout->addWidget(grpSimulateGenetics);
+
   grpSampling = NewGroupBox(tsGenetics, "grpSampling", "Sampling");
   auto* sampling = new QFormLayout(grpSampling);
+  ckPrunePedigree = NewCheckBox(grpSampling, "ckPrunePedigree", "&Prune pedigree", true);
+  ckPrunePedigree->setToolTip("Keep only ancestors of the last generation");
+  sampling->addRow(ckPrunePedigree);
   seSamplingProbabilityJuvenile = NewSpinEdit(grpSampling, "seSamplingProbabilityJuvenile", 1, 1000, 1000, 5);
   AddRow(sampling, grpSampling, "Juvenile sampling probability [%o]:", seSamplingProbabilityJuvenile);
   seSamplingProbabilityAdult = NewSpinEdit(grpSampling, "seSamplingProbabilityAdult", 1, 1000, 1000, 5);
   AddRow(sampling, grpSampling, "Adult sampling probability [%o]:", seSamplingProbabilityAdult);
-  layout->addWidget(grpSampling);
-  btDisplayGenome = NewButton(tsGenetics, "btDisplayGenome", "&Output");
+  outputs->addWidget(grpSampling);
+
+  grpGenomeOutput = NewGroupBox(tsGenetics, "grpGenomeOutput", "Output");
+  auto* output = new QVBoxLayout(grpGenomeOutput);
+  const auto radio = [this](const char* name, const char* caption, const char* hint, bool checked = false) {
+    QRadioButton* r = NewRadioButton(grpGenomeOutput, name, caption, checked);
+    r->setToolTip(hint);
+    grpGenomeOutput->layout()->addWidget(r);
+    return r;
+  };
+  rbAllGenomes = radio("rbAllGenomes", "&All genomes", "Genome of all individuals (not pruned out)");
+  rbFstat = radio("rbFstat", "Fstat output (last gen.)", "Fstat output for the last generation", true);
+  rbAlleleFrequencies = radio("rbAlleleFrequencies", "Allele frequencies (last gen.)",
+                              "Allele frequencies for each patch, for the last generation");
+  rbGenePop = radio("rbGenePop", "GenePop output (last gen.)",
+                    "GenePop output (taking sex into account) for the last generation");
+  rbPairwiseFst = radio("rbPairwiseFst", "Pairwise Fst (last gen.)", "Degree of genetic differentiation");
+  rbCoancestries =
+      radio("rbCoancestries", "Coancestries (last gen.)",
+            "Pairwise probabilities of drawing the same allele from two populations (alpha matrix)");
+  rbPairwiseFst->setVisible(false);
+  rbCoancestries->setVisible(false);
+  btDisplayGenome = NewButton(grpGenomeOutput, "btDisplayGenome", "&Output");
   btDisplayGenome->setEnabled(false);
-  layout->addWidget(btDisplayGenome);
+  output->addWidget(btDisplayGenome);
+  outputs->addWidget(grpGenomeOutput);
   layout->addStretch(1);
+  outputs->addStretch(1);
+  page->addStretch(1);
 }
 
 void TdlgIBSimple::BuildResultsPage() {
@@ -948,7 +994,7 @@ void TdlgIBSimple::UpdateRunControls() {
   acRun->setEnabled(fReady && !running);
   btRunBatch->setEnabled(fReady && !running);
   acStop->setEnabled(running);
-  grpDisplay->setEnabled(fDisplayEnabled && !running);
+  UpdatePedigreeControls();
 }
 
 void TdlgIBSimple::RefreshMemoryGauge() {
@@ -1237,41 +1283,20 @@ void TdlgIBSimple::ShowPatchOccupancy() {
   chPatchOccupancy->SetBottomAxisRange(0.5, n + 0.5);
 }
 
-void TdlgIBSimple::AnalysePedigree() {}
-
 void TdlgIBSimple::InitialiseSimulations() {
   for (utile::gui::tLineSeriesSet* set : {CoancestrySeries.get(), FixationSeries.get(), AbundanceSeries.get(),
                                           TagSeries.get(), AlphaSeries.get(), SexRatioSeries.get()})
     set->Clear();
   if (ckClearTextOutput->isChecked()) mmOutput->clear();
   const int32_t n = Metapop->PatchCount();
-  const bool juveniles = ckJuveniles->isChecked();
-  const bool adults = ckAdults->isChecked();
-  const auto triple = [&](utile::gui::tLineSeriesSet& set, const QString& title, const QColor& colour,
-                          int width) {
-    set.Add(title, colour, width, juveniles);
-    set.Add(title, colour, width, adults);
-    set.Add(title, colour, width, juveniles && adults);
-  };
+  for (int32_t k = 0; k <= n; ++k)
+    SexRatioSeries->Add(k == 0 ? QString("Global") : QString::fromStdString(utile::Format("Patch %d", k)),
+                        k == 0 ? QColor(Qt::black) : PatchColour(k - 1), k == 0 ? 2 : 1, k != 0);
+  AddResultTriples(*AbundanceSeries, false);
+  if (ckF->isChecked()) AddResultTriples(*FixationSeries, false);
   // Theta also shows the diagonal of the alpha matrix.
-  const bool fixations = ckF->isChecked();
-  const bool coancestries = ckTheta->isChecked() || ckAlpha->isChecked();
-  for (int32_t k = 0; k <= n; ++k) {
-    const QString title = k == 0 ? QString("Global") : QString::fromStdString(utile::Format("Patch %d", k));
-    const QColor colour = k == 0 ? QColor(Qt::black) : PatchColour(k - 1);
-    const int width = k == 0 ? 2 : 1;
-    SexRatioSeries->Add(title, colour, width, k != 0);
-    triple(*AbundanceSeries, title, colour, width);
-    if (fixations) triple(*FixationSeries, title, colour, width);
-    if (coancestries) triple(*CoancestrySeries, title, colour, width);
-  }
-  if (ckAlpha->isChecked()) {
-    triple(*AlphaSeries, "Global", Qt::black, 2);
-    int32_t pair = 0;
-    for (int32_t k = 2; k <= n; ++k)
-      for (int32_t l = 1; l < k; ++l)
-        triple(*AlphaSeries, QString::fromStdString(utile::Format("%d-%d", l, k)), PatchColour(pair++), 1);
-  }
+  if (ckTheta->isChecked() || ckAlpha->isChecked()) AddResultTriples(*CoancestrySeries, false);
+  if (ckAlpha->isChecked()) AddResultTriples(*AlphaSeries, true);
   if (ckCountTags->isChecked()) {
     const utile::tVectorOfInteger& tags = Metapop->Species->Tags();
     const utile::tPalette& palette = utile::gui::ChartProperties().Palette;
@@ -1284,6 +1309,28 @@ void TdlgIBSimple::InitialiseSimulations() {
     mmOutput->clear();
     mmOutput->appendPlainText(JoinLines(models::IndividualMovesLines(*Metapop, 0, false)));
   }
+}
+
+void TdlgIBSimple::AddResultTriples(utile::gui::tLineSeriesSet& set, bool pairs) {
+  const int32_t n = Metapop->PatchCount();
+  const bool juveniles = ckJuveniles->isChecked();
+  const bool adults = ckAdults->isChecked();
+  const auto triple = [&](const QString& title, const QColor& colour, int width) {
+    set.Add(title, colour, width, juveniles);
+    set.Add(title, colour, width, adults);
+    set.Add(title, colour, width, juveniles && adults);
+  };
+  if (pairs) {
+    triple("Global", Qt::black, 2);
+    int32_t pair = 0;
+    for (int32_t k = 2; k <= n; ++k)
+      for (int32_t l = 1; l < k; ++l)
+        triple(QString::fromStdString(utile::Format("%d-%d", l, k)), PatchColour(pair++), 1);
+    return;
+  }
+  for (int32_t k = 0; k <= n; ++k)
+    triple(k == 0 ? QString("Global") : QString::fromStdString(utile::Format("Patch %d", k)),
+           k == 0 ? QColor(Qt::black) : PatchColour(k - 1), k == 0 ? 2 : 1);
 }
 
 QColor TdlgIBSimple::PatchColour(int32_t index) const {
@@ -1760,6 +1807,7 @@ void TdlgIBSimple::Actualisation() {
   ckSensConnectionProfiles->setEnabled(map);
   if (!map) ckSensConnectionProfiles->setChecked(false);
   grpBackwardDispersal->setVisible(rbTest->isChecked());
+  UpdatePedigreeControls();
 }
 
 int TdlgIBSimple::AreaWidth() const {
@@ -1931,6 +1979,414 @@ void TdlgIBSimple::pbLifeCyclePaint(QPainter& painter) {
         QPen(fLinkKind == models::tCellLink::clAlt ? QColor(200, 0, 0) : QColor(Qt::black), 1, Qt::DotLine));
     DrawArrow(painter, QPointF(fDragCell->X(), fDragCell->Y()), fMousePosition);
   }
+}
+
+// ------------------------------------------------------------------ pedigree and genetics displays
+
+namespace {
+
+// An age class that is not analysed cannot be shown.
+void OfferAgeClass(QRadioButton* radio, bool enabled) {
+  radio->setEnabled(enabled);
+  if (!enabled && radio->isChecked()) {
+    radio->setAutoExclusive(false);
+    radio->setChecked(false);
+    radio->setAutoExclusive(true);
+  }
+}
+
+}  // namespace
+
+QWidget* TdlgIBSimple::BuildSamplingChoice(QWidget* parent) {
+  // The two sampling buttons choose among themselves only.
+  auto* choice = new QWidget(parent);
+  choice->setObjectName("pnSampling");
+  auto* layout = new QHBoxLayout(choice);
+  layout->setContentsMargins(0, 0, 0, 0);
+  rbTransversal = NewRadioButton(choice, "rbTransversal", "&Transversal sampling", true);
+  rbTransversal->setToolTip("Both juveniles and adults are sampled at time t (simultaneous sampling)");
+  rbLongitudinal = NewRadioButton(choice, "rbLongitudinal", "&Longitudinal sampling");
+  rbLongitudinal->setToolTip("Juveniles sampled at t-1, then adults sampled at t (cohort sampling)");
+  seTimeResolution = NewSpinEdit(choice, "seTimeResolution", 1, 100, 1);
+  lblTimeResolution = new QLabel("Time resolution:", choice);
+  lblTimeResolution->setObjectName("lblTimeResolution");
+  lblTimeResolution->setBuddy(seTimeResolution);
+  for (QWidget* w : std::initializer_list<QWidget*>{rbTransversal, rbLongitudinal, lblTimeResolution, seTimeResolution})
+    layout->addWidget(w);
+  lblTimeResolution->setVisible(false);
+  seTimeResolution->setVisible(false);
+  return choice;
+}
+
+void TdlgIBSimple::AddTextDisplayButtons(QBoxLayout* layout) {
+  btShowPedigree = NewButton(grpDisplay, "btShowPedigree", "Pedigree");
+  btShowPositions = NewButton(grpDisplay, "btShowPositions", "Positions");
+  btDispersalEventMatrix = NewButton(grpDisplay, "btDispersalEventMatrix", "Dispersal events");
+  btLastDispersalEvents = NewButton(grpDisplay, "btLastDispersalEvents", "Last dispersal events");
+  auto* grid = new QGridLayout;
+  grid->addWidget(btShowPedigree, 0, 0);
+  grid->addWidget(btShowPositions, 0, 1);
+  grid->addWidget(btDispersalEventMatrix, 1, 0);
+  grid->addWidget(btLastDispersalEvents, 1, 1);
+  layout->addLayout(grid);
+}
+
+QGroupBox* TdlgIBSimple::BuildEquilibriumBox(QWidget* parent) {
+  grpEquilibrium = NewGroupBox(parent, "grpEquilibrium", "Equilibrium statistics");
+  auto* layout = new QFormLayout(grpEquilibrium);
+  seEquilibriumSteps = NewSpinEdit(grpEquilibrium, "seEquilibriumSteps", 1, 10000000, 500, 10);
+  AddRow(layout, grpEquilibrium, "Number of &time steps:", seEquilibriumSteps);
+  ckDemographicContribution =
+      NewCheckBox(grpEquilibrium, "ckDemographicContribution", "&Demographic contribution", true);
+  ckGeneticContribution = NewCheckBox(grpEquilibrium, "ckGeneticContribution", "&Genetic contribution", true);
+  btComputeEquilibrium = NewButton(grpEquilibrium, "btComputeEquilibrium", "Compute");
+  layout->addRow(ckDemographicContribution);
+  layout->addRow(ckGeneticContribution);
+  layout->addRow(btComputeEquilibrium);
+  return grpEquilibrium;
+}
+
+void TdlgIBSimple::ConnectPedigreeHandlers() {
+  const auto bind = [this](QPushButton* button, void (TdlgIBSimple::*handler)()) {
+    connect(button, &QPushButton::clicked, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+  };
+  bind(btRecomputePedigree, &TdlgIBSimple::btRecomputePedigreeClick);
+  bind(btTestPedigree, &TdlgIBSimple::btTestPedigreeClick);
+  bind(btShowRelMat, &TdlgIBSimple::btShowRelMatClick);
+  bind(btShowPedigree, &TdlgIBSimple::btShowPedigreeClick);
+  bind(btShowPositions, &TdlgIBSimple::btShowPositionsClick);
+  bind(btDispersalEventMatrix, &TdlgIBSimple::btDispersalEventMatrixClick);
+  bind(btLastDispersalEvents, &TdlgIBSimple::btLastDispersalEventsClick);
+  bind(btComputeEquilibrium, &TdlgIBSimple::btComputeEquilibriumClick);
+  bind(btDisplayGenome, &TdlgIBSimple::btDisplayGenomeClick);
+  for (QPushButton* button : {btNuclearGenome, btMitochondrialGenome, btXChromosomeGenome, btYChromosomeGenome})
+    connect(button, &QPushButton::clicked, this, [this, button] { Guarded([this, button] { MakeGenome(button); }); });
+  connect(ckPrunePedigree, &QCheckBox::clicked, this, [this] { Guarded([this] { ckPrunePedigreeClick(); }); });
+  // CheckScientificInput
+  for (QLineEdit* edit : std::initializer_list<QLineEdit*>{edMutationRate, edKAMrate, edSSMrate})
+    utile::gui::InstallKeyFilter(edit, utile::gui::EditScientific);
+}
+
+void TdlgIBSimple::UpdatePedigreeControls() {
+  if (!btComputeEquilibrium) return;  // the window is being built
+  const bool running = IsRunning();
+  const models::tPedigree* pedigree = Metapop ? Metapop->Pedigree() : nullptr;
+  grpDisplay->setEnabled(fDisplayEnabled && pedigree && !running);
+  btComputeEquilibrium->setEnabled(pedigree && !running);
+  for (QPushButton* button : {btNuclearGenome, btMitochondrialGenome, btXChromosomeGenome, btYChromosomeGenome})
+    button->setEnabled(pedigree && !running);
+  ckPrunePedigree->setEnabled(!running);
+  btDisplayGenome->setEnabled(GeneticPedigree && !running);
+  // Nothing to analyse again without the records of a run.
+  if (!pedigree || pedigree->Count() == 0) btRecomputePedigree->setEnabled(false);
+}
+
+models::tPedigree& TdlgIBSimple::RequirePedigree() const {
+  if (!HasPedigree())
+    throw utile::EInvalidOperation(
+        "There is no pedigree: check \"Pedigree analysis\", initialise and run the model first.");
+  return *Metapop->Pedigree();
+}
+
+models::tSamplingScheme TdlgIBSimple::SamplingScheme() const {
+  if (rbTransversal->isChecked()) return models::ssTransversal;
+  if (rbLongitudinal->isChecked()) return models::ssLongitudinal;
+  return models::ssNone;
+}
+
+void TdlgIBSimple::AppendOutput(const utile::tVectorOfString& lines) {
+  if (!lines.empty()) mmOutput->appendPlainText(JoinLines(lines));
+}
+
+void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfDouble& values,
+                             int32_t ageClass) {
+  const int32_t count = series.Count();
+  for (size_t i = 0; i < values.size(); ++i) {
+    const int32_t s = 3 * static_cast<int32_t>(i) + ageClass;
+    if (s >= count) break;
+    if (values[i] < 0)
+      series.AppendNullPoint(s, t);
+    else
+      series.AppendPoint(s, t, values[i]);
+  }
+  utile::ProcessMessages();
+}
+
+void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfCardinal& sizes,
+                             int32_t ageClass) {
+  const int32_t count = series.Count();
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    const int32_t s = 3 * static_cast<int32_t>(i) + ageClass;
+    if (s >= count) break;
+    series.AppendPoint(s, t, sizes[i]);
+  }
+  utile::ProcessMessages();
+}
+
+void TdlgIBSimple::PrepareAnalysisSeries() {
+  // Series that the last Initialise did not make (a box checked since) are made
+  // now, for the model's patches.
+  const int32_t n = Metapop->PatchCount();
+  const int32_t triples = 3 * (n + 1), pairs = 3 * models::AlphaPairCount(n);
+  const auto layOut = [this](utile::gui::tLineSeriesSet& set, int32_t count, bool alpha) {
+    if (set.Count() == count) return;
+    set.Clear();
+    AddResultTriples(set, alpha);
+  };
+  layOut(*AbundanceSeries, triples, false);
+  if (ckF->isChecked()) layOut(*FixationSeries, triples, false);
+  if (ckTheta->isChecked() || ckAlpha->isChecked()) layOut(*CoancestrySeries, triples, false);
+  if (ckAlpha->isChecked()) layOut(*AlphaSeries, pairs, true);
+  for (utile::gui::tLineSeriesSet* set :
+       {AbundanceSeries.get(), FixationSeries.get(), CoancestrySeries.get(), AlphaSeries.get()})
+    set->ClearAllPoints();
+}
+
+void TdlgIBSimple::DrawAnalysisPass(const models::tPedigreeAnalysis& analysis) {
+  const models::tPedigreeAnalysisOptions& options = analysis.Options();
+  const double t = analysis.Date();
+  const auto draw = [&](const models::tAgeClassValues& values, int32_t ageClass) {
+    if (options.F) AddPoints(*FixationSeries, t, values.F, ageClass);
+    if (options.Theta || options.Alpha) AddPoints(*CoancestrySeries, t, values.Theta, ageClass);
+    if (options.Alpha) AddPoints(*AlphaSeries, t, values.AlphaPairs, ageClass);
+    AddPoints(*AbundanceSeries, t, values.Sizes, ageClass);
+  };
+  if (options.Juveniles && analysis.JuvenilesInRange()) draw(analysis.Values(models::pacJuveniles), 0);
+  if (options.Adults) draw(analysis.Values(models::pacAdults), 1);
+  if (options.Juveniles && options.Adults) {
+    const models::tAgeClassValues& all = analysis.Values(models::pacAll);
+    AddPoints(*AbundanceSeries, t, all.Sizes, 2);
+    if (options.F) AddPoints(*FixationSeries, t, all.F, 2);
+    if (options.Theta) AddPoints(*CoancestrySeries, t, all.Theta, 2);
+    if (options.Alpha) AddPoints(*AlphaSeries, t, all.AlphaPairs, 2);
+  }
+}
+
+void TdlgIBSimple::AnalysePedigree() {
+  models::tPedigree& pedigree = RequirePedigree();
+  // The analysis lets messages through: nothing may free or rebuild the model under it.
+  const tRunLock lock(*this);
+  const tModelInUse inUse(fModelInUse);
+  PrepareAnalysisSeries();
+  models::tSpecies& species = *Metapop->Species;
+  species.MutationRate = ReadReal(edMutationRate, 0);
+  models::tPedigreeAnalysisOptions options;
+  options.Juveniles = ckJuveniles->isChecked();
+  options.Adults = ckAdults->isChecked();
+  options.F = ckF->isChecked();
+  options.Theta = ckTheta->isChecked();
+  options.Alpha = ckAlpha->isChecked();
+  options.Sampling = SamplingScheme();
+  options.TimeResolution = seTimeResolution->value();
+  options.PatchCount = Metapop->PatchCount();
+  options.FinalValuesOnly = ckFinalValues->isChecked();
+  Log("Pedigree analysis...");
+  lblTask->setText("Pedigree analysis:");
+  ggTask->setValue(0);
+  pedigree.PrepareForAnalysis();
+  SetPedigreeAges();
+
+  models::tPedigreeAnalysis analysis(pedigree, options);
+  QElapsedTimer sinceGauge;
+  bool complete = true;
+  for (int32_t pass = analysis.FirstPass(); pass <= analysis.LastPass(); ++pass) {
+    ggTask->setValue(analysis.Progress(analysis.PassDate(pass)));
+    // Reading the memory state costs a file: a few times a second is enough.
+    if (!sinceGauge.isValid() || sinceGauge.elapsed() >= 250) {
+      RefreshMemoryGauge();
+      sinceGauge.restart();
+    }
+    analysis.Compute(pass);
+    DrawAnalysisPass(analysis);
+    utile::ProcessMessages();
+    if (!fSimRunning) {
+      complete = false;
+      break;
+    }
+  }
+  if (complete) AppendOutput(analysis.SummaryLines());
+  SetTabShown(pcResults, tsFixations, options.F);
+  SetTabShown(pcResults, tsCoancestries, options.Theta || options.Alpha);
+  SetTabShown(pcResults, tsAlpha, options.Alpha);
+  OfferAgeClass(rbJuveniles, options.Juveniles);
+  OfferAgeClass(rbAdults, options.Adults);
+  OfferAgeClass(rbAllAgeClasses, rbJuveniles->isEnabled() && rbAdults->isEnabled());
+  if (complete) {
+    OnChangeAgeClass();
+    btRecomputePedigree->setEnabled(true);
+  }
+  UpdatePedigreeControls();
+}
+
+void TdlgIBSimple::btRecomputePedigreeClick() {
+  if (IsRunning()) return;
+  const double start = utile::Now();
+  // The running flag shows the hour-glass and lets Stop end the analysis.
+  fSimRunning = true;
+  std::exception_ptr failure;
+  try {
+    AnalysePedigree();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  fSimRunning = false;
+  ggTask->setValue(0);
+  Log("Pedigree analysis terminated. Time elapsed: " + ElapsedTime(start));
+  lblTask->setText("Idle");
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TdlgIBSimple::btTestPedigreeClick() {
+  if (IsRunning()) return;
+  models::tPedigree& pedigree = RequirePedigree();
+  // The genomes and the run belong to the pedigree that is replaced.
+  GeneticPedigree.reset();
+  models::FillTestPedigree(pedigree);
+  pedigree.SetMutationRate(ReadReal(edMutationRate, 0));
+  pedigree.ComputeWholeRelationshipMatrix();
+  mmOutput->setPlainText(
+      JoinLines(models::TextLines(utile::MatToStr(pedigree.RelationshipMatrix(), "%.3g"))));
+  SetReady(false);
+  Actualisation();
+}
+
+void TdlgIBSimple::btShowRelMatClick() {
+  if (IsRunning()) return;
+  const models::tPedigree& pedigree = RequirePedigree();
+  if (pedigree.Count() >= models::RelationshipMatrixLimit) {
+    Dialogs().ShowMessage(this, "Matrix too large.", tMessageKind::mkError);
+    return;
+  }
+  mmOutput->setPlainText(
+      JoinLines(models::TextLines(utile::MatToStr(pedigree.RelationshipMatrix(), "%.3g"))));
+}
+
+void TdlgIBSimple::btShowPedigreeClick() {
+  if (IsRunning()) return;
+  AppendOutput(models::PedigreeRecordLines(RequirePedigree()));
+}
+
+void TdlgIBSimple::btShowPositionsClick() {
+  if (IsRunning()) return;
+  AppendOutput(models::PositionLines(RequirePedigree()));
+}
+
+void TdlgIBSimple::btDispersalEventMatrixClick() {
+  if (IsRunning()) return;
+  AppendOutput(models::DispersalEventLines(RequirePedigree(), false));
+}
+
+void TdlgIBSimple::btLastDispersalEventsClick() {
+  if (IsRunning()) return;
+  AppendOutput(models::DispersalEventLines(RequirePedigree(), true));
+}
+
+void TdlgIBSimple::btComputeEquilibriumClick() {
+  if (IsRunning()) return;
+  const models::tPedigree& pedigree = RequirePedigree();
+  const auto values = [this](int32_t s) {
+    std::vector<double> y;
+    if (s < AbundanceSeries->Count())
+      for (const QPointF& point : AbundanceSeries->Points(s)) y.push_back(point.y());
+    return y;
+  };
+  std::vector<std::vector<double>> patches;
+  for (int32_t p = 1; p <= Metapop->PatchCount(); ++p) patches.push_back(values(3 * p + 1));
+  models::tEquilibriumOptions options;
+  options.Steps = seEquilibriumSteps->value();
+  options.Demographic = ckDemographicContribution->isChecked();
+  options.Genetic = ckGeneticContribution->isChecked();
+  AppendOutput(models::EquilibriumStatisticsLines(values(1), patches, pedigree, options));
+}
+
+void TdlgIBSimple::MakeGenome(QPushButton* sender) {
+  if (IsRunning()) return;
+  models::tPedigree& pedigree = RequirePedigree();
+  GeneticPedigree.reset();
+  GeneticPedigree = std::make_unique<models::tGeneticPedigree>(pedigree);
+  {
+    const tHourGlass hourGlass;
+    GeneticPedigree->SetLocusCount(seNbLoci->value());
+    GeneticPedigree->SetAlleleCount(seNbAlleles->value());
+    GeneticPedigree->SetMutationKAM(ReadReal(edKAMrate, 0));
+    GeneticPedigree->SetMutationSSM(ReadReal(edSSMrate, 0));
+    if (ckPrunePedigree->isChecked()) GeneticPedigree->PrunePedigree();
+    if (sender == btNuclearGenome)
+      GeneticPedigree->MakeNuclearGenome();
+    else if (sender == btMitochondrialGenome)
+      GeneticPedigree->MakeMitochondrialGenome();
+    else if (sender == btXChromosomeGenome)
+      GeneticPedigree->MakeXChromosomeGenome();
+    else if (sender == btYChromosomeGenome)
+      GeneticPedigree->MakeYChromosomeGenome();
+  }
+  Actualisation();
+}
+
+void TdlgIBSimple::ckPrunePedigreeClick() {
+  if (GeneticPedigree && !IsRunning()) {
+    if (ckPrunePedigree->isChecked()) {
+      GeneticPedigree->PrunePedigree();
+    } else {
+      // The pruned individuals have no genomes: they are generated again.
+      GeneticPedigree->UnprunePedigree();
+      GeneticPedigree.reset();
+    }
+  }
+  Actualisation();
+}
+
+void TdlgIBSimple::btDisplayGenomeClick() {
+  if (IsRunning() || !GeneticPedigree) return;
+  if (rbAllGenomes->isChecked())
+    DisplayAllGenomes();
+  else if (rbFstat->isChecked())
+    DisplayFstatOutput();
+  else if (rbGenePop->isChecked())
+    DisplayGenePopOutput();
+  else if (rbAlleleFrequencies->isChecked())
+    DisplayAlleleFrequencies();
+  else if (rbCoancestries->isChecked())
+    DisplayCoancestries();
+  else if (rbPairwiseFst->isChecked())
+    DisplayPairwiseFst();
+}
+
+void TdlgIBSimple::DisplayAllGenomes() {
+  AppendOutput(models::AllGenomeLines(*GeneticPedigree, RequirePedigree()));
+}
+
+void TdlgIBSimple::DisplayLastGeneration(models::tLastGenerationOutput output) {
+  utile::tVectorOfString lines;
+  try {
+    models::LastGenerationLines(*GeneticPedigree, RequirePedigree(), output, SamplingScheme(),
+                                seSamplingProbabilityJuvenile->value() / 1000.0,
+                                seSamplingProbabilityAdult->value() / 1000.0, lines);
+  } catch (...) {
+    AppendOutput(lines);
+    throw;
+  }
+  AppendOutput(lines);
+}
+
+void TdlgIBSimple::DisplayFstatOutput() {
+  DisplayLastGeneration(models::lgFstat);
+}
+
+void TdlgIBSimple::DisplayGenePopOutput() {
+  DisplayLastGeneration(models::lgGenePop);
+}
+
+void TdlgIBSimple::DisplayAlleleFrequencies() {
+  DisplayLastGeneration(models::lgAlleleFrequencies);
+}
+
+void TdlgIBSimple::DisplayCoancestries() {
+  DisplayLastGeneration(models::lgCoancestries);
+}
+
+void TdlgIBSimple::DisplayPairwiseFst() {
+  DisplayLastGeneration(models::lgPairwiseFst);
 }
 
 }  // namespace vandrel

@@ -20,10 +20,12 @@
 #include "Utile/vxMaxMem.h"
 #include "app/ModelForm.h"
 #include "models/EventCells.h"
+#include "models/IBPedigreeAnalysis.h"
 #include "models/MetapopIBM.h"
 #include "models/PedigreeOps.h"
 
 class QAction;
+class QBoxLayout;
 class QBarSeries;
 class QBarSet;
 class QCheckBox;
@@ -237,7 +239,9 @@ class TdlgIBSimple : public tModelForm {
   // Empty result series laid out for the model's patches, and the text output.
   void InitialiseSimulations();
   void OnChangeAgeClass();
-  // The analysis of the pedigree after a run (the genetics displays fill it).
+  // The pedigree read back date by date after a run: population sizes, F, theta
+  // and alpha drawn into the result charts and summarised in the text output.
+  // Stop ends it between two dates, without the summary.
   void AnalysePedigree();
   void MakeDispersalEventList();
   // A successful Initialise makes the model ready to run; a failed one, or
@@ -279,6 +283,56 @@ class TdlgIBSimple : public tModelForm {
   // Whether a right-drag draws a link right now.
   bool Linking() const { return fLinking; }
 
+  // ------------------------------------------------------------ pedigree and genetics displays
+  // Simulations page: how juveniles are sampled, the analysis step (hidden), the
+  // text displays of the pedigree and the equilibrium statistics.
+  QRadioButton *rbTransversal = nullptr, *rbLongitudinal = nullptr;
+  QSpinBox* seTimeResolution = nullptr;
+  QLabel* lblTimeResolution = nullptr;
+  QPushButton *btShowPedigree = nullptr, *btShowPositions = nullptr, *btDispersalEventMatrix = nullptr,
+              *btLastDispersalEvents = nullptr;
+  QGroupBox* grpEquilibrium = nullptr;
+  QSpinBox* seEquilibriumSteps = nullptr;
+  QCheckBox *ckDemographicContribution = nullptr, *ckGeneticContribution = nullptr;
+  QPushButton* btComputeEquilibrium = nullptr;
+  // Genetics page: the genomes generated along the pedigree and their outputs.
+  QGroupBox *grpGenome = nullptr, *grpSimulateGenetics = nullptr, *grpGenomeOutput = nullptr;
+  QPushButton *btNuclearGenome = nullptr, *btMitochondrialGenome = nullptr, *btXChromosomeGenome = nullptr,
+              *btYChromosomeGenome = nullptr;
+  QCheckBox* ckPrunePedigree = nullptr;
+  QRadioButton *rbAllGenomes = nullptr, *rbFstat = nullptr, *rbAlleleFrequencies = nullptr,
+               *rbGenePop = nullptr, *rbPairwiseFst = nullptr, *rbCoancestries = nullptr;
+
+  // Whether the model keeps a pedigree (the displays need one).
+  bool HasPedigree() const { return Metapop && Metapop->Pedigree(); }
+  // One date of a vector: series 3i + ageClass gets (t, value i), a gap where the
+  // value is negative (no individual of the class); then messages go through.
+  void AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfDouble& values,
+                 int32_t ageClass);
+  void AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfCardinal& sizes,
+                 int32_t ageClass);
+  // The analysis again (also after a failure: the log line and the idle task).
+  void btRecomputePedigreeClick();
+  // Replaces the pedigree by two founders and five generations of full sibs and
+  // shows their relationship matrix; the model must be initialised again to run.
+  void btTestPedigreeClick();
+  void btShowRelMatClick();
+  void btShowPedigreeClick();
+  void btShowPositionsClick();
+  void btDispersalEventMatrixClick();
+  void btLastDispersalEventsClick();
+  void btComputeEquilibriumClick();
+  // Genomes along the pedigree, by the genome button pressed.
+  void MakeGenome(QPushButton* sender);
+  void ckPrunePedigreeClick();
+  void btDisplayGenomeClick();
+  void DisplayAllGenomes();
+  void DisplayFstatOutput();
+  void DisplayGenePopOutput();
+  void DisplayAlleleFrequencies();
+  void DisplayCoancestries();
+  void DisplayPairwiseFst();
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -317,6 +371,23 @@ class TdlgIBSimple : public tModelForm {
   QColor PatchColour(int32_t index) const;
   void OnSensAgeClassClick(QCheckBox* sender);
   void OnSensGenomeOutputClick(QCheckBox* sender);
+  // The triples of a result chart laid out for the model's patches (pairs: Global and the pairs of patches).
+  void AddResultTriples(utile::gui::tLineSeriesSet& set, bool pairs);
+
+  // The pedigree and genetics displays.
+  QWidget* BuildSamplingChoice(QWidget* parent);
+  void AddTextDisplayButtons(QBoxLayout* layout);
+  QGroupBox* BuildEquilibriumBox(QWidget* parent);
+  void ConnectPedigreeHandlers();
+  // Whatever reads the pedigree is disabled without one and while the workbench runs.
+  void UpdatePedigreeControls();
+  models::tPedigree& RequirePedigree() const;
+  models::tSamplingScheme SamplingScheme() const;
+  // The result series that the analysis draws into, laid out where missing, emptied.
+  void PrepareAnalysisSeries();
+  void DrawAnalysisPass(const models::tPedigreeAnalysis& analysis);
+  void DisplayLastGeneration(models::tLastGenerationOutput output);
+  void AppendOutput(const utile::tVectorOfString& lines);
 
   std::unordered_map<const models::tEventCell*, tEventCellControls> fCellControls;
   bool fUpdatingControls = false;  // the window itself writes the parameter boxes

@@ -157,6 +157,8 @@ class IBSimpleRunTest : public QObject {
     fMain->btMakeLandscapeClick();
     QVERIFY(models::Patches.size() == 7 && models::Patches[6].A == 100);
     DrawRunThroughCycle();
+    // The run's own counts: the pedigree analysis would draw its sizes in their place.
+    fIB->ckPedigree->click();
     Initialise();
     QCOMPARE(LastLog(), QString("System initalised"));
     QVERIFY(fIB->btRun->isEnabled() && fIB->Ready());
@@ -175,7 +177,7 @@ class IBSimpleRunTest : public QObject {
     engine.Species->SexRatio = 0.5;
     engine.Species->DispDistance = 10;
     utile::SetSeeds(10, 1);
-    ibmtest::Build(engine, models::rmSexuate, std::vector<ibmtest::tPatchSetup>(7, {100, 100}), cycle, true);
+    ibmtest::Build(engine, models::rmSexuate, std::vector<ibmtest::tPatchSetup>(7, {100, 100}), cycle, false);
     engine.MaxIndividuals = 200000000;
     engine.ExplosionSize = 40000;
     const tLineSeriesSet& abundances = *fIB->AbundanceSeries;
@@ -217,9 +219,14 @@ class IBSimpleRunTest : public QObject {
     Run();
     for (int s = 0; s < abundances.Count(); ++s) QVERIFY(Values(abundances, s) == first[s]);
 
-    // After the run the first seven series show; the pedigree's tabs and events come back.
+    // After the run the first seven series show.
     for (int s = 0; s < 7; ++s) QVERIFY(abundances.Active(s));
     QVERIFY(!abundances.Active(9) && abundances.Active(10));  // juveniles of patch 3 are not analysed
+    // With the pedigree the analysis shows its adults; the pedigree's tabs and events come back.
+    fIB->ckPedigree->click();
+    Initialise();
+    Run();
+    for (int s = 0; s < 24; ++s) QCOMPARE(abundances.Active(s), s % 3 == 1);
     QVERIFY(fIB->pcIBSimple->isTabVisible(fIB->pcIBSimple->indexOf(fIB->tsGenetics)));
     QVERIFY(fIB->grpDisplay->isEnabled());
     QCOMPARE(fIB->fDispersalEvents.size(), size_t(7));
@@ -480,6 +487,7 @@ class IBSimpleRunTest : public QObject {
     SetLandscape({Circle(1, 0, 0, 10), Circle(2, 10, 0, 10)});
     DrawAgingCycle(2, "0");
     fIB->ckPatchOccupancy->setChecked(true);
+    fIB->ckPedigree->click();  // the run's own counts stay in the chart
     struct tCase {
       int Steps, Points;
       const char* Logged;
@@ -592,6 +600,7 @@ class IBSimpleRunTest : public QObject {
     fMain->btMakeLandscapeClick();
     DrawRunThroughCycle();
     fIB->seNbTimeSteps->setValue(1000000);
+    fIB->ckPedigree->click();  // the run's own counts stay in the chart
     Initialise();
     int pointsAtStop = -1;
     bool locked = false;

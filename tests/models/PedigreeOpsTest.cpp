@@ -13,9 +13,13 @@
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "models/PedigreeOps.h"
+#include "tests/models/PedigreeReference.h"
 
 using namespace models;
 using utile::Cardinal;
+using pedigreetest::MeansByDefinition;
+using pedigreetest::TabularRelationships;
+using pedigreetest::tMeans;
 
 namespace {
 
@@ -468,81 +472,6 @@ Cardinal SimulateRun(tPedigree& pedigree, int dates, int patches, int breeders, 
   }
   for (Cardinal k = 1; k <= id; ++k) longest = std::max(longest, pedigree.GetDeathDate(k) - birth[k]);
   return longest;
-}
-
-// The relationship matrix by the tabular method, in double precision.
-std::vector<std::vector<double>> TabularRelationships(const tPedigree& pedigree, double gamma) {
-  const Cardinal n = pedigree.Count();
-  std::vector<std::vector<double>> a(n + 1, std::vector<double>(n + 1, 0.0));
-  for (Cardinal j = 1; j <= n; ++j) {
-    const tPedigreeInfo r = pedigree.GetIndividuals(j);
-    const bool known = r.Mother != 0 && r.Father != 0;
-    for (Cardinal i = 1; i < j; ++i) {
-      a[i][j] = known ? 0.5 * gamma * (a[i][r.Mother] + a[i][r.Father]) : 0.0;
-      a[j][i] = a[i][j];
-    }
-    a[j][j] = known ? 1 + 0.5 * gamma * a[r.Mother][r.Father] : 1.0;
-  }
-  return a;
-}
-
-struct tMeans {
-  tVectorOfDouble F, Theta;
-  tVectorOfCardinal Counts;
-  tMatrixOfDouble Alpha;
-};
-
-// The per-patch means at a date straight from their definitions, with the
-// coancestry of two individuals (or the inbreeding of one) from `coancestry`.
-template <class tCoancestry>
-tMeans MeansByDefinition(const tPedigree& pedigree, Cardinal date, tPedigreeAgeClass ageClass,
-                         tCoancestry coancestry) {
-  const size_t n = pedigree.PatchCount() + 1;
-  tMeans means{tVectorOfDouble(n, 0), tVectorOfDouble(n, 0), tVectorOfCardinal(n, 0),
-               tMatrixOfDouble(n, tVectorOfDouble(n, 0))};
-  std::vector<double> thetaCount(n, 0);
-  std::vector<std::vector<double>> alphaCount(n, std::vector<double>(n, 0));
-  double between = 0, betweenCount = 0;
-  Cardinal first, last;
-  pedigree.FirstAndLastID(date, first, last);
-  for (Cardinal i = first; i <= last; ++i) {
-    if (!pedigree.BelongToAgeClass(i, date, ageClass)) continue;
-    const Cardinal a = pedigree.Positions(i, date);
-    means.F[a] += coancestry(i, i);
-    ++means.Counts[a];
-    means.F[0] += coancestry(i, i);
-    for (Cardinal j = first; j <= i; ++j) {
-      if (!pedigree.BelongToAgeClass(j, date, ageClass)) continue;
-      const Cardinal b = pedigree.Positions(j, date);
-      const double c = coancestry(j, i);
-      if (j < i && a == b) {
-        means.Theta[a] += c;
-        ++thetaCount[a];
-        means.Theta[0] += c;
-      }
-      means.Alpha[std::min(a, b)][std::max(a, b)] += c;
-      ++alphaCount[std::min(a, b)][std::max(a, b)];
-      if (a != b) {
-        between += c;
-        ++betweenCount;
-      }
-    }
-  }
-  for (size_t p = 1; p < n; ++p) {
-    means.Counts[0] += means.Counts[p];
-    thetaCount[0] += thetaCount[p];
-  }
-  for (size_t p = 0; p < n; ++p) {
-    means.F[p] = means.Counts[p] ? means.F[p] / means.Counts[p] : -1;
-    means.Theta[p] = thetaCount[p] ? means.Theta[p] / thetaCount[p] : -1;
-  }
-  for (size_t i = 1; i < n; ++i)
-    for (size_t j = 1; j <= i; ++j) {
-      means.Alpha[j][i] = alphaCount[j][i] ? means.Alpha[j][i] / alphaCount[j][i] : -1;
-      means.Alpha[i][j] = means.Alpha[j][i];
-    }
-  means.Alpha[0][0] = betweenCount ? between / betweenCount : -1;
-  return means;
 }
 
 void ExpectNear(const tVectorOfDouble& actual, const tVectorOfDouble& expected, double tolerance,
