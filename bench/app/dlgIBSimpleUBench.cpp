@@ -3,7 +3,9 @@
 // its real-time charts against the same model run by the engine without a
 // window, pedigree off and on (the analysis and the dispersal events of the
 // pedigree timed apart), and the layout of the result series with F, Theta and
-// Alpha (14,853 Alpha series).
+// Alpha (14,853 Alpha series). The pedigree analysis with F, Theta and Alpha on
+// 10 patches over 100 steps against its pedigree queries alone, and the Alpha
+// chart of 100 patches taking 200 dates of its 4,951 triples.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -20,9 +22,11 @@
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "Utile/gui/CustomChartSeries.h"
+#include "Utile/gui/GraphicOps.h"
 #include "app/WindowServices.h"
 #include "app/dlgIBSimpleU.h"
 #include "app/dlgVandrelU.h"
+#include "models/IBPedigreeAnalysis.h"
 #include "models/MetapopCommon.h"
 #include "models/PedigreeOps.h"
 #include "tests/models/IBMHarness.h"
@@ -40,21 +44,22 @@ class tSilentDialogs : public vandrel::tUserDialogs {
   bool Confirm(QWidget*, const std::string&) override { return false; }
 };
 
-// Patches 100 apart on a square grid, of area 100, every pair linked, permeability 1.
-void SetGridLandscape() {
+// Patches 100 apart on a grid (Side x Side unless told), of area 100, every pair
+// linked, permeability 1.
+void SetGridLandscape(int columns = Side, int rows = Side) {
   models::Patches.clear();
   std::vector<std::pair<double, double>> positions;
-  for (int i = 0; i < Side * Side; ++i) {
+  for (int i = 0; i < columns * rows; ++i) {
     models::tCircle c;
     c.popID = i + 1;
-    c.x = 100.0 * (i % Side);
-    c.y = 100.0 * (i / Side);
+    c.x = 100.0 * (i % columns);
+    c.y = 100.0 * (i / columns);
     c.A = Capacity;
     models::Patches.push_back(c);
     positions.emplace_back(c.x, c.y);
   }
   ibmtest::SetLandscape(positions);
-  for (int i = 0; i < Side * Side; ++i) models::ConnectanceMat[i][i] = false;
+  for (int i = 0; i < columns * rows; ++i) models::ConnectanceMat[i][i] = false;
 }
 
 // Birth, Survival 0.9, Dispersal (0.9, weighting 1.5), Aging, Reproduction (ceiling, 3), Death.
@@ -123,7 +128,7 @@ void BM_WorkbenchRun(benchmark::State& state) {
     state.PauseTiming();
     // The analysis apart: once more, after the run.
     const double start = utile::Now();
-    if (bench.ckPedigree->isChecked()) bench.AnalysePedigree();
+    if (bench.ckPedigree->isChecked()) bench.btRecomputePedigreeClick();
     analysis += (utile::Now() - start) * 86400;
     state.ResumeTiming();
   }
@@ -192,6 +197,79 @@ void BM_InitialiseSimulationsWithAlpha(benchmark::State& state) {
   for (QCheckBox* box : {bench.ckF, bench.ckTheta, bench.ckAlpha, bench.ckJuveniles}) box->setChecked(false);
 }
 BENCHMARK(BM_InitialiseSimulationsWithAlpha)->Unit(benchmark::kMillisecond);
+
+// The analysis of a run of 100 steps on 10 patches of capacity 100 with F, Theta
+// and Alpha (adults, or both classes), drawn into the charts with the Alpha chart
+// showing, against the same passes of pedigree queries without a window.
+void BM_PedigreeAnalysis(benchmark::State& state) {
+  vandrel::TdlgIBSimple& bench = Workbench();
+  SetGridLandscape(5, 2);
+  SetPedigree(bench, true);
+  const bool juveniles = state.range(0) != 0;
+  for (QCheckBox* box : {bench.ckF, bench.ckTheta, bench.ckAlpha}) box->setChecked(true);
+  bench.ckJuveniles->setChecked(juveniles);
+  bench.seNbTimeSteps->setValue(100);
+  bench.acInitialise->trigger();
+  bench.Run();
+  bench.pcResults->setCurrentWidget(bench.tsAlpha);
+  models::tPedigree& pedigree = *bench.Metapop->Pedigree();
+  models::tPedigreeAnalysisOptions options;
+  options.Juveniles = juveniles;
+  options.F = options.Theta = options.Alpha = true;
+  options.PatchCount = bench.Metapop->PatchCount();
+  double queries = 0, whole = 0;
+  for (auto _ : state) {
+    double start = utile::Now();
+    bench.btRecomputePedigreeClick();
+    bench.chAlpha->Refresh();
+    whole += (utile::Now() - start) * 86400;
+    // Reference: the same dates queried alone (the pedigree prepared as the window does).
+    utile::ClearUpperVectorState();
+    start = utile::Now();
+    pedigree.PrepareForAnalysis();
+    models::tPedigreeAnalysis analysis(pedigree, options);
+    for (int32_t pass = analysis.FirstPass(); pass <= analysis.LastPass(); ++pass) analysis.Compute(pass);
+    benchmark::DoNotOptimize(analysis.Values(models::pacAdults));
+    queries += (utile::Now() - start) * 86400;
+  }
+  state.counters["whole_s"] = whole / state.iterations();
+  state.counters["queries_s"] = queries / state.iterations();
+  state.counters["charts_share"] = (whole - queries) / whole;
+  state.counters["records"] = pedigree.Count();
+  state.counters["dates"] = pedigree.GenerationCount() + 1;
+  state.SetLabel(juveniles ? "juveniles and adults" : "adults");
+  for (QCheckBox* box : {bench.ckF, bench.ckTheta, bench.ckAlpha, bench.ckJuveniles}) box->setChecked(false);
+  bench.pcResults->setCurrentWidget(bench.tsAbundances);
+}
+BENCHMARK(BM_PedigreeAnalysis)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// AddPoints alone: 200 dates of the Alpha vector of 100 patches (Global and 4,950
+// pairs) into the adults' series of the Alpha chart, showing, then drawn.
+void BM_AddPointsIntoTheAlphaChart(benchmark::State& state) {
+  vandrel::TdlgIBSimple& bench = GridWorkbench();
+  bench.ckAlpha->setChecked(true);
+  bench.acInitialise->trigger();
+  bench.pcResults->setCurrentWidget(bench.tsAlpha);
+  const int32_t pairs = models::AlphaPairCount(bench.Metapop->PatchCount());
+  utile::tVectorOfDouble values(static_cast<size_t>(pairs));
+  for (auto _ : state) {
+    state.PauseTiming();
+    bench.AlphaSeries->ClearAllPoints();
+    bench.chAlpha->Refresh();
+    state.ResumeTiming();
+    for (int t = 0; t < 200; ++t) {
+      for (int32_t k = 0; k < pairs; ++k) values[size_t(k)] = k % 97 == 0 ? -1 : 0.001 * t + 1e-6 * k;
+      bench.AddPoints(*bench.AlphaSeries, t, values, 1);
+    }
+    bench.chAlpha->Refresh();
+    QApplication::processEvents();
+  }
+  state.counters["triples"] = pairs;
+  state.counters["points"] = 200.0 * pairs;
+  bench.ckAlpha->setChecked(false);
+  bench.pcResults->setCurrentWidget(bench.tsAbundances);
+}
+BENCHMARK(BM_AddPointsIntoTheAlphaChart)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -34,32 +34,6 @@ void PrepareSmallRun(tPedigree& pedigree) {
 
 }  // namespace
 
-TEST(PedigreeAnalysis, PassesDatesAndProgress) {
-  tPedigree pedigree;
-  PrepareSmallRun(pedigree);  // last birth date 3
-  struct {
-    Integer Resolution;
-    bool Final;
-    Integer First, Last, LastDate;
-  } table[] = {{1, false, 0, 3, 3}, {2, false, 0, 1, 2}, {4, false, 0, 0, 0}, {1, true, 3, 3, 3}, {2, true, 1, 1, 2}};
-  for (const auto& c : table) {
-    tPedigreeAnalysisOptions o = Options(false, true, false, false, false, ssTransversal, 3);
-    o.TimeResolution = c.Resolution;
-    o.FinalValuesOnly = c.Final;
-    const tPedigreeAnalysis analysis(pedigree, o);
-    EXPECT_EQ(analysis.FirstPass(), c.First) << c.Resolution;
-    EXPECT_EQ(analysis.LastPass(), c.Last) << c.Resolution;
-    EXPECT_EQ(analysis.PassDate(c.Last), c.LastDate) << c.Resolution;
-  }
-  // Round(t / (G + 1) x 100), halves to even: 3 of 8 is 37.5.
-  tPedigree eight;
-  for (Cardinal id = 1; id <= 8; ++id) eight.Add(id - 1, id, 0, 0, 1, psNA);
-  const tPedigreeAnalysis analysis(eight, Options(false, true, false, false, false, ssTransversal, 1));
-  EXPECT_EQ(analysis.Progress(3), 38);
-  EXPECT_EQ(analysis.Progress(1), 12);
-  EXPECT_EQ(analysis.Progress(7), 88);
-}
-
 TEST(PedigreeAnalysis, AllClassesWeighTheTotalsAndKeepWhatOneClassLacks) {
   tPedigree pedigree;
   PrepareSmallRun(pedigree);
@@ -176,51 +150,6 @@ TEST(PedigreeEquilibrium, DemographicAndGeneticBlocks) {
   // N + 1 points are needed: nothing is written with fewer.
   options.Steps = 4;
   EXPECT_THROW(EquilibriumStatisticsLines(global, patches, pedigree, options), utile::EInvalidOperation);
-}
-
-TEST(PedigreeTexts, RecordsPositionsAndDispersalEvents) {
-  tPedigree pedigree;
-  PrepareSmallRun(pedigree);
-  const tVectorOfString records = PedigreeRecordLines(pedigree), positions = PositionLines(pedigree);
-  ASSERT_EQ(records.size(), 11u);
-  ASSERT_EQ(positions.size(), 11u);
-  EXPECT_EQ(records[0], "Time\tID\tMother\tFather\tPatch");
-  EXPECT_EQ(records[4], "0 4 0 0 2");
-  EXPECT_EQ(records[10], "3 10 8 5 1");
-  EXPECT_EQ(positions[0], "ID\tBirth date\tPatch location");
-  EXPECT_EQ(positions[4], "4:\t0\t2\t1\t");
-  EXPECT_EQ(positions[7], "7:\t1\t2\t");
-  // Every census: 4 and 6 moved, the others stayed. The last step (2 to 3): 8 stayed in patch 1.
-  EXPECT_EQ(DispersalEventLines(pedigree, false),
-            (tVectorOfString{"Dispersal-event matrix", "5\t1", "1\t1"}));
-  EXPECT_EQ(DispersalEventLines(pedigree, true),
-            (tVectorOfString{"Dispersal-event matrix for the last time step:", "1\t0", "0\t0"}));
-  // Founders only: no time step before the last birth date.
-  tPedigree founders;
-  founders.Add(0, 1, 0, 0, 2, psNA);
-  founders.AddPosition(1, 1);
-  EXPECT_EQ(DispersalEventLines(founders, true),
-            (tVectorOfString{"Dispersal-event matrix for the last time step:", "0\t0", "0\t0"}));
-  EXPECT_EQ(TextLines("a\r\nb\n\nc"), (tVectorOfString{"a", "b", "", "c"}));
-}
-
-TEST(PedigreeTexts, TestPedigreeMatchesTheTabularMethod) {
-  tPedigree pedigree;
-  pedigree.Add(0, 1, 0, 0, 3, psMale);  // replaced
-  FillTestPedigree(pedigree);
-  pedigree.ComputeWholeRelationshipMatrix();
-  const tMatrixOfSingle r = pedigree.RelationshipMatrix();
-  const auto a = pedigreetest::TabularRelationships(pedigree, 1);
-  ASSERT_EQ(r.size(), 13u);
-  for (Cardinal i = 1; i <= 13; ++i) {
-    EXPECT_EQ(pedigree.GetIndividuals(i).Patch, 1u);
-    for (Cardinal j = 1; j <= 13; ++j) EXPECT_NEAR(r[i - 1][j - 1], a[i][j], 1e-6) << i << "," << j;
-  }
-  struct {
-    int I, J;
-    Single Value;
-  } cells[] = {{1, 1, 1}, {4, 4, 1}, {1, 3, 0.5}, {2, 4, 0.5}, {3, 4, 0.5}, {5, 5, 1.25}, {7, 7, 1.375}};
-  for (const auto& c : cells) EXPECT_EQ(r[c.I - 1][c.J - 1], c.Value) << c.I << "," << c.J;
 }
 
 TEST(PedigreeGenomes, LastGenerationFramesAndFailures) {
