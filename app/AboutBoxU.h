@@ -1,24 +1,16 @@
 // The about box: the program, its version and its authors.
 #pragma once
 
-#include <QDialog>
+#include "Utile/gui/AboutDialog.h"
 
-class QLabel;
-class QPushButton;
 
 namespace vandrel {
 
-class TAboutBox : public QDialog {
+class TAboutBox : public utile::gui::tAboutDialog {
   Q_OBJECT
  public:
   explicit TAboutBox(QWidget* parent = nullptr);
 
-  QLabel* ProgramIcon;
-  QLabel* ProductName;
-  QLabel* Version;
-  QLabel* Copyright;
-  QLabel* Comments;
-  QPushButton* OKButton;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

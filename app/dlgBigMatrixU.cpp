@@ -27,6 +27,7 @@
 #include "Utile/Systeme.h"
 #include "Utile/VirtualMatrixOps.h"
 #include "Utile/gui/StringOps.h"
+#include "app/FormControls.h"
 #include "app/SensitivityPage.h"
 #include "app/WindowServices.h"
 #include "app/dlgBigMatrixOptionsU.h"
@@ -46,53 +47,12 @@ constexpr int32_t MaxPatches = models::MaxBigMatrixDemes;
 constexpr int64_t MaxDisplayedCells = 1000000;
 const char* const ResultFileFilter = "Text file (*.txt)|*.txt|All files (*.*)|*.*";
 
-QSpinBox* NewSpinEdit(QWidget* parent, const char* name, int minimum, int maximum, int value) {
-  auto* spin = new QSpinBox(parent);
-  spin->setObjectName(name);
-  spin->setRange(minimum, maximum);
-  spin->setValue(value);
-  return spin;
-}
-
-tLabeledEdit* NewLabeledEdit(QWidget* parent, const char* name, const char* caption, const char* text) {
-  auto* edit = new tLabeledEdit(caption, text, parent);
-  edit->setObjectName(name);
-  edit->EditLabel->setObjectName(QString(name) + "Label");
-  return edit;
-}
-
 // A display of the computation page: read-only.
 tLabeledEdit* NewDisplay(QWidget* parent, QFormLayout* form, const char* name, const char* caption) {
   tLabeledEdit* edit = NewLabeledEdit(parent, name, caption, "");
   edit->setReadOnly(true);
   form->addRow(edit->EditLabel, edit);
   return edit;
-}
-
-QCheckBox* NewCheckBox(QWidget* parent, const char* name, const char* caption, bool checked) {
-  auto* box = new QCheckBox(caption, parent);
-  box->setObjectName(name);
-  box->setChecked(checked);
-  return box;
-}
-
-QPushButton* NewButton(QWidget* parent, const char* name, const char* caption) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
-  return button;
-}
-
-QGroupBox* NewGroupBox(QWidget* parent, const char* name, const char* caption) {
-  auto* box = new QGroupBox(caption, parent);
-  box->setObjectName(name);
-  return box;
-}
-
-QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QWidget* buddy) {
-  auto* label = new QLabel(caption, parent);
-  label->setObjectName(name);
-  label->setBuddy(buddy);
-  return label;
 }
 
 QTableWidget* NewGrid(QWidget* parent, const char* name) {

@@ -24,6 +24,7 @@
 #include "Utile/RunTime.h"
 #include "Utile/StringOps.h"
 #include "Utile/gui/StringOps.h"
+#include "app/FormControls.h"
 #include "app/SensitivityPage.h"
 #include "app/WindowServices.h"
 #include "app/dlgVandrelU.h"
@@ -36,18 +37,6 @@ namespace {
 double ReadReal(const QLineEdit* edit, double fallback) {
   double value = 0;
   return utile::TryStrToFloatAnySeparator(edit->text().toStdString(), value) ? value : fallback;
-}
-
-tLabeledEdit* NewEdit(QWidget* parent, const char* name, const char* caption, const char* text,
-                      const char* hint = nullptr) {
-  auto* edit = new tLabeledEdit(caption, text, parent);
-  edit->setObjectName(name);
-  edit->EditLabel->setObjectName(QString(name) + "Label");
-  if (hint) {
-    edit->setToolTip(hint);
-    edit->EditLabel->setToolTip(hint);
-  }
-  return edit;
 }
 
 QSlider* NewTrackBar(QWidget* parent, const char* name, int minimum, int maximum, int position) {
@@ -184,9 +173,9 @@ void TdlgGraphModel::BuildParametersPage() {
   grpMetapopulation = new QGroupBox("&Metapopulation dynamics", tsParameters);
   grpMetapopulation->setObjectName("grpMetapopulation");
   auto* metapopulation = new QFormLayout(grpMetapopulation);
-  edColonisationRate = NewEdit(grpMetapopulation, "edColonisationRate", "Colonisation rate c=", "0.5");
-  edExtinctionRate = NewEdit(grpMetapopulation, "edExtinctionRate", "Extinction rate e=", "0.05");
-  edDelta = NewEdit(grpMetapopulation, "edDelta", "e/c=", "");
+  edColonisationRate = NewLabeledEdit(grpMetapopulation, "edColonisationRate", "Colonisation rate c=", "0.5");
+  edExtinctionRate = NewLabeledEdit(grpMetapopulation, "edExtinctionRate", "Extinction rate e=", "0.05");
+  edDelta = NewLabeledEdit(grpMetapopulation, "edDelta", "e/c=", "");
   edDelta->setReadOnly(true);
   for (tLabeledEdit* edit : {edColonisationRate, edExtinctionRate, edDelta})
     metapopulation->addRow(edit->EditLabel, edit);
@@ -218,7 +207,7 @@ void TdlgGraphModel::BuildParametersPage() {
   ckExpectedSize->setToolTip(
       "Expected population size at quasi-equilibrium (Metapopulation capacity * Size)");
   for (QCheckBox* box : {ckGroupCount, ckOverallSize, ckExpectedSize}) output->addWidget(box);
-  edSizeThreshold = NewEdit(grpOutput, "edSizeThreshold", "Size threshold:", "10");
+  edSizeThreshold = NewLabeledEdit(grpOutput, "edSizeThreshold", "Size threshold:", "10");
   auto* sizeRow = new QHBoxLayout;
   sizeRow->addWidget(edSizeThreshold->EditLabel);
   sizeRow->addWidget(edSizeThreshold, 1);
@@ -255,10 +244,10 @@ void TdlgGraphModel::BuildParametersPage() {
   for (QRadioButton* button : {rbDistance, rbDispersalKernel, rbDispersalFlow}) dispersal->addWidget(button);
   auto* factors = new QFormLayout;
   edZim =
-      NewEdit(grpDispersal, "edZim", "Immigration factor Zim=", "0", "Effect of patch size on immigration");
-  edZem = NewEdit(grpDispersal, "edZem", "Emigration factor Zem=", "1", "Effect of patch size on emigration");
-  edZex = NewEdit(grpDispersal, "edZex", "Extinction factor Zex=", "0", "Effect of patch size on extinction");
-  edRange = NewEdit(grpDispersal, "edRange", "&Distance 1/alpha=", "30",
+      NewLabeledEdit(grpDispersal, "edZim", "Immigration factor Zim=", "0", "Effect of patch size on immigration");
+  edZem = NewLabeledEdit(grpDispersal, "edZem", "Emigration factor Zem=", "1", "Effect of patch size on emigration");
+  edZex = NewLabeledEdit(grpDispersal, "edZex", "Extinction factor Zex=", "0", "Effect of patch size on extinction");
+  edRange = NewLabeledEdit(grpDispersal, "edRange", "&Distance 1/alpha=", "30",
                     "Parameter of the negative exponential dispersal kernel");
   for (tLabeledEdit* edit : {edZim, edZem, edZex, edRange}) factors->addRow(edit->EditLabel, edit);
   dispersal->addLayout(factors);

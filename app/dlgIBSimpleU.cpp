@@ -48,6 +48,7 @@
 #include "Utile/gui/GraphicOps.h"
 #include "Utile/gui/GridOps.h"
 #include "Utile/gui/StringOps.h"
+#include "app/FormControls.h"
 #include "app/WindowServices.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
@@ -78,48 +79,6 @@ constexpr std::array<const char*, 13> EventActionNames = {
 constexpr std::array<QRgb, 13> CellColours = {0xb8e6b8, 0xf5c6d6, 0xf5deb3, 0xbcd8f0, 0xb8ecec,
                                               0xf7c99a, 0xd6ccf0, 0xdcdcdc, 0xf7f0a8, 0xa9a9a9,
                                               0x808080, 0xe0c8e8, 0xd8e0a8};
-
-QSpinBox* NewSpinEdit(QWidget* parent, const char* name, int minimum, int maximum, int value, int step = 1) {
-  auto* spin = new QSpinBox(parent);
-  spin->setObjectName(name);
-  spin->setRange(minimum, maximum);
-  spin->setSingleStep(step);
-  spin->setValue(value);
-  return spin;
-}
-
-tLabeledEdit* NewLabeledEdit(QWidget* parent, const char* name, const char* caption, const char* text) {
-  auto* edit = new tLabeledEdit(caption, text, parent);
-  edit->setObjectName(name);
-  edit->EditLabel->setObjectName(QString(name) + "Label");
-  return edit;
-}
-
-QCheckBox* NewCheckBox(QWidget* parent, const char* name, const char* caption, bool checked = false) {
-  auto* box = new QCheckBox(caption, parent);
-  box->setObjectName(name);
-  box->setChecked(checked);
-  return box;
-}
-
-QRadioButton* NewRadioButton(QWidget* parent, const char* name, const char* caption, bool checked = false) {
-  auto* button = new QRadioButton(caption, parent);
-  button->setObjectName(name);
-  button->setChecked(checked);
-  return button;
-}
-
-QPushButton* NewButton(QWidget* parent, const char* name, const char* caption) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
-  return button;
-}
-
-QGroupBox* NewGroupBox(QWidget* parent, const char* name, const char* caption) {
-  auto* box = new QGroupBox(caption, parent);
-  box->setObjectName(name);
-  return box;
-}
 
 QPlainTextEdit* NewMemo(QWidget* parent, const char* name) {
   auto* memo = new QPlainTextEdit(parent);

@@ -33,6 +33,7 @@
 #include "Utile/VectorOps.h"
 #include "Utile/gui/CustomChartSeries.h"
 #include "Utile/gui/GraphicOps.h"
+#include "app/FormControls.h"
 #include "app/SensitivityPage.h"
 #include "app/WindowServices.h"
 #include "app/dlgVandrelU.h"
@@ -112,34 +113,9 @@ QLineSeries* NewLine(utile::gui::tGraphicChart* chart, const QString& name) {
 
 tLabeledEdit* NewEdit(QWidget* parent, QFormLayout* form, const char* name, const char* caption,
                       const char* text) {
-  auto* edit = new tLabeledEdit(caption, text, parent);
-  edit->setObjectName(name);
-  edit->EditLabel->setObjectName(QString(name) + "Label");
+  tLabeledEdit* edit = NewLabeledEdit(parent, name, caption, text);
   if (form) form->addRow(edit->EditLabel, edit);
   return edit;
-}
-
-QSpinBox* NewSpin(QWidget* parent, const char* name, int minimum, int maximum, int step, int value) {
-  auto* spin = new QSpinBox(parent);
-  spin->setObjectName(name);
-  spin->setRange(minimum, maximum);
-  spin->setSingleStep(step);
-  spin->setValue(value);
-  return spin;
-}
-
-QCheckBox* NewCheck(QWidget* parent, const char* name, const char* caption, bool checked) {
-  auto* box = new QCheckBox(caption, parent);
-  box->setObjectName(name);
-  box->setChecked(checked);
-  return box;
-}
-
-QRadioButton* NewRadio(QWidget* parent, const char* name, const char* caption, bool checked) {
-  auto* radio = new QRadioButton(caption, parent);
-  radio->setObjectName(name);
-  radio->setChecked(checked);
-  return radio;
 }
 
 void SetShown(tLabeledEdit* edit, bool shown) {
@@ -220,8 +196,8 @@ void TdlgMatrixModel::BuildParametersPage() {
   edMu = NewEdit(tsParameters, form, "edMu", "&Mutation rate mu=", "0.0001");
   edDemographicRisk = NewEdit(tsParameters, form, "edDemographicRisk", "&Demographic risk=", "0");
   edLocalRisk = NewEdit(tsParameters, form, "edLocalRisk", "&Local risk=", "0");
-  rbEi = NewRadio(tsParameters, "rbEi", "e=E/N", false);
-  rbEsurN = NewRadio(tsParameters, "rbEsurN", "e=E", true);
+  rbEi = NewRadioButton(tsParameters, "rbEi", "e=E/N", false);
+  rbEsurN = NewRadioButton(tsParameters, "rbEsurN", "e=E", true);
   auto* localRow = new QHBoxLayout;
   localRow->addWidget(rbEi);
   localRow->addWidget(rbEsurN);
@@ -254,12 +230,12 @@ void TdlgMatrixModel::BuildParametersPage() {
   lblGrowthType->setBuddy(cbGrowthType);
   form->addRow(lblGrowthType, cbGrowthType);
 
-  seTimeSteps = NewSpin(tsParameters, "seTimeSteps", 1100, 10000000, 100, 5000);
+  seTimeSteps = NewSpinEdit(tsParameters, "seTimeSteps", 1100, 10000000, 5000, 100);
   form->addRow("Number of &time steps:", seTimeSteps);
-  ckmHeavyRun = NewCheck(tsParameters, "ckmHeavyRun", "&Heavy runs", false);
+  ckmHeavyRun = NewCheckBox(tsParameters, "ckmHeavyRun", "&Heavy runs", false);
   form->addRow(ckmHeavyRun);
-  semSeed1 = NewSpin(tsParameters, "semSeed1", 0, 2147483647, 1, 10);
-  semSeed2 = NewSpin(tsParameters, "semSeed2", 0, 2147483647, 1, 1);
+  semSeed1 = NewSpinEdit(tsParameters, "semSeed1", 0, 2147483647, 10, 1);
+  semSeed2 = NewSpinEdit(tsParameters, "semSeed2", 0, 2147483647, 1, 1);
   form->addRow("Seed &1:", semSeed1);
   form->addRow("Seed &2:", semSeed2);
   btApply = new QPushButton("&Apply", tsParameters);
@@ -269,21 +245,21 @@ void TdlgMatrixModel::BuildParametersPage() {
   grpConnectivity = new QGroupBox("Displayed connectivity", tsParameters);
   grpConnectivity->setObjectName("grpConnectivity");
   auto* connectivity = new QVBoxLayout(grpConnectivity);
-  rbDispersal = NewRadio(grpConnectivity, "rbDispersal", "&Dispersal", true);
-  rbFst = NewRadio(grpConnectivity, "rbFst", "&Fst", false);
-  rbDistance = NewRadio(grpConnectivity, "rbDistance", "Di&stance", false);
-  rbFst2 = NewRadio(grpConnectivity, "rbFst2", "Fs&t/(1-Fst)", false);
-  rbAutocorrelation = NewRadio(grpConnectivity, "rbAutocorrelation", "Spatial autocorrelation", false);
+  rbDispersal = NewRadioButton(grpConnectivity, "rbDispersal", "&Dispersal", true);
+  rbFst = NewRadioButton(grpConnectivity, "rbFst", "&Fst", false);
+  rbDistance = NewRadioButton(grpConnectivity, "rbDistance", "Di&stance", false);
+  rbFst2 = NewRadioButton(grpConnectivity, "rbFst2", "Fs&t/(1-Fst)", false);
+  rbAutocorrelation = NewRadioButton(grpConnectivity, "rbAutocorrelation", "Spatial autocorrelation", false);
   for (QRadioButton* radio : {rbDispersal, rbFst, rbDistance, rbFst2, rbAutocorrelation})
     connectivity->addWidget(radio);
   grpMetadata = new QGroupBox("Metadata", tsParameters);
   grpMetadata->setObjectName("grpMetadata");
   auto* metadata = new QFormLayout(grpMetadata);
   edModelName = NewEdit(grpMetadata, metadata, "edModelName", "Model name:", "");
-  seDeltaNe = NewSpin(tsParameters, "seDeltaNe", 0, 10000000, 1, 0);
-  semMinSat = NewSpin(tsParameters, "semMinSat", 0, 10000000, 1, 0);
-  semInitialDensity = NewSpin(tsParameters, "semInitialDensity", 0, 10000000, 1, 0);
-  ckmRealTimeGraph = NewCheck(tsParameters, "ckmRealTimeGraph", "Real time graph", false);
+  seDeltaNe = NewSpinEdit(tsParameters, "seDeltaNe", 0, 10000000, 0, 1);
+  semMinSat = NewSpinEdit(tsParameters, "semMinSat", 0, 10000000, 0, 1);
+  semInitialDensity = NewSpinEdit(tsParameters, "semInitialDensity", 0, 10000000, 0, 1);
+  ckmRealTimeGraph = NewCheckBox(tsParameters, "ckmRealTimeGraph", "Real time graph", false);
 
   // Hidden: they stay in the window for what reads them, but no user sets them.
   for (tLabeledEdit* edit : {edSurvival, edDispersal, edDemographicRisk}) SetShown(edit, false);
@@ -331,8 +307,8 @@ void TdlgMatrixModel::BuildResultsPage() {
   Label18->setObjectName("Label18");
   Label19 = new QLabel("", tsResults);
   Label19->setObjectName("Label19");
-  seAveragingWindow = NewSpin(tsResults, "seAveragingWindow", 2, 10000, 50, 100);
-  ckmActualSize = NewCheck(tsResults, "ckmActualSize", "Actual size", true);
+  seAveragingWindow = NewSpinEdit(tsResults, "seAveragingWindow", 2, 10000, 100, 50);
+  ckmActualSize = NewCheckBox(tsResults, "ckmActualSize", "Actual size", true);
 
   auto cell = [](QWidget* chart, std::initializer_list<QWidget*> below) {
     auto* box = new QVBoxLayout;
@@ -345,15 +321,15 @@ void TdlgMatrixModel::BuildResultsPage() {
   };
   // The radio buttons of the two charts are two groups: each has a parent of its own.
   auto* fisGroup = new QWidget(tsResults);
-  rbmFisBefore = NewRadio(fisGroup, "rbmFisBefore", "&Before dispersal", false);
-  rbmFisAfter = NewRadio(fisGroup, "rbmFisAfter", "&After dispersal", true);
+  rbmFisBefore = NewRadioButton(fisGroup, "rbmFisBefore", "&Before dispersal", false);
+  rbmFisAfter = NewRadioButton(fisGroup, "rbmFisAfter", "&After dispersal", true);
   auto* fisRow = new QHBoxLayout(fisGroup);
   fisRow->setContentsMargins(0, 0, 0, 0);
   fisRow->addWidget(rbmFisBefore);
   fisRow->addWidget(rbmFisAfter);
   auto* fstGroup = new QWidget(tsResults);
-  rbmFstBefore = NewRadio(fstGroup, "rbmFstBefore", "B&efore dispersal", false);
-  rbmFstAfter = NewRadio(fstGroup, "rbmFstAfter", "A&fter dispersal", true);
+  rbmFstBefore = NewRadioButton(fstGroup, "rbmFstBefore", "B&efore dispersal", false);
+  rbmFstAfter = NewRadioButton(fstGroup, "rbmFstAfter", "A&fter dispersal", true);
   auto* fstRow = new QHBoxLayout(fstGroup);
   fstRow->setContentsMargins(0, 0, 0, 0);
   fstRow->addWidget(rbmFstBefore);
@@ -388,10 +364,10 @@ void TdlgMatrixModel::BuildSensitivityPage() {
       this,
       {.OutputFile = "MatrixModel.txt", .FileButtonEllipsis = false, .ButtonHints = false, .CopiesHint = ""},
       nullptr);
-  cbEffectiveSizeMode = NewCheck(tsSensitivity, "cbEffectiveSizeMode", "Effective Size Mode", false);
-  cbExtinctionTimeMode = NewCheck(tsSensitivity, "cbExtinctionTimeMode", "Extinction Time Mode", false);
-  seNbrRep = NewSpin(tsSensitivity, "seNbrRep", 0, 10000000, 10, 0);
-  seNbrTrials = NewSpin(tsSensitivity, "seNbrTrials", 0, 10000000, 10, 0);
+  cbEffectiveSizeMode = NewCheckBox(tsSensitivity, "cbEffectiveSizeMode", "Effective Size Mode", false);
+  cbExtinctionTimeMode = NewCheckBox(tsSensitivity, "cbExtinctionTimeMode", "Extinction Time Mode", false);
+  seNbrRep = NewSpinEdit(tsSensitivity, "seNbrRep", 0, 10000000, 0, 10);
+  seNbrTrials = NewSpinEdit(tsSensitivity, "seNbrTrials", 0, 10000000, 0, 10);
   auto* modes = new QFormLayout;
   modes->addRow(cbEffectiveSizeMode);
   modes->addRow(cbExtinctionTimeMode);
@@ -404,7 +380,7 @@ void TdlgMatrixModel::BuildSensitivityPage() {
   auto* boxes = new QGridLayout(grpStatistics);
   int k = 0;
   auto box = [&](const char* name, const char* caption, bool checked) {
-    QCheckBox* result = NewCheck(grpStatistics, name, caption, checked);
+    QCheckBox* result = NewCheckBox(grpStatistics, name, caption, checked);
     boxes->addWidget(result, k % 7, k / 7);
     ++k;
     return result;

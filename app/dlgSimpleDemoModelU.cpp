@@ -26,6 +26,7 @@
 #include "Utile/VectorOps.h"
 #include "Utile/gui/GraphicOps.h"
 #include "Utile/gui/StringOps.h"
+#include "app/FormControls.h"
 #include "app/SensitivityPage.h"
 #include "app/WindowServices.h"
 #include "app/dlgVandrelU.h"
@@ -44,29 +45,6 @@ const char* const ConnectivityLine = "                \t%.3g\t%.3g";
 
 // The grid of the interface mode.
 constexpr int32_t InterfaceGrid = 100;
-
-tLabeledEdit* NewEdit(QWidget* parent, const char* name, const char* caption, const char* text) {
-  auto* edit = new tLabeledEdit(caption, text, parent);
-  edit->setObjectName(name);
-  edit->EditLabel->setObjectName(QString(name) + "Label");
-  return edit;
-}
-
-QSpinBox* NewSpinEdit(QWidget* parent, const char* name, int minimum, int maximum, int step, int value) {
-  auto* spin = new QSpinBox(parent);
-  spin->setObjectName(name);
-  spin->setRange(minimum, maximum);
-  spin->setSingleStep(step);
-  spin->setValue(value);
-  return spin;
-}
-
-QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QWidget* buddy) {
-  auto* label = new QLabel(caption, parent);
-  label->setObjectName(name);
-  label->setBuddy(buddy);
-  return label;
-}
 
 void SetEnabled(tLabeledEdit* edit, bool enabled) {
   edit->setEnabled(enabled);
@@ -194,17 +172,17 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   grpParameters = new QGroupBox("Parameters", tsParameters);
   grpParameters->setObjectName("grpParameters");
   auto* parameters = new QFormLayout(grpParameters);
-  edTerritory = NewEdit(grpParameters, "edTerritory", "&Territory area=", "1");
-  edRange = NewEdit(grpParameters, "edRange", "Mean dispersal Distance=", "100");
-  edColonisation = NewEdit(grpParameters, "edColonisation", "&Colonisation rate=", "1");
-  edEmigScalFact = NewEdit(grpParameters, "edEmigScalFact", "&Emigration Scaling Factor=", "1");
-  edZetaImmigFact = NewEdit(grpParameters, "edZetaImmigFact", "&Immigration Scaling Factor=", "0");
-  edExtinction = NewEdit(grpParameters, "edExtinction", "&Extinction rate=", "1000");
-  edExtScalFact = NewEdit(grpParameters, "edExtScalFact", "&Extinction Scaling Factor=", "1");
-  edNewPatchArea = NewEdit(grpParameters, "edNewPatchArea", "&New patch area=", "1");
-  edAutocorrelation = NewEdit(grpParameters, "edAutocorrelation", "&Mean Spatial Autocorrelation=", "1");
+  edTerritory = NewLabeledEdit(grpParameters, "edTerritory", "&Territory area=", "1");
+  edRange = NewLabeledEdit(grpParameters, "edRange", "Mean dispersal Distance=", "100");
+  edColonisation = NewLabeledEdit(grpParameters, "edColonisation", "&Colonisation rate=", "1");
+  edEmigScalFact = NewLabeledEdit(grpParameters, "edEmigScalFact", "&Emigration Scaling Factor=", "1");
+  edZetaImmigFact = NewLabeledEdit(grpParameters, "edZetaImmigFact", "&Immigration Scaling Factor=", "0");
+  edExtinction = NewLabeledEdit(grpParameters, "edExtinction", "&Extinction rate=", "1000");
+  edExtScalFact = NewLabeledEdit(grpParameters, "edExtScalFact", "&Extinction Scaling Factor=", "1");
+  edNewPatchArea = NewLabeledEdit(grpParameters, "edNewPatchArea", "&New patch area=", "1");
+  edAutocorrelation = NewLabeledEdit(grpParameters, "edAutocorrelation", "&Mean Spatial Autocorrelation=", "1");
   edAutocorreIationIntercept =
-      NewEdit(grpParameters, "edAutocorreIationIntercept", "&Autocorrelation Intercept=", "1");
+      NewLabeledEdit(grpParameters, "edAutocorreIationIntercept", "&Autocorrelation Intercept=", "1");
   for (tLabeledEdit* edit :
        {edTerritory, edRange, edColonisation, edEmigScalFact, edZetaImmigFact, edExtinction, edExtScalFact,
         edNewPatchArea, edAutocorrelation, edAutocorreIationIntercept})
@@ -222,16 +200,16 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   cbAggregation = new QCheckBox("&Aggregation", GroupBox8);
   cbAggregation->setObjectName("cbAggregation");
   aggregation->addRow(cbAggregation);
-  edGridResolution = NewEdit(GroupBox8, "edGridResolution", "&Grid resolution=", "10");
+  edGridResolution = NewLabeledEdit(GroupBox8, "edGridResolution", "&Grid resolution=", "10");
   SetEnabled(edGridResolution, false);
   aggregation->addRow(edGridResolution->EditLabel, edGridResolution);
   cbBootstrapping = new QCheckBox("&Bootstrapping", GroupBox8);
   cbBootstrapping->setObjectName("cbBootstrapping");
   aggregation->addRow(cbBootstrapping);
-  edPerCentBootstrapping = NewEdit(GroupBox8, "edPerCentBootstrapping", "&% bootstrapping=", "100");
+  edPerCentBootstrapping = NewLabeledEdit(GroupBox8, "edPerCentBootstrapping", "&% bootstrapping=", "100");
   SetEnabled(edPerCentBootstrapping, false);
   aggregation->addRow(edPerCentBootstrapping->EditLabel, edPerCentBootstrapping);
-  seIterations = NewSpinEdit(GroupBox8, "seIterations", 3, 100000000, 25, 3);
+  seIterations = NewSpinEdit(GroupBox8, "seIterations", 3, 100000000, 3, 25);
   seIterations->setEnabled(false);
   Label3 = NewLabel(GroupBox8, "Label3", "&Iterations:", seIterations);
   Label3->setEnabled(false);
@@ -268,12 +246,12 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   grpMapOutput = new QGroupBox("Map output", grpAnalyses);
   grpMapOutput->setObjectName("grpMapOutput");
   auto* mapOutput = new QGridLayout(grpMapOutput);
-  edMinX = NewEdit(grpMapOutput, "edMinX", "Min X=", "0");
-  edMaxX = NewEdit(grpMapOutput, "edMaxX", "Max X=", "36");
-  edMinY = NewEdit(grpMapOutput, "edMinY", "Min Y=", "0");
-  edMaxY = NewEdit(grpMapOutput, "edMaxY", "Max Y=", "36");
-  seColumns = NewSpinEdit(grpMapOutput, "seColumns", 2, 100000000, 25, 36);
-  seRows = NewSpinEdit(grpMapOutput, "seRows", 2, 100000000, 25, 36);
+  edMinX = NewLabeledEdit(grpMapOutput, "edMinX", "Min X=", "0");
+  edMaxX = NewLabeledEdit(grpMapOutput, "edMaxX", "Max X=", "36");
+  edMinY = NewLabeledEdit(grpMapOutput, "edMinY", "Min Y=", "0");
+  edMaxY = NewLabeledEdit(grpMapOutput, "edMaxY", "Max Y=", "36");
+  seColumns = NewSpinEdit(grpMapOutput, "seColumns", 2, 100000000, 36, 25);
+  seRows = NewSpinEdit(grpMapOutput, "seRows", 2, 100000000, 36, 25);
   lblColumns = NewLabel(grpMapOutput, "lblColumns", "&Columns:", seColumns);
   lblRows = NewLabel(grpMapOutput, "lblRows", "&Rows:", seRows);
   mapOutput->addWidget(edMinX->EditLabel, 0, 0);
@@ -326,7 +304,7 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   // Never shown: the model's name and the choice of the displayed links.
   grpMetadata = new QGroupBox("Metadata", tsParameters);
   grpMetadata->setObjectName("grpMetadata");
-  edModelName = NewEdit(grpMetadata, "edModelName", "Model name:", "");
+  edModelName = NewLabeledEdit(grpMetadata, "edModelName", "Model name:", "");
   (new QFormLayout(grpMetadata))->addRow(edModelName->EditLabel, edModelName);
   grpMetadata->setVisible(false);
   grpDisplayedConnectivity = new QGroupBox("Displayed connectivity", tsParameters);

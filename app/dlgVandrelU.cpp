@@ -44,6 +44,7 @@
 #include "Utile/gui/StringOps.h"
 #include "app/AboutBoxU.h"
 #include "app/DevHistoryU.h"
+#include "app/FormControls.h"
 #include "app/ModelForm.h"
 #include "app/TextBox.h"
 #include "app/WindowServices.h"
@@ -76,41 +77,6 @@ const char* const OpenedIBMCaption = "Simple IBM %d (v. %s)";
 // the study area, and cells per side of its value map.
 constexpr int32_t MovingWindowsPerSide = 4;
 constexpr int32_t MovingWindowMapCells = 100;
-
-QSpinBox* NewSpinEdit(QWidget* parent, const char* name, int minimum, int maximum, int value) {
-  auto* spin = new QSpinBox(parent);
-  spin->setObjectName(name);
-  spin->setRange(minimum, maximum);
-  spin->setValue(value);
-  return spin;
-}
-
-QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QWidget* buddy) {
-  auto* label = new QLabel(caption, parent);
-  label->setObjectName(name);
-  label->setBuddy(buddy);
-  return label;
-}
-
-tLabeledEdit* NewLabeledEdit(QWidget* parent, const char* name, const char* caption, const char* text) {
-  auto* edit = new tLabeledEdit(caption, text, parent);
-  edit->setObjectName(name);
-  edit->EditLabel->setObjectName(QString(name) + "Label");
-  return edit;
-}
-
-QCheckBox* NewCheckBox(QWidget* parent, const char* name, const char* caption, bool checked) {
-  auto* box = new QCheckBox(caption, parent);
-  box->setObjectName(name);
-  box->setChecked(checked);
-  return box;
-}
-
-QPushButton* NewButton(QWidget* parent, const char* name, const char* caption) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
-  return button;
-}
 
 void SetShown(QWidget* widget, bool shown) {
   widget->setVisible(shown);

@@ -1,10 +1,6 @@
 #include "mapfiles/KelvoraAboutBox.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
-#include <QStyle>
-#include <QVBoxLayout>
 
 #include "Utile/RunTime.h"
 
@@ -24,40 +20,15 @@ std::string VersionText(const tFileVersion& version) {
   return utile::Format("%d.%d.%d.%d", version.MS >> 16, version.MS & 0xFFFF, version.LS >> 16, version.LS & 0xFFFF);
 }
 
-TfKelvoraAboutBox::TfKelvoraAboutBox(QWidget* parent) : QDialog(parent) {
+TfKelvoraAboutBox::TfKelvoraAboutBox(QWidget* parent)
+    : tAboutDialog(QStyle::SP_DirIcon, "Kelvora", "", "Raster map file manager",
+                   "Browses folders of Idrisi raster maps, shows and edits their documentation, deletes and "
+                   "renames them in batches, converts and modifies their cells, exports them and opens them in "
+                   "the map viewer.",
+                   parent) {
   setObjectName("fKelvoraAboutBox");
   setWindowTitle("About Kelvora");
   setModal(true);
-  ProgramIcon = new QLabel(this);
-  ProgramIcon->setObjectName("ProgramIcon");
-  ProgramIcon->setPixmap(style()->standardIcon(QStyle::SP_DirIcon).pixmap(48, 48));
-  ProductName = new QLabel("<b>Kelvora</b>", this);
-  ProductName->setObjectName("ProductName");
-  Version = new QLabel(this);
-  Version->setObjectName("Version");
-  Copyright = new QLabel("Raster map file manager", this);
-  Copyright->setObjectName("Copyright");
-  Comments = new QLabel(
-      "Browses folders of Idrisi raster maps, shows and edits their documentation, deletes and renames "
-      "them in batches, converts and modifies their cells, exports them and opens them in the map viewer.",
-      this);
-  Comments->setObjectName("Comments");
-  Comments->setWordWrap(true);
-  OKButton = new QPushButton("OK", this);
-  OKButton->setObjectName("OKButton");
-  OKButton->setDefault(true);
-  connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
-
-  auto* top = new QHBoxLayout;
-  top->addWidget(ProgramIcon, 0, Qt::AlignTop);
-  auto* texts = new QVBoxLayout;
-  for (QLabel* label : {ProductName, Version, Copyright}) texts->addWidget(label);
-  top->addLayout(texts, 1);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(top);
-  layout->addWidget(Comments);
-  layout->addWidget(OKButton, 0, Qt::AlignCenter);
-  setMinimumWidth(360);
   FormCreate();
 }
 

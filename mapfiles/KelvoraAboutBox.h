@@ -1,12 +1,10 @@
 // The about box of the map-file manager, with the version the executable carries.
 #pragma once
 
-#include <QDialog>
+#include "Utile/gui/AboutDialog.h"
 #include <cstdint>
 #include <string>
 
-class QLabel;
-class QPushButton;
 
 namespace kelvora {
 
@@ -24,18 +22,12 @@ std::string VersionText(const tFileVersion& version);
 // The executable's version text, as the about box shows it.
 extern std::string KelvoraVersion;
 
-class TfKelvoraAboutBox : public QDialog {
+class TfKelvoraAboutBox : public utile::gui::tAboutDialog {
   Q_OBJECT
  public:
   explicit TfKelvoraAboutBox(QWidget* parent = nullptr);
   ~TfKelvoraAboutBox() override;
 
-  QLabel* ProgramIcon;
-  QLabel* ProductName;
-  QLabel* Version;
-  QLabel* Copyright;
-  QLabel* Comments;
-  QPushButton* OKButton;
 
  private:
   void FormCreate();

@@ -1,0 +1,68 @@
+#include "app/FormControls.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+
+#include "app/TaggedControls.h"
+
+namespace vandrel {
+
+QSpinBox* NewSpinEdit(QWidget* parent, const char* name, int minimum, int maximum, int value, int step) {
+  auto* spin = new QSpinBox(parent);
+  spin->setObjectName(name);
+  spin->setRange(minimum, maximum);
+  spin->setSingleStep(step);
+  spin->setValue(value);
+  return spin;
+}
+
+tLabeledEdit* NewLabeledEdit(QWidget* parent, const char* name, const char* caption, const char* text,
+                             const char* hint) {
+  auto* edit = new tLabeledEdit(caption, text, parent);
+  edit->setObjectName(name);
+  edit->EditLabel->setObjectName(QString(name) + "Label");
+  if (hint) {
+    edit->setToolTip(hint);
+    edit->EditLabel->setToolTip(hint);
+  }
+  return edit;
+}
+
+QCheckBox* NewCheckBox(QWidget* parent, const char* name, const char* caption, bool checked) {
+  auto* box = new QCheckBox(caption, parent);
+  box->setObjectName(name);
+  box->setChecked(checked);
+  return box;
+}
+
+QRadioButton* NewRadioButton(QWidget* parent, const char* name, const char* caption, bool checked) {
+  auto* button = new QRadioButton(caption, parent);
+  button->setObjectName(name);
+  button->setChecked(checked);
+  return button;
+}
+
+QPushButton* NewButton(QWidget* parent, const char* name, const char* caption) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  return button;
+}
+
+QGroupBox* NewGroupBox(QWidget* parent, const char* name, const char* caption) {
+  auto* box = new QGroupBox(caption, parent);
+  box->setObjectName(name);
+  return box;
+}
+
+QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QWidget* buddy) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(name);
+  label->setBuddy(buddy);
+  return label;
+}
+
+}  // namespace vandrel
