@@ -706,17 +706,24 @@ void TdlgIBSimple::BuildOutputOptionsPage() {
   column[2]->addLayout(genomes);
   for (QVBoxLayout* c : column) c->addStretch(1);
   layout->addWidget(grpOutputStatistics);
+  layout->addStretch(1);
 
-  auto* options = NewGroupBox(tsOutputOptions, "grpOptions", "Options");
+  // The batch's own settings have a page of their own.
+  tsOptions = new QWidget;
+  tsOptions->setObjectName("tsOptions");
+  pcIBSimple->addTab(tsOptions, "Options");
+  auto* optionsPage = new QVBoxLayout(tsOptions);
+  auto* options = NewGroupBox(tsOptions, "grpOptions", "Options");
   auto* optionsLayout = new QFormLayout(options);
   seMemoryDefragmentation = NewSpinEdit(options, "seMemoryDefragmentation", 0, 1000000, 0);
+  seMemoryDefragmentation->setToolTip("Every this many batch simulations the memory is defragmented (0: never)");
   AddRow(optionsLayout, options,
          "Frequency of memory defragmentation (simulations):", seMemoryDefragmentation);
-  auto* right = new QVBoxLayout;
-  right->addWidget(options);
-  right->addStretch(1);
-  layout->addLayout(right);
-  layout->addStretch(1);
+  auto* row = new QHBoxLayout;
+  row->addWidget(options);
+  row->addStretch(1);
+  optionsPage->addLayout(row);
+  optionsPage->addStretch(1);
 }
 
 void TdlgIBSimple::BuildRunBar() {
@@ -1990,6 +1997,7 @@ void TdlgIBSimple::BuildBatchPages() {
     table->setObjectName(name);
     table->setHorizontalHeaderLabels({"Parameter", "Uniform", "Value", "Minimum", "Maximum"});
     table->verticalHeader()->setVisible(false);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setStretchLastSection(true);
     column->addWidget(table, 1);
     layout->addLayout(column, 1);
@@ -2469,7 +2477,7 @@ void TdlgIBSimple::GatherDemography(models::tIBBatchRow& row, const utile::tVect
   for (int32_t p = 0; p < Metapop->PatchCount(); ++p) {
     models::tPatch* patch = Metapop->GetPatches(p);
     row.Capacities.push_back(patch->Capacity);
-    if (sexuate) row.SexRatios.push_back(patch->SexRatio());
+    if (sexuate) row.SexRatios.push_back(models::SingleAsDecimal(patch->SexRatio()));
   }
   row.Occupancy = occupancy;
   row.ExtinctionTime = Metapop->Extinct ? Metapop->ExtTime : -1;

@@ -289,6 +289,7 @@ class TdlgIBSimple : public tModelForm {
   // Simulation hands out, in its order), the batch memo and its commands. The
   // ABC page draws each slot from a prior into the same memo. Apply rebuilds
   // both; they hide from any change of the slots until then.
+  QWidget* tsOptions = nullptr;  // the batch's settings: seMemoryDefragmentation
   tSensitivityPage* tsSensitivity = nullptr;
   QPushButton* btAbortSensitivity = nullptr;
   QProgressBar* ggBatchProgress = nullptr;

@@ -1,6 +1,8 @@
 #include "models/IBBatch.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 
 #include "Utile/RandomFunctions.h"
@@ -97,6 +99,13 @@ utile::tVectorOfString IBRowFields(const tIBBatchColumns& c, const tIBBatchRow& 
   if (c.Adults) AddClass(fields, c, row.Adults);
   fields.push_back(row.Time);
   return fields;
+}
+
+Double SingleAsDecimal(utile::Single value) {
+  char text[64];
+  const auto written = std::to_chars(text, text + sizeof(text) - 1, value);
+  *written.ptr = '\0';
+  return std::strtod(text, nullptr);
 }
 
 utile::tVectorOfString PaddedValues(const utile::tVectorOfString& given, const utile::tVectorOfString& inForce) {

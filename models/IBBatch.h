@@ -80,6 +80,10 @@ struct tIBBatchRow {
 // The fields of the row under the header of the same columns, one for one.
 utile::tVectorOfString IBRowFields(const tIBBatchColumns& columns, const tIBBatchRow& row);
 
+// The decimal number that a single-precision value stands for (its shortest
+// form), so that a sex ratio of 0.4 is written 0.4 rather than 0.400000006.
+Double SingleAsDecimal(utile::Single value);
+
 // One value per slot: the value the line gave, or else the text in force (the
 // control's); values beyond the slots are left out.
 utile::tVectorOfString PaddedValues(const utile::tVectorOfString& given, const utile::tVectorOfString& inForce);

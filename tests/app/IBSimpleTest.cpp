@@ -135,7 +135,7 @@ class IBSimpleTest : public QObject {
     QStringList pages;
     for (int i = 0; i < fIB->pcIBSimple->count(); ++i) pages << fIB->pcIBSimple->tabText(i);
     QCOMPARE(pages, QStringList({"Life cycle", "Spatial display", "Simulations", "Genetics", "Results",
-                                 "Output options", "Sensitivity analysis", "ABC"}));
+                                 "Output options", "Options", "Sensitivity analysis", "ABC"}));
     QVERIFY(!fIB->pcIBSimple->isTabVisible(fIB->pcIBSimple->indexOf(fIB->tsGenetics)));
     QCOMPARE(fIB->pcIBSimple->currentWidget(), fIB->tsLifeCycle);
     QCOMPARE(fIB->windowTitle(), QString("Individual-based model 1 (v. 1.7.1.73)"));

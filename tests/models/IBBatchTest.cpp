@@ -161,6 +161,10 @@ TEST(IBBatchColumns, ValuesOfTheLinesAndTheControls) {
            {"", {}}, {"0\t", {"0"}}, {"0\t100\t\t", {"0", "100", ""}}, {"a\tb", {"a", "b"}}})
     EXPECT_EQ(models::TabbedFields(c.Text), c.Expected) << c.Text;
   EXPECT_EQ(models::JoinFields({"a", "", "b"}), "a\t\tb");
+  // Sex ratios are singles: written in the digits they stand for.
+  for (const auto& [ratio, text] : std::vector<std::pair<float, const char*>>{
+           {0.4f, "0.4"}, {11.0f / 21, "0.52380955"}, {0.0f, "0"}, {1.0f, "1"}, {1e-8f, "1E-8"}})
+    EXPECT_EQ(utile::Format("%.g", models::SingleAsDecimal(ratio)), text);
 }
 
 TEST(IBBatchColumns, StatisticsDates) {
