@@ -54,8 +54,8 @@
 #include "app/WindowServices.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
-#include "models/IBModelFile.h"
 #include "models/IBBatch.h"
+#include "models/IBModelFile.h"
 #include "models/IBSimulation.h"
 #include "models/LandscapeFiles.h"
 #include "models/MetapopCommon.h"
@@ -716,7 +716,8 @@ void TdlgIBSimple::BuildOutputOptionsPage() {
   auto* options = NewGroupBox(tsOptions, "grpOptions", "Options");
   auto* optionsLayout = new QFormLayout(options);
   seMemoryDefragmentation = NewSpinEdit(options, "seMemoryDefragmentation", 0, 1000000, 0);
-  seMemoryDefragmentation->setToolTip("Every this many batch simulations the memory is defragmented (0: never)");
+  seMemoryDefragmentation->setToolTip(
+      "Every this many batch simulations the memory is defragmented (0: never)");
   AddRow(optionsLayout, options,
          "Frequency of memory defragmentation (simulations):", seMemoryDefragmentation);
   auto* row = new QHBoxLayout;
@@ -2234,8 +2235,9 @@ std::vector<models::tIBPrior> TdlgIBSimple::ReadPriors(const QTableWidget* table
 }
 
 std::vector<std::string> TdlgIBSimple::ABCLines() const {
-  return models::ABCBatch(ReadPriors(sgABCLandscape, fLandscapePriors), ReadPriors(sgABCParameters, fParameterPriors),
-                          seABCSimulations->value(), ABCLandscapes, seABCSeed1->value(), seABCSeed2->value());
+  return models::ABCBatch(ReadPriors(sgABCLandscape, fLandscapePriors),
+                          ReadPriors(sgABCParameters, fParameterPriors), seABCSimulations->value(),
+                          ABCLandscapes, seABCSeed1->value(), seABCSeed2->value());
 }
 
 void TdlgIBSimple::btMakeABCBatchClick() {
@@ -2292,7 +2294,8 @@ void TdlgIBSimple::RunBatch(const std::vector<std::string>& Lines, const std::st
     return;
   }
   // Appended rows continue the file's numbering and stand under its header.
-  fResultFileState = utile::FileExists(FileName) ? models::ReadIBResultFile(FileName) : models::tIBResultFileState{};
+  fResultFileState =
+      utile::FileExists(FileName) ? models::ReadIBResultFile(FileName) : models::tIBResultFileState{};
   fHeaderInForce = fResultFileState.LastHeader;
   fBatchStarting = true;
   BatchResultFile = utile::ChangeFileExt(FileName, "");
@@ -2342,7 +2345,8 @@ void TdlgIBSimple::BatchStep(const std::string& step) {
 
 void TdlgIBSimple::Simulation(const std::string& Line) {
   if (!Fs.IsOpen())
-    throw utile::EInvalidOperation("A batch simulation writes its row to the result file of a running batch.");
+    throw utile::EInvalidOperation(
+        "A batch simulation writes its row to the result file of a running batch.");
   CurrentBatchStep = "Batch line";
   try {
     // A value that a spin edit would hold to its range is refused before any control takes one.
@@ -2421,7 +2425,8 @@ void TdlgIBSimple::WriteLandscapeFiles() {
   if (ckSensDistanceMat->isChecked()) utile::MatSaveToFile(models::DistanceMat, name("Distances"), false);
   if (ckSensConnectanceMat->isChecked())
     utile::MatSaveToFile(models::ConnectanceMat, name("Connectances"), false);
-  if (ckSensPermeabilityMat->isChecked()) utile::MatSaveToFile(models::FrictionMap, name("Permeabilities"), false);
+  if (ckSensPermeabilityMat->isChecked())
+    utile::MatSaveToFile(models::FrictionMap, name("Permeabilities"), false);
   if (ckSensConnectionProfiles->isChecked() && !models::Map.empty() && dlgVandrel) {
     const utile::tVectorOfDouble values = models::DistinctMapValues();
     utile::SaveTextToFile(name("ConnectionProfiles"),
@@ -2580,7 +2585,8 @@ void TdlgIBSimple::SaveGenomeFiles(const std::string& prefix) {
     if (ckSensGenPop->isChecked())
       SaveToFile(prefix + "_GenePop" + name, GeneticPedigree->GenepopOutput(date, ageClass, p));
     if (ckSensAlleleFreq->isChecked())
-      SaveToFile(prefix + "_AllFreq" + name, GeneticPedigree->AlleleFrequenciesAsString(date, ageClass, p, "%.3g"));
+      SaveToFile(prefix + "_AllFreq" + name,
+                 GeneticPedigree->AlleleFrequenciesAsString(date, ageClass, p, "%.3g"));
   }
 }
 

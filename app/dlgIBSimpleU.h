@@ -399,9 +399,9 @@ class TdlgIBSimple : public tModelForm {
   std::vector<models::tIBPrior> ReadPriors(const QTableWidget* table,
                                            const std::vector<models::tIBPrior>& priors) const;
   models::tIBResultFileState fResultFileState;  // of the file that the running batch appends to
-  utile::tVectorOfString fHeaderInForce;         // the last header line of the result file
-  bool fBatchStarting = false;                   // no row of the running batch yet
-  int32_t fLandscapeOffset = 0;                  // landscape numbers already in an appended file
+  utile::tVectorOfString fHeaderInForce;        // the last header line of the result file
+  bool fBatchStarting = false;                  // no row of the running batch yet
+  int32_t fLandscapeOffset = 0;                 // landscape numbers already in an appended file
   std::vector<models::tIBPrior> fLandscapePriors, fParameterPriors;  // the slots of the prior tables
 
   std::unordered_map<const models::tEventCell*, tEventCellControls> fCellControls;

@@ -33,7 +33,8 @@ void AddPatchValues(utile::tVectorOfString& fields, const tVector& values, Integ
 void AddClass(utile::tVectorOfString& fields, const tIBBatchColumns& c, const tIBClassStatistics& s) {
   const Integer count = c.PatchCount + 1;
   const auto real = [](Double v) { return utile::Format("%g", v); };
-  if (c.Abundances) AddPatchValues(fields, s.Sizes, count, "0", [](Cardinal v) { return utile::Format("%d", v); });
+  if (c.Abundances)
+    AddPatchValues(fields, s.Sizes, count, "0", [](Cardinal v) { return utile::Format("%d", v); });
   if (c.F) AddPatchValues(fields, s.F, count, NA, real);
   if (c.Theta) AddPatchValues(fields, s.Theta, count, NA, real);
 }
@@ -108,7 +109,8 @@ Double SingleAsDecimal(utile::Single value) {
   return std::strtod(text, nullptr);
 }
 
-utile::tVectorOfString PaddedValues(const utile::tVectorOfString& given, const utile::tVectorOfString& inForce) {
+utile::tVectorOfString PaddedValues(const utile::tVectorOfString& given,
+                                    const utile::tVectorOfString& inForce) {
   utile::tVectorOfString values = inForce;
   for (size_t i = 0; i < values.size() && i < given.size(); ++i) values[i] = given[i];
   return values;

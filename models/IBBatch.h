@@ -86,7 +86,8 @@ Double SingleAsDecimal(utile::Single value);
 
 // One value per slot: the value the line gave, or else the text in force (the
 // control's); values beyond the slots are left out.
-utile::tVectorOfString PaddedValues(const utile::tVectorOfString& given, const utile::tVectorOfString& inForce);
+utile::tVectorOfString PaddedValues(const utile::tVectorOfString& given,
+                                    const utile::tVectorOfString& inForce);
 
 // The fields of a text kept by the batch framework: each value followed by a TAB.
 utile::tVectorOfString TabbedFields(const std::string& text);

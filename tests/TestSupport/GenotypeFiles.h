@@ -73,13 +73,15 @@ inline ::testing::AssertionResult ReadFstat(const std::string& text, tGenotypeFi
   if (digits < 1 || digits > 3) return ::testing::AssertionFailure() << "digits " << digits;
   if (int(lines.size()) < 1 + file.Loci) return ::testing::AssertionFailure() << "locus names missing";
   for (int k = 1; k <= file.Loci; ++k)
-    if (genotype_detail::Fields(lines[k]).size() != 1) return ::testing::AssertionFailure() << "locus name: " << lines[k];
+    if (genotype_detail::Fields(lines[k]).size() != 1)
+      return ::testing::AssertionFailure() << "locus name: " << lines[k];
   file.PerPopulation.assign(file.Populations + 1, 0);
   for (size_t l = 1 + file.Loci; l < lines.size(); ++l) {
     const auto fields = genotype_detail::Fields(lines[l]);
     if (int(fields.size()) != 1 + file.Loci)
       return ::testing::AssertionFailure() << "line " << l << ": " << lines[l];
-    if (!genotype_detail::AllDigits(fields[0])) return ::testing::AssertionFailure() << "sample: " << fields[0];
+    if (!genotype_detail::AllDigits(fields[0]))
+      return ::testing::AssertionFailure() << "sample: " << fields[0];
     const int sample = std::stoi(fields[0]);
     if (sample < 1 || sample > file.Populations) return ::testing::AssertionFailure() << "sample " << sample;
     ++file.PerPopulation[sample];
@@ -118,7 +120,8 @@ inline ::testing::AssertionResult ReadGenepop(const std::string& text, tGenotype
       const size_t comma = names.find(',', start);
       const std::string name =
           names.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-      if (genotype_detail::Fields(name).size() != 1) return ::testing::AssertionFailure() << "locus name '" << name << "'";
+      if (genotype_detail::Fields(name).size() != 1)
+        return ::testing::AssertionFailure() << "locus name '" << name << "'";
       loci.push_back(name);
       if (comma == std::string::npos) break;
       start = comma + 1;
