@@ -270,7 +270,8 @@ std::vector<std::string> ABCBatch(const std::vector<tIBPrior>& landscape, const 
   utile::SetSeeds(seed1, seed2);
   std::vector<std::string> lines;
   for (Integer k = 0; k < count; ++k) {
-    if (landscapePerSimulation) lines.push_back(DrawLine("MakeLandscape(", landscape, landscapeBounds));
+    if (landscapePerSimulation && !landscape.empty())
+      lines.push_back(DrawLine("MakeLandscape(", landscape, landscapeBounds));
     lines.push_back(DrawLine("Simulation(", model, modelBounds));
   }
   return lines;

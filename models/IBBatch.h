@@ -147,7 +147,8 @@ struct tIBPrior {
 
 // The lines of count simulations after SetSeeds(seed1, seed2): with
 // landscapePerSimulation, a "MakeLandscape(" line drawn from the landscape
-// priors before each "Simulation(" line; without, the simulation lines alone.
+// priors (when there are any) before each "Simulation(" line; without, the
+// simulation lines alone.
 // Within a line the slots draw in order, fixed ones draw nothing. Unreadable,
 // reversed or out-of-limit bounds raise EConvertError naming the slot before
 // anything is drawn.

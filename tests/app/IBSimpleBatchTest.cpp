@@ -70,49 +70,25 @@ std::string LandscapeLine(int patches) {
 }
 
 QStringList Header(int n, bool all) {
-  QStringList h = {"SimID",
-                   "Landscape",
-                   "Width",
-                   "Height",
-                   "NbPatch",
-                   "IsolatedPatchArea",
-                   "IsolatedPatchDistance",
-                   "MinArea",
-                   "MaxArea",
-                   "PropLargePatches",
-                   "DistanceThreshold",
-                   "Connectance",
-                   "SurvivalDistance",
-                   "FixedSurvival",
-                   "LandscapeFile",
-                   "PermeabilityMap",
-                   "ReproductionMode",
-                   "SexRatio",
-                   "TerritoryArea",
-                   "Autofecondation",
-                   "JuvenileWeight"};
-  for (int gene = 0; gene < 16; ++gene) h << QString("Gene%1").arg(gene);
   // Tagging is event 2, Survival 3, Dispersal 4, Aging 5, Reproduction 6, Death 7.
-  h << "MutationRate"
-    << "NbLoci"
-    << "NbAlleles"
-    << "KAMrate"
-    << "SSMrate"
-    << "SamplingProbabilityJuvenile"
-    << "SamplingProbabilityAdult"
-    << "Event2Param1"
-    << "Event3Param1"
-    << "Event4Param1"
-    << "Event4Param2"
-    << "Event6Param1"
-    << "NbIndividuals";
+  QStringList h = QString(
+                      "SimID Landscape Width Height NbPatch IsolatedPatchArea IsolatedPatchDistance MinArea "
+                      "MaxArea PropLargePatches DistanceThreshold Connectance SurvivalDistance FixedSurvival "
+                      "LandscapeFile PermeabilityMap ReproductionMode SexRatio TerritoryArea Autofecondation "
+                      "JuvenileWeight")
+                      .split(' ');
+  for (int gene = 0; gene < 16; ++gene) h << QString("Gene%1").arg(gene);
+  h << QString(
+           "MutationRate NbLoci NbAlleles KAMrate SSMrate SamplingProbabilityJuvenile "
+           "SamplingProbabilityAdult "
+           "Event2Param1 Event3Param1 Event4Param1 Event4Param2 Event6Param1 NbIndividuals")
+           .split(' ');
   const auto patches = [&](const QString& prefix, int from) {
     for (int i = from; i <= n; ++i) h << prefix + QString("%1").arg(i, 2, 10, QChar('0'));
   };
   if (!all) return h;
   for (const char* group : {"K", "SR", "O"}) patches(group, 1);
-  h << "Text"
-    << "Tag3";
+  h << QStringList{"Text", "Tag3"};
   for (const char* c : {"j", "a"})
     for (const char* statistic : {"N", "F", "Theta"}) patches(QString(statistic) + c, 0);
   return h << "Time";
