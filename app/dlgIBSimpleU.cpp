@@ -2417,6 +2417,7 @@ void TdlgIBSimple::RunSensitivity() {
   mmOutput->appendPlainText(QString::fromStdString(line));
   BatchStep("Simulation end");
   GeneticPedigree.reset();
+  btDisplayGenome->setEnabled(false);
 }
 
 void TdlgIBSimple::WriteLandscapeFiles() {

@@ -454,10 +454,15 @@ class IBSimpleBatchTest : public QObject {
   void AbortStopsAfterTheCurrentLine() {
     const std::string line = Line(Values("0.5", "1", "0.9"));
     QVERIFY(!fIB->btAbortSensitivity->isEnabled());
+    // Occupancy counts the adults above the window's extinction threshold.
+    Check(fIB->ckSensOccupancy, true);
+    fIB->seExtinctionThreshold->setValue(1000);
     // The abort comes while the first simulation lets messages through.
     QTimer::singleShot(0, fIB, [this] { fIB->btAbortSensitivity->click(); });
     const QStringList file = Run("abort", {line, line, line});
     QVERIFY(file.size() == 2 && file[1].startsWith("0\t") && !fIB->IsRunning());
+    const int occupancy = file[0].split('\t').indexOf("O01");
+    QCOMPARE(file[1].split('\t').mid(occupancy, 4), QStringList(4, "0"));
     // Without a statistic of the classes no batch runs.
     Check(fIB->ckSensAbundances, false);
     QVERIFY(!fIB->tsSensitivity->btRunBatch->isEnabled() && !fIB->btRunBatch->isEnabled());
