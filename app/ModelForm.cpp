@@ -331,6 +331,7 @@ void tModelForm::RunBatch(const std::vector<std::string>& Lines, const std::stri
     }
   }
   tHourGlass hourGlass;
+  BatchAppends = append;
   if (append) {
     Fs.Append(FileName);
   } else {

@@ -95,6 +95,7 @@ class tModelForm : public QWidget {
   tTextFile Fs;               // the open batch result file
   int32_t BatchProgress = 0;  // percent
   uint32_t BatchErrors = 0;   // failed batch steps (workbenches count them)
+  bool BatchAppends = false;  // the running batch appends to a result file that existed
 
   // The workbench's controls that take batch values, in component order, filled
   // once in the workbench's constructor: Tag 1 and 2 take the values of a

@@ -12,6 +12,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <exception>
+#include <map>
 
 #include "Utile/RunTime.h"
 #include "Utile/StringOps.h"
@@ -188,6 +189,10 @@ tValueListBox::tValueListBox(const QString& title, QWidget* parent) : QWidget(pa
 }
 
 void tValueListBox::Build(const tSensitivityEntries& entries, tModelForm* form) {
+  std::map<QString, QString> edited;
+  for (size_t i = 0; i < Edits.size(); ++i)
+    if (!Labels[i]->text().isEmpty() && Edits[i]->text() != Edits[i]->property("BuiltText").toString())
+      edited[Labels[i]->text()] = Edits[i]->text();
   for (QLabel* label : Labels) delete label;
   for (QLineEdit* edit : Edits) delete edit;
   Labels.clear();
@@ -198,7 +203,10 @@ void tValueListBox::Build(const tSensitivityEntries& entries, tModelForm* form) 
     auto* label = new QLabel(QString::fromStdString(entry.Caption), fContent);
     label->setObjectName(QString("lblParam%1").arg(row));
     label->setToolTip(QString::fromStdString(entry.Hint));
-    auto* edit = new QLineEdit(QString::fromStdString(ControlText(entry.Component)), fContent);
+    const QString text = QString::fromStdString(entry.Text ? *entry.Text : ControlText(entry.Component));
+    auto* edit = new QLineEdit(text, fContent);
+    edit->setProperty("BuiltText", text);
+    if (const auto kept = edited.find(label->text()); kept != edited.end()) edit->setText(kept->second);
     edit->setObjectName(QString("edParam%1").arg(row));
     edit->setToolTip(edTemplate->toolTip());
     edit->setProperty("Tag", entry.Tag);

@@ -7,6 +7,7 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct tSensitivityEntry {
   int32_t Tag = 0;               // the value edit's own Tag (property "Tag")
   bool Visible = true;
   bool AllowEmpty = false;  // an empty list stands for one empty value (a file name not in use)
+  // The list's first text when the component's own text is not it (a row of a
+  // string grid); without it, the component's text.
+  std::optional<std::string> Text;
 };
 using tSensitivityEntries = std::vector<tSensitivityEntry>;
 
@@ -84,7 +88,9 @@ class tValueListBox : public QWidget {
   std::vector<QLineEdit*> Edits;
 
   // Replaces the lists by one per entry; a double-click on a value edit lets
-  // the user pick file names through form (nullptr: none).
+  // the user pick file names through form (nullptr: none). A list that the user
+  // changed since it was built keeps its text when the new entries have a list
+  // of the same (non-empty) caption.
   void Build(const tSensitivityEntries& entries, tModelForm* form);
   // The labels' captions in order.
   utile::tVectorOfString Captions() const;

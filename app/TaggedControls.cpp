@@ -6,6 +6,7 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTextEdit>
+#include <algorithm>
 #include <limits>
 
 #include "Utile/StringOps.h"
@@ -168,6 +169,26 @@ void TakeBatchValues(QWidget* component, tBatchTarget target, const std::vector<
   }
   ++next;
   Took(value, taken);
+}
+
+void CheckSpinEditRanges(const tTaggedComponents& components, const std::vector<std::string>& values) {
+  size_t next = 0;
+  for (const tTaggedComponent& item : components) {
+    if (item.Tag != 1 && item.Tag != 2) continue;
+    if (next >= values.size()) return;
+    if (auto* grid = qobject_cast<const QTableWidget*>(item.Component)) {
+      next += std::min<size_t>(size_t(std::max(grid->rowCount(), 0)), values.size() - next);
+      continue;
+    }
+    const std::string& value = values[next++];
+    const auto* spin = qobject_cast<const QSpinBox*>(item.Component);
+    if (!spin) continue;
+    const int number = SpinValue(value);
+    if (number < spin->minimum() || number > spin->maximum())
+      throw EBatchValueError(utile::Format("%s takes values from %d to %d: \"%s\" is outside that range.",
+                                           spin->objectName().toStdString(), spin->minimum(), spin->maximum(),
+                                           value));
+  }
 }
 
 }  // namespace vandrel

@@ -79,4 +79,11 @@ enum class tBatchTarget { btLandscape, btSimulation };
 void TakeBatchValues(QWidget* component, tBatchTarget target, const std::vector<std::string>& values,
                      size_t& next, std::string& taken);
 
+// Walks the simulation values over the Tag 1 and 2 controls as a simulation line
+// hands them out, without handing them out: EBatchValueError naming the first
+// spin edit whose value (rounded, unreadable text as 0) lies outside its range,
+// and the range. A workbench that refuses such a line calls it before any
+// control takes a value; the others let the spin edit hold the value to its range.
+void CheckSpinEditRanges(const tTaggedComponents& components, const std::vector<std::string>& values);
+
 }  // namespace vandrel

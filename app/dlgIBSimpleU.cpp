@@ -38,22 +38,27 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "Utile/MatrixOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
+#include "Utile/StringOps.h"
 #include "Utile/VectorOps.h"
 #include "Utile/gui/CustomChartSeries.h"
 #include "Utile/gui/GraphicOps.h"
 #include "Utile/gui/GridOps.h"
 #include "Utile/gui/StringOps.h"
 #include "app/FormControls.h"
+#include "app/SensitivityPage.h"
 #include "app/WindowServices.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
+#include "models/IBBatch.h"
 #include "models/IBModelFile.h"
 #include "models/IBSimulation.h"
+#include "models/LandscapeFiles.h"
 #include "models/MetapopCommon.h"
 #include "models/PedigreeOps.h"
 
@@ -203,6 +208,7 @@ TdlgIBSimple::TdlgIBSimple(TdlgVandrel* mainWindow) : tModelForm(mainWindow) {
   BuildResultsPage();
   BuildOutputOptionsPage();
   BuildRunBar();
+  BuildBatchPages();
   resize(1150, 720);
 
   // The Birth cell comes with the window, halfway down the drawing.
@@ -704,17 +710,25 @@ void TdlgIBSimple::BuildOutputOptionsPage() {
   column[2]->addLayout(genomes);
   for (QVBoxLayout* c : column) c->addStretch(1);
   layout->addWidget(grpOutputStatistics);
+  layout->addStretch(1);
 
-  auto* options = NewGroupBox(tsOutputOptions, "grpOptions", "Options");
+  // The batch's own settings have a page of their own.
+  tsOptions = new QWidget;
+  tsOptions->setObjectName("tsOptions");
+  pcIBSimple->addTab(tsOptions, "Options");
+  auto* optionsPage = new QVBoxLayout(tsOptions);
+  auto* options = NewGroupBox(tsOptions, "grpOptions", "Options");
   auto* optionsLayout = new QFormLayout(options);
   seMemoryDefragmentation = NewSpinEdit(options, "seMemoryDefragmentation", 0, 1000000, 0);
+  seMemoryDefragmentation->setToolTip(
+      "Every this many batch simulations the memory is defragmented (0: never)");
   AddRow(optionsLayout, options,
          "Frequency of memory defragmentation (simulations):", seMemoryDefragmentation);
-  auto* right = new QVBoxLayout;
-  right->addWidget(options);
-  right->addStretch(1);
-  layout->addLayout(right);
-  layout->addStretch(1);
+  auto* row = new QHBoxLayout;
+  row->addWidget(options);
+  row->addStretch(1);
+  optionsPage->addLayout(row);
+  optionsPage->addStretch(1);
 }
 
 void TdlgIBSimple::BuildRunBar() {
@@ -797,7 +811,10 @@ void TdlgIBSimple::BuildTaggedComponents() {
   const auto same = [](const tTaggedComponent& a, const tTaggedComponent& b) {
     return a.Component == b.Component && a.Tag == b.Tag;
   };
-  if (!std::ranges::equal(components.Items(), TaggedComponents.Items(), same)) TaggedComponents = components;
+  if (!std::ranges::equal(components.Items(), TaggedComponents.Items(), same)) {
+    TaggedComponents = components;
+    BatchSlotsChanged();
+  }
 }
 
 void TdlgIBSimple::ConnectHandlers() {
@@ -852,9 +869,9 @@ void TdlgIBSimple::ConnectHandlers() {
     connect(box, &QCheckBox::clicked, this, [this, box] { OnSensAgeClassClick(box); });
   for (QCheckBox* box : {ckSensFstat, ckSensGenPop, ckSensAlleleFreq})
     connect(box, &QCheckBox::clicked, this, [this, box] { OnSensGenomeOutputClick(box); });
-  for (QCheckBox* box : {ckSensF, ckSensTheta, ckSensAlpha, ckSensAbundances, ckSensNuclear,
-                         ckSensMitochondrial, ckSensX, ckSensY})
-    connect(box, &QCheckBox::clicked, this, [this] { Actualisation(); });
+  for (QCheckBox* box : {ckSensY, ckSensX, ckSensMitochondrial, ckSensNuclear, ckSensDispersalEvents,
+                         ckSensAlpha, ckSensTheta, ckSensF, ckSensAbundances, ckSensCapacities})
+    connect(box, &QCheckBox::clicked, this, [this] { OnOutputOptionsChange(); });
 }
 
 void TdlgIBSimple::Guarded(const std::function<void()>& command) {
@@ -954,6 +971,7 @@ void TdlgIBSimple::UpdateRunControls() {
   btRunBatch->setEnabled(fReady && !running);
   acStop->setEnabled(running);
   UpdatePedigreeControls();
+  UpdateBatchRunControls();
 }
 
 void TdlgIBSimple::RefreshMemoryGauge() {
@@ -1724,6 +1742,7 @@ void TdlgIBSimple::btApplyClick() {
   ShowModel();
   Actualisation();
   MakeDispersalEventList();
+  RebuildBatchPages();
 }
 
 void TdlgIBSimple::Actualisation() {
@@ -2346,6 +2365,652 @@ void TdlgIBSimple::DisplayCoancestries() {
 
 void TdlgIBSimple::DisplayPairwiseFst() {
   DisplayLastGeneration(models::lgPairwiseFst);
+}
+
+// ------------------------------------------------------------------ batch pages and batch simulations
+
+namespace {
+
+void SetBold(QLabel* label) {
+  QFont bold = label->font();
+  bold.setBold(true);
+  label->setFont(bold);
+}
+
+constexpr int PriorColumns = 5;  // the slot, "Uniform", the fixed value, the bounds
+
+}  // namespace
+
+void TdlgIBSimple::BuildBatchPages() {
+  tSensitivityPageStyle style;
+  style.OutputFile = "BatchResults.txt";
+  tsSensitivity = new tSensitivityPage(this, style, nullptr);
+  pcIBSimple->addTab(tsSensitivity, "Sensitivity analysis");
+  btAbortSensitivity = NewButton(tsSensitivity, "btAbortSensitivity", "Abort");
+  btAbortSensitivity->setToolTip("Stop the batch after the current simulation");
+  tsSensitivity->ButtonLayout->insertWidget(tsSensitivity->ButtonLayout->count() - 1, btAbortSensitivity);
+  ggBatchProgress = new QProgressBar(tsSensitivity);
+  ggBatchProgress->setObjectName("ggBatchProgress");
+  ggBatchProgress->setRange(0, 100);
+  ggBatchProgress->setValue(0);
+  tsSensitivity->ButtonLayout->addWidget(ggBatchProgress, 1);
+  pnStatusBar = new QLabel("Idle", tsSensitivity);
+  pnStatusBar->setObjectName("pnStatusBar");
+  pnStatusBar->setFrameShape(QFrame::StyledPanel);
+  static_cast<QVBoxLayout*>(tsSensitivity->layout())->addWidget(pnStatusBar);
+
+  tsABC = new QWidget;
+  tsABC->setObjectName("tsABC");
+  pcIBSimple->addTab(tsABC, "ABC");
+  auto* layout = new QHBoxLayout(tsABC);
+  const auto priorTable = [this, layout](const char* name, const char* title) {
+    auto* column = new QVBoxLayout;
+    auto* label = new QLabel(title, tsABC);
+    SetBold(label);
+    column->addWidget(label);
+    auto* table = new QTableWidget(0, PriorColumns, tsABC);
+    table->setObjectName(name);
+    table->setHorizontalHeaderLabels({"Parameter", "Uniform", "Value", "Minimum", "Maximum"});
+    table->verticalHeader()->setVisible(false);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->horizontalHeader()->setStretchLastSection(true);
+    column->addWidget(table, 1);
+    layout->addLayout(column, 1);
+    return table;
+  };
+  sgABCLandscape = priorTable("sgABCLandscape", "Landscape priors");
+  sgABCParameters = priorTable("sgABCParameters", "Life-cycle priors");
+  auto* options = NewGroupBox(tsABC, "grpABC", "Approximate Bayesian computation");
+  auto* form = new QFormLayout(options);
+  seABCSimulations = NewSpinEdit(options, "seABCSimulations", 1, 10000000, 100);
+  AddRow(form, options, "Number of &simulations:", seABCSimulations);
+  seABCSeed1 = NewSpinEdit(options, "seABCSeed1", 1, 1000000, 10);
+  AddRow(form, options, "Seed &1:", seABCSeed1);
+  seABCSeed2 = NewSpinEdit(options, "seABCSeed2", 1, 1000000, 1);
+  AddRow(form, options, "Seed &2:", seABCSeed2);
+  ckABCLandscapes = NewCheckBox(options, "ckABCLandscapes", "One &landscape per simulation", ABCLandscapes);
+  ckABCLandscapes->setToolTip("Each simulation gets its own landscape line, drawn from the landscape priors");
+  form->addRow(ckABCLandscapes);
+  btMakeABCBatch = NewButton(options, "btMakeABCBatch", "&Make ABC batch");
+  btMakeABCBatch->setToolTip("Draw the simulations from the priors into the batch of the sensitivity page");
+  btAppendABCBatch = NewButton(options, "btAppendABCBatch", "A&ppend ABC batch");
+  btAppendABCBatch->setToolTip("Draw the simulations and append them to the batch of the sensitivity page");
+  form->addRow(btMakeABCBatch);
+  form->addRow(btAppendABCBatch);
+  auto* right = new QVBoxLayout;
+  right->addWidget(options);
+  right->addStretch(1);
+  layout->addLayout(right);
+
+  const auto guarded = [this](void (TdlgIBSimple::*command)()) {
+    return [this, command] { Guarded([this, command] { (this->*command)(); }); };
+  };
+  connect(tsSensitivity->btRunBatch, &QPushButton::clicked, this, guarded(&TdlgIBSimple::btRunBatchClick));
+  connect(btRunBatch, &QPushButton::clicked, this, guarded(&TdlgIBSimple::btRunBatchClick));
+  connect(btAbortSensitivity, &QPushButton::clicked, this, [this] { btAbortSensitivityClick(); });
+  connect(btMakeABCBatch, &QPushButton::clicked, this, guarded(&TdlgIBSimple::btMakeABCBatchClick));
+  connect(btAppendABCBatch, &QPushButton::clicked, this, guarded(&TdlgIBSimple::btAppendABCBatchClick));
+  connect(ckABCLandscapes, &QCheckBox::toggled, this, [this](bool checked) { ABCLandscapes = checked; });
+  // Until the first Apply there is nothing to list.
+  BatchSlotsChanged();
+}
+
+std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LandscapeSlots() const {
+  std::vector<tBatchSlot> slotList;
+  if (!dlgVandrel) return slotList;
+  // The order in which a landscape line hands out its values: the Tag-1
+  // parameters, then the two file names.
+  for (const tSensitivityEntry& entry : LandscapeEntries(dlgVandrel->TaggedComponents)) {
+    tBatchSlot slot;
+    slot.Component = entry.Component;
+    slot.Caption = entry.Caption.empty() ? NameCaption(entry.Component, "ed") : entry.Caption;
+    slot.Hint = entry.Hint;
+    slot.FilterKeys = entry.FilterKeys;
+    slot.WidthFactor = entry.WidthFactor;
+    slot.Tag = entry.Tag;
+    if (const auto* spin = qobject_cast<const QSpinBox*>(entry.Component)) {
+      slot.Whole = true;
+      slot.Lowest = spin->minimum();
+      slot.Highest = spin->maximum();
+    }
+    slotList.push_back(slot);
+  }
+  for (QWidget* file : dlgVandrel->TaggedComponents.WithTag(2)) {
+    tBatchSlot slot;
+    slot.Component = file;
+    slot.Caption = NameCaption(file, "ed");
+    slot.Hint = file->toolTip().toStdString();
+    slot.FilterKeys = false;
+    slot.AllowEmpty = true;  // no file in use
+    slot.WidthFactor = 3;
+    slot.Tag = 2;
+    slotList.push_back(slot);
+  }
+  return slotList;
+}
+
+std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LifeCycleSlots() const {
+  // The cells' edits are captioned by the cell's number and the parameter.
+  std::unordered_map<const QWidget*, std::pair<std::string, std::string>> cellEdits;
+  for (const tEventCell* cell : fEventCells.EventOrder()) {
+    const auto found = fCellControls.find(cell);
+    if (found == fCellControls.end()) continue;
+    const auto& captions = models::LifeEventParamStr[cell->GetEventType()];
+    for (int parameter : {0, 1}) {
+      const QLineEdit* edit = parameter == 0 ? found->second.Param1 : found->second.Param2;
+      if (edit)
+        cellEdits[edit] = {utile::Format("Event%dParam%d:", cell->Number(), parameter + 1),
+                           cell->Caption() + ": " + captions[parameter]};
+    }
+  }
+  std::vector<tBatchSlot> slotList;
+  for (const tTaggedComponent& item : TaggedComponents) {
+    if (item.Tag != 1 && item.Tag != 2) continue;
+    tBatchSlot slot;
+    slot.Component = item.Component;
+    slot.Hint = item.Component->toolTip().toStdString();
+    if (const auto* grid = qobject_cast<const QTableWidget*>(item.Component)) {
+      // One value per row, named after the row.
+      for (int row = 0; row < grid->rowCount(); ++row) {
+        const QTableWidgetItem* title = grid->item(row, 0);
+        std::string name = title ? utile::Replace(title->text().toStdString(), " ", "") : std::string();
+        if (name.empty()) name = utile::Format("%s%d", grid->objectName().toStdString(), row);
+        slot.Row = row;
+        slot.Caption = name + ":";
+        slotList.push_back(slot);
+      }
+      continue;
+    }
+    if (const auto found = cellEdits.find(item.Component); found != cellEdits.end()) {
+      slot.Caption = found->second.first;
+      slot.Hint = found->second.second;
+    } else {
+      slot.Caption = TypePrefixCaption(item.Component);
+    }
+    if (const auto* spin = qobject_cast<const QSpinBox*>(item.Component)) {
+      slot.Whole = true;
+      slot.Lowest = spin->minimum();
+      slot.Highest = spin->maximum();
+    } else if (const auto* combo = qobject_cast<const QComboBox*>(item.Component)) {
+      slot.Whole = true;
+      slot.Lowest = 0;
+      slot.Highest = combo->count() - 1;
+    }
+    slotList.push_back(slot);
+  }
+  return slotList;
+}
+
+std::string TdlgIBSimple::SlotText(const tBatchSlot& slot) {
+  if (const auto* grid = qobject_cast<const QTableWidget*>(slot.Component)) {
+    const QTableWidgetItem* cell = grid->item(slot.Row, 1);
+    return cell ? cell->text().toStdString() : std::string();
+  }
+  return ControlText(slot.Component);
+}
+
+void TdlgIBSimple::BatchSlotsChanged() {
+  // Lists built for other slots would hand their values to the wrong controls.
+  if (!tsSensitivity) return;
+  SetTabShown(pcIBSimple, tsSensitivity, false);
+  SetTabShown(pcIBSimple, tsABC, false);
+}
+
+void TdlgIBSimple::RebuildBatchPages() {
+  if (!tsSensitivity) return;
+  const std::vector<tBatchSlot> landscape = LandscapeSlots();
+  const std::vector<tBatchSlot> lifeCycle = LifeCycleSlots();
+  const auto entries = [](const std::vector<tBatchSlot>& slotList) {
+    tSensitivityEntries list;
+    for (const tBatchSlot& slot : slotList) {
+      tSensitivityEntry entry;
+      entry.Component = slot.Component;
+      entry.Caption = slot.Caption;
+      entry.Hint = slot.Hint;
+      entry.FilterKeys = slot.FilterKeys;
+      entry.WidthFactor = slot.WidthFactor;
+      entry.Tag = slot.Tag;
+      entry.AllowEmpty = slot.AllowEmpty;
+      entry.Text = SlotText(slot);
+      list.push_back(entry);
+    }
+    return list;
+  };
+  tsSensitivity->BuildSensitivityPage(entries(landscape), entries(lifeCycle));
+  FillPriorTable(sgABCLandscape, landscape, fLandscapePriors);
+  FillPriorTable(sgABCParameters, lifeCycle, fParameterPriors);
+  SetTabShown(pcIBSimple, tsSensitivity, true);
+  SetTabShown(pcIBSimple, tsABC, true);
+}
+
+void TdlgIBSimple::FillPriorTable(QTableWidget* table, const std::vector<tBatchSlot>& slotList,
+                                  std::vector<models::tIBPrior>& priors) {
+  // A row the user set keeps its prior when its slot comes back.
+  struct tRow {
+    Qt::CheckState Uniform;
+    QString Value, Minimum, Maximum;
+  };
+  std::map<QString, tRow> kept;
+  for (int row = 0; row < table->rowCount(); ++row) {
+    const auto text = [&](int column) { return table->item(row, column)->text(); };
+    bool edited = table->item(row, 1)->checkState() == Qt::Checked;
+    for (int column = 2; column < PriorColumns; ++column)
+      edited = edited || text(column) != table->item(row, column)->data(Qt::UserRole).toString();
+    if (edited) kept[text(0)] = {table->item(row, 1)->checkState(), text(2), text(3), text(4)};
+  }
+  const QSignalBlocker quiet(table);
+  table->setRowCount(0);
+  table->setRowCount(static_cast<int>(slotList.size()));
+  priors.clear();
+  for (int row = 0; row < static_cast<int>(slotList.size()); ++row) {
+    const tBatchSlot& slot = slotList[size_t(row)];
+    const QString name = QString::fromStdString(utile::Replace(slot.Caption, ":", ""));
+    auto* title = new QTableWidgetItem(name);
+    title->setFlags(Qt::ItemIsEnabled);
+    title->setToolTip(QString::fromStdString(slot.Hint));
+    table->setItem(row, 0, title);
+    auto* uniform = new QTableWidgetItem;
+    uniform->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    uniform->setCheckState(Qt::Unchecked);
+    table->setItem(row, 1, uniform);
+    const QString text = QString::fromStdString(SlotText(slot));
+    for (int column = 2; column < PriorColumns; ++column) {
+      auto* value = new QTableWidgetItem(text);
+      value->setData(Qt::UserRole, text);
+      table->setItem(row, column, value);
+    }
+    if (const auto found = kept.find(name); found != kept.end()) {
+      uniform->setCheckState(found->second.Uniform);
+      table->item(row, 2)->setText(found->second.Value);
+      table->item(row, 3)->setText(found->second.Minimum);
+      table->item(row, 4)->setText(found->second.Maximum);
+    }
+    models::tIBPrior prior;
+    prior.Name = name.toStdString();
+    prior.Whole = slot.Whole;
+    prior.Lowest = slot.Lowest;
+    prior.Highest = slot.Highest;
+    priors.push_back(prior);
+  }
+  table->resizeColumnsToContents();
+}
+
+std::vector<models::tIBPrior> TdlgIBSimple::ReadPriors(const QTableWidget* table,
+                                                       const std::vector<models::tIBPrior>& priors) const {
+  std::vector<models::tIBPrior> read = priors;
+  for (int row = 0; row < table->rowCount() && size_t(row) < read.size(); ++row) {
+    models::tIBPrior& prior = read[size_t(row)];
+    prior.Uniform = table->item(row, 1)->checkState() == Qt::Checked;
+    prior.Fixed = table->item(row, 2)->text().toStdString();
+    prior.Minimum = table->item(row, 3)->text().toStdString();
+    prior.Maximum = table->item(row, 4)->text().toStdString();
+  }
+  return read;
+}
+
+std::vector<std::string> TdlgIBSimple::ABCLines() const {
+  return models::ABCBatch(ReadPriors(sgABCLandscape, fLandscapePriors),
+                          ReadPriors(sgABCParameters, fParameterPriors), seABCSimulations->value(),
+                          ABCLandscapes, seABCSeed1->value(), seABCSeed2->value());
+}
+
+void TdlgIBSimple::btMakeABCBatchClick() {
+  // The draws reseed the generator that a running batch draws from.
+  if (IsRunning()) return;
+  tsSensitivity->SetBatchLines(ABCLines());
+}
+
+void TdlgIBSimple::btAppendABCBatchClick() {
+  if (IsRunning()) return;
+  tsSensitivity->AppendBatchLines(ABCLines());
+}
+
+void TdlgIBSimple::UpdateBatchRunControls() {
+  if (!tsSensitivity) return;
+  const bool running = IsRunning();
+  const bool statistics = ckSensAbundances->isChecked() || ckSensF->isChecked() || ckSensTheta->isChecked() ||
+                          ckSensAlpha->isChecked();
+  const bool canRun = fReady && !running && statistics;
+  btRunBatch->setEnabled(canRun);
+  tsSensitivity->btRunBatch->setEnabled(canRun);
+  btAbortSensitivity->setEnabled(running);
+  btMakeABCBatch->setEnabled(!running);
+  btAppendABCBatch->setEnabled(!running);
+}
+
+void TdlgIBSimple::OnOutputOptionsChange() {
+  UpdateBatchRunControls();
+  Actualisation();
+}
+
+void TdlgIBSimple::btRunBatchClick() {
+  if (IsRunning()) return;
+  try {
+    RunBatch(tsSensitivity->BatchLines(), tsSensitivity->edOutputFile->text().toStdString(), true);
+  } catch (...) {
+    pnStatusBar->setText("Idle");
+    throw;
+  }
+  ggBatchProgress->setValue(BatchProgress);
+  pnStatusBar->setText("Idle");
+}
+
+void TdlgIBSimple::btAbortSensitivityClick() {
+  if (!IsRunning()) return;
+  Stop();
+  pnStatusBar->setText("Aborted: the batch stops after the current simulation");
+}
+
+void TdlgIBSimple::RunBatch(const std::vector<std::string>& Lines, const std::string& FileName,
+                            bool RewriteHeaders) {
+  if (IsRunning()) {
+    tModelForm::RunBatch(Lines, FileName, RewriteHeaders);  // refuses
+    return;
+  }
+  // Appended rows continue the file's numbering and stand under its header.
+  fResultFileState =
+      utile::FileExists(FileName) ? models::ReadIBResultFile(FileName) : models::tIBResultFileState{};
+  fHeaderInForce = fResultFileState.LastHeader;
+  fBatchStarting = true;
+  BatchResultFile = utile::ChangeFileExt(FileName, "");
+  tModelForm::RunBatch(Lines, FileName, RewriteHeaders);
+}
+
+models::tIBBatchColumns TdlgIBSimple::BatchColumns(int32_t patchCount) const {
+  models::tIBBatchColumns columns;
+  for (const tBatchSlot& slot : LandscapeSlots()) columns.LandscapeLabels.push_back(slot.Caption);
+  for (const tBatchSlot& slot : LifeCycleSlots()) columns.ParameterLabels.push_back(slot.Caption);
+  columns.PatchCount = patchCount;
+  columns.Sexuate = ReproductionMode() == models::rmSexuate;
+  columns.Capacities = ckSensCapacities->isChecked();
+  columns.Occupancy = ckSensOccupancy->isChecked();
+  columns.ExtinctionTime = ckSensExtinctionTime->isChecked();
+  columns.Tags = ckSensTags->isChecked();
+  if (columns.Tags) columns.TagValues = Metapop->Species->Tags();
+  columns.Juveniles = ckSensJuveniles->isChecked();
+  columns.Adults = ckSensAdults->isChecked();
+  columns.Abundances = ckSensAbundances->isChecked();
+  columns.F = ckSensF->isChecked();
+  columns.Theta = ckSensTheta->isChecked();
+  return columns;
+}
+
+void TdlgIBSimple::WriteHeaderLine(const models::tIBBatchColumns& columns) {
+  utile::tVectorOfString fields = models::IBHeaderFields(columns);
+  const std::string line = models::JoinFields(fields);
+  Fs.WriteLn(line);
+  mmOutput->appendPlainText(QString::fromStdString(line));
+  fHeaderInForce = std::move(fields);
+}
+
+void TdlgIBSimple::WriteHeaders() {
+  WriteHeaderLine(BatchColumns(PatchCount()));
+}
+
+void TdlgIBSimple::DisplayBatchStep() {
+  pnStatusBar->setText(QString::fromStdString(CurrentBatchStep));
+  utile::ProcessMessagesNow();
+}
+
+void TdlgIBSimple::BatchStep(const std::string& step) {
+  CurrentBatchStep = step;
+  DisplayBatchStep();
+}
+
+void TdlgIBSimple::Simulation(const std::string& Line) {
+  if (!Fs.IsOpen())
+    throw utile::EInvalidOperation(
+        "A batch simulation writes its row to the result file of a running batch.");
+  CurrentBatchStep = "Batch line";
+  try {
+    // A value that a spin edit would hold to its range is refused before any control takes one.
+    CheckSpinEditRanges(TaggedComponents, BatchLineValues(Line, tBatchLineKind::blSimulation));
+    tModelForm::Simulation(Line);
+    if (!Ready()) {
+      CurrentBatchStep = "Life cycle initialisation";
+      throw utile::EInvalidOperation("Life cycle incorrect: " + mmLifeCycle->toPlainText().toStdString());
+    }
+    RunSensitivity();
+  } catch (const EBatchValueError& error) {
+    mmOutput->appendPlainText(QString::fromUtf8(error.what()));
+    throw;  // the framework writes the line's error line
+  } catch (const std::exception& error) {
+    GeneticPedigree.reset();
+    btDisplayGenome->setEnabled(false);
+    ++BatchErrors;
+    const std::string line = "****** Error at " + CurrentBatchStep + " for " + sLan + sPar + " ************";
+    mmOutput->appendPlainText(QString::fromUtf8(error.what()));
+    mmOutput->appendPlainText(QString::fromStdString(line));
+    Fs.WriteLn(line);
+  }
+}
+
+void TdlgIBSimple::RunSensitivity() {
+  const tModelInUse inUse(fModelInUse);
+  BatchStep("Starting simulation");
+  ggBatchProgress->setValue(BatchProgress);
+  const double start = utile::Now();
+  if (fBatchStarting) {
+    fBatchStarting = false;
+    SimID = BatchAppends ? static_cast<uint32_t>(fResultFileState.LargestSimID + 1) : 0;
+    fLandscapeOffset = BatchAppends ? fResultFileState.LargestLandscape + 1 : 0;
+  }
+  ++SimID;
+  models::tIBBatchRow row;
+  row.SimID = static_cast<int32_t>(SimID - 1);
+  // The values of the lines, and the controls' texts where a line gave none.
+  utile::tVectorOfString landscape = models::TabbedFields(sLan);
+  row.HasLandscape = LanID > 0 && !landscape.empty();
+  if (row.HasLandscape) {
+    row.Landscape = utile::StrToIntDef(landscape[0], LanID - 1) + fLandscapeOffset;
+    landscape.erase(landscape.begin());
+  }
+  utile::tVectorOfString inForce;
+  for (const tBatchSlot& slot : LandscapeSlots()) inForce.push_back(SlotText(slot));
+  row.LandscapeValues = models::PaddedValues(landscape, inForce);
+  inForce.clear();
+  for (const tBatchSlot& slot : LifeCycleSlots()) inForce.push_back(SlotText(slot));
+  row.ParameterValues = models::PaddedValues(models::TabbedFields(sPar), inForce);
+
+  const int32_t defragmentation = seMemoryDefragmentation->value();
+  if (defragmentation > 0 && SimID % static_cast<uint32_t>(defragmentation) == 0) {
+    BatchStep("Defragmenting memory");
+    MemoryManager->DefragAll();
+  }
+  if (fNewLan) {
+    BatchStep("Landscape statistics");
+    WriteLandscapeFiles();
+  }
+  RunBatchSimulation(row);
+
+  row.Time = utile::DurationToStr(utile::Now() - start, true);
+  const models::tIBBatchColumns columns = BatchColumns(Metapop->PatchCount());
+  if (models::IBHeaderFields(columns) != fHeaderInForce) WriteHeaderLine(columns);
+  const std::string line = models::JoinFields(models::IBRowFields(columns, row));
+  Fs.WriteLn(line);
+  mmOutput->appendPlainText(QString::fromStdString(line));
+  BatchStep("Simulation end");
+  GeneticPedigree.reset();
+  btDisplayGenome->setEnabled(false);
+}
+
+void TdlgIBSimple::WriteLandscapeFiles() {
+  const int32_t lan = LanID + fLandscapeOffset;
+  const auto name = [&](const char* kind) { return models::LandscapeFileName(BatchResultFile, kind, lan); };
+  if (ckSensDistanceMat->isChecked()) utile::MatSaveToFile(models::DistanceMat, name("Distances"), false);
+  if (ckSensConnectanceMat->isChecked())
+    utile::MatSaveToFile(models::ConnectanceMat, name("Connectances"), false);
+  if (ckSensPermeabilityMat->isChecked())
+    utile::MatSaveToFile(models::FrictionMap, name("Permeabilities"), false);
+  if (ckSensConnectionProfiles->isChecked() && !models::Map.empty() && dlgVandrel) {
+    const utile::tVectorOfDouble values = models::DistinctMapValues();
+    utile::SaveTextToFile(name("ConnectionProfiles"),
+                          models::ConnectionProfilesFileText(values, dlgVandrel->ConnectionProfiles(values)));
+  }
+}
+
+void TdlgIBSimple::RunBatchSimulation(models::tIBBatchRow& row) {
+  BatchStep("Runs");
+  const int32_t n = Metapop->PatchCount();
+  utile::tVectorOfDouble occupancy;
+  if (ckSensOccupancy->isChecked()) {
+    // One cycle per step, so that every cycle counts; the threshold is the one shown.
+    occupancy.assign(size_t(n), 0.0);
+    const int32_t threshold = seExtinctionThreshold->value();
+    const int64_t steps = int64_t(seNbTimeSteps->value()) * seTimeStepLength->value() + 1;
+    QElapsedTimer sinceShown;
+    sinceShown.start();
+    for (int64_t s = 1; s <= steps; ++s) {
+      CurrentBatchStep = utile::Format("Running time step %d", s);
+      if (sinceShown.elapsed() >= 100) {
+        pnStatusBar->setText(QString::fromStdString(CurrentBatchStep));
+        sinceShown.restart();
+      }
+      utile::ProcessMessages();
+      Metapop->Run(1, 1);
+      if (Metapop->Extinct || Metapop->Explosion || Metapop->Overflow) break;
+      for (int32_t p = 0; p < n; ++p)
+        if (Metapop->GetPatches(p)->N(models::acAdult) > threshold) occupancy[size_t(p)] += 1;
+    }
+    if (Metapop->Time > 0)
+      for (double& o : occupancy) o /= Metapop->Time;
+  } else {
+    Metapop->Run(seNbTimeSteps->value(), seTimeStepLength->value());
+    Metapop->Run(1, 1);
+  }
+
+  BatchStep("Genetic pedigree initialisation");
+  const bool genomes = ckPedigree->isChecked() && Metapop->Pedigree() &&
+                       (ckSensNuclear->isChecked() || ckSensMitochondrial->isChecked() ||
+                        ckSensX->isChecked() || ckSensY->isChecked());
+  if (genomes) GeneticPedigree = std::make_unique<models::tGeneticPedigree>(*Metapop->Pedigree());
+
+  GatherDemography(row, occupancy);
+  GatherPedigreeStatistics(row);
+  if (genomes) GenerateGenomes();
+}
+
+void TdlgIBSimple::GatherDemography(models::tIBBatchRow& row, const utile::tVectorOfDouble& occupancy) {
+  BatchStep("Demography statistics");
+  row.Individuals = Metapop->CurrentID - 1;
+  const bool sexuate = ReproductionMode() == models::rmSexuate;
+  for (int32_t p = 0; p < Metapop->PatchCount(); ++p) {
+    models::tPatch* patch = Metapop->GetPatches(p);
+    row.Capacities.push_back(patch->Capacity);
+    if (sexuate) row.SexRatios.push_back(models::SingleAsDecimal(patch->SexRatio()));
+  }
+  row.Occupancy = occupancy;
+  row.ExtinctionTime = Metapop->Extinct ? Metapop->ExtTime : -1;
+  if (ckSensTags->isChecked()) row.TagCounts = Metapop->TagCount();
+}
+
+void TdlgIBSimple::GatherPedigreeStatistics(models::tIBBatchRow& row) {
+  BatchStep("Pedigree analysis");
+  models::tPedigree* pedigree = ckPedigree->isChecked() ? Metapop->Pedigree() : nullptr;
+  if (pedigree) {
+    pedigree->PrepareForAnalysis();
+    SetPedigreeAges();
+  }
+  const models::Cardinal last = pedigree ? pedigree->GenerationCount() : 0;
+  for (const bool juveniles : {true, false}) {
+    if (!(juveniles ? ckSensJuveniles : ckSensAdults)->isChecked()) continue;
+    models::tIBClassStatistics& statistics = juveniles ? row.Juveniles : row.Adults;
+    if (!pedigree) {
+      // The counts of the patches, the whole metapopulation first.
+      statistics.Sizes.assign(1, 0);
+      for (int32_t p = 0; p < Metapop->PatchCount(); ++p) {
+        const auto count = static_cast<models::Cardinal>(
+            Metapop->GetPatches(p)->N(juveniles ? models::acJuvenile : models::acAdult));
+        statistics.Sizes.push_back(count);
+        statistics.Sizes[0] += count;
+      }
+      continue;
+    }
+    models::Cardinal date = 0;
+    if (!models::StatisticsDate(last, juveniles, LongitudinalSampling(), date)) continue;
+    const models::tPedigreeAgeClass ageClass = juveniles ? models::pacJuveniles : models::pacAdults;
+    if (ckSensF->isChecked())
+      statistics.F = pedigree->F_pop(date, ageClass, statistics.Sizes);
+    else
+      statistics.Sizes = pedigree->PopulationSizes(date, ageClass);
+    if (ckSensAlpha->isChecked()) {
+      const utile::tMatrixOfDouble alpha = pedigree->Alpha(date, ageClass);
+      if (ckSensTheta->isChecked()) statistics.Theta = utile::MatDiagonal(alpha);
+      SaveToFile(juveniles ? "_Alpha_Juveniles" : "_Alpha_Adults", utile::MatToStr(alpha, "%.3g"));
+    } else if (ckSensTheta->isChecked()) {
+      statistics.Theta = pedigree->Theta(date, ageClass);
+    }
+  }
+  if (pedigree && ckSensDispersalEvents->isChecked())
+    SaveToFile("_LastDispEvents",
+               utile::MatToStr(pedigree->DispersalEventMatrix(last > 0 ? last - 1 : 0, last), "%.3g"));
+}
+
+void TdlgIBSimple::GenerateGenomes() {
+  BatchStep("Genome generation");
+  GeneticPedigree->SetLocusCount(seNbLoci->value());
+  GeneticPedigree->SetAlleleCount(seNbAlleles->value());
+  GeneticPedigree->SetMutationKAM(ReadReal(edKAMrate, 0));
+  GeneticPedigree->SetMutationSSM(ReadReal(edSSMrate, 0));
+  if (PrunePedigreeChecked()) {
+    BatchStep("Pedigree pruning");
+    GeneticPedigree->PrunePedigree();
+  }
+  using tMake = void (models::tGeneticPedigree::*)();
+  const std::array<std::pair<QCheckBox*, tMake>, 4> kinds = {{
+      {ckSensNuclear, &models::tGeneticPedigree::MakeNuclearGenome},
+      {ckSensMitochondrial, &models::tGeneticPedigree::MakeMitochondrialGenome},
+      {ckSensX, &models::tGeneticPedigree::MakeXChromosomeGenome},
+      {ckSensY, &models::tGeneticPedigree::MakeYChromosomeGenome},
+  }};
+  for (int32_t g = 1; g <= seNbGenomes->value(); ++g) {
+    BatchStep(utile::Format("Generating genome #%d", g));
+    for (size_t kind = 0; kind < kinds.size(); ++kind) {
+      if (!kinds[kind].first->isChecked()) continue;
+      (GeneticPedigree.get()->*kinds[kind].second)();
+      SaveGenomeFiles(models::GenomePrefix(static_cast<int32_t>(kind), g));
+    }
+  }
+}
+
+void TdlgIBSimple::SaveToFile(const std::string& suffix, const std::string& text) {
+  utile::SaveTextToFile(models::SimulationFileName(BatchResultFile, static_cast<int32_t>(SimID) - 1, suffix),
+                        models::SideFileText(text));
+}
+
+void TdlgIBSimple::SaveGenomeFiles(const std::string& prefix) {
+  const models::Cardinal last = Metapop->Pedigree() ? Metapop->Pedigree()->GenerationCount() : 0;
+  for (const bool juveniles : {true, false}) {
+    if (!(juveniles ? ckSensJuveniles : ckSensAdults)->isChecked()) continue;
+    models::Cardinal date = 0;
+    if (!models::StatisticsDate(last, juveniles, LongitudinalSampling(), date)) continue;
+    const models::tPedigreeAgeClass ageClass = juveniles ? models::pacJuveniles : models::pacAdults;
+    const double p =
+        (juveniles ? seSamplingProbabilityJuvenile : seSamplingProbabilityAdult)->value() / 1000.0;
+    const std::string name = juveniles ? "_Juveniles" : "_Adults";
+    if (ckSensFstat->isChecked()) {
+      if (ckSensSeparateSexes->isChecked()) {
+        SaveToFile(prefix + "_Fstat" + name + "_Females",
+                   GeneticPedigree->FstatOutput(date, ageClass, models::psFemale, p));
+        SaveToFile(prefix + "_Fstat" + name + "_Males",
+                   GeneticPedigree->FstatOutput(date, ageClass, models::psMale, p));
+      }
+      SaveToFile(prefix + "_Fstat" + name, GeneticPedigree->FstatOutput(date, ageClass, models::psBoth, p));
+    }
+    if (ckSensGenPop->isChecked())
+      SaveToFile(prefix + "_GenePop" + name, GeneticPedigree->GenepopOutput(date, ageClass, p));
+    if (ckSensAlleleFreq->isChecked())
+      SaveToFile(prefix + "_AllFreq" + name,
+                 GeneticPedigree->AlleleFrequenciesAsString(date, ageClass, p, "%.3g"));
+  }
+}
+
+bool TdlgIBSimple::LongitudinalSampling() const {
+  return SamplingScheme() == models::ssLongitudinal;
+}
+
+bool TdlgIBSimple::PrunePedigreeChecked() const {
+  return ckPrunePedigree->isChecked();
 }
 
 }  // namespace vandrel

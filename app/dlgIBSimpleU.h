@@ -16,11 +16,14 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "Utile/vxMaxMem.h"
 #include "app/ModelForm.h"
 #include "models/EventCells.h"
 #include "models/IBPedigreeAnalysis.h"
+#include "models/IBBatch.h"
 #include "models/MetapopIBM.h"
 #include "models/PedigreeOps.h"
 
@@ -52,6 +55,7 @@ class tLineSeriesSet;
 namespace vandrel {
 
 class TdlgIBSimple;
+class tSensitivityPage;
 
 // The paint area of the life cycle: it shows the cells and their links and hands
 // the mouse on to the workbench.
@@ -332,6 +336,62 @@ class TdlgIBSimple : public tModelForm {
   void DisplayAlleleFrequencies();
   void DisplayCoancestries();
   void DisplayPairwiseFst();
+  // ------------------------------------------------------------ batch pages and batch simulations
+  // "Sensitivity analysis": a value list per slot of a landscape line (the main
+  // window's tagged controls) and of a simulation line (the values the base
+  // Simulation hands out, in its order), the batch memo and its commands. The
+  // ABC page draws each slot from a prior into the same memo. Apply rebuilds
+  // both; they hide from any change of the slots until then.
+  QWidget* tsOptions = nullptr;  // the batch's settings: seMemoryDefragmentation
+  tSensitivityPage* tsSensitivity = nullptr;
+  QPushButton* btAbortSensitivity = nullptr;
+  QProgressBar* ggBatchProgress = nullptr;
+  QLabel* pnStatusBar = nullptr;  // the stage of the batch simulation
+  QWidget* tsABC = nullptr;
+  QTableWidget *sgABCLandscape = nullptr, *sgABCParameters = nullptr;  // one prior per slot
+  QSpinBox *seABCSimulations = nullptr, *seABCSeed1 = nullptr, *seABCSeed2 = nullptr;
+  QCheckBox* ckABCLandscapes = nullptr;
+  QPushButton *btMakeABCBatch = nullptr, *btAppendABCBatch = nullptr;
+  std::string BatchResultFile;  // the result file without its extension: the base of the side files
+  uint32_t SimID = 0;           // rows and side files carry SimID - 1
+
+  // One value of a batch line: the control that takes it (a row of a string grid
+  // for the genes), how its list is captioned and what values it takes.
+  struct tBatchSlot {
+    QWidget* Component = nullptr;
+    int Row = -1;  // of a string grid
+    std::string Caption, Hint;
+    bool Whole = false;  // spin edits and item indices
+    double Lowest = -1.7e308, Highest = 1.7e308;
+    bool FilterKeys = true;
+    bool AllowEmpty = false;
+    int WidthFactor = 1;
+    int32_t Tag = 0;
+  };
+  std::vector<tBatchSlot> LandscapeSlots() const;
+  std::vector<tBatchSlot> LifeCycleSlots() const;
+  static std::string SlotText(const tBatchSlot& slot);
+
+  // Refuses a spin-edit value beyond its range (the framework reports it); any
+  // other failure, in the base Simulation as in RunSensitivity, becomes the
+  // line's error line and the batch goes on.
+  void Simulation(const std::string& Line) override;
+  void WriteHeaders() override;
+  void RunSensitivity() override;
+  // Reads what an existing result file holds, for a batch that appends to it.
+  void RunBatch(const std::vector<std::string>& Lines, const std::string& FileName,
+                bool RewriteHeaders) override;
+  void SaveToFile(const std::string& suffix, const std::string& text);
+  void SaveGenomeFiles(const std::string& prefix);
+  void DisplayBatchStep();
+  void OnOutputOptionsChange();
+  void RebuildBatchPages();
+  void btRunBatchClick();
+  void btAbortSensitivityClick();
+  void btMakeABCBatchClick();
+  void btAppendABCBatchClick();
+  // The lines of the ABC page's priors.
+  std::vector<std::string> ABCLines() const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -388,6 +448,31 @@ class TdlgIBSimple : public tModelForm {
   void DrawAnalysisPass(const models::tPedigreeAnalysis& analysis);
   void DisplayLastGeneration(models::tLastGenerationOutput output);
   void AppendOutput(const utile::tVectorOfString& lines);
+
+  // The batch pages and batch simulations.
+  void BuildBatchPages();
+  void BatchSlotsChanged();
+  void UpdateBatchRunControls();
+  void BatchStep(const std::string& step);
+  models::tIBBatchColumns BatchColumns(int32_t patchCount) const;
+  void WriteHeaderLine(const models::tIBBatchColumns& columns);
+  void WriteLandscapeFiles();
+  void RunBatchSimulation(models::tIBBatchRow& row);
+  void GatherDemography(models::tIBBatchRow& row, const utile::tVectorOfDouble& occupancy);
+  void GatherPedigreeStatistics(models::tIBBatchRow& row);
+  void GenerateGenomes();
+  // The controls of the genetics page that the batch reads.
+  bool LongitudinalSampling() const;
+  bool PrunePedigreeChecked() const;
+  void FillPriorTable(QTableWidget* table, const std::vector<tBatchSlot>& slotList,
+                      std::vector<models::tIBPrior>& priors);
+  std::vector<models::tIBPrior> ReadPriors(const QTableWidget* table,
+                                           const std::vector<models::tIBPrior>& priors) const;
+  models::tIBResultFileState fResultFileState;  // of the file that the running batch appends to
+  utile::tVectorOfString fHeaderInForce;        // the last header line of the result file
+  bool fBatchStarting = false;                  // no row of the running batch yet
+  int32_t fLandscapeOffset = 0;                 // landscape numbers already in an appended file
+  std::vector<models::tIBPrior> fLandscapePriors, fParameterPriors;  // the slots of the prior tables
 
   std::unordered_map<const models::tEventCell*, tEventCellControls> fCellControls;
   bool fUpdatingControls = false;  // the window itself writes the parameter boxes

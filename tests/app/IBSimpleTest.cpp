@@ -135,7 +135,7 @@ class IBSimpleTest : public QObject {
     QStringList pages;
     for (int i = 0; i < fIB->pcIBSimple->count(); ++i) pages << fIB->pcIBSimple->tabText(i);
     QCOMPARE(pages, QStringList({"Life cycle", "Spatial display", "Simulations", "Genetics", "Results",
-                                 "Output options"}));
+                                 "Output options", "Options", "Sensitivity analysis", "ABC"}));
     QVERIFY(!fIB->pcIBSimple->isTabVisible(fIB->pcIBSimple->indexOf(fIB->tsGenetics)));
     QCOMPARE(fIB->pcIBSimple->currentWidget(), fIB->tsLifeCycle);
     QCOMPARE(fIB->windowTitle(), QString("Individual-based model 1 (v. 1.7.1.73)"));
@@ -247,7 +247,7 @@ class IBSimpleTest : public QObject {
     // A simulation line: the window's values (sixteen for the genes), then the cell's.
     std::string line = "Simulation(1,0.4,2,0,0,";
     for (int gene = 0; gene < 16; ++gene) line += "0.1,";
-    fIB->Simulation(line + "0.2,8,15,1,1,5,5,0.7)");
+    fIB->tModelForm::Simulation(line + "0.2,8,15,1,1,5,5,0.7)");
     QVERIFY(Cell(2)->Param1 == "0.7" && fIB->sgGenes->item(15, 1)->text() == "0.1");
     QVERIFY(fIB->cbReproductionMode->currentIndex() == 1 && fIB->seSamplingProbabilityAdult->value() == 5);
   }
