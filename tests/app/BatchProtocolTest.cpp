@@ -2,6 +2,7 @@
 // for the tests; result files are compared line by line.
 #include <QtTest>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "TestWorkbench.h"
@@ -42,19 +43,14 @@ class BatchProtocolTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
+    fMain = testsupport::OpenMainWindow(fDialogs);
     fBench = new tTestWorkbench(fMain);
     fMain->AddNewModel(fBench);
     fFolder = new testsupport::tTempFolder;
   }
   void cleanup() {
     delete fFolder;
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
   }
 
   void KeywordsMatchAnyCaseAtTheStartOnly() {

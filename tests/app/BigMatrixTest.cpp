@@ -24,6 +24,7 @@
 #include <cmath>
 #include <functional>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
@@ -247,12 +248,8 @@ class BigMatrixTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
     utile::ResetEigenState();
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
+    fMain = testsupport::OpenMainWindow(fDialogs);
     vandrel::dlgBigMatrixOptions = new vandrel::TdlgBigMatrixOptions(fMain);
     fMain->SetWorkbenchFactory(tWorkbenchKind::wkBigMatrix,
                                [](vandrel::TdlgVandrel* main) { return new TdlgBigMatrix(main); });
@@ -260,10 +257,8 @@ class BigMatrixTest : public QObject {
     QVERIFY(fBM);
   }
   void cleanup() {
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
+    testsupport::CloseMainWindow(fMain);
     vandrel::dlgBigMatrixOptions = nullptr;
-    vandrel::SetDialogs(nullptr);
   }
 
   void CreationShowsPagesControlsAndOptions() {

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "app/SensitivityPage.h"
 #include "app/WindowServices.h"
@@ -88,19 +89,11 @@ class GraphWorkbenchTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
-    fMain->SetWorkbenchFactory(vandrel::tWorkbenchKind::wkGraph,
-                               [](vandrel::TdlgVandrel* owner) { return new TdlgGraphModel(owner); });
-    fBench = static_cast<TdlgGraphModel*>(fMain->NewModel(vandrel::tWorkbenchKind::wkGraph));
+    fMain = testsupport::OpenMainWindow(fDialogs);
+    fBench = testsupport::OpenWorkbench<TdlgGraphModel>(fMain, vandrel::tWorkbenchKind::wkGraph);
   }
   void cleanup() {
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
   }
 
   void EditsHaveTheirCaptionsDefaultsTagsAndHints() {

@@ -16,6 +16,7 @@
 #include <QtTest>
 #include <cmath>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/ExceptionMessages.h"
 #include "Utile/RunTime.h"
@@ -111,21 +112,13 @@ class IBPedigreeDisplaysTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
-    fMain->SetWorkbenchFactory(vandrel::tWorkbenchKind::wkIBSimple,
-                               [](vandrel::TdlgVandrel* main) { return new TdlgIBSimple(main); });
-    fIB = qobject_cast<TdlgIBSimple*>(fMain->NewModel(vandrel::tWorkbenchKind::wkIBSimple));
+    fMain = testsupport::OpenMainWindow(fDialogs);
+    fIB = testsupport::OpenWorkbench<TdlgIBSimple>(fMain, vandrel::tWorkbenchKind::wkIBSimple);
     QVERIFY(fIB);
     fIB->resize(1150, 720);
   }
   void cleanup() {
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
   }
 
   void EverySeriesFollowsTheDefinitions() {

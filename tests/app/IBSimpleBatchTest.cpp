@@ -17,6 +17,7 @@
 #include <numeric>
 #include <set>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/GenotypeFiles.h"
 #include "TestSupport/StatisticalChecks.h"
@@ -159,11 +160,7 @@ class IBSimpleBatchTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
+    fMain = testsupport::OpenMainWindow(fDialogs);
     fMain->SetWorkbenchFactory(vandrel::tWorkbenchKind::wkIBSimple,
                                [](vandrel::TdlgVandrel* main) { return new TdlgIBSimple(main); });
     fMain->seMaxArea->setValue(25);  // fixed areas
@@ -177,9 +174,7 @@ class IBSimpleBatchTest : public QObject {
     DrawCycle();
   }
   void cleanup() {
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
     delete fFolder;
   }
 

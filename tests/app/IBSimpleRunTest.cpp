@@ -19,6 +19,7 @@
 #include <QtTest>
 #include <functional>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/ExceptionMessages.h"
 #include "Utile/MatrixOps.h"
@@ -132,21 +133,13 @@ class IBSimpleRunTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
-    fMain->SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
-                               [](vandrel::TdlgVandrel* main) { return new TdlgIBSimple(main); });
-    fIB = qobject_cast<TdlgIBSimple*>(fMain->NewModel(tWorkbenchKind::wkIBSimple));
+    fMain = testsupport::OpenMainWindow(fDialogs);
+    fIB = testsupport::OpenWorkbench<TdlgIBSimple>(fMain, tWorkbenchKind::wkIBSimple);
     QVERIFY(fIB);
     fIB->resize(1150, 720);
   }
   void cleanup() {
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
   }
 
   void RunThroughMatchesTheEngineStepByStep() {

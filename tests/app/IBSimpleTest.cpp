@@ -20,6 +20,7 @@
 #include <QtTest>
 #include <filesystem>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/ExceptionMessages.h"
 #include "Utile/RunTime.h"
@@ -114,11 +115,7 @@ class IBSimpleTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
+    fMain = testsupport::OpenMainWindow(fDialogs);
     fMain->SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
                                [](vandrel::TdlgVandrel* main) { return new TdlgIBSimple(main); });
     fIB = NewWorkbench();
@@ -126,9 +123,7 @@ class IBSimpleTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(fIB));
   }
   void cleanup() {
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
   }
 
   void CreationShowsThePagesAndParameters() {

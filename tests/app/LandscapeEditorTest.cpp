@@ -11,6 +11,7 @@
 #include <cmath>
 #include <functional>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestWorkbench.h"
 #include "Utile/RunTime.h"
@@ -103,20 +104,14 @@ class LandscapeEditorTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
+    fMain = testsupport::OpenMainWindow(fDialogs);
     fMain->resize(1100, 800);
     fMain->show();
     QVERIFY(QTest::qWaitForWindowExposed(fMain));
     Settle();
   }
   void cleanup() {
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
   }
 
   void EachChangeStartsWhatItShould() {

@@ -12,6 +12,7 @@
 #include <QtTest>
 #include <filesystem>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "TestWorkbench.h"
@@ -86,21 +87,15 @@ class LandscapeFilesWindowTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
     fFolder = utile::Format("/tmp/vandrel-files-%d", static_cast<int32_t>(::getpid()));
     std::filesystem::create_directories(fFolder);
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
+    fMain = testsupport::OpenMainWindow(fDialogs);
     fMain->resize(1100, 800);
     fMain->show();
     QVERIFY(QTest::qWaitForWindowExposed(fMain));
   }
   void cleanup() {
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
     std::filesystem::remove_all(fFolder);
   }
 

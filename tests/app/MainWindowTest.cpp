@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <cmath>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "TestWorkbench.h"
@@ -59,11 +60,7 @@ class MainWindowTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
+    fMain = testsupport::OpenMainWindow(fDialogs);
     fCreated.clear();
     for (tWorkbenchKind kind :
          {tWorkbenchKind::wkSimpleDemo, tWorkbenchKind::wkMatrix, tWorkbenchKind::wkBigMatrix,
@@ -75,10 +72,8 @@ class MainWindowTest : public QObject {
       });
   }
   void cleanup() {
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
     vandrel::TestingMode = false;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
   }
 
   void StartsWithItsCaptionChoicesAndFirstLandscape() {

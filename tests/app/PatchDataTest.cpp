@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestWorkbench.h"
 #include "Utile/gui/GraphicOps.h"
@@ -105,11 +106,8 @@ class PatchDataTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
-    fMain = new vandrel::TdlgVandrel;
-    fDialog = vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
+    fMain = testsupport::OpenMainWindow(fDialogs);
+    fDialog = vandrel::dlgPatchData;
     fMain->resize(1100, 800);
     fMain->show();
     QVERIFY(QTest::qWaitForWindowExposed(fMain));

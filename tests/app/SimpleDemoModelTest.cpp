@@ -20,6 +20,7 @@
 #include <limits>
 #include <sstream>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "Utile/Idrisi.h"
 #include "app/SensitivityPage.h"
@@ -136,22 +137,14 @@ class SimpleDemoModelTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
     fFolder = std::make_unique<QTemporaryDir>();
     fOldFolder = QDir::currentPath();
     QDir::setCurrent(fFolder->path());
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
-    fMain->SetWorkbenchFactory(vandrel::tWorkbenchKind::wkSimpleDemo,
-                               [](vandrel::TdlgVandrel* owner) { return new tRecordingWorkbench(owner); });
-    b = static_cast<tRecordingWorkbench*>(fMain->NewModel(vandrel::tWorkbenchKind::wkSimpleDemo));
+    fMain = testsupport::OpenMainWindow(fDialogs);
+    b = testsupport::OpenWorkbench<tRecordingWorkbench>(fMain, vandrel::tWorkbenchKind::wkSimpleDemo);
   }
   void cleanup() {
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
     vandrel::TestingMode = false;
     QDir::setCurrent(fOldFolder);
     fFolder.reset();

@@ -16,6 +16,7 @@
 #include <QtTest>
 #include <cmath>
 
+#include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
@@ -106,21 +107,13 @@ class MatrixWorkbenchTest : public QObject {
 
  private slots:
   void init() {
-    vandrel::InstallMessagePump();
-    fDialogs = &testsupport::InstallScriptedDialogs();
-    models::ResetLandscape();
-    fMain = new vandrel::TdlgVandrel;
-    vandrel::dlgPatchData = new vandrel::TdlgPatchData(fMain);
-    fMain->SetWorkbenchFactory(vandrel::tWorkbenchKind::wkMatrix,
-                               [](vandrel::TdlgVandrel* main) { return new TdlgMatrixModel(main); });
-    fBench = static_cast<TdlgMatrixModel*>(fMain->NewModel(vandrel::tWorkbenchKind::wkMatrix));
+    fMain = testsupport::OpenMainWindow(fDialogs);
+    fBench = testsupport::OpenWorkbench<TdlgMatrixModel>(fMain, vandrel::tWorkbenchKind::wkMatrix);
     fFolder = new testsupport::tTempFolder;
   }
   void cleanup() {
     delete fFolder;
-    delete fMain;
-    vandrel::dlgPatchData = nullptr;
-    vandrel::SetDialogs(nullptr);
+    testsupport::CloseMainWindow(fMain);
     models::ResetLandscape();
   }
 
