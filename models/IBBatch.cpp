@@ -168,7 +168,10 @@ std::string SideFileText(const std::string& text) {
 std::string ConnectionProfilesFileText(const utile::tVectorOfDouble& values,
                                        const std::vector<utile::tMatrixOfDouble>& profiles) {
   std::string text;
-  for (size_t k = 0; k < values.size(); ++k) text += (k > 0 ? "\t" : "") + utile::FloatToStr(values[k]);
+  for (size_t k = 0; k < values.size(); ++k) {
+    if (k > 0) text += '\t';
+    text += utile::FloatToStr(values[k]);
+  }
   text += "\r\n";
   for (const utile::tMatrixOfDouble& profile : profiles) text += utile::MatToStr(profile, "%.3g");
   return text;
