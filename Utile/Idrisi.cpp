@@ -13,6 +13,7 @@
 
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
+#include "Utile/StringOps.h"
 #include "Utile/ToolkitVariant.h"
 
 namespace utile {
@@ -45,20 +46,6 @@ std::string WithFileName(std::string_view text, const std::string& fileName) {
 }
 
 std::string SystemReason() { return std::strerror(errno); }
-
-// The lines of a text file, whether they end in CR LF or LF alone.
-tVectorOfString TextLines(const std::string& text) {
-  tVectorOfString lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
-    start = end + 1;
-  }
-  return lines;
-}
 
 Integer RecordWidth(TGISDataType type) {
   switch (type) {

@@ -109,4 +109,18 @@ std::string DurationToStr(Double duration, bool withMilliseconds) {
   return Format("%d D %s", duration < 0 ? -days : days, time);
 }
 
+tVectorOfString TextLines(const std::string& text) {
+  tVectorOfString lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    size_t stop = end;
+    if (stop > start && text[stop - 1] == '\r') --stop;
+    lines.push_back(text.substr(start, stop - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 }  // namespace utile

@@ -24,6 +24,9 @@ std::string RemoveFirstValues(std::string_view s, Integer n, char separator);
 // Splits S at every Sep into Fields (k separators give k + 1 fields), after
 // reducing runs of Sep when RemoveAdjacent and dropping the first Skip fields.
 void Tabulate(std::string_view s, char separator, tVectorOfString& fields, bool removeAdjacent, Integer skip);
+// The lines of a text, whether they end in CR LF or LF alone; a last line without
+// its end counts, an empty text has none.
+tVectorOfString TextLines(const std::string& text);
 
 // The real number written in S with the current decimal separator, else with
 // the other one (point or comma); EConvertError when neither reads. The process's

@@ -2223,7 +2223,7 @@ void TdlgIBSimple::btTestPedigreeClick() {
   pedigree.SetMutationRate(ReadReal(edMutationRate, 0));
   pedigree.ComputeWholeRelationshipMatrix();
   mmOutput->setPlainText(
-      JoinLines(models::TextLines(utile::MatToStr(pedigree.RelationshipMatrix(), "%.3g"))));
+      JoinLines(utile::TextLines(utile::MatToStr(pedigree.RelationshipMatrix(), "%.3g"))));
   SetReady(false);
   Actualisation();
 }
@@ -2236,7 +2236,7 @@ void TdlgIBSimple::btShowRelMatClick() {
     return;
   }
   mmOutput->setPlainText(
-      JoinLines(models::TextLines(utile::MatToStr(pedigree.RelationshipMatrix(), "%.3g"))));
+      JoinLines(utile::TextLines(utile::MatToStr(pedigree.RelationshipMatrix(), "%.3g"))));
 }
 
 void TdlgIBSimple::btShowPedigreeClick() {

@@ -6,6 +6,7 @@
 #include "Utile/AsymMatrixOps.h"
 #include "Utile/MatrixOps.h"
 #include "Utile/RunTime.h"
+#include "Utile/StringOps.h"
 #include "Utile/VectorOps.h"
 
 namespace models {
@@ -65,7 +66,7 @@ tVectorOfDouble Combined(const tVectorOfDouble& juveniles, const tVectorOfDouble
 }
 
 void AddText(tVectorOfString& lines, const std::string& text) {
-  for (std::string& line : TextLines(text)) lines.push_back(std::move(line));
+  for (std::string& line : utile::TextLines(text)) lines.push_back(std::move(line));
 }
 
 }  // namespace
@@ -285,20 +286,6 @@ void FillTestPedigree(tPedigree& pedigree) {
   for (const tRecord& r : Records) pedigree.Add(r.Date, r.ID, r.Mother, r.Father, 1, psNA);
   pedigree.Trim();
   pedigree.PrepareForAnalysis();
-}
-
-tVectorOfString TextLines(const std::string& text) {
-  tVectorOfString lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    size_t stop = end;
-    if (stop > start && text[stop - 1] == '\r') --stop;
-    lines.push_back(text.substr(start, stop - start));
-    start = end + 1;
-  }
-  return lines;
 }
 
 tVectorOfString PedigreeRecordLines(const tPedigree& pedigree) {

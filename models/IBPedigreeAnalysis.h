@@ -133,8 +133,6 @@ inline constexpr Cardinal RelationshipMatrixLimit = 500;
 // IDs 1 and 2 at date 0, then two sibs at each date 1..5, and ID 13 at date 6,
 // in place of whatever the pedigree held, ready for relationship queries.
 void FillTestPedigree(tPedigree& pedigree);
-// The lines of a multi-line text (CR LF or LF), without the empty one after the last line end.
-tVectorOfString TextLines(const std::string& text);
 // "Time\tID\tMother\tFather\tPatch", then "date id mother father patch" per ID.
 tVectorOfString PedigreeRecordLines(const tPedigree& pedigree);
 // "ID\tBirth date\tPatch location", then per ID "id:" and TAB, and each element of

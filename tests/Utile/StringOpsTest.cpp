@@ -70,6 +70,22 @@ TEST(StringOps, TabulateSplitsAtEverySeparator) {
   EXPECT_EQ(fields, (tVectorOfString{"a", "", "b"}));
 }
 
+TEST(StringOps, TextLinesOfEitherLineEnd) {
+  struct {
+    std::string Text;
+    tVectorOfString Expected;
+  } const cases[] = {
+      {"", {}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\nb\n", {"a", "b"}},
+      {"a\r\nb", {"a", "b"}},
+      {"a\n\r\n\nb", {"a", "", "", "b"}},
+      {"\r\n", {""}},
+      {"a\rb\n", {"a\rb"}},  // a lone CR ends no line
+  };
+  for (const auto& c : cases) EXPECT_EQ(TextLines(c.Text), c.Expected) << c.Text;
+}
+
 TEST(StringOps, SafeConversionTriesTheOtherSeparator) {
   {
     tSeparator comma(',');
