@@ -3,9 +3,11 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabWidget>
 
 #include "app/TaggedControls.h"
 
@@ -63,6 +65,21 @@ QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QWidget
   label->setObjectName(name);
   label->setBuddy(buddy);
   return label;
+}
+
+QWidget* NewTabPage(QTabWidget* tabs, const char* name, const char* caption) {
+  auto* page = new QWidget;
+  page->setObjectName(name);
+  tabs->addTab(page, caption);
+  return page;
+}
+
+QPlainTextEdit* NewMemo(QWidget* parent, const char* name, bool wrapLines) {
+  auto* memo = new QPlainTextEdit(parent);
+  memo->setObjectName(name);
+  memo->setReadOnly(true);
+  if (!wrapLines) memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  return memo;
 }
 
 }  // namespace vandrel

@@ -6,9 +6,11 @@
 class QCheckBox;
 class QGroupBox;
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
+class QTabWidget;
 class QWidget;
 
 namespace vandrel {
@@ -26,5 +28,9 @@ QRadioButton* NewRadioButton(QWidget* parent, const char* name, const char* capt
 QPushButton* NewButton(QWidget* parent, const char* name, const char* caption);
 QGroupBox* NewGroupBox(QWidget* parent, const char* name, const char* caption);
 QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QWidget* buddy = nullptr);
+// A new last page of Tabs.
+QWidget* NewTabPage(QTabWidget* tabs, const char* name, const char* caption);
+// A read-only memo; model descriptions, matrices and logs keep their lines unwrapped.
+QPlainTextEdit* NewMemo(QWidget* parent, const char* name, bool wrapLines = false);
 
 }  // namespace vandrel

@@ -4,15 +4,14 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
+#include "app/FormControls.h"
+
 namespace vandrel {
 
 tTextBox::tTextBox(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("TextBox");
   setAttribute(Qt::WA_DeleteOnClose);
-  mmText = new QPlainTextEdit(this);
-  mmText->setObjectName("mmText");
-  mmText->setReadOnly(true);
-  mmText->setLineWrapMode(QPlainTextEdit::NoWrap);
+  mmText = NewMemo(this, "mmText");
   // Matrices line up in a fixed-width font.
   mmText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   mmText->setTabStopDistance(8 * mmText->fontMetrics().horizontalAdvance(' '));

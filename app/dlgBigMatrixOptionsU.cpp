@@ -6,6 +6,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/FormControls.h"
+
 namespace vandrel {
 
 TdlgBigMatrixOptions* dlgBigMatrixOptions = nullptr;
@@ -15,9 +17,7 @@ TdlgBigMatrixOptions::TdlgBigMatrixOptions(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Options");
   pcOptions = new QTabWidget(this);
   pcOptions->setObjectName("pcOptions");
-  tsSensitivity = new QWidget;
-  tsSensitivity->setObjectName("tsSensitivity");
-  pcOptions->addTab(tsSensitivity, "Sensitivity analysis");
+  tsSensitivity = NewTabPage(pcOptions, "tsSensitivity", "Sensitivity analysis");
   ckUseExactAlgorithmWhenNeeded = new QCheckBox("Use e&xact algorithm when needed", tsSensitivity);
   ckUseExactAlgorithmWhenNeeded->setObjectName("ckUseExactAlgorithmWhenNeeded");
   ckUseExactAlgorithmWhenNeeded->setToolTip(

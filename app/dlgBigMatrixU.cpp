@@ -187,10 +187,7 @@ TdlgBigMatrix::TdlgBigMatrix(TdlgVandrel* mainWindow) : tModelForm(mainWindow) {
   BuildComputationPage();
   tabTextOutput = new QWidget;
   tabTextOutput->setObjectName("tabTextOutput");
-  mmModel = new QPlainTextEdit(tabTextOutput);
-  mmModel->setObjectName("mmModel");
-  mmModel->setReadOnly(true);
-  mmModel->setLineWrapMode(QPlainTextEdit::NoWrap);
+  mmModel = NewMemo(tabTextOutput, "mmModel");
   (new QVBoxLayout(tabTextOutput))->addWidget(mmModel);
   pcMain->addTab(tabTextOutput, "Text output");
   tabResults = new QWidget;
@@ -231,9 +228,7 @@ TdlgBigMatrix::TdlgBigMatrix(TdlgVandrel* mainWindow) : tModelForm(mainWindow) {
 TdlgBigMatrix::~TdlgBigMatrix() = default;
 
 void TdlgBigMatrix::BuildParametersPage() {
-  tabParameters = new QWidget;
-  tabParameters->setObjectName("tabParameters");
-  pcMain->addTab(tabParameters, "Parameters");
+  tabParameters = NewTabPage(pcMain, "tabParameters", "Parameters");
   tabParameters->installEventFilter(this);
 
   // The states of each deme.
@@ -311,9 +306,7 @@ void TdlgBigMatrix::BuildParametersPage() {
 }
 
 void TdlgBigMatrix::BuildComputationPage() {
-  tabComputation = new QWidget;
-  tabComputation->setObjectName("tabComputation");
-  pcMain->addTab(tabComputation, "Computation");
+  tabComputation = NewTabPage(pcMain, "tabComputation", "Computation");
 
   auto* parameters = new QFormLayout;
   auto spin = [this, parameters](const char* name, const char* caption, int minimum, int maximum, int value) {

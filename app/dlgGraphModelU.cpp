@@ -99,28 +99,17 @@ TdlgGraphModel::TdlgGraphModel(TdlgVandrel* mainWindow) : tModelForm(mainWindow)
   pcModel->setObjectName("pcModel");
   layout->addWidget(pcModel);
 
-  tsParameters = new QWidget;
-  tsParameters->setObjectName("tsParameters");
-  pcModel->addTab(tsParameters, "Parameters");
+  tsParameters = NewTabPage(pcModel, "tsParameters", "Parameters");
   BuildParametersPage();
 
-  tsModel = new QWidget;
-  tsModel->setObjectName("tsModel");
-  pcModel->addTab(tsModel, "Model");
-  mmModel = new QPlainTextEdit(tsModel);
-  mmModel->setObjectName("mmModel");
-  mmModel->setReadOnly(true);
-  mmModel->setLineWrapMode(QPlainTextEdit::NoWrap);
+  tsModel = NewTabPage(pcModel, "tsModel", "Model");
+  mmModel = NewMemo(tsModel, "mmModel");
   (new QVBoxLayout(tsModel))->addWidget(mmModel);
 
-  tsResults = new QWidget;
-  tsResults->setObjectName("tsResults");
-  pcModel->addTab(tsResults, "Results");
+  tsResults = NewTabPage(pcModel, "tsResults", "Results");
   pcResults = new QTabWidget(tsResults);
   pcResults->setObjectName("pcResults");
-  tsDesignPage = new QWidget;
-  tsDesignPage->setObjectName("tsDesignPage");
-  pcResults->addTab(tsDesignPage, "");
+  tsDesignPage = NewTabPage(pcResults, "tsDesignPage", "");
   pcResults->setTabVisible(0, false);
   (new QVBoxLayout(tsResults))->addWidget(pcResults);
 

@@ -85,13 +85,6 @@ constexpr std::array<QRgb, 13> CellColours = {0xb8e6b8, 0xf5c6d6, 0xf5deb3, 0xbc
                                               0xf7c99a, 0xd6ccf0, 0xdcdcdc, 0xf7f0a8, 0xa9a9a9,
                                               0x808080, 0xe0c8e8, 0xd8e0a8};
 
-QPlainTextEdit* NewMemo(QWidget* parent, const char* name) {
-  auto* memo = new QPlainTextEdit(parent);
-  memo->setObjectName(name);
-  memo->setReadOnly(true);
-  return memo;
-}
-
 void AddRow(QFormLayout* form, tLabeledEdit* edit) {
   form->addRow(edit->EditLabel, edit);
 }
@@ -250,9 +243,7 @@ void TdlgIBSimple::FreeCellControls() {
 }
 
 void TdlgIBSimple::BuildLifeCyclePage() {
-  tsLifeCycle = new QWidget;
-  tsLifeCycle->setObjectName("tsLifeCycle");
-  pcIBSimple->addTab(tsLifeCycle, "Life cycle");
+  tsLifeCycle = NewTabPage(pcIBSimple, "tsLifeCycle", "Life cycle");
   auto* pageLayout = new QHBoxLayout(tsLifeCycle);
   auto* splitter = new QSplitter(Qt::Horizontal, tsLifeCycle);
   pageLayout->addWidget(splitter);
@@ -325,7 +316,7 @@ void TdlgIBSimple::BuildLifeCyclePage() {
   pbLifeCycle->resize(600, LifeCycleAreaHeight);
   sbLifeCycle->setWidget(pbLifeCycle);
   sbLifeCycle->viewport()->installEventFilter(this);
-  mmLifeCycle = NewMemo(drawingSplitter, "mmLifeCycle");
+  mmLifeCycle = NewMemo(drawingSplitter, "mmLifeCycle", true);
   drawingSplitter->setStretchFactor(0, 4);
   drawingSplitter->setStretchFactor(1, 1);
 
@@ -340,9 +331,7 @@ void TdlgIBSimple::BuildLifeCyclePage() {
 }
 
 void TdlgIBSimple::BuildSpatialPage() {
-  tsSpatialDisplay = new QWidget;
-  tsSpatialDisplay->setObjectName("tsSpatialDisplay");
-  pcIBSimple->addTab(tsSpatialDisplay, "Spatial display");
+  tsSpatialDisplay = NewTabPage(pcIBSimple, "tsSpatialDisplay", "Spatial display");
   auto* layout = new QHBoxLayout(tsSpatialDisplay);
   pnSpatialSettings = new QWidget(tsSpatialDisplay);
   pnSpatialSettings->setObjectName("pnSpatialSettings");
@@ -409,18 +398,14 @@ void TdlgIBSimple::BuildSpatialPage() {
   grpBackwardDispersal = NewGroupBox(right, "grpBackwardDispersal", "Expected immigration probabilities");
   auto* backward = new QVBoxLayout(grpBackwardDispersal);
   mmBackwardDispersal = NewMemo(grpBackwardDispersal, "mmBackwardDispersal");
-  mmBackwardDispersal->setLineWrapMode(QPlainTextEdit::NoWrap);
   backward->addWidget(mmBackwardDispersal);
   grpBackwardDispersal->setVisible(false);
   mmModel = NewMemo(right, "mmModel");
-  mmModel->setLineWrapMode(QPlainTextEdit::NoWrap);
   layout->addWidget(right, 1);
 }
 
 void TdlgIBSimple::BuildSimulationsPage() {
-  tsSimulations = new QWidget;
-  tsSimulations->setObjectName("tsSimulations");
-  pcIBSimple->addTab(tsSimulations, "Simulations");
+  tsSimulations = NewTabPage(pcIBSimple, "tsSimulations", "Simulations");
   auto* layout = new QHBoxLayout(tsSimulations);
   auto* left = new QVBoxLayout;
   layout->addLayout(left);
@@ -527,9 +512,7 @@ void TdlgIBSimple::BuildSimulationsPage() {
 }
 
 void TdlgIBSimple::BuildGeneticsPage() {
-  tsGenetics = new QWidget;
-  tsGenetics->setObjectName("tsGenetics");
-  pcIBSimple->addTab(tsGenetics, "Genetics");
+  tsGenetics = NewTabPage(pcIBSimple, "tsGenetics", "Genetics");
   auto* page = new QHBoxLayout(tsGenetics);
   // The genomes and how they are made on the left, their sampling and outputs on the right.
   auto* layout = new QVBoxLayout;
@@ -602,9 +585,7 @@ void TdlgIBSimple::BuildGeneticsPage() {
 }
 
 void TdlgIBSimple::BuildResultsPage() {
-  tsResults = new QWidget;
-  tsResults->setObjectName("tsResults");
-  pcIBSimple->addTab(tsResults, "Results");
+  tsResults = NewTabPage(pcIBSimple, "tsResults", "Results");
   auto* layout = new QVBoxLayout(tsResults);
   auto* classes = new QHBoxLayout;
   layout->addLayout(classes);
@@ -619,35 +600,28 @@ void TdlgIBSimple::BuildResultsPage() {
   pcResults->setObjectName("pcResults");
   layout->addWidget(pcResults, 1);
 
-  const auto page = [this](const char* name, const char* caption) {
-    auto* widget = new QWidget;
-    widget->setObjectName(name);
-    pcResults->addTab(widget, caption);
-    return widget;
-  };
   const auto chart = [](QWidget* parent, const char* name, const char* xTitle, const char* yTitle) {
     auto* c = new utile::gui::tGraphicChart(parent, xTitle, yTitle, "");
     c->setObjectName(name);
     return c;
   };
-  tsAbundances = page("tsAbundances", "Abundances");
+  tsAbundances = NewTabPage(pcResults, "tsAbundances", "Abundances");
   chAbundances = chart(tsAbundances, "chAbundances", "Time", "Abundance");
-  tsTags = page("tsTags", "Tags");
+  tsTags = NewTabPage(pcResults, "tsTags", "Tags");
   chTags = chart(tsTags, "chTags", "Time", "Individuals");
-  tsPatchOccupancy = page("tsPatchOccupancy", "Patch occupancy");
+  tsPatchOccupancy = NewTabPage(pcResults, "tsPatchOccupancy", "Patch occupancy");
   chPatchOccupancy = chart(tsPatchOccupancy, "chPatchOccupancy", "Patch ID", "Occupancy");
-  tsSexRatio = page("tsSexRatio", "Sex ratio");
+  tsSexRatio = NewTabPage(pcResults, "tsSexRatio", "Sex ratio");
   chSexRatio = chart(tsSexRatio, "chSexRatio", "Time", "Female proportion");
-  tsFixations = page("tsFixations", "Fixation");
+  tsFixations = NewTabPage(pcResults, "tsFixations", "Fixation");
   chFixations = chart(tsFixations, "chFixations", "Time", "Fixation");
-  tsCoancestries = page("tsCoancestries", "Theta");
+  tsCoancestries = NewTabPage(pcResults, "tsCoancestries", "Theta");
   chCoancestries = chart(tsCoancestries, "chCoancestries", "Time", "Intra-patch coancestry");
-  tsAlpha = page("tsAlpha", "Alpha");
+  tsAlpha = NewTabPage(pcResults, "tsAlpha", "Alpha");
   chAlpha = chart(tsAlpha, "chAlpha", "Time", "Inter-patch coancestry");
-  tsTextOutput = page("tsTextOutput", "Text output");
+  tsTextOutput = NewTabPage(pcResults, "tsTextOutput", "Text output");
   auto* text = new QVBoxLayout(tsTextOutput);
   mmOutput = NewMemo(tsTextOutput, "mmOutput");
-  mmOutput->setLineWrapMode(QPlainTextEdit::NoWrap);
   text->addWidget(mmOutput);
   SetTabShown(pcResults, tsTags, false);
   pcResults->setCurrentWidget(tsAbundances);
@@ -665,9 +639,7 @@ void TdlgIBSimple::BuildResultsPage() {
 }
 
 void TdlgIBSimple::BuildOutputOptionsPage() {
-  tsOutputOptions = new QWidget;
-  tsOutputOptions->setObjectName("tsOutputOptions");
-  pcIBSimple->addTab(tsOutputOptions, "Output options");
+  tsOutputOptions = NewTabPage(pcIBSimple, "tsOutputOptions", "Output options");
   auto* layout = new QHBoxLayout(tsOutputOptions);
   grpOutputStatistics = NewGroupBox(tsOutputOptions, "grpOutputStatistics", "Output statistics");
   auto* columns = new QHBoxLayout(grpOutputStatistics);
@@ -713,9 +685,7 @@ void TdlgIBSimple::BuildOutputOptionsPage() {
   layout->addStretch(1);
 
   // The batch's own settings have a page of their own.
-  tsOptions = new QWidget;
-  tsOptions->setObjectName("tsOptions");
-  pcIBSimple->addTab(tsOptions, "Options");
+  tsOptions = NewTabPage(pcIBSimple, "tsOptions", "Options");
   auto* optionsPage = new QVBoxLayout(tsOptions);
   auto* options = NewGroupBox(tsOptions, "grpOptions", "Options");
   auto* optionsLayout = new QFormLayout(options);
@@ -778,7 +748,7 @@ void TdlgIBSimple::BuildRunBar() {
   ggMemory->setToolTip("Memory in use [MB]");
   ggMemory->setFormat("%v MB");
   ggMemory->setRange(0, static_cast<int>(utile::PlatformMemoryStatus().TotalPhysical / (1024 * 1024)));
-  mmLog = NewMemo(this, "mmLog");
+  mmLog = NewMemo(this, "mmLog", true);
   mmLog->setMaximumHeight(60);
   auto* gauges = new QVBoxLayout;
   auto* task = new QHBoxLayout;
@@ -2399,9 +2369,7 @@ void TdlgIBSimple::BuildBatchPages() {
   pnStatusBar->setFrameShape(QFrame::StyledPanel);
   static_cast<QVBoxLayout*>(tsSensitivity->layout())->addWidget(pnStatusBar);
 
-  tsABC = new QWidget;
-  tsABC->setObjectName("tsABC");
-  pcIBSimple->addTab(tsABC, "ABC");
+  tsABC = NewTabPage(pcIBSimple, "tsABC", "ABC");
   auto* layout = new QHBoxLayout(tsABC);
   const auto priorTable = [this, layout](const char* name, const char* title) {
     auto* column = new QVBoxLayout;

@@ -134,10 +134,7 @@ TdlgMatrixModel::TdlgMatrixModel(TdlgVandrel* mainWindow) : tModelForm(mainWindo
   BuildParametersPage();
   tsModel = new QWidget;
   tsModel->setObjectName("tsModel");
-  mmmModel = new QPlainTextEdit(tsModel);
-  mmmModel->setObjectName("mmmModel");
-  mmmModel->setReadOnly(true);
-  mmmModel->setLineWrapMode(QPlainTextEdit::NoWrap);
+  mmmModel = NewMemo(tsModel, "mmmModel");
   (new QVBoxLayout(tsModel))->addWidget(mmmModel);
   pcMatrixModel->addTab(tsModel, "Model");
   BuildResultsPage();

@@ -98,18 +98,11 @@ TdlgSimpleDemoModel::TdlgSimpleDemoModel(TdlgVandrel* mainWindow) : tModelForm(m
   pcModel->setObjectName("pcModel");
   layout->addWidget(pcModel);
 
-  tsParameters = new QWidget;
-  tsParameters->setObjectName("tsParameters");
-  pcModel->addTab(tsParameters, "Parameters");
+  tsParameters = NewTabPage(pcModel, "tsParameters", "Parameters");
   BuildParametersPage();
 
-  tsModel = new QWidget;
-  tsModel->setObjectName("tsModel");
-  pcModel->addTab(tsModel, "Model");
-  mmmModel = new QPlainTextEdit(tsModel);
-  mmmModel->setObjectName("mmmModel");
-  mmmModel->setReadOnly(true);
-  mmmModel->setLineWrapMode(QPlainTextEdit::NoWrap);
+  tsModel = NewTabPage(pcModel, "tsModel", "Model");
+  mmmModel = NewMemo(tsModel, "mmmModel");
   (new QVBoxLayout(tsModel))->addWidget(mmmModel);
 
   // The results page and the page inside it are kept but never shown.
@@ -127,9 +120,7 @@ TdlgSimpleDemoModel::TdlgSimpleDemoModel(TdlgVandrel* mainWindow) : tModelForm(m
   hiddenLayout->addWidget(new QRadioButton(tsHiddenResults));
   hiddenLayout->addWidget(new QRadioButton(tsHiddenResults));
 
-  tsSensitivity = new QWidget;
-  tsSensitivity->setObjectName("tsSensitivityTab");
-  pcModel->addTab(tsSensitivity, "Sensitivity analysis");
+  tsSensitivity = NewTabPage(pcModel, "tsSensitivityTab", "Sensitivity analysis");
 
   acRun = new QAction("&Run", this);
   acRun->setObjectName("acRun");

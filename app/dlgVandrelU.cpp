@@ -259,9 +259,7 @@ void TdlgVandrel::BuildLandscapePages() {
   panelLayout->addWidget(pcLandscape);
 
   // Patches page: how many patches, where and how large.
-  tsPatches = new QWidget;
-  tsPatches->setObjectName("tsPatches");
-  pcLandscape->addTab(tsPatches, "&Patches");
+  tsPatches = NewTabPage(pcLandscape, "tsPatches", "&Patches");
   auto* patchesLayout = new QVBoxLayout(tsPatches);
   auto* patchesForm = new QFormLayout;
   patchesLayout->addLayout(patchesForm);
@@ -319,9 +317,7 @@ void TdlgVandrel::BuildLandscapePages() {
   patchesLayout->addStretch(1);
 
   // Links page: which patches are linked and how permeable the ground is.
-  tsLinks = new QWidget;
-  tsLinks->setObjectName("tsLinks");
-  pcLandscape->addTab(tsLinks, "&Links");
+  tsLinks = NewTabPage(pcLandscape, "tsLinks", "&Links");
   auto* linksLayout = new QVBoxLayout(tsLinks);
   auto* linksForm = new QFormLayout;
   linksLayout->addLayout(linksForm);
@@ -357,9 +353,7 @@ void TdlgVandrel::BuildLandscapePages() {
   linksLayout->addStretch(1);
 
   // Selection page: the patch chosen on the chart.
-  tsSelection = new QWidget;
-  tsSelection->setObjectName("tsSelection");
-  pcLandscape->addTab(tsSelection, "S&election");
+  tsSelection = NewTabPage(pcLandscape, "tsSelection", "S&election");
   auto* selectionLayout = new QVBoxLayout(tsSelection);
   grpSelectedPatch = new QGroupBox("Selected patch", tsSelection);
   grpSelectedPatch->setObjectName("grpSelectedPatch");
