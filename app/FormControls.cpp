@@ -1,5 +1,6 @@
 #include "app/FormControls.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -65,6 +66,14 @@ QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QWidget
   label->setObjectName(name);
   label->setBuddy(buddy);
   return label;
+}
+
+QAction* NewAction(QWidget* owner, const char* name, const char* caption, const QKeySequence& shortcut) {
+  auto* action = new QAction(caption, owner);
+  action->setObjectName(name);
+  action->setShortcut(shortcut);
+  owner->addAction(action);
+  return action;
 }
 
 QWidget* NewTabPage(QTabWidget* tabs, const char* name, const char* caption) {

@@ -3,6 +3,9 @@
 // these, so that a spin edit or a captioned edit is the same everywhere.
 #pragma once
 
+#include <QKeySequence>
+
+class QAction;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -28,6 +31,8 @@ QRadioButton* NewRadioButton(QWidget* parent, const char* name, const char* capt
 QPushButton* NewButton(QWidget* parent, const char* name, const char* caption);
 QGroupBox* NewGroupBox(QWidget* parent, const char* name, const char* caption);
 QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QWidget* buddy = nullptr);
+// An action of Owner: its shortcut works anywhere in Owner's window.
+QAction* NewAction(QWidget* owner, const char* name, const char* caption, const QKeySequence& shortcut);
 // A new last page of Tabs.
 QWidget* NewTabPage(QTabWidget* tabs, const char* name, const char* caption);
 // A read-only memo; model descriptions, matrices and logs keep their lines unwrapped.

@@ -196,14 +196,8 @@ TdlgBigMatrix::TdlgBigMatrix(TdlgVandrel* mainWindow) : tModelForm(mainWindow) {
   pcMain->setTabVisible(results, false);
   BuildSensitivityPage();
 
-  auto* acInitialise = new QAction("&Initialise", this);
-  acInitialise->setObjectName("acInitialise");
-  acInitialise->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F9));
-  auto* acRun = new QAction("&Run", this);
-  acRun->setObjectName("acRun");
-  acRun->setShortcut(QKeySequence(Qt::Key_F9));
-  addAction(acInitialise);
-  addAction(acRun);
+  QAction* acInitialise = NewAction(this, "acInitialise", "&Initialise", Qt::CTRL | Qt::Key_F9);
+  QAction* acRun = NewAction(this, "acRun", "&Run", Qt::Key_F9);
   connect(acInitialise, &QAction::triggered, this, [this] {
     Guarded([this] {
       Initialise();

@@ -123,14 +123,8 @@ TdlgGraphModel::TdlgGraphModel(TdlgVandrel* mainWindow) : tModelForm(mainWindow)
   SensitivityPage = new tSensitivityPage(this, style, tsSensitivity);
   (new QVBoxLayout(tsSensitivity))->addWidget(SensitivityPage);
 
-  acRun = new QAction("&Run", this);
-  acRun->setObjectName("acRun");
-  acRun->setShortcut(QKeySequence(Qt::Key_F9));
-  acInitialise = new QAction("&Initialise", this);
-  acInitialise->setObjectName("acInitialise");
-  acInitialise->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F9));
-  addAction(acRun);
-  addAction(acInitialise);
+  acRun = NewAction(this, "acRun", "&Run", Qt::Key_F9);
+  acInitialise = NewAction(this, "acInitialise", "&Initialise", Qt::CTRL | Qt::Key_F9);
 
   // The controls that take batch values, in component order.
   for (QWidget* component : std::initializer_list<QWidget*>{edColonisationRate, edExtinctionRate, edDelta,

@@ -702,20 +702,10 @@ void TdlgIBSimple::BuildOutputOptionsPage() {
 }
 
 void TdlgIBSimple::BuildRunBar() {
-  acRun = new QAction("&Run", this);
-  acRun->setObjectName("acRun");
-  acRun->setShortcut(Qt::Key_F9);
-  acInitialise = new QAction("&Initialise", this);
-  acInitialise->setObjectName("acInitialise");
-  acInitialise->setShortcut(Qt::CTRL | Qt::Key_F9);
-  acStop = new QAction("&Stop", this);
-  acStop->setObjectName("acStop");
-  acStop->setShortcut(Qt::CTRL | Qt::Key_F2);
+  acRun = NewAction(this, "acRun", "&Run", Qt::Key_F9);
+  acInitialise = NewAction(this, "acInitialise", "&Initialise", Qt::CTRL | Qt::Key_F9);
+  acStop = NewAction(this, "acStop", "&Stop", Qt::CTRL | Qt::Key_F2);
   acStop->setToolTip("Interrupt current simulation/analysis");
-  for (QAction* action : {acRun, acInitialise, acStop}) {
-    action->setShortcutContext(Qt::WindowShortcut);
-    addAction(action);
-  }
 
   auto* bar = new QHBoxLayout;
   static_cast<QVBoxLayout*>(layout())->addLayout(bar);

@@ -140,14 +140,8 @@ TdlgMatrixModel::TdlgMatrixModel(TdlgVandrel* mainWindow) : tModelForm(mainWindo
   BuildResultsPage();
   BuildSensitivityPage();
 
-  acRun = new QAction("&Run", this);
-  acRun->setObjectName("acRun");
-  acRun->setShortcut(QKeySequence(Qt::Key_F9));
-  acInitialise = new QAction("&Initialise", this);
-  acInitialise->setObjectName("acInitialise");
-  acInitialise->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F9));
-  addAction(acRun);
-  addAction(acInitialise);
+  acRun = NewAction(this, "acRun", "&Run", Qt::Key_F9);
+  acInitialise = NewAction(this, "acInitialise", "&Initialise", Qt::CTRL | Qt::Key_F9);
   auto* commands = new QHBoxLayout;
   for (QAction* action : {acInitialise, acRun}) {
     auto* button = new QToolButton(this);

@@ -122,14 +122,8 @@ TdlgSimpleDemoModel::TdlgSimpleDemoModel(TdlgVandrel* mainWindow) : tModelForm(m
 
   tsSensitivity = NewTabPage(pcModel, "tsSensitivityTab", "Sensitivity analysis");
 
-  acRun = new QAction("&Run", this);
-  acRun->setObjectName("acRun");
-  acRun->setShortcut(QKeySequence(Qt::Key_F9));
-  acInitialise = new QAction("&Initialise", this);
-  acInitialise->setObjectName("acInitialise");
-  acInitialise->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F9));
-  addAction(acRun);
-  addAction(acInitialise);
+  acRun = NewAction(this, "acRun", "&Run", Qt::Key_F9);
+  acInitialise = NewAction(this, "acInitialise", "&Initialise", Qt::CTRL | Qt::Key_F9);
 
   // The controls that take the values of a simulation line, in component order.
   for (QWidget* component :
