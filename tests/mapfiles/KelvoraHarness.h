@@ -10,13 +10,17 @@
 #include <fstream>
 #include <linux/fs.h>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
+#include "TestSupport/ScriptedDialogs.h"
+#include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
+#include "mapfiles/CustomPalometDialogs.h"
 #include "mapfiles/dlgKelvoraU.h"
 
 namespace testsupport {
@@ -113,5 +117,36 @@ inline bool SetImmutable(const std::string& path, bool on) {
   ::close(fd);
   return done;
 }
+
+// What a window test of the map-file manager holds: a program folder, a map folder
+// that Kelvora is started on, scripted dialogs, and the window once opened. Call
+// Start from init and Stop from cleanup.
+class tKelvoraSession {
+ protected:
+  std::unique_ptr<tTempFolder> fProgram, fMaps;
+  std::unique_ptr<kelvora::TdlgKelvora> fWindow;
+  tScriptedDialogs* fDialogs = nullptr;
+
+  void Start() {
+    fProgram = std::make_unique<tTempFolder>();
+    fMaps = std::make_unique<tTempFolder>();
+    kelvora::SetProgramFolder(fProgram->Path());
+    kelvora::SetProgramArguments({"call", fMaps->Path()});
+    fDialogs = &InstallScriptedDialogs();
+  }
+  void Stop() {
+    fWindow.reset();
+    std::filesystem::current_path("/");
+    fMaps.reset();
+    fProgram.reset();
+  }
+  std::string M(const std::string& name) const { return fMaps->File(name); }
+  // A window on the map folder showing every file.
+  kelvora::TdlgKelvora& OpenWindow() {
+    fWindow = std::make_unique<kelvora::TdlgKelvora>();
+    fWindow->cbFilter->setCurrentIndex(fWindow->cbFilter->findText("All files (*.*)"));
+    return *fWindow;
+  }
+};
 
 }  // namespace testsupport

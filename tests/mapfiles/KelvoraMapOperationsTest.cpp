@@ -35,19 +35,11 @@ using utile::idtReal;
 using utile::gui::tMessageKind;
 namespace fs = std::filesystem;
 
-class KelvoraMapOperationsTest : public QObject {
+class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
   Q_OBJECT
 
-  std::unique_ptr<tTempFolder> fProgram, fMaps;
-  std::unique_ptr<TdlgKelvora> fWindow;
-  tScriptedDialogs* fDialogs = nullptr;
-
-  std::string M(const std::string& name) const { return fMaps->File(name); }
-
   TdlgKelvora& Open() {
-    fWindow = std::make_unique<TdlgKelvora>();
-    fWindow->cbFilter->setCurrentIndex(fWindow->cbFilter->findText("All files (*.*)"));
-    fWindow->show();
+    OpenWindow().show();
     return *fWindow;
   }
 
@@ -70,19 +62,8 @@ class KelvoraMapOperationsTest : public QObject {
   };
 
  private slots:
-  void init() {
-    fProgram = std::make_unique<tTempFolder>();
-    fMaps = std::make_unique<tTempFolder>();
-    SetProgramFolder(fProgram->Path());
-    SetProgramArguments({"call", fMaps->Path()});
-    fDialogs = &InstallScriptedDialogs();
-  }
-  void cleanup() {
-    fWindow.reset();
-    fs::current_path("/");
-    fMaps.reset();
-    fProgram.reset();
-  }
+  void init() { Start(); }
+  void cleanup() { Stop(); }
 
   void ConvertShowsEachMapInTheFrameAndWritesBesideIt() {
     WriteMap(M("forest_QT"), idtReal, 2, 2, {2.5, 3, -9999, 7}, 2.5, 7, bsChecked, -9999);

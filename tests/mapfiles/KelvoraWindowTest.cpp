@@ -27,21 +27,10 @@ using utile::idtInteger;
 using utile::idtReal;
 namespace fs = std::filesystem;
 
-class KelvoraWindowTest : public QObject {
+class KelvoraWindowTest : public QObject, tKelvoraSession {
   Q_OBJECT
 
-  std::unique_ptr<tTempFolder> fProgram, fMaps;
-  std::unique_ptr<TdlgKelvora> fWindow;
-  tScriptedDialogs* fDialogs = nullptr;
-
-  std::string M(const std::string& name) const { return fMaps->File(name); }
-
-  // A window on the map folder showing every file.
-  TdlgKelvora& Open() {
-    fWindow = std::make_unique<TdlgKelvora>();
-    fWindow->cbFilter->setCurrentIndex(fWindow->cbFilter->findText("All files (*.*)"));
-    return *fWindow;
-  }
+  TdlgKelvora& Open() { return OpenWindow(); }
 
   // The enabled state of the operation buttons, by name.
   static QMap<QString, bool> Enabled(const TdlgKelvora& w) {
@@ -68,19 +57,8 @@ class KelvoraWindowTest : public QObject {
   static QColor Pixel(const TdlgKelvora& w, int x, int y) { return w.PreviewMap->Picture().pixelColor(x, y); }
 
  private slots:
-  void init() {
-    fProgram = std::make_unique<tTempFolder>();
-    fMaps = std::make_unique<tTempFolder>();
-    SetProgramFolder(fProgram->Path());
-    SetProgramArguments({"call", fMaps->Path()});
-    fDialogs = &InstallScriptedDialogs();
-  }
-  void cleanup() {
-    fWindow.reset();
-    fs::current_path("/");
-    fMaps.reset();
-    fProgram.reset();
-  }
+  void init() { Start(); }
+  void cleanup() { Stop(); }
 
   void EveryEnablingRuleOneInputAtATime() {
     WriteSmallMap(M("forest_QT"), idtByte);
