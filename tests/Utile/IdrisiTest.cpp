@@ -14,13 +14,16 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport/MapFiles.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "Utile/ToolkitVariant.h"
 
 using namespace utile;
+using testsupport::ReadFileBytes;
 using testsupport::tTempFolder;
+using testsupport::WriteFileBytes;
 
 namespace {
 
@@ -36,17 +39,6 @@ void WriteBytes(const std::string& path, const std::vector<Byte>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 // Little-endian records as the format defines them, built byte by byte.
 std::vector<Byte> Encode(TGISDataType type, const std::vector<double>& values) {
@@ -154,7 +146,7 @@ protected:
                           const std::vector<double>& values, const std::string& flagValue = "none",
                           const std::string& flagDefinition = "none") {
     const std::string base = Name(name);
-    WriteText(base + DocExtension, PublishedDoc(GISDataTypeName(type), columns, rows, flagValue, flagDefinition));
+    WriteFileBytes(base + DocExtension, PublishedDoc(GISDataTypeName(type), columns, rows, flagValue, flagDefinition));
     WriteBytes(base + ImageExtension, Encode(type, values));
     return base;
   }
@@ -226,7 +218,7 @@ TEST_F(Idrisi, EnvironmentFileSelectsTheOlderConventionAndTheDataPath) {
     l.resize(40, ' ');
     return l + value + "\r\n";
   };
-  WriteText(fFolder.File("idrisi.env"), line("default data drive", "  D:   ") + line("Default Data Path", "ignored") +
+  WriteFileBytes(fFolder.File("idrisi.env"), line("default data drive", "  D:   ") + line("Default Data Path", "ignored") +
                                             line("default data path", " \\maps\\study\\ ") +
                                             line("image file extension", ".xyz") +
                                             line("image documentation file ext.", ".abc") + "short line\r\n");
@@ -239,7 +231,7 @@ TEST_F(Idrisi, EnvironmentFileSelectsTheOlderConventionAndTheDataPath) {
   EXPECT_EQ(0u, MapFileFilter.find("All maps (*.img)"));
 
   // Present without drive or path lines: empty data path.
-  WriteText(fFolder.File("idrisi.env"), "nothing of interest\n");
+  WriteFileBytes(fFolder.File("idrisi.env"), "nothing of interest\n");
   EnvironnementIdrisi(fFolder.Path());
   EXPECT_EQ(ivIdrisi16, IdrisiVersion);
   EXPECT_EQ("", DataPath);
@@ -325,7 +317,7 @@ TEST_F(Idrisi, WrittenDocumentationHasTheFixedKeysInOrder) {
       "lineage     : Data type converted to integer\r\n"
       "completeness: complete\r\n"
       "consistency : checked\r\n",
-      ReadText(Name("forest_QT.rdc")));
+      ReadFileBytes(Name("forest_QT.rdc")));
   // Defaults used are kept, and so is the display range taken from the value range.
   EXPECT_EQ("unspecified", r.RefUnits);
   EXPECT_EQ("unknown", r.ValueError);
@@ -346,7 +338,7 @@ TEST_F(Idrisi, OlderConventionHasNoFormatNorDisplayLines) {
   r.DisplayMax = 7;
   r.BackGround = bsGrayed;
   r.WriteDoc();
-  const std::string text = ReadText(Name("old.doc"));
+  const std::string text = ReadFileBytes(Name("old.doc"));
   EXPECT_FALSE(Contains(text, "file format"));
   EXPECT_FALSE(Contains(text, "display"));
   EXPECT_EQ(0u, text.find("file title  : \r\ndata type   : byte\r\n"));
@@ -443,12 +435,12 @@ TEST_F(Idrisi, FlagValueIsRoundedForWholeNumberMapsOnly) {
       {"byte", "1,5", 2},
   };
   for (const auto& c : cases) {
-    WriteText(Name("flag.rdc"), PublishedDoc(c.Type, 2, 2, c.Flag, "missing data"));
+    WriteFileBytes(Name("flag.rdc"), PublishedDoc(c.Type, 2, 2, c.Flag, "missing data"));
     tRaster r(Name("flag"));
     EXPECT_EQ(c.Expected, r.BackGroundValue) << c.Type << " " << c.Flag;
     EXPECT_EQ(bsChecked, r.BackGround);
     // The cell type decides, wherever its line stands.
-    WriteText(Name("flag.rdc"), std::string("flag value  : ") + c.Flag + "\ncolumns     : 1\nrows        : 1\ndata type   : " +
+    WriteFileBytes(Name("flag.rdc"), std::string("flag value  : ") + c.Flag + "\ncolumns     : 1\nrows        : 1\ndata type   : " +
                                     c.Type + "\n");
     EXPECT_EQ(c.Expected, tRaster(Name("flag")).BackGroundValue) << c.Type << " " << c.Flag;
   }
@@ -460,13 +452,13 @@ TEST_F(Idrisi, FlagDefinitionGivesTheBackgroundState) {
       {"none", bsGrayed},        {"whatever", bsGrayed},
   };
   for (const auto& [definition, expected] : cases) {
-    WriteText(Name("def.rdc"), PublishedDoc("byte", 1, 1, "0", definition));
+    WriteFileBytes(Name("def.rdc"), PublishedDoc("byte", 1, 1, "0", definition));
     EXPECT_EQ(expected, tRaster(Name("def")).BackGround) << definition;
   }
 }
 
 TEST_F(Idrisi, KeysAreExactButTypeValuesIgnoreCase) {
-  WriteText(Name("caps.rdc"), "DATA TYPE   : byte\ndata type   : REAL\nfile type   : Binary\n"
+  WriteFileBytes(Name("caps.rdc"), "DATA TYPE   : byte\ndata type   : REAL\nfile type   : Binary\n"
                               "columns     : 2\nrows        : 3\nCOLUMNS     : 9\nlegend cats : 5\n"
                               "code      1 : a\ncode      2 : b\ncategory 3 : c\n");
   tRaster r(Name("caps"));
@@ -479,7 +471,7 @@ TEST_F(Idrisi, KeysAreExactButTypeValuesIgnoreCase) {
   EXPECT_EQ("category 3 : c", r.Category[2]);
   // Written back, the legend count is the number of category lines.
   r.WriteDoc();
-  EXPECT_TRUE(Contains(ReadText(Name("caps.rdc")), "legend cats : 3\r\ncode      1 : a\r\n"));
+  EXPECT_TRUE(Contains(ReadFileBytes(Name("caps.rdc")), "legend cats : 3\r\ncode      1 : a\r\n"));
 }
 
 TEST_F(Idrisi, DataAndFileTypeNames) {
@@ -487,14 +479,14 @@ TEST_F(Idrisi, DataAndFileTypeNames) {
       {"byte", idtByte}, {"integer", idtInteger}, {"real", idtReal}, {"dummy", idtUnknown}, {"rgb24", idtUnknown},
   };
   for (const auto& [name, expected] : types) {
-    WriteText(Name("t.rdc"), PublishedDoc(name, 1, 1));
+    WriteFileBytes(Name("t.rdc"), PublishedDoc(name, 1, 1));
     EXPECT_EQ(expected, tRaster(Name("t")).DataType) << name;
   }
   const std::pair<const char*, TGISFileType> files[] = {
       {"ascii", iftASCII}, {"binary", iftBinary}, {"packed binary", iftPackedBinary}, {"zipped", iftUnknown},
   };
   for (const auto& [name, expected] : files) {
-    WriteText(Name("t.rdc"), std::string("data type   : byte\ncolumns     : 1\nrows        : 1\nfile type   : ") +
+    WriteFileBytes(Name("t.rdc"), std::string("data type   : byte\ncolumns     : 1\nrows        : 1\nfile type   : ") +
                                  name + "\n");
     EXPECT_EQ(expected, tRaster(Name("t")).FileType) << name;
   }
@@ -508,7 +500,7 @@ TEST_F(Idrisi, ReferenceUnitsGiveTheUnitType) {
       {"", utCustom},
   };
   for (const auto& [units, expected] : cases) {
-    WriteText(Name("u.rdc"), std::string("data type   : byte\ncolumns     : 1\nrows        : 1\nref. units  : ") +
+    WriteFileBytes(Name("u.rdc"), std::string("data type   : byte\ncolumns     : 1\nrows        : 1\nref. units  : ") +
                                  units + "\n");
     tRaster r(Name("u"));
     EXPECT_EQ(expected, r.UnitType) << units;
@@ -517,7 +509,7 @@ TEST_F(Idrisi, ReferenceUnitsGiveTheUnitType) {
 }
 
 TEST_F(Idrisi, MapNamesWithTheirExtensionsOrWithout) {
-  WriteText(Name("map.rdc"), PublishedDoc("byte", 4, 2));
+  WriteFileBytes(Name("map.rdc"), PublishedDoc("byte", 4, 2));
   for (const char* given : {"map.rst", "map.rdc", "map.RDC", "map.Rst", "map"}) {
     tRaster r(Name(given));
     EXPECT_EQ(Name("map"), r.FileName) << given;
@@ -529,14 +521,14 @@ TEST_F(Idrisi, MapNamesWithTheirExtensionsOrWithout) {
   EXPECT_EQ(4, other.Columns);
   // The older convention's extensions are not this convention's.
   ChangeIdrisiVersion(ivIdrisi16);
-  WriteText(Name("map.doc"), PublishedDoc("byte", 5, 5));
+  WriteFileBytes(Name("map.doc"), PublishedDoc("byte", 5, 5));
   EXPECT_EQ(Name("map"), tRaster(Name("map.img")).FileName);
   EXPECT_EQ(Name("map.rst"), tRaster(Name("map.rst")).FileName);
 }
 
 TEST_F(Idrisi, DottedMapNameReadsItsOwnDocumentation) {
-  WriteText(Name("run1.5.rdc"), PublishedDoc("byte", 15, 1));
-  WriteText(Name("run1.rdc"), PublishedDoc("byte", 1, 1));
+  WriteFileBytes(Name("run1.5.rdc"), PublishedDoc("byte", 15, 1));
+  WriteFileBytes(Name("run1.rdc"), PublishedDoc("byte", 1, 1));
   for (const char* given : {"run1.5.rst", "run1.5.rdc"}) {
     tRaster r(Name(given));
     EXPECT_EQ(Name("run1.5"), r.FileName);
@@ -555,8 +547,8 @@ TEST_F(Idrisi, MissingDocumentationIsReportedByName) {
 }
 
 TEST_F(Idrisi, ReadingAgainForgetsTheFieldsOfThePreviousMap) {
-  WriteText(Name("first.rdc"), PublishedDoc("byte", 3, 3, "7", "background"));
-  WriteText(Name("second.rdc"), "data type   : integer\ncolumns     : 2\nrows        : 2\n");
+  WriteFileBytes(Name("first.rdc"), PublishedDoc("byte", 3, 3, "7", "background"));
+  WriteFileBytes(Name("second.rdc"), "data type   : integer\ncolumns     : 2\nrows        : 2\n");
   tRaster r(Name("first"));
   EXPECT_EQ(100, r.MaxValue);
   r.ReadDoc(Name("second"));
@@ -569,7 +561,7 @@ TEST_F(Idrisi, ReadingAgainForgetsTheFieldsOfThePreviousMap) {
 }
 
 TEST_F(Idrisi, ResolutionFromTheBoundingBox) {
-  WriteText(Name("res.rdc"), "data type   : byte\ncolumns     : 100\nrows        : 50\nmin. X      : 0\n"
+  WriteFileBytes(Name("res.rdc"), "data type   : byte\ncolumns     : 100\nrows        : 50\nmin. X      : 0\n"
                              "max. X      : 250\nmin. Y      : 0\nmax. Y      : 100\n");
   tRaster r(Name("res"));
   EXPECT_EQ(2.5f, r.ResolutionX);
@@ -582,7 +574,7 @@ TEST_F(Idrisi, ResolutionFromTheBoundingBox) {
   r.ComputeResolution();
   EXPECT_EQ(5.0f, r.ResolutionX);
   EXPECT_EQ("3.5", r.Resolution);
-  EXPECT_TRUE(Contains(ReadText(Name("res.rdc")), "resolution  : 2.25\r\n"));
+  EXPECT_TRUE(Contains(ReadFileBytes(Name("res.rdc")), "resolution  : 2.25\r\n"));
   // Cell sizes that no binary fraction holds are written as the user gave them.
   tRaster fine;
   fine.FileName = Name("fine");
@@ -608,11 +600,11 @@ TEST_F(Idrisi, NumbersFollowTheDecimalSeparatorAndReadEither) {
   r.maxX = 12.5L;
   r.MaxValue = 0.75f;
   r.WriteDoc();
-  const std::string text = ReadText(Name("comma.rdc"));
+  const std::string text = ReadFileBytes(Name("comma.rdc"));
   EXPECT_TRUE(Contains(text, "max. X      : 12,5\r\n"));
   EXPECT_TRUE(Contains(text, "max. value  : 0,75\r\n"));
   EXPECT_EQ(12.5L, tRaster(Name("comma")).maxX);
-  WriteText(Name("point.rdc"), "data type   : real\ncolumns     : 1\nrows        : 1\nmax. X      : 7.25\n");
+  WriteFileBytes(Name("point.rdc"), "data type   : real\ncolumns     : 1\nrows        : 1\nmax. X      : 7.25\n");
   EXPECT_EQ(7.25L, tRaster(Name("point")).maxX);
 }
 
@@ -639,7 +631,7 @@ TEST_F(Idrisi, BadDocumentationRaisesErrorsNamingTheFile) {
       {std::string("\0\0\xFF\xFE garbage\n", 13), "has no line", false},
   };
   for (const auto& c : cases) {
-    WriteText(Name("bad.rdc"), c.Text);
+    WriteFileBytes(Name("bad.rdc"), c.Text);
     const std::string message = c.Conversion ? MessageOf<EConvertError>([&] { tRaster r(Name("bad.rst")); })
                                              : MessageOf<EInOutError>([&] { tRaster r(Name("bad.rst")); });
     EXPECT_TRUE(Contains(message, Name("bad.rdc"))) << message;
@@ -687,7 +679,7 @@ tGisMap ReadAsGisSoftware(const std::string& docFile, const std::string& imageFi
       "max. Y      ", "pos'n error ", "resolution  ", "min. value  ", "max. value  ", "display min ",
       "display max ", "value units ", "value error ", "flag value  ", "flag def'n  ", "legend cats "};
   std::vector<std::string> lines;
-  std::istringstream in(ReadText(docFile));
+  std::istringstream in(ReadFileBytes(docFile));
   std::string line;
   while (std::getline(in, line)) {
     if (line.empty() || line.back() != '\r') throw std::runtime_error("line without CR LF: " + line);
@@ -799,7 +791,7 @@ TEST_F(Idrisi, MapsWrittenByOtherProgramsAreReadHere) {
   const std::string tail =
       "code      1 : Forest\r\ncode      2 : Meadow\r\nlineage     : Reclassified from landcover 1998\r\n"
       "comment     : Surveyed in spring\r\ncompleteness: full\r\n";
-  WriteText(Name("landcover.rdc"), ReplaceOnce(PublishedDoc("integer", 4, 3, "-9999", "missing data", tail),
+  WriteFileBytes(Name("landcover.rdc"), ReplaceOnce(PublishedDoc("integer", 4, 3, "-9999", "missing data", tail),
                                                "legend cats : 0", "legend cats : 2"));
   const std::vector<double> cells = {1, 2, 2, 1, -9999, 1, 2, 2, 300, -300, 2, 1};
   WriteBytes(Name("landcover.rst"), Encode(idtInteger, cells));
@@ -1141,7 +1133,7 @@ TEST_F(Idrisi, BadImageFilesRaiseErrorsNamingTheFile) {
   EXPECT_THROW(RasterToMatrix(Name("short")), EInOutError);
 
   // Absurd sizes: nothing is allocated for the cells the documentation claims.
-  WriteText(Name("huge.rdc"), PublishedDoc("real", 2000000000, 2000000000));
+  WriteFileBytes(Name("huge.rdc"), PublishedDoc("real", 2000000000, 2000000000));
   WriteBytes(Name("huge.rst"), Encode(idtReal, {1, 2, 3}));
   tRaster huge(Name("huge"));
   message = MessageOf<EInOutError>([&] { huge.AsMatrixOfSingle(); });
@@ -1152,7 +1144,7 @@ TEST_F(Idrisi, BadImageFilesRaiseErrorsNamingTheFile) {
   // An image file that cannot be opened, in both programs' rules.
   for (const auto variant : {tToolkitVariant::tvMainProgram, tToolkitVariant::tvMapFileManager}) {
     SetToolkitVariant(variant);
-    WriteText(Name("noimage.rdc"), PublishedDoc("byte", 2, 2));
+    WriteFileBytes(Name("noimage.rdc"), PublishedDoc("byte", 2, 2));
     tRaster noImage(Name("noimage"));
     message = MessageOf<EInOutError>([&] { noImage.AsMatrix(); });
     EXPECT_TRUE(Contains(message, Name("noimage.rst"))) << message;
@@ -1164,7 +1156,7 @@ TEST_F(Idrisi, BadImageFilesRaiseErrorsNamingTheFile) {
 
   // An unknown cell type fails on the first block with the corruption message.
   for (const char* type : {"dummy", "rgb24"}) {
-    WriteText(Name("odd.rdc"), PublishedDoc(type, 2, 2));
+    WriteFileBytes(Name("odd.rdc"), PublishedDoc(type, 2, 2));
     WriteBytes(Name("odd.rst"), std::vector<Byte>(12, 1));
     tRaster odd(Name("odd"));
     TIdrisiFile F;
@@ -1183,8 +1175,8 @@ TEST_F(Idrisi, BadImageFilesRaiseErrorsNamingTheFile) {
   }
 
   // Text image files are not read as binary.
-  WriteText(Name("text.rdc"), ReplaceOnce(PublishedDoc("byte", 2, 1), "binary", "ascii"));
-  WriteText(Name("text.rst"), "1 2\n");
+  WriteFileBytes(Name("text.rdc"), ReplaceOnce(PublishedDoc("byte", 2, 1), "binary", "ascii"));
+  WriteFileBytes(Name("text.rst"), "1 2\n");
   message = MessageOf<EInOutError>([&] { tRaster(Name("text")).AsMatrix(); });
   EXPECT_TRUE(Contains(message, "\"ascii\"")) << message;
   EXPECT_TRUE(Contains(message, Name("text.rst"))) << message;

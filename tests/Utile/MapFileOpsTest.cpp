@@ -12,32 +12,25 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport/MapFiles.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
 #include "Utile/RunTime.h"
 
 using namespace utile;
+using testsupport::ReadFileBytes;
+using testsupport::SetImmutable;
 using testsupport::tTempFolder;
+using testsupport::WriteFileBytes;
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 // Every file of the folder with its bytes, to show that nothing else changed.
 std::map<std::string, std::string> FolderContents(const std::string& folder) {
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::directory_iterator(folder))
-    files[entry.path().filename().string()] = ReadText(entry.path().string());
+    files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
   return files;
 }
 
@@ -61,18 +54,6 @@ void WriteMap(const std::string& name) {
   CloseRaster(f);
 }
 
-// Marks a file or folder immutable (nothing moves in or out, whoever asks);
-// false where the file system or the process cannot.
-bool SetImmutable(const std::string& path, bool on) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  ::close(fd);
-  return done;
-}
 
 TEST(MapFileOps, MapNamesKeepDotsAndFoldersOfTheMapName) {
   struct tCase {
@@ -145,11 +126,11 @@ TEST(MapFileOps, RenamesMoveBothFilesAndNeverReplaceOne) {
   const std::string f = folder.Path() + "/";
   WriteMap(f + "forest_QT");
   WriteMap(f + "taken");
-  WriteText(f + "notes.txt", "n");
+  WriteFileBytes(f + "notes.txt", "n");
   const auto before = FolderContents(folder.Path());
 
   // A name taken by either file of the map stops the rename before anything moves.
-  WriteText(f + "other.rst", "x");
+  WriteFileBytes(f + "other.rst", "x");
   EXPECT_THROW(RenameMap(f + "forest_QT.rst", [](const std::string&) { return "other"; }), EInOutError);
   EXPECT_THROW(RenameMap(f + "forest_QT.rdc", [](const std::string&) { return "taken"; }), EInOutError);
   EXPECT_THROW(RenameMap(f + "notes.txt", [](const std::string&) { return "../notes"; }), EInOutError);
@@ -188,7 +169,7 @@ TEST(MapFileOps, DeletingAMapWithoutItsImageDeletesTheDocumentation) {
 
   // The dot of a map name belongs to it: run1.5.rst is the map run1.5.
   WriteMap(f + "run1.5");
-  WriteText(f + "run1.rdc", "another map");
+  WriteFileBytes(f + "run1.rdc", "another map");
   EXPECT_TRUE(RenameMap(f + "run1.5.rst", [](const std::string& s) { return "x" + s; }).Renamed);
   DeleteMapFile(f + "xrun1.5.rdc");
   EXPECT_EQ((std::map<std::string, std::string>{{"run1.rdc", "another map"}}), FolderContents(folder.Path()));
@@ -205,7 +186,7 @@ TEST(MapFileOps, DecimalSeparatorsChangeInNumbersOfNumberLinesOnly) {
   const std::string body =
       "data type   : byte\r\nfile type   : binary\r\ncolumns     : 2\r\nrows        : 1\r\n"
       "ref. system : plane\r\nref. units  : m\r\nunit dist.  : 1\r\n";
-  WriteText(f + "m.rdc", head + body +
+  WriteFileBytes(f + "m.rdc", head + body +
                              "min. X      : 12,5\r\nmax. X      : 20\r\nmin. Y      : -1,25e3\r\nmax. Y      : 3.5\r\n"
                              "resolution  : 3,75\r\nmin. value  : 0\r\nmax. value  : 2,5\r\n" + tail);
   EXPECT_TRUE(RewriteDecimalSeparator(f + "m.rst", '.'));
@@ -214,7 +195,7 @@ TEST(MapFileOps, DecimalSeparatorsChangeInNumbersOfNumberLinesOnly) {
                 "resolution  : 3.75\r\nmin. value  : 0\r\nmax. value  : 2.5\r\n" +
                 "pos'n error : unknown\r\nvalue error : 0.25\r\nflag value  : none\r\nflag def'n  : none\r\n"
                 "legend cats : 1\r\ncategory 1  : wood, 2.5 ha\r\ncomment     : seen 1.2, 3,4\r\nlineage     : v1.2",
-            ReadText(f + "m.rdc"));
+            ReadFileBytes(f + "m.rdc"));
   EXPECT_FALSE(RewriteDecimalSeparator(f + "m.rdc", '.'));
   EXPECT_TRUE(RewriteDecimalSeparator(f + "m.rdc", ','));
   EXPECT_EQ(head + body +
@@ -222,7 +203,7 @@ TEST(MapFileOps, DecimalSeparatorsChangeInNumbersOfNumberLinesOnly) {
                 "resolution  : 3,75\r\nmin. value  : 0\r\nmax. value  : 2,5\r\n" +
                 "pos'n error : unknown\r\nvalue error : 0,25\r\nflag value  : none\r\nflag def'n  : none\r\n"
                 "legend cats : 1\r\ncategory 1  : wood, 2.5 ha\r\ncomment     : seen 1.2, 3,4\r\nlineage     : v1.2",
-            ReadText(f + "m.rdc"));
+            ReadFileBytes(f + "m.rdc"));
   EXPECT_EQ(1u, FolderContents(folder.Path()).size());
 }
 
@@ -230,8 +211,8 @@ TEST(MapFileOps, DocumentationOperationsActOnRastersOnlyAndLeaveBadFilesAlone) {
   tTempFolder folder;
   const std::string f = folder.Path() + "/";
   WriteMap(f + "notes");
-  WriteText(f + "notes.txt", "min. X      : 1,5\r\n");
-  WriteText(f + "bad.rdc", "data type   : byte\r\ncolumns     : many\r\nrows        : 1\r\n");
+  WriteFileBytes(f + "notes.txt", "min. X      : 1,5\r\n");
+  WriteFileBytes(f + "bad.rdc", "data type   : byte\r\ncolumns     : many\r\nrows        : 1\r\n");
   const auto before = FolderContents(folder.Path());
   for (const std::string& file : {f + "notes.txt", f + "bad.rdc"}) {
     SCOPED_TRACE(file);
@@ -242,10 +223,10 @@ TEST(MapFileOps, DocumentationOperationsActOnRastersOnlyAndLeaveBadFilesAlone) {
   EXPECT_EQ(before, FolderContents(folder.Path()));
 
   AddComments(f + "notes.rst", {"second", ""});
-  std::string text = ReadText(f + "notes.rdc");
+  std::string text = ReadFileBytes(f + "notes.rdc");
   EXPECT_NE(std::string::npos, text.find("comment     : first\r\ncomment     : second\r\ncomment     : \r\nlineage"));
   CleanMetadata(f + "notes.rdc");
-  text = ReadText(f + "notes.rdc");
+  text = ReadFileBytes(f + "notes.rdc");
   EXPECT_EQ(std::string::npos, text.find("comment"));
   EXPECT_EQ(std::string::npos, text.find("lineage"));
   EXPECT_NE(std::string::npos, text.find("legend cats : 0\r\n"));
@@ -274,14 +255,14 @@ TEST(MapFileOps, TheMapViewerGetsCallAndTheFullNameAsTwoWords) {
   tTempFolder folder;
   const std::string f = folder.Path() + "/";
   EXPECT_EQ(tStartResult::srNotFound, StartMapViewer(folder.Path(), f + "a.rst"));
-  WriteText(f + "Orbisk", "not a program");
+  WriteFileBytes(f + "Orbisk", "not a program");
   ::chmod((f + "Orbisk").c_str(), 0644);
   EXPECT_EQ(tStartResult::srNotFound, StartMapViewer(folder.Path(), f + "a.rst"));
-  WriteText(f + "Orbisk", "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > \"$0.tmp\"\nmv \"$0.tmp\" \"$0.args\"\n");
+  WriteFileBytes(f + "Orbisk", "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > \"$0.tmp\"\nmv \"$0.tmp\" \"$0.args\"\n");
   ::chmod((f + "Orbisk").c_str(), 0755);
   ASSERT_EQ(tStartResult::srStarted, StartMapViewer(folder.Path(), f + "my map.rst"));
   for (int i = 0; i < 500 && !FileExists(f + "Orbisk.args"); ++i) ::usleep(10000);
-  EXPECT_EQ("[call]\n[" + f + "my map.rst]\n", ReadText(f + "Orbisk.args"));
+  EXPECT_EQ("[call]\n[" + f + "my map.rst]\n", ReadFileBytes(f + "Orbisk.args"));
 
   EXPECT_EQ("Orbisk was not found or is corrupt", MapViewerFailureMessage(tStartResult::srNotFound));
   EXPECT_EQ("Out of memory error", MapViewerFailureMessage(tStartResult::srNoResources));

@@ -17,6 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "TestSupport/MapFiles.h"
 #include "TestSupport/ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
@@ -25,29 +26,9 @@
 
 namespace testsupport {
 
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-// Every file of the folder with its bytes.
-inline std::map<std::string, std::string> FolderContents(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    if (entry.is_regular_file()) files[entry.path().filename().string()] = ReadText(entry.path().string());
-  return files;
-}
-
 inline std::vector<std::string> FileNames(const std::string& folder) {
   std::vector<std::string> names;
-  for (const auto& [name, bytes] : FolderContents(folder)) names.push_back(name);
+  for (const auto& [name, bytes] : FolderFiles(folder)) names.push_back(name);
   return names;
 }
 
@@ -105,18 +86,6 @@ inline QStringList LogLines(const kelvora::TdlgKelvora& window) {
   return text.isEmpty() ? QStringList() : text.split('\n');
 }
 
-// Marks a folder immutable (nothing moves in or out of it, whoever asks); false
-// where the file system or the process cannot.
-inline bool SetImmutable(const std::string& path, bool on) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  ::close(fd);
-  return done;
-}
 
 // What a window test of the map-file manager holds: a program folder, a map folder
 // that Kelvora is started on, scripted dialogs, and the window once opened. Call

@@ -69,7 +69,7 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     WriteMap(M("forest_QT"), idtReal, 2, 2, {2.5, 3, -9999, 7}, 2.5, 7, bsChecked, -9999);
     WriteMap(M("b_QT"), idtReal, 2, 2, {0, 1, 2, 3}, 0, 3);
     TdlgKelvora& w = Open();
-    const auto sources = FolderContents(fMaps->Path());
+    const auto sources = FolderFiles(fMaps->Path());
     Select(w, {"forest_QT.rst", "b_QT.rst"});
     w.rbInteger->setChecked(true);
     std::vector<tFrame> frames;
@@ -138,10 +138,10 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
 
     // No keeps the existing map, writes no result line and leaves nothing behind.
     WriteMap(M("forest-mod_QT"), idtByte, 2, 2, {9, 9, 9, 9}, 9, 9);
-    const auto before = FolderContents(fMaps->Path());
+    const auto before = FolderFiles(fMaps->Path());
     fDialogs->Confirmations = {false};
     w.btModify->click();
-    QCOMPARE(FolderContents(fMaps->Path()), before);
+    QCOMPARE(FolderFiles(fMaps->Path()), before);
     QCOMPARE(LogLines(w).size(), 1);
     QCOMPARE(fDialogs->Messages, std::vector<std::string>({question, question}));
     QCOMPARE(fDialogs->Kinds, std::vector<tMessageKind>(2, tMessageKind::mkConfirmation));
@@ -162,14 +162,14 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     WriteMap(M("b_QT"), idtReal, 1, 2, {0, 1}, 0, 1);
     fs::remove(M("b_QT.rst"));  // no image
     WriteMap(M("c_QT"), idtReal, 2, 2, {0, 1, 2, 3}, 0, 3);
-    WriteText(M("c_QT.rst"), "12345");  // truncated image
-    WriteText(M("d_QT.rdc"), "garbled\r\ndocumentation\r\n");
-    WriteText(M("d_QT.rst"), std::string(4, '\0'));
+    WriteFileBytes(M("c_QT.rst"), "12345");  // truncated image
+    WriteFileBytes(M("d_QT.rdc"), "garbled\r\ndocumentation\r\n");
+    WriteFileBytes(M("d_QT.rst"), std::string(4, '\0'));
     WriteMap(M("e_QT"), idtReal, 1, 2, {0, 1}, 0, 1);
     WriteMap(M("f_QT"), idtReal, 1, 2, {0, 1}, 0, 1);
     fs::create_directory(M("f-mod_QT.rst"));  // the new name taken by a folder
     TdlgKelvora& w = Open();
-    const auto before = FolderContents(fMaps->Path());
+    const auto before = FolderFiles(fMaps->Path());
     Select(w, {"a_QT.rst", "b_QT.rdc", "c_QT.rst", "d_QT.rst", "e_QT.rst", "f_QT.rst"});
     w.rbByte->setChecked(true);
     fDialogs->Confirmations = {true};
@@ -186,14 +186,14 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
                                        "Map a_QT: Values out of byte range"}));
     QCOMPARE(fDialogs->Kinds.back(), tMessageKind::mkError);
     // Every source byte for byte, the one new map, no temporary file.
-    auto after = FolderContents(fMaps->Path());
+    auto after = FolderFiles(fMaps->Path());
     QVERIFY(after.erase("e-mod_QT.rdc") && after.erase("e-mod_QT.rst"));
     QCOMPARE(after, before);
     QVERIFY(fs::is_directory(M("f-mod_QT.rst")));
     QVERIFY(Listed(w).contains("e-mod_QT.rst"));
 
     // A walk refused as a whole ends as any other: box, gauge hidden, list read again.
-    WriteText(M("new.txt"), "n");
+    WriteFileBytes(M("new.txt"), "n");
     {
       utile::tMapWalkLock another;
       QTest::mouseClick(w.btConvertDataType, Qt::LeftButton);
@@ -207,7 +207,7 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     WriteMap(M("a_QT"), idtReal, 1, 2, {0, 1}, 0, 1);
     WriteMap(M("b_QT"), idtByte, 1, 2, {0, 1}, 0, 1);
     TdlgKelvora& w = Open();
-    const auto before = FolderContents(fMaps->Path());
+    const auto before = FolderFiles(fMaps->Path());
     if (!SetImmutable(fMaps->Path(), true)) QSKIP("no immutable folders here");
     Select(w, {"a_QT.rst", "b_QT.rst"});
     w.rbInteger->setChecked(true);
@@ -222,7 +222,7 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     for (const QString& line : LogLines(w))
       if (line.endsWith(" generated an error. Check it.")) errors << line.section(' ', 0, 0);
     QCOMPARE(errors, QStringList({"b_QT", "a_QT", "b_QT", "a_QT", "a_QT", "b_QT"}));
-    QCOMPARE(FolderContents(fMaps->Path()), before);
+    QCOMPARE(FolderFiles(fMaps->Path()), before);
   }
 
   void ExportsDrawOnePixelPerCellOverThePresentCells() {
@@ -309,17 +309,17 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
 
   void AFailedExportIsLoggedAndLeavesNoHalfWrittenFile() {
     WriteMap(M("a_QT"), idtByte, 100, 100, std::vector<utile::Single>(10000, 1), 1, 1);
-    WriteText(M("a_QT.bmp"), "earlier export");
+    WriteFileBytes(M("a_QT.bmp"), "earlier export");
     WriteMap(M("b_QT"), idtByte, 1, 2, {0, 1}, 0, 1);
     fs::remove(M("b_QT.rst"));
     WriteMap(M("c_QT"), idtReal, 2, 2, {0, 1, 2, 3}, 0, 3);
-    WriteText(M("c_QT.rst"), "12345");
-    WriteText(M("d_QT.rdc"), "garbled\r\n");
-    WriteText(M("d_QT.rst"), std::string(4, '\0'));
+    WriteFileBytes(M("c_QT.rst"), "12345");
+    WriteFileBytes(M("d_QT.rdc"), "garbled\r\n");
+    WriteFileBytes(M("d_QT.rst"), std::string(4, '\0'));
     WriteMap(M("e_QT"), idtByte, 1, 2, {0, 1}, 0, 1);
     fs::create_directory(M("e_QT.bmp"));  // the export's name taken by a folder
     TdlgKelvora& w = Open();
-    const auto before = FolderContents(fMaps->Path());
+    const auto before = FolderFiles(fMaps->Path());
     Select(w, {"a_QT.rst", "b_QT.rdc", "c_QT.rst", "d_QT.rst", "e_QT.rst"});
     w.cbFormat->setCurrentIndex(w.cbFormat->findText("Bitmap (*.bmp)"));
     {
@@ -330,7 +330,7 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     for (const QString& line : LogLines(w))
       if (line.endsWith(" generated an error. Check it.")) errors << line.section(' ', 0, 0);
     QCOMPARE(errors, QStringList({"a_QT", "b_QT", "c_QT", "d_QT", "e_QT"}));
-    QCOMPARE(FolderContents(fMaps->Path()), before);
+    QCOMPARE(FolderFiles(fMaps->Path()), before);
     QVERIFY(fs::is_directory(M("e_QT.bmp")));
   }
 

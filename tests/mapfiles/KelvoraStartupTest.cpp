@@ -64,7 +64,7 @@ class KelvoraStartupTest : public QObject {
       const char* image;
     };
     for (const tConvention c : {tConvention{false, "rst"}, tConvention{true, "img"}}) {
-      if (c.older) testsupport::WriteText(fProgram->File("idrisi.env"), "default data path\n");
+      if (c.older) testsupport::WriteFileBytes(fProgram->File("idrisi.env"), "default data path\n");
       TdlgKelvora* window = CreateKelvoraWindows();
       std::unique_ptr<TdlgKelvora> owner(window);
       const QString e = c.image;
@@ -120,7 +120,7 @@ class KelvoraStartupTest : public QObject {
     QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
     QCOMPARE(closed.count(), 1);
     QVERIFY(!window.isVisible());
-    QCOMPARE(testsupport::ReadText(WorkDirFileName()), folder + "\n");
+    QCOMPARE(testsupport::ReadFileBytes(WorkDirFileName()), folder + "\n");
   }
 
   void TheFolderComesFromWorkDirAndTheCommandLine() {
@@ -149,7 +149,7 @@ class KelvoraStartupTest : public QObject {
     }
     // A folder that no longer exists leaves the folder the program started in.
     SetProgramArguments({});
-    testsupport::WriteText(WorkDirFileName(), gone + "\r\n");
+    testsupport::WriteFileBytes(WorkDirFileName(), gone + "\r\n");
     fs::remove(gone);
     fs::current_path(start);
     TdlgKelvora window;

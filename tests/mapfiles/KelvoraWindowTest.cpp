@@ -62,7 +62,7 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
 
   void EveryEnablingRuleOneInputAtATime() {
     WriteSmallMap(M("forest_QT"), idtByte);
-    WriteText(M("notes.txt"), "n");
+    WriteFileBytes(M("notes.txt"), "n");
     TdlgKelvora& w = Open();
     // Everything that the rules ask for, but no selection: every button is off.
     w.edSuffix->setText("_v2");
@@ -127,11 +127,11 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
   void TheMetadataViewShowsTheFocusedMapsDocumentation() {
     WriteSmallMap(M("forest_QT"), idtByte);
     WriteSmallMap(M("cover"), idtReal);
-    WriteText(M("lost.rst"), std::string(4, '\0'));
-    WriteText(M("notes.txt"), "n");
+    WriteFileBytes(M("lost.rst"), std::string(4, '\0'));
+    WriteFileBytes(M("notes.txt"), "n");
     TdlgKelvora& w = Open();
     Select(w, {"forest_QT.rst"});
-    QString expected = QString::fromStdString(ReadText(M("forest_QT.rdc")));
+    QString expected = QString::fromStdString(ReadFileBytes(M("forest_QT.rdc")));
     expected.remove('\r');
     QCOMPARE(w.mmMetadata->toPlainText(), expected);
     Select(w, {});
@@ -159,7 +159,7 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
     fs::create_directories(M("sub"));
     fs::create_directories(M(".hidden"));
     WriteSmallMap(M("sub/inner"), idtByte);
-    WriteText(M("top.txt"), "t");
+    WriteFileBytes(M("top.txt"), "t");
     TdlgKelvora& w = Open();
     const std::string folder = fs::canonical(fMaps->Path()).string();
     QStringList folders;
@@ -184,16 +184,16 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
     WriteSmallMap(M("forest_QT"), idtByte);
     WriteSmallMap(M("run1.5"), idtInteger);
     fs::remove(M("run1.5.rst"));
-    WriteText(M("notes.txt"), "n");
+    WriteFileBytes(M("notes.txt"), "n");
     TdlgKelvora& w = Open();
-    const auto before = FolderContents(fMaps->Path());
+    const auto before = FolderFiles(fMaps->Path());
     Select(w, {"forest_QT.rdc", "forest_QT.rst", "notes.txt", "run1.5.rdc"});
     // No: nothing happens, nothing is written.
     fDialogs->Confirmations = {false};
     w.btDelete->click();
     QCOMPARE(fDialogs->Messages, std::vector<std::string>(
                                      {"This will permanently delete 3 maps. Are you sure it is really what you want to do?"}));
-    QCOMPARE(FolderContents(fMaps->Path()), before);
+    QCOMPARE(FolderFiles(fMaps->Path()), before);
     QVERIFY(LogLines(w).isEmpty());
 
     fDialogs->Confirmations = {true};
@@ -208,9 +208,9 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
   void PrefixAndSuffixRenameBothFilesOfAMap() {
     WriteSmallMap(M("forest_QT"), idtByte);
     WriteSmallMap(M("run1.5_QT"), idtInteger);
-    WriteText(M("notes.txt"), "n");
+    WriteFileBytes(M("notes.txt"), "n");
     TdlgKelvora& w = Open();
-    const auto before = FolderContents(fMaps->Path());
+    const auto before = FolderFiles(fMaps->Path());
     Select(w, {"forest_QT.rst", "notes.txt", "run1.5_QT.rdc", "run1.5_QT.rst"});
     w.edSuffix->setText("_v2");
     w.btAddSuffix->click();
@@ -219,7 +219,7 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
         {"forest_v2_QT.rdc", before.at("forest_QT.rdc")}, {"forest_v2_QT.rst", before.at("forest_QT.rst")},
         {"notes_v2.txt", "n"}, {"run1.5_v2_QT.rdc", before.at("run1.5_QT.rdc")},
         {"run1.5_v2_QT.rst", before.at("run1.5_QT.rst")}};
-    QCOMPARE(FolderContents(fMaps->Path()), expected);
+    QCOMPARE(FolderFiles(fMaps->Path()), expected);
 
     w.mmOutput->clear();
     Select(w, {"forest_v2_QT.rst", "notes_v2.txt"});
@@ -234,7 +234,7 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
   void RenamesByPatternCountTheMapsThatTookANumber() {
     WriteSmallMap(M("cover"), idtReal);
     WriteSmallMap(M("forest_QT"), idtByte);
-    WriteText(M("notes.txt"), "n");
+    WriteFileBytes(M("notes.txt"), "n");
     {
       TdlgKelvora& w = Open();
       Select(w, {"cover.rst", "forest_QT.rst", "notes.txt"});
@@ -249,10 +249,10 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
     // A failed map uses up no number.
     cleanup();
     init();
-    WriteText(M("a.txt"), "a");
+    WriteFileBytes(M("a.txt"), "a");
     WriteSmallMap(M("cover"), idtReal);
     WriteSmallMap(M("forest_QT"), idtByte);
-    WriteText(M("Forest001.txt"), "taken");
+    WriteFileBytes(M("Forest001.txt"), "taken");
     TdlgKelvora& w = Open();
     Select(w, {"a.txt", "cover.rdc", "forest_QT.rst"});
     w.edRename->setText("Forest#");
@@ -262,8 +262,8 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
                                        "cover was renamed Forest001", "forest_QT was renamed Forest002"}));
     QCOMPARE(fDialogs->Messages, std::vector<std::string>({why}));
     QCOMPARE(fDialogs->Kinds[0], utile::gui::tMessageKind::mkError);
-    QCOMPARE(ReadText(M("Forest001.txt")), std::string("taken"));
-    QCOMPARE(ReadText(M("a.txt")), std::string("a"));
+    QCOMPARE(ReadFileBytes(M("Forest001.txt")), std::string("taken"));
+    QCOMPARE(ReadFileBytes(M("a.txt")), std::string("a"));
   }
 
   void UnderscoresAndBracketsLeaveNamesWithoutThemAlone() {
@@ -286,9 +286,9 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
   void CommentsAndCleaningActOnEachSelectedRasterOnce() {
     WriteSmallMap(M("forest_QT"), idtByte);
     WriteSmallMap(M("notes"), idtByte);
-    WriteText(M("notes.txt"), "n");
+    WriteFileBytes(M("notes.txt"), "n");
     TdlgKelvora& w = Open();
-    const std::string notes = ReadText(M("notes.rdc"));
+    const std::string notes = ReadFileBytes(M("notes.rdc"));
     Select(w, {"forest_QT.rdc", "forest_QT.rst", "notes.txt"});
     w.mmComment->setPlainText("first line\nsecond\n");
     w.btAddComments->click();
@@ -301,65 +301,65 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
         if (line.startsWith(QString::fromStdString(key))) lines << line.mid(14);
       return lines;
     };
-    QCOMPARE(linesOf(ReadText(M("forest_QT.rdc")), "comment     : "),
+    QCOMPARE(linesOf(ReadFileBytes(M("forest_QT.rdc")), "comment     : "),
              QStringList({"original", "first line", "second"}));
-    QCOMPARE(ReadText(M("notes.rdc")), notes);
+    QCOMPARE(ReadFileBytes(M("notes.rdc")), notes);
     QVERIFY(!fs::exists(M("notes.txt.rdc")));
     QCOMPARE(w.NbSelected, 3);  // the files are still there, still selected
 
     // Cancel leaves everything; OK empties the four lists.
     w.mmOutput->clear();
-    const auto before = FolderContents(fMaps->Path());
+    const auto before = FolderFiles(fMaps->Path());
     fDialogs->Confirmations = {false, true};
     w.btCleanMetadata->click();
-    QCOMPARE(FolderContents(fMaps->Path()), before);
+    QCOMPARE(FolderFiles(fMaps->Path()), before);
     QCOMPARE(fDialogs->Messages.back(),
              std::string("This will clear all comments and lineage information of the selected maps. Are you sure?"));
     w.btCleanMetadata->click();
     QCOMPARE(LogLines(w), QStringList({"forest_QT's metadata have been cleaned", "notes generated an error. Check it.",
                                        "    notes.txt is not a raster map: its documentation cannot be changed"}));
-    QVERIFY(linesOf(ReadText(M("forest_QT.rdc")), "comment     : ").isEmpty());
-    QVERIFY(linesOf(ReadText(M("forest_QT.rdc")), "lineage     : ").isEmpty());
-    QCOMPARE(ReadText(M("notes.rdc")), notes);
+    QVERIFY(linesOf(ReadFileBytes(M("forest_QT.rdc")), "comment     : ").isEmpty());
+    QVERIFY(linesOf(ReadFileBytes(M("forest_QT.rdc")), "lineage     : ").isEmpty());
+    QCOMPARE(ReadFileBytes(M("notes.rdc")), notes);
   }
 
   void DecimalSeparatorsRewriteTheNumbersOfEachMap() {
     WriteSmallMap(M("a"), idtByte);
-    WriteText(M("bad.rdc"), "data type   : byte\r\ncolumns     : 2,5\r\nrows        : 1\r\n");
-    WriteText(M("bad.rst"), "");
-    const std::string a = ReadText(M("a.rdc"));
+    WriteFileBytes(M("bad.rdc"), "data type   : byte\r\ncolumns     : 2,5\r\nrows        : 1\r\n");
+    WriteFileBytes(M("bad.rst"), "");
+    const std::string a = ReadFileBytes(M("a.rdc"));
     const std::string edited = std::string(a).replace(a.find("max. X      : 2"), 16, "max. X      : 2,5");
-    WriteText(M("a.rdc"), edited);
+    WriteFileBytes(M("a.rdc"), edited);
     TdlgKelvora& w = Open();
-    const std::string bad = ReadText(M("bad.rdc"));
+    const std::string bad = ReadFileBytes(M("bad.rdc"));
     Select(w, {"a.rst", "bad.rst"});
     w.btDecimalPoint->click();
-    QCOMPARE(ReadText(M("a.rdc")), std::string(a).replace(a.find("max. X      : 2"), 16, "max. X      : 2.5"));
-    QCOMPARE(ReadText(M("bad.rdc")), bad);
+    QCOMPARE(ReadFileBytes(M("a.rdc")), std::string(a).replace(a.find("max. X      : 2"), 16, "max. X      : 2.5"));
+    QCOMPARE(ReadFileBytes(M("bad.rdc")), bad);
     QCOMPARE(LogLines(w).size(), 2);
     QCOMPARE(LogLines(w)[0], QString("bad generated an error. Check it."));
     w.btDecimalComma->click();
-    QCOMPARE(ReadText(M("a.rdc")), edited);
+    QCOMPARE(ReadFileBytes(M("a.rdc")), edited);
     QCOMPARE(FileNames(fMaps->Path()), std::vector<std::string>({"a.rdc", "a.rst", "bad.rdc", "bad.rst"}));
   }
 
   void TheViewerGetsCallAndTheFullNameOfEachMap() {
     WriteSmallMap(M("my map"), idtByte);
-    WriteText(M("notes.txt"), "n");
+    WriteFileBytes(M("notes.txt"), "n");
     TdlgKelvora& w = Open();
     Select(w, {"my map.rst", "notes.txt"});
     // Without the viewer each map says so, and the walk goes on.
     w.btDisplay->click();
     QCOMPARE(fDialogs->Messages, std::vector<std::string>(2, "Orbisk was not found or is corrupt"));
     QVERIFY(LogLines(w).isEmpty());
-    WriteText(fProgram->File("Orbisk"),
+    WriteFileBytes(fProgram->File("Orbisk"),
               "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > \"$0.$$.tmp\"\nmv \"$0.$$.tmp\" \"$0.$$\"\n");
     fs::permissions(fProgram->File("Orbisk"), fs::perms::owner_all);
     w.btDisplay->click();
     // Each viewer writes its arguments aside, then renames them in.
     const auto calls = [this] {
       std::vector<std::string> done;
-      for (const auto& [name, text] : FolderContents(fProgram->Path()))
+      for (const auto& [name, text] : FolderFiles(fProgram->Path()))
         if (name != "Orbisk" && !name.ends_with(".tmp")) done.push_back(text);
       std::sort(done.begin(), done.end());
       return done;
@@ -373,7 +373,7 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
     WriteSmallMap(M("a_QT"), idtByte);
     WriteSmallMap(M("b_QT"), idtReal);
     TdlgKelvora& w = Open();
-    const auto before = FolderContents(fMaps->Path());
+    const auto before = FolderFiles(fMaps->Path());
     if (!SetImmutable(fMaps->Path(), true)) QSKIP("no immutable folders here");
     Select(w, {"a_QT.rst", "b_QT.rst"});
     w.btRemoveUnderscore->click();
@@ -387,11 +387,11 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
              QStringList({"a_QT generated an error. Check it.", "b_QT generated an error. Check it.",
                           "b_QT generated an error. Check it.", "a_QT generated an error. Check it."}));
     QCOMPARE(fDialogs->Messages.size(), size_t(2));
-    QCOMPARE(FolderContents(fMaps->Path()), before);
+    QCOMPARE(FolderFiles(fMaps->Path()), before);
   }
 
   void TheOlderConventionNamesMapsByItsOwnExtensions() {
-    WriteText(fProgram->File("idrisi.env"), "");
+    WriteFileBytes(fProgram->File("idrisi.env"), "");
     utile::EnvironnementIdrisi(fProgram->Path());
     WriteSmallMap(M("forest_QT"), idtByte);
     WriteSmallMap(M("cover"), idtReal);
@@ -413,7 +413,7 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
     // Rainbow over 0..1023: entry k is the value itself (1024 entries).
     WriteMap(M("b_real"), idtReal, 2, 3, {0, 256, 512, 768, 1023, -1}, 0, 1023, utile::bsChecked, -1);
     WriteSmallMap(M("c_byte"), idtByte);
-    WriteText(M("a.txt"), "n");
+    WriteFileBytes(M("a.txt"), "n");
     TdlgKelvora& w = Open();
     w.show();
     Select(w, {"a.txt", "c_byte.rst", "b_real.rst"});
@@ -448,7 +448,7 @@ class KelvoraWindowTest : public QObject, tKelvoraSession {
     QCOMPARE(Pixel(w, 1, 1), QColor(0, 0, 0));
 
     // A truncated image file empties the preview without a word.
-    WriteText(M("b_real.rst"), std::string(10, '\0'));
+    WriteFileBytes(M("b_real.rst"), std::string(10, '\0'));
     w.RefreshFileList();
     QVERIFY(w.PreviewMap->IsEmpty());
     QVERIFY(fDialogs->Messages.empty());
