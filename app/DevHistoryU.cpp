@@ -4,6 +4,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/FormControls.h"
+
 namespace vandrel {
 
 TDevHistory* DevHistory = nullptr;
@@ -40,8 +42,7 @@ TDevHistory::TDevHistory(QWidget* parent) : QDialog(parent) {
   mmHistory = new QPlainTextEdit(History, this);
   mmHistory->setObjectName("mmHistory");
   mmHistory->setReadOnly(true);
-  btOK = new QPushButton("OK", this);
-  btOK->setObjectName("btOK");
+  btOK = NewButton(this, "btOK", "OK");
   btOK->setDefault(true);
   connect(btOK, &QPushButton::clicked, this, &QDialog::accept);
   auto* layout = new QVBoxLayout(this);

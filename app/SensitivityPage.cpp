@@ -18,6 +18,7 @@
 #include "Utile/StringOps.h"
 #include "Utile/gui/StringOps.h"
 #include "app/ModelForm.h"
+#include "app/FormControls.h"
 #include "app/WindowServices.h"
 
 namespace vandrel {
@@ -172,8 +173,7 @@ tValueListBox::tValueListBox(const QString& title, QWidget* parent) : QWidget(pa
   fGrid = new QGridLayout(fContent);
   fGrid->setContentsMargins(4, 4, 4, 4);
   fGrid->setVerticalSpacing(2);
-  lblTemplate = new QLabel("lblParam", fContent);
-  lblTemplate->setObjectName("lblParam");
+  lblTemplate = NewLabel(fContent, "lblParam", "lblParam");
   edTemplate = new QLineEdit("0.5", fContent);
   edTemplate->setObjectName("edParam");
   edTemplate->setToolTip(ValueListHint);

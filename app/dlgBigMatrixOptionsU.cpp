@@ -18,16 +18,14 @@ TdlgBigMatrixOptions::TdlgBigMatrixOptions(QWidget* parent) : QDialog(parent) {
   pcOptions = new QTabWidget(this);
   pcOptions->setObjectName("pcOptions");
   tsSensitivity = NewTabPage(pcOptions, "tsSensitivity", "Sensitivity analysis");
-  ckUseExactAlgorithmWhenNeeded = new QCheckBox("Use e&xact algorithm when needed", tsSensitivity);
-  ckUseExactAlgorithmWhenNeeded->setObjectName("ckUseExactAlgorithmWhenNeeded");
+  ckUseExactAlgorithmWhenNeeded = NewCheckBox(tsSensitivity, "ckUseExactAlgorithmWhenNeeded", "Use e&xact algorithm when needed");
   ckUseExactAlgorithmWhenNeeded->setToolTip(
       "When the approximation might be wrong, use exact algorithm instead");
   auto* page = new QVBoxLayout(tsSensitivity);
   page->addWidget(ckUseExactAlgorithmWhenNeeded);
   page->addStretch(1);
 
-  btOK = new QPushButton("OK", this);
-  btOK->setObjectName("btOK");
+  btOK = NewButton(this, "btOK", "OK");
   btOK->setDefault(true);
   connect(btOK, &QPushButton::clicked, this, &QDialog::accept);
   auto* buttons = new QHBoxLayout;

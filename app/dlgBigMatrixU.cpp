@@ -396,8 +396,7 @@ void TdlgBigMatrix::BuildSensitivityPage() {
   ggBatchProgress->setObjectName("ggBatchProgress");
   ggBatchProgress->setRange(0, 100);
   ggBatchProgress->setValue(0);
-  lblBatch = new QLabel("0 lines", tabSensitivity);
-  lblBatch->setObjectName("lblBatch");
+  lblBatch = NewLabel(tabSensitivity, "lblBatch", "0 lines");
   // After "&Run batch", before the row's stretch.
   tabSensitivity->ButtonLayout->insertWidget(tabSensitivity->ButtonLayout->count() - 1, btAbortSensitivity);
   tabSensitivity->ButtonLayout->addWidget(lblBatch);

@@ -153,8 +153,7 @@ void TdlgGraphModel::BuildParametersPage() {
   auto* left = new QVBoxLayout;
   page->addLayout(left);
 
-  grpMetapopulation = new QGroupBox("&Metapopulation dynamics", tsParameters);
-  grpMetapopulation->setObjectName("grpMetapopulation");
+  grpMetapopulation = NewGroupBox(tsParameters, "grpMetapopulation", "&Metapopulation dynamics");
   auto* metapopulation = new QFormLayout(grpMetapopulation);
   edColonisationRate = NewLabeledEdit(grpMetapopulation, "edColonisationRate", "Colonisation rate c=", "0.5");
   edExtinctionRate = NewLabeledEdit(grpMetapopulation, "edExtinctionRate", "Extinction rate e=", "0.05");
@@ -164,29 +163,24 @@ void TdlgGraphModel::BuildParametersPage() {
     metapopulation->addRow(edit->EditLabel, edit);
   left->addWidget(grpMetapopulation);
 
-  grpOutput = new QGroupBox("&Output", tsParameters);
-  grpOutput->setObjectName("grpOutput");
+  grpOutput = NewGroupBox(tsParameters, "grpOutput", "&Output");
   auto* output = new QVBoxLayout(grpOutput);
   const char* const thresholdHint = "Cut-off threshold for display and graph analysis";
   tbAdjacencyThreshold = NewTrackBar(grpOutput, "tbAdjacencyThreshold", 0, 100, 0);
   tbAdjacencyThreshold->setToolTip(thresholdHint);
-  lblAdjacencyThreshold = new QLabel("&Threshold:", grpOutput);
-  lblAdjacencyThreshold->setObjectName("lblAdjacencyThreshold");
+  lblAdjacencyThreshold = NewLabel(grpOutput, "lblAdjacencyThreshold", "&Threshold:");
   lblAdjacencyThreshold->setToolTip(thresholdHint);
   lblAdjacencyThreshold->setBuddy(tbAdjacencyThreshold);
   auto* thresholdRow = new QHBoxLayout;
   thresholdRow->addWidget(lblAdjacencyThreshold);
   thresholdRow->addWidget(tbAdjacencyThreshold, 1);
   output->addLayout(thresholdRow);
-  ckGroupCount = new QCheckBox("&Group count", grpOutput);
-  ckGroupCount->setObjectName("ckGroupCount");
+  ckGroupCount = NewCheckBox(grpOutput, "ckGroupCount", "&Group count");
   ckGroupCount->setChecked(true);
   ckGroupCount->setToolTip("Number of isolated groups of patches");
-  ckOverallSize = new QCheckBox("&Overall size", grpOutput);
-  ckOverallSize->setObjectName("ckOverallSize");
+  ckOverallSize = NewCheckBox(grpOutput, "ckOverallSize", "&Overall size");
   ckOverallSize->setToolTip("Total size of all groups whose size > threshold size");
-  ckExpectedSize = new QCheckBox("&Expected size", grpOutput);
-  ckExpectedSize->setObjectName("ckExpectedSize");
+  ckExpectedSize = NewCheckBox(grpOutput, "ckExpectedSize", "&Expected size");
   ckExpectedSize->setToolTip(
       "Expected population size at quasi-equilibrium (Metapopulation capacity * Size)");
   for (QCheckBox* box : {ckGroupCount, ckOverallSize, ckExpectedSize}) output->addWidget(box);
@@ -196,13 +190,10 @@ void TdlgGraphModel::BuildParametersPage() {
   sizeRow->addWidget(edSizeThreshold, 1);
   output->addLayout(sizeRow);
   auto* buttons = new QHBoxLayout;
-  btCompute = new QPushButton("&Compute", grpOutput);
-  btCompute->setObjectName("btCompute");
-  btApply = new QPushButton("&Apply", grpOutput);
-  btApply->setObjectName("btApply");
+  btCompute = NewButton(grpOutput, "btCompute", "&Compute");
+  btApply = NewButton(grpOutput, "btApply", "&Apply");
   btApply->setVisible(false);
-  btTest = new QPushButton("test", grpOutput);
-  btTest->setObjectName("btTest");
+  btTest = NewButton(grpOutput, "btTest", "test");
   btTest->setVisible(false);
   buttons->addWidget(btCompute);
   buttons->addWidget(btApply);
@@ -212,17 +203,13 @@ void TdlgGraphModel::BuildParametersPage() {
   left->addWidget(grpOutput);
   left->addStretch(1);
 
-  grpDispersal = new QGroupBox("&Dispersal", tsParameters);
-  grpDispersal->setObjectName("grpDispersal");
+  grpDispersal = NewGroupBox(tsParameters, "grpDispersal", "&Dispersal");
   auto* dispersal = new QVBoxLayout(grpDispersal);
-  rbDistance = new QRadioButton("Inverse di&stance", grpDispersal);
-  rbDistance->setObjectName("rbDistance");
-  rbDispersalKernel = new QRadioButton("Dispersal &kernel", grpDispersal);
-  rbDispersalKernel->setObjectName("rbDispersalKernel");
+  rbDistance = NewRadioButton(grpDispersal, "rbDistance", "Inverse di&stance");
+  rbDispersalKernel = NewRadioButton(grpDispersal, "rbDispersalKernel", "Dispersal &kernel");
   rbDispersalKernel->setToolTip("Negative exponential dispersal kernel");
   rbDispersalKernel->setChecked(true);
-  rbDispersalFlow = new QRadioButton("Dispersal &flow", grpDispersal);
-  rbDispersalFlow->setObjectName("rbDispersalFlow");
+  rbDispersalFlow = NewRadioButton(grpDispersal, "rbDispersalFlow", "Dispersal &flow");
   rbDispersalFlow->setToolTip("Dispersal kernel modified by source and target patch sizes");
   for (QRadioButton* button : {rbDistance, rbDispersalKernel, rbDispersalFlow}) dispersal->addWidget(button);
   auto* factors = new QFormLayout;
@@ -239,8 +226,7 @@ void TdlgGraphModel::BuildParametersPage() {
   dispersal->addStretch(1);
   page->addWidget(grpDispersal);
 
-  grpDispersalKernel = new QGroupBox("Dispersal kernel", tsParameters);
-  grpDispersalKernel->setObjectName("grpDispersalKernel");
+  grpDispersalKernel = NewGroupBox(tsParameters, "grpDispersalKernel", "Dispersal kernel");
   auto* kernel = new QVBoxLayout(grpDispersalKernel);
   kernel->setContentsMargins(0, 0, 0, 0);
   page->addWidget(grpDispersalKernel, 1);

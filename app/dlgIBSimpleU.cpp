@@ -726,8 +726,7 @@ void TdlgIBSimple::BuildRunBar() {
   btRunBatch = NewButton(this, "btRunBatch", "Run &batch");
   acRun->setEnabled(false);
   btRunBatch->setEnabled(false);
-  lblTask = new QLabel("Idle", this);
-  lblTask->setObjectName("lblTask");
+  lblTask = NewLabel(this, "lblTask", "Idle");
   lblTask->setMinimumWidth(110);
   ggTask = new QProgressBar(this);
   ggTask->setObjectName("ggTask");
@@ -1946,8 +1945,7 @@ QWidget* TdlgIBSimple::BuildSamplingChoice(QWidget* parent) {
   rbLongitudinal = NewRadioButton(choice, "rbLongitudinal", "&Longitudinal sampling");
   rbLongitudinal->setToolTip("Juveniles sampled at t-1, then adults sampled at t (cohort sampling)");
   seTimeResolution = NewSpinEdit(choice, "seTimeResolution", 1, 100, 1);
-  lblTimeResolution = new QLabel("Time resolution:", choice);
-  lblTimeResolution->setObjectName("lblTimeResolution");
+  lblTimeResolution = NewLabel(choice, "lblTimeResolution", "Time resolution:");
   lblTimeResolution->setBuddy(seTimeResolution);
   for (QWidget* w : std::initializer_list<QWidget*>{rbTransversal, rbLongitudinal, lblTimeResolution, seTimeResolution})
     layout->addWidget(w);
@@ -2354,8 +2352,7 @@ void TdlgIBSimple::BuildBatchPages() {
   ggBatchProgress->setRange(0, 100);
   ggBatchProgress->setValue(0);
   tsSensitivity->ButtonLayout->addWidget(ggBatchProgress, 1);
-  pnStatusBar = new QLabel("Idle", tsSensitivity);
-  pnStatusBar->setObjectName("pnStatusBar");
+  pnStatusBar = NewLabel(tsSensitivity, "pnStatusBar", "Idle");
   pnStatusBar->setFrameShape(QFrame::StyledPanel);
   static_cast<QVBoxLayout*>(tsSensitivity->layout())->addWidget(pnStatusBar);
 

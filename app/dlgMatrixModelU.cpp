@@ -195,8 +195,7 @@ void TdlgMatrixModel::BuildParametersPage() {
   localRow->addStretch(1);
   form->addRow("", localRow);
 
-  auto* regional = new QGroupBox("Regional risk", tsParameters);
-  regional->setObjectName("grpRegionalRisk");
+  auto* regional = NewGroupBox(tsParameters, "grpRegionalRisk", "Regional risk");
   auto* regionalForm = new QFormLayout(regional);
   edRegionalRiskMean = NewEdit(regional, regionalForm, "edRegionalRiskMean", "&Mean", "0");
   edRegionalRiskRange = NewEdit(regional, regionalForm, "edRegionalRiskRange", "R&ange", "0");
@@ -229,12 +228,10 @@ void TdlgMatrixModel::BuildParametersPage() {
   semSeed2 = NewSpinEdit(tsParameters, "semSeed2", 0, 2147483647, 1, 1);
   form->addRow("Seed &1:", semSeed1);
   form->addRow("Seed &2:", semSeed2);
-  btApply = new QPushButton("&Apply", tsParameters);
-  btApply->setObjectName("btApply");
+  btApply = NewButton(tsParameters, "btApply", "&Apply");
   form->addRow(btApply);
 
-  grpConnectivity = new QGroupBox("Displayed connectivity", tsParameters);
-  grpConnectivity->setObjectName("grpConnectivity");
+  grpConnectivity = NewGroupBox(tsParameters, "grpConnectivity", "Displayed connectivity");
   auto* connectivity = new QVBoxLayout(grpConnectivity);
   rbDispersal = NewRadioButton(grpConnectivity, "rbDispersal", "&Dispersal", true);
   rbFst = NewRadioButton(grpConnectivity, "rbFst", "&Fst", false);
@@ -243,8 +240,7 @@ void TdlgMatrixModel::BuildParametersPage() {
   rbAutocorrelation = NewRadioButton(grpConnectivity, "rbAutocorrelation", "Spatial autocorrelation", false);
   for (QRadioButton* radio : {rbDispersal, rbFst, rbDistance, rbFst2, rbAutocorrelation})
     connectivity->addWidget(radio);
-  grpMetadata = new QGroupBox("Metadata", tsParameters);
-  grpMetadata->setObjectName("grpMetadata");
+  grpMetadata = NewGroupBox(tsParameters, "grpMetadata", "Metadata");
   auto* metadata = new QFormLayout(grpMetadata);
   edModelName = NewEdit(grpMetadata, metadata, "edModelName", "Model name:", "");
   seDeltaNe = NewSpinEdit(tsParameters, "seDeltaNe", 0, 10000000, 0, 1);
@@ -291,13 +287,11 @@ void TdlgMatrixModel::BuildResultsPage() {
   chmConnectivity->setObjectName("chmConnectivity");
   chmConnectivity->setMinimumSize(200, 160);
 
-  Label17 = new QLabel("Equilibrium effective population size", tsResults);
-  Label17->setObjectName("Label17");
+  Label17 = NewLabel(tsResults, "Label17", "Equilibrium effective population size");
   Label18 = new QLabel("", tsResults);
   Label18->setMinimumWidth(Label18->fontMetrics().horizontalAdvance("00000000"));
   Label18->setObjectName("Label18");
-  Label19 = new QLabel("", tsResults);
-  Label19->setObjectName("Label19");
+  Label19 = NewLabel(tsResults, "Label19", "");
   seAveragingWindow = NewSpinEdit(tsResults, "seAveragingWindow", 2, 10000, 100, 50);
   ckmActualSize = NewCheckBox(tsResults, "ckmActualSize", "Actual size", true);
 
@@ -366,8 +360,7 @@ void TdlgMatrixModel::BuildSensitivityPage() {
   modes->addRow("Nb trials", seNbrTrials);
   tsSensitivity->OptionsLayout->addLayout(modes);
 
-  grpStatistics = new QGroupBox("Statistics", tsSensitivity);
-  grpStatistics->setObjectName("grpStatistics");
+  grpStatistics = NewGroupBox(tsSensitivity, "grpStatistics", "Statistics");
   auto* boxes = new QGridLayout(grpStatistics);
   int k = 0;
   auto box = [&](const char* name, const char* caption, bool checked) {

@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "Utile/gui/GridOps.h"
+#include "app/FormControls.h"
 #include "app/WindowServices.h"
 #include "app/dlgVandrelU.h"
 
@@ -34,8 +35,7 @@ TdlgPatchData::TdlgPatchData(QWidget* parent) : QDialog(parent) {
   setWindowFlag(Qt::WindowStaysOnTopHint);
   setModal(false);
 
-  grpParameters = new QGroupBox("Parameters", this);
-  grpParameters->setObjectName("grpParameters");
+  grpParameters = NewGroupBox(this, "grpParameters", "Parameters");
   auto* form = new QFormLayout(grpParameters);
   cbPatchData = new QComboBox(grpParameters);
   cbPatchData->setObjectName("cbPatchData");

@@ -154,8 +154,7 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   page->setContentsMargins(4, 4, 4, 4);
 
   // Parameters
-  grpParameters = new QGroupBox("Parameters", tsParameters);
-  grpParameters->setObjectName("grpParameters");
+  grpParameters = NewGroupBox(tsParameters, "grpParameters", "Parameters");
   auto* parameters = new QFormLayout(grpParameters);
   edTerritory = NewLabeledEdit(grpParameters, "edTerritory", "&Territory area=", "1");
   edRange = NewLabeledEdit(grpParameters, "edRange", "Mean dispersal Distance=", "100");
@@ -179,17 +178,14 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   page->addWidget(grpParameters, 0, 0);
 
   // Patch Aggregation and Bootstraping
-  GroupBox8 = new QGroupBox("Patch Aggregation and Bootstraping", tsParameters);
-  GroupBox8->setObjectName("GroupBox8");
+  GroupBox8 = NewGroupBox(tsParameters, "GroupBox8", "Patch Aggregation and Bootstraping");
   auto* aggregation = new QFormLayout(GroupBox8);
-  cbAggregation = new QCheckBox("&Aggregation", GroupBox8);
-  cbAggregation->setObjectName("cbAggregation");
+  cbAggregation = NewCheckBox(GroupBox8, "cbAggregation", "&Aggregation");
   aggregation->addRow(cbAggregation);
   edGridResolution = NewLabeledEdit(GroupBox8, "edGridResolution", "&Grid resolution=", "10");
   SetEnabled(edGridResolution, false);
   aggregation->addRow(edGridResolution->EditLabel, edGridResolution);
-  cbBootstrapping = new QCheckBox("&Bootstrapping", GroupBox8);
-  cbBootstrapping->setObjectName("cbBootstrapping");
+  cbBootstrapping = NewCheckBox(GroupBox8, "cbBootstrapping", "&Bootstrapping");
   aggregation->addRow(cbBootstrapping);
   edPerCentBootstrapping = NewLabeledEdit(GroupBox8, "edPerCentBootstrapping", "&% bootstrapping=", "100");
   SetEnabled(edPerCentBootstrapping, false);
@@ -203,8 +199,7 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   page->addWidget(GroupBox8, 1, 0);
 
   // Type of Analyses
-  grpAnalyses = new QGroupBox("&Type of Analyses", tsParameters);
-  grpAnalyses->setObjectName("grpAnalyses");
+  grpAnalyses = NewGroupBox(tsParameters, "grpAnalyses", "&Type of Analyses");
   auto* analyses = new QVBoxLayout(grpAnalyses);
   cbAnalysesType = new QComboBox(grpAnalyses);
   cbAnalysesType->setObjectName("cbAnalysesType");
@@ -215,11 +210,9 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   analysisRow->addWidget(lblAnalysesType);
   analysisRow->addWidget(cbAnalysesType, 1);
   analyses->addLayout(analysisRow);
-  rbInterface = new QRadioButton("&Interface", grpAnalyses);
-  rbInterface->setObjectName("rbInterface");
+  rbInterface = NewRadioButton(grpAnalyses, "rbInterface", "&Interface");
   rbInterface->setChecked(true);
-  rbSaveToIdrisi = new QRadioButton("&Save to Idrisi Format", grpAnalyses);
-  rbSaveToIdrisi->setObjectName("rbSaveToIdrisi");
+  rbSaveToIdrisi = NewRadioButton(grpAnalyses, "rbSaveToIdrisi", "&Save to Idrisi Format");
   lbTypeOfMap = NewLabel(grpAnalyses, "lbTypeOfMap", "&Potentiality Map For:", rbInterface);
   auto* mapTypeRow = new QHBoxLayout;
   mapTypeRow->addWidget(lbTypeOfMap);
@@ -228,8 +221,7 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   mapTypeRow->addStretch(1);
   analyses->addLayout(mapTypeRow);
 
-  grpMapOutput = new QGroupBox("Map output", grpAnalyses);
-  grpMapOutput->setObjectName("grpMapOutput");
+  grpMapOutput = NewGroupBox(grpAnalyses, "grpMapOutput", "Map output");
   auto* mapOutput = new QGridLayout(grpMapOutput);
   edMinX = NewLabeledEdit(grpMapOutput, "edMinX", "Min X=", "0");
   edMaxX = NewLabeledEdit(grpMapOutput, "edMaxX", "Max X=", "36");
@@ -254,18 +246,14 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   edMapFileName = new QLineEdit(grpMapOutput);
   edMapFileName->setObjectName("edMapFileName");
   mapOutput->addWidget(edMapFileName, 3, 0, 1, 4);
-  btCopyFromMap = new QPushButton("Copy from existing &map...", grpMapOutput);
-  btCopyFromMap->setObjectName("btCopyFromMap");
-  cbMask = new QCheckBox("&Use This Map as Mask", grpMapOutput);
-  cbMask->setObjectName("cbMask");
+  btCopyFromMap = NewButton(grpMapOutput, "btCopyFromMap", "Copy from existing &map...");
+  cbMask = NewCheckBox(grpMapOutput, "cbMask", "&Use This Map as Mask");
   mapOutput->addWidget(btCopyFromMap, 4, 0, 1, 2);
   mapOutput->addWidget(cbMask, 4, 2, 1, 2);
   analyses->addWidget(grpMapOutput);
 
-  btRun = new QPushButton("&Run", grpAnalyses);
-  btRun->setObjectName("btRun");
-  btApply = new QPushButton("&Apply", grpAnalyses);
-  btApply->setObjectName("btApply");
+  btRun = NewButton(grpAnalyses, "btRun", "&Run");
+  btApply = NewButton(grpAnalyses, "btApply", "&Apply");
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(btRun);
   buttons->addWidget(btApply);
@@ -287,17 +275,13 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   page->setRowStretch(1, 1);
 
   // Never shown: the model's name and the choice of the displayed links.
-  grpMetadata = new QGroupBox("Metadata", tsParameters);
-  grpMetadata->setObjectName("grpMetadata");
+  grpMetadata = NewGroupBox(tsParameters, "grpMetadata", "Metadata");
   edModelName = NewLabeledEdit(grpMetadata, "edModelName", "Model name:", "");
   (new QFormLayout(grpMetadata))->addRow(edModelName->EditLabel, edModelName);
   grpMetadata->setVisible(false);
-  grpDisplayedConnectivity = new QGroupBox("Displayed connectivity", tsParameters);
-  grpDisplayedConnectivity->setObjectName("grpDisplayedConnectivity");
-  rbDistance = new QRadioButton("Di&stance", grpDisplayedConnectivity);
-  rbDistance->setObjectName("rbDistance");
-  rbDispersal = new QRadioButton("&Dispersal", grpDisplayedConnectivity);
-  rbDispersal->setObjectName("rbDispersal");
+  grpDisplayedConnectivity = NewGroupBox(tsParameters, "grpDisplayedConnectivity", "Displayed connectivity");
+  rbDistance = NewRadioButton(grpDisplayedConnectivity, "rbDistance", "Di&stance");
+  rbDispersal = NewRadioButton(grpDisplayedConnectivity, "rbDispersal", "&Dispersal");
   rbDispersal->setChecked(true);
   auto* displayed = new QVBoxLayout(grpDisplayedConnectivity);
   displayed->addWidget(rbDistance);
@@ -329,17 +313,12 @@ void TdlgSimpleDemoModel::BuildSensitivityPage() {
   auto* choice = new QWidget(SensitivityPage);
   auto* column = new QVBoxLayout(choice);
   column->setContentsMargins(0, 0, 0, 0);
-  rbAsParametersPage = new QRadioButton("As Specified in the Parameters Page", choice);
-  rbAsParametersPage->setObjectName("rbAsParametersPage");
+  rbAsParametersPage = NewRadioButton(choice, "rbAsParametersPage", "As Specified in the Parameters Page");
   rbAsParametersPage->setChecked(true);
-  rbSecifieAnalyses = new QRadioButton("Use One or More Method ", choice);
-  rbSecifieAnalyses->setObjectName("rbSecifieAnalyses");
-  cbRareSpecies = new QCheckBox("Rare Species Persitence", choice);
-  cbRareSpecies->setObjectName("cbRareSpecies");
-  cbMetapopSize = new QCheckBox("Metapopulation Size", choice);
-  cbMetapopSize->setObjectName("cbMetapopSize");
-  cbmetapopConnect = new QCheckBox("Metapopulation Connectivity", choice);
-  cbmetapopConnect->setObjectName("cbmetapopConnect");
+  rbSecifieAnalyses = NewRadioButton(choice, "rbSecifieAnalyses", "Use One or More Method ");
+  cbRareSpecies = NewCheckBox(choice, "cbRareSpecies", "Rare Species Persitence");
+  cbMetapopSize = NewCheckBox(choice, "cbMetapopSize", "Metapopulation Size");
+  cbmetapopConnect = NewCheckBox(choice, "cbmetapopConnect", "Metapopulation Connectivity");
   column->addWidget(rbAsParametersPage);
   column->addWidget(rbSecifieAnalyses);
   for (QCheckBox* box : {cbRareSpecies, cbMetapopSize, cbmetapopConnect}) {

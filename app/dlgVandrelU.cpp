@@ -277,8 +277,7 @@ void TdlgVandrel::BuildLandscapePages() {
   seHeight = NewSpinEdit(tsPatches, "seHeight", 10, 100000000, 100);
   patchesForm->addRow(NewLabel(tsPatches, "lblHeight", "&Height:", seHeight), seHeight);
 
-  grpArea = new QGroupBox("Patch areas", tsPatches);
-  grpArea->setObjectName("grpArea");
+  grpArea = NewGroupBox(tsPatches, "grpArea", "Patch areas");
   auto* areaForm = new QFormLayout(grpArea);
   seMinArea = NewSpinEdit(grpArea, "seMinArea", 1, 1000, 1);
   lblMinArea = NewLabel(grpArea, "lblMinArea", "Minimum area:", seMinArea);
@@ -292,8 +291,7 @@ void TdlgVandrel::BuildLandscapePages() {
   areaForm->addRow(lblPropLargePatches, sePropLargePatches);
   patchesLayout->addWidget(grpArea);
 
-  grpIsolated = new QGroupBox("Isolated patch", tsPatches);
-  grpIsolated->setObjectName("grpIsolated");
+  grpIsolated = NewGroupBox(tsPatches, "grpIsolated", "Isolated patch");
   auto* isolatedForm = new QFormLayout(grpIsolated);
   seIsolatedPatchArea = NewSpinEdit(grpIsolated, "seIsolatedPatchArea", 1, 1000, 5);
   isolatedForm->addRow(NewLabel(grpIsolated, "lblIsolatedPatchArea", "Area:", seIsolatedPatchArea),
@@ -304,8 +302,7 @@ void TdlgVandrel::BuildLandscapePages() {
       seIsolatedPatchDistance);
   patchesLayout->addWidget(grpIsolated);
 
-  grpLandscapeFile = new QGroupBox("Landscape file", tsPatches);
-  grpLandscapeFile->setObjectName("grpLandscapeFile");
+  grpLandscapeFile = NewGroupBox(tsPatches, "grpLandscapeFile", "Landscape file");
   auto* fileLayout = new QHBoxLayout(grpLandscapeFile);
   edLandscapeFile = NewLabeledEdit(grpLandscapeFile, "edLandscapeFile", "&File:", "");
   edLandscapeFile->setReadOnly(true);
@@ -324,8 +321,7 @@ void TdlgVandrel::BuildLandscapePages() {
   cbConnectance = new QComboBox(tsLinks);
   cbConnectance->setObjectName("cbConnectance");
   linksForm->addRow(NewLabel(tsLinks, "lblConnectanceMode", "&Connectance:", cbConnectance), cbConnectance);
-  grpConnectance = new QGroupBox("Links", tsLinks);
-  grpConnectance->setObjectName("grpConnectance");
+  grpConnectance = NewGroupBox(tsLinks, "grpConnectance", "Links");
   auto* connectanceForm = new QFormLayout(grpConnectance);
   edDistanceThreshold = NewLabeledEdit(grpConnectance, "edDistanceThreshold", "&Distance threshold:", "1.5");
   connectanceForm->addRow(edDistanceThreshold->EditLabel, edDistanceThreshold);
@@ -355,8 +351,7 @@ void TdlgVandrel::BuildLandscapePages() {
   // Selection page: the patch chosen on the chart.
   tsSelection = NewTabPage(pcLandscape, "tsSelection", "S&election");
   auto* selectionLayout = new QVBoxLayout(tsSelection);
-  grpSelectedPatch = new QGroupBox("Selected patch", tsSelection);
-  grpSelectedPatch->setObjectName("grpSelectedPatch");
+  grpSelectedPatch = NewGroupBox(tsSelection, "grpSelectedPatch", "Selected patch");
   auto* selectedForm = new QFormLayout(grpSelectedPatch);
   seID = NewSpinEdit(grpSelectedPatch, "seID", 0, 0, 0);
   selectedForm->addRow(NewLabel(grpSelectedPatch, "lblID", "&ID:", seID), seID);
@@ -398,8 +393,7 @@ void TdlgVandrel::BuildLandscapePages() {
   lblLambda->setObjectName("lblLambda");
   lblLambda->setVisible(false);
   panelLayout->addWidget(lblLambda);
-  grpMetapopulation = new QGroupBox("Metapopulation", pnLandscape);
-  grpMetapopulation->setObjectName("grpMetapopulation");
+  grpMetapopulation = NewGroupBox(pnLandscape, "grpMetapopulation", "Metapopulation");
   auto* metapopulationLayout = new QVBoxLayout(grpMetapopulation);
   btComputeMetCapManually = NewButton(grpMetapopulation, "btComputeMetCapManually", "Compute &capacity");
   ckPatchContribution = NewCheckBox(grpMetapopulation, "ckPatchContribution", "Patch &contribution", false);
