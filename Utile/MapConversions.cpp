@@ -499,35 +499,46 @@ std::vector<tMapResult> Walk(const std::vector<std::string>& items, const char* 
       if (Hooks.Task) Hooks.Task("Ready");
     }
   } ready{hooks};
-  // The folder in hand is fixed before the first message goes through.
-  std::vector<std::string> files;
-  for (const std::string& item : items) {
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(item, error);
-    files.push_back(error ? item : absolute.string());
-  }
+  const std::vector<std::string> files = AbsoluteMapItems(items);
   std::vector<tMapResult> results;
   const auto count = static_cast<Integer>(files.size());
   for (Integer i = count - 1, n = 1; i >= 0; --i, ++n) {
     if (hooks.Task) hooks.Task(Format(taskFormat, n, count));
     tMapJob job(items[static_cast<size_t>(i)], output, hooks);
     if (hooks.Progress) hooks.Progress(0);
-    try {
-      operation(files[static_cast<size_t>(i)], job);
-    } catch (const std::exception& e) {
-      job.Result.Outcome = ocFailed;
-      job.Result.Message = e.what();
-      if (hooks.Log) {
-        hooks.Log(Format("%s generated an error. Check it.", job.Result.MapName));
-        hooks.Log(e.what());
-      }
-    }
+    GuardMap(job.Result, hooks.Log, [&] { operation(files[static_cast<size_t>(i)], job); });
     results.push_back(job.Result);
   }
   return results;
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- the frame of the walks
+
+std::vector<std::string> AbsoluteMapItems(const std::vector<std::string>& Items) {
+  std::vector<std::string> files;
+  for (const std::string& item : Items) {
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(item, error);
+    files.push_back(error ? item : absolute.string());
+  }
+  return files;
+}
+
+void GuardMap(tMapResult& Result, const std::function<void(const std::string&)>& Log,
+              const std::function<void()>& Operation) {
+  try {
+    Operation();
+  } catch (const std::exception& e) {
+    Result.Outcome = ocFailed;
+    Result.Message = e.what();
+    if (Log) {
+      Log(MapErrorLine(Result.Item));
+      Log(e.what());
+    }
+  }
+}
 
 // ---------------------------------------------------------------- one map
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
@@ -392,17 +391,12 @@ std::vector<tMapResult> ExportMaps(const std::vector<std::string>& Items, tExpor
                                    const tExportHooks& Hooks) {
   tMapWalkLock lock;
   std::vector<tMapResult> results;
-  std::vector<std::string> files;
-  for (const std::string& item : Items) {
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(item, error);
-    files.push_back(error ? item : absolute.string());
-  }
+  const std::vector<std::string> files = AbsoluteMapItems(Items);
   for (size_t i = 0; i < files.size(); ++i) {
     tMapResult result;
     result.Item = Items[i];
     result.MapName = ExtractMapName(Items[i]);
-    try {
+    GuardMap(result, Hooks.Log, [&] {
       tRaster map(files[i]);
       const std::string fileName = ExportFileName(map, Format);
       switch (Format) {
@@ -421,14 +415,7 @@ std::vector<tMapResult> ExportMaps(const std::vector<std::string>& Items, tExpor
       }
       result.Outcome = ocDone;
       result.NewMap = fileName;
-    } catch (const std::exception& e) {
-      result.Outcome = ocFailed;
-      result.Message = e.what();
-      if (Hooks.Log) {
-        Hooks.Log(utile::Format("%s generated an error. Check it.", result.MapName));
-        Hooks.Log(e.what());
-      }
-    }
+    });
     results.push_back(result);
     ProcessMessages();
   }
