@@ -302,8 +302,7 @@ void TdlgKelvora::BuildControls() {
   gbExport = NewGroupBox(tsConversion, "gbExport", "Export");
   cbFormat = new QComboBox(gbExport);
   cbFormat->setObjectName("cbFormat");
-  cbFormat->addItems(
-      {"Bitmap (*.bmp)", "JPEG (*.jpg)", "ASCII (*.txt)", "Binary (*.bin)", "Arc GIS ASCII (*.asc)"});
+  for (const char* format : utile::ExportFormatStr) cbFormat->addItem(format);
   cbPalette = new QComboBox(gbExport);
   cbPalette->setObjectName("cbPalette");
   btExport = NewButton(gbExport, "btExport", "&Export");
@@ -607,19 +606,15 @@ void TdlgKelvora::UpdateControls() {
   if (fFilling) return;
   const bool some = NbSelected > 0 && !fWalkRunning;
   const bool suffix = !edSuffix->text().isEmpty();
-  const bool outputComplete = rbDTReplace->isChecked() || (rbDTNewName->isChecked() && !edDTSuffix->text().isEmpty());
-  const bool conversion = rbReal->isChecked() || rbInteger->isChecked() || rbByte->isChecked() || rbOptimise->isChecked();
-  const bool modification = rbTrunc->isChecked() || rbRound->isChecked() || rbBoolean->isChecked() ||
-                            rbStretch->isChecked() || rbStretch01->isChecked() || rbStretchAB->isChecked() ||
-                            rbModSmallestSize->isChecked();
+  const bool outputComplete = OutputComplete();
   for (QPushButton* button : {btDelete, btDisplay, btCleanMetadata, btDecimalPoint, btDecimalComma,
                               btRemoveUnderscore, btRemoveBadChars, btExport})
     button->setEnabled(some);
   btAddPrefix->setEnabled(some && suffix);
   btAddSuffix->setEnabled(some && suffix);
   btRename->setEnabled(some && !edRename->text().isEmpty());
-  btConvertDataType->setEnabled(some && conversion && outputComplete);
-  btModify->setEnabled(some && modification && outputComplete);
+  btConvertDataType->setEnabled(some && CheckedConversion() && outputComplete);
+  btModify->setEnabled(some && CheckedModification() && outputComplete);
   btAddComments->setEnabled(some && !mmComment->toPlainText().isEmpty());
   UpdatePreview();
 }
@@ -862,6 +857,34 @@ utile::tMapOutput TdlgKelvora::DataTypeOutput() const {
   return {rbDTReplace->isChecked(), S(edDTSuffix->text())};
 }
 
+std::optional<utile::tConversion> TdlgKelvora::CheckedConversion() const {
+  const std::pair<QRadioButton*, utile::tConversion> choices[] = {{rbReal, utile::cvReal},
+                                                                  {rbInteger, utile::cvInteger},
+                                                                  {rbByte, utile::cvByte},
+                                                                  {rbOptimise, utile::cvOptimise}};
+  for (const auto& [choice, conversion] : choices)
+    if (choice->isChecked()) return conversion;
+  return std::nullopt;
+}
+
+std::optional<utile::tModification> TdlgKelvora::CheckedModification() const {
+  const std::pair<QRadioButton*, utile::tModification> choices[] = {
+      {rbTrunc, utile::mdTruncate},
+      {rbRound, utile::mdRound},
+      {rbBoolean, utile::mdBoolean},
+      {rbStretch, utile::mdStretch0100},
+      {rbStretch01, utile::mdStretch01},
+      {rbStretchAB, utile::mdStretchAB},
+      {rbModSmallestSize, utile::mdSmallestSize}};
+  for (const auto& [choice, modification] : choices)
+    if (choice->isChecked()) return modification;
+  return std::nullopt;
+}
+
+bool TdlgKelvora::OutputComplete() const {
+  return rbDTReplace->isChecked() || (rbDTNewName->isChecked() && !edDTSuffix->text().isEmpty());
+}
+
 void TdlgKelvora::RunMapWalk(const std::function<void(const utile::tMapWalkHooks& hooks)>& walk) {
   RunLocked([&] {
     struct tEnd {
@@ -882,49 +905,28 @@ void TdlgKelvora::RunMapWalk(const std::function<void(const utile::tMapWalkHooks
 
 void TdlgKelvora::btConvertDataTypeClick() {
   if (fWalkRunning) return;
-  utile::tConversion conversion;
-  if (rbReal->isChecked())
-    conversion = utile::cvReal;
-  else if (rbInteger->isChecked())
-    conversion = utile::cvInteger;
-  else if (rbByte->isChecked())
-    conversion = utile::cvByte;
-  else if (rbOptimise->isChecked())
-    conversion = utile::cvOptimise;
-  else
-    return;
+  const std::optional<utile::tConversion> conversion = CheckedConversion();
+  if (!conversion || !OutputComplete()) return;
   const utile::tMapOutput output = DataTypeOutput();
-  if (!output.Replace && (!rbDTNewName->isChecked() || output.Suffix.empty())) return;
   const std::vector<std::string> maps = MapsToWalk(utile::tWalkOrder::woFirstToLast);
   if (maps.empty()) return;
   const utile::tConversionChecks checks{ckBackground->isChecked(), ck9999->isChecked()};
   RunMapWalk([&](const utile::tMapWalkHooks& hooks) {
-    utile::ConvertMaps(maps, conversion, checks, output, hooks);
+    utile::ConvertMaps(maps, *conversion, checks, output, hooks);
   });
 }
 
 void TdlgKelvora::btModifyClick() {
   if (fWalkRunning) return;
-  // The first checked in the order of the choices.
-  const std::pair<QRadioButton*, utile::tModification> choices[] = {
-      {rbTrunc, utile::mdTruncate},
-      {rbRound, utile::mdRound},
-      {rbBoolean, utile::mdBoolean},
-      {rbStretch, utile::mdStretch0100},
-      {rbStretch01, utile::mdStretch01},
-      {rbStretchAB, utile::mdStretchAB},
-      {rbModSmallestSize, utile::mdSmallestSize}};
-  const auto checked = std::find_if(std::begin(choices), std::end(choices),
-                                    [](const auto& choice) { return choice.first->isChecked(); });
-  if (checked == std::end(choices)) return;
-  const utile::tModification modification = checked->second;
+  const std::optional<utile::tModification> modification = CheckedModification();
+  if (!modification || !OutputComplete()) return;
   const utile::tMapOutput output = DataTypeOutput();
-  if (!output.Replace && (!rbDTNewName->isChecked() || output.Suffix.empty())) return;
   const std::vector<std::string> maps = MapsToWalk(utile::tWalkOrder::woFirstToLast);
   if (maps.empty()) return;
   const std::string a = S(edA->text()), b = S(edB->text());
-  RunMapWalk(
-      [&](const utile::tMapWalkHooks& hooks) { utile::ModifyMaps(maps, modification, a, b, output, hooks); });
+  RunMapWalk([&](const utile::tMapWalkHooks& hooks) {
+    utile::ModifyMaps(maps, *modification, a, b, output, hooks);
+  });
 }
 
 void TdlgKelvora::ExportPicture(tGraphMap& image, const utile::tRaster& map, utile::tMatrixOfDouble matrix,
