@@ -280,7 +280,7 @@ const char* ExportExtension(tExportFormat Format) {
 std::string ExportFileName(const tRaster& Map, tExportFormat Format) { return Map.FileName + ExportExtension(Format); }
 
 double ExportBackground(const tRaster& Map) {
-  return Map.BackGround == bsChecked ? static_cast<double>(Map.BackGroundValue) : -3.4e38;
+  return Map.BackGround == bsChecked ? static_cast<double>(Map.BackGroundValue) : NoBackgroundValue;
 }
 
 // ---------------------------------------------------------------- pictures

@@ -649,9 +649,7 @@ void TdlgKelvora::UpdatePreview() {
     utile::tRaster map(raster);
     PreviewMap->SetMatrix(map.AsMatrix());
     PreviewMap->SetRange(map.MinValue, map.MaxValue);
-    PreviewMap->SetBackGroundValue(map.BackGround == utile::bsChecked ? map.BackGroundValue : tGraphMap::NoBackground);
-    PreviewMap->SetBackGroundColor(0x808080);
-    PreviewMap->SetAxesMode(utile::gui::tMapOrientation::moRowCol);
+    PreviewMap->SetBackGroundValue(utile::ExportBackground(map));
     PreviewMap->Draw();
     PreviewMap->KeepPictureOnly();
   } catch (const std::exception&) {
@@ -935,8 +933,6 @@ void TdlgKelvora::ExportPicture(tGraphMap& image, const utile::tRaster& map, uti
   image.SetMatrix(std::move(matrix));
   // No range: the picture spans the present cells.
   image.SetBackGroundValue(utile::ExportBackground(map));
-  image.SetBackGroundColor(0x808080);
-  image.SetAxesMode(utile::gui::tMapOrientation::moRowCol);
   image.Draw();
   // The next map's matrix is read while this picture is shown: only one is kept.
   image.KeepPictureOnly();
