@@ -5,7 +5,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
@@ -22,8 +21,6 @@ namespace utile {
 
 namespace {
 
-std::string SystemReason(int error) { return std::strerror(error); }
-
 // ---------------------------------------------------------------- the output file
 
 // An export under a temporary name beside its target, buffered, renamed over the
@@ -34,8 +31,7 @@ public:
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 1000 && fHandle < 0; ++attempt) {
       fTempName = Format("%s.~%d-%d.tmp", fileName, static_cast<Integer>(::getpid()), ++counter);
-      fHandle = ::open(fTempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fHandle < 0 && errno != EEXIST) break;
+      fHandle = CreateNewFile(fTempName, fileName);
     }
     if (fHandle < 0) throw EInOutError(Format("Cannot create file \"%s\": %s", fileName, SystemReason(errno)));
     fBuffer.reset(new char[BufferBytes]);
