@@ -55,13 +55,6 @@ constexpr size_t MaxFstSeries = 1225;
 // The steps over which the equilibrium effective size is measured.
 constexpr int32_t EquilibriumSteps = 1000;
 
-// Sets a flag for its lifetime.
-struct tBusy {
-  explicit tBusy(bool& flag) : fFlag(flag) { fFlag = true; }
-  ~tBusy() { fFlag = false; }
-  bool& fFlag;
-};
-
 // A real typed in an edit; EConvertError names the field.
 double ReadReal(const tLabeledEdit* edit) {
   const std::string text = edit->text().toStdString();
@@ -484,13 +477,13 @@ void TdlgMatrixModel::FormActivate() {
 }
 
 void TdlgMatrixModel::ApplyParameterChanges() {
-  if (IsRunning() || fBusy) return;
+  if (IsRunning()) return;
   Initialise();
   dlgVandrel->ComputeModel();
 }
 
 void TdlgMatrixModel::acInitialiseExecute() {
-  if (IsRunning() || fBusy) return;
+  if (IsRunning()) return;
   Initialise();
   ShowModel();
   InitialiseGraphs();
@@ -547,7 +540,7 @@ void TdlgMatrixModel::InitialiseModel() {
 void TdlgMatrixModel::Initialise() {
   // The model of a run is rebuilt only by the landscape lines of its own batch,
   // also while a stopped run unwinds.
-  if ((IsRunning() || fBusy) && !InLandscapeLine()) return;
+  if (IsRunning() && !InLandscapeLine()) return;
   try {
     InitialiseModel();
   } catch (const utile::EInvalidArgument& error) {
@@ -805,7 +798,7 @@ void TdlgMatrixModel::Run() {
       fDensity.size() != static_cast<size_t>(model.PatchCount()))
     CreateSeries();
   tModelForm::Run();
-  const tBusy busy(fBusy);
+  const tRunLock lock(*this);
   try {
     model.ThetaG = 0;
     const int32_t t0 = model.tMax;
@@ -1213,7 +1206,7 @@ void TdlgMatrixModel::Simulation(const std::string& Line) {
   size_t next = 0;
   for (const tTaggedComponent& item : TaggedComponents)
     if (item.Tag == 1) TakeBatchValues(item.Component, tBatchTarget::btSimulation, values, next, sPar);
-  const tBusy busy(fBusy);
+  const tRunLock lock(*this);
   try {
     InitialiseModel();
     models::ComputeDistanceMatrix();

@@ -344,6 +344,30 @@ class MatrixWorkbenchTest : public QObject {
     QTRY_VERIFY(bench.isNull());
   }
 
+  void ARunAskedForWhileAStoppedRunUnwindsIsRefused() {
+    SetLandscape({{0, 0, 40}, {100, 0, 40}, {50, 80, 40}});
+    fBench->acInitialise->trigger();
+    const int32_t start = fBench->MatrixModel->tMax, steps = fBench->seTimeSteps->value();
+    bool runningAfterStop = false, refused = false;
+    QTimer::singleShot(0, fBench, [&] {
+      fBench->Stop();
+      runningAfterStop = fBench->IsRunning();
+      try {
+        fBench->Run();
+      } catch (const utile::EInvalidOperation&) {
+        refused = true;
+      }
+    });
+    fBench->Run();
+    QVERIFY(runningAfterStop);
+    QVERIFY(refused);
+    QCOMPARE(fBench->MatrixModel->tMax, start + 1);  // stopped after its first step
+    QVERIFY(!fBench->IsRunning());
+    // Once it has returned, a run goes its whole length.
+    fBench->Run();
+    QCOMPARE(fBench->MatrixModel->tMax, start + 1 + steps);
+  }
+
   void BatchRowsStandUnderTheirHeader() {
     // Two landscapes (the largest patch 40, then 60) and three migration rates.
     vandrel::tSensitivityPage& page = *fBench->tsSensitivity;
