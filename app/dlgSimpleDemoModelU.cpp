@@ -138,15 +138,10 @@ TdlgSimpleDemoModel::TdlgSimpleDemoModel(TdlgVandrel* mainWindow) : tModelForm(m
 
   ModelHasChanged = true;
   ChangeConnectivityMatrix();
-  // A landscape whose capacity cannot be computed still gets its workbench.
+  // A landscape whose capacity cannot be computed still gets its workbench. It
+  // initialises only itself: the main window's current workbench is still the
+  // previous one.
   Guarded(&TdlgSimpleDemoModel::Initialise);
-  if (dlgVandrel) {
-    try {
-      dlgVandrel->ComputeModel();
-    } catch (const std::exception& error) {
-      Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-    }
-  }
 }
 
 void TdlgSimpleDemoModel::BuildParametersPage() {

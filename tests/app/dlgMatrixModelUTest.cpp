@@ -26,6 +26,7 @@
 #include "app/WindowServices.h"
 #include "app/dlgMatrixModelU.h"
 #include "app/dlgPatchDataU.h"
+#include "app/dlgSimpleDemoModelU.h"
 #include "app/dlgVandrelU.h"
 #include "models/MetapopCommon.h"
 
@@ -366,6 +367,22 @@ class MatrixWorkbenchTest : public QObject {
     // Once it has returned, a run goes its whole length.
     fBench->Run();
     QCOMPARE(fBench->MatrixModel->tMax, start + 1 + steps);
+  }
+
+  void OpeningAnotherWorkbenchLeavesThisOneAsItWas() {
+    SevenPatches();
+    fBench->acInitialise->trigger();
+    QVERIFY(fBench->MatrixModel->Initialised());
+    // Initialising it again would now refuse its parameters and leave it unprepared.
+    fBench->edRange->setText("0");
+    const size_t messages = fDialogs->Messages.size();
+    // Made as the main window's factory makes it, before the window makes it current.
+    QPointer<QWidget> other = new vandrel::TdlgSimpleDemoModel(fMain);
+    QVERIFY(fBench->MatrixModel->Initialised());
+    for (size_t k = messages; k < fDialogs->Messages.size(); ++k)
+      QVERIFY(fDialogs->Messages[k] != "Mean dispersal distance must be >0");
+    other->close();
+    QTRY_VERIFY(other.isNull());
   }
 
   void BatchRowsStandUnderTheirHeader() {
