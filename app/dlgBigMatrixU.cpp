@@ -941,15 +941,13 @@ void TdlgBigMatrix::ComputeEigensystem(tMatrixKind kind) {
   OldIteration = 0;
   CurrentEditOutput = nullptr;
   model.SetCoefficientPrecision(std::pow(10.0, -seCoefficientPrecision->value()));
-  utile::EigenIteration = -1;
-  utile::EigenError = 1000.0;
-  utile::EigenEstimate = 1.0;
+  models::MarkNoPassYet();
   double value = 0, error = 0;
   std::string label;
   auto eigensystem = [&](utile::tBaseVirtualMatrixOfDouble& matrix, int32_t passes, double tolerance) {
     utile::tVectorOfDouble vector(matrix.RowCount());
     utile::DominantEigensystem(matrix, vector, value, false, passes, tolerance);
-    error = 2 * std::sqrt(std::max(utile::EigenError, 0.0));
+    error = models::EigensystemError();
   };
   switch (kind) {
     case tMatrixKind::mkP0:
@@ -964,15 +962,10 @@ void TdlgBigMatrix::ComputeEigensystem(tMatrixKind kind) {
     case tMatrixKind::mkT: {
       label = "Eigenvalue T:\t";
       edIterationCount->setText("Precomputing matrix T...");
-      models::FillRAMWindow(model.TMat(), models::RAMBudget(seRAMProportion->value()));
-      IterationStartTime = utile::Now();
-      try {
+      models::WithRAMWindow(model.TMat(), models::RAMBudget(seRAMProportion->value()), [&] {
+        IterationStartTime = utile::Now();
         eigensystem(model.TMat(), I, std::pow(10.0, -p - 1.0));
-      } catch (...) {
-        model.TMat().ClearRAM();
-        throw;
-      }
-      model.TMat().ClearRAM();
+      });
       break;
     }
     case tMatrixKind::mkP0L:
