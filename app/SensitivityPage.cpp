@@ -35,11 +35,7 @@ class tDoubleClickFilter : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::MouseButtonDblClick) {
-      try {
-        fForm->DoSensitivityDoubleClick(static_cast<QWidget*>(watched));
-      } catch (const std::exception& error) {
-        Dialogs().ShowMessage(fForm, error.what(), tMessageKind::mkError);
-      }
+      Guarded(fForm, [&] { fForm->DoSensitivityDoubleClick(static_cast<QWidget*>(watched)); });
       return true;
     }
     return QObject::eventFilter(watched, event);
@@ -336,11 +332,7 @@ tSensitivityPage::tSensitivityPage(tModelForm* form, const tSensitivityPageStyle
 }
 
 void tSensitivityPage::Guarded(void (tSensitivityPage::*command)()) {
-  try {
-    (this->*command)();
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, [this, command] { (this->*command)(); });
 }
 
 void tSensitivityPage::BuildSensitivityPage(const tSensitivityEntries& landscape,

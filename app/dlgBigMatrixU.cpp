@@ -499,13 +499,13 @@ void TdlgBigMatrix::FormCreate() {
 }
 
 void TdlgBigMatrix::Guarded(const std::function<void()>& command) {
-  try {
-    command();
-  } catch (const models::EBigMatrixStopped&) {
-    // Stopped by a closing window: nothing to tell.
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, [&] {
+    try {
+      command();
+    } catch (const models::EBigMatrixStopped&) {
+      // Stopped by a closing window: nothing to tell.
+    }
+  });
 }
 
 // ------------------------------------------------------------------ the model form

@@ -290,14 +290,10 @@ void TdlgGraphModel::ConnectHandlers() {
 }
 
 void TdlgGraphModel::Guarded(void (TdlgGraphModel::*handler)()) {
-  try {
-    (this->*handler)();
-  } catch (const std::exception& error) {
-    // A batch line puts its values in one by one: what fails on the way is
-    // reported in the result file by the simulation itself, not in a box that
-    // would hold the batch up.
-    if (!IsRunning()) Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  // A batch line puts its values in one by one: what fails on the way is
+  // reported in the result file by the simulation itself, not in a box that
+  // would hold the batch up.
+  vandrel::Guarded(this, [this, handler] { (this->*handler)(); }, [this] { return IsRunning(); });
 }
 
 void TdlgGraphModel::DrawSpace() {

@@ -834,11 +834,7 @@ void TdlgIBSimple::ConnectHandlers() {
 }
 
 void TdlgIBSimple::Guarded(const std::function<void()>& command) {
-  try {
-    command();
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, command);
 }
 
 void TdlgIBSimple::Log(const std::string& line) {

@@ -382,11 +382,7 @@ void TdlgMatrixModel::BuildSensitivityPage() {
 }
 
 void TdlgMatrixModel::Guarded(const std::function<void()>& command) {
-  try {
-    command();
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, command);
 }
 
 void TdlgMatrixModel::ConnectHandlers() {

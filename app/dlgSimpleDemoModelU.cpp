@@ -373,12 +373,8 @@ void TdlgSimpleDemoModel::ConnectHandlers() {
 }
 
 void TdlgSimpleDemoModel::Guarded(void (TdlgSimpleDemoModel::*handler)()) {
-  try {
-    (this->*handler)();
-  } catch (const std::exception& error) {
-    // During a batch the simulation reports its own failures in the result file.
-    if (!IsRunning()) Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  // During a batch the simulation reports its own failures in the result file.
+  vandrel::Guarded(this, [this, handler] { (this->*handler)(); }, [this] { return IsRunning(); });
 }
 
 // ------------------------------------------------------------ parameters
@@ -482,11 +478,7 @@ void TdlgSimpleDemoModel::FormActivate() {
   GroupBox8->setVisible(TestingMode);
   if (!dlgVandrel) return;
   dlgVandrel->CurrentModel = this;
-  try {
-    dlgVandrel->DrawSpace();  // this workbench's links
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, [this] { dlgVandrel->DrawSpace(); });  // this workbench's links
 }
 
 // ------------------------------------------------------------ events

@@ -632,11 +632,7 @@ void TdlgVandrel::ConnectHandlers() {
 }
 
 void TdlgVandrel::Guarded(const std::function<void()>& command) {
-  try {
-    command();
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, command);
 }
 
 // --------------------------------------------------------------- Actualisation
