@@ -341,8 +341,7 @@ void TdlgBigMatrix::BuildComputationPage() {
   edTimeToExtinction = NewDisplay(tabComputation, displays, "edTimeToExtinction", "Time to extinction:");
   edEffectiveSize = NewDisplay(tabComputation, displays, "edEffectiveSize", "Effective size:");
   edDiversityLoss = NewDisplay(tabComputation, displays, "edDiversityLoss", "Time to diversity loss:");
-  edDiversityLoss->hide();
-  edDiversityLoss->EditLabel->hide();
+  edDiversityLoss->SetShown(false);
   edActualSize = NewDisplay(tabComputation, displays, "edActualSize", "Actual size:");
   edElapsedTime = NewDisplay(tabComputation, displays, "edElapsedTime", "Elapsed time:");
   edIterationCount = NewDisplay(tabComputation, displays, "edIterationCount", "Iteration count:");

@@ -95,11 +95,6 @@ void AddRow(QFormLayout* form, QWidget* parent, const char* caption, QWidget* fi
   form->addRow(label, field);
 }
 
-void SetShown(tLabeledEdit* edit, bool shown) {
-  edit->setVisible(shown);
-  edit->EditLabel->setVisible(shown);
-}
-
 void SetTabShown(QTabWidget* pages, QWidget* page, bool shown) {
   pages->setTabVisible(pages->indexOf(page), shown);
 }
@@ -270,7 +265,7 @@ void TdlgIBSimple::BuildLifeCyclePage() {
   AddRow(species, edTerritoryArea);
   edAutofecondation = NewLabeledEdit(grpSpecies, "edAutofecondation", "&Selfing:", "0");
   AddRow(species, edAutofecondation);
-  SetShown(edAutofecondation, false);
+  edAutofecondation->SetShown(false);
   edJuvenileWeight = NewLabeledEdit(grpSpecies, "edJuvenileWeight", "&Juv. regulation weight:", "0");
   AddRow(species, edJuvenileWeight);
   ckPatchExtinction = NewCheckBox(grpSpecies, "ckPatchExtinction", "Patch extinction risk");
@@ -1703,10 +1698,10 @@ void TdlgIBSimple::btApplyClick() {
 void TdlgIBSimple::Actualisation() {
   const models::tReproductionMode mode = ReproductionMode();
   const bool sexuate = mode == models::rmSexuate;
-  SetShown(edSexRatio, sexuate);
+  edSexRatio->SetShown(sexuate);
   SetTabShown(pcResults, tsSexRatio, sexuate);
   if (QAction* sexConditional = acNewEvent[models::leSexConditional]) sexConditional->setEnabled(sexuate);
-  SetShown(edAutofecondation, mode == models::rmHermaphrodite);
+  edAutofecondation->SetShown(mode == models::rmHermaphrodite);
   btTestPedigree->setVisible(TestingMode);
   btShowRelMat->setVisible(TestingMode);
   setWindowTitle(QString::fromStdString(utile::ExtractFileName(fFilename)));

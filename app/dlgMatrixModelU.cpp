@@ -110,11 +110,6 @@ tLabeledEdit* NewEdit(QWidget* parent, QFormLayout* form, const char* name, cons
   if (form) form->addRow(edit->EditLabel, edit);
   return edit;
 }
-
-void SetShown(tLabeledEdit* edit, bool shown) {
-  edit->setVisible(shown);
-  edit->EditLabel->setVisible(shown);
-}
 }  // namespace
 
 // ------------------------------------------------------------------ creation
@@ -242,7 +237,7 @@ void TdlgMatrixModel::BuildParametersPage() {
   ckmRealTimeGraph = NewCheckBox(tsParameters, "ckmRealTimeGraph", "Real time graph", false);
 
   // Hidden: they stay in the window for what reads them, but no user sets them.
-  for (tLabeledEdit* edit : {edSurvival, edDispersal, edDemographicRisk}) SetShown(edit, false);
+  for (tLabeledEdit* edit : {edSurvival, edDispersal, edDemographicRisk}) edit->SetShown(false);
   for (QWidget* widget : std::initializer_list<QWidget*>{ckmHeavyRun, grpConnectivity, grpMetadata, seDeltaNe,
                                                          semMinSat, semInitialDensity, ckmRealTimeGraph})
     widget->setVisible(false);
@@ -487,8 +482,8 @@ void TdlgMatrixModel::acInitialiseExecute() {
 
 void TdlgMatrixModel::cbFecundityTypeChange() {
   const bool allee = cbFecundityType->currentIndex() == 1;
-  SetShown(edIntercepte, allee);
-  SetShown(edFlatness, allee);
+  edIntercepte->SetShown(allee);
+  edFlatness->SetShown(allee);
 }
 
 // ------------------------------------------------------------ initialisation

@@ -46,16 +46,6 @@ const char* const ConnectivityLine = "                \t%.3g\t%.3g";
 // The grid of the interface mode.
 constexpr int32_t InterfaceGrid = 100;
 
-void SetEnabled(tLabeledEdit* edit, bool enabled) {
-  edit->setEnabled(enabled);
-  edit->EditLabel->setEnabled(enabled);
-}
-
-void SetShown(tLabeledEdit* edit, bool shown) {
-  edit->setVisible(shown);
-  edit->EditLabel->setVisible(shown);
-}
-
 // The caption of an edit as a field name: "&Territory area=" -> "Territory area".
 std::string FieldName(const tLabeledEdit* edit) {
   std::string name = edit->EditLabel->text().toStdString();
@@ -166,10 +156,10 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
        {edTerritory, edRange, edColonisation, edEmigScalFact, edZetaImmigFact, edExtinction, edExtScalFact,
         edNewPatchArea, edAutocorrelation, edAutocorreIationIntercept})
     parameters->addRow(edit->EditLabel, edit);
-  SetEnabled(edColonisation, false);
-  SetEnabled(edExtinction, false);
-  SetShown(edAutocorrelation, false);
-  SetShown(edAutocorreIationIntercept, false);
+  edColonisation->SetEnabledWithLabel(false);
+  edExtinction->SetEnabledWithLabel(false);
+  edAutocorrelation->SetShown(false);
+  edAutocorreIationIntercept->SetShown(false);
   page->addWidget(grpParameters, 0, 0);
 
   // Patch Aggregation and Bootstraping
@@ -178,12 +168,12 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   cbAggregation = NewCheckBox(GroupBox8, "cbAggregation", "&Aggregation");
   aggregation->addRow(cbAggregation);
   edGridResolution = NewLabeledEdit(GroupBox8, "edGridResolution", "&Grid resolution=", "10");
-  SetEnabled(edGridResolution, false);
+  edGridResolution->SetEnabledWithLabel(false);
   aggregation->addRow(edGridResolution->EditLabel, edGridResolution);
   cbBootstrapping = NewCheckBox(GroupBox8, "cbBootstrapping", "&Bootstrapping");
   aggregation->addRow(cbBootstrapping);
   edPerCentBootstrapping = NewLabeledEdit(GroupBox8, "edPerCentBootstrapping", "&% bootstrapping=", "100");
-  SetEnabled(edPerCentBootstrapping, false);
+  edPerCentBootstrapping->SetEnabledWithLabel(false);
   aggregation->addRow(edPerCentBootstrapping->EditLabel, edPerCentBootstrapping);
   seIterations = NewSpinEdit(GroupBox8, "seIterations", 3, 100000000, 3, 25);
   seIterations->setEnabled(false);
@@ -284,7 +274,7 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   grpDisplayedConnectivity->setVisible(false);
 
   // The map grid is for rasters only.
-  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) SetEnabled(edit, false);
+  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) edit->SetEnabledWithLabel(false);
   for (QWidget* control : std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows,
                                                           btCopyFromMap, edMapFileName, cbMask})
     control->setEnabled(false);
@@ -497,12 +487,12 @@ void TdlgSimpleDemoModel::edModelNameChange() {
 }
 
 void TdlgSimpleDemoModel::cbAggregationClick() {
-  SetEnabled(edGridResolution, cbAggregation->isChecked());
+  edGridResolution->SetEnabledWithLabel(cbAggregation->isChecked());
 }
 
 void TdlgSimpleDemoModel::cbBootstrappingClick() {
   const bool on = cbBootstrapping->isChecked();
-  SetEnabled(edPerCentBootstrapping, on);
+  edPerCentBootstrapping->SetEnabledWithLabel(on);
   seIterations->setEnabled(on);
   Label3->setEnabled(on);
 }
@@ -510,12 +500,12 @@ void TdlgSimpleDemoModel::cbBootstrappingClick() {
 void TdlgSimpleDemoModel::cbAnalysesTypeChange() {
   const bool capacity = cbAnalysesType->currentIndex() == saRareSpeciesPersistence;
   cbBootstrapping->setEnabled(capacity);
-  SetEnabled(edAutocorrelation, capacity);
-  SetEnabled(edAutocorreIationIntercept, capacity);
-  SetEnabled(edColonisation, !capacity);
-  SetEnabled(edExtinction, !capacity);
+  edAutocorrelation->SetEnabledWithLabel(capacity);
+  edAutocorreIationIntercept->SetEnabledWithLabel(capacity);
+  edColonisation->SetEnabledWithLabel(!capacity);
+  edExtinction->SetEnabledWithLabel(!capacity);
   if (!capacity) {
-    SetEnabled(edPerCentBootstrapping, false);
+    edPerCentBootstrapping->SetEnabledWithLabel(false);
     seIterations->setEnabled(false);
     Label3->setEnabled(false);
   }
@@ -523,7 +513,7 @@ void TdlgSimpleDemoModel::cbAnalysesTypeChange() {
 }
 
 void TdlgSimpleDemoModel::rbSaveToIdrisiClick() {
-  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) SetEnabled(edit, true);
+  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) edit->SetEnabledWithLabel(true);
   for (QWidget* control :
        std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows, btCopyFromMap, edMapFileName})
     control->setEnabled(true);
@@ -531,7 +521,7 @@ void TdlgSimpleDemoModel::rbSaveToIdrisiClick() {
 }
 
 void TdlgSimpleDemoModel::rbInterfaceClick() {
-  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) SetEnabled(edit, false);
+  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) edit->SetEnabledWithLabel(false);
   for (QWidget* control : std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows,
                                                           btCopyFromMap, edMapFileName, cbMask})
     control->setEnabled(false);

@@ -83,8 +83,7 @@ void SetShown(QWidget* widget, bool shown) {
 }
 
 void SetShown(tLabeledEdit* edit, bool shown) {
-  edit->setVisible(shown);
-  edit->EditLabel->setVisible(shown);
+  edit->SetShown(shown);
 }
 }  // namespace
 
