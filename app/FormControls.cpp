@@ -92,3 +92,10 @@ QPlainTextEdit* NewMemo(QWidget* parent, const char* name, bool wrapLines) {
 }
 
 }  // namespace vandrel
+
+// ------------------------------------------------------------ reading edits
+namespace vandrel {
+double ReadReal(const QLineEdit* edit, double fallback) {
+  return utile::StrToFloatDefAnySeparator(edit->text().toStdString(), fallback);
+}
+}  // namespace vandrel

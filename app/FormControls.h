@@ -39,3 +39,11 @@ QWidget* NewTabPage(QTabWidget* tabs, const char* name, const char* caption);
 QPlainTextEdit* NewMemo(QWidget* parent, const char* name, bool wrapLines = false);
 
 }  // namespace vandrel
+
+// ------------------------------------------------------------ reading edits
+class QLineEdit;
+
+namespace vandrel {
+// The real typed in an edit, with either decimal separator; fallback when it cannot be read.
+double ReadReal(const QLineEdit* edit, double fallback);
+}  // namespace vandrel

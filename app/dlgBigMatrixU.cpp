@@ -79,16 +79,6 @@ std::string CellText(const QTableWidget* grid, int row, int column) {
   return item ? item->text().toStdString() : std::string();
 }
 
-// The number written in a text, with either decimal separator; fallback when unreadable.
-double NumberOf(const std::string& text, double fallback) {
-  double value = 0;
-  return utile::TryStrToFloatAnySeparator(text, value) ? value : fallback;
-}
-
-double NumberOf(const QLineEdit* edit, double fallback) {
-  return NumberOf(edit->text().toStdString(), fallback);
-}
-
 void SetHeaders(QTableWidget* grid, const QStringList& columns, const QStringList& rows) {
   grid->setHorizontalHeaderLabels(columns);
   grid->setVerticalHeaderLabels(rows);
@@ -523,16 +513,16 @@ void TdlgBigMatrix::FormActivate() {
 }
 
 double TdlgBigMatrix::GetAlpha() {
-  const double distance = NumberOf(edDispersalDistance, 10);
+  const double distance = ReadReal(edDispersalDistance, 10);
   if (distance == 0) throw utile::EZeroDivide("The dispersal probability distance must not be 0.");
   return 1 / distance;
 }
 
 double TdlgBigMatrix::InverseDistance(int32_t i, int32_t j) {
   double c = tModelForm::InverseDistance(i, j);
-  const double philopatry = NumberOf(edPhilopatry, 1.0);
+  const double philopatry = ReadReal(edPhilopatry, 1.0);
   c = i != j ? (1 - philopatry) * c : philopatry;
-  if (NumberOf(edProbThreshold, 0.01) >= c) c = 0;
+  if (ReadReal(edProbThreshold, 0.01) >= c) c = 0;
   return c;
 }
 
@@ -576,9 +566,9 @@ void TdlgBigMatrix::Initialise() {
   models::tBigMatrixDispersal with;
   with.Alpha = GetAlpha();
   with.Algorithm = cbAlgorithm->currentIndex() == 1 ? models::bmaKesp3 : models::bmaExact;
-  with.Philopatry = NumberOf(edPhilopatry, 0);
+  with.Philopatry = ReadReal(edPhilopatry, 0);
   with.RelativeToPanmixis = ckRelativeToPanmixis->isChecked();
-  with.Threshold = NumberOf(edProbThreshold, 0);
+  with.Threshold = ReadReal(edProbThreshold, 0);
   utile::tMatrixOfDouble dispersal =
       models::BigMatrixDispersal(models::DistanceMat, models::ConnectanceMat, with);
 
@@ -631,9 +621,10 @@ void TdlgBigMatrix::Initialise() {
   for (int32_t d = 0; d < n; ++d) {
     model->Setb(d, models::Patches[d].b);
     model->Sete(d, models::Patches[d].e);
-    for (int32_t j = 0; j < n; ++j) model->SetM(d, j, NumberOf(CellText(sgDispersal, d, j), 0));
+    for (int32_t j = 0; j < n; ++j)
+      model->SetM(d, j, utile::StrToFloatDefAnySeparator(CellText(sgDispersal, d, j), 0));
     for (int32_t s = 0; s < Ns; ++s) {
-      const double size = NumberOf(CellText(sgStateNumbers, d, s), 0);
+      const double size = utile::StrToFloatDefAnySeparator(CellText(sgStateNumbers, d, s), 0);
       model->SetN(d, s, size);
       model->SetNe(d, s, size);
     }
@@ -682,7 +673,8 @@ void TdlgBigMatrix::Actualisation() {
     SetHeaders(grid, Numbered(grid->columnCount()), rowHeaders);
     for (int column = 0; column < grid->columnCount(); ++column) {
       double sum = 0;
-      for (int row = 0; row < rows; ++row) sum += NumberOf(CellText(grid, row, column), 0);
+      for (int row = 0; row < rows; ++row)
+        sum += utile::StrToFloatDefAnySeparator(CellText(grid, row, column), 0);
       SetCell(grid, rows, column, Format("%g", sum), false);
     }
   }

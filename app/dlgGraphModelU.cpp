@@ -33,12 +33,6 @@
 namespace vandrel {
 
 namespace {
-// The real number typed in an edit, or the fallback when it cannot be read.
-double ReadReal(const QLineEdit* edit, double fallback) {
-  double value = 0;
-  return utile::TryStrToFloatAnySeparator(edit->text().toStdString(), value) ? value : fallback;
-}
-
 QSlider* NewTrackBar(QWidget* parent, const char* name, int minimum, int maximum, int position) {
   auto* bar = new QSlider(Qt::Horizontal, parent);
   bar->setObjectName(name);

@@ -808,8 +808,7 @@ void TdlgIBSimple::ConnectHandlers() {
   connect(tbTestDispersalProb, &QSlider::valueChanged, this,
           [this] { Guarded([this] { tbTestDispersalProbChange(); }); });
   connect(edTestDispersalProb, &QLineEdit::textChanged, this, [this](const QString& text) {
-    double p;
-    fTestDispersalProb = utile::TryStrToFloatAnySeparator(text.toStdString(), p) ? p : 1.0;
+    fTestDispersalProb = utile::StrToFloatDefAnySeparator(text.toStdString(), 1.0);
   });
   for (QRadioButton* radio : {rbJuveniles, rbAdults, rbAllAgeClasses})
     connect(radio, &QRadioButton::toggled, this, [this](bool checked) {
@@ -839,11 +838,6 @@ void TdlgIBSimple::Log(const std::string& line) {
 // ------------------------------------------------------------------ the model form
 
 namespace {
-
-double ReadReal(const QLineEdit* edit, double fallback) {
-  double value;
-  return utile::TryStrToFloatAnySeparator(edit->text().toStdString(), value) ? value : fallback;
-}
 
 // While one lives, the model is on the stack: a step or an analysis runs.
 class tModelInUse {
@@ -995,9 +989,8 @@ void TdlgIBSimple::Initialise() {
 
   for (int row = 0; row < GeneCount; ++row) {
     const QTableWidgetItem* item = sgGenes->item(row, 1);
-    double prevalence;
     Metapop->GenePrevalences()[row] =
-        item && utile::TryStrToFloatAnySeparator(item->text().toStdString(), prevalence) ? prevalence : 0;
+        item ? utile::StrToFloatDefAnySeparator(item->text().toStdString(), 0) : 0;
   }
 
   // Until the cycle of these patches is built, there is nothing to run.
