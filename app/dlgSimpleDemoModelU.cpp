@@ -781,6 +781,26 @@ void TdlgSimpleDemoModel::WriteNumbers(const utile::tVectorOfDouble& values) {
   for (const double value : values) WriteNumber(value);
 }
 
+void TdlgSimpleDemoModel::WriteAnalysisFields(tSimpleDemoAnalysis analysis, const tPatchResults& results) {
+  switch (analysis) {
+    case saRareSpeciesPersistence:
+      WriteNumber(models::LandscapeCapacity);
+      WriteNumbers(results.Columns[0]);
+      WriteNumbers(results.Columns[1]);
+      break;
+    case saMetapopulationSize:
+      WriteNumber(models::MetapopulationSize);
+      WriteNumbers(results.Columns[1]);
+      WriteNumbers(results.Columns[2]);
+      WriteNumbers(results.Columns[0]);
+      break;
+    case saConnectivity:
+      WriteNumbers(results.Columns[1]);
+      WriteNumbers(results.Columns[0]);
+      break;
+  }
+}
+
 void TdlgSimpleDemoModel::EndRow() {
   Fs.WriteLn();
   fRowOpen = false;
@@ -791,25 +811,13 @@ void TdlgSimpleDemoModel::RunSensitivity() {
   if (rbAsParametersPage->isChecked()) {
     const auto analysis = static_cast<tSimpleDemoAnalysis>(cbAnalysesType->currentIndex());
     switch (analysis) {
-      case saRareSpeciesPersistence: {
-        const models::tParam param = GetParam();
-        const tPatchResults results = RunAnalysis(analysis, param, param.Aggregation, true);
-        WriteField(sLan);
-        WriteField(sPar);
-        WriteNumber(models::LandscapeCapacity);
-        WriteNumbers(results.Columns[0]);
-        WriteNumbers(results.Columns[1]);
-        break;
-      }
+      case saRareSpeciesPersistence:
       case saMetapopulationSize: {
         const models::tParam param = GetParam();
         const tPatchResults results = RunAnalysis(analysis, param, param.Aggregation, true);
         WriteField(sLan);
         WriteField(sPar);
-        WriteNumber(models::MetapopulationSize);
-        WriteNumbers(results.Columns[1]);
-        WriteNumbers(results.Columns[2]);
-        WriteNumbers(results.Columns[0]);
+        WriteAnalysisFields(analysis, results);
         break;
       }
       case saConnectivity: {
@@ -837,24 +845,10 @@ void TdlgSimpleDemoModel::RunSensitivity() {
       param = GetParam();
       dlgVandrel->ExtractPatches(param);
     }
-    if (cbRareSpecies->isChecked()) {
-      const tPatchResults results = RunAnalysis(saRareSpeciesPersistence, GetParam(), aggregated, false);
-      WriteNumber(models::LandscapeCapacity);
-      WriteNumbers(results.Columns[0]);
-      WriteNumbers(results.Columns[1]);
-    }
-    if (cbMetapopSize->isChecked()) {
-      const tPatchResults results = RunAnalysis(saMetapopulationSize, GetParam(), aggregated, false);
-      WriteNumber(models::MetapopulationSize);
-      WriteNumbers(results.Columns[1]);
-      WriteNumbers(results.Columns[2]);
-      WriteNumbers(results.Columns[0]);
-    }
-    if (cbmetapopConnect->isChecked()) {
-      const tPatchResults results = RunAnalysis(saConnectivity, GetParam(), aggregated, false);
-      WriteNumbers(results.Columns[1]);
-      WriteNumbers(results.Columns[0]);
-    }
+    for (const auto& [box, chosen] :
+         {std::pair{cbRareSpecies, saRareSpeciesPersistence}, std::pair{cbMetapopSize, saMetapopulationSize},
+          std::pair{cbmetapopConnect, saConnectivity}})
+      if (box->isChecked()) WriteAnalysisFields(chosen, RunAnalysis(chosen, GetParam(), aggregated, false));
   }
   EndRow();
 
