@@ -235,16 +235,8 @@ void TdlgGraphModel::BuildParametersPage() {
 
 void TdlgGraphModel::BuildSensitivityPage() {
   // The model list: every tagged edit, captioned by its name.
-  tSensitivityEntries model;
-  for (QWidget* component : TaggedComponents.WithTag(1)) {
-    if (!IsEditControl(component)) continue;
-    tSensitivityEntry entry;
-    entry.Component = component;
-    entry.Caption = NameCaption(component, "ed");
-    entry.Hint = component->toolTip().toStdString();
-    model.push_back(entry);
-  }
-  SensitivityPage->BuildSensitivityPage(LandscapeEntries(dlgVandrel->TaggedComponents), model);
+  SensitivityPage->BuildSensitivityPage(LandscapeEntries(dlgVandrel->TaggedComponents),
+                                        TaggedEntries(TaggedComponents, 1, IsEditControl));
 }
 
 void TdlgGraphModel::ConnectHandlers() {
@@ -327,8 +319,7 @@ double TdlgGraphModel::CutBelowThreshold(double x) const {
 }
 
 double TdlgGraphModel::InverseDistance(int32_t i, int32_t j) {
-  return CutBelowThreshold(models::InverseDistanceWeight(
-      models::DistanceMat.at(i).at(j), dlgVandrel->seWidth->value(), dlgVandrel->seHeight->value()));
+  return CutBelowThreshold(tModelForm::InverseDistance(i, j));
 }
 
 double TdlgGraphModel::DispersalKernel(int32_t i, int32_t j) {
@@ -370,11 +361,7 @@ void TdlgGraphModel::FormClose() {
 void TdlgGraphModel::Initialise() {
   // While another workbench runs, the landscape cannot change, and rebuilding
   // its distance matrix would pull it from under the running model.
-  bool otherRunning = false;
-  if (dlgVandrel)
-    for (const tModelForm* model : dlgVandrel->fModels)
-      otherRunning = otherRunning || (model != this && model->IsRunning());
-  if (!otherRunning) models::ComputeDistanceMatrix();
+  if (!dlgVandrel || !dlgVandrel->OtherModelRunning(this)) models::ComputeDistanceMatrix();
   ComputeSumZimZem();
   models::ComputeDispersalFlowMat(GetDispersalMat(), GetZim(), GetZem(), SumZim, SumZem, fDispFlowMat);
   ComputeMaxConnectivity();

@@ -1502,9 +1502,14 @@ void TdlgVandrel::changeEvent(QEvent* event) {
 }
 
 void TdlgVandrel::CheckLandscapeFree(const tModelForm* sender) const {
+  if (OtherModelRunning(sender))
+    throw utile::EInvalidOperation("The landscape cannot change while another module is running.");
+}
+
+bool TdlgVandrel::OtherModelRunning(const tModelForm* sender) const {
   for (const tModelForm* model : fModels)
-    if (model != sender && model->IsRunning())
-      throw utile::EInvalidOperation("The landscape cannot change while another module is running.");
+    if (model != sender && model->IsRunning()) return true;
+  return false;
 }
 
 void TdlgVandrel::RebuildLandscape(tModelForm* sender) {
