@@ -204,7 +204,7 @@ class BigMatrixTest : public QObject {
   TdlgBigMatrix* fBM = nullptr;
 
   TdlgBigMatrix* NewWorkbench() {
-    return qobject_cast<TdlgBigMatrix*>(fMain->NewModel(tWorkbenchKind::wkBigMatrix));
+    return testsupport::OpenWorkbench<TdlgBigMatrix>(fMain, tWorkbenchKind::wkBigMatrix);
   }
   // The patches, linked by the main window's current rule, and the workbench
   // initialised on them (the main window stops doing it for a single patch).
@@ -251,8 +251,6 @@ class BigMatrixTest : public QObject {
     utile::ResetEigenState();
     fMain = testsupport::OpenMainWindow(fDialogs);
     vandrel::dlgBigMatrixOptions = new vandrel::TdlgBigMatrixOptions(fMain);
-    fMain->SetWorkbenchFactory(tWorkbenchKind::wkBigMatrix,
-                               [](vandrel::TdlgVandrel* main) { return new TdlgBigMatrix(main); });
     fBM = NewWorkbench();
     QVERIFY(fBM);
   }

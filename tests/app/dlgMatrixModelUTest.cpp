@@ -30,6 +30,7 @@
 #include "app/dlgVandrelU.h"
 #include "models/MetapopCommon.h"
 
+using testsupport::FileLines;
 using testsupport::tScriptedDialogs;
 using vandrel::TdlgMatrixModel;
 
@@ -62,12 +63,6 @@ void SevenPatches() {
                 {200, 300, 40},
                 {250, 213.4, 40},
                 {350, 213.4, 40}});
-}
-
-QStringList FileLines(const std::string& fileName) {
-  QStringList lines = QString::fromStdString(utile::LoadTextFromFile(fileName)).split("\r\n");
-  if (!lines.isEmpty() && lines.back().isEmpty()) lines.pop_back();
-  return lines;
 }
 
 QStringList Fields(const QString& line) {
