@@ -252,17 +252,13 @@ tSensitivityPage::tSensitivityPage(tModelForm* form, const tSensitivityPageStyle
     : QWidget(parent), fForm(form) {
   setObjectName("tsSensitivity");
   auto spin = [this, &style](const char* name) {
-    auto* result = new QSpinBox(this);
-    result->setObjectName(name);
-    result->setRange(1, 10000000);
-    result->setValue(1);
+    QSpinBox* result = NewSpinEdit(this, name, 1, 10000000, 1);
     if (!style.CopiesHint.empty()) result->setToolTip(QString::fromStdString(style.CopiesHint));
     return result;
   };
   auto button = [this, &style](const char* name, const char* caption, bool ellipsis, const char* hint) {
-    auto* result =
-        new QPushButton(QString(caption) + (ellipsis && style.FileButtonEllipsis ? "..." : ""), this);
-    result->setObjectName(name);
+    QPushButton* result = NewButton(this, name, caption);
+    if (ellipsis && style.FileButtonEllipsis) result->setText(result->text() + "...");
     if (style.ButtonHints) result->setToolTip(hint);
     return result;
   };

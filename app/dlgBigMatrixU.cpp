@@ -175,15 +175,11 @@ TdlgBigMatrix::TdlgBigMatrix(TdlgVandrel* mainWindow) : tModelForm(mainWindow) {
 
   BuildParametersPage();
   BuildComputationPage();
-  tabTextOutput = new QWidget;
-  tabTextOutput->setObjectName("tabTextOutput");
+  tabTextOutput = NewTabPage(pcMain, "tabTextOutput", "Text output");
   mmModel = NewMemo(tabTextOutput, "mmModel");
   (new QVBoxLayout(tabTextOutput))->addWidget(mmModel);
-  pcMain->addTab(tabTextOutput, "Text output");
-  tabResults = new QWidget;
-  tabResults->setObjectName("tabResults");
-  const int results = pcMain->addTab(tabResults, "Results");
-  pcMain->setTabVisible(results, false);
+  tabResults = NewTabPage(pcMain, "tabResults", "Results");
+  pcMain->setTabVisible(pcMain->indexOf(tabResults), false);
   BuildSensitivityPage();
 
   QAction* acInitialise = NewAction(this, "acInitialise", "&Initialise", Qt::CTRL | Qt::Key_F9);

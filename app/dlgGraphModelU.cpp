@@ -107,11 +107,9 @@ TdlgGraphModel::TdlgGraphModel(TdlgVandrel* mainWindow) : tModelForm(mainWindow)
   pcResults->setTabVisible(0, false);
   (new QVBoxLayout(tsResults))->addWidget(pcResults);
 
-  tsSensitivity = new QWidget;
-  tsSensitivity->setObjectName("tsSensitivityTab");
-  const int sensitivityIndex = pcModel->addTab(tsSensitivity, "Sensitivity analysis");
+  tsSensitivity = NewTabPage(pcModel, "tsSensitivityTab", "Sensitivity analysis");
   // The batch page exists for the batch protocol but is offered to nobody.
-  pcModel->setTabVisible(sensitivityIndex, false);
+  pcModel->setTabVisible(pcModel->indexOf(tsSensitivity), false);
   tSensitivityPageStyle style;
   style.OutputFile = "BatchResults.txt";
   SensitivityPage = new tSensitivityPage(this, style, tsSensitivity);

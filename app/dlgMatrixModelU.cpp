@@ -120,11 +120,9 @@ TdlgMatrixModel::TdlgMatrixModel(TdlgVandrel* mainWindow) : tModelForm(mainWindo
   pcMatrixModel = new QTabWidget(this);
   pcMatrixModel->setObjectName("pcMatrixModel");
   BuildParametersPage();
-  tsModel = new QWidget;
-  tsModel->setObjectName("tsModel");
+  tsModel = NewTabPage(pcMatrixModel, "tsModel", "Model");
   mmmModel = NewMemo(tsModel, "mmmModel");
   (new QVBoxLayout(tsModel))->addWidget(mmmModel);
-  pcMatrixModel->addTab(tsModel, "Model");
   BuildResultsPage();
   BuildSensitivityPage();
 
@@ -163,8 +161,7 @@ TdlgMatrixModel::TdlgMatrixModel(TdlgVandrel* mainWindow) : tModelForm(mainWindo
 TdlgMatrixModel::~TdlgMatrixModel() = default;
 
 void TdlgMatrixModel::BuildParametersPage() {
-  tsParameters = new QWidget;
-  tsParameters->setObjectName("tsParameters");
+  tsParameters = NewTabPage(pcMatrixModel, "tsParameters", "Parameters");
   auto* form = new QFormLayout;
   edSurvival = NewEdit(tsParameters, form, "edSurvival", "&Survival s=", "0");
   edFecundity = NewEdit(tsParameters, form, "edFecundity", "&Fecundity b=", "2");
@@ -250,12 +247,10 @@ void TdlgMatrixModel::BuildParametersPage() {
   side->addStretch(1);
   columns->addLayout(side);
   columns->addStretch(1);
-  pcMatrixModel->addTab(tsParameters, "Parameters");
 }
 
 void TdlgMatrixModel::BuildResultsPage() {
-  tsResults = new QWidget;
-  tsResults->setObjectName("tsResults");
+  tsResults = NewTabPage(pcMatrixModel, "tsResults", "Results");
   auto* grid = new QGridLayout(tsResults);
   auto chart = [this](const char* name, const QString& yTitle, const QString& title) {
     auto* result = new utile::gui::tGraphicChart(tsResults, "Time", yTitle, title);
@@ -329,7 +324,6 @@ void TdlgMatrixModel::BuildResultsPage() {
   for (int column = 0; column < 3; ++column) grid->setColumnStretch(column, 1);
   effective->setVisible(false);
   meanNe->setVisible(false);
-  pcMatrixModel->addTab(tsResults, "Results");
 }
 
 void TdlgMatrixModel::BuildSensitivityPage() {

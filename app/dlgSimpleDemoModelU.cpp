@@ -96,15 +96,13 @@ TdlgSimpleDemoModel::TdlgSimpleDemoModel(TdlgVandrel* mainWindow) : tModelForm(m
   (new QVBoxLayout(tsModel))->addWidget(mmmModel);
 
   // The results page and the page inside it are kept but never shown.
-  tsResults = new QWidget;
-  tsResults->setObjectName("tsResults");
-  pcModel->setTabVisible(pcModel->addTab(tsResults, "Results"), false);
+  tsResults = NewTabPage(pcModel, "tsResults", "Results");
+  pcModel->setTabVisible(pcModel->indexOf(tsResults), false);
   auto* resultPages = new QTabWidget(tsResults);
   resultPages->setObjectName("pcResults");
   (new QVBoxLayout(tsResults))->addWidget(resultPages);
-  tsHiddenResults = new QWidget;
-  tsHiddenResults->setObjectName("tsHiddenResults");
-  resultPages->setTabVisible(resultPages->addTab(tsHiddenResults, ""), false);
+  tsHiddenResults = NewTabPage(resultPages, "tsHiddenResults", "");
+  resultPages->setTabVisible(resultPages->indexOf(tsHiddenResults), false);
   auto* hiddenLayout = new QVBoxLayout(tsHiddenResults);
   hiddenLayout->addWidget(new utile::gui::tGraphicChart(tsHiddenResults, "", "", ""));
   hiddenLayout->addWidget(new QRadioButton(tsHiddenResults));
