@@ -509,6 +509,11 @@ bool TryStrToFloatAnySeparator(std::string_view text, double& value) {
   return false;
 }
 
+double StrToFloatDefAnySeparator(std::string_view text, double fallback) {
+  double v;
+  return TryStrToFloatAnySeparator(text, v) ? v : fallback;
+}
+
 bool TryStrToInt(std::string_view text, int64_t& value) {
   text = TrimView(text);
   if (text.empty()) return false;

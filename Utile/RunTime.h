@@ -132,6 +132,7 @@ long double StrToFloat(std::string_view text);
 double StrToFloatDef(std::string_view text, double fallback);
 // Either decimal separator is accepted (the point and the comma).
 bool TryStrToFloatAnySeparator(std::string_view text, double& value);
+double StrToFloatDefAnySeparator(std::string_view text, double fallback);
 bool TryStrToInt(std::string_view text, int64_t& value);
 int32_t StrToInt(std::string_view text);
 int32_t StrToIntDef(std::string_view text, int32_t fallback);

@@ -29,3 +29,10 @@ tLabeledEdit* NewLabeledEdit(QWidget* parent, const char* name, const char* capt
 }
 
 }  // namespace vandrel
+
+// ------------------------------------------------------------ reading edits
+namespace vandrel {
+double ReadReal(const QLineEdit* edit, double fallback) {
+  return utile::StrToFloatDefAnySeparator(edit->text().toStdString(), fallback);
+}
+}  // namespace vandrel

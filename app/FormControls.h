@@ -28,3 +28,11 @@ using utile::gui::NewRadioButton;
 using utile::gui::NewTabPage;
 
 }  // namespace vandrel
+
+// ------------------------------------------------------------ reading edits
+class QLineEdit;
+
+namespace vandrel {
+// The real typed in an edit, with either decimal separator; fallback when it cannot be read.
+double ReadReal(const QLineEdit* edit, double fallback);
+}  // namespace vandrel

@@ -35,11 +35,7 @@ class tDoubleClickFilter : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::MouseButtonDblClick) {
-      try {
-        fForm->DoSensitivityDoubleClick(static_cast<QWidget*>(watched));
-      } catch (const std::exception& error) {
-        Dialogs().ShowMessage(fForm, error.what(), tMessageKind::mkError);
-      }
+      Guarded(fForm, [&] { fForm->DoSensitivityDoubleClick(static_cast<QWidget*>(watched)); });
       return true;
     }
     return QObject::eventFilter(watched, event);
@@ -256,17 +252,13 @@ tSensitivityPage::tSensitivityPage(tModelForm* form, const tSensitivityPageStyle
     : QWidget(parent), fForm(form) {
   setObjectName("tsSensitivity");
   auto spin = [this, &style](const char* name) {
-    auto* result = new QSpinBox(this);
-    result->setObjectName(name);
-    result->setRange(1, 10000000);
-    result->setValue(1);
+    QSpinBox* result = NewSpinEdit(this, name, 1, 10000000, 1);
     if (!style.CopiesHint.empty()) result->setToolTip(QString::fromStdString(style.CopiesHint));
     return result;
   };
   auto button = [this, &style](const char* name, const char* caption, bool ellipsis, const char* hint) {
-    auto* result =
-        new QPushButton(QString(caption) + (ellipsis && style.FileButtonEllipsis ? "..." : ""), this);
-    result->setObjectName(name);
+    QPushButton* result = NewButton(this, name, caption);
+    if (ellipsis && style.FileButtonEllipsis) result->setText(result->text() + "...");
     if (style.ButtonHints) result->setToolTip(hint);
     return result;
   };
@@ -336,11 +328,7 @@ tSensitivityPage::tSensitivityPage(tModelForm* form, const tSensitivityPageStyle
 }
 
 void tSensitivityPage::Guarded(void (tSensitivityPage::*command)()) {
-  try {
-    (this->*command)();
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, [this, command] { (this->*command)(); });
 }
 
 void tSensitivityPage::BuildSensitivityPage(const tSensitivityEntries& landscape,

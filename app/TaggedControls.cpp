@@ -19,6 +19,16 @@ tLabeledEdit::tLabeledEdit(const QString& caption, const QString& text, QWidget*
   EditLabel->setBuddy(this);
 }
 
+void tLabeledEdit::SetShown(bool shown) {
+  setVisible(shown);
+  EditLabel->setVisible(shown);
+}
+
+void tLabeledEdit::SetEnabledWithLabel(bool enabled) {
+  setEnabled(enabled);
+  EditLabel->setEnabled(enabled);
+}
+
 void tTaggedComponents::Add(QWidget* component, int32_t tag) {
   utile::Assert(component != nullptr, "Tagged component missing");
   fItems.push_back({component, tag});

@@ -21,6 +21,9 @@ class tLabeledEdit : public QLineEdit {
   Q_OBJECT
  public:
   tLabeledEdit(const QString& caption, const QString& text, QWidget* parent);
+  // The edit and its caption together.
+  void SetShown(bool shown);
+  void SetEnabledWithLabel(bool enabled);
   QLabel* EditLabel;
 };
 

@@ -9,6 +9,7 @@ namespace vandrel {
 
 using utile::gui::DialogFilter;
 using utile::gui::Dialogs;
+using utile::gui::Guarded;
 using utile::gui::InstallMessagePump;
 using utile::gui::MessagePumpDepth;
 using utile::gui::SetDialogs;

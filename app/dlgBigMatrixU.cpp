@@ -79,16 +79,6 @@ std::string CellText(const QTableWidget* grid, int row, int column) {
   return item ? item->text().toStdString() : std::string();
 }
 
-// The number written in a text, with either decimal separator; fallback when unreadable.
-double NumberOf(const std::string& text, double fallback) {
-  double value = 0;
-  return utile::TryStrToFloatAnySeparator(text, value) ? value : fallback;
-}
-
-double NumberOf(const QLineEdit* edit, double fallback) {
-  return NumberOf(edit->text().toStdString(), fallback);
-}
-
 void SetHeaders(QTableWidget* grid, const QStringList& columns, const QStringList& rows) {
   grid->setHorizontalHeaderLabels(columns);
   grid->setVerticalHeaderLabels(rows);
@@ -185,15 +175,11 @@ TdlgBigMatrix::TdlgBigMatrix(TdlgVandrel* mainWindow) : tModelForm(mainWindow) {
 
   BuildParametersPage();
   BuildComputationPage();
-  tabTextOutput = new QWidget;
-  tabTextOutput->setObjectName("tabTextOutput");
+  tabTextOutput = NewTabPage(pcMain, "tabTextOutput", "Text output");
   mmModel = NewMemo(tabTextOutput, "mmModel");
   (new QVBoxLayout(tabTextOutput))->addWidget(mmModel);
-  pcMain->addTab(tabTextOutput, "Text output");
-  tabResults = new QWidget;
-  tabResults->setObjectName("tabResults");
-  const int results = pcMain->addTab(tabResults, "Results");
-  pcMain->setTabVisible(results, false);
+  tabResults = NewTabPage(pcMain, "tabResults", "Results");
+  pcMain->setTabVisible(pcMain->indexOf(tabResults), false);
   BuildSensitivityPage();
 
   QAction* acInitialise = NewAction(this, "acInitialise", "&Initialise", Qt::CTRL | Qt::Key_F9);
@@ -341,8 +327,7 @@ void TdlgBigMatrix::BuildComputationPage() {
   edTimeToExtinction = NewDisplay(tabComputation, displays, "edTimeToExtinction", "Time to extinction:");
   edEffectiveSize = NewDisplay(tabComputation, displays, "edEffectiveSize", "Effective size:");
   edDiversityLoss = NewDisplay(tabComputation, displays, "edDiversityLoss", "Time to diversity loss:");
-  edDiversityLoss->hide();
-  edDiversityLoss->EditLabel->hide();
+  edDiversityLoss->SetShown(false);
   edActualSize = NewDisplay(tabComputation, displays, "edActualSize", "Actual size:");
   edElapsedTime = NewDisplay(tabComputation, displays, "edElapsedTime", "Elapsed time:");
   edIterationCount = NewDisplay(tabComputation, displays, "edIterationCount", "Iteration count:");
@@ -499,13 +484,13 @@ void TdlgBigMatrix::FormCreate() {
 }
 
 void TdlgBigMatrix::Guarded(const std::function<void()>& command) {
-  try {
-    command();
-  } catch (const models::EBigMatrixStopped&) {
-    // Stopped by a closing window: nothing to tell.
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, [&] {
+    try {
+      command();
+    } catch (const models::EBigMatrixStopped&) {
+      // Stopped by a closing window: nothing to tell.
+    }
+  });
 }
 
 // ------------------------------------------------------------------ the model form
@@ -524,16 +509,16 @@ void TdlgBigMatrix::FormActivate() {
 }
 
 double TdlgBigMatrix::GetAlpha() {
-  const double distance = NumberOf(edDispersalDistance, 10);
+  const double distance = ReadReal(edDispersalDistance, 10);
   if (distance == 0) throw utile::EZeroDivide("The dispersal probability distance must not be 0.");
   return 1 / distance;
 }
 
 double TdlgBigMatrix::InverseDistance(int32_t i, int32_t j) {
   double c = tModelForm::InverseDistance(i, j);
-  const double philopatry = NumberOf(edPhilopatry, 1.0);
+  const double philopatry = ReadReal(edPhilopatry, 1.0);
   c = i != j ? (1 - philopatry) * c : philopatry;
-  if (NumberOf(edProbThreshold, 0.01) >= c) c = 0;
+  if (ReadReal(edProbThreshold, 0.01) >= c) c = 0;
   return c;
 }
 
@@ -577,9 +562,9 @@ void TdlgBigMatrix::Initialise() {
   models::tBigMatrixDispersal with;
   with.Alpha = GetAlpha();
   with.Algorithm = cbAlgorithm->currentIndex() == 1 ? models::bmaKesp3 : models::bmaExact;
-  with.Philopatry = NumberOf(edPhilopatry, 0);
+  with.Philopatry = ReadReal(edPhilopatry, 0);
   with.RelativeToPanmixis = ckRelativeToPanmixis->isChecked();
-  with.Threshold = NumberOf(edProbThreshold, 0);
+  with.Threshold = ReadReal(edProbThreshold, 0);
   utile::tMatrixOfDouble dispersal =
       models::BigMatrixDispersal(models::DistanceMat, models::ConnectanceMat, with);
 
@@ -632,9 +617,10 @@ void TdlgBigMatrix::Initialise() {
   for (int32_t d = 0; d < n; ++d) {
     model->Setb(d, models::Patches[d].b);
     model->Sete(d, models::Patches[d].e);
-    for (int32_t j = 0; j < n; ++j) model->SetM(d, j, NumberOf(CellText(sgDispersal, d, j), 0));
+    for (int32_t j = 0; j < n; ++j)
+      model->SetM(d, j, utile::StrToFloatDefAnySeparator(CellText(sgDispersal, d, j), 0));
     for (int32_t s = 0; s < Ns; ++s) {
-      const double size = NumberOf(CellText(sgStateNumbers, d, s), 0);
+      const double size = utile::StrToFloatDefAnySeparator(CellText(sgStateNumbers, d, s), 0);
       model->SetN(d, s, size);
       model->SetNe(d, s, size);
     }
@@ -683,7 +669,8 @@ void TdlgBigMatrix::Actualisation() {
     SetHeaders(grid, Numbered(grid->columnCount()), rowHeaders);
     for (int column = 0; column < grid->columnCount(); ++column) {
       double sum = 0;
-      for (int row = 0; row < rows; ++row) sum += NumberOf(CellText(grid, row, column), 0);
+      for (int row = 0; row < rows; ++row)
+        sum += utile::StrToFloatDefAnySeparator(CellText(grid, row, column), 0);
       SetCell(grid, rows, column, Format("%g", sum), false);
     }
   }
@@ -941,15 +928,13 @@ void TdlgBigMatrix::ComputeEigensystem(tMatrixKind kind) {
   OldIteration = 0;
   CurrentEditOutput = nullptr;
   model.SetCoefficientPrecision(std::pow(10.0, -seCoefficientPrecision->value()));
-  utile::EigenIteration = -1;
-  utile::EigenError = 1000.0;
-  utile::EigenEstimate = 1.0;
+  models::MarkNoPassYet();
   double value = 0, error = 0;
   std::string label;
   auto eigensystem = [&](utile::tBaseVirtualMatrixOfDouble& matrix, int32_t passes, double tolerance) {
     utile::tVectorOfDouble vector(matrix.RowCount());
     utile::DominantEigensystem(matrix, vector, value, false, passes, tolerance);
-    error = 2 * std::sqrt(std::max(utile::EigenError, 0.0));
+    error = models::EigensystemError();
   };
   switch (kind) {
     case tMatrixKind::mkP0:
@@ -964,15 +949,10 @@ void TdlgBigMatrix::ComputeEigensystem(tMatrixKind kind) {
     case tMatrixKind::mkT: {
       label = "Eigenvalue T:\t";
       edIterationCount->setText("Precomputing matrix T...");
-      models::FillRAMWindow(model.TMat(), models::RAMBudget(seRAMProportion->value()));
-      IterationStartTime = utile::Now();
-      try {
+      models::WithRAMWindow(model.TMat(), models::RAMBudget(seRAMProportion->value()), [&] {
+        IterationStartTime = utile::Now();
         eigensystem(model.TMat(), I, std::pow(10.0, -p - 1.0));
-      } catch (...) {
-        model.TMat().ClearRAM();
-        throw;
-      }
-      model.TMat().ClearRAM();
+      });
       break;
     }
     case tMatrixKind::mkP0L:

@@ -33,12 +33,6 @@
 namespace vandrel {
 
 namespace {
-// The real number typed in an edit, or the fallback when it cannot be read.
-double ReadReal(const QLineEdit* edit, double fallback) {
-  double value = 0;
-  return utile::TryStrToFloatAnySeparator(edit->text().toStdString(), value) ? value : fallback;
-}
-
 QSlider* NewTrackBar(QWidget* parent, const char* name, int minimum, int maximum, int position) {
   auto* bar = new QSlider(Qt::Horizontal, parent);
   bar->setObjectName(name);
@@ -113,11 +107,9 @@ TdlgGraphModel::TdlgGraphModel(TdlgVandrel* mainWindow) : tModelForm(mainWindow)
   pcResults->setTabVisible(0, false);
   (new QVBoxLayout(tsResults))->addWidget(pcResults);
 
-  tsSensitivity = new QWidget;
-  tsSensitivity->setObjectName("tsSensitivityTab");
-  const int sensitivityIndex = pcModel->addTab(tsSensitivity, "Sensitivity analysis");
+  tsSensitivity = NewTabPage(pcModel, "tsSensitivityTab", "Sensitivity analysis");
   // The batch page exists for the batch protocol but is offered to nobody.
-  pcModel->setTabVisible(sensitivityIndex, false);
+  pcModel->setTabVisible(pcModel->indexOf(tsSensitivity), false);
   tSensitivityPageStyle style;
   style.OutputFile = "BatchResults.txt";
   SensitivityPage = new tSensitivityPage(this, style, tsSensitivity);
@@ -241,16 +233,8 @@ void TdlgGraphModel::BuildParametersPage() {
 
 void TdlgGraphModel::BuildSensitivityPage() {
   // The model list: every tagged edit, captioned by its name.
-  tSensitivityEntries model;
-  for (QWidget* component : TaggedComponents.WithTag(1)) {
-    if (!IsEditControl(component)) continue;
-    tSensitivityEntry entry;
-    entry.Component = component;
-    entry.Caption = NameCaption(component, "ed");
-    entry.Hint = component->toolTip().toStdString();
-    model.push_back(entry);
-  }
-  SensitivityPage->BuildSensitivityPage(LandscapeEntries(dlgVandrel->TaggedComponents), model);
+  SensitivityPage->BuildSensitivityPage(LandscapeEntries(dlgVandrel->TaggedComponents),
+                                        TaggedEntries(TaggedComponents, 1, IsEditControl));
 }
 
 void TdlgGraphModel::ConnectHandlers() {
@@ -290,14 +274,10 @@ void TdlgGraphModel::ConnectHandlers() {
 }
 
 void TdlgGraphModel::Guarded(void (TdlgGraphModel::*handler)()) {
-  try {
-    (this->*handler)();
-  } catch (const std::exception& error) {
-    // A batch line puts its values in one by one: what fails on the way is
-    // reported in the result file by the simulation itself, not in a box that
-    // would hold the batch up.
-    if (!IsRunning()) Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  // A batch line puts its values in one by one: what fails on the way is
+  // reported in the result file by the simulation itself, not in a box that
+  // would hold the batch up.
+  vandrel::Guarded(this, [this, handler] { (this->*handler)(); }, [this] { return IsRunning(); });
 }
 
 void TdlgGraphModel::DrawSpace() {
@@ -337,8 +317,7 @@ double TdlgGraphModel::CutBelowThreshold(double x) const {
 }
 
 double TdlgGraphModel::InverseDistance(int32_t i, int32_t j) {
-  return CutBelowThreshold(models::InverseDistanceWeight(
-      models::DistanceMat.at(i).at(j), dlgVandrel->seWidth->value(), dlgVandrel->seHeight->value()));
+  return CutBelowThreshold(tModelForm::InverseDistance(i, j));
 }
 
 double TdlgGraphModel::DispersalKernel(int32_t i, int32_t j) {
@@ -380,11 +359,7 @@ void TdlgGraphModel::FormClose() {
 void TdlgGraphModel::Initialise() {
   // While another workbench runs, the landscape cannot change, and rebuilding
   // its distance matrix would pull it from under the running model.
-  bool otherRunning = false;
-  if (dlgVandrel)
-    for (const tModelForm* model : dlgVandrel->fModels)
-      otherRunning = otherRunning || (model != this && model->IsRunning());
-  if (!otherRunning) models::ComputeDistanceMatrix();
+  if (!dlgVandrel || !dlgVandrel->OtherModelRunning(this)) models::ComputeDistanceMatrix();
   ComputeSumZimZem();
   models::ComputeDispersalFlowMat(GetDispersalMat(), GetZim(), GetZem(), SumZim, SumZem, fDispFlowMat);
   ComputeMaxConnectivity();

@@ -95,11 +95,6 @@ void AddRow(QFormLayout* form, QWidget* parent, const char* caption, QWidget* fi
   form->addRow(label, field);
 }
 
-void SetShown(tLabeledEdit* edit, bool shown) {
-  edit->setVisible(shown);
-  edit->EditLabel->setVisible(shown);
-}
-
 void SetTabShown(QTabWidget* pages, QWidget* page, bool shown) {
   pages->setTabVisible(pages->indexOf(page), shown);
 }
@@ -270,7 +265,7 @@ void TdlgIBSimple::BuildLifeCyclePage() {
   AddRow(species, edTerritoryArea);
   edAutofecondation = NewLabeledEdit(grpSpecies, "edAutofecondation", "&Selfing:", "0");
   AddRow(species, edAutofecondation);
-  SetShown(edAutofecondation, false);
+  edAutofecondation->SetShown(false);
   edJuvenileWeight = NewLabeledEdit(grpSpecies, "edJuvenileWeight", "&Juv. regulation weight:", "0");
   AddRow(species, edJuvenileWeight);
   ckPatchExtinction = NewCheckBox(grpSpecies, "ckPatchExtinction", "Patch extinction risk");
@@ -813,8 +808,7 @@ void TdlgIBSimple::ConnectHandlers() {
   connect(tbTestDispersalProb, &QSlider::valueChanged, this,
           [this] { Guarded([this] { tbTestDispersalProbChange(); }); });
   connect(edTestDispersalProb, &QLineEdit::textChanged, this, [this](const QString& text) {
-    double p;
-    fTestDispersalProb = utile::TryStrToFloatAnySeparator(text.toStdString(), p) ? p : 1.0;
+    fTestDispersalProb = utile::StrToFloatDefAnySeparator(text.toStdString(), 1.0);
   });
   for (QRadioButton* radio : {rbJuveniles, rbAdults, rbAllAgeClasses})
     connect(radio, &QRadioButton::toggled, this, [this](bool checked) {
@@ -834,11 +828,7 @@ void TdlgIBSimple::ConnectHandlers() {
 }
 
 void TdlgIBSimple::Guarded(const std::function<void()>& command) {
-  try {
-    command();
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, command);
 }
 
 void TdlgIBSimple::Log(const std::string& line) {
@@ -848,11 +838,6 @@ void TdlgIBSimple::Log(const std::string& line) {
 // ------------------------------------------------------------------ the model form
 
 namespace {
-
-double ReadReal(const QLineEdit* edit, double fallback) {
-  double value;
-  return utile::TryStrToFloatAnySeparator(edit->text().toStdString(), value) ? value : fallback;
-}
 
 // While one lives, the model is on the stack: a step or an analysis runs.
 class tModelInUse {
@@ -1004,9 +989,8 @@ void TdlgIBSimple::Initialise() {
 
   for (int row = 0; row < GeneCount; ++row) {
     const QTableWidgetItem* item = sgGenes->item(row, 1);
-    double prevalence;
     Metapop->GenePrevalences()[row] =
-        item && utile::TryStrToFloatAnySeparator(item->text().toStdString(), prevalence) ? prevalence : 0;
+        item ? utile::StrToFloatDefAnySeparator(item->text().toStdString(), 0) : 0;
   }
 
   // Until the cycle of these patches is built, there is nothing to run.
@@ -1707,10 +1691,10 @@ void TdlgIBSimple::btApplyClick() {
 void TdlgIBSimple::Actualisation() {
   const models::tReproductionMode mode = ReproductionMode();
   const bool sexuate = mode == models::rmSexuate;
-  SetShown(edSexRatio, sexuate);
+  edSexRatio->SetShown(sexuate);
   SetTabShown(pcResults, tsSexRatio, sexuate);
   if (QAction* sexConditional = acNewEvent[models::leSexConditional]) sexConditional->setEnabled(sexuate);
-  SetShown(edAutofecondation, mode == models::rmHermaphrodite);
+  edAutofecondation->SetShown(mode == models::rmHermaphrodite);
   btTestPedigree->setVisible(TestingMode);
   btShowRelMat->setVisible(TestingMode);
   setWindowTitle(QString::fromStdString(utile::ExtractFileName(fFilename)));

@@ -55,13 +55,6 @@ constexpr size_t MaxFstSeries = 1225;
 // The steps over which the equilibrium effective size is measured.
 constexpr int32_t EquilibriumSteps = 1000;
 
-// Sets a flag for its lifetime.
-struct tBusy {
-  explicit tBusy(bool& flag) : fFlag(flag) { fFlag = true; }
-  ~tBusy() { fFlag = false; }
-  bool& fFlag;
-};
-
 // A real typed in an edit; EConvertError names the field.
 double ReadReal(const tLabeledEdit* edit) {
   const std::string text = edit->text().toStdString();
@@ -117,11 +110,6 @@ tLabeledEdit* NewEdit(QWidget* parent, QFormLayout* form, const char* name, cons
   if (form) form->addRow(edit->EditLabel, edit);
   return edit;
 }
-
-void SetShown(tLabeledEdit* edit, bool shown) {
-  edit->setVisible(shown);
-  edit->EditLabel->setVisible(shown);
-}
 }  // namespace
 
 // ------------------------------------------------------------------ creation
@@ -132,11 +120,9 @@ TdlgMatrixModel::TdlgMatrixModel(TdlgVandrel* mainWindow) : tModelForm(mainWindo
   pcMatrixModel = new QTabWidget(this);
   pcMatrixModel->setObjectName("pcMatrixModel");
   BuildParametersPage();
-  tsModel = new QWidget;
-  tsModel->setObjectName("tsModel");
+  tsModel = NewTabPage(pcMatrixModel, "tsModel", "Model");
   mmmModel = NewMemo(tsModel, "mmmModel");
   (new QVBoxLayout(tsModel))->addWidget(mmmModel);
-  pcMatrixModel->addTab(tsModel, "Model");
   BuildResultsPage();
   BuildSensitivityPage();
 
@@ -175,8 +161,7 @@ TdlgMatrixModel::TdlgMatrixModel(TdlgVandrel* mainWindow) : tModelForm(mainWindo
 TdlgMatrixModel::~TdlgMatrixModel() = default;
 
 void TdlgMatrixModel::BuildParametersPage() {
-  tsParameters = new QWidget;
-  tsParameters->setObjectName("tsParameters");
+  tsParameters = NewTabPage(pcMatrixModel, "tsParameters", "Parameters");
   auto* form = new QFormLayout;
   edSurvival = NewEdit(tsParameters, form, "edSurvival", "&Survival s=", "0");
   edFecundity = NewEdit(tsParameters, form, "edFecundity", "&Fecundity b=", "2");
@@ -249,7 +234,7 @@ void TdlgMatrixModel::BuildParametersPage() {
   ckmRealTimeGraph = NewCheckBox(tsParameters, "ckmRealTimeGraph", "Real time graph", false);
 
   // Hidden: they stay in the window for what reads them, but no user sets them.
-  for (tLabeledEdit* edit : {edSurvival, edDispersal, edDemographicRisk}) SetShown(edit, false);
+  for (tLabeledEdit* edit : {edSurvival, edDispersal, edDemographicRisk}) edit->SetShown(false);
   for (QWidget* widget : std::initializer_list<QWidget*>{ckmHeavyRun, grpConnectivity, grpMetadata, seDeltaNe,
                                                          semMinSat, semInitialDensity, ckmRealTimeGraph})
     widget->setVisible(false);
@@ -262,12 +247,10 @@ void TdlgMatrixModel::BuildParametersPage() {
   side->addStretch(1);
   columns->addLayout(side);
   columns->addStretch(1);
-  pcMatrixModel->addTab(tsParameters, "Parameters");
 }
 
 void TdlgMatrixModel::BuildResultsPage() {
-  tsResults = new QWidget;
-  tsResults->setObjectName("tsResults");
+  tsResults = NewTabPage(pcMatrixModel, "tsResults", "Results");
   auto* grid = new QGridLayout(tsResults);
   auto chart = [this](const char* name, const QString& yTitle, const QString& title) {
     auto* result = new utile::gui::tGraphicChart(tsResults, "Time", yTitle, title);
@@ -341,7 +324,6 @@ void TdlgMatrixModel::BuildResultsPage() {
   for (int column = 0; column < 3; ++column) grid->setColumnStretch(column, 1);
   effective->setVisible(false);
   meanNe->setVisible(false);
-  pcMatrixModel->addTab(tsResults, "Results");
 }
 
 void TdlgMatrixModel::BuildSensitivityPage() {
@@ -389,11 +371,7 @@ void TdlgMatrixModel::BuildSensitivityPage() {
 }
 
 void TdlgMatrixModel::Guarded(const std::function<void()>& command) {
-  try {
-    command();
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, command);
 }
 
 void TdlgMatrixModel::ConnectHandlers() {
@@ -484,13 +462,13 @@ void TdlgMatrixModel::FormActivate() {
 }
 
 void TdlgMatrixModel::ApplyParameterChanges() {
-  if (IsRunning() || fBusy) return;
+  if (IsRunning()) return;
   Initialise();
   dlgVandrel->ComputeModel();
 }
 
 void TdlgMatrixModel::acInitialiseExecute() {
-  if (IsRunning() || fBusy) return;
+  if (IsRunning()) return;
   Initialise();
   ShowModel();
   InitialiseGraphs();
@@ -498,8 +476,8 @@ void TdlgMatrixModel::acInitialiseExecute() {
 
 void TdlgMatrixModel::cbFecundityTypeChange() {
   const bool allee = cbFecundityType->currentIndex() == 1;
-  SetShown(edIntercepte, allee);
-  SetShown(edFlatness, allee);
+  edIntercepte->SetShown(allee);
+  edFlatness->SetShown(allee);
 }
 
 // ------------------------------------------------------------ initialisation
@@ -547,7 +525,7 @@ void TdlgMatrixModel::InitialiseModel() {
 void TdlgMatrixModel::Initialise() {
   // The model of a run is rebuilt only by the landscape lines of its own batch,
   // also while a stopped run unwinds.
-  if ((IsRunning() || fBusy) && !InLandscapeLine()) return;
+  if (IsRunning() && !InLandscapeLine()) return;
   try {
     InitialiseModel();
   } catch (const utile::EInvalidArgument& error) {
@@ -805,7 +783,7 @@ void TdlgMatrixModel::Run() {
       fDensity.size() != static_cast<size_t>(model.PatchCount()))
     CreateSeries();
   tModelForm::Run();
-  const tBusy busy(fBusy);
+  const tRunLock lock(*this);
   try {
     model.ThetaG = 0;
     const int32_t t0 = model.tMax;
@@ -1213,7 +1191,7 @@ void TdlgMatrixModel::Simulation(const std::string& Line) {
   size_t next = 0;
   for (const tTaggedComponent& item : TaggedComponents)
     if (item.Tag == 1) TakeBatchValues(item.Component, tBatchTarget::btSimulation, values, next, sPar);
-  const tBusy busy(fBusy);
+  const tRunLock lock(*this);
   try {
     InitialiseModel();
     models::ComputeDistanceMatrix();

@@ -195,8 +195,6 @@ class TdlgMatrixModel : public tModelForm {
   QElapsedTimer fLastFlush;
   std::optional<int32_t> fTimeAxisStart;  // where the time axes begin since the series were made
   qint64 fFlushCost = 0;
-  // A run or a batch simulation is on the stack (also once a close has stopped it).
-  bool fBusy = false;
   bool fActivated = false;
   std::string fRowStart;  // the current simulation line's values and capacity
 };

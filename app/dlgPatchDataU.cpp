@@ -84,13 +84,7 @@ TdlgPatchData::TdlgPatchData(QWidget* parent) : QDialog(parent) {
   btFillTable->setToolTip("Reassign demographic parameters");
   connect(btCancel, &QPushButton::clicked, this, &QDialog::close);
   const auto guarded = [this](void (TdlgPatchData::*command)()) {
-    return [this, command] {
-      try {
-        (this->*command)();
-      } catch (const std::exception& error) {
-        Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-      }
-    };
+    return [this, command] { Guarded(this, [this, command] { (this->*command)(); }); };
   };
   connect(btApply, &QPushButton::clicked, this, guarded(&TdlgPatchData::Apply));
   connect(btReset, &QPushButton::clicked, this, guarded(&TdlgPatchData::Reset));

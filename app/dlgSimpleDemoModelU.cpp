@@ -46,16 +46,6 @@ const char* const ConnectivityLine = "                \t%.3g\t%.3g";
 // The grid of the interface mode.
 constexpr int32_t InterfaceGrid = 100;
 
-void SetEnabled(tLabeledEdit* edit, bool enabled) {
-  edit->setEnabled(enabled);
-  edit->EditLabel->setEnabled(enabled);
-}
-
-void SetShown(tLabeledEdit* edit, bool shown) {
-  edit->setVisible(shown);
-  edit->EditLabel->setVisible(shown);
-}
-
 // The caption of an edit as a field name: "&Territory area=" -> "Territory area".
 std::string FieldName(const tLabeledEdit* edit) {
   std::string name = edit->EditLabel->text().toStdString();
@@ -106,15 +96,13 @@ TdlgSimpleDemoModel::TdlgSimpleDemoModel(TdlgVandrel* mainWindow) : tModelForm(m
   (new QVBoxLayout(tsModel))->addWidget(mmmModel);
 
   // The results page and the page inside it are kept but never shown.
-  tsResults = new QWidget;
-  tsResults->setObjectName("tsResults");
-  pcModel->setTabVisible(pcModel->addTab(tsResults, "Results"), false);
+  tsResults = NewTabPage(pcModel, "tsResults", "Results");
+  pcModel->setTabVisible(pcModel->indexOf(tsResults), false);
   auto* resultPages = new QTabWidget(tsResults);
   resultPages->setObjectName("pcResults");
   (new QVBoxLayout(tsResults))->addWidget(resultPages);
-  tsHiddenResults = new QWidget;
-  tsHiddenResults->setObjectName("tsHiddenResults");
-  resultPages->setTabVisible(resultPages->addTab(tsHiddenResults, ""), false);
+  tsHiddenResults = NewTabPage(resultPages, "tsHiddenResults", "");
+  resultPages->setTabVisible(resultPages->indexOf(tsHiddenResults), false);
   auto* hiddenLayout = new QVBoxLayout(tsHiddenResults);
   hiddenLayout->addWidget(new utile::gui::tGraphicChart(tsHiddenResults, "", "", ""));
   hiddenLayout->addWidget(new QRadioButton(tsHiddenResults));
@@ -138,15 +126,10 @@ TdlgSimpleDemoModel::TdlgSimpleDemoModel(TdlgVandrel* mainWindow) : tModelForm(m
 
   ModelHasChanged = true;
   ChangeConnectivityMatrix();
-  // A landscape whose capacity cannot be computed still gets its workbench.
+  // A landscape whose capacity cannot be computed still gets its workbench. It
+  // initialises only itself: the main window's current workbench is still the
+  // previous one.
   Guarded(&TdlgSimpleDemoModel::Initialise);
-  if (dlgVandrel) {
-    try {
-      dlgVandrel->ComputeModel();
-    } catch (const std::exception& error) {
-      Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-    }
-  }
 }
 
 void TdlgSimpleDemoModel::BuildParametersPage() {
@@ -171,10 +154,10 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
        {edTerritory, edRange, edColonisation, edEmigScalFact, edZetaImmigFact, edExtinction, edExtScalFact,
         edNewPatchArea, edAutocorrelation, edAutocorreIationIntercept})
     parameters->addRow(edit->EditLabel, edit);
-  SetEnabled(edColonisation, false);
-  SetEnabled(edExtinction, false);
-  SetShown(edAutocorrelation, false);
-  SetShown(edAutocorreIationIntercept, false);
+  edColonisation->SetEnabledWithLabel(false);
+  edExtinction->SetEnabledWithLabel(false);
+  edAutocorrelation->SetShown(false);
+  edAutocorreIationIntercept->SetShown(false);
   page->addWidget(grpParameters, 0, 0);
 
   // Patch Aggregation and Bootstraping
@@ -183,12 +166,12 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   cbAggregation = NewCheckBox(GroupBox8, "cbAggregation", "&Aggregation");
   aggregation->addRow(cbAggregation);
   edGridResolution = NewLabeledEdit(GroupBox8, "edGridResolution", "&Grid resolution=", "10");
-  SetEnabled(edGridResolution, false);
+  edGridResolution->SetEnabledWithLabel(false);
   aggregation->addRow(edGridResolution->EditLabel, edGridResolution);
   cbBootstrapping = NewCheckBox(GroupBox8, "cbBootstrapping", "&Bootstrapping");
   aggregation->addRow(cbBootstrapping);
   edPerCentBootstrapping = NewLabeledEdit(GroupBox8, "edPerCentBootstrapping", "&% bootstrapping=", "100");
-  SetEnabled(edPerCentBootstrapping, false);
+  edPerCentBootstrapping->SetEnabledWithLabel(false);
   aggregation->addRow(edPerCentBootstrapping->EditLabel, edPerCentBootstrapping);
   seIterations = NewSpinEdit(GroupBox8, "seIterations", 3, 100000000, 3, 25);
   seIterations->setEnabled(false);
@@ -289,7 +272,7 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   grpDisplayedConnectivity->setVisible(false);
 
   // The map grid is for rasters only.
-  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) SetEnabled(edit, false);
+  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) edit->SetEnabledWithLabel(false);
   for (QWidget* control : std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows,
                                                           btCopyFromMap, edMapFileName, cbMask})
     control->setEnabled(false);
@@ -378,12 +361,8 @@ void TdlgSimpleDemoModel::ConnectHandlers() {
 }
 
 void TdlgSimpleDemoModel::Guarded(void (TdlgSimpleDemoModel::*handler)()) {
-  try {
-    (this->*handler)();
-  } catch (const std::exception& error) {
-    // During a batch the simulation reports its own failures in the result file.
-    if (!IsRunning()) Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  // During a batch the simulation reports its own failures in the result file.
+  vandrel::Guarded(this, [this, handler] { (this->*handler)(); }, [this] { return IsRunning(); });
 }
 
 // ------------------------------------------------------------ parameters
@@ -487,11 +466,7 @@ void TdlgSimpleDemoModel::FormActivate() {
   GroupBox8->setVisible(TestingMode);
   if (!dlgVandrel) return;
   dlgVandrel->CurrentModel = this;
-  try {
-    dlgVandrel->DrawSpace();  // this workbench's links
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, [this] { dlgVandrel->DrawSpace(); });  // this workbench's links
 }
 
 // ------------------------------------------------------------ events
@@ -510,12 +485,12 @@ void TdlgSimpleDemoModel::edModelNameChange() {
 }
 
 void TdlgSimpleDemoModel::cbAggregationClick() {
-  SetEnabled(edGridResolution, cbAggregation->isChecked());
+  edGridResolution->SetEnabledWithLabel(cbAggregation->isChecked());
 }
 
 void TdlgSimpleDemoModel::cbBootstrappingClick() {
   const bool on = cbBootstrapping->isChecked();
-  SetEnabled(edPerCentBootstrapping, on);
+  edPerCentBootstrapping->SetEnabledWithLabel(on);
   seIterations->setEnabled(on);
   Label3->setEnabled(on);
 }
@@ -523,12 +498,12 @@ void TdlgSimpleDemoModel::cbBootstrappingClick() {
 void TdlgSimpleDemoModel::cbAnalysesTypeChange() {
   const bool capacity = cbAnalysesType->currentIndex() == saRareSpeciesPersistence;
   cbBootstrapping->setEnabled(capacity);
-  SetEnabled(edAutocorrelation, capacity);
-  SetEnabled(edAutocorreIationIntercept, capacity);
-  SetEnabled(edColonisation, !capacity);
-  SetEnabled(edExtinction, !capacity);
+  edAutocorrelation->SetEnabledWithLabel(capacity);
+  edAutocorreIationIntercept->SetEnabledWithLabel(capacity);
+  edColonisation->SetEnabledWithLabel(!capacity);
+  edExtinction->SetEnabledWithLabel(!capacity);
   if (!capacity) {
-    SetEnabled(edPerCentBootstrapping, false);
+    edPerCentBootstrapping->SetEnabledWithLabel(false);
     seIterations->setEnabled(false);
     Label3->setEnabled(false);
   }
@@ -536,7 +511,7 @@ void TdlgSimpleDemoModel::cbAnalysesTypeChange() {
 }
 
 void TdlgSimpleDemoModel::rbSaveToIdrisiClick() {
-  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) SetEnabled(edit, true);
+  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) edit->SetEnabledWithLabel(true);
   for (QWidget* control :
        std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows, btCopyFromMap, edMapFileName})
     control->setEnabled(true);
@@ -544,7 +519,7 @@ void TdlgSimpleDemoModel::rbSaveToIdrisiClick() {
 }
 
 void TdlgSimpleDemoModel::rbInterfaceClick() {
-  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) SetEnabled(edit, false);
+  for (tLabeledEdit* edit : {edMinX, edMaxX, edMinY, edMaxY}) edit->SetEnabledWithLabel(false);
   for (QWidget* control : std::initializer_list<QWidget*>{seColumns, seRows, lblColumns, lblRows,
                                                           btCopyFromMap, edMapFileName, cbMask})
     control->setEnabled(false);
@@ -804,6 +779,26 @@ void TdlgSimpleDemoModel::WriteNumbers(const utile::tVectorOfDouble& values) {
   for (const double value : values) WriteNumber(value);
 }
 
+void TdlgSimpleDemoModel::WriteAnalysisFields(tSimpleDemoAnalysis analysis, const tPatchResults& results) {
+  switch (analysis) {
+    case saRareSpeciesPersistence:
+      WriteNumber(models::LandscapeCapacity);
+      WriteNumbers(results.Columns[0]);
+      WriteNumbers(results.Columns[1]);
+      break;
+    case saMetapopulationSize:
+      WriteNumber(models::MetapopulationSize);
+      WriteNumbers(results.Columns[1]);
+      WriteNumbers(results.Columns[2]);
+      WriteNumbers(results.Columns[0]);
+      break;
+    case saConnectivity:
+      WriteNumbers(results.Columns[1]);
+      WriteNumbers(results.Columns[0]);
+      break;
+  }
+}
+
 void TdlgSimpleDemoModel::EndRow() {
   Fs.WriteLn();
   fRowOpen = false;
@@ -814,25 +809,13 @@ void TdlgSimpleDemoModel::RunSensitivity() {
   if (rbAsParametersPage->isChecked()) {
     const auto analysis = static_cast<tSimpleDemoAnalysis>(cbAnalysesType->currentIndex());
     switch (analysis) {
-      case saRareSpeciesPersistence: {
-        const models::tParam param = GetParam();
-        const tPatchResults results = RunAnalysis(analysis, param, param.Aggregation, true);
-        WriteField(sLan);
-        WriteField(sPar);
-        WriteNumber(models::LandscapeCapacity);
-        WriteNumbers(results.Columns[0]);
-        WriteNumbers(results.Columns[1]);
-        break;
-      }
+      case saRareSpeciesPersistence:
       case saMetapopulationSize: {
         const models::tParam param = GetParam();
         const tPatchResults results = RunAnalysis(analysis, param, param.Aggregation, true);
         WriteField(sLan);
         WriteField(sPar);
-        WriteNumber(models::MetapopulationSize);
-        WriteNumbers(results.Columns[1]);
-        WriteNumbers(results.Columns[2]);
-        WriteNumbers(results.Columns[0]);
+        WriteAnalysisFields(analysis, results);
         break;
       }
       case saConnectivity: {
@@ -860,24 +843,10 @@ void TdlgSimpleDemoModel::RunSensitivity() {
       param = GetParam();
       dlgVandrel->ExtractPatches(param);
     }
-    if (cbRareSpecies->isChecked()) {
-      const tPatchResults results = RunAnalysis(saRareSpeciesPersistence, GetParam(), aggregated, false);
-      WriteNumber(models::LandscapeCapacity);
-      WriteNumbers(results.Columns[0]);
-      WriteNumbers(results.Columns[1]);
-    }
-    if (cbMetapopSize->isChecked()) {
-      const tPatchResults results = RunAnalysis(saMetapopulationSize, GetParam(), aggregated, false);
-      WriteNumber(models::MetapopulationSize);
-      WriteNumbers(results.Columns[1]);
-      WriteNumbers(results.Columns[2]);
-      WriteNumbers(results.Columns[0]);
-    }
-    if (cbmetapopConnect->isChecked()) {
-      const tPatchResults results = RunAnalysis(saConnectivity, GetParam(), aggregated, false);
-      WriteNumbers(results.Columns[1]);
-      WriteNumbers(results.Columns[0]);
-    }
+    for (const auto& [box, chosen] :
+         {std::pair{cbRareSpecies, saRareSpeciesPersistence}, std::pair{cbMetapopSize, saMetapopulationSize},
+          std::pair{cbmetapopConnect, saConnectivity}})
+      if (box->isChecked()) WriteAnalysisFields(chosen, RunAnalysis(chosen, GetParam(), aggregated, false));
   }
   EndRow();
 

@@ -161,6 +161,8 @@ class TdlgSimpleDemoModel : public tModelForm {
   void WriteField(const std::string& text);
   void WriteNumber(double value);
   void WriteNumbers(const utile::tVectorOfDouble& values);
+  // The fields that one analysis adds to a result row.
+  void WriteAnalysisFields(tSimpleDemoAnalysis analysis, const tPatchResults& results);
   void EndRow();
   bool fRowOpen = false;
 

@@ -83,8 +83,7 @@ void SetShown(QWidget* widget, bool shown) {
 }
 
 void SetShown(tLabeledEdit* edit, bool shown) {
-  edit->setVisible(shown);
-  edit->EditLabel->setVisible(shown);
+  edit->SetShown(shown);
 }
 }  // namespace
 
@@ -632,11 +631,7 @@ void TdlgVandrel::ConnectHandlers() {
 }
 
 void TdlgVandrel::Guarded(const std::function<void()>& command) {
-  try {
-    command();
-  } catch (const std::exception& error) {
-    Dialogs().ShowMessage(this, error.what(), tMessageKind::mkError);
-  }
+  vandrel::Guarded(this, command);
 }
 
 // --------------------------------------------------------------- Actualisation
@@ -1507,9 +1502,14 @@ void TdlgVandrel::changeEvent(QEvent* event) {
 }
 
 void TdlgVandrel::CheckLandscapeFree(const tModelForm* sender) const {
+  if (OtherModelRunning(sender))
+    throw utile::EInvalidOperation("The landscape cannot change while another module is running.");
+}
+
+bool TdlgVandrel::OtherModelRunning(const tModelForm* sender) const {
   for (const tModelForm* model : fModels)
-    if (model != sender && model->IsRunning())
-      throw utile::EInvalidOperation("The landscape cannot change while another module is running.");
+    if (model != sender && model->IsRunning()) return true;
+  return false;
 }
 
 void TdlgVandrel::RebuildLandscape(tModelForm* sender) {

@@ -160,6 +160,8 @@ class TdlgVandrel : public QMainWindow {
   // Refuses (EInvalidOperation) a landscape change asked for by sender while
   // another workbench runs on the landscape.
   void CheckLandscapeFree(const tModelForm* sender) const;
+  // True while a workbench other than sender runs.
+  bool OtherModelRunning(const tModelForm* sender) const;
 
   // --------------------------------------------------------- the landscape
   void btMakeLandscapeClick();

@@ -687,19 +687,14 @@ void tBigMatrixModel::ComputeExactLambdas(Double& Lt, Double& ErrLt, Double& Lp0
   utile::DominantEigenvalue(*fP0Mat, Lp0, MaxIter, tolerance);
   ErrLp0 = utile::EigenError;
   Lp0 = std::min(Lp0, 1.0);
-  FillRAMWindow(*fTMat, RAMBytes);
-  try {
+  WithRAMWindow(*fTMat, RAMBytes, [&] {
     utile::DominantEigenvalue(*fTMat, Lt, MaxIter, tolerance);
     ErrLt = utile::EigenError;
     Lt = std::min(Lt, 1.0);
-  } catch (...) {
-    fTMat->ClearRAM();
-    throw;
-  }
-  fTMat->ClearRAM();
+  });
   if (Lp0 != 0) {
     Lg = Lt / Lp0;
-    ErrLg = ErrLt * Lt + ErrLp0 * Lp0 + ErrLt * ErrLp0;
+    ErrLg = ProductError(ErrLt, Lt, ErrLp0, Lp0);
   } else {
     Lg = 1.7e308;
   }
@@ -803,23 +798,16 @@ void tBigSPOMModel::ComputeKesp3Lambdas(Double& Lt, Double& ErrLt, Double& Lp0, 
                                         Cardinal RAMBytes) {
   const Double precision = std::pow(10.0, PrecisionExponent);
   auto startStage = [&] {
-    utile::EigenIteration = -1;
-    utile::EigenError = 1000.0;
-    utile::EigenEstimate = 1.0;
+    MarkNoPassYet();
     SetCoefficientPrecision(precision);
   };
   auto eigensystems = [&](tBigVirtualMatrix& matrix, Double& lambda) {
-    FillRAMWindow(matrix, RAMBytes);
-    try {
+    WithRAMWindow(matrix, RAMBytes, [&] {
       tVectorOfDouble vector;
       utile::DominantEigensystem(matrix, vector, lambda, true, MaxIter, precision);
       utile::DominantEigensystem(matrix, vector, lambda, false, MaxIter, precision);
       matrix.NormaliseEigenvectors();
-    } catch (...) {
-      matrix.ClearRAM();
-      throw;
-    }
-    matrix.ClearRAM();
+    });
   };
 
   startStage();
@@ -833,11 +821,11 @@ void tBigSPOMModel::ComputeKesp3Lambdas(Double& Lt, Double& ErrLt, Double& Lp0, 
   ErrLg = 2 * utile::EigenError;
 
   Lt = std::min(TEigenvalueKesp3(), 1.0);
-  ErrLt = ErrLg * Lg + ErrLp0 * Lp0 + ErrLg * ErrLp0;
+  ErrLt = ProductError(ErrLg, Lg, ErrLp0, Lp0);
   if (Lp0 == 0)
     throw utile::EZeroDivide("Lambda P0 is 0: Lambda G = Lambda T / Lambda P0 cannot be computed.");
   Lg = Lt / Lp0;
-  ErrLg = ErrLt * Lt + ErrLp0 * Lp0 + ErrLt * ErrLp0;
+  ErrLg = ProductError(ErrLt, Lt, ErrLp0, Lp0);
 }
 
 Double tBigSPOMModel::TEigenvalueKesp3() {
@@ -1008,6 +996,34 @@ void FillRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes) 
     Matrix.FillRAM(rows - k, rows - 1, rows - k, rows - 1);
 }
 
+void WithRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes,
+                   const std::function<void()>& Computation) {
+  FillRAMWindow(Matrix, RAMBytes);
+  try {
+    Computation();
+  } catch (...) {
+    Matrix.ClearRAM();
+    throw;
+  }
+  Matrix.ClearRAM();
+}
+
+// ================================================================ eigen passes and errors
+
+void MarkNoPassYet() {
+  utile::EigenIteration = -1;
+  utile::EigenError = 1000.0;
+  utile::EigenEstimate = 1.0;
+}
+
+Double EigensystemError() {
+  return 2 * std::sqrt(std::max(utile::EigenError, 0.0));
+}
+
+Double ProductError(Double e1, Double v1, Double e2, Double v2) {
+  return e1 * v1 + e2 * v2 + e1 * e2;
+}
+
 }  // namespace models
 
 // ================================================================ the workbench's computations
@@ -1054,13 +1070,6 @@ bool ApplicationConditionCheck(const tBigMatrixModel& Model) {
 
 namespace {
 
-// The iteration state that tells the progress display that no pass is done yet.
-void MarkNoPassYet() {
-  utile::EigenIteration = -1;
-  utile::EigenError = 1000.0;
-  utile::EigenEstimate = 1.0;
-}
-
 void StageStarts(const tBigMatrixProgress& Progress, tBigMatrixStage Stage) {
   MarkNoPassYet();
   if (Progress.StageStarts) Progress.StageStarts(Stage);
@@ -1090,11 +1099,6 @@ void EigenvalueWithError(utile::tBaseVirtualMatrixOfDouble& Matrix, Double& Valu
   Passes += single ? 0 : PassesDone();
 }
 
-// DominantEigensystem's error measures squared changes.
-Double EigensystemError() {
-  return 2 * std::sqrt(std::max(utile::EigenError, 0.0));
-}
-
 void RaiseForNoPersistence(Double Lp0) {
   if (Lp0 == 0)
     throw utile::EZeroDivide(
@@ -1106,22 +1110,17 @@ void RaiseForNoPersistence(Double Lp0) {
 void LgFromLt(tBigMatrixResults& r) {
   RaiseForNoPersistence(r.Lp0);
   r.Lg = r.Lt / r.Lp0;
-  r.ErrLg = r.ErrLt * r.Lt + r.ErrLp0 * r.Lp0 + r.ErrLt * r.ErrLp0;
+  r.ErrLg = ProductError(r.ErrLt, r.Lt, r.ErrLp0, r.Lp0);
 }
 
 // The cache window of the matrix around its iteration, emptied on every path.
 template <class tIteration>
 void WithWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Double RAMPercent,
                 const tBigMatrixProgress& Progress, tIteration iteration) {
-  FillRAMWindow(Matrix, RAMBudget(RAMPercent));
-  try {
+  WithRAMWindow(Matrix, RAMBudget(RAMPercent), [&] {
     IterationStarts(Progress);
     iteration();
-  } catch (...) {
-    Matrix.ClearRAM();
-    throw;
-  }
-  Matrix.ClearRAM();
+  });
 }
 
 // Left, then right eigensystem of the matrix, normalised; the passes counted.
@@ -1200,7 +1199,7 @@ void ComputeKesp3(tBigSPOMModel& Model, const tBigMatrixSettings& Settings,
   StageEnds(Progress, tBigMatrixStage::bsG, r);
 
   r.Lt = std::min(Model.TEigenvalueKesp3(), 1.0);
-  r.ErrLt = geneticError * geneticValue + r.ErrLp0 * r.Lp0 + geneticError * r.ErrLp0;
+  r.ErrLt = ProductError(geneticError, geneticValue, r.ErrLp0, r.Lp0);
   Results = r;
   StageEnds(Progress, tBigMatrixStage::bsT, r);
 

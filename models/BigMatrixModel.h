@@ -294,6 +294,17 @@ void SetFreeMemoryQuery(tFreeMemoryQuery Query);
 // Fills the cache window of the k = min(Trunc(sqrt(RAMBytes / 8)), rows) last
 // rows and columns of Matrix: the most occupied states.
 void FillRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes);
+// Runs Computation with the cache window of Matrix filled, emptied on every path.
+void WithRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes,
+                   const std::function<void()>& Computation);
+
+// ------------------------------------------------------------ eigen passes and errors
+// The iteration state that tells the progress display that no pass is done yet.
+void MarkNoPassYet();
+// The error of the last DominantEigensystem, whose error measures squared changes.
+Double EigensystemError();
+// The error of the product of two values v1, v2 of errors e1, e2.
+Double ProductError(Double e1, Double v1, Double e2, Double v2);
 
 // ------------------------------------------------------------ the workbench's computations
 // What the big-matrix workbench builds and computes, without its window.

@@ -19,8 +19,7 @@ constexpr std::array<const char*, 13> CellLabels = {
 
 // A number as the user typed it, read with either decimal separator.
 Double ReadReal(const std::string& text, Double fallback) {
-  double value;
-  return utile::TryStrToFloatAnySeparator(text, value) ? value : fallback;
+  return utile::StrToFloatDefAnySeparator(text, fallback);
 }
 
 // The nearest integer within [low, high] (halves to the even neighbour).

@@ -138,10 +138,6 @@ Double DispersalDecay(Double Range) {
   return 1 / Range;
 }
 
-Double InverseDistanceWeight(Double Distance, Double Width, Double Height) {
-  return 1.0 - Distance / std::sqrt(Width * Width + Height * Height);
-}
-
 Double DispersalKernelWeight(Double Link, Double Alpha, Double Distance) {
   return Link * std::exp(-Alpha * Distance);
 }

@@ -65,8 +65,6 @@ Double CutBelowThreshold(Double x, Double Threshold);
 // The dispersal decay of a mean dispersal distance: 1 / Range, or 0.1 when the
 // range is 0, negative or not a number.
 Double DispersalDecay(Double Range);
-// 1 - Distance / the diagonal of a Width x Height study area.
-Double InverseDistanceWeight(Double Distance, Double Width, Double Height);
 // The negative-exponential kernel between two patches: Link (0 or 1) x exp(-Alpha x Distance).
 Double DispersalKernelWeight(Double Link, Double Alpha, Double Distance);
 // The n x n matrix whose entries [i][j] with j <= i (the diagonal included) are

@@ -79,6 +79,14 @@ QString DialogFilter(const std::string& filter) {
   return pairs.join(";;");
 }
 
+void Guarded(QWidget* parent, const std::function<void()>& command, const std::function<bool()>& silent) {
+  try {
+    command();
+  } catch (const std::exception& error) {
+    if (!silent || !silent()) Dialogs().ShowMessage(parent, error.what(), tMessageKind::mkError);
+  }
+}
+
 std::string WithDefaultExtension(const std::string& fileName, const std::string& defaultExtension) {
   if (fileName.empty() || defaultExtension.empty() || !utile::ExtractFileExt(fileName).empty())
     return fileName;

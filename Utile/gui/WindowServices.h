@@ -95,6 +95,10 @@ void SetDialogs(std::unique_ptr<tUserDialogs> dialogs);
 // The window through which a person answers FileExists (empty: the plain box).
 void SetFileExistsQuestion(std::function<tDialogResult(const std::string& message)> question);
 
+// Runs a window's command: an error it lets pass is shown in an error box over
+// parent, unless silent (asked then) says the error is told elsewhere.
+void Guarded(QWidget* parent, const std::function<void()>& command, const std::function<bool()>& silent = {});
+
 // "A (*.a)|*.a|B (*.b)|*.b" as the toolkit's filter "A (*.a);;B (*.b)".
 QString DialogFilter(const std::string& filter);
 // The file name with defaultExtension added when the name has none.

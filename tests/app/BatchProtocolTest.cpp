@@ -12,20 +12,12 @@
 #include "app/dlgVandrelU.h"
 #include "models/MetapopCommon.h"
 
+using testsupport::FileLines;
 using testsupport::tScriptedDialogs;
 using testsupport::tTestWorkbench;
 using vandrel::tDialogResult;
 
 namespace {
-// The lines of a text file written with CR LF line ends; a line that ends
-// otherwise keeps its bare LF so that the comparison fails.
-QStringList FileLines(const std::string& fileName) {
-  const std::string text = utile::LoadTextFromFile(fileName);
-  QStringList lines = QString::fromStdString(text).split("\r\n");
-  if (!lines.isEmpty() && lines.back().isEmpty()) lines.pop_back();
-  return lines;
-}
-
 std::vector<std::string> Lines(std::initializer_list<const char*> lines) {
   return {lines.begin(), lines.end()};
 }

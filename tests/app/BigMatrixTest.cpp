@@ -37,7 +37,10 @@
 #include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
 #include "models/MetapopCommon.h"
+#include "tests/models/BigMatrixReference.h"
 
+using bigmatrixtest::tDemes;
+using bigmatrixtest::tDominant;
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
 using testsupport::tScriptedDialogs;
@@ -49,10 +52,6 @@ namespace {
 // The dominant eigenvalue of a dense matrix with its left and right vectors,
 // normalised as the model does it (right to sum 1, then left . right = 1, each
 // when off by more than 1e-4) after scaling to a largest element of 1.
-struct tDominant {
-  double Value = 0;
-  VectorXd Left, Right;
-};
 VectorXd DominantVector(const MatrixXd& m, double& value) {
   Eigen::EigenSolver<MatrixXd> solver(m);
   Eigen::Index best = 0;
@@ -70,83 +69,6 @@ tDominant Dominant(const MatrixXd& m) {
   if (std::abs(d.Left.dot(d.Right) - 1) > 1e-4) d.Left /= d.Left.dot(d.Right);
   return d;
 }
-
-// The occupancy model written out from its deme parameters: P over all 2^n
-// states, G for one state, T over the pairs of every state but the empty one.
-struct tDenseModel {
-  int n;
-  std::vector<double> b, e, N;
-  std::vector<std::vector<double>> M;
-  double Cut;  // the coefficient precision
-  bool Occupied(int state, int d) const { return (state >> d) & 1; }
-  double Recruits(int state, int k, int j) const { return Occupied(state, j) * N[j] * b[j] * M[k][j]; }
-  double F(int state, int k, int j) const {  // the share of the recruits of k that come from j
-    double sum = 0;
-    for (int i = 0; i < n; ++i) sum += Recruits(state, k, i);
-    return sum != 0 ? Recruits(state, k, j) / sum : 0;
-  }
-  double P(int to, int from) const {
-    double p = 1;
-    for (int k = 0; k < n; ++k) {
-      double recruits = 0;
-      for (int j = 0; j < n; ++j) recruits += Recruits(from, k, j);
-      const double empty = e[k] + (1 - e[k]) * std::exp(-recruits);
-      p *= Occupied(to, k) ? 1 - empty : empty;
-    }
-    return p < Cut ? 0 : p;
-  }
-  MatrixXd P0() const {
-    MatrixXd m((1 << n) - 1, (1 << n) - 1);
-    for (int r = 0; r < m.rows(); ++r)
-      for (int c = 0; c < m.cols(); ++c) m(r, c) = P(r + 1, c + 1);
-    return m;
-  }
-  double G(int state, int r, int c) const {
-    return F(state, r / n, c / n) * F(state, r % n, c % n) * (c / n == c % n ? 1 - 1 / N[c / n] : 1);
-  }
-  MatrixXd G(int state) const {
-    MatrixXd m(n * n, n * n);
-    for (int r = 0; r < n * n; ++r)
-      for (int c = 0; c < n * n; ++c) m(r, c) = G(state, r, c);
-    return m;
-  }
-  MatrixXd T() const {
-    const int pairs = n * n;
-    MatrixXd m = MatrixXd::Zero(((1 << n) - 1) * pairs, ((1 << n) - 1) * pairs);
-    for (int c = 0; c < m.cols(); ++c) {
-      const int g2 = c % pairs, s2 = c / pairs + 1;
-      if (!Occupied(s2, g2 / n) || !Occupied(s2, g2 % n)) continue;
-      for (int r = 0; r < m.rows(); ++r) {
-        const double cell = G(s2, r % pairs, g2);
-        m(r, c) = cell < Cut ? 0 : P(r / pairs + 1, s2) * cell;
-      }
-    }
-    return m;
-  }
-  // Lt by Kesp3 from the eigensystems of P0 and of G with every deme occupied.
-  double Kesp3(const tDominant& p0, const tDominant& g) const {
-    const int all = (1 << n) - 1, pairs = n * n;
-    const MatrixXd p0m = P0();
-    double A = 0, B = 0;
-    for (int s = 1; s <= all; ++s) {
-      double X = 0, Y = 0;
-      for (int h = 0; h < pairs; ++h) {
-        if (!Occupied(s, h / n) || !Occupied(s, h % n))
-          A += p0.Left[s - 1] * p0.Right[s - 1] * g.Left[h] * g.Right[h];
-        double x1 = 0, x2 = 0;
-        for (int q = 0; q < pairs; ++q)
-          if (Occupied(s, q / n) && Occupied(s, q % n)) {
-            x1 += g.Left[h] * g.Right[q] * G(all, h, q);
-            x2 += F(all, h / n, q / n) * F(all, h % n, q % n);
-          }
-        X += (1 / x2 - 1) * x1;
-      }
-      for (int r = 0; r < all; ++r) Y += p0m(r, s - 1) * p0.Left[r] * p0.Right[s - 1];
-      B += X * Y;
-    }
-    return p0.Value * g.Value * (1 - A) + B;
-  }
-};
 
 // A shown value "v (± err)": its value, its error and one unit of its last digit.
 struct tShown {
@@ -204,7 +126,7 @@ class BigMatrixTest : public QObject {
   TdlgBigMatrix* fBM = nullptr;
 
   TdlgBigMatrix* NewWorkbench() {
-    return qobject_cast<TdlgBigMatrix*>(fMain->NewModel(tWorkbenchKind::wkBigMatrix));
+    return testsupport::OpenWorkbench<TdlgBigMatrix>(fMain, tWorkbenchKind::wkBigMatrix);
   }
   // The patches, linked by the main window's current rule, and the workbench
   // initialised on them (the main window stops doing it for a single patch).
@@ -233,16 +155,19 @@ class BigMatrixTest : public QObject {
   }
   QStringList Output() const { return fBM->mmModel->toPlainText().split('\n'); }
   QString LastOutput() const { return Output().last(); }
-  tDenseModel Dense() const {
+  // The workbench's model, densely: its drift is that of the deme sizes.
+  tDemes Dense() const {
     const models::tBigSPOMModel& m = *fBM->BigMatrixModel;
-    tDenseModel d{m.DemeCount(), {}, {}, {}, {}, std::pow(10.0, -fBM->seCoefficientPrecision->value())};
-    for (int i = 0; i < d.n; ++i) {
+    tDemes d;
+    d.Precision = std::pow(10.0, -fBM->seCoefficientPrecision->value());
+    for (int i = 0; i < m.DemeCount(); ++i) {
       d.b.push_back(m.Getb(i));
       d.e.push_back(m.Gete(i));
       d.N.push_back(m.GetN(i, 1));
       d.M.emplace_back();
-      for (int j = 0; j < d.n; ++j) d.M[i].push_back(m.GetM(i, j));
+      for (int j = 0; j < m.DemeCount(); ++j) d.M[i].push_back(m.GetM(i, j));
     }
+    d.Ne = d.N;
     return d;
   }
 
@@ -251,8 +176,6 @@ class BigMatrixTest : public QObject {
     utile::ResetEigenState();
     fMain = testsupport::OpenMainWindow(fDialogs);
     vandrel::dlgBigMatrixOptions = new vandrel::TdlgBigMatrixOptions(fMain);
-    fMain->SetWorkbenchFactory(tWorkbenchKind::wkBigMatrix,
-                               [](vandrel::TdlgVandrel* main) { return new TdlgBigMatrix(main); });
     fBM = NewWorkbench();
     QVERIFY(fBM);
   }
@@ -454,13 +377,13 @@ class BigMatrixTest : public QObject {
       fBM->mmModel->clear();
       fBM->btComputeAll->click();
 
-      const tDenseModel dense = Dense();
-      const tDominant p0 = Dominant(dense.P0());
+      const tDemes dense = Dense();
+      const tDominant p0 = Dominant(DenseP0(dense));
       double lt = 0;
       if (c.algorithm == 0)
-        DominantVector(dense.T(), lt);
+        DominantVector(DenseT(dense), lt);
       else
-        lt = dense.Kesp3(p0, Dominant(dense.G((1 << dense.n) - 1)));
+        lt = Kesp3(dense, p0, Dominant(DenseG(dense, (1u << dense.Count()) - 1)));
       const double lp0 = std::min(p0.Value, 1.0);
       lt = std::min(lt, 1.0);
       const tShown shownP0 = Shown(fBM->edLambdaP0->text()), shownT = Shown(fBM->edLambdaT->text());
@@ -473,7 +396,7 @@ class BigMatrixTest : public QObject {
 
       // The text output: its header and a line with the same values.
       QStringList header = {"MetapopSize", "Lp0", "Lt", "Lg"};
-      for (int i = 1; c.occupancy && i <= dense.n; ++i) header << QString("Occup%1").arg(i);
+      for (int i = 1; c.occupancy && i <= dense.Count(); ++i) header << QString("Occup%1").arg(i);
       header << "Time"
              << "Iterations";
       QCOMPARE(Output()[0], header.join('\t'));
@@ -483,10 +406,10 @@ class BigMatrixTest : public QObject {
       QVERIFY2(fields.size() == header.size() && fields[0].toDouble() == size, c.name);
       QVERIFY2(Agrees({fields[1].toDouble(), shownP0.Error, shownP0.Unit}, lp0), c.name);
       QVERIFY2(Agrees({fields[2].toDouble(), shownT.Error, shownT.Unit}, lt), c.name);
-      for (int d = 0; c.occupancy && d < dense.n; ++d) {
+      for (int d = 0; c.occupancy && d < dense.Count(); ++d) {
         double occupancy = 0;
         for (int r = 0; r < p0.Right.size(); ++r)
-          occupancy += dense.Occupied(r + 1, d) * p0.Right[r] / p0.Right.sum();
+          occupancy += bigmatrixtest::Occupied(r + 1, d) * p0.Right[r] / p0.Right.sum();
         QVERIFY2(std::abs(fields[4 + d].toDouble() - occupancy) < 1e-4, c.name);
       }
       QVERIFY(fields.last() == fBM->edIterationCount->text() &&
@@ -498,12 +421,12 @@ class BigMatrixTest : public QObject {
 
   void OtherButtonsReuseTheComputations() {
     UsePatches(Three());
-    const tDenseModel dense = Dense();
-    const MatrixXd p0 = dense.P0();
+    const tDemes dense = Dense();
+    const MatrixXd p0 = DenseP0(dense);
     double lp0 = 0, lt = 0, lg = 0;
     DominantVector(p0, lp0);
-    DominantVector(dense.T(), lt);
-    DominantVector(dense.G(7), lg);
+    DominantVector(DenseT(dense), lt);
+    DominantVector(DenseG(dense, 7), lg);
 
     // A matrix display asks first, then writes one line per row.
     fDialogs->Confirmations = {false, true};

@@ -13,11 +13,11 @@
 #include <QXYSeries>
 #include <QtTest>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
+#include "TestSupport/StatisticalChecks.h"
+#include "Utile/RunTime.h"
 #include "app/SensitivityPage.h"
 #include "app/WindowServices.h"
 #include "app/dlgGraphModelU.h"
@@ -31,16 +31,6 @@ namespace {
 struct tPatch {
   double x, y, A;
 };
-
-// The text of a result file, which goes.
-std::string TakeFile(const QString& file) {
-  std::ifstream in(file.toStdString(), std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  in.close();
-  QFile::remove(file);
-  return text.str();
-}
 
 QList<QPointF> Points(utile::gui::tGraphicChart* chart) {
   chart->Refresh();
@@ -287,10 +277,10 @@ class GraphWorkbenchTest : public QObject {
                                      "Range:", "SizeThreshold:"}));
     // The output file takes any text.
     page->edOutputFile->clear();
-    const QString file = QDir::temp().filePath("graph-batch_1.txt");
+    const testsupport::tTempFolder folder;
+    const QString file = QString::fromStdString(folder.File("graph-batch_1.txt"));
     QTest::keyClicks(page->edOutputFile, file);
     QCOMPARE(page->edOutputFile->text(), file);
-    QFile::remove(file);
 
     page->edLanParams()[8]->setText("2.5");
     page->edLanParams()[9]->setText("70");
@@ -302,7 +292,7 @@ class GraphWorkbenchTest : public QObject {
     QCOMPARE(fMain->seConnectance->value(), 70);
     QCOMPARE(fBench->edRange->text(), QString("40"));
     QCOMPARE(
-        QString::fromStdString(TakeFile(file)),
+        QString::fromStdString(utile::LoadTextFromFile(file.toStdString())),
         QString(
             "Landscape\tWidth\tHeight\tNbPatch\tIsolatedPatchArea\tIsolatedPatchDistance\tMinArea\tMaxArea\t"
             "PropLargePatches\t\tConnectance\t\t\tColonisationRate\tExtinctionRate\tDelta\tZim\tZem\tZex\t"
@@ -315,13 +305,14 @@ class GraphWorkbenchTest : public QObject {
 
   void FailingSimulationIsReportedAndTheBatchGoesOn() {
     // A power of the areas beyond the largest number fails the first simulation.
-    const QString file = QDir::temp().filePath("graph-failing-batch.txt");
-    QFile::remove(file);
+    const testsupport::tTempFolder folder;
+    const QString file = QString::fromStdString(folder.File("graph-failing-batch.txt"));
     fBench->SensitivityPage->SetBatchLines(
         {"Simulation(0.5,0.05,0.1,1000000,1,0,30,10)", "Simulation(0.5,0.05,0.1,0,1,0,30,10)"});
     fBench->SensitivityPage->edOutputFile->setText(file);
     fBench->btRunBatchClick();
-    const QStringList lines = QString::fromStdString(TakeFile(file)).split("\r\n");
+    const QStringList lines =
+        QString::fromStdString(utile::LoadTextFromFile(file.toStdString())).split("\r\n");
     QCOMPARE(lines.size(), 5);
     QVERIFY(lines[1].startsWith("****** Error for 0.5\t0.05\t0.1\t1000000\t1\t0\t30\t10\t: "));
     QVERIFY(lines[2].startsWith("0.5\t0.05\t0.1\t0\t1\t0\t30\t10\t\t"));

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <QtCore/QObject>
+#include <QtCore/QStringList>
 
 #include "ScriptedDialogs.h"
+#include "Utile/RunTime.h"
+#include "app/WindowServices.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
-#include "app/WindowServices.h"
 #include "models/MetapopCommon.h"
 
 namespace testsupport {
@@ -29,6 +31,14 @@ inline void CloseMainWindow(vandrel::TdlgVandrel*& main) {
   main = nullptr;
   vandrel::dlgPatchData = nullptr;
   vandrel::SetDialogs(nullptr);
+}
+
+// The lines of a text file written with CR LF line ends; a line that ends
+// otherwise keeps its bare LF so that the comparison fails.
+inline QStringList FileLines(const std::string& fileName) {
+  QStringList lines = QString::fromStdString(utile::LoadTextFromFile(fileName)).split("\r\n");
+  if (!lines.isEmpty() && lines.back().isEmpty()) lines.pop_back();
+  return lines;
 }
 
 // A workbench of the given kind made as the Modules menu makes it.

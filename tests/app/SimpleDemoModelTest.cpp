@@ -16,13 +16,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
-#include <fstream>
 #include <limits>
-#include <sstream>
 
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "Utile/Idrisi.h"
+#include "Utile/RunTime.h"
 #include "app/SensitivityPage.h"
 #include "app/WindowServices.h"
 #include "app/dlgPatchDataU.h"
@@ -66,10 +65,7 @@ QStringList Lines(const QPlainTextEdit* memo) {
 
 // The lines of a result file, every one ending in CR LF.
 QStringList ResultLines(const QString& file) {
-  std::ifstream in(file.toStdString(), std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  QString all = QString::fromStdString(text.str());
+  QString all = QString::fromStdString(utile::LoadTextFromFile(file.toStdString()));
   if (!all.endsWith("\r\n") || all.count("\r\n") != all.count('\n')) return {"(lines without CR LF)"};
   all.chop(2);
   return all.split("\r\n");

@@ -26,9 +26,11 @@
 #include "app/WindowServices.h"
 #include "app/dlgMatrixModelU.h"
 #include "app/dlgPatchDataU.h"
+#include "app/dlgSimpleDemoModelU.h"
 #include "app/dlgVandrelU.h"
 #include "models/MetapopCommon.h"
 
+using testsupport::FileLines;
 using testsupport::tScriptedDialogs;
 using vandrel::TdlgMatrixModel;
 
@@ -61,12 +63,6 @@ void SevenPatches() {
                 {200, 300, 40},
                 {250, 213.4, 40},
                 {350, 213.4, 40}});
-}
-
-QStringList FileLines(const std::string& fileName) {
-  QStringList lines = QString::fromStdString(utile::LoadTextFromFile(fileName)).split("\r\n");
-  if (!lines.isEmpty() && lines.back().isEmpty()) lines.pop_back();
-  return lines;
 }
 
 QStringList Fields(const QString& line) {
@@ -342,6 +338,46 @@ class MatrixWorkbenchTest : public QObject {
     QCOMPARE(bench->MatrixModel->stop, stopAtClose);
     QVERIFY(!bench->IsRunning());
     QTRY_VERIFY(bench.isNull());
+  }
+
+  void ARunAskedForWhileAStoppedRunUnwindsIsRefused() {
+    SetLandscape({{0, 0, 40}, {100, 0, 40}, {50, 80, 40}});
+    fBench->acInitialise->trigger();
+    const int32_t start = fBench->MatrixModel->tMax, steps = fBench->seTimeSteps->value();
+    bool runningAfterStop = false, refused = false;
+    QTimer::singleShot(0, fBench, [&] {
+      fBench->Stop();
+      runningAfterStop = fBench->IsRunning();
+      try {
+        fBench->Run();
+      } catch (const utile::EInvalidOperation&) {
+        refused = true;
+      }
+    });
+    fBench->Run();
+    QVERIFY(runningAfterStop);
+    QVERIFY(refused);
+    QCOMPARE(fBench->MatrixModel->tMax, start + 1);  // stopped after its first step
+    QVERIFY(!fBench->IsRunning());
+    // Once it has returned, a run goes its whole length.
+    fBench->Run();
+    QCOMPARE(fBench->MatrixModel->tMax, start + 1 + steps);
+  }
+
+  void OpeningAnotherWorkbenchLeavesThisOneAsItWas() {
+    SevenPatches();
+    fBench->acInitialise->trigger();
+    QVERIFY(fBench->MatrixModel->Initialised());
+    // Initialising it again would now refuse its parameters and leave it unprepared.
+    fBench->edRange->setText("0");
+    const size_t messages = fDialogs->Messages.size();
+    // Made as the main window's factory makes it, before the window makes it current.
+    QPointer<QWidget> other = new vandrel::TdlgSimpleDemoModel(fMain);
+    QVERIFY(fBench->MatrixModel->Initialised());
+    for (size_t k = messages; k < fDialogs->Messages.size(); ++k)
+      QVERIFY(fDialogs->Messages[k] != "Mean dispersal distance must be >0");
+    other->close();
+    QTRY_VERIFY(other.isNull());
   }
 
   void BatchRowsStandUnderTheirHeader() {

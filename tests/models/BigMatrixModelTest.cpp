@@ -10,8 +10,10 @@
 #include "Utile/RunTime.h"
 #include "Utile/VirtualMatrixOps.h"
 #include "models/BigMatrixModel.h"
+#include "tests/models/BigMatrixReference.h"
 
 using namespace models;
+using namespace bigmatrixtest;
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
 using utile::tMatrixOfDouble;
@@ -20,13 +22,6 @@ using utile::tVectorOfDouble;
 namespace {
 
 // ------------------------------------------------------------ landscapes
-
-struct tDemes {
-  tVectorOfDouble b, e, N, Ne;
-  tMatrixOfDouble M;  // M[to][from]
-  Double Precision = 0;
-  int Count() const { return static_cast<int>(b.size()); }
-};
 
 // n demes along a line: dispersal decays with distance, 0.8 stays at home.
 tDemes Line(int n, double decay = 1.0) {
@@ -57,84 +52,7 @@ void Apply(tBigSPOMModel& model, const tDemes& d) {
   model.Reset();
 }
 
-// ------------------------------------------------------------ the definitions, densely
-
-bool Occupied(unsigned s, int d) {
-  return (s >> d) & 1u;
-}
-
-// F of state s: the share of the recruits of k that come from j.
-MatrixXd BackDispersal(const tDemes& d, unsigned s) {
-  const int n = d.Count();
-  MatrixXd f(n, n);
-  for (int k = 0; k < n; ++k) {
-    for (int j = 0; j < n; ++j) f(k, j) = Occupied(s, j) ? d.N[j] * d.b[j] * d.M[k][j] : 0.0;
-    if (f.row(k).sum() != 0) f.row(k) /= f.row(k).sum();
-  }
-  return f;
-}
-
-// The transitions over all 2^n states, [to][from], cut below the precision.
-MatrixXd FullP(const tDemes& d) {
-  const int n = d.Count();
-  const unsigned states = 1u << n;
-  MatrixXd p(states, states);
-  for (unsigned c = 0; c < states; ++c) {
-    std::vector<double> q(n);
-    for (int k = 0; k < n; ++k) {
-      double recruits = 0;
-      for (int j = 0; j < n; ++j) recruits += Occupied(c, j) ? d.N[j] * d.b[j] * d.M[k][j] : 0;
-      q[k] = d.e[k] + (1 - d.e[k]) * std::exp(-recruits);
-    }
-    for (unsigned r = 0; r < states; ++r) {
-      double v = 1;
-      for (int k = 0; k < n; ++k) {
-        v *= Occupied(r, k) ? 1 - q[k] : q[k];
-        if (v < d.Precision) v = 0;
-      }
-      p(r, c) = v;
-    }
-  }
-  return p;
-}
-
-MatrixXd DenseP0(const tDemes& d) {
-  const MatrixXd p = FullP(d);
-  return p.bottomRightCorner(p.rows() - 1, p.cols() - 1);
-}
-
-// G of state s: [(a, b)][(c, e)] = F[a][c] F[b][e], times 1 - 1 / Ne[c] when c = e.
-MatrixXd DenseG(const tDemes& d, unsigned s) {
-  const int n = d.Count();
-  const MatrixXd f = BackDispersal(d, s);
-  MatrixXd g(n * n, n * n);
-  for (int r = 0; r < n * n; ++r)
-    for (int c = 0; c < n * n; ++c)
-      g(r, c) = f(r / n, c / n) * f(r % n, c % n) * (c / n == c % n ? 1 - 1 / d.Ne[c / n] : 1.0);
-  return g;
-}
-
-MatrixXd DenseT(const tDemes& d) {
-  const int n = d.Count(), pairs = n * n;
-  const unsigned states = (1u << n) - 1;
-  const MatrixXd p = FullP(d);
-  MatrixXd t = MatrixXd::Zero(states * pairs, states * pairs);
-  for (unsigned s2 = 1; s2 <= states; ++s2) {
-    const MatrixXd g = DenseG(d, s2);
-    for (int g2 = 0; g2 < pairs; ++g2)
-      for (unsigned s1 = 1; s1 <= states; ++s1)
-        for (int g1 = 0; g1 < pairs; ++g1)
-          if (Occupied(s2, g2 / n) && Occupied(s2, g2 % n) && g(g1, g2) >= d.Precision)
-            t((s1 - 1) * pairs + g1, (s2 - 1) * pairs + g2) = p(s1, s2) * g(g1, g2);
-  }
-  return t;
-}
-
 // The eigenvalue of largest magnitude with its left and right eigenvectors.
-struct tDominant {
-  double Value;
-  VectorXd Left, Right;
-};
 tDominant Dominant(const MatrixXd& m) {
   Eigen::EigenSolver<MatrixXd> right(m), left(m.transpose());
   Eigen::Index k, l;
@@ -404,28 +322,10 @@ TEST_F(BigMatrixModel, Kesp3FromTheDenseEigenvectors) {
   for (int n = 2; n <= 4; ++n) {
     const tDemes d = Line(n);
     const unsigned all = (1u << n) - 1;
-    const int pairs = n * n;
-    const MatrixXd p0 = DenseP0(d), g = DenseG(d, all), fall = BackDispersal(d, all);
-    tDominant dp = Dominant(p0), dg = Dominant(g);
+    tDominant dp = Dominant(DenseP0(d)), dg = Dominant(DenseG(d, all));
     for (tDominant* dom : {&dp, &dg}) {
       dom->Right /= dom->Right.sum();
       dom->Left /= dom->Left.dot(dom->Right);
-    }
-    auto both = [&](unsigned s, int pair) { return Occupied(s, pair / n) && Occupied(s, pair % n); };
-    double A = 0, B = 0;
-    for (unsigned s = 1; s <= all; ++s) {
-      double X = 0;
-      for (int h = 0; h < pairs; ++h) {
-        if (!both(s, h)) A += dp.Left[s - 1] * dp.Right[s - 1] * dg.Left[h] * dg.Right[h];
-        double x1 = 0, x2 = 0;
-        for (int k = 0; k < pairs; ++k)
-          if (both(s, k)) {
-            x1 += dg.Left[h] * dg.Right[k] * g(h, k);
-            x2 += fall(h / n, k / n) * fall(h % n, k % n);
-          }
-        X += (1 / x2 - 1) * x1;
-      }
-      B += X * p0.col(s - 1).dot(dp.Left) * dp.Right[s - 1];
     }
     tBigSPOMModel model(n);
     Apply(model, d);
@@ -435,7 +335,7 @@ TEST_F(BigMatrixModel, Kesp3FromTheDenseEigenvectors) {
     model.GMat().fEigenValue = dg.Value;
     model.GMat().fEigenVectorLeft = ToVector(dg.Left);
     model.GMat().fEigenVectorRight = ToVector(dg.Right);
-    EXPECT_NEAR(dp.Value * dg.Value * (1 - A) + B, model.TEigenvalueKesp3(), 1e-10) << n;
+    EXPECT_NEAR(Kesp3(d, dp, dg), model.TEigenvalueKesp3(), 1e-10) << n;
   }
   // From the iterations: the same eigenvalues, and Lg = Lt / Lp0.
   const tDemes d = Line(3);
