@@ -1210,12 +1210,13 @@ void TdlgVandrel::BuildValueMap() {
       const QValueAxis* left = chSpace->LeftAxis();
       fValueMapExtent = QRectF(QPointF(bottom->min(), left->min()), QPointF(bottom->max(), left->max()));
       const double w = fValueMapExtent.width() / side, h = fValueMapExtent.height() / side;
+      const auto capacityAt = models::HypotheticCapacityAt(area, param, models::Patches);
       fValueMap = ValuePicture(
           side, side,
           [&](int c, int r) {
             const double x = fValueMapExtent.left() + (c + 0.5) * w;
             const double y = fValueMapExtent.bottom() - (r + 0.5) * h;  // the picture's first line on top
-            const double capacity = models::HypotheticCapacity(x, y, area, param, models::Patches);
+            const double capacity = capacityAt(x, y);
             return capacity > 0 ? std::log10(capacity) : MissingConnectivity;
           },
           MapPalette);

@@ -689,24 +689,6 @@ tVectorOfDouble ComputeHanskiPatchValue(const tArrayOfCircles& patches) {
   return PatchValuesOf(HanskiEigenvectors, HanskiEigenvalue[0], k);
 }
 
-Double HypotheticCapacity(Double x, Double y, Double area, const tParam& Param,
-                          const tArrayOfCircles& patches) {
-  if (patches.size() < 2) return 0;
-  AssertLastCapacityCovers(patches.size());
-  const Double t = Param.Territ;
-  Double sum = 0;
-  for (size_t i = 0; i < patches.size(); ++i) {
-    const tCircle& p = patches[i];
-    const Double dx = x - p.x;
-    const Double dy = y - p.y;
-    const Double kernel = std::exp(-Param.alph * std::sqrt(dx * dx + dy * dy));
-    sum += kernel * kernel * HanskiEigenvectors[i][1] * HanskiEigenvectors[i][0] *
-           ScaledAreaPower(p.A, t, Param.ZetaExt + Param.ZetaIm) * ScaledAreaPower(p.A, t, Param.ZetaEm);
-  }
-  return utile::FloatDiv(ScaledAreaPower(area, t, Param.ZetaIm + Param.ZetaEm + Param.ZetaExt) * sum,
-                         HanskiEigenvalue[0]);
-}
-
 tBox BoundingBox(const tArrayOfCircles& patches) {
   tBox box{1.7e308, -1.7e308, 1.7e308, -1.7e308};
   for (const auto& p : patches) {
@@ -1236,6 +1218,48 @@ class tContributionKernel {
   std::vector<Double> fX, fY, fEmitted, fReceived;
 };
 
+// HypotheticCapacity with the terms of each patch that do not depend on the
+// position computed once, in the order the sum multiplies them.
+class tCapacityKernel {
+ public:
+  tCapacityKernel(Double area, const tParam& param, const tArrayOfCircles& patches) : fAlpha(param.alph) {
+    const size_t n = patches.size();
+    if (n < 2) return;
+    AssertLastCapacityCovers(n);
+    const Double t = param.Territ;
+    fTerms.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+      const tCircle& p = patches[i];
+      fTerms.push_back({p.x, p.y, HanskiEigenvectors[i][1], HanskiEigenvectors[i][0],
+                        ScaledAreaPower(p.A, t, param.ZetaExt + param.ZetaIm),
+                        ScaledAreaPower(p.A, t, param.ZetaEm)});
+    }
+    fNewPatch = ScaledAreaPower(area, t, param.ZetaIm + param.ZetaEm + param.ZetaExt);
+    fLambda = HanskiEigenvalue[0];
+  }
+
+  Double At(Double x, Double y) const {
+    if (fTerms.empty()) return 0;
+    Double sum = 0;
+    for (const tTerms& p : fTerms) {
+      const Double dx = x - p.X;
+      const Double dy = y - p.Y;
+      const Double kernel = std::exp(-fAlpha * std::sqrt(dx * dx + dy * dy));
+      sum += kernel * kernel * p.Left * p.Right * p.Immigration * p.Emigration;
+    }
+    return utile::FloatDiv(fNewPatch * sum, fLambda);
+  }
+
+ private:
+  struct tTerms {
+    Double X, Y, Left, Right, Immigration, Emigration;
+  };
+  Double fAlpha;
+  Double fNewPatch = 0;
+  Double fLambda = 0;
+  std::vector<tTerms> fTerms;
+};
+
 }  // namespace
 
 void ComputeTestPosition(const tParam& Param, Double XMin, Double XMax, Double YMin, Double YMax,
@@ -1379,6 +1403,16 @@ void FindMatB(const tParam& Param, const tArrayOfCircles& patches, Double XMin, 
   ContributionMap = std::move(contribution);
   ContributionEigenvector = std::move(eigenvector);
   ResultMap = std::move(map);
+}
+
+Double HypotheticCapacity(Double x, Double y, Double area, const tParam& Param,
+                          const tArrayOfCircles& patches) {
+  return tCapacityKernel(area, Param, patches).At(x, y);
+}
+
+std::function<Double(Double, Double)> HypotheticCapacityAt(Double area, const tParam& Param,
+                                                          const tArrayOfCircles& patches) {
+  return [kernel = tCapacityKernel(area, Param, patches)](Double x, Double y) { return kernel.At(x, y); };
 }
 
 Double hypotheticContribution(Double x, Double y, const tParam& Param, const tArrayOfCircles& patches,
