@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <algorithm>
 
 #include "app/TaggedControls.h"
 
@@ -89,6 +90,12 @@ QPlainTextEdit* NewMemo(QWidget* parent, const char* name, bool wrapLines) {
   memo->setReadOnly(true);
   if (!wrapLines) memo->setLineWrapMode(QPlainTextEdit::NoWrap);
   return memo;
+}
+
+// ------------------------------------------------------------ values
+
+void SetSpinValue(QSpinBox* spin, int64_t value) {
+  spin->setValue(static_cast<int>(std::clamp<int64_t>(value, spin->minimum(), spin->maximum())));
 }
 
 }  // namespace vandrel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QKeySequence>
+#include <cstdint>
 
 class QAction;
 class QCheckBox;
@@ -37,5 +38,9 @@ QAction* NewAction(QWidget* owner, const char* name, const char* caption, const 
 QWidget* NewTabPage(QTabWidget* tabs, const char* name, const char* caption);
 // A read-only memo; model descriptions, matrices and logs keep their lines unwrapped.
 QPlainTextEdit* NewMemo(QWidget* parent, const char* name, bool wrapLines = false);
+
+// ------------------------------------------------------------ values
+// Sets the spin edit to the value held to its bounds.
+void SetSpinValue(QSpinBox* spin, int64_t value);
 
 }  // namespace vandrel

@@ -220,8 +220,7 @@ bool TdlgPatchData::ApplyTable() {
 }
 
 void TdlgPatchData::Apply() {
-  if (dlgVandrel && dlgVandrel->LandscapeLocked())
-    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+  if (dlgVandrel) dlgVandrel->CheckLandscapeUnlocked();
   // Row r stands for patch r - 1 only while the table shows this landscape.
   if (fRefillPending || fTable.size() != models::Patches.size() || fWritten.size() != fTable.size()) {
     Reset();
