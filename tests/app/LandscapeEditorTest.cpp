@@ -72,14 +72,9 @@ class LandscapeEditorTest : public QObject {
     Settle();
   }
   // Where a point of the landscape lies on the chart's viewport.
-  QPointF At(double x, double y) const {
-    const utile::gui::tGraphicChart* chart = fMain->chSpace;
-    return chart->viewportTransform().map(chart->chart()->mapToScene(chart->ValueToPixel(QPointF(x, y))));
-  }
+  QPointF At(double x, double y) const { return testsupport::LandscapePoint(fMain, x, y); }
   void Send(QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons held, QPointF at) {
-    QWidget* viewport = fMain->chSpace->viewport();
-    QMouseEvent event(type, at, viewport->mapToGlobal(at), button, held, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &event);
+    testsupport::SendChartMouse(fMain, type, button, held, at);
   }
   void Drag(Qt::MouseButton button, QPointF from, QPointF to) {
     Send(QEvent::MouseButtonPress, button, button, At(from.x(), from.y()));
