@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "Utile/MatrixOps.h"
 #include "Utile/RunTime.h"
 
 namespace models {
@@ -334,13 +335,8 @@ void RemovePatch(Integer Index) {
         "removed.");
   const size_t n = Patches.size(), k = static_cast<size_t>(Index);
   if (DistanceMatFixed) {
-    bool fits = DistanceMat.size() == n;
-    for (const auto& row : DistanceMat) fits = fits && row.size() == n;
     // A matrix that does not fit already is refused by the next distance computation.
-    if (fits) {
-      DistanceMat.erase(DistanceMat.begin() + Index);
-      for (auto& row : DistanceMat) row.erase(row.begin() + Index);
-    }
+    if (utile::MatHasShape(DistanceMat, n, n)) DistanceMat = utile::DeleteRowAndCol(DistanceMat, Index);
   }
   Patches.erase(Patches.begin() + static_cast<std::ptrdiff_t>(k));
 }

@@ -169,9 +169,7 @@ const tCircle& PatchAt(Integer i) {
 // DistanceMat must describe the n patches. A matrix loaded with the landscape
 // file stops fitting when a patch is added or removed afterwards.
 void CheckDistancesFit(size_t n) {
-  bool fits = DistanceMat.size() == n;
-  for (const auto& row : DistanceMat) fits = fits && row.size() == n;
-  if (fits) return;
+  if (utile::MatHasShape(DistanceMat, n, n)) return;
   if (DistanceMatFixed)
     throw utile::EInvalidOperation(utile::Format(
         "The distance matrix read from the landscape file does not fit the %d patches of the landscape.",
@@ -814,9 +812,7 @@ void CheckOccupancyRates(const tParam& param) {
 }
 
 void CheckColonisationMatrix(const tMatrixOfDouble& m, size_t n) {
-  bool fits = m.size() == n;
-  for (const auto& row : m) fits = fits && row.size() == n;
-  utile::Assert(fits, "The colonisation matrix does not fit the patches");
+  utile::Assert(utile::MatHasShape(m, n, n), "The colonisation matrix does not fit the patches");
 }
 
 // The divisor of each patch's step: (A / T)^ZetaExt, the slower dynamics of
