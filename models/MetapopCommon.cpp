@@ -588,6 +588,30 @@ bool IsTheLandscape(const tArrayOfCircles& patches) {
   return true;
 }
 
+// The distances between the patches of the array: the landscape's own matrix
+// (kept when it came from the landscape file) for the landscape, those between
+// the array's own patches for an aggregated or resampled set.
+tMatrixOfDouble DistancesOf(const tArrayOfCircles& patches) {
+  if (!IsTheLandscape(patches)) return EuclideanDistances(patches);
+  ComputeDistanceMatrix();
+  return DistanceMat;
+}
+
+// M[i][j] = (A_j / T)^ZetaEm exp(-alph d_ij) (A_i / T)^(ZetaIm + ZetaExt), every
+// entry computed (the matrix is not symmetric when the exponents differ), and a
+// zero diagonal.
+tMatrixOfDouble ColonisationMatrix(const tParam& param, const tArrayOfCircles& patches,
+                                   const tMatrixOfDouble& distances) {
+  const size_t n = patches.size();
+  const tVectorOfDouble emigration = AreaFactors(patches, param.Territ, param.ZetaEm);
+  const tVectorOfDouble immigration = AreaFactors(patches, param.Territ, param.ZetaIm + param.ZetaExt);
+  tMatrixOfDouble m(n, tVectorOfDouble(n, 0.0));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j)
+      if (i != j) m[i][j] = emigration[j] * std::exp(-param.alph * distances[i][j]) * immigration[i];
+  return m;
+}
+
 struct tLandscapeEigen {
   tMatrixOfDouble M;
   tVectorOfDouble Right;
@@ -596,19 +620,12 @@ struct tLandscapeEigen {
   bool Converged = true;
 };
 
-// The landscape matrix of the patches with the given distances:
-// M[i][j] = exp(-alph d_ij) (A_j / T)^ZetaEm (A_i / T)^(ZetaIm + ZetaExt), a zero
-// diagonal, and its right and left dominant eigenvectors.
+// The landscape matrix of the patches with the given distances (the colonisation
+// matrix) and its right and left dominant eigenvectors.
 tLandscapeEigen LandscapeEigensystem(const tParam& param, const tArrayOfCircles& patches,
                                      const tMatrixOfDouble& distances) {
-  const size_t n = patches.size();
-  const tVectorOfDouble emigration = AreaFactors(patches, param.Territ, param.ZetaEm);
-  const tVectorOfDouble immigration = AreaFactors(patches, param.Territ, param.ZetaIm + param.ZetaExt);
   tLandscapeEigen result;
-  result.M.assign(n, tVectorOfDouble(n, 0.0));
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j < n; ++j)
-      if (i != j) result.M[i][j] = std::exp(-param.alph * distances[i][j]) * emigration[j] * immigration[i];
+  result.M = ColonisationMatrix(param, patches, distances);
   const bool right = PerronEigensystem(result.M, result.Right, result.Lambda);
   const bool left = PerronEigensystem(result.M, result.Left, result.Lambda, 1000, true);
   result.Converged = right && left;
@@ -658,16 +675,7 @@ Double ComputeMetapopulationCapacity(const tParam* Param, const tArrayOfCircles&
   const size_t n = patches.size();
   if (n < 2) return 0;
   utile::Assert(Param != nullptr, "No parameters for the metapopulation capacity");
-  // The distances belong to the array given: the landscape's own matrix (kept
-  // when it came from the landscape file) for the landscape, the Euclidean
-  // distances of the array for an aggregated or resampled set.
-  tLandscapeEigen eigen;
-  if (IsTheLandscape(patches)) {
-    ComputeDistanceMatrix();
-    eigen = LandscapeEigensystem(*Param, patches, DistanceMat);
-  } else {
-    eigen = LandscapeEigensystem(*Param, patches, EuclideanDistances(patches));
-  }
+  tLandscapeEigen eigen = LandscapeEigensystem(*Param, patches, DistancesOf(patches));
   HanskiMat = std::move(eigen.M);
   HanskiEigenvectors.assign(n, tVectorOfDouble(n, 0.0));
   HanskiEigenvalue.assign(n, 0.0);
@@ -923,30 +931,6 @@ class tOccupancyDynamics {
   std::vector<Double> fColumns;  // [j * n + i] = M[i][j]
   tVectorOfDouble fAreaTerms;
 };
-
-// The distances between the patches of the array: the landscape's own matrix
-// (kept when it came from the landscape file) for the landscape, those between
-// the array's own patches for an aggregated or resampled set.
-tMatrixOfDouble DistancesOf(const tArrayOfCircles& patches) {
-  if (!IsTheLandscape(patches)) return EuclideanDistances(patches);
-  ComputeDistanceMatrix();
-  return DistanceMat;
-}
-
-// M[i][j] = (A_j / T)^ZetaEm exp(-alph d_ij) (A_i / T)^(ZetaIm + ZetaExt), every
-// entry computed (the matrix is not symmetric when the exponents differ), and a
-// zero diagonal.
-tMatrixOfDouble ColonisationMatrix(const tParam& param, const tArrayOfCircles& patches,
-                                   const tMatrixOfDouble& distances) {
-  const size_t n = patches.size();
-  const tVectorOfDouble emigration = AreaFactors(patches, param.Territ, param.ZetaEm);
-  const tVectorOfDouble immigration = AreaFactors(patches, param.Territ, param.ZetaIm + param.ZetaExt);
-  tMatrixOfDouble m(n, tVectorOfDouble(n, 0.0));
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j < n; ++j)
-      if (i != j) m[i][j] = emigration[j] * std::exp(-param.alph * distances[i][j]) * immigration[i];
-  return m;
-}
 
 // The derivative of the size S = sum of p_i a_i in each scaled area a_k. At the
 // equilibrium (1 - p_i) c s_i = e p_i with s = M p, so p_i = s_i / (s_i + delta)
