@@ -1080,17 +1080,9 @@ class tGridMask {
     const size_t cols = grid.Cols(), rows = grid.Rows();
     fOpen.assign(cols * rows, 0);
     if (cols == 0 || rows == 0) return;
-    utile::TIdrisiFile file;
-    raster.OpenR(file);
-    size_t k = 0;
-    utile::ForEachCell(file, [&](Single value, bool) {
-      if (k < cols * rows) {
-        const size_t rasterRow = k / cols, col = k % cols;
-        fOpen[col * rows + (rows - 1 - rasterRow)] = value == 1;
-      }
-      ++k;
-    });
-    utile::CloseRaster(file);
+    const utile::tMatrixOfSingle cells = raster.AsMatrixOfSingle();  // [raster row][col]
+    for (size_t r = 0; r < rows; ++r)
+      for (size_t col = 0; col < cols; ++col) fOpen[col * rows + (rows - 1 - r)] = cells[r][col] == 1;
   }
 
   bool Open(size_t col, size_t row) const { return fAll || fOpen[col * fRows + row] != 0; }
