@@ -210,6 +210,11 @@ double Pythag(double a, double b) {
 
 // ------------------------------------------------------------ shape and products
 
+bool MatHasShape(const tMatrixOfDouble& m, size_t rows, size_t cols) {
+  return m.size() == rows &&
+         std::all_of(m.begin(), m.end(), [cols](const tVectorOfDouble& row) { return row.size() == cols; });
+}
+
 tMatrixOfDouble MatXmat(const tMatrixOfDouble& a, const tMatrixOfDouble& b) {
   if (a.empty()) return {};
   const size_t inner = a[0].size();

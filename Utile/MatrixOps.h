@@ -10,6 +10,8 @@
 namespace utile {
 
 // ------------------------------------------------------------ shape and products
+// True when M has Rows rows of Cols cells each.
+bool MatHasShape(const tMatrixOfDouble& m, size_t rows, size_t cols);
 // Length(A) rows x Length(B[0]) columns over the inner dimension Length(A[0]).
 tMatrixOfDouble MatXmat(const tMatrixOfDouble& a, const tMatrixOfDouble& b);
 // R[i] = sum over j < Length(V) of M[i][j] V[j], for i < Length(V).

@@ -781,17 +781,37 @@ std::string FormatList(std::string_view format, std::initializer_list<FormatArg>
 
 // ---------------------------------------------------------------- colour generator
 
+namespace {
+constexpr uint32_t RandMultiplier = 134775813u;
+}  // namespace
+
 uint32_t RandSeed = 0;
 
-double Random() {
-  RandSeed = RandSeed * 134775813u + 1u;
-  return RandSeed * (1.0 / 4294967296.0);
+double RandomFrom(uint32_t& seed) {
+  seed = seed * RandMultiplier + 1u;
+  return seed * (1.0 / 4294967296.0);
 }
 
+double Random() { return RandomFrom(RandSeed); }
+
 int32_t Random(int32_t range) {
-  RandSeed = RandSeed * 134775813u + 1u;
+  RandSeed = RandSeed * RandMultiplier + 1u;
   if (range <= 0) return 0;
   return static_cast<int32_t>((static_cast<uint64_t>(RandSeed) * static_cast<uint64_t>(range)) >> 32);
+}
+
+uint32_t RandSeedAfter(uint32_t Seed, uint64_t Draws) {
+  // n steps of x -> a x + 1 make one affine map x -> A x + C, composed by squaring.
+  uint32_t a = RandMultiplier, c = 1u, resultA = 1u, resultC = 0u;
+  for (; Draws > 0; Draws >>= 1) {
+    if (Draws & 1u) {
+      resultA = a * resultA;
+      resultC = a * resultC + c;
+    }
+    c = a * c + c;
+    a = a * a;
+  }
+  return resultA * Seed + resultC;
 }
 
 // ---------------------------------------------------------------- file names

@@ -196,7 +196,11 @@ std::string Format(std::string_view format, const Args&... args) {
 // The 32-bit linear congruential generator that random colours come from:
 // seed := seed x 134775813 + 1 (mod 2^32), value seed / 2^32.
 extern uint32_t RandSeed;
-double Random();
+double Random();  // RandomFrom(RandSeed)
+// The next value of the generator whose seed is Seed, which moves on.
+double RandomFrom(uint32_t& seed);
+// The seed after Draws draws from Seed, without drawing.
+uint32_t RandSeedAfter(uint32_t Seed, uint64_t Draws);
 // An integer in 0..range-1 (0 for a range of 0 or less).
 int32_t Random(int32_t range);
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "Utile/MatrixOps.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 
@@ -112,24 +113,11 @@ void ResetEigenState() {
 
 namespace {
 
-// The element of largest magnitude among the first n, with its sign; the first
-// of equal magnitudes wins, and an all-zero vector gives 0.
-Double MaxElement(const tVectorOfDouble& v, Cardinal n) {
-  Double largest = 0;
-  for (Cardinal i = 0; i < n; ++i)
-    if (std::fabs(v[i]) > std::fabs(largest)) largest = v[i];
-  return largest;
-}
-
-// The sum of squared differences, without a root.
-Double DIST(const tVectorOfDouble& a, const tVectorOfDouble& b, Cardinal n) {
+// The sum of squared differences, without the root of the shared DIST.
+Double SquaredDistance(const tVectorOfDouble& a, const tVectorOfDouble& b, Cardinal n) {
   Double sum = 0;
   for (Cardinal i = 0; i < n; ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
   return sum;
-}
-
-Double MAXIMUM(Double a, Double b) {
-  return a > b ? a : b;
 }
 
 Double OriginalMatrix(tBaseVirtualMatrixOfDouble& M, Cardinal Row, Cardinal Col) {
@@ -186,7 +174,7 @@ void DominantEigenvalue(tBaseVirtualMatrixOfDouble& M, Double& EigenValue, Integ
         ProcessMessages();
       }
     }
-    const Double L = MaxElement(y, n);
+    const Double L = MaxElement(y, static_cast<Integer>(n));
     CheckProduct(L);
     EigenError = std::fabs(EigenValue - L);
     Normalise(y, L);
@@ -216,7 +204,7 @@ void DominantEigenvalueMute(tBaseVirtualMatrixOfDouble& M, Double& EigenValue, I
         y[i] = sum;
       }
     }
-    const Double L = MaxElement(y, n);
+    const Double L = MaxElement(y, static_cast<Integer>(n));
     CheckProduct(L);
     const Double error = std::fabs(EigenValue - L);
     Normalise(y, L);
@@ -247,11 +235,11 @@ void DominantEigensystem(tBaseVirtualMatrixOfDouble& M, tVectorOfDouble& EigenVe
         ProcessMessages();
       }
     }
-    const Double L = MaxElement(y, n);
+    const Double L = MaxElement(y, static_cast<Integer>(n));
     CheckProduct(L);
     const Double D = (EigenValue - L) * (EigenValue - L);
     Normalise(y, L);
-    const Double E = DIST(V, y, n);
+    const Double E = SquaredDistance(V, y, n);
     EigenError = MAXIMUM(E, D);
     std::swap(V, y);
     EigenValue = L;

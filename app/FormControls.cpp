@@ -1,7 +1,9 @@
 #include "app/FormControls.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QSpinBox>
+#include <algorithm>
 
 #include "app/TaggedControls.h"
 
@@ -28,11 +30,14 @@ tLabeledEdit* NewLabeledEdit(QWidget* parent, const char* name, const char* capt
   return edit;
 }
 
-}  // namespace vandrel
+// ------------------------------------------------------------ values
 
-// ------------------------------------------------------------ reading edits
-namespace vandrel {
 double ReadReal(const QLineEdit* edit, double fallback) {
   return utile::StrToFloatDefAnySeparator(edit->text().toStdString(), fallback);
 }
+
+void SetSpinValue(QSpinBox* spin, int64_t value) {
+  spin->setValue(static_cast<int>(std::clamp<int64_t>(value, spin->minimum(), spin->maximum())));
+}
+
 }  // namespace vandrel

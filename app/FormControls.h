@@ -4,8 +4,11 @@
 // both programs use come from the shared constructors under their usual names.
 #pragma once
 
+#include <cstdint>
+
 #include "Utile/gui/FormControls.h"
 
+class QLineEdit;
 class QSpinBox;
 
 namespace vandrel {
@@ -27,12 +30,10 @@ using utile::gui::NewMemo;
 using utile::gui::NewRadioButton;
 using utile::gui::NewTabPage;
 
-}  // namespace vandrel
-
-// ------------------------------------------------------------ reading edits
-class QLineEdit;
-
-namespace vandrel {
+// ------------------------------------------------------------ values
 // The real typed in an edit, with either decimal separator; fallback when it cannot be read.
 double ReadReal(const QLineEdit* edit, double fallback);
+// Sets the spin edit to the value held to its bounds.
+void SetSpinValue(QSpinBox* spin, int64_t value);
+
 }  // namespace vandrel

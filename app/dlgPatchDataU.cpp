@@ -43,9 +43,8 @@ TdlgPatchData::TdlgPatchData(QWidget* parent) : QDialog(parent) {
   cbPatchData->setCurrentIndex(models::pdFixedProductivity);
   form->addRow(cbPatchData);
   auto edit = [this, form](const char* name, const char* caption, const char* text, const char* hint) {
-    auto* result = new tLabeledEdit(caption, text, grpParameters);
-    result->setObjectName(name);
-    result->EditLabel->setObjectName(QString(name) + "Label");
+    // The hint shows on the edit only.
+    tLabeledEdit* result = NewLabeledEdit(grpParameters, name, caption, text);
     if (hint) result->setToolTip(hint);
     form->addRow(result->EditLabel, result);
     return result;
@@ -71,8 +70,7 @@ TdlgPatchData::TdlgPatchData(QWidget* parent) : QDialog(parent) {
   connect(sgPatchData, &QTableWidget::cellChanged, this, &TdlgPatchData::CellEdited);
 
   auto button = [this](const char* name, const char* caption) {
-    auto* result = new QPushButton(caption, this);
-    result->setObjectName(name);
+    QPushButton* result = NewButton(this, name, caption);
     result->setAutoDefault(false);
     return result;
   };
@@ -214,8 +212,7 @@ bool TdlgPatchData::ApplyTable() {
 }
 
 void TdlgPatchData::Apply() {
-  if (dlgVandrel && dlgVandrel->LandscapeLocked())
-    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+  if (dlgVandrel) dlgVandrel->CheckLandscapeUnlocked();
   // Row r stands for patch r - 1 only while the table shows this landscape.
   if (fRefillPending || fTable.size() != models::Patches.size() || fWritten.size() != fTable.size()) {
     Reset();

@@ -955,8 +955,7 @@ void TdlgVandrel::btMakeLandscapeClick() {
   models::Patches = std::move(made.Patches);
   {
     // The landscape sequence below redraws.
-    ++fDeferredRedraws;
-    const auto done = qScopeGuard([this] { --fDeferredRedraws; });
+    const tDeferredRedraws deferred(this);
     if (made.PatchCount) seNbPatch->setValue(*made.PatchCount);
     if (made.Width) seWidth->setValue(*made.Width);
     if (made.Height) seHeight->setValue(*made.Height);
@@ -1014,10 +1013,14 @@ void TdlgVandrel::PermeabilityEditUsed() {
   // A typed value is in force as soon as the edit is used, not only from the
   // next landscape change.
   if (LandscapeLocked()) return;
-  models::MeanPermeabilityDistance = utile::StrToFloatDef(edSurvivalDistance->text().toStdString(), 0);
-  models::ConstantPermeability = utile::StrToFloatDef(edFixedSurvival->text().toStdString(), 0);
+  ReadPermeabilityEdits();
   ComputeConnectanceMatrix();
   DrawSpace();
+}
+
+void TdlgVandrel::ReadPermeabilityEdits() {
+  models::MeanPermeabilityDistance = utile::StrToFloatDef(edSurvivalDistance->text().toStdString(), 0);
+  models::ConstantPermeability = utile::StrToFloatDef(edFixedSurvival->text().toStdString(), 0);
 }
 
 void TdlgVandrel::TakeLandscapeLineValues(const std::function<void()>& fill) {
@@ -1031,11 +1034,9 @@ void TdlgVandrel::TakeLandscapeLineValues(const std::function<void()>& fill) {
 void TdlgVandrel::ChangePatches() {
   {
     // The redraw comes last, once.
-    ++fDeferredRedraws;
-    const auto done = qScopeGuard([this] { --fDeferredRedraws; });
+    const tDeferredRedraws deferred(this);
     // 1.
-    models::MeanPermeabilityDistance = utile::StrToFloatDef(edSurvivalDistance->text().toStdString(), 0);
-    models::ConstantPermeability = utile::StrToFloatDef(edFixedSurvival->text().toStdString(), 0);
+    ReadPermeabilityEdits();
     // 2.
     ComputeConnectanceMatrix();
     const size_t n = models::Patches.size();
@@ -1064,10 +1065,8 @@ void TdlgVandrel::ChangePatches() {
                                   static_cast<double>(utile::Round(box.MaxX + 1)));
       chSpace->SetLeftAxisRange(static_cast<double>(utile::Round(box.MinY - 1)),
                                 static_cast<double>(utile::Round(box.MaxY + 1)));
-      seWidth->setValue(
-          static_cast<int>(std::clamp<int64_t>(utile::Round(box.MaxX - box.MinX + 2), 10, 100000000)));
-      seHeight->setValue(
-          static_cast<int>(std::clamp<int64_t>(utile::Round(box.MaxY - box.MinY + 2), 10, 100000000)));
+      SetSpinValue(seWidth, utile::Round(box.MaxX - box.MinX + 2));
+      SetSpinValue(seHeight, utile::Round(box.MaxY - box.MinY + 2));
     } else {
       chSpace->SetBottomAxisRange(0, seWidth->value());
       chSpace->SetLeftAxisRange(0, seHeight->value());
@@ -1153,12 +1152,9 @@ void TdlgVandrel::FillSelectedPatchControls() {
     const models::tCircle& patch = models::Patches[SelCircle];
     // The patch selector counts the patches from 1, whatever their popIDs.
     seID->setValue(SelCircle + 1);
-    seX->setValue(
-        static_cast<int>(std::clamp<int64_t>(utile::Round(patch.x), seX->minimum(), seX->maximum())));
-    seY->setValue(
-        static_cast<int>(std::clamp<int64_t>(utile::Round(patch.y), seY->minimum(), seY->maximum())));
-    seArea->setValue(
-        static_cast<int>(std::clamp<int64_t>(utile::Round(patch.A), seArea->minimum(), seArea->maximum())));
+    SetSpinValue(seX, utile::Round(patch.x));
+    SetSpinValue(seY, utile::Round(patch.y));
+    SetSpinValue(seArea, utile::Round(patch.A));
   } else {
     for (QSpinBox* control : {seID, seX, seY, seArea}) control->setValue(0);
   }
@@ -1205,12 +1201,13 @@ void TdlgVandrel::BuildValueMap() {
       const QValueAxis* left = chSpace->LeftAxis();
       fValueMapExtent = QRectF(QPointF(bottom->min(), left->min()), QPointF(bottom->max(), left->max()));
       const double w = fValueMapExtent.width() / side, h = fValueMapExtent.height() / side;
+      const auto capacityAt = models::HypotheticCapacityAt(area, param, models::Patches);
       fValueMap = ValuePicture(
           side, side,
           [&](int c, int r) {
             const double x = fValueMapExtent.left() + (c + 0.5) * w;
             const double y = fValueMapExtent.bottom() - (r + 0.5) * h;  // the picture's first line on top
-            const double capacity = models::HypotheticCapacity(x, y, area, param, models::Patches);
+            const double capacity = capacityAt(x, y);
             return capacity > 0 ? std::log10(capacity) : MissingConnectivity;
           },
           MapPalette);
@@ -1405,8 +1402,7 @@ void TdlgVandrel::chSpaceMouseUp() {
 
 void TdlgVandrel::chSpaceDblClick(const QPointF& pixel) {
   DblClick = true;
-  if (LandscapeLocked())
-    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+  CheckLandscapeUnlocked();
   const QPointF value = chSpace->PixelToValue(pixel);
   MouseX = value.x();
   MouseY = value.y();
@@ -1421,8 +1417,7 @@ void TdlgVandrel::chSpaceDblClick(const QPointF& pixel) {
 
 void TdlgVandrel::btRemovePatchClick() {
   if (SelCircle < 0 || SelCircle >= static_cast<int32_t>(models::Patches.size())) return;
-  if (LandscapeLocked())
-    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+  CheckLandscapeUnlocked();
   models::RemovePatch(SelCircle);
   SelCircle = -1;
   seNbPatch->setValue(seNbPatch->value() - 1);
@@ -1501,6 +1496,11 @@ void TdlgVandrel::changeEvent(QEvent* event) {
     Guarded([this] { DrawSpace(); });
 }
 
+void TdlgVandrel::CheckLandscapeUnlocked() const {
+  if (LandscapeLocked())
+    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+}
+
 void TdlgVandrel::CheckLandscapeFree(const tModelForm* sender) const {
   if (OtherModelRunning(sender))
     throw utile::EInvalidOperation("The landscape cannot change while another module is running.");
@@ -1570,11 +1570,10 @@ void TdlgVandrel::ConnectLandscapeFileHandlers() {
 }
 
 void TdlgVandrel::SetStudyArea(int64_t width, int64_t height) {
-  ++fDeferredRedraws;
-  const auto done = qScopeGuard([this] { --fDeferredRedraws; });
+  const tDeferredRedraws deferred(this);
   // Held to the controls' bounds.
-  seWidth->setValue(static_cast<int>(std::clamp<int64_t>(width, seWidth->minimum(), seWidth->maximum())));
-  seHeight->setValue(static_cast<int>(std::clamp<int64_t>(height, seHeight->minimum(), seHeight->maximum())));
+  SetSpinValue(seWidth, width);
+  SetSpinValue(seHeight, height);
 }
 
 std::optional<std::string> TdlgVandrel::ExecuteMapOpenDialog(const std::string& title) {
@@ -1589,10 +1588,8 @@ void TdlgVandrel::CommitLandscapeFile(models::tLandscapeFile file) {
   // A selection of the old landscape means nothing in the new one.
   SelCircle = -1;
   {
-    ++fDeferredRedraws;
-    const auto done = qScopeGuard([this] { --fDeferredRedraws; });
-    seNbPatch->setValue(
-        static_cast<int>(std::clamp<int64_t>(count, seNbPatch->minimum(), seNbPatch->maximum())));
+    const tDeferredRedraws deferred(this);
+    SetSpinValue(seNbPatch, count);
   }
   ChangePatches();
 }
@@ -1608,8 +1605,7 @@ void TdlgVandrel::Loadpatchfile1Click() {
   const std::optional<std::string> name =
       Dialogs().OpenFileName(this, "Open a patch file", PatchFileFilter, "patch");
   if (!name) return;
-  if (LandscapeLocked())
-    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+  CheckLandscapeUnlocked();
   tHourGlass hourGlass;
   // Read whole first: a file that fails changes nothing, its name included.
   models::tLandscapeFile file = models::ReadLandscapeFile(*name);
@@ -1691,8 +1687,7 @@ void TdlgVandrel::LoadPermeabilityFromFile() {
 void TdlgVandrel::btPermeabiliyMapClick() {
   const std::optional<std::string> name = ExecuteMapOpenDialog("Select permeability map");
   if (!name) return;
-  if (LandscapeLocked())
-    throw utile::EInvalidOperation("The landscape cannot change while a module is running.");
+  CheckLandscapeUnlocked();
   const QString previous = edPermeabilityMap->text();
   edPermeabilityMap->setText(QString::fromStdString(*name));
   try {

@@ -157,6 +157,8 @@ class TdlgVandrel : public QMainWindow {
   // a running model.
   bool AnyModelRunning() const;
   bool LandscapeLocked() const { return AnyModelRunning(); }
+  // Refuses (EInvalidOperation) a landscape change while a workbench runs.
+  void CheckLandscapeUnlocked() const;
   // Refuses (EInvalidOperation) a landscape change asked for by sender while
   // another workbench runs on the landscape.
   void CheckLandscapeFree(const tModelForm* sender) const;
@@ -240,6 +242,8 @@ class TdlgVandrel : public QMainWindow {
   void SelectPatch(int32_t index);
   void ClearSelection();
   void FillSelectedPatchControls();
+  // The mean survival distance and the fixed survival typed in, put in force.
+  void ReadPermeabilityEdits();
   void SelectedPatchEdited(double models::tCircle::*field, const QSpinBox* control);
   void PermeabilityEditUsed();
   void chSpaceMouseDown(Qt::MouseButton button, const QPointF& pixel);
@@ -287,6 +291,17 @@ class TdlgVandrel : public QMainWindow {
   QRectF fValueMapExtent;  // in chart units
   int fFillingLandscapeLine = 0;
   int fDeferredRedraws = 0;
+  // Holds back the redraws that control changes ask for while it lives.
+  class tDeferredRedraws {
+   public:
+    explicit tDeferredRedraws(TdlgVandrel* main) : fMain(main) { ++fMain->fDeferredRedraws; }
+    ~tDeferredRedraws() { --fMain->fDeferredRedraws; }
+    tDeferredRedraws(const tDeferredRedraws&) = delete;
+    tDeferredRedraws& operator=(const tDeferredRedraws&) = delete;
+
+   private:
+    TdlgVandrel* fMain;
+  };
   // A right press on a patch starts a resize, not the chart's menu.
   bool fMenuRefused = false;
   // The patches changed while a mouse button was held on the chart.

@@ -11,6 +11,7 @@
 #include <numeric>
 
 #include "Utile/Idrisi.h"
+#include "Utile/MatrixOps.h"
 #include "Utile/RunTime.h"
 #include "Utile/VectorOps.h"
 
@@ -317,11 +318,7 @@ void WriteMap(Double MinX, Double MaxX, Double MinY, Double MaxY, Integer Column
   if (Columns < 1 || Rows < 1)
     throw utile::EInvalidArgument(
         Format("A map of %d columns and %d rows has no cell: it cannot be written.", Columns, Rows));
-  const bool fits = ResultMap.size() == static_cast<size_t>(Columns) &&
-                    std::all_of(ResultMap.begin(), ResultMap.end(), [Rows](const tVectorOfDouble& column) {
-                      return column.size() == static_cast<size_t>(Rows);
-                    });
-  if (!fits)
+  if (!utile::MatHasShape(ResultMap, static_cast<size_t>(Columns), static_cast<size_t>(Rows)))
     throw utile::EInvalidArgument(
         Format("The result map (%d columns of %d rows) is not a map of %d columns and %d rows: it cannot be "
                "written.",

@@ -4,18 +4,12 @@
 #include <cmath>
 #include <numbers>
 
+#include "Utile/MatrixOps.h"
 #include "Utile/RunTime.h"
 
 namespace models {
 
 namespace {
-
-constexpr uint32_t RandMultiplier = 134775813u;
-
-double NextDeviate(uint32_t& seed) {
-  seed = seed * RandMultiplier + 1u;
-  return seed * (1.0 / 4294967296.0);
-}
 
 // The area rule, with what it prepares once for the whole landscape.
 class tAreaRule {
@@ -289,20 +283,6 @@ tGeneratedLandscape GenerateLandscape(const tLandscapeSettings& Settings, const 
 
 // ------------------------------------------------------------------ colours
 
-uint32_t RandSeedAfter(uint32_t Seed, uint64_t Draws) {
-  // n steps of x -> a x + 1 make one affine map x -> A x + C, composed by squaring.
-  uint32_t a = RandMultiplier, c = 1u, resultA = 1u, resultC = 0u;
-  for (; Draws > 0; Draws >>= 1) {
-    if (Draws & 1u) {
-      resultA = a * resultA;
-      resultC = a * resultC + c;
-    }
-    c = a * c + c;
-    a = a * a;
-  }
-  return resultA * Seed + resultC;
-}
-
 void tPatchColors::Generate(Integer Count) {
   const size_t n = static_cast<size_t>(std::max(Count, 0));
   utile::RandSeed = 0;
@@ -311,15 +291,15 @@ void tPatchColors::Generate(Integer Count) {
     fFirst[i] =
         utile::HSItoRGB(static_cast<double>(i) / static_cast<double>(n), 1.0, 0.3 + 0.7 * utile::Random());
   fSize = n * (n + 1) / 2 + 1;
-  utile::RandSeed = RandSeedAfter(utile::RandSeed, 2 * static_cast<uint64_t>(fSize - n));
+  utile::RandSeed = utile::RandSeedAfter(utile::RandSeed, 2 * static_cast<uint64_t>(fSize - n));
 }
 
 utile::TColor tPatchColors::operator[](size_t Index) const {
   if (Index < fFirst.size()) return fFirst[Index];
   const uint64_t later = Index - fFirst.size();
-  uint32_t seed = RandSeedAfter(0, fFirst.size() + 2 * later);
-  const double hue = NextDeviate(seed);
-  const double intensity = NextDeviate(seed);
+  uint32_t seed = utile::RandSeedAfter(0, fFirst.size() + 2 * later);
+  const double hue = utile::RandomFrom(seed);
+  const double intensity = utile::RandomFrom(seed);
   return utile::HSItoRGB(hue, 1.0, 0.3 + 0.7 * intensity);
 }
 
@@ -355,13 +335,8 @@ void RemovePatch(Integer Index) {
         "removed.");
   const size_t n = Patches.size(), k = static_cast<size_t>(Index);
   if (DistanceMatFixed) {
-    bool fits = DistanceMat.size() == n;
-    for (const auto& row : DistanceMat) fits = fits && row.size() == n;
     // A matrix that does not fit already is refused by the next distance computation.
-    if (fits) {
-      DistanceMat.erase(DistanceMat.begin() + Index);
-      for (auto& row : DistanceMat) row.erase(row.begin() + Index);
-    }
+    if (utile::MatHasShape(DistanceMat, n, n)) DistanceMat = utile::DeleteRowAndCol(DistanceMat, Index);
   }
   Patches.erase(Patches.begin() + static_cast<std::ptrdiff_t>(k));
 }

@@ -94,9 +94,6 @@ class tPatchColors {
   size_t fSize = 0;
 };
 
-// The colour generator's seed after Draws draws from Seed, without drawing.
-uint32_t RandSeedAfter(uint32_t Seed, uint64_t Draws);
-
 // The popID that a new patch gets: one more than the largest of the patches (1
 // for none).
 Integer NextPopID(const tArrayOfCircles& Patches);

@@ -169,9 +169,7 @@ const tCircle& PatchAt(Integer i) {
 // DistanceMat must describe the n patches. A matrix loaded with the landscape
 // file stops fitting when a patch is added or removed afterwards.
 void CheckDistancesFit(size_t n) {
-  bool fits = DistanceMat.size() == n;
-  for (const auto& row : DistanceMat) fits = fits && row.size() == n;
-  if (fits) return;
+  if (utile::MatHasShape(DistanceMat, n, n)) return;
   if (DistanceMatFixed)
     throw utile::EInvalidOperation(utile::Format(
         "The distance matrix read from the landscape file does not fit the %d patches of the landscape.",
@@ -590,6 +588,30 @@ bool IsTheLandscape(const tArrayOfCircles& patches) {
   return true;
 }
 
+// The distances between the patches of the array: the landscape's own matrix
+// (kept when it came from the landscape file) for the landscape, those between
+// the array's own patches for an aggregated or resampled set.
+tMatrixOfDouble DistancesOf(const tArrayOfCircles& patches) {
+  if (!IsTheLandscape(patches)) return EuclideanDistances(patches);
+  ComputeDistanceMatrix();
+  return DistanceMat;
+}
+
+// M[i][j] = (A_j / T)^ZetaEm exp(-alph d_ij) (A_i / T)^(ZetaIm + ZetaExt), every
+// entry computed (the matrix is not symmetric when the exponents differ), and a
+// zero diagonal.
+tMatrixOfDouble ColonisationMatrix(const tParam& param, const tArrayOfCircles& patches,
+                                   const tMatrixOfDouble& distances) {
+  const size_t n = patches.size();
+  const tVectorOfDouble emigration = AreaFactors(patches, param.Territ, param.ZetaEm);
+  const tVectorOfDouble immigration = AreaFactors(patches, param.Territ, param.ZetaIm + param.ZetaExt);
+  tMatrixOfDouble m(n, tVectorOfDouble(n, 0.0));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j)
+      if (i != j) m[i][j] = emigration[j] * std::exp(-param.alph * distances[i][j]) * immigration[i];
+  return m;
+}
+
 struct tLandscapeEigen {
   tMatrixOfDouble M;
   tVectorOfDouble Right;
@@ -598,19 +620,12 @@ struct tLandscapeEigen {
   bool Converged = true;
 };
 
-// The landscape matrix of the patches with the given distances:
-// M[i][j] = exp(-alph d_ij) (A_j / T)^ZetaEm (A_i / T)^(ZetaIm + ZetaExt), a zero
-// diagonal, and its right and left dominant eigenvectors.
+// The landscape matrix of the patches with the given distances (the colonisation
+// matrix) and its right and left dominant eigenvectors.
 tLandscapeEigen LandscapeEigensystem(const tParam& param, const tArrayOfCircles& patches,
                                      const tMatrixOfDouble& distances) {
-  const size_t n = patches.size();
-  const tVectorOfDouble emigration = AreaFactors(patches, param.Territ, param.ZetaEm);
-  const tVectorOfDouble immigration = AreaFactors(patches, param.Territ, param.ZetaIm + param.ZetaExt);
   tLandscapeEigen result;
-  result.M.assign(n, tVectorOfDouble(n, 0.0));
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j < n; ++j)
-      if (i != j) result.M[i][j] = std::exp(-param.alph * distances[i][j]) * emigration[j] * immigration[i];
+  result.M = ColonisationMatrix(param, patches, distances);
   const bool right = PerronEigensystem(result.M, result.Right, result.Lambda);
   const bool left = PerronEigensystem(result.M, result.Left, result.Lambda, 1000, true);
   result.Converged = right && left;
@@ -660,16 +675,7 @@ Double ComputeMetapopulationCapacity(const tParam* Param, const tArrayOfCircles&
   const size_t n = patches.size();
   if (n < 2) return 0;
   utile::Assert(Param != nullptr, "No parameters for the metapopulation capacity");
-  // The distances belong to the array given: the landscape's own matrix (kept
-  // when it came from the landscape file) for the landscape, the Euclidean
-  // distances of the array for an aggregated or resampled set.
-  tLandscapeEigen eigen;
-  if (IsTheLandscape(patches)) {
-    ComputeDistanceMatrix();
-    eigen = LandscapeEigensystem(*Param, patches, DistanceMat);
-  } else {
-    eigen = LandscapeEigensystem(*Param, patches, EuclideanDistances(patches));
-  }
+  tLandscapeEigen eigen = LandscapeEigensystem(*Param, patches, DistancesOf(patches));
   HanskiMat = std::move(eigen.M);
   HanskiEigenvectors.assign(n, tVectorOfDouble(n, 0.0));
   HanskiEigenvalue.assign(n, 0.0);
@@ -687,24 +693,6 @@ tVectorOfDouble ComputeHanskiPatchValue(const tArrayOfCircles& patches) {
   if (k < 2) return {};
   AssertLastCapacityCovers(k);
   return PatchValuesOf(HanskiEigenvectors, HanskiEigenvalue[0], k);
-}
-
-Double HypotheticCapacity(Double x, Double y, Double area, const tParam& Param,
-                          const tArrayOfCircles& patches) {
-  if (patches.size() < 2) return 0;
-  AssertLastCapacityCovers(patches.size());
-  const Double t = Param.Territ;
-  Double sum = 0;
-  for (size_t i = 0; i < patches.size(); ++i) {
-    const tCircle& p = patches[i];
-    const Double dx = x - p.x;
-    const Double dy = y - p.y;
-    const Double kernel = std::exp(-Param.alph * std::sqrt(dx * dx + dy * dy));
-    sum += kernel * kernel * HanskiEigenvectors[i][1] * HanskiEigenvectors[i][0] *
-           ScaledAreaPower(p.A, t, Param.ZetaExt + Param.ZetaIm) * ScaledAreaPower(p.A, t, Param.ZetaEm);
-  }
-  return utile::FloatDiv(ScaledAreaPower(area, t, Param.ZetaIm + Param.ZetaEm + Param.ZetaExt) * sum,
-                         HanskiEigenvalue[0]);
 }
 
 tBox BoundingBox(const tArrayOfCircles& patches) {
@@ -832,9 +820,7 @@ void CheckOccupancyRates(const tParam& param) {
 }
 
 void CheckColonisationMatrix(const tMatrixOfDouble& m, size_t n) {
-  bool fits = m.size() == n;
-  for (const auto& row : m) fits = fits && row.size() == n;
-  utile::Assert(fits, "The colonisation matrix does not fit the patches");
+  utile::Assert(utile::MatHasShape(m, n, n), "The colonisation matrix does not fit the patches");
 }
 
 // The divisor of each patch's step: (A / T)^ZetaExt, the slower dynamics of
@@ -945,30 +931,6 @@ class tOccupancyDynamics {
   std::vector<Double> fColumns;  // [j * n + i] = M[i][j]
   tVectorOfDouble fAreaTerms;
 };
-
-// The distances between the patches of the array: the landscape's own matrix
-// (kept when it came from the landscape file) for the landscape, those between
-// the array's own patches for an aggregated or resampled set.
-tMatrixOfDouble DistancesOf(const tArrayOfCircles& patches) {
-  if (!IsTheLandscape(patches)) return EuclideanDistances(patches);
-  ComputeDistanceMatrix();
-  return DistanceMat;
-}
-
-// M[i][j] = (A_j / T)^ZetaEm exp(-alph d_ij) (A_i / T)^(ZetaIm + ZetaExt), every
-// entry computed (the matrix is not symmetric when the exponents differ), and a
-// zero diagonal.
-tMatrixOfDouble ColonisationMatrix(const tParam& param, const tArrayOfCircles& patches,
-                                   const tMatrixOfDouble& distances) {
-  const size_t n = patches.size();
-  const tVectorOfDouble emigration = AreaFactors(patches, param.Territ, param.ZetaEm);
-  const tVectorOfDouble immigration = AreaFactors(patches, param.Territ, param.ZetaIm + param.ZetaExt);
-  tMatrixOfDouble m(n, tVectorOfDouble(n, 0.0));
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = 0; j < n; ++j)
-      if (i != j) m[i][j] = emigration[j] * std::exp(-param.alph * distances[i][j]) * immigration[i];
-  return m;
-}
 
 // The derivative of the size S = sum of p_i a_i in each scaled area a_k. At the
 // equilibrium (1 - p_i) c s_i = e p_i with s = M p, so p_i = s_i / (s_i + delta)
@@ -1118,17 +1080,9 @@ class tGridMask {
     const size_t cols = grid.Cols(), rows = grid.Rows();
     fOpen.assign(cols * rows, 0);
     if (cols == 0 || rows == 0) return;
-    utile::TIdrisiFile file;
-    raster.OpenR(file);
-    size_t k = 0;
-    utile::ForEachCell(file, [&](Single value, bool) {
-      if (k < cols * rows) {
-        const size_t rasterRow = k / cols, col = k % cols;
-        fOpen[col * rows + (rows - 1 - rasterRow)] = value == 1;
-      }
-      ++k;
-    });
-    utile::CloseRaster(file);
+    const utile::tMatrixOfSingle cells = raster.AsMatrixOfSingle();  // [raster row][col]
+    for (size_t r = 0; r < rows; ++r)
+      for (size_t col = 0; col < cols; ++col) fOpen[col * rows + (rows - 1 - r)] = cells[r][col] == 1;
   }
 
   bool Open(size_t col, size_t row) const { return fAll || fOpen[col * fRows + row] != 0; }
@@ -1234,6 +1188,48 @@ class tContributionKernel {
   Double fAlpha;
   Double fFactor = 0;
   std::vector<Double> fX, fY, fEmitted, fReceived;
+};
+
+// HypotheticCapacity with the terms of each patch that do not depend on the
+// position computed once, in the order the sum multiplies them.
+class tCapacityKernel {
+ public:
+  tCapacityKernel(Double area, const tParam& param, const tArrayOfCircles& patches) : fAlpha(param.alph) {
+    const size_t n = patches.size();
+    if (n < 2) return;
+    AssertLastCapacityCovers(n);
+    const Double t = param.Territ;
+    fTerms.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+      const tCircle& p = patches[i];
+      fTerms.push_back({p.x, p.y, HanskiEigenvectors[i][1], HanskiEigenvectors[i][0],
+                        ScaledAreaPower(p.A, t, param.ZetaExt + param.ZetaIm),
+                        ScaledAreaPower(p.A, t, param.ZetaEm)});
+    }
+    fNewPatch = ScaledAreaPower(area, t, param.ZetaIm + param.ZetaEm + param.ZetaExt);
+    fLambda = HanskiEigenvalue[0];
+  }
+
+  Double At(Double x, Double y) const {
+    if (fTerms.empty()) return 0;
+    Double sum = 0;
+    for (const tTerms& p : fTerms) {
+      const Double dx = x - p.X;
+      const Double dy = y - p.Y;
+      const Double kernel = std::exp(-fAlpha * std::sqrt(dx * dx + dy * dy));
+      sum += kernel * kernel * p.Left * p.Right * p.Immigration * p.Emigration;
+    }
+    return utile::FloatDiv(fNewPatch * sum, fLambda);
+  }
+
+ private:
+  struct tTerms {
+    Double X, Y, Left, Right, Immigration, Emigration;
+  };
+  Double fAlpha;
+  Double fNewPatch = 0;
+  Double fLambda = 0;
+  std::vector<tTerms> fTerms;
 };
 
 }  // namespace
@@ -1379,6 +1375,16 @@ void FindMatB(const tParam& Param, const tArrayOfCircles& patches, Double XMin, 
   ContributionMap = std::move(contribution);
   ContributionEigenvector = std::move(eigenvector);
   ResultMap = std::move(map);
+}
+
+Double HypotheticCapacity(Double x, Double y, Double area, const tParam& Param,
+                          const tArrayOfCircles& patches) {
+  return tCapacityKernel(area, Param, patches).At(x, y);
+}
+
+std::function<Double(Double, Double)> HypotheticCapacityAt(Double area, const tParam& Param,
+                                                          const tArrayOfCircles& patches) {
+  return [kernel = tCapacityKernel(area, Param, patches)](Double x, Double y) { return kernel.At(x, y); };
 }
 
 Double hypotheticContribution(Double x, Double y, const tParam& Param, const tArrayOfCircles& patches,

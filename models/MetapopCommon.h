@@ -8,6 +8,7 @@
 // landscape with ResetLandscape.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -207,6 +208,10 @@ utile::tVectorOfDouble ComputeHanskiPatchValue(const tArrayOfCircles& Patches);
 // capacity computation made for these patches.
 Double HypotheticCapacity(Double x, Double y, Double area, const tParam& Param,
                           const tArrayOfCircles& Patches);
+// HypotheticCapacity at any (x, y), with the terms of each patch computed once:
+// the same values to the last bit, and the same errors, raised here.
+std::function<Double(Double, Double)> HypotheticCapacityAt(Double area, const tParam& Param,
+                                                          const tArrayOfCircles& Patches);
 tBox BoundingBox(const tArrayOfCircles& Patches);
 // Values the patches of the landscape from windows of side min(W, H) / n swept
 // over it in half-side steps; each window's patch values come from its own

@@ -26,6 +26,7 @@
 #include "app/WindowServices.h"
 #include "app/dlgIBSimpleU.h"
 #include "app/dlgVandrelU.h"
+#include "bench/app/BenchSupport.h"
 #include "models/IBPedigreeAnalysis.h"
 #include "models/MetapopCommon.h"
 #include "models/PedigreeOps.h"
@@ -36,13 +37,6 @@ namespace {
 constexpr int Side = 10;  // 100 patches
 constexpr int Capacity = 100;
 constexpr int Steps = 1000;
-
-// Messages go nowhere; questions are answered "no".
-class tSilentDialogs : public vandrel::tUserDialogs {
- public:
-  void ShowMessage(QWidget*, const std::string&, vandrel::tMessageKind) override {}
-  bool Confirm(QWidget*, const std::string&) override { return false; }
-};
 
 // Patches 100 apart on a grid (Side x Side unless told), of area 100, every pair
 // linked, permeability 1.
@@ -74,7 +68,7 @@ models::tLifeCycle Cycle() {
 
 vandrel::TdlgIBSimple& Workbench() {
   static vandrel::TdlgIBSimple* bench = [] {
-    vandrel::SetDialogs(std::make_unique<tSilentDialogs>());
+    vandrel::SetDialogs(std::make_unique<benchsupport::tQuietDialogs>());
     auto* main = new vandrel::TdlgVandrel;
     main->SetWorkbenchFactory(vandrel::tWorkbenchKind::wkIBSimple,
                               [](vandrel::TdlgVandrel* m) { return new vandrel::TdlgIBSimple(m); });

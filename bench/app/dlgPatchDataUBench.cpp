@@ -15,16 +15,11 @@
 #include "app/WindowServices.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
+#include "bench/app/BenchSupport.h"
 #include "models/LandscapeGenerator.h"
 #include "models/PatchDatabase.h"
 
 namespace {
-
-class tQuietDialogs : public vandrel::tUserDialogs {
- public:
-  void ShowMessage(QWidget*, const std::string&, vandrel::tMessageKind) override {}
-  bool Confirm(QWidget*, const std::string&) override { return false; }
-};
 
 constexpr size_t PatchCount = 10000;
 
@@ -35,7 +30,7 @@ struct tPatchDatabaseBench {
   vandrel::TdlgPatchData* Dialog;
 
   tPatchDatabaseBench() {
-    vandrel::SetDialogs(std::make_unique<tQuietDialogs>());
+    vandrel::SetDialogs(std::make_unique<benchsupport::tQuietDialogs>());
     Main = new vandrel::TdlgVandrel;
     Main->resize(1100, 800);
     Main->show();

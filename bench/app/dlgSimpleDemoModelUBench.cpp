@@ -17,16 +17,10 @@
 #include "app/WindowServices.h"
 #include "app/dlgSimpleDemoModelU.h"
 #include "app/dlgVandrelU.h"
+#include "bench/app/BenchSupport.h"
 #include "models/MetapopCommon.h"
 
 namespace {
-
-// Nothing may wait for a person: messages go nowhere, questions are answered no.
-class tQuietDialogs : public vandrel::tUserDialogs {
- public:
-  void ShowMessage(QWidget*, const std::string&, vandrel::tMessageKind) override {}
-  bool Confirm(QWidget*, const std::string&) override { return false; }
-};
 
 struct tSimpleDemoBench {
   QTemporaryDir Folder;
@@ -35,7 +29,7 @@ struct tSimpleDemoBench {
 
   tSimpleDemoBench() {
     QDir::setCurrent(Folder.path());  // the rasters go here
-    vandrel::SetDialogs(std::make_unique<tQuietDialogs>());
+    vandrel::SetDialogs(std::make_unique<benchsupport::tQuietDialogs>());
     Main = new vandrel::TdlgVandrel;
     Main->SetWorkbenchFactory(vandrel::tWorkbenchKind::wkSimpleDemo, [](vandrel::TdlgVandrel* owner) {
       return new vandrel::TdlgSimpleDemoModel(owner);

@@ -15,16 +15,10 @@
 #include "app/ModelForm.h"
 #include "app/WindowServices.h"
 #include "app/dlgVandrelU.h"
+#include "bench/app/BenchSupport.h"
 #include "models/LandscapeGenerator.h"
 
 namespace {
-
-// Questions are answered "cancel"; messages go nowhere.
-class tSilentDialogs : public vandrel::tUserDialogs {
- public:
-  void ShowMessage(QWidget*, const std::string&, vandrel::tMessageKind) override {}
-  bool Confirm(QWidget*, const std::string&) override { return false; }
-};
 
 // A workbench that only links the patches by their distance.
 class tLinkingWorkbench : public vandrel::tModelForm {
@@ -37,7 +31,7 @@ class tLinkingWorkbench : public vandrel::tModelForm {
 
 vandrel::TdlgVandrel& Main() {
   static vandrel::TdlgVandrel* main = [] {
-    vandrel::SetDialogs(std::make_unique<tSilentDialogs>());
+    vandrel::SetDialogs(std::make_unique<benchsupport::tQuietDialogs>());
     auto* window = new vandrel::TdlgVandrel;
     window->resize(1100, 800);
     window->show();

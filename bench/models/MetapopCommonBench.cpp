@@ -1,6 +1,7 @@
 // The straight-line permeability matrix on a 1000 x 1000 raster, against the
 // same matrix sampled point by point (500 samples per landscape unit), and the
-// metapopulation capacity of up to 1,000 patches.
+// metapopulation capacity of up to 1,000 patches, and the value map of a new
+// patch over 2,000.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -219,6 +220,61 @@ void BM_ComputeTestPositionPerCell(benchmark::State& state) {
   state.SetLabel(bootstrap ? "bootstrap, 25 rounds" : "plain");
 }
 BENCHMARK(BM_ComputeTestPositionPerCell)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The on-the-fly value map of the main window over 2,000 patches: 44 x 44
+// cells, each the capacity a new patch would bring there.
+constexpr int ValueMapSide = 44;
+
+// The landscape and its capacity, computed once and put back for each run (the
+// other benchmarks change them).
+models::tParam ValueMapLandscape() {
+  struct tSaved {
+    models::tArrayOfCircles Patches;
+    utile::tMatrixOfDouble Eigenvectors;
+    utile::tVectorOfDouble Eigenvalue;
+  };
+  const models::tParam param = EquilibriumParameters();
+  static const tSaved saved = [&param] {
+    MakeLandscape(2000, 1000, 5);
+    models::ComputeMetapopulationCapacity(&param, Patches);
+    return tSaved{Patches, models::HanskiEigenvectors, models::HanskiEigenvalue};
+  }();
+  Patches = saved.Patches;
+  models::HanskiEigenvectors = saved.Eigenvectors;
+  models::HanskiEigenvalue = saved.Eigenvalue;
+  return param;
+}
+
+template <typename tCapacity>
+double ValueMapSum(tCapacity&& capacity) {
+  double sum = 0;
+  for (int c = 0; c < ValueMapSide; ++c)
+    for (int r = 0; r < ValueMapSide; ++r) {
+      const double x = (c + 0.5) * 1000.0 / ValueMapSide, y = (r + 0.5) * 1000.0 / ValueMapSide;
+      sum += capacity(x, y);
+    }
+  return sum;
+}
+
+void BM_ValueMap2000(benchmark::State& state) {
+  const models::tParam param = ValueMapLandscape();
+  for (auto _ : state) {
+    const auto capacityAt = models::HypotheticCapacityAt(param.NewPatchArea, param, Patches);
+    benchmark::DoNotOptimize(ValueMapSum(capacityAt));
+  }
+  state.SetLabel("terms of each patch computed once");
+}
+BENCHMARK(BM_ValueMap2000)->Unit(benchmark::kMillisecond);
+
+// The reference: every cell through HypotheticCapacity, as the window did.
+void BM_ValueMap2000PerCell(benchmark::State& state) {
+  const models::tParam param = ValueMapLandscape();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ValueMapSum([&](double x, double y) {
+      return models::HypotheticCapacity(x, y, param.NewPatchArea, param, Patches);
+    }));
+}
+BENCHMARK(BM_ValueMap2000PerCell)->Unit(benchmark::kMillisecond);
 
 void BM_FindMatB(benchmark::State& state) {
   MakeLandscape(50, 1000, 11);

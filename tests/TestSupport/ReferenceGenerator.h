@@ -49,6 +49,16 @@ struct tReferenceGenerator {
 
 // ln Gamma by the Lanczos series with the coefficients of the Poisson and binomial
 // methods, whose acceptance tests a replay must reproduce to the last bit.
+// The colour generator written out again: seed := seed x 134775813 + 1 mod 2^32,
+// value seed / 2^32.
+struct tColourStream {
+  uint32_t Seed = 0;
+  double Next() {
+    Seed = Seed * 134775813u + 1u;
+    return std::ldexp(static_cast<double>(Seed), -32);
+  }
+};
+
 inline double LanczosGammaLog(double x) {
   const double z = x - 1;
   const double t = z + 5.5;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport/ReferenceGenerator.h"
 #include "Utile/ToolkitVariant.h"
 
 using namespace utile;
@@ -53,17 +54,15 @@ TEST(ColorOpsPalettes, NamedPalettesAtTheirIntervalBoundaries) {
                  {511, 0x0000FF}});
 }
 
-// The run-time generator written out again: seed := seed x 134775813 + 1 mod 2^32.
+// From the colour generator written out again.
 tPalette QualitativeFromAnIndependentGenerator(size_t count, uint32_t& seed) {
-  seed = 0;
+  testsupport::tColourStream stream;
   tPalette palette;
   for (size_t i = 0; i < count; ++i) {
-    seed = seed * 134775813u + 1u;
-    const double u1 = std::ldexp(double(seed), -32);
-    seed = seed * 134775813u + 1u;
-    const double u2 = std::ldexp(double(seed), -32);
-    palette.push_back(HSItoRGB(u1, 1.0, 0.3 + 0.7 * u2));
+    const double u1 = stream.Next();
+    palette.push_back(HSItoRGB(u1, 1.0, 0.3 + 0.7 * stream.Next()));
   }
+  seed = stream.Seed;
   return palette;
 }
 

@@ -13,6 +13,7 @@
 
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
+#include "TestSupport/ReferenceGenerator.h"
 #include "TestWorkbench.h"
 #include "Utile/RunTime.h"
 #include "Utile/gui/CustomChartSeries.h"
@@ -38,11 +39,6 @@ class tParamWorkbench : public tTestWorkbench {
     return param;
   }
 };
-
-double NextDeviate(uint32_t& seed) {
-  seed = seed * 134775813u + 1u;
-  return seed / 4294967296.0;
-}
 }  // namespace
 
 class LandscapeEditorTest : public QObject {
@@ -72,14 +68,9 @@ class LandscapeEditorTest : public QObject {
     Settle();
   }
   // Where a point of the landscape lies on the chart's viewport.
-  QPointF At(double x, double y) const {
-    const utile::gui::tGraphicChart* chart = fMain->chSpace;
-    return chart->viewportTransform().map(chart->chart()->mapToScene(chart->ValueToPixel(QPointF(x, y))));
-  }
+  QPointF At(double x, double y) const { return testsupport::LandscapePoint(fMain, x, y); }
   void Send(QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons held, QPointF at) {
-    QWidget* viewport = fMain->chSpace->viewport();
-    QMouseEvent event(type, at, viewport->mapToGlobal(at), button, held, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &event);
+    testsupport::SendChartMouse(fMain, type, button, held, at);
   }
   void Drag(Qt::MouseButton button, QPointF from, QPointF to) {
     Send(QEvent::MouseButtonPress, button, button, At(from.x(), from.y()));
@@ -254,9 +245,9 @@ class LandscapeEditorTest : public QObject {
     fMain->seNbPatch->setValue(3);  // 3 + 2 x (7 - 3) = 11 draws
     fMain->cbPatchGeometry->setCurrentIndex(models::pgRandom);
     emit fMain->cbPatchGeometry->activated(models::pgRandom);
-    uint32_t seed = 0;
+    testsupport::tColourStream stream;
     std::vector<double> u;
-    for (int k = 0; k < 17; ++k) u.push_back(NextDeviate(seed));
+    for (int k = 0; k < 17; ++k) u.push_back(stream.Next());
     const double expected[3][2] = {{47.4794, 7.0569}, {84.0854, 5.9724}, {29.3297, 91.7285}};
     for (int i = 0; i < 3; ++i) {
       QCOMPARE(models::Patches[i].x, 100 * u[11 + 2 * i]);
@@ -276,13 +267,13 @@ class LandscapeEditorTest : public QObject {
     const uint32_t afterTable = utile::RandSeed;
     fMain->ckShowID->setChecked(false);  // a redraw
     QCOMPARE(Bubbles()->count(), 10);
-    seed = 0;
-    NextDeviate(seed);
+    stream = {};
+    stream.Next();
     for (int i = 1; i < 10; ++i) {
-      const double hue = NextDeviate(seed);
+      const double hue = stream.Next();
       QCOMPARE(Bubbles()->PointColor(i),
-               utile::gui::ToQColor(utile::HSItoRGB(hue, 1.0, 0.3 + 0.7 * NextDeviate(seed))));
-      if (i == 1) QCOMPARE(afterTable, seed);
+               utile::gui::ToQColor(utile::HSItoRGB(hue, 1.0, 0.3 + 0.7 * stream.Next())));
+      if (i == 1) QCOMPARE(afterTable, stream.Seed);
     }
     QCOMPARE(utile::RandSeed, afterTable);
   }

@@ -1,11 +1,14 @@
 // The main window that every window test of Vandrel starts from.
 #pragma once
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QtCore/QObject>
 #include <QtCore/QStringList>
 
 #include "ScriptedDialogs.h"
 #include "Utile/RunTime.h"
+#include "Utile/gui/GraphicOps.h"
 #include "app/WindowServices.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
@@ -46,6 +49,20 @@ template <class tWorkbench>
 tWorkbench* OpenWorkbench(vandrel::TdlgVandrel* main, vandrel::tWorkbenchKind kind) {
   main->SetWorkbenchFactory(kind, [](vandrel::TdlgVandrel* owner) { return new tWorkbench(owner); });
   return dynamic_cast<tWorkbench*>(main->NewModel(kind));
+}
+
+// Where a point of the landscape lies on the viewport of the main window's chart.
+inline QPointF LandscapePoint(const vandrel::TdlgVandrel* main, double x, double y) {
+  const utile::gui::tGraphicChart* chart = main->chSpace;
+  return chart->viewportTransform().map(chart->chart()->mapToScene(chart->ValueToPixel(QPointF(x, y))));
+}
+
+// A mouse event at a point of the viewport of the main window's chart.
+inline void SendChartMouse(vandrel::TdlgVandrel* main, QEvent::Type type, Qt::MouseButton button,
+                           Qt::MouseButtons held, QPointF at) {
+  QWidget* viewport = main->chSpace->viewport();
+  QMouseEvent event(type, at, viewport->mapToGlobal(at), button, held, Qt::NoModifier);
+  QApplication::sendEvent(viewport, &event);
 }
 
 }  // namespace testsupport

@@ -89,19 +89,11 @@ class PatchDataTest : public QObject {
     for (int r = 0; r < fDialog->sgPatchData->rowCount(); ++r) texts << Cell(r, column);
     return texts;
   }
-  // Where a point of the landscape lies on the chart's viewport.
-  QPointF At(double x, double y) const {
-    const utile::gui::tGraphicChart* chart = fMain->chSpace;
-    return chart->viewportTransform().map(chart->chart()->mapToScene(chart->ValueToPixel(QPointF(x, y))));
-  }
   // A left-button event on the chart at a landscape point.
   void Send(QEvent::Type type, double x, double y) {
-    QWidget* viewport = fMain->chSpace->viewport();
-    const QPointF at = At(x, y);
     const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, at, viewport->mapToGlobal(at),
-                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &event);
+    testsupport::SendChartMouse(fMain, type, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
+                                testsupport::LandscapePoint(fMain, x, y));
   }
 
  private slots:

@@ -10,21 +10,13 @@
 #include <string>
 
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/ReferenceGenerator.h"
 #include "Utile/RunTime.h"
 #include "models/LandscapeGenerator.h"
 
 using namespace models;
 
 namespace {
-
-// The colour generator written out again: seed := seed x 134775813 + 1 mod 2^32.
-struct tReferenceStream {
-  uint32_t Seed = 0;
-  double Next() {
-    Seed = Seed * 134775813u + 1u;
-    return Seed / 4294967296.0;
-  }
-};
 
 // Draws handed out in order.
 tUniformDraw Scripted(std::deque<double>& draws) {
@@ -316,7 +308,7 @@ TEST_F(Generator, ColourTableFollowsTheRuleAtEveryIndexAndLeavesTheStreamAfterIt
     const size_t size = static_cast<size_t>(n) * (n + 1) / 2 + 1;
     EXPECT_EQ(size, colors.size());
     // The table drawn entry by entry, and ten entries past its end.
-    tReferenceStream stream;
+    testsupport::tColourStream stream;
     std::vector<utile::TColor> expected;
     for (Integer i = 0; i < n; ++i)
       expected.push_back(utile::HSItoRGB(double(i) / n, 1.0, 0.3 + 0.7 * stream.Next()));

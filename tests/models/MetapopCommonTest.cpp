@@ -661,6 +661,41 @@ TEST_F(Landscape, HypotheticCapacityOfANewPatch) {
   EXPECT_EQ(0, HypotheticCapacity(5, 12, 6, param, {Patch(0, 0)}));
 }
 
+TEST_F(Landscape, TheCapacityAtAnyPointIsThatOfEachCellToTheLastBit) {
+  Patches = {Patch(0, 0, 2), Patch(30, 5, 7), Patch(12, 40, 1.5), Patch(-8, 22, 4), Patch(25, -15, 3)};
+  tParam param;
+  param.Territ = 2.5;
+  param.alph = 0.07;
+  param.ZetaEm = 0.8, param.ZetaIm = 0.3, param.ZetaExt = 0.45;
+  const double lambda = ComputeMetapopulationCapacity(&param, Patches);
+  const double area = 5;
+  // Each cell summed patch by patch, the factors multiplied in this order.
+  auto perCell = [&](double x, double y) {
+    double sum = 0;
+    for (size_t i = 0; i < Patches.size(); ++i) {
+      const double dx = x - Patches[i].x, dy = y - Patches[i].y;
+      const double kernel = std::exp(-param.alph * std::sqrt(dx * dx + dy * dy));
+      sum += kernel * kernel * HanskiEigenvectors[i][1] * HanskiEigenvectors[i][0] *
+             std::pow(Patches[i].A / param.Territ, param.ZetaExt + param.ZetaIm) *
+             std::pow(Patches[i].A / param.Territ, param.ZetaEm);
+    }
+    return std::pow(area / param.Territ, param.ZetaIm + param.ZetaEm + param.ZetaExt) * sum / lambda;
+  };
+  const auto capacityAt = HypotheticCapacityAt(area, param, Patches);
+  for (double x = -20; x <= 45; x += 6.5)
+    for (double y = -25; y <= 50; y += 7.5) {
+      EXPECT_EQ(perCell(x, y), capacityAt(x, y)) << x << ", " << y;
+      EXPECT_EQ(perCell(x, y), HypotheticCapacity(x, y, area, param, Patches)) << x << ", " << y;
+    }
+  EXPECT_EQ(0, HypotheticCapacityAt(area, param, {Patch(0, 0)})(3, 4));
+  // Errors come when the map is prepared, as from the first cell.
+  EXPECT_THROW(HypotheticCapacityAt(-1, param, Patches), utile::EInvalidOp);
+  EXPECT_THROW(HypotheticCapacity(0, 0, -1, param, Patches), utile::EInvalidOp);
+  tArrayOfCircles more = Patches;
+  more.push_back(Patch(1, 1));
+  EXPECT_THROW(HypotheticCapacityAt(area, param, more), utile::EAssertionFailed);
+}
+
 TEST_F(Landscape, BoundingBoxes) {
   const tBox empty = BoundingBox({});
   EXPECT_EQ(1.7e308, empty.MinX);
