@@ -2754,7 +2754,7 @@ void TdlgIBSimple::RunSensitivity() {
   models::tIBBatchRow row;
   row.SimID = static_cast<int32_t>(SimID - 1);
   // The values of the lines, and the controls' texts where a line gave none.
-  utile::tVectorOfString landscape = models::TabbedFields(sLan);
+  utile::tVectorOfString landscape = utile::TabbedFields(sLan);
   row.HasLandscape = LanID > 0 && !landscape.empty();
   if (row.HasLandscape) {
     row.Landscape = utile::StrToIntDef(landscape[0], LanID - 1) + fLandscapeOffset;
@@ -2765,7 +2765,7 @@ void TdlgIBSimple::RunSensitivity() {
   row.LandscapeValues = models::PaddedValues(landscape, inForce);
   inForce.clear();
   for (const tBatchSlot& slot : LifeCycleSlots()) inForce.push_back(SlotText(slot));
-  row.ParameterValues = models::PaddedValues(models::TabbedFields(sPar), inForce);
+  row.ParameterValues = models::PaddedValues(utile::TabbedFields(sPar), inForce);
 
   const int32_t defragmentation = seMemoryDefragmentation->value();
   if (defragmentation > 0 && SimID % static_cast<uint32_t>(defragmentation) == 0) {

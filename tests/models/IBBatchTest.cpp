@@ -77,8 +77,6 @@ TEST(IBBatchColumns, ValuesDatesAndFileNames) {
   // A line's values by slot: the controls' texts where it gave none.
   EXPECT_EQ(models::PaddedValues({"1", ""}, {"a", "b", "c"}), tVectorOfString({"1", "", "c"}));
   EXPECT_EQ(models::PaddedValues({"1", "2", "3"}, {"a"}), tVectorOfString({"1"}));
-  EXPECT_EQ(models::TabbedFields("0\t100\t\t"), tVectorOfString({"0", "100", ""}));
-  EXPECT_TRUE(models::TabbedFields("").empty());
   // The statistics' date: the last one, for juveniles under longitudinal sampling the one before.
   utile::Cardinal date = 99;
   for (const auto& [juveniles, longitudinal, expected] : std::vector<std::tuple<bool, bool, utile::Cardinal>>{
