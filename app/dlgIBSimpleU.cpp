@@ -2416,32 +2416,28 @@ std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LandscapeSlots() const {
   // The order in which a landscape line hands out its values: the Tag-1
   // parameters, then the two file names.
   for (const tSensitivityEntry& entry : LandscapeEntries(dlgVandrel->TaggedComponents)) {
-    tBatchSlot slot;
-    slot.Component = entry.Component;
-    slot.Caption = entry.Caption.empty() ? NameCaption(entry.Component, "ed") : entry.Caption;
-    slot.Hint = entry.Hint;
-    slot.FilterKeys = entry.FilterKeys;
-    slot.WidthFactor = entry.WidthFactor;
-    slot.Tag = entry.Tag;
-    if (const auto* spin = qobject_cast<const QSpinBox*>(entry.Component)) {
-      slot.Whole = true;
-      slot.Lowest = spin->minimum();
-      slot.Highest = spin->maximum();
-    }
+    tBatchSlot slot{entry};
+    if (slot.Entry.Caption.empty()) slot.Entry.Caption = NameCaption(entry.Component, "ed");
+    SetWholeLimits(slot);
     slotList.push_back(slot);
   }
-  for (QWidget* file : dlgVandrel->TaggedComponents.WithTag(2)) {
-    tBatchSlot slot;
-    slot.Component = file;
-    slot.Caption = NameCaption(file, "ed");
-    slot.Hint = file->toolTip().toStdString();
-    slot.FilterKeys = false;
-    slot.AllowEmpty = true;  // no file in use
-    slot.WidthFactor = 3;
-    slot.Tag = 2;
+  for (const tSensitivityEntry& file : TaggedEntries(dlgVandrel->TaggedComponents, 2)) {
+    tBatchSlot slot{file};
+    slot.Entry.FilterKeys = false;
+    slot.Entry.AllowEmpty = true;  // no file in use
+    slot.Entry.WidthFactor = 3;
+    slot.Entry.Tag = 2;
     slotList.push_back(slot);
   }
   return slotList;
+}
+
+void TdlgIBSimple::SetWholeLimits(tBatchSlot& slot) {
+  if (const auto* spin = qobject_cast<const QSpinBox*>(slot.Entry.Component)) {
+    slot.Whole = true;
+    slot.Lowest = spin->minimum();
+    slot.Highest = spin->maximum();
+  }
 }
 
 std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LifeCycleSlots() const {
@@ -2462,8 +2458,8 @@ std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LifeCycleSlots() const {
   for (const tTaggedComponent& item : TaggedComponents) {
     if (item.Tag != 1 && item.Tag != 2) continue;
     tBatchSlot slot;
-    slot.Component = item.Component;
-    slot.Hint = item.Component->toolTip().toStdString();
+    slot.Entry.Component = item.Component;
+    slot.Entry.Hint = item.Component->toolTip().toStdString();
     if (const auto* grid = qobject_cast<const QTableWidget*>(item.Component)) {
       // One value per row, named after the row.
       for (int row = 0; row < grid->rowCount(); ++row) {
@@ -2471,22 +2467,19 @@ std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LifeCycleSlots() const {
         std::string name = title ? utile::Replace(title->text().toStdString(), " ", "") : std::string();
         if (name.empty()) name = utile::Format("%s%d", grid->objectName().toStdString(), row);
         slot.Row = row;
-        slot.Caption = name + ":";
+        slot.Entry.Caption = name + ":";
         slotList.push_back(slot);
       }
       continue;
     }
     if (const auto found = cellEdits.find(item.Component); found != cellEdits.end()) {
-      slot.Caption = found->second.first;
-      slot.Hint = found->second.second;
+      slot.Entry.Caption = found->second.first;
+      slot.Entry.Hint = found->second.second;
     } else {
-      slot.Caption = TypePrefixCaption(item.Component);
+      slot.Entry.Caption = TypePrefixCaption(item.Component);
     }
-    if (const auto* spin = qobject_cast<const QSpinBox*>(item.Component)) {
-      slot.Whole = true;
-      slot.Lowest = spin->minimum();
-      slot.Highest = spin->maximum();
-    } else if (const auto* combo = qobject_cast<const QComboBox*>(item.Component)) {
+    SetWholeLimits(slot);
+    if (const auto* combo = qobject_cast<const QComboBox*>(item.Component)) {
       slot.Whole = true;
       slot.Lowest = 0;
       slot.Highest = combo->count() - 1;
@@ -2497,11 +2490,11 @@ std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LifeCycleSlots() const {
 }
 
 std::string TdlgIBSimple::SlotText(const tBatchSlot& slot) {
-  if (const auto* grid = qobject_cast<const QTableWidget*>(slot.Component)) {
+  if (const auto* grid = qobject_cast<const QTableWidget*>(slot.Entry.Component)) {
     const QTableWidgetItem* cell = grid->item(slot.Row, 1);
     return cell ? cell->text().toStdString() : std::string();
   }
-  return ControlText(slot.Component);
+  return ControlText(slot.Entry.Component);
 }
 
 void TdlgIBSimple::BatchSlotsChanged() {
@@ -2518,14 +2511,7 @@ void TdlgIBSimple::RebuildBatchPages() {
   const auto entries = [](const std::vector<tBatchSlot>& slotList) {
     tSensitivityEntries list;
     for (const tBatchSlot& slot : slotList) {
-      tSensitivityEntry entry;
-      entry.Component = slot.Component;
-      entry.Caption = slot.Caption;
-      entry.Hint = slot.Hint;
-      entry.FilterKeys = slot.FilterKeys;
-      entry.WidthFactor = slot.WidthFactor;
-      entry.Tag = slot.Tag;
-      entry.AllowEmpty = slot.AllowEmpty;
+      tSensitivityEntry entry = slot.Entry;
       entry.Text = SlotText(slot);
       list.push_back(entry);
     }
@@ -2559,10 +2545,10 @@ void TdlgIBSimple::FillPriorTable(QTableWidget* table, const std::vector<tBatchS
   priors.clear();
   for (int row = 0; row < static_cast<int>(slotList.size()); ++row) {
     const tBatchSlot& slot = slotList[size_t(row)];
-    const QString name = QString::fromStdString(utile::Replace(slot.Caption, ":", ""));
+    const QString name = QString::fromStdString(utile::Replace(slot.Entry.Caption, ":", ""));
     auto* title = new QTableWidgetItem(name);
     title->setFlags(Qt::ItemIsEnabled);
-    title->setToolTip(QString::fromStdString(slot.Hint));
+    title->setToolTip(QString::fromStdString(slot.Entry.Hint));
     table->setItem(row, 0, title);
     auto* uniform = new QTableWidgetItem;
     uniform->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
@@ -2673,8 +2659,8 @@ void TdlgIBSimple::RunBatch(const std::vector<std::string>& Lines, const std::st
 
 models::tIBBatchColumns TdlgIBSimple::BatchColumns(int32_t patchCount) const {
   models::tIBBatchColumns columns;
-  for (const tBatchSlot& slot : LandscapeSlots()) columns.LandscapeLabels.push_back(slot.Caption);
-  for (const tBatchSlot& slot : LifeCycleSlots()) columns.ParameterLabels.push_back(slot.Caption);
+  for (const tBatchSlot& slot : LandscapeSlots()) columns.LandscapeLabels.push_back(slot.Entry.Caption);
+  for (const tBatchSlot& slot : LifeCycleSlots()) columns.ParameterLabels.push_back(slot.Entry.Caption);
   columns.PatchCount = patchCount;
   columns.Sexuate = ReproductionMode() == models::rmSexuate;
   columns.Capacities = ckSensCapacities->isChecked();

@@ -21,6 +21,7 @@
 
 #include "Utile/vxMaxMem.h"
 #include "app/ModelForm.h"
+#include "app/SensitivityPage.h"
 #include "models/EventCells.h"
 #include "models/IBPedigreeAnalysis.h"
 #include "models/IBBatch.h"
@@ -55,7 +56,6 @@ class tLineSeriesSet;
 namespace vandrel {
 
 class TdlgIBSimple;
-class tSensitivityPage;
 
 // The paint area of the life cycle: it shows the cells and their links and hands
 // the mouse on to the workbench.
@@ -355,22 +355,20 @@ class TdlgIBSimple : public tModelForm {
   std::string BatchResultFile;  // the result file without its extension: the base of the side files
   uint32_t SimID = 0;           // rows and side files carry SimID - 1
 
-  // One value of a batch line: the control that takes it (a row of a string grid
-  // for the genes), how its list is captioned and what values it takes.
+  // One value of a batch line: its value list's entry (the control that takes
+  // it, how the list is captioned), the row of a string grid for the genes, and
+  // what values it takes.
   struct tBatchSlot {
-    QWidget* Component = nullptr;
-    int Row = -1;  // of a string grid
-    std::string Caption, Hint;
+    tSensitivityEntry Entry;
+    int Row = -1;        // of a string grid
     bool Whole = false;  // spin edits and item indices
     double Lowest = -1.7e308, Highest = 1.7e308;
-    bool FilterKeys = true;
-    bool AllowEmpty = false;
-    int WidthFactor = 1;
-    int32_t Tag = 0;
   };
   std::vector<tBatchSlot> LandscapeSlots() const;
   std::vector<tBatchSlot> LifeCycleSlots() const;
   static std::string SlotText(const tBatchSlot& slot);
+  // A spin edit's slot takes whole values within its range.
+  static void SetWholeLimits(tBatchSlot& slot);
 
   // Refuses a spin-edit value beyond its range (the framework reports it); any
   // other failure, in the base Simulation as in RunSensitivity, becomes the
