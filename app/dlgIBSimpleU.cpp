@@ -128,6 +128,16 @@ void DrawArrow(QPainter& painter, QPointF from, QPointF to) {
   painter.fillPath(head, painter.pen().color());
 }
 
+// An age class that is not analysed cannot be shown.
+void OfferAgeClass(QRadioButton* radio, bool enabled) {
+  radio->setEnabled(enabled);
+  if (!enabled && radio->isChecked()) {
+    radio->setAutoExclusive(false);
+    radio->setChecked(false);
+    radio->setAutoExclusive(true);
+  }
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ the drawing area
@@ -1718,17 +1728,9 @@ void TdlgIBSimple::Actualisation() {
   // An age class that is not analysed cannot be shown.
   const bool juveniles = ckJuveniles->isChecked();
   const bool adults = ckAdults->isChecked();
-  const auto offer = [](QRadioButton* radio, bool enabled) {
-    radio->setEnabled(enabled);
-    if (!enabled && radio->isChecked()) {
-      radio->setAutoExclusive(false);
-      radio->setChecked(false);
-      radio->setAutoExclusive(true);
-    }
-  };
-  offer(rbAllAgeClasses, juveniles && adults);
-  offer(rbJuveniles, juveniles);
-  offer(rbAdults, adults);
+  OfferAgeClass(rbAllAgeClasses, juveniles && adults);
+  OfferAgeClass(rbJuveniles, juveniles);
+  OfferAgeClass(rbAdults, adults);
   btDisplayGenome->setEnabled(GeneticPedigree != nullptr);
   RefreshMemoryGauge();
 
@@ -1919,20 +1921,6 @@ void TdlgIBSimple::pbLifeCyclePaint(QPainter& painter) {
 }
 
 // ------------------------------------------------------------------ pedigree and genetics displays
-
-namespace {
-
-// An age class that is not analysed cannot be shown.
-void OfferAgeClass(QRadioButton* radio, bool enabled) {
-  radio->setEnabled(enabled);
-  if (!enabled && radio->isChecked()) {
-    radio->setAutoExclusive(false);
-    radio->setChecked(false);
-    radio->setAutoExclusive(true);
-  }
-}
-
-}  // namespace
 
 QWidget* TdlgIBSimple::BuildSamplingChoice(QWidget* parent) {
   // The two sampling buttons choose among themselves only.
