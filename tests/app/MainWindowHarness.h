@@ -1,6 +1,8 @@
 // The main window that every window test of Vandrel starts from.
 #pragma once
 
+#include <QPlainTextEdit>
+#include <QStringList>
 #include <QtCore/QObject>
 
 #include "ScriptedDialogs.h"
@@ -37,5 +39,8 @@ tWorkbench* OpenWorkbench(vandrel::TdlgVandrel* main, vandrel::tWorkbenchKind ki
   main->SetWorkbenchFactory(kind, [](vandrel::TdlgVandrel* owner) { return new tWorkbench(owner); });
   return dynamic_cast<tWorkbench*>(main->NewModel(kind));
 }
+
+// The lines of a memo as it shows them.
+inline QStringList MemoLines(const QPlainTextEdit* memo) { return memo->toPlainText().split('\n'); }
 
 }  // namespace testsupport
