@@ -18,12 +18,12 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QtTest>
-#include <filesystem>
 
 #include "IBSimpleHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
 #include "app/WindowServices.h"
 #include "app/dlgIBSimpleU.h"
@@ -55,10 +55,6 @@ std::string Lines(const QStringList& lines, const char* end = "\r\n") {
   std::string text;
   for (const QString& line : lines) text += line.toStdString() + end;
   return text;
-}
-
-std::string TempFile(const char* name) {
-  return (std::filesystem::temp_directory_path() / name).string();
 }
 
 }  // namespace
@@ -418,8 +414,8 @@ class IBSimpleTest : public QObject {
     DrawSixCells();
     QCOMPARE(MemoLines(), QStringList({"Life cycle correct."}));
     QTest::keyClicks(fIB->edName, "Vole");
-    const std::string fileName = TempFile("ib-six.model");
-    std::filesystem::remove(fileName);
+    const testsupport::tTempFolder folder;
+    const std::string fileName = folder.File("ib-six.model");
     fDialogs->FileNames.push_back(fileName);
     fMain->mnSaveModel->trigger();
     QCOMPARE(fDialogs->Titles.back(), std::string("Save model"));
@@ -459,7 +455,6 @@ class IBSimpleTest : public QObject {
     QCOMPARE(reopened->mmLifeCycle->toPlainText(), QString("Life cycle correct."));
     QVERIFY(reopened->CellControls(reopened->fEventCells.Cell(0))->Parameters->isVisibleTo(reopened));
     QCOMPARE(reopened->windowTitle(), QString("ib-six.model"));
-    std::filesystem::remove(fileName);
   }
 
   void OpensEveryVersion() {
@@ -473,13 +468,14 @@ class IBSimpleTest : public QObject {
                                "9", "230\t125", "-1", "-1", "nil", "nil", "0",     //
                                "8", "80\t300",  "-1", "9",  "0.2", "nil", "-999", "-9999"};
     const QString genes = "0.1\t\t0.3\t0.4\t0.5\t0.6\t0.7\t0.8\t0.9\t1\t0\t0\t0\t0\t0\t0.25\t";
+    const testsupport::tTempFolder folder;
     for (int version = 4; version >= 1; --version) {
       QStringList lines = header;
       lines[0] = QString("IBsimple %1").arg(version);
       if (version >= 2) lines << "1";
       if (version >= 4) lines << genes;
       lines << "---" << cells;
-      const std::string fileName = TempFile("ib-version.model");
+      const std::string fileName = folder.File("ib-version.model");
       utile::SaveTextToFile(fileName, Lines(lines, version == 3 ? "\n" : "\r\n"));
       fIB->OpenModel(fileName);
       QCOMPARE(fIB->fFilename, fileName);
@@ -509,7 +505,6 @@ class IBSimpleTest : public QObject {
       // Applied: the Random cell is not reached, and the ceiling rule follows Aging.
       QCOMPARE(MemoLines(), QStringList({"Erroneous connectivity: unconnected event",
                                          "Erroneous connectivity: No random alternate event"}));
-      std::filesystem::remove(fileName);
     }
   }
 
@@ -535,7 +530,8 @@ class IBSimpleTest : public QObject {
         {"a word for a number", with(16, "next"), "the next event expected as a whole number"},
         {"event type 13", with(14, "13"), "event type 13"},
     };
-    const std::string fileName = TempFile("ib-bad.model");
+    const testsupport::tTempFolder folder;
+    const std::string fileName = folder.File("ib-bad.model");
     for (const tCase& c : cases) {
       utile::SaveTextToFile(fileName, c.Text);
       const std::string message =
@@ -555,7 +551,6 @@ class IBSimpleTest : public QObject {
     QVERIFY(fDialogs->Messages[0].find(fileName) != std::string::npos);
     auto* opened = qobject_cast<TdlgIBSimple*>(fMain->CurrentModel);
     QVERIFY(opened && opened != fIB && opened->fFilename.empty() && opened->fEventCells.Count() == 1);
-    std::filesystem::remove(fileName);
   }
 
   // Not a check: the pictures a person looks at.

@@ -5,11 +5,11 @@
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <set>
 
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
 #include "Utile/StringOps.h"
 #include "models/IBBatch.h"
@@ -94,7 +94,8 @@ TEST(IBBatchColumns, ValuesDatesAndFileNames) {
 }
 
 TEST(IBBatchResultFile, WhatAnExistingFileHolds) {
-  const std::string name = (std::filesystem::temp_directory_path() / "ibbatch_state.txt").string();
+  const testsupport::tTempFolder folder;
+  const std::string name = folder.File("ibbatch_state.txt");
   struct tCase {
     std::string Text;
     utile::Integer SimID, Landscape;
