@@ -2230,21 +2230,28 @@ void TdlgIBSimple::MakeGenome(QPushButton* sender) {
   GeneticPedigree = std::make_unique<models::tGeneticPedigree>(pedigree);
   {
     const tHourGlass hourGlass;
-    GeneticPedigree->SetLocusCount(seNbLoci->value());
-    GeneticPedigree->SetAlleleCount(seNbAlleles->value());
-    GeneticPedigree->SetMutationKAM(ReadReal(edKAMrate, 0));
-    GeneticPedigree->SetMutationSSM(ReadReal(edSSMrate, 0));
+    SetGenomeParameters();
     if (ckPrunePedigree->isChecked()) GeneticPedigree->PrunePedigree();
-    if (sender == btNuclearGenome)
-      GeneticPedigree->MakeNuclearGenome();
-    else if (sender == btMitochondrialGenome)
-      GeneticPedigree->MakeMitochondrialGenome();
-    else if (sender == btXChromosomeGenome)
-      GeneticPedigree->MakeXChromosomeGenome();
-    else if (sender == btYChromosomeGenome)
-      GeneticPedigree->MakeYChromosomeGenome();
+    for (const tGenomeKind& kind : GenomeKinds())
+      if (kind.Button == sender) (GeneticPedigree.get()->*kind.Make)();
   }
   Actualisation();
+}
+
+std::array<TdlgIBSimple::tGenomeKind, 4> TdlgIBSimple::GenomeKinds() const {
+  return {{
+      {btNuclearGenome, ckSensNuclear, &models::tGeneticPedigree::MakeNuclearGenome},
+      {btMitochondrialGenome, ckSensMitochondrial, &models::tGeneticPedigree::MakeMitochondrialGenome},
+      {btXChromosomeGenome, ckSensX, &models::tGeneticPedigree::MakeXChromosomeGenome},
+      {btYChromosomeGenome, ckSensY, &models::tGeneticPedigree::MakeYChromosomeGenome},
+  }};
+}
+
+void TdlgIBSimple::SetGenomeParameters() {
+  GeneticPedigree->SetLocusCount(seNbLoci->value());
+  GeneticPedigree->SetAlleleCount(seNbAlleles->value());
+  GeneticPedigree->SetMutationKAM(ReadReal(edKAMrate, 0));
+  GeneticPedigree->SetMutationSSM(ReadReal(edSSMrate, 0));
 }
 
 void TdlgIBSimple::ckPrunePedigreeClick() {
@@ -2877,26 +2884,17 @@ void TdlgIBSimple::GatherPedigreeStatistics(models::tIBBatchRow& row) {
 
 void TdlgIBSimple::GenerateGenomes() {
   BatchStep("Genome generation");
-  GeneticPedigree->SetLocusCount(seNbLoci->value());
-  GeneticPedigree->SetAlleleCount(seNbAlleles->value());
-  GeneticPedigree->SetMutationKAM(ReadReal(edKAMrate, 0));
-  GeneticPedigree->SetMutationSSM(ReadReal(edSSMrate, 0));
+  SetGenomeParameters();
   if (PrunePedigreeChecked()) {
     BatchStep("Pedigree pruning");
     GeneticPedigree->PrunePedigree();
   }
-  using tMake = void (models::tGeneticPedigree::*)();
-  const std::array<std::pair<QCheckBox*, tMake>, 4> kinds = {{
-      {ckSensNuclear, &models::tGeneticPedigree::MakeNuclearGenome},
-      {ckSensMitochondrial, &models::tGeneticPedigree::MakeMitochondrialGenome},
-      {ckSensX, &models::tGeneticPedigree::MakeXChromosomeGenome},
-      {ckSensY, &models::tGeneticPedigree::MakeYChromosomeGenome},
-  }};
+  const std::array<tGenomeKind, 4> kinds = GenomeKinds();
   for (int32_t g = 1; g <= seNbGenomes->value(); ++g) {
     BatchStep(utile::Format("Generating genome #%d", g));
     for (size_t kind = 0; kind < kinds.size(); ++kind) {
-      if (!kinds[kind].first->isChecked()) continue;
-      (GeneticPedigree.get()->*kinds[kind].second)();
+      if (!kinds[kind].Batch->isChecked()) continue;
+      (GeneticPedigree.get()->*kinds[kind].Make)();
       SaveGenomeFiles(models::GenomePrefix(static_cast<int32_t>(kind), g));
     }
   }

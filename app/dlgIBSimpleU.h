@@ -328,6 +328,16 @@ class TdlgIBSimple : public tModelForm {
   void btComputeEquilibriumClick();
   // Genomes along the pedigree, by the genome button pressed.
   void MakeGenome(QPushButton* sender);
+  // The kinds of genome in file-prefix order: the button that makes one, the box
+  // that has a batch make it, and how it is made.
+  struct tGenomeKind {
+    QPushButton* Button;
+    QCheckBox* Batch;
+    void (models::tGeneticPedigree::*Make)();
+  };
+  std::array<tGenomeKind, 4> GenomeKinds() const;
+  // The loci, alleles and mutation rates of the controls handed to the genetic pedigree.
+  void SetGenomeParameters();
   void ckPrunePedigreeClick();
   void btDisplayGenomeClick();
   void DisplayAllGenomes();
