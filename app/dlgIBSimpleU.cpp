@@ -39,6 +39,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <type_traits>
 
 #include "Utile/MatrixOps.h"
 #include "Utile/Platform.h"
@@ -2022,30 +2023,27 @@ void TdlgIBSimple::AppendOutput(const utile::tVectorOfString& lines) {
   if (!lines.empty()) mmOutput->appendPlainText(JoinLines(lines));
 }
 
-void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfDouble& values,
+template <class tValue>
+void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet& series, double t, const std::vector<tValue>& values,
                              int32_t ageClass) {
   const int32_t count = series.Count();
   for (size_t i = 0; i < values.size(); ++i) {
     const int32_t s = 3 * static_cast<int32_t>(i) + ageClass;
     if (s >= count) break;
-    if (values[i] < 0)
+    bool gap = false;
+    if constexpr (std::is_signed_v<tValue>) gap = values[i] < 0;
+    if (gap)
       series.AppendNullPoint(s, t);
     else
-      series.AppendPoint(s, t, values[i]);
+      series.AppendPoint(s, t, static_cast<double>(values[i]));
   }
   utile::ProcessMessages();
 }
-
-void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfCardinal& sizes,
-                             int32_t ageClass) {
-  const int32_t count = series.Count();
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    const int32_t s = 3 * static_cast<int32_t>(i) + ageClass;
-    if (s >= count) break;
-    series.AppendPoint(s, t, sizes[i]);
-  }
-  utile::ProcessMessages();
-}
+// Statistics and sizes (the benchmarks call it too).
+template void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet&, double, const utile::tVectorOfDouble&,
+                                      int32_t);
+template void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet&, double, const utile::tVectorOfCardinal&,
+                                      int32_t);
 
 void TdlgIBSimple::PrepareAnalysisSeries() {
   // Series that the last Initialise did not make (a box checked since) are made

@@ -311,9 +311,8 @@ class TdlgIBSimple : public tModelForm {
   bool HasPedigree() const { return Metapop && Metapop->Pedigree(); }
   // One date of a vector: series 3i + ageClass gets (t, value i), a gap where the
   // value is negative (no individual of the class); then messages go through.
-  void AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfDouble& values,
-                 int32_t ageClass);
-  void AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfCardinal& sizes,
+  template <class tValue>
+  void AddPoints(utile::gui::tLineSeriesSet& series, double t, const std::vector<tValue>& values,
                  int32_t ageClass);
   // The analysis again (also after a failure: the log line and the idle task).
   void btRecomputePedigreeClick();
