@@ -67,6 +67,7 @@ namespace vandrel {
 
 using models::tEventCell;
 using models::tLifeEventType;
+using utile::gui::JoinLines;
 
 namespace {
 
@@ -876,13 +877,6 @@ class tModelInUse {
  private:
   int32_t& fCount;
 };
-
-QString JoinLines(const utile::tVectorOfString& lines) {
-  QStringList list;
-  list.reserve(static_cast<qsizetype>(lines.size()));
-  for (const std::string& line : lines) list << QString::fromStdString(line);
-  return list.join('\n');
-}
 
 // The time since start (a date-time in days) as a time of day.
 std::string ElapsedTime(double start) {
@@ -2876,8 +2870,7 @@ void TdlgIBSimple::GatherPedigreeStatistics(models::tIBBatchRow& row) {
     }
   }
   if (pedigree && ckSensDispersalEvents->isChecked())
-    SaveToFile("_LastDispEvents",
-               utile::MatToStr(pedigree->DispersalEventMatrix(last > 0 ? last - 1 : 0, last), "%.3g"));
+    SaveToFile("_LastDispEvents", utile::MatToStr(models::LastStepDispersalEvents(*pedigree), "%.3g"));
 }
 
 void TdlgIBSimple::GenerateGenomes() {

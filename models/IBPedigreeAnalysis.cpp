@@ -82,14 +82,18 @@ tPedigreeAnalysis::tPedigreeAnalysis(tPedigree& pedigree, const tPedigreeAnalysi
   fOptions.TimeResolution = std::max<Integer>(1, fOptions.TimeResolution);
   fOptions.PatchCount = std::max<Integer>(0, fOptions.PatchCount);
   fLastBirthDate = Integer(pedigree.GenerationCount());
-  const size_t n = size_t(fOptions.PatchCount) + 1;
   for (tAgeClassValues& values : fValues) {
-    values.Sizes.assign(n, 0);
-    values.F.assign(n, 0.0);
-    values.Theta.assign(n, 0.0);
-    values.Alpha.assign(n, tVectorOfDouble(n, 0.0));
+    Clear(values);
     values.AlphaPairs.assign(size_t(AlphaPairCount(fOptions.PatchCount)), 0.0);
   }
+}
+
+void tPedigreeAnalysis::Clear(tAgeClassValues& values) const {
+  const size_t n = size_t(fOptions.PatchCount) + 1;
+  values.Sizes.assign(n, 0);
+  values.F.assign(n, 0.0);
+  values.Theta.assign(n, 0.0);
+  values.Alpha.assign(n, tVectorOfDouble(n, 0.0));
 }
 
 Integer tPedigreeAnalysis::LastPass() const {
@@ -126,12 +130,7 @@ void tPedigreeAnalysis::Query(Cardinal date, tPedigreeAgeClass ageClass) {
 
 void tPedigreeAnalysis::ClearJuveniles() {
   // The alpha vector keeps its values: with no juveniles its weight is 0.
-  tAgeClassValues& values = fValues[pacJuveniles];
-  const size_t n = size_t(fOptions.PatchCount) + 1;
-  values.Sizes.assign(n, 0);
-  values.F.assign(n, 0.0);
-  values.Theta.assign(n, 0.0);
-  values.Alpha.assign(n, tVectorOfDouble(n, 0.0));
+  Clear(fValues[pacJuveniles]);
 }
 
 void tPedigreeAnalysis::CombineClasses() {
@@ -313,12 +312,14 @@ tVectorOfString DispersalEventLines(const tPedigree& pedigree, bool lastTimeStep
     return lines;
   }
   lines.push_back("Dispersal-event matrix for the last time step:");
+  utile::AppendTextLines(lines, utile::MatToStr(LastStepDispersalEvents(pedigree), "%.3g"));
+  return lines;
+}
+
+tMatrixOfDouble LastStepDispersalEvents(const tPedigree& pedigree) {
   // Before the first birth date there is no time step: no event.
   const Cardinal g = pedigree.GenerationCount();
-  utile::AppendTextLines(lines, utile::MatToStr(g >= 1 ? pedigree.DispersalEventMatrix(g - 1, g)
-                                        : pedigree.DispersalEventMatrix(0, 0),
-                                 "%.3g"));
-  return lines;
+  return g >= 1 ? pedigree.DispersalEventMatrix(g - 1, g) : pedigree.DispersalEventMatrix(0, 0);
 }
 
 // ================================================================== genomes
