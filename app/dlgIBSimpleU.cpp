@@ -92,9 +92,7 @@ void AddRow(QFormLayout* form, tLabeledEdit* edit) {
 }
 
 void AddRow(QFormLayout* form, QWidget* parent, const char* caption, QWidget* field) {
-  auto* label = new QLabel(caption, parent);
-  label->setBuddy(field);
-  form->addRow(label, field);
+  form->addRow(NewLabel(parent, "", caption, field), field);
 }
 
 void SetShown(tLabeledEdit* edit, bool shown) {
@@ -305,10 +303,9 @@ void TdlgIBSimple::BuildLifeCyclePage() {
   int column = 0;
   for (int type = models::leBirth; type <= models::leTag; ++type) {
     if (!models::IsDrawableEventType(type)) continue;
-    auto* action = new QAction(models::LifeEventTypeStr[type], this);
-    action->setObjectName(QString("ac") + EventActionNames[type]);
+    QAction* action = NewAction(this, (std::string("ac") + EventActionNames[type]).c_str(),
+                                models::LifeEventTypeStr[type], QKeySequence());
     action->setData(100 + type);  // the action's Tag
-    addAction(action);
     auto* button = new QToolButton(pnEventButtons);
     button->setObjectName(QString("bt") + EventActionNames[type]);
     button->setDefaultAction(action);
@@ -1928,8 +1925,7 @@ QWidget* TdlgIBSimple::BuildSamplingChoice(QWidget* parent) {
   rbLongitudinal = NewRadioButton(choice, "rbLongitudinal", "&Longitudinal sampling");
   rbLongitudinal->setToolTip("Juveniles sampled at t-1, then adults sampled at t (cohort sampling)");
   seTimeResolution = NewSpinEdit(choice, "seTimeResolution", 1, 100, 1);
-  lblTimeResolution = NewLabel(choice, "lblTimeResolution", "Time resolution:");
-  lblTimeResolution->setBuddy(seTimeResolution);
+  lblTimeResolution = NewLabel(choice, "lblTimeResolution", "Time resolution:", seTimeResolution);
   for (QWidget* w : std::initializer_list<QWidget*>{rbTransversal, rbLongitudinal, lblTimeResolution, seTimeResolution})
     layout->addWidget(w);
   lblTimeResolution->setVisible(false);
