@@ -372,7 +372,8 @@ void LastGenerationLines(tGeneticPedigree& genomes, const tPedigree& pedigree, t
   lines.push_back(utile::Format("Juveniles at t%d", tj));
   lines.push_back(dashes);
   if (tj + 1 >= 0)
-    utile::AppendTextLines(lines, LastGenerationResult(genomes, output, Cardinal(tj + 1), pacJuveniles, pJuveniles));
+    utile::AppendTextLines(lines,
+                           LastGenerationResult(genomes, output, Cardinal(tj + 1), pacJuveniles, pJuveniles));
   else
     lines.push_back(utile::Format("No individuals at date %d.", tj + 1));
   lines.push_back(dashes);

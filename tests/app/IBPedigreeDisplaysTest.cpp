@@ -214,7 +214,8 @@ class IBPedigreeDisplaysTest : public QObject {
       QVERIFY(fIB->pcResults->isTabVisible(fIB->pcResults->indexOf(page)));
     QVERIFY(fIB->rbAllAgeClasses->isEnabled() && fIB->btRecomputePedigree->isEnabled());
     QVERIFY(QRegularExpression("^Pedigree analysis terminated. Time elapsed: \\d\\d:\\d\\d:\\d\\d$")
-                .match(MemoLines(fIB->mmLog).last()).hasMatch());
+                .match(MemoLines(fIB->mmLog).last())
+                .hasMatch());
     QVERIFY(fIB->lblTask->text() == "Idle" && fIB->ggTask->value() == 0 && !fIB->IsRunning());
     // Only the final values: one point at the last date, the same summary.
     fIB->ckFinalValues->setChecked(true);
@@ -331,7 +332,7 @@ class IBPedigreeDisplaysTest : public QObject {
     fIB->mmOutput->clear();
     fIB->btDisplayGenome->click();
     QCOMPARE(MemoLines(fIB->mmOutput), QStringList({"GenePop output", "==============", "Time step:\t2",
-                                                "Juveniles at t1", QString(32, '-')}));
+                                                    "Juveniles at t1", QString(32, '-')}));
     fIB->rbLongitudinal->setAutoExclusive(false);
     fIB->rbLongitudinal->setChecked(false);
     fIB->btDisplayGenome->click();

@@ -38,8 +38,8 @@
 using models::tEventCell;
 using testsupport::MemoLines;
 using testsupport::NewCell;
-using testsupport::TypeParameter;
 using testsupport::tScriptedDialogs;
+using testsupport::TypeParameter;
 using utile::gui::tLineSeriesSet;
 using vandrel::TdlgIBSimple;
 using vandrel::tWorkbenchKind;

@@ -33,8 +33,8 @@
 
 using models::tEventCell;
 using testsupport::NewCell;
-using testsupport::TypeParameter;
 using testsupport::tScriptedDialogs;
+using testsupport::TypeParameter;
 using vandrel::TdlgIBSimple;
 using vandrel::tWorkbenchKind;
 

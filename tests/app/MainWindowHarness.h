@@ -41,6 +41,8 @@ tWorkbench* OpenWorkbench(vandrel::TdlgVandrel* main, vandrel::tWorkbenchKind ki
 }
 
 // The lines of a memo as it shows them.
-inline QStringList MemoLines(const QPlainTextEdit* memo) { return memo->toPlainText().split('\n'); }
+inline QStringList MemoLines(const QPlainTextEdit* memo) {
+  return memo->toPlainText().split('\n');
+}
 
 }  // namespace testsupport
