@@ -45,8 +45,6 @@ std::string WithFileName(std::string_view text, const std::string& fileName) {
   return Format("%s (%s)", text, fileName);
 }
 
-std::string SystemReason() { return std::strerror(errno); }
-
 Integer RecordWidth(TGISDataType type) {
   switch (type) {
     case idtByte:

@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -231,13 +228,6 @@ tPassReport RunCells(TIdrisiFile& in, TIdrisiFile& out, const tPlan& plan, tProg
 
 // ---------------------------------------------------------------- files
 
-std::string SystemReason() { return std::strerror(errno); }
-
-bool Exists(const std::string& fileName) {
-  std::error_code error;
-  return std::filesystem::exists(std::filesystem::symlink_status(fileName, error));
-}
-
 void RemoveQuietly(const std::string& fileName) {
   if (!fileName.empty()) std::remove(fileName.c_str());
 }
@@ -276,11 +266,8 @@ public:
 
 private:
   static bool Create(const std::string& fileName) {
-    const int handle = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (handle < 0) {
-      if (errno == EEXIST) return false;
-      throw EInOutError(Format("Cannot create file \"%s\": %s", fileName, SystemReason()));
-    }
+    const int handle = CreateNewFile(fileName, fileName);
+    if (handle < 0) return false;
     ::close(handle);
     return true;
   }
@@ -303,9 +290,9 @@ void MoveMapIn(tReservedMap& fresh, const std::string& folder, const std::string
   bool setAside[2] = {false, false};
   bool movedIn[2] = {false, false};
   try {
-    if (Exists(files[0][1]) || Exists(files[1][1])) aside.emplace(folder, "~old");
+    if (EntryExists(files[0][1]) || EntryExists(files[1][1])) aside.emplace(folder, "~old");
     for (int i = 0; i < 2; ++i)
-      if (aside && Exists(files[i][1])) {
+      if (aside && EntryExists(files[i][1])) {
         Rename(files[i][1], i == 0 ? aside->Image() : aside->Doc());
         setAside[i] = true;
       }
@@ -381,7 +368,7 @@ void RunPlan(const tRaster& source, const tPlan& plan, tMapJob& job) {
   std::string destination = source.FileName;
   if (!job.Output.Replace) {
     destination = folder + InsertSuffix(source.Name(), job.Output.Suffix);
-    if (Exists(destination + DocExtension) || Exists(destination + ImageExtension)) {
+    if (EntryExists(destination + DocExtension) || EntryExists(destination + ImageExtension)) {
       const std::string question =
           Format("Map %s exists already. Do you want to replace it?", ExtractFileName(destination));
       if (!job.Hooks.Confirm || !job.Hooks.Confirm(question)) {
@@ -399,6 +386,14 @@ void RunPlan(const tRaster& source, const tPlan& plan, tMapJob& job) {
 // ---------------------------------------------------------------- the decisions
 
 bool Checked(const tRaster& map) { return map.BackGround == bsChecked; }
+
+// The flag of a byte map whose rounded cells span Low to High, on a value that none
+// of them takes: 255 above them, else 0 below them; none when they fill the range.
+std::optional<double> FreeByteFlag(double low, double high) {
+  if (high < 255) return 255.0;
+  if (low > 0) return 0.0;
+  return std::nullopt;
+}
 
 // The flag of the real and integer conversions.
 double ConversionFlag(const tRaster& source, bool ck9999) {
@@ -445,10 +440,8 @@ void WholeNumberModification(const std::string& fileName, bool truncate, tMapJob
   plan.NewType = Within(low, ByteLow, ByteHigh) && Within(high, ByteLow, ByteHigh) ? idtByte : idtInteger;
   if (plan.NewType == idtByte && Checked(source) && !Within(cutFlag, ByteLow, ByteHigh)) {
     // The flag moves to a value no cell takes once rounded.
-    if (high < 255)
-      plan.NewFlag = 255;
-    else if (low > 0)
-      plan.NewFlag = 0;
+    if (const std::optional<double> flag = FreeByteFlag(low, high))
+      plan.NewFlag = *flag;
     else
       plan.NewType = idtInteger;
   }
@@ -499,35 +492,46 @@ std::vector<tMapResult> Walk(const std::vector<std::string>& items, const char* 
       if (Hooks.Task) Hooks.Task("Ready");
     }
   } ready{hooks};
-  // The folder in hand is fixed before the first message goes through.
-  std::vector<std::string> files;
-  for (const std::string& item : items) {
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(item, error);
-    files.push_back(error ? item : absolute.string());
-  }
+  const std::vector<std::string> files = AbsoluteMapItems(items);
   std::vector<tMapResult> results;
   const auto count = static_cast<Integer>(files.size());
   for (Integer i = count - 1, n = 1; i >= 0; --i, ++n) {
     if (hooks.Task) hooks.Task(Format(taskFormat, n, count));
     tMapJob job(items[static_cast<size_t>(i)], output, hooks);
     if (hooks.Progress) hooks.Progress(0);
-    try {
-      operation(files[static_cast<size_t>(i)], job);
-    } catch (const std::exception& e) {
-      job.Result.Outcome = ocFailed;
-      job.Result.Message = e.what();
-      if (hooks.Log) {
-        hooks.Log(Format("%s generated an error. Check it.", job.Result.MapName));
-        hooks.Log(e.what());
-      }
-    }
+    GuardMap(job.Result, hooks.Log, [&] { operation(files[static_cast<size_t>(i)], job); });
     results.push_back(job.Result);
   }
   return results;
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- the frame of the walks
+
+std::vector<std::string> AbsoluteMapItems(const std::vector<std::string>& Items) {
+  std::vector<std::string> files;
+  for (const std::string& item : Items) {
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(item, error);
+    files.push_back(error ? item : absolute.string());
+  }
+  return files;
+}
+
+void GuardMap(tMapResult& Result, const std::function<void(const std::string&)>& Log,
+              const std::function<void()>& Operation) {
+  try {
+    Operation();
+  } catch (const std::exception& e) {
+    Result.Outcome = ocFailed;
+    Result.Message = e.what();
+    if (Log) {
+      Log(MapErrorLine(Result.Item));
+      Log(e.what());
+    }
+  }
+}
 
 // ---------------------------------------------------------------- one map
 
@@ -564,12 +568,10 @@ void ConvertToByte(tRaster& Source, bool ckBackground, bool ck9999, tMapJob& Job
   if (ckBackground && Checked(Source)) {
     if (flagOutside) {
       // Moved to a value that no cell takes once rounded.
-      if (std::nearbyint(Source.MaxValue) < 255)
-        flag = 255;
-      else if (std::nearbyint(Source.MinValue) > 0)
-        flag = 0;
-      else
-        return Refuse(Job, backgroundOutside);
+      const std::optional<double> free =
+          FreeByteFlag(std::nearbyint(Source.MinValue), std::nearbyint(Source.MaxValue));
+      if (!free) return Refuse(Job, backgroundOutside);
+      flag = *free;
     }
   } else if (flagOutside && !(ck9999 && Source.BackGroundValue == -9999.0f)) {
     // With ck9999 the cells of the flag -9999 become 0, the new flag.

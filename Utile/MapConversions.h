@@ -84,6 +84,15 @@ std::vector<tMapResult> ModifyMaps(const std::vector<std::string>& Items, tModif
 // refuse meanwhile whatever would change the files or the folder in hand.
 bool MapWalkRunning();
 
+// The items of a walk with their full names, fixed before the first message goes
+// through (an item whose name cannot be made absolute stays as it is).
+std::vector<std::string> AbsoluteMapItems(const std::vector<std::string>& Items);
+// Runs the operation of one map of a walk: a failure marks the result failed with
+// its reason and logs "%s generated an error. Check it." and the reason, and the
+// walk goes on.
+void GuardMap(tMapResult& Result, const std::function<void(const std::string&)>& Log,
+              const std::function<void()>& Operation);
+
 // Held by every walk over map files for its whole length.
 class tMapWalkLock {
 public:

@@ -5,8 +5,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
@@ -23,8 +21,6 @@ namespace utile {
 
 namespace {
 
-std::string SystemReason(int error) { return std::strerror(error); }
-
 // ---------------------------------------------------------------- the output file
 
 // An export under a temporary name beside its target, buffered, renamed over the
@@ -35,8 +31,7 @@ public:
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 1000 && fHandle < 0; ++attempt) {
       fTempName = Format("%s.~%d-%d.tmp", fileName, static_cast<Integer>(::getpid()), ++counter);
-      fHandle = ::open(fTempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fHandle < 0 && errno != EEXIST) break;
+      fHandle = CreateNewFile(fTempName, fileName);
     }
     if (fHandle < 0) throw EInOutError(Format("Cannot create file \"%s\": %s", fileName, SystemReason(errno)));
     fBuffer.reset(new char[BufferBytes]);
@@ -281,7 +276,7 @@ const char* ExportExtension(tExportFormat Format) {
 std::string ExportFileName(const tRaster& Map, tExportFormat Format) { return Map.FileName + ExportExtension(Format); }
 
 double ExportBackground(const tRaster& Map) {
-  return Map.BackGround == bsChecked ? static_cast<double>(Map.BackGroundValue) : -3.4e38;
+  return Map.BackGround == bsChecked ? static_cast<double>(Map.BackGroundValue) : NoBackgroundValue;
 }
 
 // ---------------------------------------------------------------- pictures
@@ -392,17 +387,12 @@ std::vector<tMapResult> ExportMaps(const std::vector<std::string>& Items, tExpor
                                    const tExportHooks& Hooks) {
   tMapWalkLock lock;
   std::vector<tMapResult> results;
-  std::vector<std::string> files;
-  for (const std::string& item : Items) {
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(item, error);
-    files.push_back(error ? item : absolute.string());
-  }
+  const std::vector<std::string> files = AbsoluteMapItems(Items);
   for (size_t i = 0; i < files.size(); ++i) {
     tMapResult result;
     result.Item = Items[i];
     result.MapName = ExtractMapName(Items[i]);
-    try {
+    GuardMap(result, Hooks.Log, [&] {
       tRaster map(files[i]);
       const std::string fileName = ExportFileName(map, Format);
       switch (Format) {
@@ -421,14 +411,7 @@ std::vector<tMapResult> ExportMaps(const std::vector<std::string>& Items, tExpor
       }
       result.Outcome = ocDone;
       result.NewMap = fileName;
-    } catch (const std::exception& e) {
-      result.Outcome = ocFailed;
-      result.Message = e.what();
-      if (Hooks.Log) {
-        Hooks.Log(utile::Format("%s generated an error. Check it.", result.MapName));
-        Hooks.Log(e.what());
-      }
-    }
+    });
     results.push_back(result);
     ProcessMessages();
   }

@@ -25,8 +25,10 @@ inline constexpr std::array<const char*, 5> ExportFormatStr = {
 const char* ExportExtension(tExportFormat Format);  // ".bmp", ".jpg", ".txt", ".bin", ".asc"
 // The export of Map in that format: the map's path and name with the extension.
 std::string ExportFileName(const tRaster& Map, tExportFormat Format);
+// The background value of a picture without a flag in force: no cell matches it.
+inline constexpr double NoBackgroundValue = -3.4e38;
 // The background value a picture of Map is drawn with: its flag when the flag is in
-// force, otherwise -3.4e38, which no cell matches.
+// force, otherwise NoBackgroundValue.
 double ExportBackground(const tRaster& Map);
 
 // A 24-bit picture: Height rows from the top one, each of Width pixels of three

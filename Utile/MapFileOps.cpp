@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <set>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Utile/Idrisi.h"
@@ -23,14 +21,6 @@ std::string MapExtensionOf(const std::string& name) {
   if (!extension.empty() && (lower == LowerCase(DocExtension) || lower == LowerCase(ImageExtension))) return extension;
   return {};
 }
-
-// Anything at all under that name: a file, a folder, a link.
-bool EntryExists(const std::string& name) {
-  struct stat status;
-  return ::lstat(name.c_str(), &status) == 0;
-}
-
-std::string SystemReason(int error) { return std::strerror(error); }
 
 // A stem that would put the file elsewhere, or nowhere, is refused before
 // anything moves.

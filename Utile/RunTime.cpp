@@ -8,9 +8,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace utile {
@@ -833,6 +836,20 @@ std::string IncludeTrailingPathDelimiter(std::string_view path) {
 bool FileExists(const std::string& path) {
   std::error_code error;
   return std::filesystem::is_regular_file(path, error);
+}
+
+bool EntryExists(const std::string& name) {
+  struct stat status;
+  return ::lstat(name.c_str(), &status) == 0;
+}
+
+std::string SystemReason(int error) { return std::strerror(error); }
+
+int CreateNewFile(const std::string& fileName, const std::string& shownName) {
+  const int handle = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (handle < 0 && errno != EEXIST)
+    throw EInOutError(Format("Cannot create file \"%s\": %s", shownName, SystemReason()));
+  return handle;
 }
 
 // ---------------------------------------------------------------- safe files

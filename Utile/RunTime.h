@@ -4,6 +4,7 @@
 // same everywhere.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
@@ -206,6 +207,14 @@ std::string ExtractFileExt(std::string_view path);    // from the last dot of th
 std::string ChangeFileExt(std::string_view path, std::string_view extension);
 std::string IncludeTrailingPathDelimiter(std::string_view path);
 bool FileExists(const std::string& path);
+// Anything at all under that name: a file, a folder, a link (even a broken one).
+bool EntryExists(const std::string& name);
+// The system's text for an error number, by default that of the last failure.
+std::string SystemReason(int error = errno);
+// Creates a file of that name that did not exist yet, open for writing: its handle,
+// or -1 when a file of that name exists already. Any other failure raises
+// EInOutError "Cannot create file \"shownName\": reason".
+int CreateNewFile(const std::string& fileName, const std::string& shownName);
 
 // Writes to a temporary name beside the target and renames it over the target
 // only on Commit, so that a failure never leaves a half-written file in place of

@@ -14,6 +14,7 @@
 
 #include "Utile/ColorOps.h"
 #include "Utile/CommonDecl.h"
+#include "Utile/MapExports.h"
 #include "Utile/gui/GraphicOps.h"
 
 namespace kelvora {
@@ -22,7 +23,7 @@ class tGraphMap : public QWidget {
   Q_OBJECT
  public:
   // The value of no cell: a background that marks nothing.
-  static constexpr double NoBackground = -3.4e38;
+  static constexpr double NoBackground = utile::NoBackgroundValue;
 
   // Without parent the map image shows itself at once in a window of its own.
   explicit tGraphMap(QWidget* parent = nullptr);

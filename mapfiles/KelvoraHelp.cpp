@@ -3,6 +3,8 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
+#include "Utile/gui/FormControls.h"
+
 namespace kelvora {
 
 TfKelvoraHelp* fKelvoraHelp = nullptr;
@@ -51,9 +53,7 @@ const char* const HelpText =
 TfKelvoraHelp::TfKelvoraHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("fKelvoraHelp");
   setWindowTitle("Kelvora help");
-  mmHelp = new QPlainTextEdit(this);
-  mmHelp->setObjectName("mmHelp");
-  mmHelp->setReadOnly(true);
+  mmHelp = utile::gui::NewMemo(this, "mmHelp", true);
   mmHelp->setPlainText(HelpText);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(mmHelp);

@@ -36,6 +36,7 @@
 #include "Utile/ColorOps.h"
 #include "Utile/Idrisi.h"
 #include "Utile/RunTime.h"
+#include "Utile/gui/FormControls.h"
 #include "Utile/gui/StringOps.h"
 #include "Utile/gui/WindowServices.h"
 #include "mapfiles/GraphMap.h"
@@ -48,6 +49,14 @@ namespace kelvora {
 using utile::Format;
 using utile::Integer;
 using utile::gui::Dialogs;
+using utile::gui::NewButton;
+using utile::gui::NewCheckBox;
+using utile::gui::NewEdit;
+using utile::gui::NewGroupBox;
+using utile::gui::NewLabel;
+using utile::gui::NewMemo;
+using utile::gui::NewRadioButton;
+using utile::gui::NewTabPage;
 using utile::gui::tMessageKind;
 
 namespace {
@@ -123,24 +132,6 @@ std::string FileStamp(const std::string& fileName) {
                 static_cast<int64_t>(status.st_mtim.tv_nsec), static_cast<int64_t>(status.st_size));
 }
 
-QPushButton* Button(const char* caption, const char* name, QWidget* parent) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
-  return button;
-}
-
-QRadioButton* Choice(const char* caption, const char* name, QWidget* parent) {
-  auto* choice = new QRadioButton(caption, parent);
-  choice->setObjectName(name);
-  return choice;
-}
-
-QLineEdit* Edit(const char* text, const char* name, QWidget* parent) {
-  auto* edit = new QLineEdit(text, parent);
-  edit->setObjectName(name);
-  return edit;
-}
-
 }  // namespace
 
 // ==================================================================== creation
@@ -162,8 +153,7 @@ void TdlgKelvora::BuildControls() {
   setCentralWidget(central);
 
   // ------------------------------------------------------------ map files
-  auto* gbMapFiles = new QGroupBox("Map files", central);
-  gbMapFiles->setObjectName("gbMapFiles");
+  auto* gbMapFiles = NewGroupBox(central, "gbMapFiles", "Map files");
   cbDrive = new QComboBox(gbMapFiles);
   cbDrive->setObjectName("cbDrive");
   cbDirectory = new QListWidget(gbMapFiles);
@@ -188,21 +178,20 @@ void TdlgKelvora::BuildControls() {
   pcOperations->setObjectName("pcOperations");
 
   // ------------------------------------------------------------ file management
-  tsFileManagement = new QWidget;
-  tsFileManagement->setObjectName("tsFileManagement");
-  btDelete = Button("&Delete...", "btDelete", tsFileManagement);
-  btAddPrefix = Button("Add &prefix", "btAddPrefix", tsFileManagement);
-  btAddSuffix = Button("Add &suffix", "btAddSuffix", tsFileManagement);
-  edSuffix = Edit("", "edSuffix", tsFileManagement);
-  btDisplay = Button("Dis&play...", "btDisplay", tsFileManagement);
-  btRename = Button("&Rename", "btRename", tsFileManagement);
-  edRename = Edit("", "edRename", tsFileManagement);
+  tsFileManagement = NewTabPage(pcOperations, "tsFileManagement", "File management");
+  btDelete = NewButton(tsFileManagement, "btDelete", "&Delete...");
+  btAddPrefix = NewButton(tsFileManagement, "btAddPrefix", "Add &prefix");
+  btAddSuffix = NewButton(tsFileManagement, "btAddSuffix", "Add &suffix");
+  edSuffix = NewEdit(tsFileManagement, "edSuffix", "");
+  btDisplay = NewButton(tsFileManagement, "btDisplay", "Dis&play...");
+  btRename = NewButton(tsFileManagement, "btRename", "&Rename");
+  edRename = NewEdit(tsFileManagement, "edRename", "");
   edRename->setToolTip("Each # stands for the map's number: Forest# gives Forest001, Forest002...");
-  btCleanMetadata = Button("&Clean metadata...", "btCleanMetadata", tsFileManagement);
-  btDecimalPoint = Button("Decimal sep. to \"&.\"", "btDecimalPoint", tsFileManagement);
-  btDecimalComma = Button("Decimal sep. to \"&,\"", "btDecimalComma", tsFileManagement);
-  btRemoveUnderscore = Button("Remove \"_\"", "btRemoveUnderscore", tsFileManagement);
-  btRemoveBadChars = Button("Remove bad characters", "btRemoveBadChars", tsFileManagement);
+  btCleanMetadata = NewButton(tsFileManagement, "btCleanMetadata", "&Clean metadata...");
+  btDecimalPoint = NewButton(tsFileManagement, "btDecimalPoint", "Decimal sep. to \"&.\"");
+  btDecimalComma = NewButton(tsFileManagement, "btDecimalComma", "Decimal sep. to \"&,\"");
+  btRemoveUnderscore = NewButton(tsFileManagement, "btRemoveUnderscore", "Remove \"_\"");
+  btRemoveBadChars = NewButton(tsFileManagement, "btRemoveBadChars", "Remove bad characters");
   // The buttons line up in columns of one width, wide enough for every caption.
   int buttonWidth = 0;
   const std::initializer_list<QPushButton*> fileButtons{btDelete,        btAddPrefix,    btAddSuffix,    btDisplay,
@@ -226,41 +215,35 @@ void TdlgKelvora::BuildControls() {
   fileLayout->addWidget(btCleanMetadata, 5, 0);
   fileLayout->setRowStretch(6, 1);
   fileLayout->setColumnStretch(2, 1);
-  pcOperations->addTab(tsFileManagement, "File management");
 
   // ------------------------------------------------------------ data type management
-  tsDataType = new QWidget;
-  tsDataType->setObjectName("tsDataType");
-  gbConversion = new QGroupBox("Data type conversion", tsDataType);
-  gbConversion->setObjectName("gbConversion");
-  rbReal = Choice("&Real (32 bits)", "rbReal", gbConversion);
-  rbInteger = Choice("&Integer (16 bits)", "rbInteger", gbConversion);
-  rbByte = Choice("&Byte (8 bits: [0..255] )", "rbByte", gbConversion);
-  rbOptimise = Choice("&Optimisation", "rbOptimise", gbConversion);
-  ckBackground = new QCheckBox("&Change background value if needed", gbConversion);
-  ckBackground->setObjectName("ckBackground");
-  ck9999 = new QCheckBox("Change -&9999 into 0 (Arcview bug)", gbConversion);
-  ck9999->setObjectName("ck9999");
-  btConvertDataType = Button("Convert maps", "btConvertDataType", gbConversion);
+  tsDataType = NewTabPage(pcOperations, "tsDataType", "Data type management");
+  gbConversion = NewGroupBox(tsDataType, "gbConversion", "Data type conversion");
+  rbReal = NewRadioButton(gbConversion, "rbReal", "&Real (32 bits)");
+  rbInteger = NewRadioButton(gbConversion, "rbInteger", "&Integer (16 bits)");
+  rbByte = NewRadioButton(gbConversion, "rbByte", "&Byte (8 bits: [0..255] )");
+  rbOptimise = NewRadioButton(gbConversion, "rbOptimise", "&Optimisation");
+  ckBackground = NewCheckBox(gbConversion, "ckBackground", "&Change background value if needed");
+  ck9999 = NewCheckBox(gbConversion, "ck9999", "Change -&9999 into 0 (Arcview bug)");
+  btConvertDataType = NewButton(gbConversion, "btConvertDataType", "Convert maps");
   auto* conversionLayout = new QVBoxLayout(gbConversion);
   for (QWidget* w : std::initializer_list<QWidget*>{rbReal, rbInteger, rbByte, rbOptimise, ckBackground, ck9999})
     conversionLayout->addWidget(w);
   conversionLayout->addStretch(1);
   conversionLayout->addWidget(btConvertDataType);
 
-  gbModifications = new QGroupBox("Data modifications", tsDataType);
-  gbModifications->setObjectName("gbModifications");
-  rbTrunc = Choice("&Truncation", "rbTrunc", gbModifications);
-  rbRound = Choice("&Rounding", "rbRound", gbModifications);
-  rbBoolean = Choice("Make &boolean", "rbBoolean", gbModifications);
-  rbStretch = Choice("&Stretch between 0 and 100", "rbStretch", gbModifications);
-  rbStretch01 = Choice("&Stretch between 0 and 1", "rbStretch01", gbModifications);
-  rbModSmallestSize = Choice("Smallest size &possible", "rbModSmallestSize", gbModifications);
-  rbStretchAB = Choice("&Stretch between A and B:", "rbStretchAB", gbModifications);
-  edA = Edit("-1", "edA", gbModifications);
-  edB = Edit("1", "edB", gbModifications);
+  gbModifications = NewGroupBox(tsDataType, "gbModifications", "Data modifications");
+  rbTrunc = NewRadioButton(gbModifications, "rbTrunc", "&Truncation");
+  rbRound = NewRadioButton(gbModifications, "rbRound", "&Rounding");
+  rbBoolean = NewRadioButton(gbModifications, "rbBoolean", "Make &boolean");
+  rbStretch = NewRadioButton(gbModifications, "rbStretch", "&Stretch between 0 and 100");
+  rbStretch01 = NewRadioButton(gbModifications, "rbStretch01", "&Stretch between 0 and 1");
+  rbModSmallestSize = NewRadioButton(gbModifications, "rbModSmallestSize", "Smallest size &possible");
+  rbStretchAB = NewRadioButton(gbModifications, "rbStretchAB", "&Stretch between A and B:");
+  edA = NewEdit(gbModifications, "edA", "-1");
+  edB = NewEdit(gbModifications, "edB", "1");
   for (QLineEdit* e : {edA, edB}) e->setMaximumWidth(70);
-  btModify = Button("&Modify maps", "btModify", gbModifications);
+  btModify = NewButton(gbModifications, "btModify", "&Modify maps");
   auto* modificationLayout = new QVBoxLayout(gbModifications);
   for (QWidget* w : std::initializer_list<QWidget*>{rbTrunc, rbRound, rbBoolean, rbStretch, rbStretch01,
                                                     rbModSmallestSize, rbStretchAB})
@@ -282,12 +265,11 @@ void TdlgKelvora::BuildControls() {
   for (QRadioButton* r : {rbTrunc, rbRound, rbBoolean, rbStretch, rbStretch01, rbModSmallestSize, rbStretchAB})
     modificationChoices->addButton(r);
 
-  gbOutput = new QGroupBox("Output maps", tsDataType);
-  gbOutput->setObjectName("gbOutput");
-  rbDTReplace = Choice("Re&place old file", "rbDTReplace", gbOutput);
-  rbDTNewName = Choice("&Add suffix:", "rbDTNewName", gbOutput);
-  rbDTNewName->setChecked(true);  // nothing is replaced unless asked
-  edDTSuffix = Edit("-mod", "edDTSuffix", gbOutput);
+  gbOutput = NewGroupBox(tsDataType, "gbOutput", "Output maps");
+  rbDTReplace = NewRadioButton(gbOutput, "rbDTReplace", "Re&place old file");
+  // Nothing is replaced unless asked.
+  rbDTNewName = NewRadioButton(gbOutput, "rbDTNewName", "&Add suffix:", true);
+  edDTSuffix = NewEdit(gbOutput, "edDTSuffix", "-mod");
   auto* outputLayout = new QHBoxLayout(gbOutput);
   outputLayout->addWidget(rbDTReplace);
   outputLayout->addSpacing(16);
@@ -299,42 +281,31 @@ void TdlgKelvora::BuildControls() {
   dataTypeLayout->addWidget(gbConversion, 0, 0);
   dataTypeLayout->addWidget(gbModifications, 0, 1);
   dataTypeLayout->addWidget(gbOutput, 1, 0, 1, 2);
-  pcOperations->addTab(tsDataType, "Data type management");
 
   // ------------------------------------------------------------ metadata and comments
-  tsMetadata = new QWidget;
-  tsMetadata->setObjectName("tsMetadata");
-  mmMetadata = new QPlainTextEdit(tsMetadata);
-  mmMetadata->setObjectName("mmMetadata");
-  mmMetadata->setReadOnly(true);
-  mmMetadata->setLineWrapMode(QPlainTextEdit::NoWrap);
+  tsMetadata = NewTabPage(pcOperations, "tsMetadata", "Metadata");
+  mmMetadata = NewMemo(tsMetadata, "mmMetadata");
   mmMetadata->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   auto* metadataLayout = new QVBoxLayout(tsMetadata);
   metadataLayout->addWidget(mmMetadata);
-  pcOperations->addTab(tsMetadata, "Metadata");
 
-  tsComments = new QWidget;
-  tsComments->setObjectName("tsComments");
+  tsComments = NewTabPage(pcOperations, "tsComments", "Comments");
   mmComment = new QPlainTextEdit(tsComments);
   mmComment->setObjectName("mmComment");
-  btAddComments = Button("Add comments", "btAddComments", tsComments);
+  btAddComments = NewButton(tsComments, "btAddComments", "Add comments");
   auto* commentLayout = new QVBoxLayout(tsComments);
   commentLayout->addWidget(mmComment, 1);
   commentLayout->addWidget(btAddComments, 0, Qt::AlignLeft);
-  pcOperations->addTab(tsComments, "Comments");
 
   // ------------------------------------------------------------ conversion
-  tsConversion = new QWidget;
-  tsConversion->setObjectName("tsConversion");
-  gbExport = new QGroupBox("Export", tsConversion);
-  gbExport->setObjectName("gbExport");
+  tsConversion = NewTabPage(pcOperations, "tsConversion", "Conversion");
+  gbExport = NewGroupBox(tsConversion, "gbExport", "Export");
   cbFormat = new QComboBox(gbExport);
   cbFormat->setObjectName("cbFormat");
-  cbFormat->addItems(
-      {"Bitmap (*.bmp)", "JPEG (*.jpg)", "ASCII (*.txt)", "Binary (*.bin)", "Arc GIS ASCII (*.asc)"});
+  for (const char* format : utile::ExportFormatStr) cbFormat->addItem(format);
   cbPalette = new QComboBox(gbExport);
   cbPalette->setObjectName("cbPalette");
-  btExport = Button("&Export", "btExport", gbExport);
+  btExport = NewButton(gbExport, "btExport", "&Export");
   auto* formatLabel = new QLabel("&Format:", gbExport);
   formatLabel->setBuddy(cbFormat);
   auto* paletteLabel = new QLabel("&Palette:", gbExport);
@@ -350,9 +321,7 @@ void TdlgKelvora::BuildControls() {
   pnPreview = new QFrame(tsConversion);
   pnPreview->setObjectName("pnPreview");
   pnPreview->setFrameShape(QFrame::StyledPanel);
-  ckPreview = new QCheckBox("Show preview", pnPreview);
-  ckPreview->setObjectName("ckPreview");
-  ckPreview->setChecked(true);
+  ckPreview = NewCheckBox(pnPreview, "ckPreview", "Show preview", true);
   auto* previewLayout = new QVBoxLayout(pnPreview);
   previewLayout->addWidget(ckPreview);
   PreviewMap = nullptr;  // made by FormCreate, on this panel
@@ -360,14 +329,10 @@ void TdlgKelvora::BuildControls() {
   auto* conversionPageLayout = new QHBoxLayout(tsConversion);
   conversionPageLayout->addWidget(gbExport);
   conversionPageLayout->addWidget(pnPreview, 1);
-  pcOperations->addTab(tsConversion, "Conversion");
 
   // ------------------------------------------------------------ bottom
-  mmOutput = new QPlainTextEdit(central);
-  mmOutput->setObjectName("mmOutput");
-  mmOutput->setReadOnly(true);
-  lblTask = new QLabel(ReadyText, central);
-  lblTask->setObjectName("lblTask");
+  mmOutput = NewMemo(central, "mmOutput", true);
+  lblTask = NewLabel(central, "lblTask", ReadyText);
   ggTask = new QProgressBar(central);
   ggTask->setObjectName("ggTask");
   ggTask->setRange(0, 100);
@@ -641,19 +606,15 @@ void TdlgKelvora::UpdateControls() {
   if (fFilling) return;
   const bool some = NbSelected > 0 && !fWalkRunning;
   const bool suffix = !edSuffix->text().isEmpty();
-  const bool outputComplete = rbDTReplace->isChecked() || (rbDTNewName->isChecked() && !edDTSuffix->text().isEmpty());
-  const bool conversion = rbReal->isChecked() || rbInteger->isChecked() || rbByte->isChecked() || rbOptimise->isChecked();
-  const bool modification = rbTrunc->isChecked() || rbRound->isChecked() || rbBoolean->isChecked() ||
-                            rbStretch->isChecked() || rbStretch01->isChecked() || rbStretchAB->isChecked() ||
-                            rbModSmallestSize->isChecked();
+  const bool outputComplete = OutputComplete();
   for (QPushButton* button : {btDelete, btDisplay, btCleanMetadata, btDecimalPoint, btDecimalComma,
                               btRemoveUnderscore, btRemoveBadChars, btExport})
     button->setEnabled(some);
   btAddPrefix->setEnabled(some && suffix);
   btAddSuffix->setEnabled(some && suffix);
   btRename->setEnabled(some && !edRename->text().isEmpty());
-  btConvertDataType->setEnabled(some && conversion && outputComplete);
-  btModify->setEnabled(some && modification && outputComplete);
+  btConvertDataType->setEnabled(some && CheckedConversion() && outputComplete);
+  btModify->setEnabled(some && CheckedModification() && outputComplete);
   btAddComments->setEnabled(some && !mmComment->toPlainText().isEmpty());
   UpdatePreview();
 }
@@ -688,9 +649,7 @@ void TdlgKelvora::UpdatePreview() {
     utile::tRaster map(raster);
     PreviewMap->SetMatrix(map.AsMatrix());
     PreviewMap->SetRange(map.MinValue, map.MaxValue);
-    PreviewMap->SetBackGroundValue(map.BackGround == utile::bsChecked ? map.BackGroundValue : tGraphMap::NoBackground);
-    PreviewMap->SetBackGroundColor(0x808080);
-    PreviewMap->SetAxesMode(utile::gui::tMapOrientation::moRowCol);
+    PreviewMap->SetBackGroundValue(utile::ExportBackground(map));
     PreviewMap->Draw();
     PreviewMap->KeepPictureOnly();
   } catch (const std::exception&) {
@@ -896,6 +855,34 @@ utile::tMapOutput TdlgKelvora::DataTypeOutput() const {
   return {rbDTReplace->isChecked(), S(edDTSuffix->text())};
 }
 
+std::optional<utile::tConversion> TdlgKelvora::CheckedConversion() const {
+  const std::pair<QRadioButton*, utile::tConversion> choices[] = {{rbReal, utile::cvReal},
+                                                                  {rbInteger, utile::cvInteger},
+                                                                  {rbByte, utile::cvByte},
+                                                                  {rbOptimise, utile::cvOptimise}};
+  for (const auto& [choice, conversion] : choices)
+    if (choice->isChecked()) return conversion;
+  return std::nullopt;
+}
+
+std::optional<utile::tModification> TdlgKelvora::CheckedModification() const {
+  const std::pair<QRadioButton*, utile::tModification> choices[] = {
+      {rbTrunc, utile::mdTruncate},
+      {rbRound, utile::mdRound},
+      {rbBoolean, utile::mdBoolean},
+      {rbStretch, utile::mdStretch0100},
+      {rbStretch01, utile::mdStretch01},
+      {rbStretchAB, utile::mdStretchAB},
+      {rbModSmallestSize, utile::mdSmallestSize}};
+  for (const auto& [choice, modification] : choices)
+    if (choice->isChecked()) return modification;
+  return std::nullopt;
+}
+
+bool TdlgKelvora::OutputComplete() const {
+  return rbDTReplace->isChecked() || (rbDTNewName->isChecked() && !edDTSuffix->text().isEmpty());
+}
+
 void TdlgKelvora::RunMapWalk(const std::function<void(const utile::tMapWalkHooks& hooks)>& walk) {
   RunLocked([&] {
     struct tEnd {
@@ -916,49 +903,28 @@ void TdlgKelvora::RunMapWalk(const std::function<void(const utile::tMapWalkHooks
 
 void TdlgKelvora::btConvertDataTypeClick() {
   if (fWalkRunning) return;
-  utile::tConversion conversion;
-  if (rbReal->isChecked())
-    conversion = utile::cvReal;
-  else if (rbInteger->isChecked())
-    conversion = utile::cvInteger;
-  else if (rbByte->isChecked())
-    conversion = utile::cvByte;
-  else if (rbOptimise->isChecked())
-    conversion = utile::cvOptimise;
-  else
-    return;
+  const std::optional<utile::tConversion> conversion = CheckedConversion();
+  if (!conversion || !OutputComplete()) return;
   const utile::tMapOutput output = DataTypeOutput();
-  if (!output.Replace && (!rbDTNewName->isChecked() || output.Suffix.empty())) return;
   const std::vector<std::string> maps = MapsToWalk(utile::tWalkOrder::woFirstToLast);
   if (maps.empty()) return;
   const utile::tConversionChecks checks{ckBackground->isChecked(), ck9999->isChecked()};
   RunMapWalk([&](const utile::tMapWalkHooks& hooks) {
-    utile::ConvertMaps(maps, conversion, checks, output, hooks);
+    utile::ConvertMaps(maps, *conversion, checks, output, hooks);
   });
 }
 
 void TdlgKelvora::btModifyClick() {
   if (fWalkRunning) return;
-  // The first checked in the order of the choices.
-  const std::pair<QRadioButton*, utile::tModification> choices[] = {
-      {rbTrunc, utile::mdTruncate},
-      {rbRound, utile::mdRound},
-      {rbBoolean, utile::mdBoolean},
-      {rbStretch, utile::mdStretch0100},
-      {rbStretch01, utile::mdStretch01},
-      {rbStretchAB, utile::mdStretchAB},
-      {rbModSmallestSize, utile::mdSmallestSize}};
-  const auto checked = std::find_if(std::begin(choices), std::end(choices),
-                                    [](const auto& choice) { return choice.first->isChecked(); });
-  if (checked == std::end(choices)) return;
-  const utile::tModification modification = checked->second;
+  const std::optional<utile::tModification> modification = CheckedModification();
+  if (!modification || !OutputComplete()) return;
   const utile::tMapOutput output = DataTypeOutput();
-  if (!output.Replace && (!rbDTNewName->isChecked() || output.Suffix.empty())) return;
   const std::vector<std::string> maps = MapsToWalk(utile::tWalkOrder::woFirstToLast);
   if (maps.empty()) return;
   const std::string a = S(edA->text()), b = S(edB->text());
-  RunMapWalk(
-      [&](const utile::tMapWalkHooks& hooks) { utile::ModifyMaps(maps, modification, a, b, output, hooks); });
+  RunMapWalk([&](const utile::tMapWalkHooks& hooks) {
+    utile::ModifyMaps(maps, *modification, a, b, output, hooks);
+  });
 }
 
 void TdlgKelvora::ExportPicture(tGraphMap& image, const utile::tRaster& map, utile::tMatrixOfDouble matrix,
@@ -967,8 +933,6 @@ void TdlgKelvora::ExportPicture(tGraphMap& image, const utile::tRaster& map, uti
   image.SetMatrix(std::move(matrix));
   // No range: the picture spans the present cells.
   image.SetBackGroundValue(utile::ExportBackground(map));
-  image.SetBackGroundColor(0x808080);
-  image.SetAxesMode(utile::gui::tMapOrientation::moRowCol);
   image.Draw();
   // The next map's matrix is read while this picture is shown: only one is kept.
   image.KeepPictureOnly();

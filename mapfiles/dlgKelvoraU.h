@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,12 @@ class TdlgKelvora : public TCustomPalometDialog {
   void RunMapWalk(const std::function<void(const utile::tMapWalkHooks& hooks)>& walk);
   utile::tMapWalkHooks MapWalkHooks();
   utile::tMapOutput DataTypeOutput() const;
+  // The conversion checked, and the first modification checked in the order of the
+  // choices; none when no choice of the group is checked.
+  std::optional<utile::tConversion> CheckedConversion() const;
+  std::optional<utile::tModification> CheckedModification() const;
+  // The output maps are set: the old files replaced, or a suffix given.
+  bool OutputComplete() const;
   // Draws the map into the export's image and saves its picture in the format.
   void ExportPicture(tGraphMap& image, const utile::tRaster& map, utile::tMatrixOfDouble matrix,
                      utile::tExportFormat format, const std::string& fileName);

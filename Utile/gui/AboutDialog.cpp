@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Utile/gui/FormControls.h"
+
 namespace utile::gui {
 
 tAboutDialog::tAboutDialog(QStyle::StandardPixmap icon, const QString& productName, const QString& version,
@@ -13,17 +15,12 @@ tAboutDialog::tAboutDialog(QStyle::StandardPixmap icon, const QString& productNa
   ProgramIcon = new QLabel(this);
   ProgramIcon->setObjectName("ProgramIcon");
   ProgramIcon->setPixmap(style()->standardIcon(icon).pixmap(48, 48));
-  ProductName = new QLabel("<b>" + productName + "</b>", this);
-  ProductName->setObjectName("ProductName");
-  Version = new QLabel(version, this);
-  Version->setObjectName("Version");
-  Copyright = new QLabel(copyright, this);
-  Copyright->setObjectName("Copyright");
-  Comments = new QLabel(comments, this);
-  Comments->setObjectName("Comments");
+  ProductName = NewLabel(this, "ProductName", "<b>" + productName + "</b>");
+  Version = NewLabel(this, "Version", version);
+  Copyright = NewLabel(this, "Copyright", copyright);
+  Comments = NewLabel(this, "Comments", comments);
   Comments->setWordWrap(true);
-  OKButton = new QPushButton("OK", this);
-  OKButton->setObjectName("OKButton");
+  OKButton = NewButton(this, "OKButton", "OK");
   OKButton->setDefault(true);
   connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
 

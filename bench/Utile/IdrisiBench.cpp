@@ -3,78 +3,37 @@
 // is generated once in a temporary folder and removed at exit.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
 #include <memory>
-#include <stdexcept>
 #include <unistd.h>
-#include <vector>
 
+#include "MapBenchSupport.h"
 #include "Utile/Idrisi.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 
 namespace {
 
-constexpr utile::Integer Side = 10'000;
-constexpr utile::Single Flag = -9999;
+using mapbench::BenchMap;
+using mapbench::Flag;
+using mapbench::Cells;
 
-class tBenchMap {
-public:
-  tBenchMap() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "idrisi-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
-    fFolder = pattern;
-    fSource.FileName = fFolder + "/source";
-    fSource.DataType = utile::idtReal;
-    fSource.Columns = Side;
-    fSource.Rows = Side;
-    fSource.maxX = fSource.maxY = Side;
-    fSource.BackGround = utile::bsChecked;
-    fSource.BackGroundValue = Flag;
-    // Values with decimals between -3000 and 4400, one cell in 97 missing.
-    std::vector<utile::Single> row(Side);
-    std::FILE* out = std::fopen(fSource.ImageFileName().c_str(), "wb");
-    if (!out) throw std::runtime_error("cannot create the map");
-    for (utile::Integer r = 0; r < Side; ++r) {
-      for (utile::Integer c = 0; c < Side; ++c) {
-        const int64_t i = static_cast<int64_t>(r) * Side + c;
-        row[c] = i % 97 == 0 ? Flag : static_cast<utile::Single>((i * 7919) % 20000) * 0.37f - 3000;
-      }
-      if (std::fwrite(row.data(), sizeof(utile::Single), Side, out) != static_cast<size_t>(Side))
-        throw std::runtime_error("cannot write the map");
-    }
-    std::fclose(out);
-    fSource.WriteDoc();
-    fCopy = fSource;
-    fCopy.FileName = fFolder + "/copy";
-    fCopy.DataType = utile::idtInteger;
-  }
-  ~tBenchMap() {
-    std::error_code error;
-    std::filesystem::remove_all(fFolder, error);
-  }
-
-  const utile::tRaster& Source() const { return fSource; }
-  const utile::tRaster& Copy() const { return fCopy; }
-
-private:
-  std::string fFolder;
-  utile::tRaster fSource;
-  utile::tRaster fCopy;
-};
-
-tBenchMap& Map() {
-  static tBenchMap map;
-  return map;
+// The integer map the copies write, beside the benchmark map.
+const utile::tRaster& CopyMap() {
+  static const utile::tRaster copy = [] {
+    utile::tRaster map = BenchMap().Map();
+    map.FileName = BenchMap().File("copy");
+    map.DataType = utile::idtInteger;
+    return map;
+  }();
+  return copy;
 }
 
 constexpr size_t BlockBytes = static_cast<size_t>(utile::BufferSize) * sizeof(utile::Single);
 
 // Reference: the image file read in blocks of the reader's size, nothing else.
 void BM_PlainBlockRead(benchmark::State& state) {
-  const std::string file = Map().Source().ImageFileName();
+  const std::string file = BenchMap().Map().ImageFileName();
   std::unique_ptr<char[]> block(new char[BlockBytes]);
   for (auto _ : state) {
     const int handle = ::open(file.c_str(), O_RDONLY);
@@ -85,14 +44,14 @@ void BM_PlainBlockRead(benchmark::State& state) {
     benchmark::DoNotOptimize(total);
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(state.iterations() * int64_t{Side} * Side * 4);
+  state.SetBytesProcessed(state.iterations() * Cells * 4);
 }
 BENCHMARK(BM_PlainBlockRead)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // Every cell handed out by the block reader, cell by cell; the present ones are
 // counted.
 void BM_ReadEveryCell(benchmark::State& state) {
-  const utile::tRaster& map = Map().Source();
+  const utile::tRaster& map = BenchMap().Map();
   for (auto _ : state) {
     utile::TIdrisiFile F;
     map.OpenR(F);
@@ -104,13 +63,13 @@ void BM_ReadEveryCell(benchmark::State& state) {
     int64_t presentSeen = present;
     benchmark::DoNotOptimize(presentSeen);
   }
-  state.SetBytesProcessed(state.iterations() * int64_t{Side} * Side * 4);
+  state.SetBytesProcessed(state.iterations() * Cells * 4);
 }
 BENCHMARK(BM_ReadEveryCell)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // The same pass through the block-wise reader.
 void BM_ReadEveryCellBlockwise(benchmark::State& state) {
-  const utile::tRaster& map = Map().Source();
+  const utile::tRaster& map = BenchMap().Map();
   for (auto _ : state) {
     utile::TIdrisiFile F;
     map.OpenR(F);
@@ -120,15 +79,15 @@ void BM_ReadEveryCellBlockwise(benchmark::State& state) {
     int64_t presentSeen = present;
     benchmark::DoNotOptimize(presentSeen);
   }
-  state.SetBytesProcessed(state.iterations() * int64_t{Side} * Side * 4);
+  state.SetBytesProcessed(state.iterations() * Cells * 4);
 }
 BENCHMARK(BM_ReadEveryCellBlockwise)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // Reference: the image file read in blocks and the same number of 16-bit records
 // written in blocks, without looking at the cells.
 void BM_PlainBlockCopy(benchmark::State& state) {
-  const std::string file = Map().Source().ImageFileName();
-  const std::string copy = Map().Copy().ImageFileName();
+  const std::string file = BenchMap().Map().ImageFileName();
+  const std::string copy = CopyMap().ImageFileName();
   std::unique_ptr<char[]> block(new char[BlockBytes]);
   for (auto _ : state) {
     const int in = ::open(file.c_str(), O_RDONLY);
@@ -139,15 +98,15 @@ void BM_PlainBlockCopy(benchmark::State& state) {
     ::close(in);
     ::close(out);
   }
-  state.SetBytesProcessed(state.iterations() * int64_t{Side} * Side * 4);
+  state.SetBytesProcessed(state.iterations() * Cells * 4);
 }
 BENCHMARK(BM_PlainBlockCopy)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // A converted copy, cell by cell: real cells read, rounded and written to an
 // integer map, missing cells written as the flag.
 void BM_ConvertedCopy(benchmark::State& state) {
-  const utile::tRaster& source = Map().Source();
-  const utile::tRaster& copy = Map().Copy();
+  const utile::tRaster& source = BenchMap().Map();
+  const utile::tRaster& copy = CopyMap();
   for (auto _ : state) {
     utile::TIdrisiFile in, out;
     source.OpenR(in);
@@ -160,14 +119,14 @@ void BM_ConvertedCopy(benchmark::State& state) {
     utile::CloseRaster(in);
     utile::CloseRaster(out);
   }
-  state.SetBytesProcessed(state.iterations() * int64_t{Side} * Side * 4);
+  state.SetBytesProcessed(state.iterations() * Cells * 4);
 }
 BENCHMARK(BM_ConvertedCopy)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // The same conversion through the block-wise copy.
 void BM_ConvertedCopyBlockwise(benchmark::State& state) {
-  const utile::tRaster& source = Map().Source();
-  const utile::tRaster& copy = Map().Copy();
+  const utile::tRaster& source = BenchMap().Map();
+  const utile::tRaster& copy = CopyMap();
   for (auto _ : state) {
     utile::TIdrisiFile in, out;
     source.OpenR(in);
@@ -176,18 +135,18 @@ void BM_ConvertedCopyBlockwise(benchmark::State& state) {
     utile::CloseRaster(in);
     utile::CloseRaster(out);
   }
-  state.SetBytesProcessed(state.iterations() * int64_t{Side} * Side * 4);
+  state.SetBytesProcessed(state.iterations() * Cells * 4);
 }
 BENCHMARK(BM_ConvertedCopyBlockwise)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // The statistics pass, which lets messages through after every cell.
 void BM_ComputeMean(benchmark::State& state) {
-  utile::tRaster map = Map().Source();
+  utile::tRaster map = BenchMap().Map();
   for (auto _ : state) {
     map.ComputeMean();
     benchmark::DoNotOptimize(map.GetMean());
   }
-  state.SetBytesProcessed(state.iterations() * int64_t{Side} * Side * 4);
+  state.SetBytesProcessed(state.iterations() * Cells * 4);
 }
 BENCHMARK(BM_ComputeMean)->Unit(benchmark::kMillisecond)->Iterations(5);
 
@@ -200,9 +159,9 @@ void BM_ComputeMeanWithPump(benchmark::State& state) {
 BENCHMARK(BM_ComputeMeanWithPump)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_Recompute(benchmark::State& state) {
-  utile::tRaster map = Map().Source();
+  utile::tRaster map = BenchMap().Map();
   for (auto _ : state) map.Recompute();
-  state.SetBytesProcessed(state.iterations() * int64_t{Side} * Side * 4);
+  state.SetBytesProcessed(state.iterations() * Cells * 4);
 }
 BENCHMARK(BM_Recompute)->Unit(benchmark::kMillisecond)->Iterations(5);
 

@@ -76,11 +76,14 @@ inline double StatusMB(const char* key) {
   return 0;
 }
 
+// Starts the peak of resident memory (VmHWM) again from the memory in use now.
+inline void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
 // The peak of resident memory over one benchmark, and above what it started with.
 class tPeakMemory {
 public:
   tPeakMemory() {
-    std::ofstream("/proc/self/clear_refs") << "5";
+    ResetPeakMemory();
     fStart = StatusMB("VmRSS:");
   }
   void Report(benchmark::State& state) const {

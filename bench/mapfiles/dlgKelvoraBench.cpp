@@ -20,6 +20,7 @@
 
 #include "Utile/Idrisi.h"
 #include "Utile/MapExports.h"
+#include "bench/Utile/MapBenchSupport.h"
 #include "Utile/gui/GraphicOps.h"
 #include "mapfiles/CustomPalometDialogs.h"
 #include "mapfiles/GraphMap.h"
@@ -76,21 +77,10 @@ const std::string& BigMap() {
   return name;
 }
 
+using mapbench::ResetPeakMemory;
+
 // The peak resident memory since the last reset, in MB.
-void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
-double PeakMemoryMB() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "VmHWM:") {
-      double kilobytes;
-      status >> kilobytes;
-      return kilobytes / 1024;
-    }
-    status.ignore(1 << 20, '\n');
-  }
-  return 0;
-}
+double PeakMemoryMB() { return mapbench::StatusMB("VmHWM:"); }
 
 void BM_FileListOfTenThousandFiles(benchmark::State& state) {
   const std::string folder = ManyFiles();

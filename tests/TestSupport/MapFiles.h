@@ -52,9 +52,9 @@ inline std::map<std::string, std::string> FolderFiles(const std::string& folder)
   return files;
 }
 
-inline // Marks a file or folder immutable (nothing moves in or out, whoever asks);
+// Marks a file or folder immutable (nothing moves in or out, whoever asks);
 // false where the file system or the process cannot.
-bool SetImmutable(const std::string& path, bool on) {
+inline bool SetImmutable(const std::string& path, bool on) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
   if (fd < 0) return false;
   int flags = 0;

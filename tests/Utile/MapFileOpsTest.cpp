@@ -2,13 +2,8 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <linux/fs.h>
-#include <sstream>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -18,21 +13,13 @@
 #include "Utile/RunTime.h"
 
 using namespace utile;
+using testsupport::FolderFiles;
 using testsupport::ReadFileBytes;
 using testsupport::SetImmutable;
 using testsupport::tTempFolder;
 using testsupport::WriteFileBytes;
 
 namespace {
-
-
-// Every file of the folder with its bytes, to show that nothing else changed.
-std::map<std::string, std::string> FolderContents(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
-  return files;
-}
 
 // A small byte map written through the raster routines.
 void WriteMap(const std::string& name) {
@@ -127,7 +114,7 @@ TEST(MapFileOps, RenamesMoveBothFilesAndNeverReplaceOne) {
   WriteMap(f + "forest_QT");
   WriteMap(f + "taken");
   WriteFileBytes(f + "notes.txt", "n");
-  const auto before = FolderContents(folder.Path());
+  const auto before = FolderFiles(folder.Path());
 
   // A name taken by either file of the map stops the rename before anything moves.
   WriteFileBytes(f + "other.rst", "x");
@@ -135,7 +122,7 @@ TEST(MapFileOps, RenamesMoveBothFilesAndNeverReplaceOne) {
   EXPECT_THROW(RenameMap(f + "forest_QT.rdc", [](const std::string&) { return "taken"; }), EInOutError);
   EXPECT_THROW(RenameMap(f + "notes.txt", [](const std::string&) { return "../notes"; }), EInOutError);
   std::filesystem::remove(f + "other.rst");
-  EXPECT_EQ(before, FolderContents(folder.Path()));
+  EXPECT_EQ(before, FolderFiles(folder.Path()));
 
   // A name that would not change is left alone.
   EXPECT_FALSE(RenameMap(f + "notes.txt", [](const std::string& s) { return s; }).Renamed);
@@ -148,13 +135,13 @@ TEST(MapFileOps, RenamesMoveBothFilesAndNeverReplaceOne) {
   expected["preforest_QT.rdc"] = expected["forest_QT.rdc"];
   expected.erase("forest_QT.rst");
   expected.erase("forest_QT.rdc");
-  EXPECT_EQ(expected, FolderContents(folder.Path()));
+  EXPECT_EQ(expected, FolderFiles(folder.Path()));
 
   // The image file cannot move: the documentation file that moved first comes back.
   if (!SetImmutable(f + "taken.rst", true)) GTEST_SKIP() << "no immutable files here";
   EXPECT_THROW(RenameMap(f + "taken.rst", [](const std::string&) { return "moved"; }), EInOutError);
   SetImmutable(f + "taken.rst", false);
-  EXPECT_EQ(expected, FolderContents(folder.Path()));
+  EXPECT_EQ(expected, FolderFiles(folder.Path()));
 }
 
 TEST(MapFileOps, DeletingAMapWithoutItsImageDeletesTheDocumentation) {
@@ -172,7 +159,7 @@ TEST(MapFileOps, DeletingAMapWithoutItsImageDeletesTheDocumentation) {
   WriteFileBytes(f + "run1.rdc", "another map");
   EXPECT_TRUE(RenameMap(f + "run1.5.rst", [](const std::string& s) { return "x" + s; }).Renamed);
   DeleteMapFile(f + "xrun1.5.rdc");
-  EXPECT_EQ((std::map<std::string, std::string>{{"run1.rdc", "another map"}}), FolderContents(folder.Path()));
+  EXPECT_EQ((std::map<std::string, std::string>{{"run1.rdc", "another map"}}), FolderFiles(folder.Path()));
 }
 
 TEST(MapFileOps, DecimalSeparatorsChangeInNumbersOfNumberLinesOnly) {
@@ -204,7 +191,7 @@ TEST(MapFileOps, DecimalSeparatorsChangeInNumbersOfNumberLinesOnly) {
                 "pos'n error : unknown\r\nvalue error : 0,25\r\nflag value  : none\r\nflag def'n  : none\r\n"
                 "legend cats : 1\r\ncategory 1  : wood, 2.5 ha\r\ncomment     : seen 1.2, 3,4\r\nlineage     : v1.2",
             ReadFileBytes(f + "m.rdc"));
-  EXPECT_EQ(1u, FolderContents(folder.Path()).size());
+  EXPECT_EQ(1u, FolderFiles(folder.Path()).size());
 }
 
 TEST(MapFileOps, DocumentationOperationsActOnRastersOnlyAndLeaveBadFilesAlone) {
@@ -213,14 +200,14 @@ TEST(MapFileOps, DocumentationOperationsActOnRastersOnlyAndLeaveBadFilesAlone) {
   WriteMap(f + "notes");
   WriteFileBytes(f + "notes.txt", "min. X      : 1,5\r\n");
   WriteFileBytes(f + "bad.rdc", "data type   : byte\r\ncolumns     : many\r\nrows        : 1\r\n");
-  const auto before = FolderContents(folder.Path());
+  const auto before = FolderFiles(folder.Path());
   for (const std::string& file : {f + "notes.txt", f + "bad.rdc"}) {
     SCOPED_TRACE(file);
     EXPECT_THROW(AddComments(file, {"c"}), Exception);
     EXPECT_THROW(CleanMetadata(file), Exception);
     EXPECT_THROW(RewriteDecimalSeparator(file, '.'), Exception);
   }
-  EXPECT_EQ(before, FolderContents(folder.Path()));
+  EXPECT_EQ(before, FolderFiles(folder.Path()));
 
   AddComments(f + "notes.rst", {"second", ""});
   std::string text = ReadFileBytes(f + "notes.rdc");
@@ -236,7 +223,7 @@ TEST(MapFileOps, AWriteThatFailsMidwayLeavesTheDocumentationAsItWas) {
   tTempFolder folder;
   const std::string f = folder.Path() + "/";
   WriteMap(f + "a");
-  const auto before = FolderContents(folder.Path());
+  const auto before = FolderFiles(folder.Path());
   // The file-size limit stops the write after 100 bytes; the signal it raises is ignored.
   const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   rlimit old;
@@ -248,7 +235,7 @@ TEST(MapFileOps, AWriteThatFailsMidwayLeavesTheDocumentationAsItWas) {
   EXPECT_THROW(RewriteDecimalSeparator(f + "a.rst", ','), EInOutError);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(before, FolderContents(folder.Path()));
+  EXPECT_EQ(before, FolderFiles(folder.Path()));
 }
 
 TEST(MapFileOps, TheMapViewerGetsCallAndTheFullNameAsTwoWords) {

@@ -5,16 +5,9 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QStringList>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <linux/fs.h>
-#include <map>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <sys/ioctl.h>
-#include <unistd.h>
 #include <vector>
 
 #include "TestSupport/MapFiles.h"

@@ -14,9 +14,7 @@
 #include <filesystem>
 
 #include "KelvoraHarness.h"
-#include "TestSupport/ScriptedDialogs.h"
 #include "TestSupport/ReferenceGenerator.h"
-#include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/gui/WindowServices.h"
 #include "mapfiles/Kelvora.h"
@@ -26,31 +24,23 @@
 using namespace kelvora;
 namespace fs = std::filesystem;
 
-class KelvoraStartupTest : public QObject {
+// The session's map folder holds the folders to start in.
+class KelvoraStartupTest : public QObject, testsupport::tKelvoraSession {
   Q_OBJECT
 
-  // The folder standing for the executable's, and the folders to start in.
-  std::unique_ptr<testsupport::tTempFolder> fProgram, fFolders;
-
   std::string Folder(const std::string& name) {
-    fs::create_directories(fFolders->File(name));
-    return fs::canonical(fFolders->File(name)).string();
+    fs::create_directories(M(name));
+    return fs::canonical(M(name)).string();
   }
   static std::string Current() { return fs::current_path().string(); }
 
  private slots:
+  // Kelvora starts without arguments unless a test gives some.
   void init() {
-    fProgram = std::make_unique<testsupport::tTempFolder>();
-    fFolders = std::make_unique<testsupport::tTempFolder>();
-    SetProgramFolder(fProgram->Path());
+    Start();
     SetProgramArguments({});
-    testsupport::InstallScriptedDialogs();
   }
-  void cleanup() {
-    fs::current_path("/");
-    fProgram.reset();
-    fFolders.reset();
-  }
+  void cleanup() { Stop(); }
 
   void TheGeneratorStartsWithSeed23() {
     InitialiseToolkit();
