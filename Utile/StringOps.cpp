@@ -76,6 +76,14 @@ void Tabulate(std::string_view s, char separator, tVectorOfString& fields, bool 
   }
 }
 
+tVectorOfString TabbedFields(const std::string& text) {
+  tVectorOfString fields;
+  if (text.empty()) return fields;
+  Tabulate(text, '\t', fields, false, 0);
+  if (text.back() == '\t') fields.pop_back();
+  return fields;
+}
+
 Double StrToFloatSafe(std::string_view s) {
   long double value;
   if (TryStrToFloat(s, value, DecimalSeparator) && std::isfinite(static_cast<double>(value)))
@@ -121,6 +129,10 @@ tVectorOfString TextLines(const std::string& text) {
     start = end + 1;
   }
   return lines;
+}
+
+void AppendTextLines(tVectorOfString& lines, const std::string& text) {
+  for (std::string& line : TextLines(text)) lines.push_back(std::move(line));
 }
 
 }  // namespace utile

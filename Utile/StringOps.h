@@ -24,9 +24,14 @@ std::string RemoveFirstValues(std::string_view s, Integer n, char separator);
 // Splits S at every Sep into Fields (k separators give k + 1 fields), after
 // reducing runs of Sep when RemoveAdjacent and dropping the first Skip fields.
 void Tabulate(std::string_view s, char separator, tVectorOfString& fields, bool removeAdjacent, Integer skip);
+// The fields of a line whose values are each followed by a TAB (the last one may
+// lack it): no fields for an empty line, the TAB after the last value opens none.
+tVectorOfString TabbedFields(const std::string& text);
 // The lines of a text, whether they end in CR LF or LF alone; a last line without
 // its end counts, an empty text has none.
 tVectorOfString TextLines(const std::string& text);
+// The same lines appended to Lines.
+void AppendTextLines(tVectorOfString& lines, const std::string& text);
 
 // The real number written in S with the current decimal separator, else with
 // the other one (point or comma); EConvertError when neither reads. The process's

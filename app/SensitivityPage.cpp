@@ -357,17 +357,8 @@ std::vector<std::string> tSensitivityPage::BatchLines() const {
   return lines;
 }
 
-namespace {
-QString JoinLines(const std::vector<std::string>& lines) {
-  QStringList list;
-  list.reserve(static_cast<qsizetype>(lines.size()));
-  for (const std::string& line : lines) list.push_back(QString::fromStdString(line));
-  return list.join('\n');
-}
-}  // namespace
-
 void tSensitivityPage::SetBatchLines(const std::vector<std::string>& lines) {
-  mmBatch->setPlainText(JoinLines(lines));
+  mmBatch->setPlainText(utile::gui::JoinLines(lines));
   emit BatchChanged(static_cast<int>(BatchLines().size()));
 }
 

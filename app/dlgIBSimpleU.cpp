@@ -39,6 +39,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <type_traits>
 
 #include "Utile/MatrixOps.h"
 #include "Utile/Platform.h"
@@ -66,6 +67,7 @@ namespace vandrel {
 
 using models::tEventCell;
 using models::tLifeEventType;
+using utile::gui::JoinLines;
 
 namespace {
 
@@ -90,9 +92,7 @@ void AddRow(QFormLayout* form, tLabeledEdit* edit) {
 }
 
 void AddRow(QFormLayout* form, QWidget* parent, const char* caption, QWidget* field) {
-  auto* label = new QLabel(caption, parent);
-  label->setBuddy(field);
-  form->addRow(label, field);
+  form->addRow(NewLabel(parent, "", caption, field), field);
 }
 
 void SetTabShown(QTabWidget* pages, QWidget* page, bool shown) {
@@ -121,6 +121,16 @@ void DrawArrow(QPainter& painter, QPointF from, QPointF to) {
   head.lineTo(to - unit * 9 - normal * 4);
   head.closeSubpath();
   painter.fillPath(head, painter.pen().color());
+}
+
+// An age class that is not analysed cannot be shown.
+void OfferAgeClass(QRadioButton* radio, bool enabled) {
+  radio->setEnabled(enabled);
+  if (!enabled && radio->isChecked()) {
+    radio->setAutoExclusive(false);
+    radio->setChecked(false);
+    radio->setAutoExclusive(true);
+  }
 }
 
 }  // namespace
@@ -288,10 +298,9 @@ void TdlgIBSimple::BuildLifeCyclePage() {
   int column = 0;
   for (int type = models::leBirth; type <= models::leTag; ++type) {
     if (!models::IsDrawableEventType(type)) continue;
-    auto* action = new QAction(models::LifeEventTypeStr[type], this);
-    action->setObjectName(QString("ac") + EventActionNames[type]);
+    QAction* action = NewAction(this, (std::string("ac") + EventActionNames[type]).c_str(),
+                                models::LifeEventTypeStr[type], QKeySequence());
     action->setData(100 + type);  // the action's Tag
-    addAction(action);
     auto* button = new QToolButton(pnEventButtons);
     button->setObjectName(QString("bt") + EventActionNames[type]);
     button->setDefaultAction(action);
@@ -850,13 +859,6 @@ class tModelInUse {
  private:
   int32_t& fCount;
 };
-
-QString JoinLines(const utile::tVectorOfString& lines) {
-  QStringList list;
-  list.reserve(static_cast<qsizetype>(lines.size()));
-  for (const std::string& line : lines) list << QString::fromStdString(line);
-  return list.join('\n');
-}
 
 // The time since start (a date-time in days) as a time of day.
 std::string ElapsedTime(double start) {
@@ -1702,17 +1704,9 @@ void TdlgIBSimple::Actualisation() {
   // An age class that is not analysed cannot be shown.
   const bool juveniles = ckJuveniles->isChecked();
   const bool adults = ckAdults->isChecked();
-  const auto offer = [](QRadioButton* radio, bool enabled) {
-    radio->setEnabled(enabled);
-    if (!enabled && radio->isChecked()) {
-      radio->setAutoExclusive(false);
-      radio->setChecked(false);
-      radio->setAutoExclusive(true);
-    }
-  };
-  offer(rbAllAgeClasses, juveniles && adults);
-  offer(rbJuveniles, juveniles);
-  offer(rbAdults, adults);
+  OfferAgeClass(rbAllAgeClasses, juveniles && adults);
+  OfferAgeClass(rbJuveniles, juveniles);
+  OfferAgeClass(rbAdults, adults);
   btDisplayGenome->setEnabled(GeneticPedigree != nullptr);
   RefreshMemoryGauge();
 
@@ -1904,20 +1898,6 @@ void TdlgIBSimple::pbLifeCyclePaint(QPainter& painter) {
 
 // ------------------------------------------------------------------ pedigree and genetics displays
 
-namespace {
-
-// An age class that is not analysed cannot be shown.
-void OfferAgeClass(QRadioButton* radio, bool enabled) {
-  radio->setEnabled(enabled);
-  if (!enabled && radio->isChecked()) {
-    radio->setAutoExclusive(false);
-    radio->setChecked(false);
-    radio->setAutoExclusive(true);
-  }
-}
-
-}  // namespace
-
 QWidget* TdlgIBSimple::BuildSamplingChoice(QWidget* parent) {
   // The two sampling buttons choose among themselves only.
   auto* choice = new QWidget(parent);
@@ -1929,8 +1909,7 @@ QWidget* TdlgIBSimple::BuildSamplingChoice(QWidget* parent) {
   rbLongitudinal = NewRadioButton(choice, "rbLongitudinal", "&Longitudinal sampling");
   rbLongitudinal->setToolTip("Juveniles sampled at t-1, then adults sampled at t (cohort sampling)");
   seTimeResolution = NewSpinEdit(choice, "seTimeResolution", 1, 100, 1);
-  lblTimeResolution = NewLabel(choice, "lblTimeResolution", "Time resolution:");
-  lblTimeResolution->setBuddy(seTimeResolution);
+  lblTimeResolution = NewLabel(choice, "lblTimeResolution", "Time resolution:", seTimeResolution);
   for (QWidget* w : std::initializer_list<QWidget*>{rbTransversal, rbLongitudinal, lblTimeResolution, seTimeResolution})
     layout->addWidget(w);
   lblTimeResolution->setVisible(false);
@@ -2018,30 +1997,27 @@ void TdlgIBSimple::AppendOutput(const utile::tVectorOfString& lines) {
   if (!lines.empty()) mmOutput->appendPlainText(JoinLines(lines));
 }
 
-void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfDouble& values,
+template <class tValue>
+void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet& series, double t, const std::vector<tValue>& values,
                              int32_t ageClass) {
   const int32_t count = series.Count();
   for (size_t i = 0; i < values.size(); ++i) {
     const int32_t s = 3 * static_cast<int32_t>(i) + ageClass;
     if (s >= count) break;
-    if (values[i] < 0)
+    bool gap = false;
+    if constexpr (std::is_signed_v<tValue>) gap = values[i] < 0;
+    if (gap)
       series.AppendNullPoint(s, t);
     else
-      series.AppendPoint(s, t, values[i]);
+      series.AppendPoint(s, t, static_cast<double>(values[i]));
   }
   utile::ProcessMessages();
 }
-
-void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfCardinal& sizes,
-                             int32_t ageClass) {
-  const int32_t count = series.Count();
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    const int32_t s = 3 * static_cast<int32_t>(i) + ageClass;
-    if (s >= count) break;
-    series.AppendPoint(s, t, sizes[i]);
-  }
-  utile::ProcessMessages();
-}
+// Statistics and sizes (the benchmarks call it too).
+template void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet&, double, const utile::tVectorOfDouble&,
+                                      int32_t);
+template void TdlgIBSimple::AddPoints(utile::gui::tLineSeriesSet&, double, const utile::tVectorOfCardinal&,
+                                      int32_t);
 
 void TdlgIBSimple::PrepareAnalysisSeries() {
   // Series that the last Initialise did not make (a box checked since) are made
@@ -2226,21 +2202,28 @@ void TdlgIBSimple::MakeGenome(QPushButton* sender) {
   GeneticPedigree = std::make_unique<models::tGeneticPedigree>(pedigree);
   {
     const tHourGlass hourGlass;
-    GeneticPedigree->SetLocusCount(seNbLoci->value());
-    GeneticPedigree->SetAlleleCount(seNbAlleles->value());
-    GeneticPedigree->SetMutationKAM(ReadReal(edKAMrate, 0));
-    GeneticPedigree->SetMutationSSM(ReadReal(edSSMrate, 0));
+    SetGenomeParameters();
     if (ckPrunePedigree->isChecked()) GeneticPedigree->PrunePedigree();
-    if (sender == btNuclearGenome)
-      GeneticPedigree->MakeNuclearGenome();
-    else if (sender == btMitochondrialGenome)
-      GeneticPedigree->MakeMitochondrialGenome();
-    else if (sender == btXChromosomeGenome)
-      GeneticPedigree->MakeXChromosomeGenome();
-    else if (sender == btYChromosomeGenome)
-      GeneticPedigree->MakeYChromosomeGenome();
+    for (const tGenomeKind& kind : GenomeKinds())
+      if (kind.Button == sender) (GeneticPedigree.get()->*kind.Make)();
   }
   Actualisation();
+}
+
+std::array<TdlgIBSimple::tGenomeKind, 4> TdlgIBSimple::GenomeKinds() const {
+  return {{
+      {btNuclearGenome, ckSensNuclear, &models::tGeneticPedigree::MakeNuclearGenome},
+      {btMitochondrialGenome, ckSensMitochondrial, &models::tGeneticPedigree::MakeMitochondrialGenome},
+      {btXChromosomeGenome, ckSensX, &models::tGeneticPedigree::MakeXChromosomeGenome},
+      {btYChromosomeGenome, ckSensY, &models::tGeneticPedigree::MakeYChromosomeGenome},
+  }};
+}
+
+void TdlgIBSimple::SetGenomeParameters() {
+  GeneticPedigree->SetLocusCount(seNbLoci->value());
+  GeneticPedigree->SetAlleleCount(seNbAlleles->value());
+  GeneticPedigree->SetMutationKAM(ReadReal(edKAMrate, 0));
+  GeneticPedigree->SetMutationSSM(ReadReal(edSSMrate, 0));
 }
 
 void TdlgIBSimple::ckPrunePedigreeClick() {
@@ -2400,32 +2383,28 @@ std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LandscapeSlots() const {
   // The order in which a landscape line hands out its values: the Tag-1
   // parameters, then the two file names.
   for (const tSensitivityEntry& entry : LandscapeEntries(dlgVandrel->TaggedComponents)) {
-    tBatchSlot slot;
-    slot.Component = entry.Component;
-    slot.Caption = entry.Caption.empty() ? NameCaption(entry.Component, "ed") : entry.Caption;
-    slot.Hint = entry.Hint;
-    slot.FilterKeys = entry.FilterKeys;
-    slot.WidthFactor = entry.WidthFactor;
-    slot.Tag = entry.Tag;
-    if (const auto* spin = qobject_cast<const QSpinBox*>(entry.Component)) {
-      slot.Whole = true;
-      slot.Lowest = spin->minimum();
-      slot.Highest = spin->maximum();
-    }
+    tBatchSlot slot{entry};
+    if (slot.Entry.Caption.empty()) slot.Entry.Caption = NameCaption(entry.Component, "ed");
+    SetWholeLimits(slot);
     slotList.push_back(slot);
   }
-  for (QWidget* file : dlgVandrel->TaggedComponents.WithTag(2)) {
-    tBatchSlot slot;
-    slot.Component = file;
-    slot.Caption = NameCaption(file, "ed");
-    slot.Hint = file->toolTip().toStdString();
-    slot.FilterKeys = false;
-    slot.AllowEmpty = true;  // no file in use
-    slot.WidthFactor = 3;
-    slot.Tag = 2;
+  for (const tSensitivityEntry& file : TaggedEntries(dlgVandrel->TaggedComponents, 2)) {
+    tBatchSlot slot{file};
+    slot.Entry.FilterKeys = false;
+    slot.Entry.AllowEmpty = true;  // no file in use
+    slot.Entry.WidthFactor = 3;
+    slot.Entry.Tag = 2;
     slotList.push_back(slot);
   }
   return slotList;
+}
+
+void TdlgIBSimple::SetWholeLimits(tBatchSlot& slot) {
+  if (const auto* spin = qobject_cast<const QSpinBox*>(slot.Entry.Component)) {
+    slot.Whole = true;
+    slot.Lowest = spin->minimum();
+    slot.Highest = spin->maximum();
+  }
 }
 
 std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LifeCycleSlots() const {
@@ -2446,8 +2425,8 @@ std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LifeCycleSlots() const {
   for (const tTaggedComponent& item : TaggedComponents) {
     if (item.Tag != 1 && item.Tag != 2) continue;
     tBatchSlot slot;
-    slot.Component = item.Component;
-    slot.Hint = item.Component->toolTip().toStdString();
+    slot.Entry.Component = item.Component;
+    slot.Entry.Hint = item.Component->toolTip().toStdString();
     if (const auto* grid = qobject_cast<const QTableWidget*>(item.Component)) {
       // One value per row, named after the row.
       for (int row = 0; row < grid->rowCount(); ++row) {
@@ -2455,22 +2434,19 @@ std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LifeCycleSlots() const {
         std::string name = title ? utile::Replace(title->text().toStdString(), " ", "") : std::string();
         if (name.empty()) name = utile::Format("%s%d", grid->objectName().toStdString(), row);
         slot.Row = row;
-        slot.Caption = name + ":";
+        slot.Entry.Caption = name + ":";
         slotList.push_back(slot);
       }
       continue;
     }
     if (const auto found = cellEdits.find(item.Component); found != cellEdits.end()) {
-      slot.Caption = found->second.first;
-      slot.Hint = found->second.second;
+      slot.Entry.Caption = found->second.first;
+      slot.Entry.Hint = found->second.second;
     } else {
-      slot.Caption = TypePrefixCaption(item.Component);
+      slot.Entry.Caption = TypePrefixCaption(item.Component);
     }
-    if (const auto* spin = qobject_cast<const QSpinBox*>(item.Component)) {
-      slot.Whole = true;
-      slot.Lowest = spin->minimum();
-      slot.Highest = spin->maximum();
-    } else if (const auto* combo = qobject_cast<const QComboBox*>(item.Component)) {
+    SetWholeLimits(slot);
+    if (const auto* combo = qobject_cast<const QComboBox*>(item.Component)) {
       slot.Whole = true;
       slot.Lowest = 0;
       slot.Highest = combo->count() - 1;
@@ -2481,11 +2457,11 @@ std::vector<TdlgIBSimple::tBatchSlot> TdlgIBSimple::LifeCycleSlots() const {
 }
 
 std::string TdlgIBSimple::SlotText(const tBatchSlot& slot) {
-  if (const auto* grid = qobject_cast<const QTableWidget*>(slot.Component)) {
+  if (const auto* grid = qobject_cast<const QTableWidget*>(slot.Entry.Component)) {
     const QTableWidgetItem* cell = grid->item(slot.Row, 1);
     return cell ? cell->text().toStdString() : std::string();
   }
-  return ControlText(slot.Component);
+  return ControlText(slot.Entry.Component);
 }
 
 void TdlgIBSimple::BatchSlotsChanged() {
@@ -2502,14 +2478,7 @@ void TdlgIBSimple::RebuildBatchPages() {
   const auto entries = [](const std::vector<tBatchSlot>& slotList) {
     tSensitivityEntries list;
     for (const tBatchSlot& slot : slotList) {
-      tSensitivityEntry entry;
-      entry.Component = slot.Component;
-      entry.Caption = slot.Caption;
-      entry.Hint = slot.Hint;
-      entry.FilterKeys = slot.FilterKeys;
-      entry.WidthFactor = slot.WidthFactor;
-      entry.Tag = slot.Tag;
-      entry.AllowEmpty = slot.AllowEmpty;
+      tSensitivityEntry entry = slot.Entry;
       entry.Text = SlotText(slot);
       list.push_back(entry);
     }
@@ -2543,10 +2512,10 @@ void TdlgIBSimple::FillPriorTable(QTableWidget* table, const std::vector<tBatchS
   priors.clear();
   for (int row = 0; row < static_cast<int>(slotList.size()); ++row) {
     const tBatchSlot& slot = slotList[size_t(row)];
-    const QString name = QString::fromStdString(utile::Replace(slot.Caption, ":", ""));
+    const QString name = QString::fromStdString(utile::Replace(slot.Entry.Caption, ":", ""));
     auto* title = new QTableWidgetItem(name);
     title->setFlags(Qt::ItemIsEnabled);
-    title->setToolTip(QString::fromStdString(slot.Hint));
+    title->setToolTip(QString::fromStdString(slot.Entry.Hint));
     table->setItem(row, 0, title);
     auto* uniform = new QTableWidgetItem;
     uniform->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
@@ -2657,8 +2626,8 @@ void TdlgIBSimple::RunBatch(const std::vector<std::string>& Lines, const std::st
 
 models::tIBBatchColumns TdlgIBSimple::BatchColumns(int32_t patchCount) const {
   models::tIBBatchColumns columns;
-  for (const tBatchSlot& slot : LandscapeSlots()) columns.LandscapeLabels.push_back(slot.Caption);
-  for (const tBatchSlot& slot : LifeCycleSlots()) columns.ParameterLabels.push_back(slot.Caption);
+  for (const tBatchSlot& slot : LandscapeSlots()) columns.LandscapeLabels.push_back(slot.Entry.Caption);
+  for (const tBatchSlot& slot : LifeCycleSlots()) columns.ParameterLabels.push_back(slot.Entry.Caption);
   columns.PatchCount = patchCount;
   columns.Sexuate = ReproductionMode() == models::rmSexuate;
   columns.Capacities = ckSensCapacities->isChecked();
@@ -2738,7 +2707,7 @@ void TdlgIBSimple::RunSensitivity() {
   models::tIBBatchRow row;
   row.SimID = static_cast<int32_t>(SimID - 1);
   // The values of the lines, and the controls' texts where a line gave none.
-  utile::tVectorOfString landscape = models::TabbedFields(sLan);
+  utile::tVectorOfString landscape = utile::TabbedFields(sLan);
   row.HasLandscape = LanID > 0 && !landscape.empty();
   if (row.HasLandscape) {
     row.Landscape = utile::StrToIntDef(landscape[0], LanID - 1) + fLandscapeOffset;
@@ -2749,7 +2718,7 @@ void TdlgIBSimple::RunSensitivity() {
   row.LandscapeValues = models::PaddedValues(landscape, inForce);
   inForce.clear();
   for (const tBatchSlot& slot : LifeCycleSlots()) inForce.push_back(SlotText(slot));
-  row.ParameterValues = models::PaddedValues(models::TabbedFields(sPar), inForce);
+  row.ParameterValues = models::PaddedValues(utile::TabbedFields(sPar), inForce);
 
   const int32_t defragmentation = seMemoryDefragmentation->value();
   if (defragmentation > 0 && SimID % static_cast<uint32_t>(defragmentation) == 0) {
@@ -2881,32 +2850,22 @@ void TdlgIBSimple::GatherPedigreeStatistics(models::tIBBatchRow& row) {
     }
   }
   if (pedigree && ckSensDispersalEvents->isChecked())
-    SaveToFile("_LastDispEvents",
-               utile::MatToStr(pedigree->DispersalEventMatrix(last > 0 ? last - 1 : 0, last), "%.3g"));
+    SaveToFile("_LastDispEvents", utile::MatToStr(models::LastStepDispersalEvents(*pedigree), "%.3g"));
 }
 
 void TdlgIBSimple::GenerateGenomes() {
   BatchStep("Genome generation");
-  GeneticPedigree->SetLocusCount(seNbLoci->value());
-  GeneticPedigree->SetAlleleCount(seNbAlleles->value());
-  GeneticPedigree->SetMutationKAM(ReadReal(edKAMrate, 0));
-  GeneticPedigree->SetMutationSSM(ReadReal(edSSMrate, 0));
+  SetGenomeParameters();
   if (PrunePedigreeChecked()) {
     BatchStep("Pedigree pruning");
     GeneticPedigree->PrunePedigree();
   }
-  using tMake = void (models::tGeneticPedigree::*)();
-  const std::array<std::pair<QCheckBox*, tMake>, 4> kinds = {{
-      {ckSensNuclear, &models::tGeneticPedigree::MakeNuclearGenome},
-      {ckSensMitochondrial, &models::tGeneticPedigree::MakeMitochondrialGenome},
-      {ckSensX, &models::tGeneticPedigree::MakeXChromosomeGenome},
-      {ckSensY, &models::tGeneticPedigree::MakeYChromosomeGenome},
-  }};
+  const std::array<tGenomeKind, 4> kinds = GenomeKinds();
   for (int32_t g = 1; g <= seNbGenomes->value(); ++g) {
     BatchStep(utile::Format("Generating genome #%d", g));
     for (size_t kind = 0; kind < kinds.size(); ++kind) {
-      if (!kinds[kind].first->isChecked()) continue;
-      (GeneticPedigree.get()->*kinds[kind].second)();
+      if (!kinds[kind].Batch->isChecked()) continue;
+      (GeneticPedigree.get()->*kinds[kind].Make)();
       SaveGenomeFiles(models::GenomePrefix(static_cast<int32_t>(kind), g));
     }
   }

@@ -21,6 +21,7 @@
 
 #include "Utile/vxMaxMem.h"
 #include "app/ModelForm.h"
+#include "app/SensitivityPage.h"
 #include "models/EventCells.h"
 #include "models/IBPedigreeAnalysis.h"
 #include "models/IBBatch.h"
@@ -55,7 +56,6 @@ class tLineSeriesSet;
 namespace vandrel {
 
 class TdlgIBSimple;
-class tSensitivityPage;
 
 // The paint area of the life cycle: it shows the cells and their links and hands
 // the mouse on to the workbench.
@@ -311,9 +311,8 @@ class TdlgIBSimple : public tModelForm {
   bool HasPedigree() const { return Metapop && Metapop->Pedigree(); }
   // One date of a vector: series 3i + ageClass gets (t, value i), a gap where the
   // value is negative (no individual of the class); then messages go through.
-  void AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfDouble& values,
-                 int32_t ageClass);
-  void AddPoints(utile::gui::tLineSeriesSet& series, double t, const utile::tVectorOfCardinal& sizes,
+  template <class tValue>
+  void AddPoints(utile::gui::tLineSeriesSet& series, double t, const std::vector<tValue>& values,
                  int32_t ageClass);
   // The analysis again (also after a failure: the log line and the idle task).
   void btRecomputePedigreeClick();
@@ -328,6 +327,16 @@ class TdlgIBSimple : public tModelForm {
   void btComputeEquilibriumClick();
   // Genomes along the pedigree, by the genome button pressed.
   void MakeGenome(QPushButton* sender);
+  // The kinds of genome in file-prefix order: the button that makes one, the box
+  // that has a batch make it, and how it is made.
+  struct tGenomeKind {
+    QPushButton* Button;
+    QCheckBox* Batch;
+    void (models::tGeneticPedigree::*Make)();
+  };
+  std::array<tGenomeKind, 4> GenomeKinds() const;
+  // The loci, alleles and mutation rates of the controls handed to the genetic pedigree.
+  void SetGenomeParameters();
   void ckPrunePedigreeClick();
   void btDisplayGenomeClick();
   void DisplayAllGenomes();
@@ -355,22 +364,20 @@ class TdlgIBSimple : public tModelForm {
   std::string BatchResultFile;  // the result file without its extension: the base of the side files
   uint32_t SimID = 0;           // rows and side files carry SimID - 1
 
-  // One value of a batch line: the control that takes it (a row of a string grid
-  // for the genes), how its list is captioned and what values it takes.
+  // One value of a batch line: its value list's entry (the control that takes
+  // it, how the list is captioned), the row of a string grid for the genes, and
+  // what values it takes.
   struct tBatchSlot {
-    QWidget* Component = nullptr;
-    int Row = -1;  // of a string grid
-    std::string Caption, Hint;
+    tSensitivityEntry Entry;
+    int Row = -1;        // of a string grid
     bool Whole = false;  // spin edits and item indices
     double Lowest = -1.7e308, Highest = 1.7e308;
-    bool FilterKeys = true;
-    bool AllowEmpty = false;
-    int WidthFactor = 1;
-    int32_t Tag = 0;
   };
   std::vector<tBatchSlot> LandscapeSlots() const;
   std::vector<tBatchSlot> LifeCycleSlots() const;
   static std::string SlotText(const tBatchSlot& slot);
+  // A spin edit's slot takes whole values within its range.
+  static void SetWholeLimits(tBatchSlot& slot);
 
   // Refuses a spin-edit value beyond its range (the framework reports it); any
   // other failure, in the base Simulation as in RunSensitivity, becomes the

@@ -432,16 +432,4 @@ bool tEventCells::BuildCycle(std::string& messages, tLifeCycle& cycle, tReproduc
   return false;
 }
 
-std::vector<std::string> MessageLines(const std::string& messages) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < messages.size()) {
-    size_t end = messages.find("\r\n", start);
-    if (end == std::string::npos) end = messages.size();
-    lines.push_back(messages.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
 }  // namespace models

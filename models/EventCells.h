@@ -142,7 +142,4 @@ class tEventCells {
   tEventCell* fSelectedCell = nullptr;
 };
 
-// The messages of a check as lines (without their line ends).
-std::vector<std::string> MessageLines(const std::string& messages);
-
 }  // namespace models

@@ -116,15 +116,6 @@ utile::tVectorOfString PaddedValues(const utile::tVectorOfString& given,
   return values;
 }
 
-utile::tVectorOfString TabbedFields(const std::string& text) {
-  utile::tVectorOfString fields;
-  if (text.empty()) return fields;
-  utile::Tabulate(text, '\t', fields, false, 0);
-  // The TAB after the last value opens no field.
-  if (!text.empty() && text.back() == '\t') fields.pop_back();
-  return fields;
-}
-
 std::string JoinFields(const utile::tVectorOfString& fields) {
   std::string line;
   for (size_t i = 0; i < fields.size(); ++i) {

@@ -89,9 +89,6 @@ Double SingleAsDecimal(utile::Single value);
 utile::tVectorOfString PaddedValues(const utile::tVectorOfString& given,
                                     const utile::tVectorOfString& inForce);
 
-// The fields of a text kept by the batch framework: each value followed by a TAB.
-utile::tVectorOfString TabbedFields(const std::string& text);
-
 // Fields joined by TABs.
 std::string JoinFields(const utile::tVectorOfString& fields);
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "Utile/RunTime.h"
+#include "Utile/StringOps.h"
 
 namespace models {
 
@@ -17,17 +18,8 @@ constexpr const char* NoText = "nil";
 // The lines of a file with their numbers, read one after the other.
 class tLineReader {
  public:
-  tLineReader(const std::string& text, const std::string& fileName) : fFileName(fileName) {
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      std::string line = text.substr(start, end - start);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      fLines.push_back(std::move(line));
-      start = end + 1;
-    }
-  }
+  tLineReader(const std::string& text, const std::string& fileName)
+      : fLines(utile::TextLines(text)), fFileName(fileName) {}
 
   Integer LineNumber() const { return static_cast<Integer>(fNext); }
 
@@ -76,19 +68,6 @@ class tLineReader {
   size_t fNext = 0;
   std::string fFileName;
 };
-
-// The texts of a line, each followed by a TAB (the last one may lack it).
-std::vector<std::string> TabTexts(const std::string& line) {
-  std::vector<std::string> texts;
-  size_t start = 0;
-  while (start < line.size()) {
-    size_t end = line.find('\t', start);
-    if (end == std::string::npos) end = line.size();
-    texts.push_back(line.substr(start, end - start));
-    start = end + 1;
-  }
-  return texts;
-}
 
 }  // namespace
 
@@ -163,7 +142,7 @@ tIBModelFile ParseModelFile(const std::string& text, const std::string& fileName
     int64_t used;
     model.PatchSuitability = utile::TryStrToInt(in.Text("the patch suitability switch"), used) && used == 1;
   }
-  if (model.Version >= 4) model.Genes = TabTexts(in.Text("the gene prevalences"));
+  if (model.Version >= 4) model.Genes = utile::TabbedFields(in.Text("the gene prevalences"));
   if (in.Text("\"---\"") != HeaderEnd)
     in.Fail(utile::Format("\"%s\" expected after the parameters", HeaderEnd));
 

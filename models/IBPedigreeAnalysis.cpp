@@ -65,10 +65,6 @@ tVectorOfDouble Combined(const tVectorOfDouble& juveniles, const tVectorOfDouble
   return all;
 }
 
-void AddText(tVectorOfString& lines, const std::string& text) {
-  for (std::string& line : utile::TextLines(text)) lines.push_back(std::move(line));
-}
-
 }  // namespace
 
 Integer JuvenileLag(tSamplingScheme sampling) {
@@ -86,14 +82,18 @@ tPedigreeAnalysis::tPedigreeAnalysis(tPedigree& pedigree, const tPedigreeAnalysi
   fOptions.TimeResolution = std::max<Integer>(1, fOptions.TimeResolution);
   fOptions.PatchCount = std::max<Integer>(0, fOptions.PatchCount);
   fLastBirthDate = Integer(pedigree.GenerationCount());
-  const size_t n = size_t(fOptions.PatchCount) + 1;
   for (tAgeClassValues& values : fValues) {
-    values.Sizes.assign(n, 0);
-    values.F.assign(n, 0.0);
-    values.Theta.assign(n, 0.0);
-    values.Alpha.assign(n, tVectorOfDouble(n, 0.0));
+    Clear(values);
     values.AlphaPairs.assign(size_t(AlphaPairCount(fOptions.PatchCount)), 0.0);
   }
+}
+
+void tPedigreeAnalysis::Clear(tAgeClassValues& values) const {
+  const size_t n = size_t(fOptions.PatchCount) + 1;
+  values.Sizes.assign(n, 0);
+  values.F.assign(n, 0.0);
+  values.Theta.assign(n, 0.0);
+  values.Alpha.assign(n, tVectorOfDouble(n, 0.0));
 }
 
 Integer tPedigreeAnalysis::LastPass() const {
@@ -130,12 +130,7 @@ void tPedigreeAnalysis::Query(Cardinal date, tPedigreeAgeClass ageClass) {
 
 void tPedigreeAnalysis::ClearJuveniles() {
   // The alpha vector keeps its values: with no juveniles its weight is 0.
-  tAgeClassValues& values = fValues[pacJuveniles];
-  const size_t n = size_t(fOptions.PatchCount) + 1;
-  values.Sizes.assign(n, 0);
-  values.F.assign(n, 0.0);
-  values.Theta.assign(n, 0.0);
-  values.Alpha.assign(n, tVectorOfDouble(n, 0.0));
+  Clear(fValues[pacJuveniles]);
 }
 
 void tPedigreeAnalysis::CombineClasses() {
@@ -184,7 +179,7 @@ tVectorOfString tPedigreeAnalysis::SummaryLines() const {
     }
     if (fOptions.Alpha) {
       lines.push_back("Theta matrix");
-      AddText(lines, utile::MatToStr(values.Alpha, "%.3g"));
+      utile::AppendTextLines(lines, utile::MatToStr(values.Alpha, "%.3g"));
       lines.push_back("");
     }
   };
@@ -240,7 +235,7 @@ tVectorOfString EquilibriumStatisticsLines(const std::vector<Double>& global,
     tMatrixOfDouble m(size_t(n), tVectorOfDouble(size_t(n), 0.0));
     for (size_t i = 0; i < m.size() && i < events.size(); ++i)
       for (size_t j = 0; j < m.size() && j < events[i].size(); ++j) m[i][j] = events[i][j];
-    AddText(lines, utile::MatToStr(m, "%.3g"));
+    utile::AppendTextLines(lines, utile::MatToStr(m, "%.3g"));
 
     lines.push_back("Backward dispersal probability");
     std::string empty;
@@ -252,7 +247,7 @@ tVectorOfString EquilibriumStatisticsLines(const std::vector<Double>& global,
         empty += utile::Format(" %d", Integer(r) + 1);
       }
     }
-    AddText(lines, utile::MatToStr(m, "%.3g"));
+    utile::AppendTextLines(lines, utile::MatToStr(m, "%.3g"));
     if (!empty.empty()) lines.push_back("Rows left at 0 (patches without adults over these time steps):" + empty);
 
     lines.push_back("Demographic contributions");
@@ -313,16 +308,18 @@ tVectorOfString DispersalEventLines(const tPedigree& pedigree, bool lastTimeStep
   tVectorOfString lines;
   if (!lastTimeStep) {
     lines.push_back("Dispersal-event matrix");
-    AddText(lines, utile::MatToStr(pedigree.DispersalEventMatrix(), "%.3g"));
+    utile::AppendTextLines(lines, utile::MatToStr(pedigree.DispersalEventMatrix(), "%.3g"));
     return lines;
   }
   lines.push_back("Dispersal-event matrix for the last time step:");
+  utile::AppendTextLines(lines, utile::MatToStr(LastStepDispersalEvents(pedigree), "%.3g"));
+  return lines;
+}
+
+tMatrixOfDouble LastStepDispersalEvents(const tPedigree& pedigree) {
   // Before the first birth date there is no time step: no event.
   const Cardinal g = pedigree.GenerationCount();
-  AddText(lines, utile::MatToStr(g >= 1 ? pedigree.DispersalEventMatrix(g - 1, g)
-                                        : pedigree.DispersalEventMatrix(0, 0),
-                                 "%.3g"));
-  return lines;
+  return g >= 1 ? pedigree.DispersalEventMatrix(g - 1, g) : pedigree.DispersalEventMatrix(0, 0);
 }
 
 // ================================================================== genomes
@@ -375,13 +372,14 @@ void LastGenerationLines(tGeneticPedigree& genomes, const tPedigree& pedigree, t
   lines.push_back(utile::Format("Juveniles at t%d", tj));
   lines.push_back(dashes);
   if (tj + 1 >= 0)
-    AddText(lines, LastGenerationResult(genomes, output, Cardinal(tj + 1), pacJuveniles, pJuveniles));
+    utile::AppendTextLines(lines,
+                           LastGenerationResult(genomes, output, Cardinal(tj + 1), pacJuveniles, pJuveniles));
   else
     lines.push_back(utile::Format("No individuals at date %d.", tj + 1));
   lines.push_back(dashes);
   lines.push_back(utile::Format("Adults at t%d", t));
   lines.push_back(dashes);
-  AddText(lines, LastGenerationResult(genomes, output, Cardinal(t + 1), pacAdults, pAdults));
+  utile::AppendTextLines(lines, LastGenerationResult(genomes, output, Cardinal(t + 1), pacAdults, pAdults));
   lines.push_back(dashes);
 }
 

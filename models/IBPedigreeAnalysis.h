@@ -87,6 +87,8 @@ class tPedigreeAnalysis {
  private:
   void Query(Cardinal date, tPedigreeAgeClass ageClass);
   void ClearJuveniles();
+  // Zero sizes, F, theta and alpha for the patches and the whole.
+  void Clear(tAgeClassValues& values) const;
   void CombineClasses();
 
   tPedigree& fPedigree;
@@ -141,6 +143,9 @@ tVectorOfString PositionLines(const tPedigree& pedigree);
 // The whole pedigree's dispersal events, or those of the last time step (from
 // G - 1 to G; none on a pedigree without a birth date after 0), titled.
 tVectorOfString DispersalEventLines(const tPedigree& pedigree, bool lastTimeStep);
+// The dispersal events of the last time step: from G - 1 to G, or (0, 0) when the
+// pedigree has no birth date after 0.
+tMatrixOfDouble LastStepDispersalEvents(const tPedigree& pedigree);
 
 // ------------------------------------------------------------------ genomes
 

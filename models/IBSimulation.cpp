@@ -6,6 +6,7 @@
 
 #include "Utile/MatrixOps.h"
 #include "Utile/RunTime.h"
+#include "Utile/StringOps.h"
 #include "Utile/VectorOps.h"
 
 namespace models {
@@ -78,27 +79,12 @@ tExpectedImmigration ExpectedImmigration(const utile::tMatrixOfDouble& connectiv
   return result;
 }
 
-namespace {
-// The lines of a text whose lines end with CR LF.
-void AppendLines(utile::tVectorOfString& lines, const std::string& text) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
-}
-}  // namespace
-
 utile::tVectorOfString ExpectedImmigrationLines(const tExpectedImmigration& immigration) {
   utile::tVectorOfString lines = {"Expected immigration matrix [individuals]:"};
-  AppendLines(lines, utile::MatToStr(immigration.Matrix, "%.3f"));
+  utile::AppendTextLines(lines, utile::MatToStr(immigration.Matrix, "%.3f"));
   lines.push_back("");
   lines.push_back("Expected immigration probabilities:");
-  AppendLines(lines, utile::MatToStr(utile::tMatrixOfDouble{immigration.Probabilities}, "%.3f"));
+  utile::AppendTextLines(lines, utile::MatToStr(utile::tMatrixOfDouble{immigration.Probabilities}, "%.3f"));
   return lines;
 }
 

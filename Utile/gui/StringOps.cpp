@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QObject>
+#include <QStringList>
 
 namespace utile::gui {
 
@@ -50,6 +51,13 @@ void EditScientific(char& key) {
 
 void InstallKeyFilter(QLineEdit* edit, tKeyFilter filter) {
   edit->installEventFilter(new tKeyFilterObject(edit, filter));
+}
+
+QString JoinLines(const tVectorOfString& lines) {
+  QStringList list;
+  list.reserve(static_cast<qsizetype>(lines.size()));
+  for (const std::string& line : lines) list << QString::fromStdString(line);
+  return list.join('\n');
 }
 
 }  // namespace utile::gui

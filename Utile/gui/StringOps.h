@@ -1,6 +1,11 @@
-// Key filters of numeric edit boxes. A filter sees each typed character; a
-// rejected one is replaced by the character 0 and never reaches the box.
+// Key filters of numeric edit boxes (a filter sees each typed character; a
+// rejected one is replaced by the character 0 and never reaches the box), and
+// lines of text made into a memo's text.
 #pragma once
+
+#include <QString>
+
+#include "Utile/CommonDecl.h"
 
 class QLineEdit;
 
@@ -17,5 +22,8 @@ using tKeyFilter = void (*)(char& key);
 // Runs the filter on the characters typed into the edit box. Shortcuts (with
 // Ctrl, Alt or Meta) and keys that type nothing (arrows, Delete) pass untouched.
 void InstallKeyFilter(QLineEdit* edit, tKeyFilter filter);
+
+// The lines joined by LF, as a memo takes them.
+QString JoinLines(const tVectorOfString& lines);
 
 }  // namespace utile::gui

@@ -70,6 +70,11 @@ TEST(StringOps, TabulateSplitsAtEverySeparator) {
   EXPECT_EQ(fields, (tVectorOfString{"a", "", "b"}));
 }
 
+TEST(StringOps, TabbedFieldsEachFollowedByATab) {
+  EXPECT_EQ(TabbedFields("0\t100\t\t"), tVectorOfString({"0", "100", ""}));
+  EXPECT_TRUE(TabbedFields("").empty());
+}
+
 TEST(StringOps, TextLinesOfEitherLineEnd) {
   struct {
     std::string Text;

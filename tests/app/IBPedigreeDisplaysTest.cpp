@@ -32,14 +32,11 @@
 
 using models::pacAdults;
 using models::pacJuveniles;
+using testsupport::MemoLines;
 using utile::gui::tLineSeriesSet;
 using vandrel::TdlgIBSimple;
 
 namespace {
-
-QStringList Lines(const QPlainTextEdit* memo) {
-  return memo->toPlainText().split('\n');
-}
 
 // The analysis's values of a class at a date from the definitions, laid out for n patches.
 struct tExpected {
@@ -217,7 +214,8 @@ class IBPedigreeDisplaysTest : public QObject {
       QVERIFY(fIB->pcResults->isTabVisible(fIB->pcResults->indexOf(page)));
     QVERIFY(fIB->rbAllAgeClasses->isEnabled() && fIB->btRecomputePedigree->isEnabled());
     QVERIFY(QRegularExpression("^Pedigree analysis terminated. Time elapsed: \\d\\d:\\d\\d:\\d\\d$")
-                .match(Lines(fIB->mmLog).last()).hasMatch());
+                .match(MemoLines(fIB->mmLog).last())
+                .hasMatch());
     QVERIFY(fIB->lblTask->text() == "Idle" && fIB->ggTask->value() == 0 && !fIB->IsRunning());
     // Only the final values: one point at the last date, the same summary.
     fIB->ckFinalValues->setChecked(true);
@@ -235,7 +233,7 @@ class IBPedigreeDisplaysTest : public QObject {
     for (QPushButton* b : {fIB->btShowPedigree, fIB->btShowPositions, fIB->btDispersalEventMatrix,
                            fIB->btLastDispersalEvents})
       b->click();
-    const QStringList lines = Lines(fIB->mmOutput);
+    const QStringList lines = MemoLines(fIB->mmOutput);
     QCOMPARE(lines.size(), 11 + 11 + 3 + 3);
     QCOMPARE(lines.mid(0, 3), QStringList({"Time\tID\tMother\tFather\tPatch", "0 1 0 0 1", "0 2 0 0 1"}));
     QCOMPARE(lines[10], QString("3 10 8 5 1"));
@@ -254,20 +252,20 @@ class IBPedigreeDisplaysTest : public QObject {
       for (int j = 1; j <= 13; ++j) row << QString::fromStdString(utile::Format("%.3g", a[i][j]));
       expected << row.join('\t');
     }
-    QCOMPARE(Lines(fIB->mmOutput), expected);
+    QCOMPARE(MemoLines(fIB->mmOutput), expected);
     QVERIFY(expected[0].startsWith("1\t0\t0.5\t0.5\t") && expected[4].split('\t')[4] == "1.25" &&
             expected[6].split('\t')[6] == "1.38");
     QVERIFY(!fIB->Ready() && !fIB->btRun->isEnabled());
     fIB->mmOutput->clear();
     fIB->btShowRelMat->click();
-    QCOMPARE(Lines(fIB->mmOutput), expected);
+    QCOMPARE(MemoLines(fIB->mmOutput), expected);
     // 499 records are shown (none computed: -999), 500 refused.
     for (const models::Cardinal count : {499u, 500u}) {
       Pedigree().Clear();
       for (models::Cardinal id = 1; id <= count; ++id) Pedigree().Add(1, id, 0, 0, 1, models::psNA);
       fIB->mmOutput->setPlainText("kept");
       fIB->btShowRelMat->click();
-      QCOMPARE(Lines(fIB->mmOutput).size(), count == 499 ? 499 : 1);
+      QCOMPARE(MemoLines(fIB->mmOutput).size(), count == 499 ? 499 : 1);
     }
     QCOMPARE(fIB->mmOutput->toPlainText(), QString("kept"));
     QCOMPARE(fDialogs->Messages, std::vector<std::string>({"Matrix too large."}));
@@ -298,7 +296,7 @@ class IBPedigreeDisplaysTest : public QObject {
       QCOMPARE(genomes.GetGenomeFather(id), genomes.GetGenomeMother(id));
       if (mother) QCOMPARE(genomes.GetGenomeMother(id), genomes.GetGenomeMother(mother));
     }
-    QCOMPARE(Lines(fIB->mmOutput), expected);
+    QCOMPARE(MemoLines(fIB->mmOutput), expected);
     // Unpruning drops the genomes until a genome button is pressed again; pruning keeps them.
     fIB->ckPrunePedigree->click();
     QVERIFY(!fIB->GeneticPedigree && !fIB->btDisplayGenome->isEnabled());
@@ -320,7 +318,7 @@ class IBPedigreeDisplaysTest : public QObject {
         o.Radio->setChecked(true);
         fIB->mmOutput->clear();
         fIB->btDisplayGenome->click();
-        const QStringList shown = Lines(fIB->mmOutput);
+        const QStringList shown = MemoLines(fIB->mmOutput);
         const QString tj = sampling == fIB->rbTransversal ? "2" : "1";
         QCOMPARE(shown.mid(0, 5), QStringList({o.Title, QString(strlen(o.Title), '='), "Time step:\t2",
                                                "Juveniles at t" + tj, QString(32, '-')}));
@@ -333,12 +331,12 @@ class IBPedigreeDisplaysTest : public QObject {
     fIB->rbGenePop->setChecked(true);
     fIB->mmOutput->clear();
     fIB->btDisplayGenome->click();
-    QCOMPARE(Lines(fIB->mmOutput), QStringList({"GenePop output", "==============", "Time step:\t2",
-                                                "Juveniles at t1", QString(32, '-')}));
+    QCOMPARE(MemoLines(fIB->mmOutput), QStringList({"GenePop output", "==============", "Time step:\t2",
+                                                    "Juveniles at t1", QString(32, '-')}));
     fIB->rbLongitudinal->setAutoExclusive(false);
     fIB->rbLongitudinal->setChecked(false);
     fIB->btDisplayGenome->click();
-    QCOMPARE(Lines(fIB->mmOutput).mid(5), QStringList({"GenePop output", "=============="}));
+    QCOMPARE(MemoLines(fIB->mmOutput).mid(5), QStringList({"GenePop output", "=============="}));
     QCOMPARE(fDialogs->Messages, std::vector<std::string>({"Number of alleles must be <100 to generate a GenePop output.",
                                                            "Neither transversal or longitudinal sampling."}));
   }
@@ -374,7 +372,7 @@ class IBPedigreeDisplaysTest : public QObject {
     fIB->mmLog->clear();
     fIB->btRecomputePedigree->setEnabled(true);
     fIB->btRecomputePedigree->click();
-    QVERIFY(Lines(fIB->mmLog).last().startsWith("Pedigree analysis terminated. Time elapsed: "));
+    QVERIFY(MemoLines(fIB->mmLog).last().startsWith("Pedigree analysis terminated. Time elapsed: "));
     QVERIFY(!fIB->IsRunning() && fDialogs->Messages.size() == 3 &&  // with the question of Free memory
             fDialogs->Messages.back().find("no pedigree") != std::string::npos);
   }
@@ -399,7 +397,7 @@ class IBPedigreeDisplaysTest : public QObject {
     };
     fIB->btRecomputePedigree->click();
     QVERIFY(betweenTwoDates() && !fIB->IsRunning());
-    QVERIFY(Lines(fIB->mmLog).contains("Process interrupted by user"));
+    QVERIFY(MemoLines(fIB->mmLog).contains("Process interrupted by user"));
     // A close request during the analysis closes the window once it has unwound.
     QPointer<TdlgIBSimple> bench = fIB;
     QTimer::singleShot(0, fIB, &QWidget::close);

@@ -17,6 +17,7 @@
 #include <numeric>
 #include <set>
 
+#include "IBSimpleHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/GenotypeFiles.h"
@@ -32,6 +33,8 @@
 #include "models/MetapopCommon.h"
 
 using models::tEventCell;
+using testsupport::NewCell;
+using testsupport::TypeParameter;
 using utile::gui::tDialogResult;
 using vandrel::TdlgIBSimple;
 
@@ -107,28 +110,15 @@ class IBSimpleBatchTest : public QObject {
   testsupport::tTempFolder* fFolder = nullptr;
   std::string fRuns;  // a folder whose name holds a dot
 
-  tEventCell* NewCell(models::tLifeEventType type, const char* param1 = nullptr,
-                      const char* param2 = nullptr) {
-    fIB->acNewEvent[type]->trigger();
-    tEventCell* cell = fIB->fEventCells.SelectedCell();
-    for (auto [edit, text] :
-         {std::pair{fIB->CellControls(cell)->Param1, param1}, {fIB->CellControls(cell)->Param2, param2}})
-      if (text) {
-        edit->clear();
-        QTest::keyClicks(edit, text);
-        QTest::keyClick(edit, Qt::Key_Return);
-      }
-    return cell;
-  }
   // Birth, Tagging 3, Survival 0.9, Dispersal (0.9, 1.5), Aging, Reproduction
   // (ceiling, 3), censused Death, each after the one drawn before; then Apply.
   void DrawCycle() {
-    NewCell(models::leTag, "3");
-    NewCell(models::leSurvival, "0.9");
-    NewCell(models::leDispersal, "0.9", "1.5");
-    NewCell(models::leGetOlder);
-    fIB->CellControls(NewCell(models::leReproduction, "3"))->Param3->setCurrentIndex(models::rtCeiling);
-    fIB->CellControls(NewCell(models::leDeath))->Param3->setCurrentIndex(models::dsCensused);
+    NewCell(fIB, models::leTag, "3");
+    NewCell(fIB, models::leSurvival, "0.9");
+    NewCell(fIB, models::leDispersal, "0.9", "1.5");
+    NewCell(fIB, models::leGetOlder);
+    fIB->CellControls(NewCell(fIB, models::leReproduction, "3"))->Param3->setCurrentIndex(models::rtCeiling);
+    fIB->CellControls(NewCell(fIB, models::leDeath))->Param3->setCurrentIndex(models::dsCensused);
     fIB->btApply->click();
     QVERIFY(fIB->mmLifeCycle->toPlainText() == "Life cycle correct." && fIB->Ready());
   }
@@ -161,12 +151,10 @@ class IBSimpleBatchTest : public QObject {
  private slots:
   void init() {
     fMain = testsupport::OpenMainWindow(fDialogs);
-    fMain->SetWorkbenchFactory(vandrel::tWorkbenchKind::wkIBSimple,
-                               [](vandrel::TdlgVandrel* main) { return new TdlgIBSimple(main); });
     fMain->seMaxArea->setValue(25);  // fixed areas
     fMain->seNbPatch->setValue(4);
     fMain->btMakeLandscapeClick();
-    fIB = qobject_cast<TdlgIBSimple*>(fMain->NewModel(vandrel::tWorkbenchKind::wkIBSimple));
+    fIB = testsupport::OpenWorkbench<TdlgIBSimple>(fMain, vandrel::tWorkbenchKind::wkIBSimple);
     fIB->seNbTimeSteps->setValue(30);
     fFolder = new testsupport::tTempFolder;
     fRuns = fFolder->File("runs.v2");

@@ -19,6 +19,7 @@
 #include <QtTest>
 #include <functional>
 
+#include "IBSimpleHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/ExceptionMessages.h"
@@ -35,7 +36,10 @@
 #include "tests/models/IBMHarness.h"
 
 using models::tEventCell;
+using testsupport::MemoLines;
+using testsupport::NewCell;
 using testsupport::tScriptedDialogs;
+using testsupport::TypeParameter;
 using utile::gui::tLineSeriesSet;
 using vandrel::TdlgIBSimple;
 using vandrel::tWorkbenchKind;
@@ -64,10 +68,6 @@ void SetLandscape(const models::tArrayOfCircles& patches, std::vector<std::pair<
   for (auto [i, j] : unlinked) models::ConnectanceMat[i][j] = models::ConnectanceMat[j][i] = false;
 }
 
-QStringList Lines(const QPlainTextEdit* memo) {
-  return memo->toPlainText().split('\n');
-}
-
 // The y values of a line of a series set.
 std::vector<double> Values(const tLineSeriesSet& set, int index) {
   std::vector<double> values;
@@ -90,44 +90,33 @@ class IBSimpleRunTest : public QObject {
   TdlgIBSimple* fIB = nullptr;
 
   tEventCell* Cell(int i) const { return fIB->fEventCells.Cell(i); }
-  tEventCell* NewCell(models::tLifeEventType type) {
-    fIB->acNewEvent[type]->trigger();
-    return fIB->fEventCells.SelectedCell();
-  }
-  void Type(const tEventCell* cell, int parameter, const char* text) {
-    vandrel::tEventCellControls* controls = fIB->CellControls(cell);
-    QLineEdit* edit = parameter == 1 ? controls->Param1 : controls->Param2;
-    edit->clear();
-    QTest::keyClicks(edit, text);
-    QTest::keyClick(edit, Qt::Key_Return);
-  }
   // Birth, Survival 0.9, Dispersal (0.9, weighting 1.5), Aging, Reproduction
   // (ceiling, 3) and Death, each following the one drawn before.
   void DrawRunThroughCycle() {
-    Type(NewCell(models::leSurvival), 1, "0.9");
-    tEventCell* dispersal = NewCell(models::leDispersal);
-    Type(dispersal, 1, "0.9");
-    Type(dispersal, 2, "1.5");
-    NewCell(models::leGetOlder);
-    tEventCell* reproduction = NewCell(models::leReproduction);
-    Type(reproduction, 1, "3");
+    TypeParameter(fIB, NewCell(fIB, models::leSurvival), 1, "0.9");
+    tEventCell* dispersal = NewCell(fIB, models::leDispersal);
+    TypeParameter(fIB, dispersal, 1, "0.9");
+    TypeParameter(fIB, dispersal, 2, "1.5");
+    NewCell(fIB, models::leGetOlder);
+    tEventCell* reproduction = NewCell(fIB, models::leReproduction);
+    TypeParameter(fIB, reproduction, 1, "3");
     fIB->CellControls(reproduction)->Param3->setCurrentIndex(models::rtCeiling);
-    NewCell(models::leDeath);
+    NewCell(fIB, models::leDeath);
     QCOMPARE(fIB->mmLifeCycle->toPlainText(), QString("Life cycle correct."));
   }
   // Birth, Aging (agings times), Reproduction (density-independent or the given type) and Death.
   void DrawAgingCycle(int agings, const char* fecundity,
                       models::tReproductionType type = models::rtDensityIndependent) {
-    for (int i = 0; i < agings; ++i) NewCell(models::leGetOlder);
-    tEventCell* reproduction = NewCell(models::leReproduction);
-    Type(reproduction, 1, fecundity);
+    for (int i = 0; i < agings; ++i) NewCell(fIB, models::leGetOlder);
+    tEventCell* reproduction = NewCell(fIB, models::leReproduction);
+    TypeParameter(fIB, reproduction, 1, fecundity);
     fIB->CellControls(reproduction)->Param3->setCurrentIndex(type);
-    NewCell(models::leDeath);
+    NewCell(fIB, models::leDeath);
   }
   void Initialise() { fIB->acInitialise->trigger(); }
   void Run() { fIB->acRun->trigger(); }
   QString LastLog(int fromEnd = 1) const {
-    const QStringList lines = Lines(fIB->mmLog);
+    const QStringList lines = MemoLines(fIB->mmLog);
     return lines.size() >= fromEnd ? lines[lines.size() - fromEnd] : QString();
   }
 
@@ -198,7 +187,7 @@ class IBSimpleRunTest : public QObject {
     QVERIFY(steps == 200 && !engine.Extinct && !engine.Explosion && !engine.Overflow);
     const QStringList expectedLog = {"Simulations running...",
                                      QString("Number of individuals:%1").arg(engine.CurrentID - 1)};
-    const QStringList log = Lines(fIB->mmLog);  // after Initialise's line
+    const QStringList log = MemoLines(fIB->mmLog);  // after Initialise's line
     QCOMPARE(log.mid(1, log.size() - 2), expectedLog);
     QVERIFY(QRegularExpression("^Simulations terminated. Time elapsed: \\d\\d:\\d\\d:\\d\\d$")
                 .match(log.last())
@@ -332,8 +321,8 @@ class IBSimpleRunTest : public QObject {
   void MatricesAndConnectivityOnAThreePatchLine() {
     // Patches 10 apart, the ends not linked; capacities 10, 20, 30.
     SetLandscape({Circle(1, 0, 0, 10), Circle(2, 10, 0, 20), Circle(3, 20, 0, 30)}, {{0, 2}});
-    Type(NewCell(models::leDispersal), 1, "0.9");
-    Type(fIB->fEventCells.SelectedCell(), 2, "10");
+    TypeParameter(fIB, NewCell(fIB, models::leDispersal), 1, "0.9");
+    TypeParameter(fIB, fIB->fEventCells.SelectedCell(), 2, "10");
     DrawAgingCycle(1, "2");
     Initialise();
     const double e1 = std::exp(-1.0), e2 = std::exp(-2.0);
@@ -373,7 +362,7 @@ class IBSimpleRunTest : public QObject {
     fIB->rbTest->click();
     fIB->tbTestDispersalProb->setValue(30);
     QCOMPARE(fIB->edTestDispersalProb->text(), QString("0.30"));
-    QCOMPARE(Lines(fIB->mmBackwardDispersal),
+    QCOMPARE(MemoLines(fIB->mmBackwardDispersal),
              QStringList({"Expected immigration matrix [individuals]:", "7.000\t2.700\t0.000",
                           "2.700\t14.000\t8.100", "0.000\t2.700\t21.000", "",
                           "Expected immigration probabilities:", "0.278\t0.435\t0.114"}));
@@ -409,7 +398,7 @@ class IBSimpleRunTest : public QObject {
     fIB->edName->setText("Vole");
     fIB->btApply->setEnabled(true);
     fIB->btApply->click();
-    QStringList lines = Lines(fIB->mmModel);
+    QStringList lines = MemoLines(fIB->mmModel);
     QVERIFY(lines.size() > 1 && lines[1].startsWith("Date:\t") && lines[1].size() > 8);
     lines.removeAt(1);
     QCOMPARE(lines, QStringList({"Species:\tVole", "", "PATCHES:", "", "ID\tX\tY\tArea\tCapacity",
@@ -503,7 +492,7 @@ class IBSimpleRunTest : public QObject {
     // Ten steps of a population that lasts: 8 of the 10 points count.
     SetLandscape({Circle(1, 0, 0, 50), Circle(2, 10, 0, 50)});
     fIB->RemoveCell(fIB->fEventCells.Cell(2));
-    Type(fIB->fEventCells.Cell(2), 1, "4");
+    TypeParameter(fIB, fIB->fEventCells.Cell(2), 1, "4");
     fIB->CellControls(fIB->fEventCells.Cell(2))->Param3->setCurrentIndex(models::rtCeiling);
     fIB->seNbTimeSteps->setValue(10);
     Initialise();
@@ -519,7 +508,7 @@ class IBSimpleRunTest : public QObject {
     for (const tEnd& end :
          {tEnd{fIB->seExplosion, "!!! Explosion at time %1 !!!"},
           {fIB->seMaxIndividuals, "!!! Max. number of individuals reached at time %1 !!!"}}) {
-      Type(fIB->fEventCells.Cell(2), 1, "20");
+      TypeParameter(fIB, fIB->fEventCells.Cell(2), 1, "20");
       end.Limit->setValue(100);
       Initialise();
       Run();
@@ -542,18 +531,18 @@ class IBSimpleRunTest : public QObject {
   void IndividualMovesAndTags() {
     // Two founders, tagged 7 on their first step; they age twice and die without offspring.
     SetLandscape({Circle(1, 0, 0, 2)});
-    Type(NewCell(models::leTag), 1, "7");
+    TypeParameter(fIB, NewCell(fIB, models::leTag), 1, "7");
     DrawAgingCycle(2, "0");
     fIB->ckIndividualMoves->setChecked(true);
     fIB->ckCountTags->setChecked(true);
     fIB->mmOutput->setPlainText("kept?");
     Initialise();
-    QCOMPARE(Lines(fIB->mmOutput), QStringList({"", "Time: 0", "Patch 1:\t1\t2"}));
+    QCOMPARE(MemoLines(fIB->mmOutput), QStringList({"", "Time: 0", "Patch 1:\t1\t2"}));
     QCOMPARE(fIB->TagSeries->Count(), 1);
     QCOMPARE(fIB->TagSeries->Title(0), QString("Tag 7"));
     Run();
     // After each step the time that comes and each individual with its next event.
-    QCOMPARE(Lines(fIB->mmOutput),
+    QCOMPARE(MemoLines(fIB->mmOutput),
              QStringList({"", "Time: 0", "Patch 1:\t1\t2", "", "Time: 2", "Patch 1:\t1(3)\t2(3)", "",
                           "Time: 3", "Patch 1:\t1(4)\t2(4)", "", "Time: 4", "Patch 1:"}));
     QVERIFY(Values(*fIB->TagSeries, 0) == std::vector<double>({2, 2, 0}));
@@ -623,7 +612,7 @@ class IBSimpleRunTest : public QObject {
     const int points = fIB->AbundanceSeries->PointCount(4);
     QVERIFY2(points == pointsAtStop || points == pointsAtStop + 1, qPrintable(QString::number(points)));
     QCOMPARE(fIB->Metapop->Time, models::Cardinal(points + 2));  // and the extra step
-    QVERIFY(Lines(fIB->mmLog).contains("Process interrupted by user"));
+    QVERIFY(MemoLines(fIB->mmLog).contains("Process interrupted by user"));
     QVERIFY(!fIB->IsRunning() && !fMain->LandscapeLocked() && fIB->acInitialise->isEnabled());
     QVERIFY(fIB->btRun->isEnabled() && fMain->mnInitialise->isEnabled() && !fIB->btStop->isEnabled());
     QVERIFY(QApplication::overrideCursor() == nullptr);

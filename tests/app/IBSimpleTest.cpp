@@ -18,11 +18,12 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QtTest>
-#include <filesystem>
 
+#include "IBSimpleHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
 #include "app/WindowServices.h"
 #include "app/dlgIBSimpleU.h"
@@ -31,7 +32,9 @@
 #include "models/MetapopCommon.h"
 
 using models::tEventCell;
+using testsupport::NewCell;
 using testsupport::tScriptedDialogs;
+using testsupport::TypeParameter;
 using vandrel::TdlgIBSimple;
 using vandrel::tWorkbenchKind;
 
@@ -54,10 +57,6 @@ std::string Lines(const QStringList& lines, const char* end = "\r\n") {
   return text;
 }
 
-std::string TempFile(const char* name) {
-  return (std::filesystem::temp_directory_path() / name).string();
-}
-
 }  // namespace
 
 class IBSimpleTest : public QObject {
@@ -70,7 +69,7 @@ class IBSimpleTest : public QObject {
   QWidget* Area() const { return fIB->pbLifeCycle; }
 
   TdlgIBSimple* NewWorkbench() {
-    auto* bench = qobject_cast<TdlgIBSimple*>(fMain->NewModel(tWorkbenchKind::wkIBSimple));
+    auto* bench = testsupport::OpenWorkbench<TdlgIBSimple>(fMain, tWorkbenchKind::wkIBSimple);
     if (bench) bench->resize(1150, 720);
     return bench;
   }
@@ -87,28 +86,20 @@ class IBSimpleTest : public QObject {
   }
   static QPoint Centre(const tEventCell* cell) { return {cell->X(), cell->Y()}; }
   tEventCell* Cell(int i) const { return fIB->fEventCells.Cell(i); }
-  void NewCell(models::tLifeEventType type) { fIB->acNewEvent[type]->trigger(); }
-  void Type(const tEventCell* cell, int parameter, const char* text) {
-    vandrel::tEventCellControls* controls = fIB->CellControls(cell);
-    QLineEdit* edit = parameter == 1 ? controls->Param1 : controls->Param2;
-    edit->clear();
-    QTest::keyClicks(edit, text);
-    QTest::keyClick(edit, Qt::Key_Return);
-  }
-  QStringList MemoLines() const { return fIB->mmLifeCycle->toPlainText().split("\n"); }
+  QStringList MemoLines() const { return testsupport::MemoLines(fIB->mmLifeCycle); }
 
   // Birth -> Aging -> Survival -> Random -> Reproduction -> Death, Random's
   // alternative also to Death; drawn with the actions and the mouse.
   void DrawSixCells() {
-    NewCell(models::leGetOlder);
-    NewCell(models::leSurvival);
-    Type(Cell(2), 1, "0.9");
-    NewCell(models::leRandom);
-    Type(Cell(3), 1, "0.5");
-    NewCell(models::leReproduction);
-    Type(Cell(4), 1, "2");
+    NewCell(fIB, models::leGetOlder);
+    NewCell(fIB, models::leSurvival);
+    TypeParameter(fIB, Cell(2), 1, "0.9");
+    NewCell(fIB, models::leRandom);
+    TypeParameter(fIB, Cell(3), 1, "0.5");
+    NewCell(fIB, models::leReproduction);
+    TypeParameter(fIB, Cell(4), 1, "2");
     Click(Centre(Cell(3)));
-    NewCell(models::leDeath);  // Random's alternative, half a cell lower
+    NewCell(fIB, models::leDeath);  // Random's alternative, half a cell lower
     Drag(Qt::LeftButton, Centre(Cell(5)), {380, 225});
     Drag(Qt::RightButton, Centre(Cell(4)), Centre(Cell(5)));
   }
@@ -116,8 +107,6 @@ class IBSimpleTest : public QObject {
  private slots:
   void init() {
     fMain = testsupport::OpenMainWindow(fDialogs);
-    fMain->SetWorkbenchFactory(tWorkbenchKind::wkIBSimple,
-                               [](vandrel::TdlgVandrel* main) { return new TdlgIBSimple(main); });
     fIB = NewWorkbench();
     QVERIFY(fIB);
     QVERIFY(QTest::qWaitForWindowExposed(fIB));
@@ -224,9 +213,9 @@ class IBSimpleTest : public QObject {
       return components;
     };
     QCOMPARE(listed(), own);
-    NewCell(models::leGetOlder);
-    NewCell(models::leDispersal);
-    NewCell(models::leSurvival);
+    NewCell(fIB, models::leGetOlder);
+    NewCell(fIB, models::leDispersal);
+    NewCell(fIB, models::leSurvival);
     // Dispersal (Event 3) has two edits, Survival (Event 4) one; Birth and Aging none.
     std::vector<QWidget*> expected = own;
     expected.push_back(fIB->CellControls(Cell(2))->Param1);
@@ -249,20 +238,20 @@ class IBSimpleTest : public QObject {
 
   void ActionsPlaceLinkAndUnstackNewCells() {
     tEventCell* birth = Cell(0);
-    NewCell(models::leGetOlder);
+    NewCell(fIB, models::leGetOlder);
     tEventCell* aging = Cell(1);
     QVERIFY(birth->NextEvent == aging && aging->Left == 80 && aging->Top == 125);
     QVERIFY(aging->fSelected && fIB->btApply->isEnabled());
     QCOMPARE(fIB->CellControls(aging)->Parameters->title(), QString("Event 2: Aging"));
 
     // Regulation comes with its Synchronisation cell before it.
-    NewCell(models::leRegulation);
+    NewCell(fIB, models::leRegulation);
     QCOMPARE(fIB->fEventCells.Count(), 4);
     QVERIFY(Cell(2)->GetEventType() == models::leSynchro && aging->NextEvent == Cell(2));
     QVERIFY(Cell(2)->NextEvent == Cell(3) && Cell(3)->Left == 230);
 
     // The Death cell is censused, and there is only one.
-    NewCell(models::leDeath);
+    NewCell(fIB, models::leDeath);
     tEventCell* death = Cell(4);
     QCOMPARE(Cell(3)->NextEvent, death);
     QCOMPARE(fIB->CellControls(death)->Param3->currentText(), QString("Censused"));
@@ -270,9 +259,9 @@ class IBSimpleTest : public QObject {
 
     // From the Death cell nothing follows: a new cell starts at the top left; with
     // nothing selected the next one starts there too and moves 75 pixels right.
-    NewCell(models::leTag);
+    NewCell(fIB, models::leTag);
     Click({450, 350});
-    NewCell(models::leTag);
+    NewCell(fIB, models::leTag);
     QVERIFY(death->NextEvent == nullptr && Cell(5)->NextEvent == nullptr);
     QVERIFY(Cell(5)->Left == 5 && Cell(5)->Top == 5 && Cell(6)->Left == 80 && Cell(6)->Top == 5);
     // Tagging cells offer the tag statistics.
@@ -287,8 +276,8 @@ class IBSimpleTest : public QObject {
   }
 
   void TheMouseMovesLinksAndRemovesCells() {
-    NewCell(models::leGetOlder);
-    NewCell(models::leSurvival);
+    NewCell(fIB, models::leGetOlder);
+    NewCell(fIB, models::leSurvival);
     tEventCell* birth = Cell(0);
     tEventCell* aging = Cell(1);
     tEventCell* survival = Cell(2);
@@ -332,9 +321,9 @@ class IBSimpleTest : public QObject {
 
     // The lower half of a branching cell draws its alternative; a Death cell links nothing.
     Click(Centre(survival));
-    NewCell(models::leRandom);
+    NewCell(fIB, models::leRandom);
     tEventCell* random = Cell(3);
-    NewCell(models::leDeath);
+    NewCell(fIB, models::leDeath);
     tEventCell* death = Cell(4);
     Drag(Qt::RightButton, Centre(random) + QPoint(0, 15), Centre(death));
     QCOMPARE(random->AltEvent, death);
@@ -363,9 +352,9 @@ class IBSimpleTest : public QObject {
   }
 
   void SelectionShowsOneParameterBox() {
-    NewCell(models::leGetOlder);
-    NewCell(models::leSurvival);
-    NewCell(models::leGeneConditional);
+    NewCell(fIB, models::leGetOlder);
+    NewCell(fIB, models::leSurvival);
+    NewCell(fIB, models::leGeneConditional);
     const auto shown = [this] {
       std::vector<int> boxes;
       for (int i = 0; i < fIB->fEventCells.Count(); ++i)
@@ -383,10 +372,10 @@ class IBSimpleTest : public QObject {
 
     // Typing: real numbers only; the check runs when the edit is done with.
     fIB->btApply->setEnabled(false);
-    Type(Cell(2), 1, "x0.8y");
+    TypeParameter(fIB, Cell(2), 1, "x0.8y");
     QVERIFY(Cell(2)->Param1 == "0.8" && fIB->btApply->isEnabled() && Cell(2)->Description == "Rate=0.8");
     // The locus is written back as read.
-    Type(Cell(3), 1, "20");
+    TypeParameter(fIB, Cell(3), 1, "20");
     QCOMPARE(fIB->CellControls(Cell(3))->Param1->text(), QString("15"));
     QComboBox* inheritance = fIB->CellControls(Cell(3))->Param3;
     QCOMPARE(CaptionOf(fIB, inheritance), QString("Mutant inheritance"));
@@ -399,13 +388,13 @@ class IBSimpleTest : public QObject {
     QVERIFY(fIB->mmLog->toPlainText().contains("Life cycle incorrect"));
     QVERIFY(!fIB->btRun->isEnabled() && !fIB->btRunBatch->isEnabled() && fIB->btApply->isEnabled());
 
-    NewCell(models::leGetOlder);
-    NewCell(models::leDispersal);
-    Type(Cell(2), 1, "0.9");
-    Type(Cell(2), 2, "10");
-    NewCell(models::leReproduction);
-    Type(Cell(3), 1, "2");
-    NewCell(models::leDeath);
+    NewCell(fIB, models::leGetOlder);
+    NewCell(fIB, models::leDispersal);
+    TypeParameter(fIB, Cell(2), 1, "0.9");
+    TypeParameter(fIB, Cell(2), 2, "10");
+    NewCell(fIB, models::leReproduction);
+    TypeParameter(fIB, Cell(3), 1, "2");
+    NewCell(fIB, models::leDeath);
     QCOMPARE(MemoLines(), QStringList({"Life cycle correct."}));
     QCOMPARE(fIB->mmLifeCycle->palette().color(QPalette::Text), QColor(0, 128, 0));
     fIB->mmLog->clear();
@@ -425,8 +414,8 @@ class IBSimpleTest : public QObject {
     DrawSixCells();
     QCOMPARE(MemoLines(), QStringList({"Life cycle correct."}));
     QTest::keyClicks(fIB->edName, "Vole");
-    const std::string fileName = TempFile("ib-six.model");
-    std::filesystem::remove(fileName);
+    const testsupport::tTempFolder folder;
+    const std::string fileName = folder.File("ib-six.model");
     fDialogs->FileNames.push_back(fileName);
     fMain->mnSaveModel->trigger();
     QCOMPARE(fDialogs->Titles.back(), std::string("Save model"));
@@ -466,7 +455,6 @@ class IBSimpleTest : public QObject {
     QCOMPARE(reopened->mmLifeCycle->toPlainText(), QString("Life cycle correct."));
     QVERIFY(reopened->CellControls(reopened->fEventCells.Cell(0))->Parameters->isVisibleTo(reopened));
     QCOMPARE(reopened->windowTitle(), QString("ib-six.model"));
-    std::filesystem::remove(fileName);
   }
 
   void OpensEveryVersion() {
@@ -480,13 +468,14 @@ class IBSimpleTest : public QObject {
                                "9", "230\t125", "-1", "-1", "nil", "nil", "0",     //
                                "8", "80\t300",  "-1", "9",  "0.2", "nil", "-999", "-9999"};
     const QString genes = "0.1\t\t0.3\t0.4\t0.5\t0.6\t0.7\t0.8\t0.9\t1\t0\t0\t0\t0\t0\t0.25\t";
+    const testsupport::tTempFolder folder;
     for (int version = 4; version >= 1; --version) {
       QStringList lines = header;
       lines[0] = QString("IBsimple %1").arg(version);
       if (version >= 2) lines << "1";
       if (version >= 4) lines << genes;
       lines << "---" << cells;
-      const std::string fileName = TempFile("ib-version.model");
+      const std::string fileName = folder.File("ib-version.model");
       utile::SaveTextToFile(fileName, Lines(lines, version == 3 ? "\n" : "\r\n"));
       fIB->OpenModel(fileName);
       QCOMPARE(fIB->fFilename, fileName);
@@ -516,12 +505,11 @@ class IBSimpleTest : public QObject {
       // Applied: the Random cell is not reached, and the ceiling rule follows Aging.
       QCOMPARE(MemoLines(), QStringList({"Erroneous connectivity: unconnected event",
                                          "Erroneous connectivity: No random alternate event"}));
-      std::filesystem::remove(fileName);
     }
   }
 
   void BadFilesLeaveTheWorkbenchAsItWas() {
-    NewCell(models::leGetOlder);
+    NewCell(fIB, models::leGetOlder);
     QTest::keyClicks(fIB->edName, "Kept");
     const QStringList good = {"IBsimple 4", "d",  "Vole", "1",   "20",    "250",  "0.4", "0.1",
                               "0",          "0",  "0.3",  "1",   "0.5\t", "---",  "0",   "5\t5",
@@ -542,7 +530,8 @@ class IBSimpleTest : public QObject {
         {"a word for a number", with(16, "next"), "the next event expected as a whole number"},
         {"event type 13", with(14, "13"), "event type 13"},
     };
-    const std::string fileName = TempFile("ib-bad.model");
+    const testsupport::tTempFolder folder;
+    const std::string fileName = folder.File("ib-bad.model");
     for (const tCase& c : cases) {
       utile::SaveTextToFile(fileName, c.Text);
       const std::string message =
@@ -562,7 +551,6 @@ class IBSimpleTest : public QObject {
     QVERIFY(fDialogs->Messages[0].find(fileName) != std::string::npos);
     auto* opened = qobject_cast<TdlgIBSimple*>(fMain->CurrentModel);
     QVERIFY(opened && opened != fIB && opened->fFilename.empty() && opened->fEventCells.Count() == 1);
-    std::filesystem::remove(fileName);
   }
 
   // Not a check: the pictures a person looks at.

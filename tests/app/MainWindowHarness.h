@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QtCore/QObject>
 #include <QtCore/QStringList>
 
@@ -63,6 +64,11 @@ inline void SendChartMouse(vandrel::TdlgVandrel* main, QEvent::Type type, Qt::Mo
   QWidget* viewport = main->chSpace->viewport();
   QMouseEvent event(type, at, viewport->mapToGlobal(at), button, held, Qt::NoModifier);
   QApplication::sendEvent(viewport, &event);
+}
+
+// The lines of a memo as it shows them.
+inline QStringList MemoLines(const QPlainTextEdit* memo) {
+  return memo->toPlainText().split('\n');
 }
 
 }  // namespace testsupport

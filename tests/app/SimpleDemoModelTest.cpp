@@ -28,6 +28,7 @@
 #include "app/dlgSimpleDemoModelU.h"
 #include "app/dlgVandrelU.h"
 
+using testsupport::MemoLines;
 using vandrel::TdlgSimpleDemoModel;
 
 namespace {
@@ -57,10 +58,6 @@ double EigenCapacity(const models::tArrayOfCircles& p, double alpha, double zem,
         m(i, j) = std::exp(-alpha * std::hypot(p[i].x - p[j].x, p[i].y - p[j].y)) * std::pow(p[j].A, zem) *
                   std::pow(p[i].A, zim + zext);
   return Eigen::EigenSolver<Eigen::MatrixXd>(m).eigenvalues().real().maxCoeff();
-}
-
-QStringList Lines(const QPlainTextEdit* memo) {
-  return memo->toPlainText().split('\n');
 }
 
 // The lines of a result file, every one ending in CR LF.
@@ -240,7 +237,7 @@ class SimpleDemoModelTest : public QObject {
         fMain->ckPotential->setChecked(false);
         Run(r.analysis, interface);
         QCOMPARE(fDialogs->Messages, std::vector<std::string>{});
-        QCOMPARE(Lines(b->mmResults), r.lines);
+        QCOMPARE(MemoLines(b->mmResults), r.lines);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         QCOMPARE(models::ResultMap.size(), size_t(interface ? 100 : 36));
         QCOMPARE(models::ResultMap[0].size(), size_t(interface ? 100 : 36));
@@ -257,7 +254,7 @@ class SimpleDemoModelTest : public QObject {
           QVERIFY(fMain->grab().save("/tmp/simpledemo-capacity-grid.png"));
         }
       }
-    QCOMPARE(Lines(b->mmmModel).mid(1), QStringList({"", "PARAMETERS:", "0\t1", "1\t0"}));
+    QCOMPARE(MemoLines(b->mmmModel).mid(1), QStringList({"", "PARAMETERS:", "0\t1", "1\t0"}));
     b->resize(900, 560);
     QVERIFY(QTest::qWaitForWindowExposed(b));
     QVERIFY(b->grab().save("/tmp/simpledemo-parameters.png"));
@@ -295,12 +292,12 @@ class SimpleDemoModelTest : public QObject {
     b->cbAggregation->setChecked(true);
     b->edGridResolution->setText("18");
     Run(0, true);
-    QCOMPARE(Lines(b->mmResults).mid(3),
+    QCOMPARE(MemoLines(b->mmResults).mid(3),
              QStringList({"1                 \t0.125\t0.125", "2                 \t0.375\t0.375",
                           "3                 \t0.5\t0.5", "4                 \t0\t0"}));
     b->edExtinction->setText("5");
     Run(2, false);
-    const QStringList lines = Lines(b->mmResults);
+    const QStringList lines = MemoLines(b->mmResults);
     const QString p = lines[1].split('\t')[1];  // the occupancy of every aggregate
     QVERIFY(p.toDouble() > 0);
     QCOMPARE(lines.mid(1),
@@ -391,7 +388,7 @@ class SimpleDemoModelTest : public QObject {
     // Rare Species Persistence on the three patches of the start-up landscape.
     Page()->btMakeBatch->click();
     b->cbAnalysesType->setCurrentIndex(vandrel::saRareSpeciesPersistence);
-    QStringList lines = RunBatch(Lines(Page()->mmBatch));
+    QStringList lines = RunBatch(MemoLines(Page()->mmBatch));
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines[0], Header(QStringList{"LambdaM"} + Numbered("Vl", 3) + Numbered("Vs", 3)));
     QStringList fields = lines[1].split('\t');
@@ -496,8 +493,8 @@ class SimpleDemoModelTest : public QObject {
       QTest::keyClicks(edit, text);
     }
     QTest::mouseClick(bench->btRun, Qt::LeftButton);
-    QCOMPARE(Lines(bench->mmResults).size(), 3 + 3);
-    QVERIFY(Lines(bench->mmResults)[0].startsWith("Metapopulation Size (S)=\t"));
+    QCOMPARE(MemoLines(bench->mmResults).size(), 3 + 3);
+    QVERIFY(MemoLines(bench->mmResults)[0].startsWith("Metapopulation Size (S)=\t"));
 
     bench->pcModel->setCurrentWidget(bench->tsSensitivity);
     QVERIFY(bench->grab().save("/tmp/simpledemo-sensitivity.png"));

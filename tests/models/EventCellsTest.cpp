@@ -5,6 +5,7 @@
 
 #include "IBMHarness.h"
 #include "Utile/RandomFunctions.h"
+#include "Utile/StringOps.h"
 #include "models/EventCells.h"
 
 using namespace models;
@@ -107,7 +108,7 @@ TEST(EventCellsCheck, ReportsEveryFindingInOrder) {
     std::string messages = "left over";
     tLifeCycle cycle;
     const bool correct = cells.BuildCycle(messages, cycle, c.Mode, c.JuvenileWeight);
-    EXPECT_EQ(MessageLines(messages), c.Messages);
+    EXPECT_EQ(utile::TextLines(messages), c.Messages);
     EXPECT_EQ(correct, c.Messages.empty());
     // Lines are separated by CR LF, the last one has none.
     EXPECT_FALSE(messages.ends_with("\n"));
