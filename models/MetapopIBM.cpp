@@ -1,9 +1,8 @@
 #include "models/MetapopIBM.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <new>
+#include <cstdint>
 
 #include "Utile/MatrixOps.h"
 #include "Utile/Platform.h"
@@ -19,344 +18,58 @@ using utile::Format;
 
 namespace {
 
-// Keeps a list's storage positions still while a pass walks them, also when a
-// rule raises.
-class tFrozenList {
- public:
-  explicit tFrozenList(tIndividualList& list) : fList(list) { fList.Freeze(); }
-  ~tFrozenList() { fList.Thaw(); }
-  tFrozenList(const tFrozenList&) = delete;
-  tFrozenList& operator=(const tFrozenList&) = delete;
-
- private:
-  tIndividualList& fList;
-};
-
-constexpr Integer LowBit(Integer i) {
-  return i & -i;
-}
-
-// Holes are closed once they outnumber the individuals present by this margin.
-constexpr Integer CompactionMargin = 16;
-
-// The count held by the counting tree's nodes past the end of a list.
-constexpr Integer BeyondTheEnd = 0x3FFFFFFF;
-
 // Letting messages through reads a clock; a few dozen life cycles take far less
 // than the pump's interval, so the hook is consulted once every so many.
 constexpr Integer LifeCyclesPerMessageCheck = 32;
 Integer gLifeCyclesUntilMessageCheck = 1;
 
-// Individuals lie scattered in memory: a pass asks for the one it will visit a few
-// steps later while it works on the current one; further ahead where there is
-// little work per individual.
-constexpr Integer PrefetchDistance = 8;
-constexpr Integer LightPrefetchDistance = 16;
+// Holes that a caller's Remove leaves between passes are closed once they
+// outnumber the individuals present by this margin.
+constexpr Integer CompactionMargin = 16;
 
-inline void Prefetch(const tIndividual* ind) {
-  __builtin_prefetch(ind);
-  __builtin_prefetch(reinterpret_cast<const char*>(ind) + sizeof(tSexuate) - 1);
+constexpr Integer LowBit(Integer i) {
+  return i & -i;
 }
 
-}  // namespace
-
-// =================================================================== tIndividualList
-
-tIndividual* tIndividualList::operator[](Integer k) {
-  utile::Assert(k >= 0 && k < fCount, "List index out of bounds");
-  return fSlots[StoragePosition(k)];
+// Counted without relying on a population-count instruction.
+constexpr Integer PopCount(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ull);
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<Integer>((x * 0x0101010101010101ull) >> 56);
 }
 
-Integer tIndividualList::StoragePosition(Integer k) {
-  const Integer size = static_cast<Integer>(fSlots.size());
-  if (fCount == size) return k;
-  if (!fTreeValid) BuildTree();
-  // Descends the counting tree to the k-th present entry. Nodes beyond the end
-  // hold a count no index reaches, so the descent needs no bounds test and no
-  // branch that the processor would have to guess.
-  Integer position = 0;
-  for (Integer step = static_cast<Integer>(fTree.size()) - 1; step > 0; step >>= 1) {
-    const Integer next = position + step;
-    const Integer count = fTree[next];
-    const bool below = count <= k;
-    position = below ? next : position;
-    k -= below ? count : 0;
-  }
-  return position;
-}
-
-void tIndividualList::BuildTree() {
-  const Integer size = static_cast<Integer>(fSlots.size());
-  const Integer top = static_cast<Integer>(std::bit_ceil(static_cast<uint32_t>(std::max(size, 1))));
-  fTree.assign(top + 1, 0);
-  for (Integer i = 1; i <= size; ++i) {
-    fTree[i] += fSlots[i - 1] != nullptr ? 1 : 0;
-    const Integer parent = i + LowBit(i);
-    if (parent <= size) fTree[parent] += fTree[i];
-  }
-  for (Integer i = size + 1; i <= top; ++i) fTree[i] = BeyondTheEnd;
-  fTreeValid = true;
-}
-
-Integer tIndividualList::TreePrefix(Integer n) const {
-  Integer sum = 0;
-  for (Integer i = n; i > 0; i -= LowBit(i)) sum += fTree[i];
-  return sum;
-}
-
-bool tIndividualList::Contains(const tIndividual* ind) const {
-  const Integer slot = ind->fSlots[fKind];
-  return slot >= 0 && slot < static_cast<Integer>(fSlots.size()) && fSlots[slot] == ind;
-}
-
-void tIndividualList::Append(tIndividual* ind) {
-  fSlots.push_back(ind);
-  const Integer i = static_cast<Integer>(fSlots.size());
-  ind->fSlots[fKind] = i - 1;
-  ++fCount;
-  if (fTreeValid) {
-    if (i < static_cast<Integer>(fTree.size()))
-      fTree[i] = 1 + TreePrefix(i - 1) - TreePrefix(i - LowBit(i));
-    else
-      fTreeValid = false;  // rebuilt, twice as large, when next needed
-  }
-}
-
-bool tIndividualList::Remove(tIndividual* ind) {
-  if (!Contains(ind)) return false;
-  const Integer slot = ind->fSlots[fKind];
-  fSlots[slot] = nullptr;
-  ind->fSlots[fKind] = -1;
-  --fCount;
-  const Integer size = static_cast<Integer>(fSlots.size());
-  if (fTreeValid)
-    for (Integer i = slot + 1; i <= size; i += LowBit(i)) --fTree[i];
-  if (fFrozen == 0) {
-    while (!fSlots.empty() && fSlots.back() == nullptr) {
-      if (fTreeValid) fTree[fSlots.size()] = BeyondTheEnd;
-      fSlots.pop_back();
-    }
-    if (static_cast<Integer>(fSlots.size()) - fCount > fCount + CompactionMargin) Compact();
-  }
-  return true;
-}
-
-tIndividual* tIndividualList::Replace(Integer k, tIndividual* ind) {
-  utile::Assert(k >= 0 && k < fCount, "List index out of bounds");
-  const Integer position = StoragePosition(k);
-  tIndividual* old = fSlots[position];
-  old->fSlots[fKind] = -1;
-  fSlots[position] = ind;
-  ind->fSlots[fKind] = position;
-  return old;
-}
-
-void tIndividualList::Clear() {
-  utile::Assert(fFrozen == 0, "A list cannot be cleared while a pass walks it");
-  for (tIndividual* ind : fSlots)
-    if (ind != nullptr) ind->fSlots[fKind] = -1;
-  fSlots.clear();
-  fTree.clear();
-  fCount = 0;
-  fTreeValid = false;
-}
-
-void tIndividualList::Compact() {
-  if (fFrozen != 0 || fCount == static_cast<Integer>(fSlots.size())) return;
-  const Integer size = static_cast<Integer>(fSlots.size());
-  Integer w = 0;
-  for (Integer r = 0; r < size; ++r) {
-    if (r + LightPrefetchDistance < size) __builtin_prefetch(fSlots[r + LightPrefetchDistance]);
-    if (tIndividual* ind = fSlots[r]) {
-      fSlots[w] = ind;
-      ind->fSlots[fKind] = w;
-      ++w;
+// The position of the set bit of rank r (from 0) in a word that has more than r.
+Integer SelectInWord(uint64_t word, Integer r) {
+  Integer base = 0;
+  for (Integer width = 32; width >= 8; width >>= 1) {
+    const uint64_t low = word & ((uint64_t{1} << width) - 1);
+    const Integer count = PopCount(low);
+    if (r >= count) {
+      r -= count;
+      word >>= width;
+      base += width;
+    } else {
+      word = low;
     }
   }
-  fSlots.resize(w);
-  fTree.clear();
-  fTreeValid = false;
+  for (;; ++base, word >>= 1)
+    if ((word & 1u) != 0 && r-- == 0) return base;
 }
 
-// =================================================================== tIndividual
+// A parent as its offspring see it.
+struct tParent {
+  Cardinal ID = 0;
+  Cardinal Genes = 0;
+};
 
-tIndividual::tIndividual(tMetaPop* metapop) : fMetapop(metapop) {}
-
-tSpecies* tIndividual::Species() const {
-  return fMetapop->Species.get();
+tParent ParentOf(const tIndividual& ind) {
+  return {ind.ID(), ind.Genes()};
 }
 
-tLifeEventType tIndividual::CurrentEvent() const {
-  return Species()->fLifeCycle[fEvent].EventType;
+tParent ParentOf(const tMale& male) {
+  return {male.ID, male.Genes};
 }
-
-void tIndividual::AddToPatch(tPatch* patch) {
-  patch->Add(this);
-}
-
-void tIndividual::RemoveFromPatch() {
-  if (fPatch != nullptr) fPatch->Remove(this);
-}
-
-void tIndividual::MoveToPatch(tPatch* patch) {
-  RemoveFromPatch();
-  AddToPatch(patch);
-}
-
-void tIndividual::Dispose() {
-  // An individual that reached the end twice (a Birth event run inside a cycle)
-  // goes back to the pool only once.
-  if (!fIdle) fMetapop->Pool()->Store(this);
-  SetPatch(nullptr);
-}
-
-tAgeClass tIndividual::AgeClass() const {
-  return Species()->fAgeReproduction <= fAge ? acAdult : acJuvenile;
-}
-
-void tIndividual::NextEvent() {
-  fEvent = Species()->fLifeCycle[fEvent].NextEvent;
-}
-
-void tIndividual::AltEvent() {
-  fEvent = Species()->fLifeCycle[fEvent].AltEvent;
-}
-
-void tIndividual::New(tMetaPop* metapop, tIndividual*, tIndividual*) {
-  fID = metapop->CurrentID++;
-  fAge = 0;
-  fEvent = 0;
-}
-
-void tIndividual::DoLifeCyle() {
-  if (--gLifeCyclesUntilMessageCheck <= 0) [[unlikely]] {
-    gLifeCyclesUntilMessageCheck = LifeCyclesPerMessageCheck;
-    utile::ProcessMessages();
-  }
-  const tSpecies& species = *Species();
-  const tLifeEvent* cycle = species.fLifeCycle.data();
-  utile::Assert(fEvent >= 0 && fEvent < static_cast<Integer>(species.fLifeCycle.size()),
-                "The individual's event is not in the life cycle");
-  for (;;) {
-    const tLifeEventType type = cycle[fEvent].EventType;
-    if (type == leGetOlder || type == leSynchro || type == leDead) break;
-    const bool result = Species()->DoCycleEvent(*this);
-    fEvent = result ? cycle[fEvent].NextEvent : cycle[fEvent].AltEvent;
-  }
-  if (cycle[fEvent].EventType == leDead) {
-    // Death has already taken it out of its patch; one that reached the end
-    // through a missing link leaves it here. Removal acts only on an individual
-    // that is still in the list, so the counts are never decremented twice.
-    RemoveFromPatch();
-    Dispose();
-  }
-}
-
-bool tIndividual::Birth(const tLifeEvent&) {
-  NextEvent();
-  DoLifeCyle();
-  return true;
-}
-
-bool tIndividual::Death(const tLifeEvent& event) {
-  if (event.DeathStat == dsCensused && fMetapop->GeneratePedigree() && fPatch != nullptr)
-    fMetapop->Pedigree()->AddPosition(fID, fPatch->ID());
-  fEvent = Species()->LastEvent();
-  RemoveFromPatch();
-  return false;
-}
-
-bool tIndividual::Dispersal(const tLifeEvent&) {
-  throw utile::EAbstractError("Abstract error");
-}
-
-bool tIndividual::DispersalInvExponential(const tLifeEvent& event) {
-  Integer destination;
-  Double survival;
-  Species()->DrawDispersal(fEvent, static_cast<Integer>(fPatch->ID()) - 1, destination, survival);
-  if (utile::Ran() <= survival) {
-    MoveToPatch(fMetapop->GetPatches(destination));
-    return true;
-  }
-  Death(event);
-  return false;
-}
-
-bool tIndividual::GeneConditional(const tLifeEvent& event) {
-  const bool mother = GeneMother(event.Locus);
-  const bool father = GeneFather(event.Locus);
-  if (event.Inheritance == itDominant) return !(mother || father);
-  return !(mother && father);
-}
-
-bool tIndividual::GetOlder(const tLifeEvent&) {
-  if (fMetapop->GeneratePedigree()) fMetapop->Pedigree()->AddPosition(fID, fPatch->ID());
-  ++fAge;
-  NextEvent();
-  return true;
-}
-
-bool tIndividual::Random(const tLifeEvent& event) {
-  return utile::Ran() < event.Threshold;
-}
-
-bool tIndividual::RegulationCeiling(const tLifeEvent&) {
-  const Integer k = fPatch->Capacity;
-  const Double n = fPatch->Ncompetitive();
-  if (k > n) return true;
-  if (n == 0)
-    throw utile::EZeroDivide(Format(
-        "Density-dependence in patch %d divides by zero: the carrying capacity is %d and the competitive "
-        "density is 0",
-        fPatch->ID(), k));
-  return utile::Ran() < k / n;
-}
-
-bool tIndividual::RegulationGompertz(const tLifeEvent&) {
-  throw utile::EAbstractError("Abstract error");
-}
-
-bool tIndividual::RegulationRicker(const tLifeEvent&) {
-  throw utile::EAbstractError("Abstract error");
-}
-
-void tIndividual::Reproduce(Double lambda, tIndividual* mate) {
-  Prefetch(mate);  // its genome is read at each birth
-  const Integer k = utile::PoissonRan(lambda);
-  tPatch* patch = fPatch;
-  const tLifeEvent& birth = Species()->fLifeCycle[0];
-  for (Integer i = 0; i < k; ++i) {
-    tIndividual* child = fMetapop->NewIndividual(patch, this, mate);
-    child->Birth(birth);
-  }
-}
-
-bool tIndividual::ReproductionDensityIndependent(const tLifeEvent& event) {
-  if (tIndividual* mate = ChooseMate()) Reproduce(fPatch->Suitability * event.Fecundity, mate);
-  fMetapop->WaitingSync = true;
-  return true;
-}
-
-bool tIndividual::ReproductionCeiling(const tLifeEvent& event) {
-  const Integer k = fPatch->Capacity;
-  const Double n = fPatch->Ncompetitive();
-  Double lambda;
-  if (k > n) {
-    lambda = fPatch->Suitability * event.Fecundity;
-  } else {
-    if (n == 0)
-      throw utile::EZeroDivide(Format(
-          "Ceiling reproduction in patch %d divides by zero: the carrying capacity is %d and the competitive "
-          "density is 0",
-          fPatch->ID(), k));
-    lambda = k / n * Species()->EquilibriumLambda;
-  }
-  if (tIndividual* mate = ChooseMate()) Reproduce(lambda, mate);
-  fMetapop->WaitingSync = true;
-  return true;
-}
-
-namespace {
 
 // ln(F / FK) of the density-dependent reproduction rules; both must be positive.
 Double LogRelativeFecundity(const char* rule, Double fecundity, Double equilibrium) {
@@ -375,77 +88,91 @@ Double CheckedLambda(Double lambda, const char* rule, Cardinal patch) {
   return lambda;
 }
 
+// Keeps the metapopulation's count of passes under way, also when a rule raises.
+class tWalking {
+ public:
+  explicit tWalking(Integer& walking) : fWalking(walking) { ++fWalking; }
+  ~tWalking() { --fWalking; }
+  tWalking(const tWalking&) = delete;
+  tWalking& operator=(const tWalking&) = delete;
+
+ private:
+  Integer& fWalking;
+};
+
 }  // namespace
 
-bool tIndividual::ReproductionRicker(const tLifeEvent& event) {
-  if (tIndividual* mate = ChooseMate()) {
-    const Double f = event.Fecundity;
-    const Double logRatio = LogRelativeFecundity("Ricker", f, Species()->EquilibriumLambda);
-    const Integer k = fPatch->Capacity;
-    if (k == 0)
-      throw utile::EZeroDivide(Format(
-          "Ricker reproduction in patch %d divides by zero: the carrying capacity is 0", fPatch->ID()));
-    const Double lambda = fPatch->Suitability * f * std::exp(-logRatio * fPatch->Ncompetitive() / k);
-    Reproduce(CheckedLambda(lambda, "Ricker", fPatch->ID()), mate);
+// =================================================================== tRankIndex
+
+void tRankIndex::BuildTree() {
+  const Integer words = static_cast<Integer>(fWords.size());
+  Integer top = 1;
+  while (top < words) top <<= 1;
+  fTree.assign(static_cast<size_t>(top) + 1, 0);
+  for (Integer i = 1; i <= top; ++i) {
+    if (i <= words) fTree[i] += PopCount(fWords[i - 1]);
+    const Integer parent = i + LowBit(i);
+    if (parent <= top) fTree[parent] += fTree[i];
   }
-  fMetapop->WaitingSync = true;
-  return true;
 }
 
-bool tIndividual::ReproductionGompertz(const tLifeEvent& event) {
-  if (tIndividual* mate = ChooseMate()) {
-    const Double f = event.Fecundity;
-    const Double n = fPatch->Ncompetitive();
-    Double lambda = fPatch->Suitability * f;
-    if (n > 0) {
-      const Double logRatio = LogRelativeFecundity("Gompertz", f, Species()->EquilibriumLambda);
-      const Integer k = fPatch->Capacity;
-      if (k <= 0)
-        throw utile::EInvalidOp(
-            Format("Gompertz reproduction in patch %d takes the logarithm of the carrying capacity %d",
-                   fPatch->ID(), k));
-      if (k == 1)
-        throw utile::EZeroDivide(
-            Format("Gompertz reproduction in patch %d divides by zero: the logarithm of its carrying "
-                   "capacity 1 is 0",
-                   fPatch->ID()));
-      lambda *= std::pow(n, -logRatio / std::log(static_cast<Double>(k)));
+void tRankIndex::AddToWord(Integer word, Integer delta) {
+  const Integer top = static_cast<Integer>(fTree.size()) - 1;
+  for (Integer i = word + 1; i <= top; i += LowBit(i)) fTree[i] += delta;
+}
+
+void tRankIndex::Append(bool present) {
+  if ((fSize & 63) == 0) {
+    fWords.push_back(0);
+    // Past the words the tree covers: rebuilt twice as large.
+    if (static_cast<Integer>(fWords.size()) >= static_cast<Integer>(fTree.size())) BuildTree();
+  }
+  const Integer position = fSize++;
+  if (present) {
+    fWords[position >> 6] |= uint64_t{1} << (position & 63);
+    AddToWord(position >> 6, 1);
+  }
+}
+
+void tRankIndex::Remove(Integer position) {
+  fWords[position >> 6] &= ~(uint64_t{1} << (position & 63));
+  AddToWord(position >> 6, -1);
+}
+
+Integer tRankIndex::Select(Integer k) const {
+  // Descends the tree to the word that holds the k-th present entry.
+  const Integer top = static_cast<Integer>(fTree.size()) - 1;
+  Integer word = 0;
+  for (Integer step = top; step > 0; step >>= 1) {
+    const Integer next = word + step;
+    if (next <= top && fTree[next] <= k) {
+      word = next;
+      k -= fTree[next];
     }
-    Reproduce(CheckedLambda(lambda, "Gompertz", fPatch->ID()), mate);
   }
-  fMetapop->WaitingSync = true;
-  return true;
+  return word * 64 + SelectInWord(fWords[word], k);
 }
 
-bool tIndividual::Survival(const tLifeEvent& event) {
-  if (utile::Ran() <= event.SurvivalRate) return true;
-  Death(event);
-  return false;
+// =================================================================== tIndividual
+
+void tIndividual::SetEvent(Integer event) {
+  utile::Assert(event >= 0 && event <= tSpecies::MaxEventCount, "Event index out of range");
+  fEvent = static_cast<uint16_t>(event);
 }
 
-bool tIndividual::Synchronisation(const tLifeEvent&) {
-  if (CurrentEvent() == leSynchro) {
-    fMetapop->WaitingSync = true;
-    NextEvent();
-  }
-  return true;
-}
+// =================================================================== reproduction modes
 
-bool tIndividual::Tagging(const tLifeEvent& event) {
-  fTag = event.Tag;
-  return true;
-}
+namespace {
 
-bool tIndividual::SexConditional(const tLifeEvent&) {
-  throw utile::EInvalidOperation("A Sex-dependent event needs a sexuate species");
-}
-
-void tIndividual::Recombinate(const tIndividual* mother, const tIndividual* father) {
-  const auto& prevalences = fMetapop->GenePrevalences();
+// The genome of a child: the maternal half from the mother's two copies, the
+// paternal half from the father's, each mixed by one random 16-bit mask; a
+// missing parent's half is drawn from the founder prevalences.
+Cardinal Recombinate(const tMetaPop& metapop, const tParent* mother, const tParent* father) {
+  const auto& prevalences = metapop.GenePrevalences();
   const Cardinal m = static_cast<Cardinal>(utile::Ran(Integer{65536}));
   Cardinal genes = 0;
   if (mother != nullptr) {
-    const Cardinal g = mother->fGenes;
+    const Cardinal g = mother->Genes;
     genes = (g & ~m & 0xFFFFu) | ((g >> 16) & m);
   } else {
     for (Integer i = 0; i < 16; ++i)
@@ -453,86 +180,395 @@ void tIndividual::Recombinate(const tIndividual* mother, const tIndividual* fath
   }
   const Cardinal f = static_cast<Cardinal>(utile::Ran(Integer{65536})) << 16;
   if (father != nullptr) {
-    const Cardinal g = father->fGenes;
+    const Cardinal g = father->Genes;
     genes |= ((g << 16) & ~f) | (g & f);
   } else {
     for (Integer i = 0; i < 16; ++i)
       if (utile::Ran() < prevalences[i]) genes |= 1u << (16 + i);
   }
-  fGenes = genes;
+  return genes;
 }
 
-// ------------------------------------------------------------------ subclasses
+}  // namespace
 
-tIndividual* tClonal::ChooseMate() {
-  return this;
-}
-
-void tClonal::New(tMetaPop* metapop, tIndividual* mother, tIndividual* father) {
-  tIndividual::New(metapop, mother, father);
-  if (mother != nullptr) {
-    fGenes = mother->Genes();
-    return;
+struct tClonal {
+  static constexpr tReproductionMode Mode = rmClonal;
+  static constexpr bool Males = false;
+  // A clone carries its mother's genome; a founder a random homozygous one.
+  static void New(const tMetaPop& metapop, tIndividual& child, const tParent* mother, const tParent*) {
+    if (mother != nullptr) {
+      child.fGenes = mother->Genes;
+      return;
+    }
+    const auto& prevalences = metapop.GenePrevalences();
+    Cardinal genes = 0;
+    for (Integer i = 0; i < 16; ++i)
+      if (utile::Ran() < prevalences[i]) genes |= (1u << i) | (1u << (16 + i));
+    child.fGenes = genes;
   }
-  const auto& prevalences = fMetapop->GenePrevalences();
-  Cardinal genes = 0;
-  for (Integer i = 0; i < 16; ++i)
-    if (utile::Ran() < prevalences[i]) genes |= (1u << i) | (1u << (16 + i));
-  fGenes = genes;
-}
+  static tPedigreeSex PedigreeSex(const tIndividual&) { return psNA; }
+};
 
-tPatchClonal* tClonal::GetPatch() const {
-  return static_cast<tPatchClonal*>(fPatch);
-}
-
-tIndividual* tHermaphrodite::ChooseMate() {
-  if (utile::Ran() < Species()->Autofecondation) return this;
-  tPatchHermaphrodite* patch = GetPatch();
-  const auto isMate = [this](const tIndividual* candidate) {
-    return candidate->AgeClass() == acAdult && candidate->ID() != fID;
-  };
-  Integer k = utile::Ran(patch->IndCount());
-  while (!isMate(patch->GetInd(k))) {
-    if (k < 1) break;
-    k = utile::Ran(k);
+struct tHermaphrodite {
+  static constexpr tReproductionMode Mode = rmHermaphrodite;
+  static constexpr bool Males = false;
+  static void New(const tMetaPop& metapop, tIndividual& child, const tParent* mother, const tParent* father) {
+    child.fGenes = Recombinate(metapop, mother, father);
   }
-  tIndividual* candidate = patch->GetInd(k);
-  return isMate(candidate) ? candidate : nullptr;
+  static tPedigreeSex PedigreeSex(const tIndividual&) { return psNA; }
+};
+
+struct tSexuate {
+  static constexpr tReproductionMode Mode = rmSexuate;
+  static constexpr bool Males = true;
+  static void New(const tMetaPop& metapop, tIndividual& child, const tParent* mother, const tParent* father) {
+    child.fGenes = Recombinate(metapop, mother, father);
+    child.fSex = utile::Ran() < metapop.Species->SexRatio ? sFemale : sMale;
+  }
+  static tPedigreeSex PedigreeSex(const tIndividual& ind) { return ind.fSex == sFemale ? psFemale : psMale; }
+};
+
+// =================================================================== the walk
+
+// The life cycle of the individuals of one reproduction mode: everything a pass
+// needs is looked up once, when the walk is made.
+template <class tMode>
+class tLifeCycleWalk {
+ public:
+  explicit tLifeCycleWalk(tMetaPop& metapop)
+      : fMetapop(metapop),
+        fSpecies(*metapop.Species),
+        fSteps(fSpecies.fSteps.data()),
+        fStepCount(static_cast<Integer>(fSpecies.fSteps.size())),
+        fPedigree(metapop.fGeneratePedigree ? metapop.fPedigree.get() : nullptr),
+        fPool(*metapop.fPool),
+        fAgeReproduction(fSpecies.fAgeReproduction) {}
+
+  // The cycles of the individuals present at the start, the last first.
+  void Pass(tPatch& patch);
+  // Every individual one age older, the last first; then the counts are synchronised.
+  void GetOlder(tPatch& patch);
+  // A new individual of the pool in the patch; its storage position.
+  Integer NewIndividual(tPatch& patch, const tParent* mother, const tParent* father);
+
+ private:
+  using tStep = tSpecies::tStep;
+
+  // One individual walks its cycle until a stopping event (Aging,
+  // Synchronisation, the end); where it is changes as it moves.
+  void LifeCycle(tPatch*& patch, Integer& position);
+  void Death(tPatch& patch, Integer position, const tStep& step);
+  void Move(tPatch*& patch, Integer& position, tPatch& destination);
+  // The mate of the individual at position; false when there is none.
+  bool ChooseMate(tPatch& patch, Integer position, tParent& mate);
+  void Reproduce(tPatch& patch, Integer position, Double lambda, const tParent& mate);
+  [[noreturn]] void NoRule(Integer event) const;
+
+  tMetaPop& fMetapop;
+  tSpecies& fSpecies;
+  const tStep* fSteps;
+  Integer fStepCount;
+  tPedigree* fPedigree;  // nullptr while pedigrees are off
+  tPoolOfIndividuals& fPool;
+  Integer fAgeReproduction;
+};
+
+template <class tMode>
+void tLifeCycleWalk<tMode>::Pass(tPatch& patch) {
+  utile::Assert(patch.fKeepsMales == tMode::Males, "The patches are not of the reproduction mode");
+  const tWalking walking(fMetapop.fWalking);
+  // Offspring and immigrants appended during the pass lie beyond the starting end.
+  for (Integer p = patch.StorageSize() - 1; p >= 0; --p) {
+    if (patch.fInd[p].IsRemoved()) continue;
+    tPatch* at = &patch;
+    Integer position = p;
+    LifeCycle(at, position);
+  }
 }
 
-void tHermaphrodite::New(tMetaPop* metapop, tIndividual* mother, tIndividual* father) {
-  tIndividual::New(metapop, mother, father);
-  Recombinate(mother, father);
+template <class tMode>
+void tLifeCycleWalk<tMode>::LifeCycle(tPatch*& patch, Integer& position) {
+  if (--gLifeCyclesUntilMessageCheck <= 0) [[unlikely]] {
+    gLifeCyclesUntilMessageCheck = LifeCyclesPerMessageCheck;
+    utile::ProcessMessages();
+  }
+  utile::Assert(patch->fInd[position].fEvent < fStepCount, "The individual's event is not in the life cycle");
+  for (;;) {
+    tIndividual& ind = patch->fInd[position];
+    const Integer event = ind.fEvent;
+    const tStep& step = fSteps[event];
+    bool result = true;
+    switch (step.Rule) {
+      case erStop:
+        break;
+      case erBirth:
+        // Reached only through a link: the walk goes on from where the nested
+        // walk stops.
+        ind.fEvent = static_cast<uint16_t>(step.Next);
+        LifeCycle(patch, position);
+        break;
+      case erSexConditional:
+        if constexpr (tMode::Mode == rmSexuate)
+          result = ind.fSex == sFemale;
+        else
+          throw utile::EInvalidOperation("A Sex-dependent event needs a sexuate species");
+        break;
+      case erSurvival:
+        if (!(utile::Ran() <= step.Value)) {
+          Death(*patch, position, step);
+          result = false;
+        }
+        break;
+      case erDispersalInvExponential: {
+        Integer destination;
+        Double survival;
+        fSpecies.DrawDispersal(event, static_cast<Integer>(patch->fID) - 1, destination, survival);
+        if (utile::Ran() <= survival) {
+          Move(patch, position, *fMetapop.fPatches[destination]);
+        } else {
+          Death(*patch, position, step);
+          result = false;
+        }
+        break;
+      }
+      case erReproductionDensityIndependent: {
+        tParent mate;
+        if (ChooseMate(*patch, position, mate)) Reproduce(*patch, position, patch->Suitability * step.Value, mate);
+        fMetapop.WaitingSync = true;
+        break;
+      }
+      case erReproductionCeiling: {
+        const Integer k = patch->Capacity;
+        const Double n = patch->Ncompetitive();
+        Double lambda;
+        if (k > n) {
+          lambda = patch->Suitability * step.Value;
+        } else {
+          if (n == 0)
+            throw utile::EZeroDivide(
+                Format("Ceiling reproduction in patch %d divides by zero: the carrying capacity is %d and the "
+                       "competitive density is 0",
+                       patch->fID, k));
+          lambda = k / n * fSpecies.EquilibriumLambda;
+        }
+        tParent mate;
+        if (ChooseMate(*patch, position, mate)) Reproduce(*patch, position, lambda, mate);
+        fMetapop.WaitingSync = true;
+        break;
+      }
+      case erReproductionRicker: {
+        tParent mate;
+        if (ChooseMate(*patch, position, mate)) {
+          const Double f = step.Value;
+          const Double logRatio = LogRelativeFecundity("Ricker", f, fSpecies.EquilibriumLambda);
+          const Integer k = patch->Capacity;
+          if (k == 0)
+            throw utile::EZeroDivide(Format(
+                "Ricker reproduction in patch %d divides by zero: the carrying capacity is 0", patch->fID));
+          const Double lambda = patch->Suitability * f * std::exp(-logRatio * patch->Ncompetitive() / k);
+          Reproduce(*patch, position, CheckedLambda(lambda, "Ricker", patch->fID), mate);
+        }
+        fMetapop.WaitingSync = true;
+        break;
+      }
+      case erReproductionGompertz: {
+        tParent mate;
+        if (ChooseMate(*patch, position, mate)) {
+          const Double f = step.Value;
+          const Double n = patch->Ncompetitive();
+          Double lambda = patch->Suitability * f;
+          if (n > 0) {
+            const Double logRatio = LogRelativeFecundity("Gompertz", f, fSpecies.EquilibriumLambda);
+            const Integer k = patch->Capacity;
+            if (k <= 0)
+              throw utile::EInvalidOp(
+                  Format("Gompertz reproduction in patch %d takes the logarithm of the carrying capacity %d",
+                         patch->fID, k));
+            if (k == 1)
+              throw utile::EZeroDivide(
+                  Format("Gompertz reproduction in patch %d divides by zero: the logarithm of its carrying "
+                         "capacity 1 is 0",
+                         patch->fID));
+            lambda *= std::pow(n, -logRatio / std::log(static_cast<Double>(k)));
+          }
+          Reproduce(*patch, position, CheckedLambda(lambda, "Gompertz", patch->fID), mate);
+        }
+        fMetapop.WaitingSync = true;
+        break;
+      }
+      case erRegulationCeiling: {
+        const Integer k = patch->Capacity;
+        const Double n = patch->Ncompetitive();
+        if (!(k > n)) {
+          if (n == 0)
+            throw utile::EZeroDivide(
+                Format("Density-dependence in patch %d divides by zero: the carrying capacity is %d and the "
+                       "competitive density is 0",
+                       patch->fID, k));
+          result = utile::Ran() < k / n;
+        }
+        break;
+      }
+      case erRandom:
+        result = utile::Ran() < step.Value;
+        break;
+      case erDeath:
+        Death(*patch, position, step);
+        result = false;
+        break;
+      case erGeneConditional: {
+        const bool mother = ind.GeneMother(step.Number);
+        const bool father = ind.GeneFather(step.Number);
+        result = step.Inheritance == itDominant ? !(mother || father) : !(mother && father);
+        break;
+      }
+      case erTagging:
+        ind.fTag = step.Number;
+        break;
+      case erNone:
+        NoRule(event);
+    }
+    if (step.Rule == erStop) break;
+    // Births and moves may have moved the list, and Death or a nested walk the event.
+    tIndividual& after = patch->fInd[position];
+    const tStep& now = fSteps[after.fEvent];
+    after.fEvent = static_cast<uint16_t>(result ? now.Next : now.Alt);
+  }
+  tIndividual& ind = patch->fInd[position];
+  if (fSteps[ind.fEvent].Type != leDead) return;
+  // Death has already taken it out of its patch; one that reached the end
+  // through a missing link leaves it here. A walk nested in Birth may have
+  // returned it to the pool already.
+  if (!ind.IsRemoved()) patch->RemoveAt<tMode::Males>(position, fAgeReproduction);
+  if ((ind.fState & tIndividual::Disposed) == 0) {
+    ind.fState |= tIndividual::Disposed;
+    fPool.fTags.push_back(ind.fTag);
+  }
 }
 
-tPatchHermaphrodite* tHermaphrodite::GetPatch() const {
-  return static_cast<tPatchHermaphrodite*>(fPatch);
+template <class tMode>
+void tLifeCycleWalk<tMode>::NoRule(Integer event) const {
+  throw utile::EInvalidOperation(
+      Format("Event %d (%s) has no rule", event, LifeEventTypeStr[fSteps[event].Type]));
 }
 
-tIndividual* tSexuate::ChooseMate() {
-  if (fSex == sMale) return nullptr;
-  return GetPatch()->SelectRandomMale();
+template <class tMode>
+void tLifeCycleWalk<tMode>::Death(tPatch& patch, Integer position, const tStep& step) {
+  tIndividual& ind = patch.fInd[position];
+  if (step.DeathStat == dsCensused && fPedigree != nullptr) fPedigree->AddPosition(ind.fID, patch.fID);
+  ind.fEvent = static_cast<uint16_t>(fStepCount - 1);
+  if (!ind.IsRemoved()) patch.RemoveAt<tMode::Males>(position, fAgeReproduction);
 }
 
-bool tSexuate::GetOlder(const tLifeEvent& event) {
-  const bool wasJuvenile = AgeClass() == acJuvenile;
-  tIndividual::GetOlder(event);
-  if (fSex == sMale && wasJuvenile && AgeClass() == acAdult) GetPatch()->fMatureMaleList.Append(this);
-  return true;
+template <class tMode>
+void tLifeCycleWalk<tMode>::Move(tPatch*& patch, Integer& position, tPatch& destination) {
+  const tIndividual moving = patch->fInd[position];
+  patch->RemoveAt<tMode::Males>(position, fAgeReproduction);
+  position = destination.Append<tMode::Males>(moving, fAgeReproduction);
+  patch = &destination;
 }
 
-void tSexuate::New(tMetaPop* metapop, tIndividual* mother, tIndividual* father) {
-  tIndividual::New(metapop, mother, father);
-  Recombinate(mother, father);
-  fSex = utile::Ran() < Species()->SexRatio ? sFemale : sMale;
+template <class tMode>
+bool tLifeCycleWalk<tMode>::ChooseMate(tPatch& patch, Integer position, tParent& mate) {
+  const tIndividual& self = patch.fInd[position];
+  if constexpr (tMode::Mode == rmClonal) {
+    mate = ParentOf(self);
+    return true;
+  } else if constexpr (tMode::Mode == rmHermaphrodite) {
+    if (utile::Ran() < fSpecies.Autofecondation) {
+      mate = ParentOf(self);
+      return true;
+    }
+    const Cardinal id = self.fID;
+    const auto isMate = [this, id](const tIndividual& candidate) {
+      return fAgeReproduction <= candidate.fAge && candidate.fID != id;
+    };
+    Integer k = utile::Ran(patch.fCount);
+    const tIndividual* candidate = &patch.fInd[patch.StoragePosition(k)];
+    while (!isMate(*candidate)) {
+      if (k < 1) break;
+      k = utile::Ran(k);
+      candidate = &patch.fInd[patch.StoragePosition(k)];
+    }
+    if (!isMate(*candidate)) return false;
+    mate = ParentOf(*candidate);
+    return true;
+  } else {
+    if (self.fSex == sMale) return false;
+    const tMale* male = static_cast<tPatchSexuate&>(patch).SelectRandomMale();
+    if (male == nullptr) return false;
+    mate = ParentOf(*male);
+    return true;
+  }
 }
 
-tPatchSexuate* tSexuate::GetPatch() const {
-  return static_cast<tPatchSexuate*>(fPatch);
+template <class tMode>
+void tLifeCycleWalk<tMode>::Reproduce(tPatch& patch, Integer position, Double lambda, const tParent& mate) {
+  const Integer k = utile::PoissonRan(lambda);
+  // Values, not references: the births move the list.
+  const tParent mother = ParentOf(patch.fInd[position]);
+  const uint16_t afterBirth = static_cast<uint16_t>(fSteps[0].Next);
+  for (Integer i = 0; i < k; ++i) {
+    Integer child = NewIndividual(patch, &mother, &mate);
+    patch.fInd[child].fEvent = afterBirth;
+    tPatch* at = &patch;
+    LifeCycle(at, child);
+  }
 }
 
-bool tSexuate::SexConditional(const tLifeEvent&) {
-  return fSex == sFemale;
+template <class tMode>
+Integer tLifeCycleWalk<tMode>::NewIndividual(tPatch& patch, const tParent* mother, const tParent* father) {
+  utile::Assert(fPool.fIndividualType == static_cast<tIndividualType>(tMode::Mode),
+                "The pool's individuals are not of the reproduction mode");
+  tIndividual child;
+  child.fTag = fPool.TakeTag();
+  child.fID = fMetapop.CurrentID++;
+  tMode::New(fMetapop, child, mother, father);
+  const Integer position = patch.Append<tMode::Males>(child, fAgeReproduction);
+  if (fPedigree != nullptr)
+    fPedigree->Add(fMetapop.Time, child.fID, mother != nullptr ? mother->ID : 0,
+                   father != nullptr ? father->ID : 0, patch.fID, tMode::PedigreeSex(child));
+  return position;
+}
+
+template <class tMode>
+void tLifeCycleWalk<tMode>::GetOlder(tPatch& patch) {
+  utile::Assert(patch.fKeepsMales == tMode::Males, "The patches are not of the reproduction mode");
+  const Integer ageReproduction = fAgeReproduction;
+  for (Integer p = patch.StorageSize() - 1; p >= 0; --p) {
+    tIndividual& ind = patch.fInd[p];
+    if (ind.IsRemoved()) continue;
+    if (fPedigree != nullptr) fPedigree->AddPosition(ind.fID, patch.fID);
+    const bool wasJuvenile = ageReproduction > ind.fAge;
+    ++ind.fAge;
+    ind.fEvent = static_cast<uint16_t>(fSteps[ind.fEvent].Next);
+    if constexpr (tMode::Males)
+      if (ind.fSex == sMale && wasJuvenile && ageReproduction <= ind.fAge)
+        static_cast<tPatchSexuate&>(patch).AppendMale(ind);
+    if (ind.fAge == ageReproduction) {
+      --patch.fNjuvenilesActual;
+      ++patch.fNadultsActual;
+    }
+  }
+  patch.Synchronise();
+}
+
+template <class tAction>
+decltype(auto) tMetaPop::WithWalk(tAction action) {
+  switch (Species->ReproductionMode()) {
+    case rmClonal: {
+      tLifeCycleWalk<tClonal> walk(*this);
+      return action(walk);
+    }
+    case rmHermaphrodite: {
+      tLifeCycleWalk<tHermaphrodite> walk(*this);
+      return action(walk);
+    }
+    case rmSexuate:
+      break;
+  }
+  tLifeCycleWalk<tSexuate> walk(*this);
+  return action(walk);
 }
 
 // =================================================================== tSpecies
@@ -554,16 +590,16 @@ void tSpecies::ClearLifeCycle() {
     event.Mat2.reset();
   }
   fLifeCycle.clear();
-  fCycleProcedures.clear();
+  fSteps.clear();
   fDispersalTables.clear();
 }
 
 void tSpecies::MakeCycle(const tLifeCycle& cycle) {
   const Integer previousAgeReproduction = fAgeReproduction;
+  utile::Assert(cycle.size() <= static_cast<size_t>(MaxEventCount), "The life cycle has too many events");
   ClearLifeCycle();
   const Integer n = static_cast<Integer>(cycle.size());
   fLifeCycle.resize(n + 1);
-  fCycleProcedures.resize(n);
   fDispersalTables.resize(n + 1);
   Integer age = 0;
   fAgeReproduction = -1;
@@ -699,72 +735,74 @@ void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destin
 }
 
 void tSpecies::AssignEventProcedures() {
-  const Integer n = static_cast<Integer>(fCycleProcedures.size());
+  const Integer n = static_cast<Integer>(fLifeCycle.size());
+  fSteps.assign(static_cast<size_t>(n), tStep{});
   for (Integer i = 0; i < n; ++i) {
     const tLifeEvent& event = fLifeCycle[i];
-    tEventProcedure procedure = nullptr;
+    tStep& step = fSteps[i];
+    step.Type = event.EventType;
+    step.Next = event.NextEvent;
+    step.Alt = event.AltEvent;
+    step.DeathStat = event.DeathStat;
+    step.Inheritance = event.Inheritance;
     switch (event.EventType) {
       case leBirth:
-        procedure = &tSpecies::EventBirth;
+        step.Rule = erBirth;
         break;
       case leSexConditional:
-        procedure = &tSpecies::EventSexConditional;
+        step.Rule = erSexConditional;
         break;
       case leSurvival:
-        procedure = &tSpecies::EventSurvival;
+        step.Rule = erSurvival;
+        step.Value = event.SurvivalRate;
         break;
       case leDispersal:
-        procedure = &tSpecies::EventDispersalInvExponential;
+        step.Rule = erDispersalInvExponential;
         break;
       case leReproduction:
+        step.Value = event.Fecundity;
         switch (event.ReproductionType) {
           case rtDensityIndependent:
-            procedure = &tSpecies::EventReproductionDensityIndependent;
+            step.Rule = erReproductionDensityIndependent;
             break;
           case rtCeiling:
-            procedure = &tSpecies::EventReproductionCeiling;
+            step.Rule = erReproductionCeiling;
             break;
           case rtRicker:
-            procedure = &tSpecies::EventReproductionRicker;
+            step.Rule = erReproductionRicker;
             break;
           case rtGompertz:
-            procedure = &tSpecies::EventReproductionGompertz;
+            step.Rule = erReproductionGompertz;
             break;
         }
         break;
       case leRegulation:
-        if (event.RegType == ddCeiling) procedure = &tSpecies::EventRegulationCeiling;
-        break;
-      case leSynchro:
-        procedure = &tSpecies::EventSynchronisation;
+        if (event.RegType == ddCeiling) step.Rule = erRegulationCeiling;
         break;
       case leRandom:
-        procedure = &tSpecies::EventRandom;
+        step.Rule = erRandom;
+        step.Value = event.Threshold;
         break;
       case leDeath:
-        procedure = &tSpecies::EventDeath;
+        step.Rule = erDeath;
         break;
       case leGeneConditional:
-        procedure = &tSpecies::EventGeneConditional;
+        step.Rule = erGeneConditional;
+        step.Number = event.Locus;
         break;
       case leTag:
-        procedure = &tSpecies::EventTagging;
+        step.Rule = erTagging;
+        step.Number = event.Tag;
         break;
+      // Individuals stop at these: the patch ages and synchronises them, and
+      // the end returns them to the pool.
       case leGetOlder:
+      case leSynchro:
       case leDead:
+        step.Rule = erStop;
         break;
     }
-    fCycleProcedures[i] = procedure;
   }
-}
-
-bool tSpecies::DoCycleEvent(tIndividual& ind) {
-  const Integer i = ind.Event();
-  const tEventProcedure procedure = fCycleProcedures[i];
-  if (procedure == nullptr) [[unlikely]]
-    throw utile::EInvalidOperation(
-        Format("Event %d (%s) has no rule", i, LifeEventTypeStr[fLifeCycle[i].EventType]));
-  return (this->*procedure)(ind, fLifeCycle[i]);
 }
 
 tLifeEvent tSpecies::GetLifeCycle(Integer i) const {
@@ -779,77 +817,73 @@ Integer tSpecies::AgeAtEvent(Integer n) const {
   return age;
 }
 
-bool tSpecies::EventBirth(tIndividual& ind, const tLifeEvent& event) {
-  return ind.Birth(event);
-}
-bool tSpecies::EventSexConditional(tIndividual& ind, const tLifeEvent& event) {
-  return ind.SexConditional(event);
-}
-bool tSpecies::EventSurvival(tIndividual& ind, const tLifeEvent& event) {
-  return ind.Survival(event);
-}
-bool tSpecies::EventDispersalInvExponential(tIndividual& ind, const tLifeEvent& event) {
-  return ind.DispersalInvExponential(event);
-}
-bool tSpecies::EventReproductionDensityIndependent(tIndividual& ind, const tLifeEvent& event) {
-  return ind.ReproductionDensityIndependent(event);
-}
-bool tSpecies::EventReproductionCeiling(tIndividual& ind, const tLifeEvent& event) {
-  return ind.ReproductionCeiling(event);
-}
-bool tSpecies::EventReproductionRicker(tIndividual& ind, const tLifeEvent& event) {
-  return ind.ReproductionRicker(event);
-}
-bool tSpecies::EventReproductionGompertz(tIndividual& ind, const tLifeEvent& event) {
-  return ind.ReproductionGompertz(event);
-}
-bool tSpecies::EventRegulationCeiling(tIndividual& ind, const tLifeEvent& event) {
-  return ind.RegulationCeiling(event);
-}
-bool tSpecies::EventSynchronisation(tIndividual& ind, const tLifeEvent& event) {
-  return ind.Synchronisation(event);
-}
-bool tSpecies::EventRandom(tIndividual& ind, const tLifeEvent& event) {
-  return ind.Random(event);
-}
-bool tSpecies::EventDeath(tIndividual& ind, const tLifeEvent& event) {
-  return ind.Death(event);
-}
-bool tSpecies::EventGeneConditional(tIndividual& ind, const tLifeEvent& event) {
-  return ind.GeneConditional(event);
-}
-bool tSpecies::EventTagging(tIndividual& ind, const tLifeEvent& event) {
-  return ind.Tagging(event);
-}
-
 // =================================================================== tPatch
 
-tPatch::tPatch(tMetaPop* metapop, Cardinal id) : Metapop(metapop), fID(id), fInd(tIndividualList::lkPatch) {}
-
-tPatch::~tPatch() {
-  for (Integer p = fInd.StorageSize() - 1; p >= 0; --p)
-    if (tIndividual* ind = fInd.AtStorage(p)) {
-      ind->fSlots[tIndividualList::lkPatch] = -1;
-      ind->fSlots[tIndividualList::lkMatureMales] = -1;
-      Metapop->Pool()->Free(ind);
-    }
-}
+tPatch::tPatch(tMetaPop* metapop, Cardinal id) : Metapop(metapop), fID(id) {}
 
 tSpecies* tPatch::GetSpecies() const {
   return Metapop->Species.get();
 }
 
-tIndividual* tPatch::GetInd(Integer i) {
-  return fInd[i];
+Integer tPatch::StoragePosition(Integer i) {
+  if (fCount == StorageSize()) return i;
+  if (!fPresent.Valid()) fPresent.Build(StorageSize(), [this](Integer p) { return !fInd[p].IsRemoved(); });
+  return fPresent.Select(i);
 }
 
-void tPatch::SetInd(Integer i, tIndividual* ind) {
-  utile::Assert(ind->fSlots[tIndividualList::lkPatch] < 0, "The individual is already in a patch");
-  tIndividual* old = fInd.Replace(i, ind);
-  ind->SetPatch(this);
-  old->SetPatch(nullptr);
-  const tAgeClass before = old->AgeClass();
-  const tAgeClass after = ind->AgeClass();
+tIndividual* tPatch::GetInd(Integer i) {
+  utile::Assert(i >= 0 && i < fCount, "List index out of bounds");
+  return &fInd[StoragePosition(i)];
+}
+
+void tPatch::CountIn(const tIndividual& ind, Integer sign) {
+  if (ind.AgeClass(GetSpecies()->AgeReproduction()) == acAdult)
+    fNadultsActual += sign;
+  else
+    fNjuvenilesActual += sign;
+}
+
+template <bool Males>
+Integer tPatch::Append(const tIndividual& ind, Integer ageReproduction) {
+  fInd.push_back(ind);
+  tIndividual& stored = fInd.back();
+  stored.fState = 0;
+  stored.fMaleSlot = -1;
+  ++fCount;
+  const bool adult = ageReproduction <= stored.fAge;
+  if (adult)
+    ++fNadultsActual;
+  else
+    ++fNjuvenilesActual;
+  if (fPresent.Valid()) fPresent.Append(true);
+  if constexpr (Males)
+    if (stored.fSex == sMale && adult) static_cast<tPatchSexuate*>(this)->AppendMale(stored);
+  return StorageSize() - 1;
+}
+
+template <bool Males>
+void tPatch::RemoveAt(Integer position, Integer ageReproduction) {
+  tIndividual& ind = fInd[position];
+  ind.fState |= tIndividual::Removed;
+  --fCount;
+  if (ageReproduction <= ind.fAge)
+    --fNadultsActual;
+  else
+    --fNjuvenilesActual;
+  if (fPresent.Valid()) fPresent.Remove(position);
+  if constexpr (Males)
+    if (ind.fMaleSlot >= 0) static_cast<tPatchSexuate*>(this)->RemoveMale(ind);
+}
+
+void tPatch::SetInd(Integer i, const tIndividual& ind) {
+  utile::Assert(i >= 0 && i < fCount, "List index out of bounds");
+  tIndividual& old = fInd[StoragePosition(i)];
+  const Integer ageReproduction = GetSpecies()->AgeReproduction();
+  const tAgeClass before = old.AgeClass(ageReproduction);
+  const tAgeClass after = ind.AgeClass(ageReproduction);
+  old = ind;
+  old.fState = 0;
+  old.fMaleSlot = -1;
   if (before == acJuvenile && after == acAdult) {
     --fNjuvenilesActual;
     ++fNadultsActual;
@@ -859,21 +893,22 @@ void tPatch::SetInd(Integer i, tIndividual* ind) {
   }
 }
 
-void tPatch::Add(tIndividual* ind) {
-  fInd.Append(ind);
-  ind->SetPatch(this);
-  if (ind->AgeClass() == acAdult)
-    ++fNadultsActual;
-  else
-    ++fNjuvenilesActual;
+tIndividual* tPatch::Add(const tIndividual& ind) {
+  const Integer ageReproduction = GetSpecies()->AgeReproduction();
+  return &fInd[fKeepsMales ? Append<true>(ind, ageReproduction) : Append<false>(ind, ageReproduction)];
 }
 
 void tPatch::Remove(tIndividual* ind) {
-  if (!fInd.Remove(ind)) return;
-  if (ind->AgeClass() == acAdult)
-    --fNadultsActual;
+  // Only an individual of this list, and only once.
+  const auto address = reinterpret_cast<uintptr_t>(ind);
+  const auto first = reinterpret_cast<uintptr_t>(fInd.data());
+  if (address < first || address >= first + fInd.size() * sizeof(tIndividual) || ind->IsRemoved()) return;
+  const Integer position = static_cast<Integer>((address - first) / sizeof(tIndividual));
+  if (fKeepsMales)
+    RemoveAt<true>(position, GetSpecies()->AgeReproduction());
   else
-    --fNjuvenilesActual;
+    RemoveAt<false>(position, GetSpecies()->AgeReproduction());
+  if (Metapop->fWalking == 0 && StorageSize() - fCount > fCount + CompactionMargin) Compact();
 }
 
 void tPatch::AddIndividuals(Integer n) {
@@ -890,59 +925,47 @@ void tPatch::ClearCounts() {
 }
 
 void tPatch::Clear() {
-  tPoolOfIndividuals* pool = Metapop->Pool();
-  for (Integer p = 0; p < fInd.StorageSize(); ++p)
-    if (tIndividual* ind = fInd.AtStorage(p)) {
-      pool->Store(ind);
-      ind->SetPatch(nullptr);
-    }
-  fInd.Clear();
+  utile::Assert(Metapop->fWalking == 0, "A patch cannot be cleared while a pass walks it");
+  tPoolOfIndividuals& pool = *Metapop->Pool();
+  for (const tIndividual& ind : fInd)
+    if (!ind.IsRemoved()) pool.Store(ind);
+  fInd.clear();
+  fCount = 0;
+  fPresent.Invalidate();
   ClearCounts();
 }
 
 void tPatch::DoLifeCycle() {
-  // Offspring and immigrants appended during the pass lie beyond the starting end.
-  tFrozenList frozen(fInd);
-  for (Integer p = fInd.StorageSize() - 1; p >= 0; --p) {
-    if (p >= PrefetchDistance) Prefetch(fInd.AtStorage(p - PrefetchDistance));
-    if (tIndividual* ind = fInd.AtStorage(p)) ind->DoLifeCyle();
-  }
+  Metapop->WithWalk([this](auto& walk) { walk.Pass(*this); });
 }
 
 void tPatch::GetOlder() {
-  const tSpecies& species = *GetSpecies();
-  const Integer ageReproduction = species.AgeReproduction();
-  {
-    tFrozenList frozen(fInd);
-    for (Integer p = fInd.StorageSize() - 1; p >= 0; --p) {
-      if (p >= LightPrefetchDistance) Prefetch(fInd.AtStorage(p - LightPrefetchDistance));
-      if (tIndividual* ind = fInd.AtStorage(p)) {
-        ind->GetOlder(species.Event(ind->Event()));
-        if (ind->Age() == ageReproduction) {
-          --fNjuvenilesActual;
-          ++fNadultsActual;
-        }
-      }
-    }
-  }
-  Synchronise();
+  Metapop->WithWalk([this](auto& walk) { walk.GetOlder(*this); });
 }
 
-void tPatch::CompactLists() {
-  fInd.Compact();
+void tPatch::Compact() {
+  if (Metapop->fWalking > 0) return;  // storage positions hold still during a pass
+  fPresent.Invalidate();
+  if (fCount == StorageSize()) return;
+  Integer w = 0;
+  for (const tIndividual& ind : fInd)
+    if (!ind.IsRemoved()) fInd[w++] = ind;
+  fInd.resize(static_cast<size_t>(w));
 }
 
 void tPatch::Synchronise() {
-  CompactLists();
+  Compact();
   fNjuveniles = fNjuvenilesActual;
   fNadults = fNadultsActual;
   const tSpecies& species = *GetSpecies();
   if (!species.HasSynchronisation()) return;  // nobody can be waiting
-  const Integer size = fInd.StorageSize();
-  for (Integer p = 0; p < size; ++p) {
-    if (p + LightPrefetchDistance < size) Prefetch(fInd.AtStorage(p + LightPrefetchDistance));
-    tIndividual* ind = fInd.AtStorage(p);
-    if (ind != nullptr && ind->CurrentEvent() == leSynchro) ind->Synchronisation(species.Event(ind->Event()));
+  for (tIndividual& ind : fInd) {
+    if (ind.IsRemoved()) continue;
+    const tSpecies::tStep& step = species.fSteps[ind.fEvent];
+    if (step.Type == leSynchro) {
+      Metapop->WaitingSync = true;
+      ind.fEvent = static_cast<uint16_t>(step.Next);
+    }
   }
 }
 
@@ -971,140 +994,162 @@ utile::tVectorOfCardinal tPatch::TagCount() {
   // Individuals whose tag is not one of the species' (not tagged yet) are not counted.
   const utile::tVectorOfInteger& tags = GetSpecies()->Tags();
   utile::tVectorOfCardinal counts(tags.size(), 0);
-  for (Integer p = 0; p < fInd.StorageSize(); ++p)
-    if (const tIndividual* ind = fInd.AtStorage(p)) {
-      const auto found = std::lower_bound(tags.begin(), tags.end(), ind->Tag());
-      if (found != tags.end() && *found == ind->Tag()) ++counts[found - tags.begin()];
-    }
+  for (const tIndividual& ind : fInd) {
+    if (ind.IsRemoved()) continue;
+    const auto found = std::lower_bound(tags.begin(), tags.end(), ind.fTag);
+    if (found != tags.end() && *found == ind.fTag) ++counts[found - tags.begin()];
+  }
   return counts;
 }
 
 void tPatch::Reclassify() {
   fNjuvenilesActual = 0;
   fNadultsActual = 0;
-  for (Integer p = 0; p < fInd.StorageSize(); ++p)
-    if (const tIndividual* ind = fInd.AtStorage(p)) {
-      if (ind->AgeClass() == acAdult)
-        ++fNadultsActual;
-      else
-        ++fNjuvenilesActual;
-    }
+  for (const tIndividual& ind : fInd)
+    if (!ind.IsRemoved()) CountIn(ind, 1);
   fNjuveniles = fNjuvenilesActual;
   fNadults = fNadultsActual;
 }
 
 // ------------------------------------------------------------------ tPatchSexuate
 
-tPatchSexuate::tPatchSexuate(tMetaPop* metapop, Cardinal id)
-    : tPatch(metapop, id), fMatureMaleList(tIndividualList::lkMatureMales) {}
-
-void tPatchSexuate::Add(tIndividual* ind) {
-  tPatch::Add(ind);
-  if (static_cast<tSexuate*>(ind)->Sex() == sMale && ind->AgeClass() == acAdult) fMatureMaleList.Append(ind);
+tPatchSexuate::tPatchSexuate(tMetaPop* metapop, Cardinal id) : tPatch(metapop, id) {
+  fKeepsMales = true;
 }
 
-void tPatchSexuate::SetInd(Integer i, tIndividual* ind) {
+void tPatchSexuate::SetInd(Integer i, const tIndividual& ind) {
   // The adult males stay those of the list.
-  fMatureMaleList.Remove(GetInd(i));
+  utile::Assert(i >= 0 && i < fCount, "List index out of bounds");
+  const Integer position = StoragePosition(i);
+  if (fInd[position].fMaleSlot >= 0) RemoveMale(fInd[position]);
   tPatch::SetInd(i, ind);
-  if (static_cast<tSexuate*>(ind)->Sex() == sMale && ind->AgeClass() == acAdult) fMatureMaleList.Append(ind);
-}
-
-void tPatchSexuate::Remove(tIndividual* ind) {
-  fMatureMaleList.Remove(ind);
-  tPatch::Remove(ind);
+  tIndividual& stored = fInd[position];
+  if (stored.fSex == sMale && stored.AgeClass(GetSpecies()->AgeReproduction()) == acAdult) AppendMale(stored);
 }
 
 void tPatchSexuate::Clear() {
   tPatch::Clear();
-  fMatureMaleList.Clear();
+  fMales.clear();
+  fMalesPresent.Invalidate();
+  fMaleCount = 0;
+}
+
+void tPatchSexuate::AppendMale(tIndividual& ind) {
+  ind.fMaleSlot = static_cast<Integer>(fMales.size());
+  fMales.push_back({ind.fID, ind.fGenes});
+  ++fMaleCount;
+  if (fMalesPresent.Valid()) fMalesPresent.Append(true);
+}
+
+void tPatchSexuate::RemoveMale(tIndividual& ind) {
+  // The first hole: until now every entry was present.
+  if (!fMalesPresent.Valid()) fMalesPresent.Build(static_cast<Integer>(fMales.size()), [](Integer) { return true; });
+  fMalesPresent.Remove(ind.fMaleSlot);
+  ind.fMaleSlot = -1;
+  --fMaleCount;
+}
+
+Integer tPatchSexuate::MalePosition(Integer k) {
+  return fMaleCount == static_cast<Integer>(fMales.size()) ? k : fMalesPresent.Select(k);
+}
+
+const tMale* tPatchSexuate::SelectRandomMale() {
+  if (fMaleCount == 0) return nullptr;
+  return &fMales[MalePosition(utile::Ran(fMaleCount))];
+}
+
+const tMale& tPatchSexuate::MatureMale(Integer i) {
+  utile::Assert(i >= 0 && i < fMaleCount, "List index out of bounds");
+  return fMales[MalePosition(i)];
 }
 
 Single tPatchSexuate::SexRatio() {
   if (fNadults < 1) return 0;
-  return static_cast<Single>(static_cast<Double>(fNadults - fMatureMaleList.Count()) / fNadults);
+  return static_cast<Single>(static_cast<Double>(fNadults - fMaleCount) / fNadults);
 }
 
-tIndividual* tPatchSexuate::SelectRandomMale() {
-  const Integer count = fMatureMaleList.Count();
-  if (count == 0) return nullptr;
-  return fMatureMaleList[utile::Ran(count)];
-}
-
-void tPatchSexuate::CompactLists() {
-  tPatch::CompactLists();
-  fMatureMaleList.Compact();
+void tPatchSexuate::Compact() {
+  if (Metapop->fWalking > 0) return;
+  if (fMaleCount == static_cast<Integer>(fMales.size())) {
+    tPatch::Compact();
+    return;
+  }
+  // The adult males close up first; their individuals learn their new places
+  // as the list itself closes up.
+  const Integer males = static_cast<Integer>(fMales.size());
+  fNewMaleSlot.resize(static_cast<size_t>(males));
+  Integer kept = 0;
+  for (Integer e = 0; e < males; ++e)
+    if (fMalesPresent.Contains(e)) {
+      fNewMaleSlot[e] = kept;
+      fMales[kept++] = fMales[e];
+    }
+  fMales.resize(static_cast<size_t>(kept));
+  fMalesPresent.Invalidate();
+  fPresent.Invalidate();
+  Integer w = 0;
+  for (const tIndividual& ind : fInd) {
+    if (ind.IsRemoved()) continue;
+    tIndividual& moved = fInd[w++];
+    moved = ind;
+    if (moved.fMaleSlot >= 0) moved.fMaleSlot = fNewMaleSlot[moved.fMaleSlot];
+  }
+  fInd.resize(static_cast<size_t>(w));
 }
 
 void tPatchSexuate::Reclassify() {
   tPatch::Reclassify();
-  fMatureMaleList.Clear();
-  for (Integer p = 0; p < fInd.StorageSize(); ++p)
-    if (tIndividual* ind = fInd.AtStorage(p))
-      if (static_cast<tSexuate*>(ind)->Sex() == sMale && ind->AgeClass() == acAdult)
-        fMatureMaleList.Append(ind);
+  fMales.clear();
+  fMalesPresent.Invalidate();
+  fMaleCount = 0;
+  const Integer ageReproduction = GetSpecies()->AgeReproduction();
+  for (tIndividual& ind : fInd) {
+    ind.fMaleSlot = -1;
+    if (!ind.IsRemoved() && ind.fSex == sMale && ind.AgeClass(ageReproduction) == acAdult) AppendMale(ind);
+  }
 }
 
 // =================================================================== tPoolOfIndividuals
 
 tPoolOfIndividuals::tPoolOfIndividuals(tMetaPop* metapop)
-    : fIndividualType(static_cast<tIndividualType>(metapop->Species->ReproductionMode())),
-      fMetapop(metapop) {}
-
-tPoolOfIndividuals::~tPoolOfIndividuals() {
-  Clear();
-}
-
-static_assert(sizeof(tClonal) <= sizeof(tPoolOfIndividuals::tIndividualSlot) &&
-              sizeof(tHermaphrodite) <= sizeof(tPoolOfIndividuals::tIndividualSlot) &&
-              sizeof(tSexuate) <= sizeof(tPoolOfIndividuals::tIndividualSlot));
-
-tIndividual* tPoolOfIndividuals::Create() {
-  if (fFreeSlots.empty()) {
-    // A block for the pool's next growth; slots handed out in address order.
-    const Integer n = std::max(fIncrement, 1);
-    fBlocks.push_back(std::make_unique<tIndividualSlot[]>(n));
-    tIndividualSlot* block = fBlocks.back().get();
-    for (Integer i = n - 1; i >= 0; --i) fFreeSlots.push_back(block + i);
-  }
-  tIndividualSlot* slot = fFreeSlots.back();
-  fFreeSlots.pop_back();
-  switch (fIndividualType) {
-    case itClonal:
-      return new (slot) tClonal(fMetapop);
-    case itHermaphrodite:
-      return new (slot) tHermaphrodite(fMetapop);
-    case itSexuate:
-      break;
-  }
-  return new (slot) tSexuate(fMetapop);
-}
+    : fIndividualType(static_cast<tIndividualType>(metapop->Species->ReproductionMode())), fMetapop(metapop) {}
 
 void tPoolOfIndividuals::Add(Integer n) {
-  if (n <= 0) return;
-  fIndividuals.reserve(fIndividuals.size() + n);
-  for (Integer i = 0; i < n; ++i) {
-    tIndividual* ind = Create();
-    ind->fIdle = true;
-    fIndividuals.push_back(ind);
-  }
+  if (n > 0) fTags.insert(fTags.end(), static_cast<size_t>(n), 0);
 }
 
-tIndividual* tPoolOfIndividuals::Take(tIndividual* mother, tIndividual* father) {
-  if (fIndividuals.empty()) Add(fIncrement);
-  tIndividual* ind = fIndividuals.back();
-  fIndividuals.pop_back();
-  // The next one handed out may lie deep in memory: ask for it while this one works.
-  if (!fIndividuals.empty()) Prefetch(fIndividuals.back());
-  ind->fIdle = false;
-  ind->New(fMetapop, mother, father);
+Integer tPoolOfIndividuals::TakeTag() {
+  if (fTags.empty()) Add(fIncrement);
+  const Integer tag = fTags.back();
+  fTags.pop_back();
+  return tag;
+}
+
+tIndividual tPoolOfIndividuals::Take(const tIndividual* mother, const tIndividual* father) {
+  tIndividual ind;
+  ind.fTag = TakeTag();
+  ind.fID = fMetapop->CurrentID++;
+  tParent m, f;
+  if (mother != nullptr) m = ParentOf(*mother);
+  if (father != nullptr) f = ParentOf(*father);
+  const tParent* pm = mother != nullptr ? &m : nullptr;
+  const tParent* pf = father != nullptr ? &f : nullptr;
+  switch (fIndividualType) {
+    case itClonal:
+      tClonal::New(*fMetapop, ind, pm, pf);
+      break;
+    case itHermaphrodite:
+      tHermaphrodite::New(*fMetapop, ind, pm, pf);
+      break;
+    case itSexuate:
+      tSexuate::New(*fMetapop, ind, pm, pf);
+      break;
+  }
   return ind;
 }
 
-void tPoolOfIndividuals::Store(tIndividual* ind) {
-  utile::Assert(!ind->fIdle, "The individual is already in the pool");
-  ind->fIdle = true;
-  fIndividuals.push_back(ind);
+void tPoolOfIndividuals::Store(const tIndividual& ind) {
+  fTags.push_back(ind.fTag);
 }
 
 void tPoolOfIndividuals::SetIndividualType(tIndividualType type) {
@@ -1113,16 +1158,6 @@ void tPoolOfIndividuals::SetIndividualType(tIndividualType type) {
   Clear();
   fIndividualType = type;
   Add(count);
-}
-
-void tPoolOfIndividuals::Clear() {
-  for (auto i = fIndividuals.size(); i-- > 0;) Free(fIndividuals[i]);
-  fIndividuals.clear();
-}
-
-void tPoolOfIndividuals::Free(tIndividual* ind) {
-  ind->~tIndividual();
-  fFreeSlots.push_back(reinterpret_cast<tIndividualSlot*>(ind));
 }
 
 // =================================================================== tMetaPop
@@ -1192,20 +1227,16 @@ void tMetaPop::Initialise() {
   if (fGeneratePedigree && fPedigree) fPedigree->Clear();
 }
 
-tIndividual* tMetaPop::NewIndividual(tPatch* patch, tIndividual* mother, tIndividual* father) {
+tIndividual* tMetaPop::NewIndividual(tPatch* patch, const tIndividual* mother, const tIndividual* father) {
   utile::Assert(fPool->IndividualType() == static_cast<tIndividualType>(Species->ReproductionMode()),
                 "The pool's individuals are not of the reproduction mode");
-  tIndividual* ind = fPool->Take(mother, father);
-  ind->SetPatch(patch);
-  ind->AddToPatch(ind->Patch());
-  if (fGeneratePedigree) {
-    tPedigreeSex sex = psNA;
-    if (fPool->IndividualType() == itSexuate)
-      sex = static_cast<tSexuate*>(ind)->Sex() == sFemale ? psFemale : psMale;
-    fPedigree->Add(Time, ind->ID(), mother != nullptr ? mother->ID() : 0,
-                   father != nullptr ? father->ID() : 0, patch->ID(), sex);
-  }
-  return ind;
+  tParent m, f;
+  if (mother != nullptr) m = ParentOf(*mother);
+  if (father != nullptr) f = ParentOf(*father);
+  const Integer position = WithWalk([&](auto& walk) {
+    return walk.NewIndividual(*patch, mother != nullptr ? &m : nullptr, father != nullptr ? &f : nullptr);
+  });
+  return &patch->fInd[position];
 }
 
 Integer tMetaPop::N() const {
@@ -1224,27 +1255,29 @@ void tMetaPop::Run(Integer steps, Integer cycles) {
 void tMetaPop::TimeStep(Integer cycles) {
   utile::ProcessMessages();
   utile::Assert(Species->EventCount() > 0, "The life cycle has not been built");
-  // A step runs at least one pass, however few cycles it is asked for.
-  Integer done = 0;
-  bool repeated = false;
-  for (;;) {
-    WaitingSync = false;
-    // After a pass every individual waits at an Aging or Synchronisation event.
-    // In a cycle without Synchronisation events nobody has been let on, so a
-    // repeated pass would find no one to move and is not walked.
-    if (!repeated || Species->HasSynchronisation())
-      for (const auto& patch : fPatches) patch->DoLifeCycle();
-    else
-      utile::ProcessMessages();
-    for (const auto& patch : fPatches) patch->Synchronise();
-    repeated = WaitingSync;
-    if (WaitingSync) continue;  // a repeated pass is not counted
-    if (Species->PatchExtinction != 0)
-      for (const auto& patch : fPatches)
-        if (utile::Ran() < patch->Extinction) patch->Clear();
-    for (const auto& patch : fPatches) patch->GetOlder();
-    if (++done >= cycles) break;
-  }
+  WithWalk([this, cycles](auto& walk) {
+    // A step runs at least one pass, however few cycles it is asked for.
+    Integer done = 0;
+    bool repeated = false;
+    for (;;) {
+      WaitingSync = false;
+      // After a pass every individual waits at an Aging or Synchronisation event.
+      // In a cycle without Synchronisation events nobody has been let on, so a
+      // repeated pass would find no one to move and is not walked.
+      if (!repeated || Species->HasSynchronisation())
+        for (const auto& patch : fPatches) walk.Pass(*patch);
+      else
+        utile::ProcessMessages();
+      for (const auto& patch : fPatches) patch->Synchronise();
+      repeated = WaitingSync;
+      if (WaitingSync) continue;  // a repeated pass is not counted
+      if (Species->PatchExtinction != 0)
+        for (const auto& patch : fPatches)
+          if (utile::Ran() < patch->Extinction) patch->Clear();
+      for (const auto& patch : fPatches) walk.GetOlder(*patch);
+      if (++done >= cycles) break;
+    }
+  });
   const Integer n = N();
   if (n == 0) {
     Extinct = true;

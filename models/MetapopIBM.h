@@ -3,6 +3,10 @@
 // steps. Individuals are recycled through a pool; births, ageing and censused deaths
 // can be recorded in a pedigree. The engine has no window and writes no file: the
 // workbench builds it from the landscape and its controls and runs it step by step.
+//
+// Individuals are small records held by value, contiguous in their patch's list, so
+// that a pass walks memory in order; the rules of the reproduction mode are chosen
+// once per pass and each event's rule once when the cycle is built.
 #pragma once
 
 #include <array>
@@ -31,6 +35,8 @@ class tPatchSexuate;
 class tSpecies;
 class tIndividual;
 class tPoolOfIndividuals;
+template <class tMode>
+class tLifeCycleWalk;
 
 // ------------------------------------------------------------------ enumerations
 // Ordinals are stored in model files and index the name tables: order is binding.
@@ -128,176 +134,129 @@ struct tLifeEvent {
 // Event 0 is the Birth event; links are indices into the same array.
 using tLifeCycle = std::vector<tLifeEvent>;
 
-// ------------------------------------------------------------------ individual lists
-
-// The individuals of a patch (or its adult males) in the order in which they came.
-// Removal leaves a hole that later compaction closes, so that leaving a large patch
-// costs no more than leaving a small one; indexed reads skip the holes through a
-// counting tree, so the order seen by the rules is that of an ordinary list.
-class tIndividualList {
- public:
-  // An individual is in at most one list of each kind at a time.
-  enum tKind : Byte { lkPatch, lkMatureMales };
-  explicit tIndividualList(tKind kind) : fKind(kind) {}
-  tIndividualList(const tIndividualList&) = delete;
-  tIndividualList& operator=(const tIndividualList&) = delete;
-
-  Integer Count() const { return fCount; }
-  // The individual at list index k (0 <= k < Count).
-  tIndividual* operator[](Integer k);
-  bool Contains(const tIndividual* ind) const;
-  void Append(tIndividual* ind);
-  // Removes ind when it is in the list; otherwise nothing.
-  bool Remove(tIndividual* ind);
-  // Puts ind at list index k in place of the individual there, which is returned.
-  tIndividual* Replace(Integer k, tIndividual* ind);
-  void Clear();
-
-  // Storage positions, for passes that must not see later arrivals: entries may be
-  // nullptr (a hole). While frozen, storage positions do not move.
-  Integer StorageSize() const { return static_cast<Integer>(fSlots.size()); }
-  tIndividual* AtStorage(Integer position) const { return fSlots[position]; }
-  void Freeze() { ++fFrozen; }
-  void Thaw() { --fFrozen; }
-  // Closes the holes, keeping the order (not while frozen).
-  void Compact();
-
- private:
-  Integer StoragePosition(Integer k);
-  void BuildTree();
-  Integer TreePrefix(Integer n) const;
-
-  std::vector<tIndividual*> fSlots;
-  std::vector<Integer> fTree;  // counts of present entries, one-based, valid when fTreeValid
-  Integer fCount = 0;
-  Integer fFrozen = 0;
-  bool fTreeValid = false;
-  tKind fKind;
-};
-
 // ------------------------------------------------------------------ individuals
 
+// One individual. Individuals live by value in their patch's list, in the order
+// in which they came; an idle one in the pool is only the tag it keeps. A pointer
+// to an individual of a patch stays valid until that patch's list next changes.
 class tIndividual {
  public:
-  explicit tIndividual(tMetaPop* metapop);
-  virtual ~tIndividual() = default;
-  tIndividual(const tIndividual&) = delete;
-  tIndividual& operator=(const tIndividual&) = delete;
-
   Integer Age() const { return fAge; }
-  tLifeEventType CurrentEvent() const;
   Integer Event() const { return fEvent; }
-  void SetEvent(Integer event) { fEvent = event; }
+  void SetEvent(Integer event);
   Cardinal Genes() const { return fGenes; }
   Cardinal ID() const { return fID; }
-  tMetaPop* Metapop() const { return fMetapop; }
-  tPatch* Patch() const { return fPatch; }
-  tSpecies* Species() const;
   Integer Tag() const { return fTag; }
   void SetTag(Integer tag) { fTag = tag; }
-
-  virtual void AddToPatch(tPatch* patch);
-  virtual tIndividual* ChooseMate() = 0;
-  virtual void RemoveFromPatch();
-  void SetPatch(tPatch* patch) { fPatch = patch; }
-  void MoveToPatch(tPatch* patch);
-  void Dispose();
-
-  tAgeClass AgeClass() const;
-  void NextEvent();
-  void AltEvent();
+  // Only a sexuate individual has a sex; the others read as female.
+  tSex Sex() const { return fSex; }
+  // acAdult from the age of reproduction on (signed: -1 makes every age adult).
+  tAgeClass AgeClass(Integer ageReproduction) const {
+    return ageReproduction <= fAge ? acAdult : acJuvenile;
+  }
   bool GeneMother(Integer locus) const { return (fGenes >> locus) & 1u; }
   bool GeneFather(Integer locus) const { return (fGenes >> (16 + locus)) & 1u; }
 
-  // (Re)initialises an individual taken from the pool: the next ID, age 0, event 0;
-  // the tag keeps its former value. Subclasses set the genome (and the sex).
-  virtual void New(tMetaPop* metapop, tIndividual* mother, tIndividual* father);
-  // Walks the cycle until a stopping event (Aging, Synchronisation, the end).
-  void DoLifeCyle();
-
-  // The rules of the events: True continues at NextEvent, False at AltEvent.
-  bool Birth(const tLifeEvent& event);
-  bool Death(const tLifeEvent& event);
-  virtual bool Dispersal(const tLifeEvent& event);  // no rule selects it
-  bool DispersalInvExponential(const tLifeEvent& event);
-  bool GeneConditional(const tLifeEvent& event);
-  virtual bool GetOlder(const tLifeEvent& event);
-  bool Random(const tLifeEvent& event);
-  bool RegulationCeiling(const tLifeEvent& event);
-  virtual bool RegulationGompertz(const tLifeEvent& event);  // no rule selects it
-  virtual bool RegulationRicker(const tLifeEvent& event);    // no rule selects it
-  bool ReproductionDensityIndependent(const tLifeEvent& event);
-  bool ReproductionCeiling(const tLifeEvent& event);
-  bool ReproductionRicker(const tLifeEvent& event);
-  bool ReproductionGompertz(const tLifeEvent& event);
-  bool Survival(const tLifeEvent& event);
-  bool Synchronisation(const tLifeEvent& event);
-  bool Tagging(const tLifeEvent& event);
-  // Only a sexuate individual has a sex.
-  virtual bool SexConditional(const tLifeEvent& event);
-
- protected:
-  // The genome of a child: the maternal half from the mother's two copies, the
-  // paternal half from the father's, each mixed by one random 16-bit mask; a
-  // missing parent's half is drawn from the founder prevalences.
-  void Recombinate(const tIndividual* mother, const tIndividual* father);
-  void Reproduce(Double lambda, tIndividual* mate);
-
-  tMetaPop* fMetapop;
-  Integer fTag = 0;
-  Integer fAge = 0;
-  bool fDead = false;
-  Cardinal fID = 0;
-  tPatch* fPatch = nullptr;
-  Integer fEvent = 0;
-  Cardinal fGenes = 0;
-
  private:
-  friend class tIndividualList;
-  friend class tPoolOfIndividuals;
   friend class tPatch;
   friend class tPatchSexuate;
-  // Position in its patch's list and in its patch's adult males; -1 when in none.
-  Integer fSlots[2] = {-1, -1};
-  bool fIdle = false;  // in the pool
+  friend class tPoolOfIndividuals;
+  friend class tMetaPop;
+  template <class tMode>
+  friend class tLifeCycleWalk;
+  friend struct tClonal;
+  friend struct tHermaphrodite;
+  friend struct tSexuate;
+
+  static constexpr Byte Removed = 1;   // left its patch; the hole closes between passes
+  static constexpr Byte Disposed = 2;  // its tag went back to the pool
+  bool IsRemoved() const { return (fState & Removed) != 0; }
+
+  Cardinal fID = 0;
+  Cardinal fGenes = 0;  // bit i maternal, bit 16 + i paternal copy at locus i; set = mutant
+  Integer fTag = 0;
+  Integer fAge = 0;
+  Integer fMaleSlot = -1;  // its entry among its patch's adult males; -1 when none
+  uint16_t fEvent = 0;     // a cycle has at most MaxEventCount events
+  tSex fSex = sFemale;
+  Byte fState = 0;
+};
+static_assert(sizeof(tIndividual) == 24, "individuals are walked in place: keep them small");
+
+// The rules that differ by reproduction mode (a newborn's genome and sex, the
+// choice of a mate), chosen once per pass rather than per individual.
+struct tClonal;
+struct tHermaphrodite;
+struct tSexuate;
+
+// An adult male as a mate: all a female reads of him.
+struct tMale {
+  Cardinal ID = 0;
+  Cardinal Genes = 0;
 };
 
-class tClonal : public tIndividual {
+// Which entries of a list with holes are present, with the k-th present one found
+// in a few steps: one bit per entry and a counting tree over the 64-bit words.
+// Kept only while the list has holes.
+class tRankIndex {
  public:
-  using tIndividual::tIndividual;
-  tIndividual* ChooseMate() override;
-  // A clone carries its mother's genome; a founder a random homozygous one.
-  void New(tMetaPop* metapop, tIndividual* mother, tIndividual* father) override;
-  tPatchClonal* GetPatch() const;
-};
-
-class tHermaphrodite : public tIndividual {
- public:
-  using tIndividual::tIndividual;
-  tIndividual* ChooseMate() override;
-  void New(tMetaPop* metapop, tIndividual* mother, tIndividual* father) override;
-  tPatchHermaphrodite* GetPatch() const;
-};
-
-class tSexuate : public tIndividual {
- public:
-  using tIndividual::tIndividual;
-  tIndividual* ChooseMate() override;
-  bool GetOlder(const tLifeEvent& event) override;
-  void New(tMetaPop* metapop, tIndividual* mother, tIndividual* father) override;
-  tPatchSexuate* GetPatch() const;
-  bool SexConditional(const tLifeEvent& event) override;
-  tSex Sex() const { return fSex; }
+  bool Valid() const { return fValid; }
+  void Invalidate() { fValid = false; }
+  // Entries 0..size-1, present as present(i) says.
+  template <class tPresent>
+  void Build(Integer size, tPresent present);
+  void Append(bool present);
+  void Remove(Integer position);
+  bool Contains(Integer position) const { return (fWords[position >> 6] >> (position & 63)) & 1u; }
+  // The position of the k-th present entry, k from 0.
+  Integer Select(Integer k) const;
 
  private:
-  tSex fSex = sFemale;
+  void AddToWord(Integer word, Integer delta);
+  void BuildTree();
+
+  std::vector<uint64_t> fWords;
+  std::vector<Integer> fTree;  // one-based counting tree over the words, a power of two long
+  Integer fSize = 0;
+  bool fValid = false;
 };
+
+template <class tPresent>
+void tRankIndex::Build(Integer size, tPresent present) {
+  fSize = size;
+  fWords.assign(static_cast<size_t>((size + 63) / 64), 0);
+  for (Integer i = 0; i < size; ++i)
+    if (present(i)) fWords[static_cast<size_t>(i >> 6)] |= uint64_t{1} << (i & 63);
+  BuildTree();
+  fValid = true;
+}
 
 // ------------------------------------------------------------------ species
 
+// What an event's rule is, chosen by the event's type (and its variant) when the
+// cycle is built.
+enum tEventRule : Byte {
+  erStop,  // Aging, Synchronisation and the end stop an individual's walk
+  erBirth,
+  erSexConditional,
+  erSurvival,
+  erDispersalInvExponential,
+  erReproductionDensityIndependent,
+  erReproductionCeiling,
+  erReproductionRicker,
+  erReproductionGompertz,
+  erRegulationCeiling,
+  erRandom,
+  erDeath,
+  erGeneConditional,
+  erTagging,
+  erNone  // a variant without a rule: running it raises
+};
+
 class tSpecies {
  public:
-  using tEventProcedure = bool (tSpecies::*)(tIndividual&, const tLifeEvent&);
+  // Individuals keep their event in 16 bits.
+  static constexpr Integer MaxEventCount = 65535;
 
   explicit tSpecies(tMetaPop* metapop);
   ~tSpecies();
@@ -326,12 +285,13 @@ class tSpecies {
   bool HasSynchronisation() const { return fHasSynchronisation; }
 
   // Builds the runnable cycle: the edited events, their dispersal matrices (from
-  // the landscape matrices as they are now), the tag list, the handlers and one
-  // end event.
+  // the landscape matrices as they are now), the tag list, the rules and one end
+  // event.
   void MakeCycle(const tLifeCycle& cycle);
   void ClearLifeCycle();
+  // Chooses the rule of every event by its type.
   void AssignEventProcedures();
-  bool DoCycleEvent(tIndividual& ind);
+  tEventRule Procedure(Integer i) const { return fSteps[i].Rule; }
 
   Integer EventCount() const { return static_cast<Integer>(fLifeCycle.size()); }
   tLifeEvent GetLifeCycle(Integer i) const;
@@ -342,28 +302,28 @@ class tSpecies {
   Integer AgeAtEvent(Integer n) const;
   Integer AgeDeath() const { return AgeAtEvent(LastEvent()); }
 
-  bool EventBirth(tIndividual& ind, const tLifeEvent& event);
-  bool EventSexConditional(tIndividual& ind, const tLifeEvent& event);
-  bool EventSurvival(tIndividual& ind, const tLifeEvent& event);
-  bool EventDispersalInvExponential(tIndividual& ind, const tLifeEvent& event);
-  bool EventReproductionDensityIndependent(tIndividual& ind, const tLifeEvent& event);
-  bool EventReproductionCeiling(tIndividual& ind, const tLifeEvent& event);
-  bool EventReproductionRicker(tIndividual& ind, const tLifeEvent& event);
-  bool EventReproductionGompertz(tIndividual& ind, const tLifeEvent& event);
-  bool EventRegulationCeiling(tIndividual& ind, const tLifeEvent& event);
-  bool EventSynchronisation(tIndividual& ind, const tLifeEvent& event);
-  bool EventRandom(tIndividual& ind, const tLifeEvent& event);
-  bool EventDeath(tIndividual& ind, const tLifeEvent& event);
-  bool EventGeneConditional(tIndividual& ind, const tLifeEvent& event);
-  bool EventTagging(tIndividual& ind, const tLifeEvent& event);
-
   // The destination drawn for a disperser of dispersal event eventIndex leaving the
   // patch of index origin, exactly as a discrete draw over column origin of Mat2
   // (one uniform draw), and its survival Mat1[destination][origin].
   void DrawDispersal(Integer eventIndex, Integer origin, Integer& destination, Double& survival) const;
 
  private:
-  friend class tIndividual;
+  template <class tMode>
+  friend class tLifeCycleWalk;
+  friend class tPatch;
+
+  // An event as the walk reads it: its rule, links and the parameters the rule
+  // uses, in a few bytes.
+  struct tStep {
+    tEventRule Rule = erNone;
+    tLifeEventType Type = leBirth;
+    tDeathStat DeathStat = dsUnnoticed;
+    tInheritanceType Inheritance = itDominant;
+    Integer Next = 0;
+    Integer Alt = 0;
+    Integer Number = 0;  // locus or tag
+    Double Value = 0;    // survival rate, threshold or fecundity
+  };
   // Per origin patch: the destinations of positive weight, the cumulative weights
   // (a leading 0) and the survival of each move, laid out column after column.
   struct tDispersalTable {
@@ -379,7 +339,7 @@ class tSpecies {
 
   Integer fAgeReproduction = 0;
   utile::tVectorOfInteger fTags;
-  std::vector<tEventProcedure> fCycleProcedures;
+  std::vector<tStep> fSteps;  // one per event of the runnable cycle, the end included
   tLifeCycle fLifeCycle;
   tReproductionMode fReproductionMode = rmClonal;
   bool fHasSynchronisation = false;
@@ -391,7 +351,7 @@ class tSpecies {
 class tPatch {
  public:
   tPatch(tMetaPop* metapop, Cardinal id);
-  virtual ~tPatch();
+  virtual ~tPatch() = default;
   tPatch(const tPatch&) = delete;
   tPatch& operator=(const tPatch&) = delete;
 
@@ -404,17 +364,24 @@ class tPatch {
   Single y = 0;
 
   Cardinal ID() const { return fID; }
-  virtual tIndividual* GetInd(Integer i);
-  virtual void SetInd(Integer i, tIndividual* ind);
-  virtual void Add(tIndividual* ind);
+  // The individual at list index i (0 <= i < IndCount).
+  tIndividual* GetInd(Integer i);
+  // Puts a copy of ind at list index i in place of the individual there; a class
+  // count follows when the two belong to different age classes.
+  virtual void SetInd(Integer i, const tIndividual& ind);
+  // Appends a copy of ind and counts it; returns the copy.
+  tIndividual* Add(const tIndividual& ind);
   // Creates n founders waiting at event 1 and synchronises the counts.
-  virtual void AddIndividuals(Integer n);
+  void AddIndividuals(Integer n);
   // Returns every individual to the pool and sets the counts to 0.
   virtual void Clear();
-  virtual void DoLifeCycle();
-  virtual void GetOlder();
-  // Removes ind when it is in this patch; otherwise nothing.
-  virtual void Remove(tIndividual* ind);
+  // Walks the cycle of each individual present at the start, the last first.
+  void DoLifeCycle();
+  // Ages every individual, the last first, then synchronises.
+  void GetOlder();
+  // Removes ind (an individual of this patch's list) and uncounts it; otherwise
+  // nothing.
+  void Remove(tIndividual* ind);
   virtual Single SexRatio();
   void Synchronise();
 
@@ -423,7 +390,7 @@ class tPatch {
   Integer N(tAgeClass ageClass) const;
   Integer NjuvenilesActual() const { return fNjuvenilesActual; }
   Integer NadultsActual() const { return fNadultsActual; }
-  Integer IndCount() const { return fInd.Count(); }
+  Integer IndCount() const { return fCount; }
   Double Ncompetitive() const;
   // Individuals per tag value of the species; untagged ones are not counted.
   utile::tVectorOfCardinal TagCount();
@@ -431,14 +398,34 @@ class tPatch {
 
  protected:
   friend class tMetaPop;
+  template <class tMode>
+  friend class tLifeCycleWalk;
+
+  // The list as stored: entries that left during a pass stay as holes until the
+  // patch is synchronised, so that storage positions hold still while a pass
+  // walks them and newcomers lie beyond its starting end.
+  Integer StorageSize() const { return static_cast<Integer>(fInd.size()); }
+  // The storage position of list index i.
+  Integer StoragePosition(Integer i);
+  // Appends, counts and (in a sexuate patch) lists an adult male; returns the
+  // storage position.
+  template <bool Males>
+  Integer Append(const tIndividual& ind, Integer ageReproduction);
+  // Makes the individual at a storage position a hole and uncounts it.
+  template <bool Males>
+  void RemoveAt(Integer position, Integer ageReproduction);
+  // Closes the holes, keeping the order.
+  virtual void Compact();
   // Recounts the age classes after the age of reproduction changed.
   virtual void Reclassify();
-  // Closes the holes left by departures (between passes).
-  virtual void CompactLists();
   void ClearCounts();
+  void CountIn(const tIndividual& ind, Integer sign);
 
   Cardinal fID;
-  tIndividualList fInd;
+  bool fKeepsMales = false;  // a sexuate patch
+  std::vector<tIndividual> fInd;
+  tRankIndex fPresent;  // the entries present, while there are holes and someone indexed them
+  Integer fCount = 0;   // individuals present
   Integer fNjuveniles = 0;
   Integer fNadults = 0;
   Integer fNjuvenilesActual = 0;
@@ -458,65 +445,68 @@ class tPatchHermaphrodite : public tPatch {
 class tPatchSexuate : public tPatch {
  public:
   tPatchSexuate(tMetaPop* metapop, Cardinal id);
-  void SetInd(Integer i, tIndividual* ind) override;
-  void Add(tIndividual* ind) override;
+  void SetInd(Integer i, const tIndividual& ind) override;
   void Clear() override;
-  void Remove(tIndividual* ind) override;
   Single SexRatio() override;
   // A uniform random adult male of the patch; nullptr when there is none.
-  tIndividual* SelectRandomMale();
-  Integer MatureMaleCount() const { return fMatureMaleList.Count(); }
-  tIndividual* MatureMale(Integer i) { return fMatureMaleList[i]; }
+  const tMale* SelectRandomMale();
+  Integer MatureMaleCount() const { return fMaleCount; }
+  // The adult males in the order in which they became adult males of the patch.
+  const tMale& MatureMale(Integer i);
 
  protected:
-  friend class tSexuate;
+  template <class tMode>
+  friend class tLifeCycleWalk;
+  friend class tPatch;
+  void Compact() override;
   void Reclassify() override;
-  void CompactLists() override;
-  tIndividualList fMatureMaleList;
+  void AppendMale(tIndividual& ind);
+  void RemoveMale(tIndividual& ind);
+  Integer MalePosition(Integer k);
+
+  // The adult males as stored, with holes while the list has them.
+  std::vector<tMale> fMales;
+  tRankIndex fMalesPresent;
+  Integer fMaleCount = 0;
+  std::vector<Integer> fNewMaleSlot;  // room for the renumbering of Compact
 };
 
 // ------------------------------------------------------------------ pool
 
+// The idle individuals. An idle individual keeps only its tag (New gives it
+// everything else), so the pool is a stack of tags.
 class tPoolOfIndividuals {
  public:
-  tPoolOfIndividuals(tMetaPop* metapop);
-  ~tPoolOfIndividuals();
+  explicit tPoolOfIndividuals(tMetaPop* metapop);
   tPoolOfIndividuals(const tPoolOfIndividuals&) = delete;
   tPoolOfIndividuals& operator=(const tPoolOfIndividuals&) = delete;
 
   // Appends n new individuals of the pool's type.
   void Add(Integer n);
-  // The last idle individual (the pool grows by Increment when empty), made new.
-  tIndividual* Take(tIndividual* mother, tIndividual* father);
+  // The last idle individual (the pool grows by Increment when empty), made new
+  // for the given parents (nullptr for none).
+  tIndividual Take(const tIndividual* mother, const tIndividual* father);
   // ind becomes the next one taken.
-  void Store(tIndividual* ind);
+  void Store(const tIndividual& ind);
   void SetIndividualType(tIndividualType type);
   tIndividualType IndividualType() const { return fIndividualType; }
-  Integer Count() const { return static_cast<Integer>(fIndividuals.size()); }
-  tIndividual* GetIndividuals(Integer i) const { return fIndividuals[i]; }
+  Integer Count() const { return static_cast<Integer>(fTags.size()); }
+  // The tag kept by the idle individual at index i (the last is taken first).
+  Integer IdleTag(Integer i) const { return fTags[i]; }
   Integer Increment() const { return fIncrement; }
-  // Frees every idle individual, last first.
-  void Clear();
-  // Frees an individual that is in no patch and not in the pool (a patch that is
-  // destroyed frees its individuals).
-  void Free(tIndividual* ind);
-
-  // Room for one individual of any kind, on a cache line of its own.
-  struct alignas(64) tIndividualSlot {
-    std::byte Bytes[64];
-  };
+  // Frees every idle individual.
+  void Clear() { fTags.clear(); }
 
  private:
-  tIndividual* Create();
+  template <class tMode>
+  friend class tLifeCycleWalk;
+  // The tag of the individual taken next; the pool grows first when empty.
+  Integer TakeTag();
 
-  std::vector<tIndividual*> fIndividuals;
+  std::vector<Integer> fTags;
   tIndividualType fIndividualType;
   Integer fIncrement = 10000;
   tMetaPop* fMetapop;
-  // The memory of every individual of the metapopulation, wherever it is, in
-  // blocks; the slots of freed individuals are used again.
-  std::vector<std::unique_ptr<tIndividualSlot[]>> fBlocks;
-  std::vector<tIndividualSlot*> fFreeSlots;
 };
 
 // ------------------------------------------------------------------ metapopulation
@@ -547,6 +537,7 @@ class tMetaPop {
   void SetGeneratePedigree(bool on);
   // One prevalence of the mutant allele per locus, for founders.
   std::array<Double, 16>& GenePrevalences() { return fGenePrevalences; }
+  const std::array<Double, 16>& GenePrevalences() const { return fGenePrevalences; }
   tPatch* GetPatches(Integer i) const { return fPatches[i].get(); }
   tPedigree* Pedigree() const { return fPedigree.get(); }
   tPoolOfIndividuals* Pool() const { return fPool.get(); }
@@ -559,7 +550,9 @@ class tMetaPop {
   void AddPatches(Integer n);
   // Time 1, no end state, IDs from 1, pedigree cleared; patches untouched.
   void Initialise();
-  tIndividual* NewIndividual(tPatch* patch, tIndividual* mother, tIndividual* father);
+  // A new individual of the pool placed in the patch (and recorded in the
+  // pedigree); valid until the patch's list next changes.
+  tIndividual* NewIndividual(tPatch* patch, const tIndividual* mother, const tIndividual* father);
   Integer N() const;
   Integer PatchCount() const { return static_cast<Integer>(fPatches.size()); }
   // Up to steps time steps; stops before a step once an end state is set.
@@ -573,13 +566,22 @@ class tMetaPop {
 
  private:
   friend class tSpecies;
+  friend class tPatch;
+  friend class tPatchSexuate;
+  friend class tPoolOfIndividuals;
+  template <class tMode>
+  friend class tLifeCycleWalk;
   void Reclassify();
+  // Runs action with the walk of the pool's mode.
+  template <class tAction>
+  decltype(auto) WithWalk(tAction action);
 
   bool fGeneratePedigree = false;
   std::unique_ptr<tPoolOfIndividuals> fPool;
   std::array<Double, 16> fGenePrevalences{};
   std::vector<std::unique_ptr<tPatch>> fPatches;
   std::unique_ptr<tPedigree> fPedigree;
+  Integer fWalking = 0;  // passes under way: storage positions must hold still
 };
 
 }  // namespace models

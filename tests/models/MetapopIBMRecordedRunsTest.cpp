@@ -117,11 +117,11 @@ void AddEnd(tDigest& digest, tMetaPop& metapop) {
       digest.Add(ind->Event());
       digest.Add(ind->Age());
       digest.Add(ind->Tag());
-      if (metapop.GetReproductionMode() == rmSexuate) digest.Add(static_cast<tSexuate*>(ind)->Sex());
+      if (metapop.GetReproductionMode() == rmSexuate) digest.Add(ind->Sex());
     }
     if (auto* sexuate = dynamic_cast<tPatchSexuate*>(patch)) {
       digest.Add(sexuate->MatureMaleCount());
-      for (Integer i = 0; i < sexuate->MatureMaleCount(); ++i) digest.Add(sexuate->MatureMale(i)->ID());
+      for (Integer i = 0; i < sexuate->MatureMaleCount(); ++i) digest.Add(sexuate->MatureMale(i).ID);
     }
   }
   digest.Add(metapop.Pool()->Count());

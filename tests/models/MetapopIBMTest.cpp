@@ -25,67 +25,96 @@ namespace {
 
 // ------------------------------------------------------------------ individual lists
 
-// The list must behave as an ordinary ordered list whatever holes it keeps, and
-// keep storage positions still while frozen.
-TEST(IndividualList, KeepsTheOrderOfAPlainListThroughRandomOperations) {
-  tMetaPop owner;
-  std::vector<std::unique_ptr<tSexuate>> individuals;
-  for (int i = 0; i < 300; ++i) individuals.push_back(std::make_unique<tSexuate>(&owner));
-  tIndividualList list(tIndividualList::lkMatureMales);
-  std::vector<tIndividual*> oracle;
-  std::map<tIndividual*, Integer> frozenPositions;
-  const auto storagePosition = [&list](tIndividual* ind) {
-    for (Integer p = 0; p < list.StorageSize(); ++p)
-      if (list.AtStorage(p) == ind) return p;
-    return Integer{-1};
+// The index of present entries must find the k-th present one of a plain list
+// whatever holes it has, as entries come and go, across words and tree sizes.
+TEST(RankIndex, FindsTheKthPresentEntryOfAPlainList) {
+  tRankIndex index;
+  std::vector<bool> present;
+  const auto check = [&](int step) {
+    std::vector<Integer> positions;
+    for (size_t i = 0; i < present.size(); ++i)
+      if (present[i]) positions.push_back(static_cast<Integer>(i));
+    for (size_t k = 0; k < positions.size(); ++k)
+      ASSERT_EQ(index.Select(static_cast<Integer>(k)), positions[k]) << "step " << step << ", k " << k;
   };
   utile::SetSeeds(3, 4);
-  for (int step = 0; step < 40000; ++step) {
-    const int op = utile::Ran(Integer{20});
-    tIndividual* ind = individuals[utile::Ran(Integer{300})].get();
-    const bool present = std::find(oracle.begin(), oracle.end(), ind) != oracle.end();
-    ASSERT_EQ(list.Contains(ind), present);
-    if (op < 8) {
-      if (!present) {
-        list.Append(ind);
-        oracle.push_back(ind);
+  index.Build(0, [](Integer) { return true; });
+  for (int step = 0; step < 6000; ++step) {
+    const Integer op = utile::Ran(Integer{10});
+    if (op < 6) {
+      const bool on = op < 5;
+      index.Append(on);
+      present.push_back(on);
+    } else if (!present.empty()) {
+      const Integer p = utile::Ran(static_cast<Integer>(present.size()));
+      if (present[p]) {
+        index.Remove(p);
+        present[p] = false;
       }
-    } else if (op < 15) {
-      EXPECT_EQ(list.Remove(ind), present);
-      if (present) {
-        oracle.erase(std::find(oracle.begin(), oracle.end(), ind));
-        frozenPositions.erase(ind);
-      }
-    } else if (op < 17) {
-      if (!oracle.empty()) {
-        const Integer k = utile::Ran(static_cast<Integer>(oracle.size()));
-        ASSERT_EQ(list[k], oracle[k]) << "step " << step;
-      }
-    } else if (op == 17) {
-      if (!oracle.empty() && !present) {
-        const Integer k = utile::Ran(static_cast<Integer>(oracle.size()));
-        EXPECT_EQ(list.Replace(k, ind), oracle[k]);
-        frozenPositions.erase(oracle[k]);
-        oracle[k] = ind;
-      }
-    } else if (op == 18) {
-      if (frozenPositions.empty() && utile::Ran() < 0.5) {
-        list.Freeze();
-        for (tIndividual* member : oracle) frozenPositions[member] = storagePosition(member);
-      } else if (!frozenPositions.empty()) {
-        for (auto [member, position] : frozenPositions) ASSERT_EQ(list.AtStorage(position), member);
-        list.Thaw();
-        frozenPositions.clear();
-      }
-    } else {
-      list.Compact();
     }
-    ASSERT_EQ(list.Count(), static_cast<Integer>(oracle.size()));
+    ASSERT_EQ(index.Contains(static_cast<Integer>(present.size()) - 1), !present.empty() && present.back());
+    if (step % 500 == 0 || step < 200) check(step);
+    if (HasFatalFailure()) return;
   }
-  if (!frozenPositions.empty()) list.Thaw();
-  for (size_t k = 0; k < oracle.size(); ++k) EXPECT_EQ(list[static_cast<Integer>(k)], oracle[k]);
-  list.Clear();
-  for (auto& ind : individuals) EXPECT_FALSE(list.Contains(ind.get()));
+  check(6000);
+  // Built at once from a list with holes.
+  index.Build(static_cast<Integer>(present.size()), [&](Integer p) { return present[p]; });
+  check(6001);
+}
+
+// A sexuate patch's list and adult males against plain ordered lists, through
+// additions, removals (holes left and closed) and replacements.
+TEST(PatchList, KeepsTheOrderOfPlainListsThroughAdditionsRemovalsAndReplacements) {
+  ibmtest::SetLineLandscape(1);
+  tMetaPop metapop;
+  metapop.Species->SexRatio = 0.5;
+  utile::SetSeeds(5, 6);
+  ibmtest::Build(metapop, rmSexuate, {{10, 0}}, {Event(leBirth, 1), Event(leGetOlder)});
+  ASSERT_EQ(metapop.Species->AgeReproduction(), -1) << "every individual adult";
+  auto* patch = static_cast<tPatchSexuate*>(metapop.GetPatches(0));
+  std::vector<Cardinal> list, males;  // IDs
+  std::map<Cardinal, tIndividual> byID;
+  for (int step = 0; step < 4000; ++step) {
+    const Integer op = utile::Ran(Integer{10});
+    if (op < 5 || list.empty()) {
+      const tIndividual ind = metapop.Pool()->Take(nullptr, nullptr);
+      patch->Add(ind);
+      list.push_back(ind.ID());
+      if (ind.Sex() == sMale) males.push_back(ind.ID());
+      byID[ind.ID()] = ind;
+    } else if (op < 9) {
+      const Integer k = utile::Ran(static_cast<Integer>(list.size()));
+      const Cardinal id = list[k];
+      patch->Remove(patch->GetInd(k));
+      list.erase(list.begin() + k);
+      males.erase(std::remove(males.begin(), males.end(), id), males.end());
+    } else {
+      const Integer k = utile::Ran(static_cast<Integer>(list.size()));
+      const tIndividual ind = metapop.Pool()->Take(nullptr, nullptr);
+      males.erase(std::remove(males.begin(), males.end(), list[k]), males.end());
+      patch->SetInd(k, ind);
+      list[k] = ind.ID();
+      if (ind.Sex() == sMale) males.push_back(ind.ID());
+      byID[ind.ID()] = ind;
+    }
+    if (step % 97 == 0) patch->Synchronise();
+    ASSERT_EQ(patch->IndCount(), static_cast<Integer>(list.size()));
+    ASSERT_EQ(patch->NadultsActual(), static_cast<Integer>(list.size()));
+    ASSERT_EQ(patch->MatureMaleCount(), static_cast<Integer>(males.size()));
+    if (step % 13 == 0) {
+      for (size_t k = 0; k < list.size(); ++k) {
+        ASSERT_EQ(patch->GetInd(static_cast<Integer>(k))->ID(), list[k]) << "step " << step;
+        ASSERT_EQ(patch->GetInd(static_cast<Integer>(k))->Genes(), byID[list[k]].Genes());
+      }
+      for (size_t k = 0; k < males.size(); ++k) {
+        ASSERT_EQ(patch->MatureMale(static_cast<Integer>(k)).ID, males[k]) << "step " << step;
+        ASSERT_EQ(patch->MatureMale(static_cast<Integer>(k)).Genes, byID[males[k]].Genes());
+      }
+    }
+  }
+  patch->Clear();
+  EXPECT_EQ(patch->IndCount(), 0);
+  EXPECT_EQ(patch->MatureMaleCount(), 0);
 }
 
 // ------------------------------------------------------------------ name tables
@@ -286,25 +315,25 @@ TEST(MetapopIBMPool, GrowsByTenThousandAndHandsOutTheLastFirst) {
   tPoolOfIndividuals& pool = *metapop.Pool();
   EXPECT_EQ(pool.Count(), 0);
   EXPECT_EQ(pool.Increment(), 10000);
-  tIndividual* first = pool.Take(nullptr, nullptr);
+  tIndividual first = pool.Take(nullptr, nullptr);
   EXPECT_EQ(pool.Count(), 9999);
-  EXPECT_EQ(first->ID(), 1u);
+  EXPECT_EQ(first.ID(), 1u);
   EXPECT_EQ(metapop.CurrentID, 2u);
 
   pool.Add(2);
-  tIndividual* newest = pool.GetIndividuals(pool.Count() - 1);
-  EXPECT_EQ(pool.Take(nullptr, nullptr), newest);
+  EXPECT_EQ(pool.Count(), 10001);
+  EXPECT_EQ(pool.Take(nullptr, nullptr).ID(), 2u);
 
-  first->SetTag(42);
+  first.SetTag(42);
+  first.SetEvent(3);
   pool.Store(first);
-  tIndividual* again = pool.Take(nullptr, nullptr);
-  EXPECT_EQ(again, first);
-  EXPECT_EQ(again->ID(), 3u);
-  EXPECT_EQ(again->Age(), 0);
-  EXPECT_EQ(again->Event(), 0);
-  EXPECT_EQ(again->Tag(), 42) << "the tag survives recycling";
+  EXPECT_EQ(pool.IdleTag(pool.Count() - 1), 42) << "the last stored is the next taken";
+  const tIndividual again = pool.Take(nullptr, nullptr);
+  EXPECT_EQ(again.ID(), 3u);
+  EXPECT_EQ(again.Age(), 0);
+  EXPECT_EQ(again.Event(), 0);
+  EXPECT_EQ(again.Tag(), 42) << "the tag survives recycling";
   pool.Store(again);
-  EXPECT_THROW(pool.Store(again), utile::EAssertionFailed);
   EXPECT_EQ(pool.Count(), 10001);
 }
 
@@ -312,6 +341,9 @@ TEST(MetapopIBMPool, ModeChangeRebuildsEmptyPatchesAndConvertsThePool) {
   ibmtest::SetLineLandscape(3);
   tMetaPop metapop;
   Build(metapop, rmClonal, {{10, 4}, {10, 2}, {10, 0}}, {Event(leBirth, 1), Event(leGetOlder)});
+  tIndividual tagged = metapop.Pool()->Take(nullptr, nullptr);
+  tagged.SetTag(5);
+  metapop.Pool()->Store(tagged);
   const Integer poolSize = metapop.Pool()->Count();
   ASSERT_EQ(metapop.N(), 6);
 
@@ -330,7 +362,8 @@ TEST(MetapopIBMPool, ModeChangeRebuildsEmptyPatchesAndConvertsThePool) {
   }
   EXPECT_EQ(metapop.Pool()->Count(), poolSize) << "the patches' individuals are freed, not pooled";
   EXPECT_EQ(metapop.Pool()->IndividualType(), itSexuate);
-  EXPECT_NE(dynamic_cast<tSexuate*>(metapop.Pool()->GetIndividuals(0)), nullptr);
+  for (Integer i = 0; i < metapop.Pool()->Count(); ++i)
+    ASSERT_EQ(metapop.Pool()->IdleTag(i), 0) << "new individuals, no tag kept";
 }
 
 // ------------------------------------------------------------------ metapopulation
@@ -443,10 +476,7 @@ TEST(MetapopIBMRun, DeathRemovesTheIndividualOnceAndReturnsItToThePool) {
       EXPECT_EQ(patch->N(), 0);
       EXPECT_EQ(static_cast<tPatchSexuate*>(patch)->MatureMaleCount(), 0);
     }
-    EXPECT_EQ(metapop.Pool()->Count(), pool + 10);
-    std::set<tIndividual*> distinct;
-    for (Integer i = 0; i < metapop.Pool()->Count(); ++i) distinct.insert(metapop.Pool()->GetIndividuals(i));
-    EXPECT_EQ(static_cast<Integer>(distinct.size()), metapop.Pool()->Count());
+    EXPECT_EQ(metapop.Pool()->Count(), pool + 10) << "each returned once";
     EXPECT_TRUE(metapop.Extinct);
   }
 }
@@ -463,10 +493,7 @@ TEST(MetapopIBMRun, BirthReachedInsideACycleDisposesOnlyOnce) {
   metapop.TimeStep(1);
   EXPECT_EQ(metapop.GetPatches(0)->IndCount(), 0);
   EXPECT_EQ(metapop.GetPatches(0)->N(), 0);
-  EXPECT_EQ(metapop.Pool()->Count(), pool + 5);
-  std::set<tIndividual*> distinct;
-  for (Integer i = 0; i < metapop.Pool()->Count(); ++i) distinct.insert(metapop.Pool()->GetIndividuals(i));
-  EXPECT_EQ(static_cast<Integer>(distinct.size()), metapop.Pool()->Count());
+  EXPECT_EQ(metapop.Pool()->Count(), pool + 5) << "each returned once";
 }
 
 TEST(MetapopIBMRun, WithoutReproductionEveryIndividualIsAdultFromBirth) {
@@ -477,7 +504,7 @@ TEST(MetapopIBMRun, WithoutReproductionEveryIndividualIsAdultFromBirth) {
   EXPECT_EQ(patch->N(acAdult), 8);
   EXPECT_EQ(patch->N(acJuvenile), 0);
   Integer males = 0;
-  for (tIndividual* ind : ibmtest::Individuals(patch)) males += static_cast<tSexuate*>(ind)->Sex() == sMale;
+  for (tIndividual* ind : ibmtest::Individuals(patch)) males += ind->Sex() == sMale;
   EXPECT_EQ(static_cast<tPatchSexuate*>(patch)->MatureMaleCount(), males);
 }
 
@@ -495,7 +522,7 @@ TEST(MetapopIBMRun, FoundersAddedBeforeTheCycleAreCountedByItsAgeOfReproduction)
   EXPECT_EQ(patch->MatureMaleCount(), 0);
   metapop.TimeStep(1);  // founders age to adults
   Integer males = 0;
-  for (tIndividual* ind : ibmtest::Individuals(patch)) males += static_cast<tSexuate*>(ind)->Sex() == sMale;
+  for (tIndividual* ind : ibmtest::Individuals(patch)) males += ind->Sex() == sMale;
   EXPECT_EQ(patch->N(acAdult), 20);
   EXPECT_EQ(patch->N(acJuvenile), 0);
   EXPECT_EQ(patch->MatureMaleCount(), males);
@@ -587,7 +614,7 @@ TEST(MetapopIBMRun, PedigreeRecordsBirthsCensusesAndCensusedDeaths) {
           true);
     std::vector<tPedigreeSex> sexes;
     for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(0)))
-      sexes.push_back(static_cast<tSexuate*>(ind)->Sex() == sFemale ? psFemale : psMale);
+      sexes.push_back(ind->Sex() == sFemale ? psFemale : psMale);
     metapop.Run(2, 1);
     const tPedigree& pedigree = *metapop.Pedigree();
     ASSERT_EQ(pedigree.Count(), 3u);
@@ -622,16 +649,15 @@ TEST(MetapopIBMRun, SetIndMovesTheCountsAndKeepsTheAdultMales) {
   metapop.TimeStep(1);  // both patches' founders are now adult males
   tPatchSexuate* patch = static_cast<tPatchSexuate*>(metapop.GetPatches(0));
   ASSERT_EQ(patch->MatureMaleCount(), 4);
-  tIndividual* juvenile = metapop.Pool()->Take(nullptr, nullptr);
-  tIndividual* replaced = patch->GetInd(2);
+  const tIndividual juvenile = metapop.Pool()->Take(nullptr, nullptr);
+  const Cardinal replaced = patch->GetInd(2)->ID();
   patch->SetInd(2, juvenile);
-  EXPECT_EQ(patch->GetInd(2), juvenile);
-  EXPECT_EQ(juvenile->Patch(), patch);
+  EXPECT_EQ(patch->GetInd(2)->ID(), juvenile.ID());
+  EXPECT_EQ(patch->IndCount(), 4);
   EXPECT_EQ(patch->NadultsActual(), 3);
   EXPECT_EQ(patch->NjuvenilesActual(), 1);
   EXPECT_EQ(patch->MatureMaleCount(), 3);
-  for (Integer i = 0; i < patch->MatureMaleCount(); ++i) EXPECT_NE(patch->MatureMale(i), replaced);
-  EXPECT_EQ(replaced->Patch(), nullptr);
+  for (Integer i = 0; i < patch->MatureMaleCount(); ++i) EXPECT_NE(patch->MatureMale(i).ID, replaced);
 }
 
 int gPumps = 0;
@@ -707,7 +733,7 @@ TEST(MetapopIBMRules, SexDependenceNeedsASexuateSpecies) {
   Build(sexuate, rmSexuate, {{100, 40}}, cycle);
   sexuate.TimeStep(1);
   for (tIndividual* ind : ibmtest::Individuals(sexuate.GetPatches(0)))
-    EXPECT_EQ(ind->Tag(), static_cast<tSexuate*>(ind)->Sex() == sFemale ? 1 : 2);
+    EXPECT_EQ(ind->Tag(), ind->Sex() == sFemale ? 1 : 2);
 
   tMetaPop clonal;
   Build(clonal, rmClonal, {{100, 1}}, cycle);
@@ -915,7 +941,7 @@ TEST(MetapopIBMStatistics, SexuateCeilingAtCapacityGivesTwoOffspringPerFemale) {
   std::vector<Integer> females(patches), males(patches);
   for (Integer i = 0; i < patches; ++i)
     for (tIndividual* ind : ibmtest::Individuals(metapop.GetPatches(i)))
-      (static_cast<tSexuate*>(ind)->Sex() == sFemale ? females : males)[i]++;
+      (ind->Sex() == sFemale ? females : males)[i]++;
   metapop.TimeStep(1);
   std::vector<double> perFemale;
   for (Integer i = 0; i < patches; ++i)
@@ -1036,8 +1062,8 @@ TEST(MetapopIBMStatistics, RecombinationTakesEachHalfFromOneParentsTwoCopies) {
   size_t heterozygousLoci = 0, fromSecondCopy = 0, children = 0;
   for (Integer i = 0; i < patches; ++i) {
     const auto individuals = ibmtest::Individuals(metapop.GetPatches(i));
-    auto* first = static_cast<tSexuate*>(individuals[0]);
-    auto* second = static_cast<tSexuate*>(individuals[1]);
+    const tIndividual* first = individuals[0];
+    const tIndividual* second = individuals[1];
     if (first->Sex() == second->Sex()) {
       ASSERT_EQ(individuals.size(), 2u);
       continue;
@@ -1190,7 +1216,7 @@ void ExpectSameState(tMetaPop& engine, const ibmtest::tReferenceModel& reference
     if (auto* sexuate = dynamic_cast<tPatchSexuate*>(patch)) {
       ASSERT_EQ(sexuate->MatureMaleCount(), static_cast<Integer>(expected.Males.size()));
       for (Integer i = 0; i < sexuate->MatureMaleCount(); ++i)
-        ASSERT_EQ(sexuate->MatureMale(i)->ID(), reference.Objects[expected.Males[i]].ID);
+        ASSERT_EQ(sexuate->MatureMale(i).ID, reference.Objects[expected.Males[i]].ID);
     }
   }
 }
