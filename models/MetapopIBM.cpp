@@ -1,8 +1,11 @@
 #include "models/MetapopIBM.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "Utile/MatrixOps.h"
 #include "Utile/Platform.h"
@@ -31,30 +34,41 @@ constexpr Integer LowBit(Integer i) {
   return i & -i;
 }
 
-// Counted without relying on a population-count instruction.
-constexpr Integer PopCount(uint64_t x) {
+constexpr uint64_t EveryByte = 0x0101010101010101ull;
+
+// The bit counts of the eight bytes of a word, one per byte; without relying on
+// a population-count instruction.
+constexpr uint64_t ByteCounts(uint64_t x) {
   x = x - ((x >> 1) & 0x5555555555555555ull);
   x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-  return static_cast<Integer>((x * 0x0101010101010101ull) >> 56);
+  return (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
 }
 
-// The position of the set bit of rank r (from 0) in a word that has more than r.
-Integer SelectInWord(uint64_t word, Integer r) {
-  Integer base = 0;
-  for (Integer width = 32; width >= 8; width >>= 1) {
-    const uint64_t low = word & ((uint64_t{1} << width) - 1);
-    const Integer count = PopCount(low);
-    if (r >= count) {
-      r -= count;
-      word >>= width;
-      base += width;
-    } else {
-      word = low;
-    }
+constexpr Integer PopCount(uint64_t x) {
+  return static_cast<Integer>((ByteCounts(x) * EveryByte) >> 56);
+}
+
+// For each byte value and rank r, the position of its set bit of rank r.
+constexpr auto SelectInByteTable = [] {
+  std::array<std::array<uint8_t, 256>, 8> table{};
+  for (unsigned value = 0; value < 256; ++value) {
+    unsigned rank = 0;
+    for (unsigned bit = 0; bit < 8; ++bit)
+      if ((value >> bit) & 1u) table[rank++][value] = static_cast<uint8_t>(bit);
   }
-  for (;; ++base, word >>= 1)
-    if ((word & 1u) != 0 && r-- == 0) return base;
+  return table;
+}();
+
+// The position of the set bit of rank r (from 0) in a word that has more than r,
+// without a branch: the byte is found from the running byte counts compared with
+// r all at once.
+Integer SelectInWord(uint64_t word, Integer r) {
+  const uint64_t running = ByteCounts(word) * EveryByte;  // byte i: bits in bytes 0..i
+  const uint64_t atMostR =
+      ((static_cast<uint64_t>(r) * EveryByte | 0x8080808080808080ull) - running) & 0x8080808080808080ull;
+  const Integer byte = static_cast<Integer>(((atMostR >> 7) * EveryByte) >> 56);
+  const Integer before = static_cast<Integer>(((running << 8) >> (8 * byte)) & 0xFF);
+  return 8 * byte + SelectInByteTable[r - before][(word >> (8 * byte)) & 0xFF];
 }
 
 // A parent as its offspring see it.
@@ -131,24 +145,42 @@ void tRankIndex::Append(bool present) {
   if (present) {
     fWords[position >> 6] |= uint64_t{1} << (position & 63);
     AddToWord(position >> 6, 1);
+    ++fCount;
+    if (fLeadingPresent == position) ++fLeadingPresent;
+  } else if (fLeadingHoles == position) {
+    ++fLeadingHoles;
   }
 }
 
 void tRankIndex::Remove(Integer position) {
   fWords[position >> 6] &= ~(uint64_t{1} << (position & 63));
   AddToWord(position >> 6, -1);
+  --fCount;
+  if (position < fLeadingPresent) fLeadingPresent = position;
+  if (position == fLeadingHoles) fLeadingHoles = NextPresent(position);
 }
 
-Integer tRankIndex::Select(Integer k) const {
-  // Descends the tree to the word that holds the k-th present entry.
+Integer tRankIndex::NextPresent(Integer position) const {
+  while (position < fSize) {
+    const uint64_t rest = fWords[position >> 6] >> (position & 63);
+    if (rest != 0) return std::min(position + std::countr_zero(rest), fSize);
+    position = (position | 63) + 1;
+  }
+  return fSize;
+}
+
+Integer tRankIndex::SelectInTree(Integer k) const {
+  // Descends the tree to the word that holds the k-th present entry. Every node
+  // visited lies within the tree (k is below the total), and the choice at each
+  // level is made without a branch that the processor would have to guess.
   const Integer top = static_cast<Integer>(fTree.size()) - 1;
   Integer word = 0;
   for (Integer step = top; step > 0; step >>= 1) {
     const Integer next = word + step;
-    if (next <= top && fTree[next] <= k) {
-      word = next;
-      k -= fTree[next];
-    }
+    const Integer count = fTree[next];
+    const bool below = count <= k;
+    word = below ? next : word;
+    k -= below ? count : 0;
   }
   return word * 64 + SelectInWord(fWords[word], k);
 }
@@ -257,12 +289,15 @@ class tLifeCycleWalk {
   // One individual walks its cycle until a stopping event (Aging,
   // Synchronisation, the end); where it is changes as it moves.
   void LifeCycle(tPatch*& patch, Integer& position);
-  void Death(tPatch& patch, Integer position, const tStep& step);
+  // Takes the individual out of its patch; the end event, where its walk goes.
+  Integer Death(tPatch& patch, Integer position, const tStep& step);
   void Move(tPatch*& patch, Integer& position, tPatch& destination);
   // The mate of the individual at position; false when there is none.
   bool ChooseMate(tPatch& patch, Integer position, tParent& mate);
   void Reproduce(tPatch& patch, Integer position, Double lambda, const tParent& mate);
   [[noreturn]] void NoRule(Integer event) const;
+
+  static constexpr Integer NestedWalk = -1;
 
   tMetaPop& fMetapop;
   tSpecies& fSpecies;
@@ -292,150 +327,159 @@ void tLifeCycleWalk<tMode>::LifeCycle(tPatch*& patch, Integer& position) {
     gLifeCyclesUntilMessageCheck = LifeCyclesPerMessageCheck;
     utile::ProcessMessages();
   }
-  utile::Assert(patch->fInd[position].fEvent < fStepCount, "The individual's event is not in the life cycle");
-  for (;;) {
-    tIndividual& ind = patch->fInd[position];
-    const Integer event = ind.fEvent;
-    const tStep& step = fSteps[event];
-    bool result = true;
-    switch (step.Rule) {
-      case erStop:
-        break;
-      case erBirth:
-        // Reached only through a link: the walk goes on from where the nested
-        // walk stops.
-        ind.fEvent = static_cast<uint16_t>(step.Next);
-        LifeCycle(patch, position);
-        break;
-      case erSexConditional:
-        if constexpr (tMode::Mode == rmSexuate)
-          result = ind.fSex == sFemale;
-        else
-          throw utile::EInvalidOperation("A Sex-dependent event needs a sexuate species");
-        break;
-      case erSurvival:
-        if (!(utile::Ran() <= step.Value)) {
-          Death(*patch, position, step);
-          result = false;
-        }
-        break;
-      case erDispersalInvExponential: {
-        Integer destination;
-        Double survival;
-        fSpecies.DrawDispersal(event, static_cast<Integer>(patch->fID) - 1, destination, survival);
-        if (utile::Ran() <= survival) {
-          Move(patch, position, *fMetapop.fPatches[destination]);
-        } else {
-          Death(*patch, position, step);
-          result = false;
-        }
-        break;
-      }
-      case erReproductionDensityIndependent: {
-        tParent mate;
-        if (ChooseMate(*patch, position, mate)) Reproduce(*patch, position, patch->Suitability * step.Value, mate);
-        fMetapop.WaitingSync = true;
-        break;
-      }
-      case erReproductionCeiling: {
-        const Integer k = patch->Capacity;
-        const Double n = patch->Ncompetitive();
-        Double lambda;
-        if (k > n) {
-          lambda = patch->Suitability * step.Value;
-        } else {
-          if (n == 0)
-            throw utile::EZeroDivide(
-                Format("Ceiling reproduction in patch %d divides by zero: the carrying capacity is %d and the "
-                       "competitive density is 0",
-                       patch->fID, k));
-          lambda = k / n * fSpecies.EquilibriumLambda;
-        }
-        tParent mate;
-        if (ChooseMate(*patch, position, mate)) Reproduce(*patch, position, lambda, mate);
-        fMetapop.WaitingSync = true;
-        break;
-      }
-      case erReproductionRicker: {
-        tParent mate;
-        if (ChooseMate(*patch, position, mate)) {
-          const Double f = step.Value;
-          const Double logRatio = LogRelativeFecundity("Ricker", f, fSpecies.EquilibriumLambda);
-          const Integer k = patch->Capacity;
-          if (k == 0)
-            throw utile::EZeroDivide(Format(
-                "Ricker reproduction in patch %d divides by zero: the carrying capacity is 0", patch->fID));
-          const Double lambda = patch->Suitability * f * std::exp(-logRatio * patch->Ncompetitive() / k);
-          Reproduce(*patch, position, CheckedLambda(lambda, "Ricker", patch->fID), mate);
-        }
-        fMetapop.WaitingSync = true;
-        break;
-      }
-      case erReproductionGompertz: {
-        tParent mate;
-        if (ChooseMate(*patch, position, mate)) {
-          const Double f = step.Value;
-          const Double n = patch->Ncompetitive();
-          Double lambda = patch->Suitability * f;
-          if (n > 0) {
-            const Double logRatio = LogRelativeFecundity("Gompertz", f, fSpecies.EquilibriumLambda);
-            const Integer k = patch->Capacity;
-            if (k <= 0)
-              throw utile::EInvalidOp(
-                  Format("Gompertz reproduction in patch %d takes the logarithm of the carrying capacity %d",
-                         patch->fID, k));
-            if (k == 1)
-              throw utile::EZeroDivide(
-                  Format("Gompertz reproduction in patch %d divides by zero: the logarithm of its carrying "
-                         "capacity 1 is 0",
-                         patch->fID));
-            lambda *= std::pow(n, -logRatio / std::log(static_cast<Double>(k)));
+  // The event is kept here and written back when the walk stops: an individual
+  // stored a moment ago is read whole when it moves or gives birth, and a read
+  // over fresh narrow writes waits for them.
+  Integer event = patch->fInd[position].fEvent;
+  utile::Assert(event < fStepCount, "The individual's event is not in the life cycle");
+  try {
+    for (;;) {
+      const tStep& step = fSteps[event];
+      bool result = true;
+      switch (step.Rule) {
+        case erStop:
+          break;
+        case erBirth:
+          // Reached only through a link: the walk goes on from where the nested
+          // walk stops.
+          patch->fInd[position].fEvent = static_cast<uint16_t>(step.Next);
+          event = NestedWalk;  // the nested walk keeps the event now
+          LifeCycle(patch, position);
+          event = patch->fInd[position].fEvent;
+          break;
+        case erSexConditional:
+          if constexpr (tMode::Mode == rmSexuate)
+            result = patch->fInd[position].fSex == sFemale;
+          else
+            throw utile::EInvalidOperation("A Sex-dependent event needs a sexuate species");
+          break;
+        case erSurvival:
+          if (!(utile::Ran() <= step.Value)) {
+            event = Death(*patch, position, step);
+            result = false;
           }
-          Reproduce(*patch, position, CheckedLambda(lambda, "Gompertz", patch->fID), mate);
+          break;
+        case erDispersalInvExponential: {
+          Integer destination;
+          Double survival;
+          fSpecies.DrawDispersal(event, static_cast<Integer>(patch->fID) - 1, destination, survival);
+          if (utile::Ran() <= survival) {
+            Move(patch, position, *fMetapop.fPatches[destination]);
+          } else {
+            event = Death(*patch, position, step);
+            result = false;
+          }
+          break;
         }
-        fMetapop.WaitingSync = true;
-        break;
-      }
-      case erRegulationCeiling: {
-        const Integer k = patch->Capacity;
-        const Double n = patch->Ncompetitive();
-        if (!(k > n)) {
-          if (n == 0)
-            throw utile::EZeroDivide(
-                Format("Density-dependence in patch %d divides by zero: the carrying capacity is %d and the "
-                       "competitive density is 0",
-                       patch->fID, k));
-          result = utile::Ran() < k / n;
+        case erReproductionDensityIndependent: {
+          tParent mate;
+          if (ChooseMate(*patch, position, mate))
+            Reproduce(*patch, position, patch->Suitability * step.Value, mate);
+          fMetapop.WaitingSync = true;
+          break;
         }
-        break;
+        case erReproductionCeiling: {
+          const Integer k = patch->Capacity;
+          const Double n = patch->Ncompetitive();
+          Double lambda;
+          if (k > n) {
+            lambda = patch->Suitability * step.Value;
+          } else {
+            if (n == 0)
+              throw utile::EZeroDivide(
+                  Format("Ceiling reproduction in patch %d divides by zero: the carrying capacity is %d and the "
+                         "competitive density is 0",
+                         patch->fID, k));
+            lambda = k / n * fSpecies.EquilibriumLambda;
+          }
+          tParent mate;
+          if (ChooseMate(*patch, position, mate)) Reproduce(*patch, position, lambda, mate);
+          fMetapop.WaitingSync = true;
+          break;
+        }
+        case erReproductionRicker: {
+          tParent mate;
+          if (ChooseMate(*patch, position, mate)) {
+            const Double f = step.Value;
+            const Double logRatio = LogRelativeFecundity("Ricker", f, fSpecies.EquilibriumLambda);
+            const Integer k = patch->Capacity;
+            if (k == 0)
+              throw utile::EZeroDivide(Format(
+                  "Ricker reproduction in patch %d divides by zero: the carrying capacity is 0", patch->fID));
+            const Double lambda = patch->Suitability * f * std::exp(-logRatio * patch->Ncompetitive() / k);
+            Reproduce(*patch, position, CheckedLambda(lambda, "Ricker", patch->fID), mate);
+          }
+          fMetapop.WaitingSync = true;
+          break;
+        }
+        case erReproductionGompertz: {
+          tParent mate;
+          if (ChooseMate(*patch, position, mate)) {
+            const Double f = step.Value;
+            const Double n = patch->Ncompetitive();
+            Double lambda = patch->Suitability * f;
+            if (n > 0) {
+              const Double logRatio = LogRelativeFecundity("Gompertz", f, fSpecies.EquilibriumLambda);
+              const Integer k = patch->Capacity;
+              if (k <= 0)
+                throw utile::EInvalidOp(
+                    Format("Gompertz reproduction in patch %d takes the logarithm of the carrying capacity %d",
+                           patch->fID, k));
+              if (k == 1)
+                throw utile::EZeroDivide(
+                    Format("Gompertz reproduction in patch %d divides by zero: the logarithm of its carrying "
+                           "capacity 1 is 0",
+                           patch->fID));
+              lambda *= std::pow(n, -logRatio / std::log(static_cast<Double>(k)));
+            }
+            Reproduce(*patch, position, CheckedLambda(lambda, "Gompertz", patch->fID), mate);
+          }
+          fMetapop.WaitingSync = true;
+          break;
+        }
+        case erRegulationCeiling: {
+          const Integer k = patch->Capacity;
+          const Double n = patch->Ncompetitive();
+          if (!(k > n)) {
+            if (n == 0)
+              throw utile::EZeroDivide(
+                  Format("Density-dependence in patch %d divides by zero: the carrying capacity is %d and the "
+                         "competitive density is 0",
+                         patch->fID, k));
+            result = utile::Ran() < k / n;
+          }
+          break;
+        }
+        case erRandom:
+          result = utile::Ran() < step.Value;
+          break;
+        case erDeath:
+          event = Death(*patch, position, step);
+          result = false;
+          break;
+        case erGeneConditional: {
+          const tIndividual& ind = patch->fInd[position];
+          const bool mother = ind.GeneMother(step.Number);
+          const bool father = ind.GeneFather(step.Number);
+          result = step.Inheritance == itDominant ? !(mother || father) : !(mother && father);
+          break;
+        }
+        case erTagging:
+          patch->fInd[position].fTag = step.Number;
+          break;
+        case erNone:
+          NoRule(event);
       }
-      case erRandom:
-        result = utile::Ran() < step.Value;
-        break;
-      case erDeath:
-        Death(*patch, position, step);
-        result = false;
-        break;
-      case erGeneConditional: {
-        const bool mother = ind.GeneMother(step.Number);
-        const bool father = ind.GeneFather(step.Number);
-        result = step.Inheritance == itDominant ? !(mother || father) : !(mother && father);
-        break;
-      }
-      case erTagging:
-        ind.fTag = step.Number;
-        break;
-      case erNone:
-        NoRule(event);
+      if (step.Rule == erStop) break;
+      event = result ? fSteps[event].Next : fSteps[event].Alt;
     }
-    if (step.Rule == erStop) break;
-    // Births and moves may have moved the list, and Death or a nested walk the event.
-    tIndividual& after = patch->fInd[position];
-    const tStep& now = fSteps[after.fEvent];
-    after.fEvent = static_cast<uint16_t>(result ? now.Next : now.Alt);
+  } catch (...) {
+    if (event != NestedWalk) patch->fInd[position].fEvent = static_cast<uint16_t>(event);
+    throw;
   }
   tIndividual& ind = patch->fInd[position];
-  if (fSteps[ind.fEvent].Type != leDead) return;
+  ind.fEvent = static_cast<uint16_t>(event);
+  if (fSteps[event].Type != leDead) return;
   // Death has already taken it out of its patch; one that reached the end
   // through a missing link leaves it here. A walk nested in Birth may have
   // returned it to the pool already.
@@ -453,18 +497,20 @@ void tLifeCycleWalk<tMode>::NoRule(Integer event) const {
 }
 
 template <class tMode>
-void tLifeCycleWalk<tMode>::Death(tPatch& patch, Integer position, const tStep& step) {
+inline Integer tLifeCycleWalk<tMode>::Death(tPatch& patch, Integer position, const tStep& step) {
   tIndividual& ind = patch.fInd[position];
   if (step.DeathStat == dsCensused && fPedigree != nullptr) fPedigree->AddPosition(ind.fID, patch.fID);
-  ind.fEvent = static_cast<uint16_t>(fStepCount - 1);
   if (!ind.IsRemoved()) patch.RemoveAt<tMode::Males>(position, fAgeReproduction);
+  return fStepCount - 1;  // the end
 }
 
 template <class tMode>
 void tLifeCycleWalk<tMode>::Move(tPatch*& patch, Integer& position, tPatch& destination) {
-  const tIndividual moving = patch->fInd[position];
-  patch->RemoveAt<tMode::Males>(position, fAgeReproduction);
-  position = destination.Append<tMode::Males>(moving, fAgeReproduction);
+  // Copied before it is marked as gone, and straight into its new place.
+  const Integer from = position;
+  destination.fInd.push_back(patch->fInd[from]);
+  patch->RemoveAt<tMode::Males>(from, fAgeReproduction);
+  position = destination.Admit<tMode::Males>(fAgeReproduction);
   patch = &destination;
 }
 
@@ -520,11 +566,12 @@ template <class tMode>
 Integer tLifeCycleWalk<tMode>::NewIndividual(tPatch& patch, const tParent* mother, const tParent* father) {
   utile::Assert(fPool.fIndividualType == static_cast<tIndividualType>(tMode::Mode),
                 "The pool's individuals are not of the reproduction mode");
-  tIndividual child;
+  // Made in its place in the list.
+  tIndividual& child = patch.fInd.emplace_back();
   child.fTag = fPool.TakeTag();
   child.fID = fMetapop.CurrentID++;
   tMode::New(fMetapop, child, mother, father);
-  const Integer position = patch.Append<tMode::Males>(child, fAgeReproduction);
+  const Integer position = patch.Admit<tMode::Males>(fAgeReproduction);
   if (fPedigree != nullptr)
     fPedigree->Add(fMetapop.Time, child.fID, mother != nullptr ? mother->ID : 0,
                    father != nullptr ? father->ID : 0, patch.fID, tMode::PedigreeSex(child));
@@ -672,30 +719,38 @@ void tSpecies::BuildDispersalEvent(tLifeEvent& event, Integer eventIndex) {
 
   auto table = std::make_unique<tDispersalTable>();
   table->PatchCount = p;
-  table->Start.reserve(p + 1);
+  table->Origins.reserve(p);
   for (Integer j = 0; j < p; ++j) {
-    table->Start.push_back(static_cast<Integer>(table->Destination.size()));
+    tDispersalTable::tOrigin origin;
+    origin.First = static_cast<Integer>(table->Entries.size());
     utile::tVectorOfDouble kept;
     for (Integer i = 0; i < p; ++i)
       if ((*mat2)[i][j] > 0) {
         kept.push_back((*mat2)[i][j]);
-        table->Destination.push_back(i);
-        table->Survival.push_back((*mat1)[i][j]);
+        table->Entries.push_back({0, (*mat1)[i][j], i, 0});
       }
+    table->Entries.emplace_back();
+    // A bound that no draw passes, so that the search can look one entry ahead.
+    table->Entries.push_back({std::numeric_limits<Double>::infinity(), 0, 0, 0});
     const utile::tVectorOfDouble cumulative = utile::CumulativeVector(kept);
     table->Cumulative.insert(table->Cumulative.end(), cumulative.begin(), cumulative.end());
+    table->Cumulative.push_back(std::numeric_limits<Double>::infinity());
+    tDispersalTable::tEntry* entries = table->Entries.data() + origin.First;
+    const Integer m = static_cast<Integer>(kept.size());
+    for (Integer k = 0; k <= m; ++k) entries[k].Cumulative = cumulative[k];
+    origin.Count = m;
+    origin.Total = cumulative[m];
+    origin.BucketScale = m > 0 ? m / cumulative[m] : 0;
     // Bucket b of the guide: the last entry whose cumulative value is at most
     // b / m of the total.
-    const Integer m = static_cast<Integer>(kept.size());
-    table->BucketScale.push_back(m > 0 ? m / cumulative[m] : 0);
     Integer k = 0;
     for (Integer b = 0; b < m; ++b) {
       const Double threshold = cumulative[m] * b / m;
       while (k < m - 1 && cumulative[k + 1] <= threshold) ++k;
-      table->Guide.push_back(k);
+      entries[b].Guide = k;
     }
+    table->Origins.push_back(origin);
   }
-  table->Start.push_back(static_cast<Integer>(table->Destination.size()));
   fDispersalTables[eventIndex] = std::move(table);
   event.Mat1 = std::move(mat1);
   event.Mat2 = std::move(mat2);
@@ -708,30 +763,36 @@ void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destin
   // A destination beyond the present patches would be read from freed memory.
   utile::Assert(table.PatchCount == Metapop->PatchCount(),
                 "The life cycle was built for another number of patches: build it again");
-  const Integer first = table.Start[origin];
-  const Integer count = table.Start[origin + 1] - first;
+  const tDispersalTable::tOrigin& from = table.Origins[origin];
+  const Integer count = from.Count;
   if (count == 0) {
     // No possible destination: the disperser stays, and nothing is drawn.
     destination = origin;
     survival = 1.0;
     return;
   }
-  const Double* c = table.Cumulative.data() + first + origin;  // count + 1 entries
-  const Double x = static_cast<Double>(utile::Uniform() * c[count]);
+  const tDispersalTable::tEntry* c = table.Entries.data() + from.First;  // count + 1 entries and the bound
+  const Double x = static_cast<Double>(utile::Uniform() * from.Total);
   // The guide table starts the search next to the answer. Without an exact hit
   // the toolkit's search ends on the last index whose value is below x, which is
   // where this walk stops; an exact hit, where equal values could make the
   // probed index matter, goes through the search itself.
-  const Double share = x * table.BucketScale[origin];
+  const Double share = x * from.BucketScale;
   const Integer bucket = share > 0 ? (share < count ? static_cast<Integer>(share) : count - 1) : 0;
-  Integer k = table.Guide[first + bucket];
-  while (k > 0 && c[k] > x) --k;
-  while (k < count && c[k + 1] <= x) ++k;
-  if (c[k] == x) [[unlikely]]
-    k = utile::FindClass(c, count + 1, x);
+  Integer k = c[bucket].Guide;
+  if (c[k].Cumulative > x) [[unlikely]]
+    while (k > 0 && c[k].Cumulative > x) --k;
+  // Mostly one step or none: two taken without a branch (the bound after the
+  // last entry stops them), then the rest.
+  k += c[k + 1].Cumulative <= x ? 1 : 0;
+  k += c[k + 1].Cumulative <= x ? 1 : 0;
+  if (c[k + 1].Cumulative <= x) [[unlikely]]
+    while (k < count && c[k + 1].Cumulative <= x) ++k;
+  if (c[k].Cumulative == x) [[unlikely]]
+    k = utile::FindClass(table.Cumulative.data() + from.First, count + 1, x);
   k = std::clamp<Integer>(k, 0, count - 1);
-  destination = table.Destination[first + k];
-  survival = table.Survival[first + k];
+  destination = c[k].Destination;
+  survival = c[k].Survival;
 }
 
 void tSpecies::AssignEventProcedures() {
@@ -846,6 +907,11 @@ void tPatch::CountIn(const tIndividual& ind, Integer sign) {
 template <bool Males>
 Integer tPatch::Append(const tIndividual& ind, Integer ageReproduction) {
   fInd.push_back(ind);
+  return Admit<Males>(ageReproduction);
+}
+
+template <bool Males>
+Integer tPatch::Admit(Integer ageReproduction) {
   tIndividual& stored = fInd.back();
   stored.fState = 0;
   stored.fMaleSlot = -1;

@@ -197,7 +197,10 @@ struct tMale {
 
 // Which entries of a list with holes are present, with the k-th present one found
 // in a few steps: one bit per entry and a counting tree over the 64-bit words.
-// Kept only while the list has holes.
+// Kept only while the list has holes. A pass makes its holes at one end of a list
+// (it walks the individuals from the last, and the adult males came in the
+// opposite order), so a run of present entries at the front, or of holes, is
+// used at once.
 class tRankIndex {
  public:
   bool Valid() const { return fValid; }
@@ -208,16 +211,25 @@ class tRankIndex {
   void Append(bool present);
   void Remove(Integer position);
   bool Contains(Integer position) const { return (fWords[position >> 6] >> (position & 63)) & 1u; }
-  // The position of the k-th present entry, k from 0.
-  Integer Select(Integer k) const;
+  // The position of the k-th present entry, k from 0 (fewer than the present ones).
+  Integer Select(Integer k) const {
+    if (k < fLeadingPresent) return k;
+    if (fLeadingHoles == fSize - fCount) return fLeadingHoles + k;
+    return SelectInTree(k);
+  }
 
  private:
   void AddToWord(Integer word, Integer delta);
   void BuildTree();
+  Integer SelectInTree(Integer k) const;
+  Integer NextPresent(Integer position) const;
 
   std::vector<uint64_t> fWords;
   std::vector<Integer> fTree;  // one-based counting tree over the words, a power of two long
   Integer fSize = 0;
+  Integer fCount = 0;           // present entries
+  Integer fLeadingPresent = 0;  // entries 0.. this - 1 are present
+  Integer fLeadingHoles = 0;    // entries 0.. this - 1 are holes
   bool fValid = false;
 };
 
@@ -225,8 +237,15 @@ template <class tPresent>
 void tRankIndex::Build(Integer size, tPresent present) {
   fSize = size;
   fWords.assign(static_cast<size_t>((size + 63) / 64), 0);
+  fCount = 0;
   for (Integer i = 0; i < size; ++i)
-    if (present(i)) fWords[static_cast<size_t>(i >> 6)] |= uint64_t{1} << (i & 63);
+    if (present(i)) {
+      fWords[static_cast<size_t>(i >> 6)] |= uint64_t{1} << (i & 63);
+      ++fCount;
+    }
+  fLeadingPresent = 0;
+  while (fLeadingPresent < size && Contains(fLeadingPresent)) ++fLeadingPresent;
+  fLeadingHoles = NextPresent(0);
   BuildTree();
   fValid = true;
 }
@@ -324,15 +343,25 @@ class tSpecies {
     Integer Number = 0;  // locus or tag
     Double Value = 0;    // survival rate, threshold or fecundity
   };
-  // Per origin patch: the destinations of positive weight, the cumulative weights
-  // (a leading 0) and the survival of each move, laid out column after column.
+  // Per origin patch: the destinations of positive weight with their cumulative
+  // weights (a leading 0) and the survival of each move, laid out origin after
+  // origin so that a draw reads a few neighbouring entries.
   struct tDispersalTable {
-    std::vector<Integer> Start;  // per origin: first entry of its destinations; one more at the end
-    std::vector<Integer> Destination;
-    std::vector<Double> Survival;
-    std::vector<Double> Cumulative;   // per origin: one more entry than destinations
-    std::vector<Integer> Guide;       // per origin: where the search for each share of the total starts
-    std::vector<Double> BucketScale;  // per origin: guide entries per unit of cumulative weight
+    struct tOrigin {
+      Integer First = 0;  // its first entry
+      Integer Count = 0;  // destinations; Count + 1 entries and a bound
+      Double BucketScale = 0;  // guide entries per unit of cumulative weight
+      Double Total = 0;        // the last cumulative weight
+    };
+    struct tEntry {
+      Double Cumulative = 0;  // the weights of the destinations before this one
+      Double Survival = 0;
+      Integer Destination = 0;
+      Integer Guide = 0;  // where the search for this share of the total starts
+    };
+    std::vector<tOrigin> Origins;
+    std::vector<tEntry> Entries;
+    std::vector<Double> Cumulative;  // the same weights (and bounds) alone, for an exact hit
     Integer PatchCount = 0;
   };
   void BuildDispersalEvent(tLifeEvent& event, Integer eventIndex);
@@ -411,6 +440,9 @@ class tPatch {
   // storage position.
   template <bool Males>
   Integer Append(const tIndividual& ind, Integer ageReproduction);
+  // Counts the individual just put at the end of the list as Append does.
+  template <bool Males>
+  Integer Admit(Integer ageReproduction);
   // Makes the individual at a storage position a hole and uncounts it.
   template <bool Males>
   void RemoveAt(Integer position, Integer ageReproduction);
