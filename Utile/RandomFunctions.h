@@ -64,9 +64,14 @@ inline uint32_t NextWord() {
 
 }  // namespace random_detail
 
-// The next output in [0, 1): x0 / 2^32.
+// The next output in [0, 1): x0 / 2^32; the second form also gives the word x0.
+inline Extended Uniform(uint32_t& word) {
+  word = random_detail::NextWord();
+  return static_cast<Extended>(word) * static_cast<Extended>(1.0f / 4294967296.0f);
+}
 inline Extended Uniform() {
-  return static_cast<Extended>(random_detail::NextWord()) * static_cast<Extended>(1.0f / 4294967296.0f);
+  uint32_t word;
+  return Uniform(word);
 }
 
 namespace random_detail {

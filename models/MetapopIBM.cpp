@@ -776,7 +776,6 @@ void tSpecies::BuildDispersalEvent(tLifeEvent& event, Integer eventIndex) {
     for (Integer k = 0; k <= m; ++k) entries[k].Cumulative = cumulative[k];
     origin.Count = m;
     origin.Total = cumulative[m];
-    origin.BucketScale = m > 0 ? m / cumulative[m] : 0;
     // Bucket b of the guide: the last entry whose cumulative value is at most
     // b / m of the total.
     Integer k = 0;
@@ -808,13 +807,16 @@ void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destin
     return;
   }
   const tDispersalTable::tEntry* c = table.Entries.data() + from.First;  // count + 1 entries and the bound
-  const Double x = static_cast<Double>(utile::Uniform() * from.Total);
-  // The guide table starts the search next to the answer. Without an exact hit
-  // the toolkit's search ends on the last index whose value is below x, which is
-  // where this walk stops; an exact hit, where equal values could make the
-  // probed index matter, goes through the search itself.
-  const Double share = x * from.BucketScale;
-  const Integer bucket = share > 0 ? (share < count ? static_cast<Integer>(share) : count - 1) : 0;
+  uint32_t word;
+  const Double x = static_cast<Double>(utile::Uniform(word) * from.Total);
+  // The guide table starts the search next to the answer: at the guide entry of
+  // the draw's share of the total, taken from the drawn word so that the entries
+  // are on their way before x is known (the search below ends in the same place
+  // from any start). Without an exact hit the toolkit's search ends on the last
+  // index whose value is below x, which is where this walk stops; an exact hit,
+  // where equal values could make the probed index matter, goes through the
+  // search itself.
+  const Integer bucket = static_cast<Integer>((static_cast<uint64_t>(word) * static_cast<uint64_t>(count)) >> 32);
   Integer k = c[bucket].Guide;
   if (c[k].Cumulative > x) [[unlikely]]
     while (k > 0 && c[k].Cumulative > x) --k;

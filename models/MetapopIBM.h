@@ -350,8 +350,7 @@ class tSpecies {
     struct tOrigin {
       Integer First = 0;  // its first entry
       Integer Count = 0;  // destinations; Count + 1 entries and a bound
-      Double BucketScale = 0;  // guide entries per unit of cumulative weight
-      Double Total = 0;        // the last cumulative weight
+      Double Total = 0;   // the last cumulative weight
     };
     struct tEntry {
       Double Cumulative = 0;  // the weights of the destinations before this one
