@@ -119,6 +119,7 @@ class tWalking {
 // =================================================================== tRankIndex
 
 void tRankIndex::BuildTree() {
+  fTreeValid = true;
   const Integer words = static_cast<Integer>(fWords.size());
   Integer top = 1;
   while (top < words) top <<= 1;
@@ -131,6 +132,7 @@ void tRankIndex::BuildTree() {
 }
 
 void tRankIndex::AddToWord(Integer word, Integer delta) {
+  if (!fTreeValid) return;
   const Integer top = static_cast<Integer>(fTree.size()) - 1;
   for (Integer i = word + 1; i <= top; i += LowBit(i)) fTree[i] += delta;
 }
@@ -138,8 +140,8 @@ void tRankIndex::AddToWord(Integer word, Integer delta) {
 void tRankIndex::Append(bool present) {
   if ((fSize & 63) == 0) {
     fWords.push_back(0);
-    // Past the words the tree covers: rebuilt twice as large.
-    if (static_cast<Integer>(fWords.size()) >= static_cast<Integer>(fTree.size())) BuildTree();
+    // Past the words the tree covers: made again, twice as large, when needed.
+    if (static_cast<Integer>(fWords.size()) >= static_cast<Integer>(fTree.size())) fTreeValid = false;
   }
   const Integer position = fSize++;
   if (present) {
@@ -169,7 +171,8 @@ Integer tRankIndex::NextPresent(Integer position) const {
   return fSize;
 }
 
-Integer tRankIndex::SelectInTree(Integer k) const {
+Integer tRankIndex::SelectInTree(Integer k) {
+  if (!fTreeValid) BuildTree();
   // Descends the tree to the word that holds the k-th present entry. Every node
   // visited lies within the tree (k is below the total), and the choice at each
   // level is made without a branch that the processor would have to guess.

@@ -212,7 +212,7 @@ class tRankIndex {
   void Remove(Integer position);
   bool Contains(Integer position) const { return (fWords[position >> 6] >> (position & 63)) & 1u; }
   // The position of the k-th present entry, k from 0 (fewer than the present ones).
-  Integer Select(Integer k) const {
+  Integer Select(Integer k) {
     if (k < fLeadingPresent) return k;
     if (fLeadingHoles == fSize - fCount) return fLeadingHoles + k;
     return SelectInTree(k);
@@ -221,11 +221,14 @@ class tRankIndex {
  private:
   void AddToWord(Integer word, Integer delta);
   void BuildTree();
-  Integer SelectInTree(Integer k) const;
+  Integer SelectInTree(Integer k);
   Integer NextPresent(Integer position) const;
 
   std::vector<uint64_t> fWords;
-  std::vector<Integer> fTree;  // one-based counting tree over the words, a power of two long
+  // One-based counting tree over the words, a power of two long; made when a
+  // selection first needs it.
+  std::vector<Integer> fTree;
+  bool fTreeValid = false;
   Integer fSize = 0;
   Integer fCount = 0;           // present entries
   Integer fLeadingPresent = 0;  // entries 0.. this - 1 are present
@@ -246,7 +249,7 @@ void tRankIndex::Build(Integer size, tPresent present) {
   fLeadingPresent = 0;
   while (fLeadingPresent < size && Contains(fLeadingPresent)) ++fLeadingPresent;
   fLeadingHoles = NextPresent(0);
-  BuildTree();
+  fTreeValid = false;
   fValid = true;
 }
 
