@@ -289,9 +289,14 @@ class tLifeCycleWalk {
  private:
   using tStep = tSpecies::tStep;
 
+  // Where an individual is: its patch and its storage position there.
+  struct tPlace {
+    tPatch* Patch;
+    Integer Position;
+  };
   // One individual walks its cycle until a stopping event (Aging,
-  // Synchronisation, the end); where it is changes as it moves.
-  void LifeCycle(tPatch*& patch, Integer& position);
+  // Synchronisation, the end); where it is then, as it may have moved.
+  tPlace LifeCycle(tPatch* patch, Integer position);
   // Takes the individual out of its patch; the end event, where its walk goes.
   Integer Death(tPatch& patch, Integer position, const tStep& step);
   void Move(tPatch*& patch, Integer& position, tPatch& destination);
@@ -318,14 +323,12 @@ void tLifeCycleWalk<tMode>::Pass(tPatch& patch) {
   // Offspring and immigrants appended during the pass lie beyond the starting end.
   for (Integer p = patch.StorageSize() - 1; p >= 0; --p) {
     if (patch.fInd[p].IsRemoved()) continue;
-    tPatch* at = &patch;
-    Integer position = p;
-    LifeCycle(at, position);
+    LifeCycle(&patch, p);
   }
 }
 
 template <class tMode>
-void tLifeCycleWalk<tMode>::LifeCycle(tPatch*& patch, Integer& position) {
+typename tLifeCycleWalk<tMode>::tPlace tLifeCycleWalk<tMode>::LifeCycle(tPatch* patch, Integer position) {
   if (--gLifeCyclesUntilMessageCheck <= 0) [[unlikely]] {
     gLifeCyclesUntilMessageCheck = LifeCyclesPerMessageCheck;
     utile::ProcessMessages();
@@ -381,7 +384,11 @@ void tLifeCycleWalk<tMode>::LifeCycle(tPatch*& patch, Integer& position) {
     // stops.
     patch->fInd[position].fEvent = static_cast<uint16_t>(fSteps[event].Next);
     event = NestedWalk;  // the nested walk keeps the event now
-    LifeCycle(patch, position);
+    {
+      const tPlace place = LifeCycle(patch, position);
+      patch = place.Patch;
+      position = place.Position;
+    }
     event = patch->fInd[position].fEvent;
     result = true;
     NEXT
@@ -518,7 +525,7 @@ void tLifeCycleWalk<tMode>::LifeCycle(tPatch*& patch, Integer& position) {
 #undef GO_TO_RULE_OF_EVENT
   tIndividual& ind = patch->fInd[position];
   ind.fEvent = static_cast<uint16_t>(event);
-  if (fSteps[event].Type != leDead) return;
+  if (fSteps[event].Type != leDead) return {patch, position};
   // Death has already taken it out of its patch; one that reached the end
   // through a missing link leaves it here. A walk nested in Birth may have
   // returned it to the pool already.
@@ -527,6 +534,7 @@ void tLifeCycleWalk<tMode>::LifeCycle(tPatch*& patch, Integer& position) {
     ind.fState |= tIndividual::Disposed;
     fPool.fTags.push_back(ind.fTag);
   }
+  return {patch, position};
 }
 
 template <class tMode>
@@ -596,8 +604,7 @@ void tLifeCycleWalk<tMode>::Reproduce(tPatch& patch, Integer position, Double la
   for (Integer i = 0; i < k; ++i) {
     Integer child = NewIndividual(patch, &mother, &mate);
     patch.fInd[child].fEvent = afterBirth;
-    tPatch* at = &patch;
-    LifeCycle(at, child);
+    LifeCycle(&patch, child);
   }
 }
 
