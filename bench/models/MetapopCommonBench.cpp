@@ -3,14 +3,17 @@
 // metapopulation capacity of up to 1,000 patches, and the value map of a new
 // patch over 2,000.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
 
 #include "Utile/MatrixOps.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
+#include "bench/models/MetapopCommonReference.h"
 #include "models/MetapopCommon.h"
 
 namespace {
@@ -381,5 +384,104 @@ void BM_FindMetapopSizeMinusOnePatchPlain(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_FindMetapopSizeMinusOnePatchPlain)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+// The distance, permeability and link matrices that the main window's landscape
+// sequence recomputes after every change of the patches (ComputeConnectanceMatrix
+// with links between close patches), at 2,000 and 10,000 random patches, with
+// constant and exponential permeability: the first call at a new size (the
+// matrices freed and their memory given back beforehand) and later calls at the
+// same size, each beside the same computation as it was before its fill was
+// rebuilt (models::reference, bench/models/MetapopCommonReference.h). The
+// matrices must come out equal, bit for bit, or the benchmark reports an error.
+namespace {
+
+constexpr double LinkThreshold = 400;
+
+void SetMatrixLandscape(int patches, bool exponential) {
+  models::ResetLandscape();
+  std::mt19937 rng(static_cast<unsigned>(patches));
+  std::uniform_real_distribution<double> position(0, 5000), area(1, 40);
+  for (int i = 0; i < patches; ++i) {
+    models::tCircle c;
+    c.popID = i + 1;
+    c.x = position(rng);
+    c.y = position(rng);
+    c.A = area(rng);
+    Patches.push_back(c);
+  }
+  models::PermeabilityType = exponential ? models::ptExponential : models::ptConstant;
+  models::MeanPermeabilityDistance = 250;
+  models::ConstantPermeability = 0.8;
+}
+
+// Frees the matrices and hands their memory back, so that the next call finds
+// none, as after a change of the patch count.
+void ForgetMatrices(bool reference) {
+  if (reference) {
+    utile::tMatrixOfDouble().swap(models::reference::DistanceMat);
+    utile::tMatrixOfDouble().swap(models::reference::FrictionMap);
+    utile::tMatrixOfBoolean().swap(models::reference::ConnectanceMat);
+  } else {
+    utile::tMatrixOfDouble().swap(models::DistanceMat);
+    utile::tMatrixOfDouble().swap(models::FrictionMap);
+    utile::tMatrixOfBoolean().swap(models::ConnectanceMat);
+  }
+  malloc_trim(0);
+}
+
+void ComputeMatrices(bool reference) {
+  if (reference)
+    models::reference::ComputeConnectanceMatrix(models::ctClosePatches, LinkThreshold);
+  else
+    models::ComputeConnectanceMatrix(models::ctClosePatches, LinkThreshold, 0);
+}
+
+bool SameMatrices() {
+  return models::DistanceMat == models::reference::DistanceMat &&
+         models::FrictionMap == models::reference::FrictionMap &&
+         models::ConnectanceMat == models::reference::ConnectanceMat;
+}
+
+// Arguments: patches, exponential permeability (0/1), first call (0/1).
+void RunMatrices(benchmark::State& state, bool reference) {
+  const int patches = static_cast<int>(state.range(0));
+  const bool exponential = state.range(1) != 0;
+  const bool first = state.range(2) != 0;
+  SetMatrixLandscape(patches, exponential);
+  ForgetMatrices(true);
+  ForgetMatrices(false);
+  if (!first) ComputeMatrices(reference);
+  for (auto _ : state) {
+    if (first) {
+      state.PauseTiming();
+      ForgetMatrices(reference);
+      state.ResumeTiming();
+    }
+    ComputeMatrices(reference);
+  }
+  if (!reference) {
+    ComputeMatrices(true);
+    if (!SameMatrices()) state.SkipWithError("the matrices differ from the reference's");
+  }
+  ForgetMatrices(true);
+  ForgetMatrices(false);
+  state.SetLabel(std::string(exponential ? "exponential" : "constant") + (first ? ", first call" : ", later calls"));
+}
+
+// Each case beside its reference, one after the other.
+const bool gMatrixBenchmarks = [] {
+  for (int patches : {2000, 10000})
+    for (int exponential : {0, 1})
+      for (int first : {1, 0})
+        for (bool reference : {true, false})
+          benchmark::RegisterBenchmark(reference ? "BM_Reference_LandscapeMatrices" : "BM_LandscapeMatrices",
+                                       [reference](benchmark::State& state) { RunMatrices(state, reference); })
+              ->Args({patches, exponential, first})
+              ->Unit(benchmark::kMillisecond)
+              ->Iterations(3);
+  return true;
+}();
 
 }  // namespace
