@@ -5,6 +5,7 @@
 #include <fstream>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -41,6 +42,20 @@ void ClearUpperVectorState() {
 #if defined(__x86_64__) || defined(__i386__)
   static const bool avx = __builtin_cpu_supports("avx");
   if (avx) platform_detail::ZeroUpper();
+#endif
+}
+
+void PrepareForWriting(void* address, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  // Only whole pages inside the range: a page shared with other data is left
+  // to its first write.
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto first = (reinterpret_cast<uintptr_t>(address) + page - 1) / page * page;
+  const auto last = (reinterpret_cast<uintptr_t>(address) + bytes) / page * page;
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+  (void)address;
+  (void)bytes;
 #endif
 }
 

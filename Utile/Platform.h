@@ -48,6 +48,11 @@ void ProcessMessagesNow();
 // slower exp) until this is done; every message pump ends with it.
 void ClearUpperVectorState();
 
+// Makes the pages of fresh memory present for writing in one request instead of
+// one fault per page, where the system offers it; otherwise nothing. The memory
+// is left as it was.
+void PrepareForWriting(void* address, size_t bytes);
+
 // The login name of the user running the process ("" when unknown).
 std::string PlatformUserName();
 

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <type_traits>
 #include <unordered_map>
 
 #include "Utile/AsymMatrixOps.h"
 #include "Utile/Idrisi.h"
 #include "Utile/MatrixOps.h"
+#include "Utile/Platform.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "Utile/StatOps.h"
@@ -182,18 +184,101 @@ Double DistanceEuclidian(Integer i, Integer j) {
   return Distance(PatchAt(i), PatchAt(j));
 }
 
+namespace {
+
+// Makes m square, n x n, keeping the rows' storage when the size does not change
+// (the values are left to the caller). The pages of new rows are made present in
+// one request per row rather than one fault per page.
+template <class T>
+void SizeSquare(std::vector<std::vector<T>>& m, size_t n) {
+  m.resize(n);
+  for (std::vector<T>& row : m) {
+    if (row.size() == n) continue;
+    if (row.capacity() < n) {
+      std::vector<T> fresh;
+      fresh.reserve(n);
+      if constexpr (!std::is_same_v<T, bool>) utile::PrepareForWriting(fresh.data(), n * sizeof(T));
+      row.swap(fresh);
+    }
+    row.resize(n);
+  }
+}
+
+// The square is filled in tiles of this side, so that the writes mirrored into
+// the upper half stay within a few dozen cache lines.
+constexpr size_t TileSide = 32;
+
+// Calls pair(i, j) for every j <= i < n, tile by tile, in the order of the lower
+// triangle within each tile.
+template <class tPair>
+void ForEachLowerPair(size_t n, tPair pair) {
+  for (size_t i0 = 0; i0 < n; i0 += TileSide) {
+    const size_t i1 = std::min(n, i0 + TileSide);
+    for (size_t j0 = 0; j0 <= i0; j0 += TileSide) {
+      const size_t j1 = std::min(i1, j0 + TileSide);
+      for (size_t i = i0; i < i1; ++i) {
+        const size_t last = std::min(j1, i + 1);
+        for (size_t j = j0; j < last; ++j) pair(i, j);
+      }
+    }
+  }
+}
+
+// m[i][j] := m[j][i] := the value of the pair (i, j), j <= i, each pair computed
+// once: segment(i, j0, j1, out) writes the values of (i, j0) .. (i, j1 - 1) to
+// out, the part of row i it is given; the mirror is then copied tile by tile.
+template <class tSegment>
+void FillSymmetric(utile::tMatrixOfDouble& m, size_t n, tSegment segment) {
+  Double* rows[TileSide];  // the rows of the tile's columns, for the mirror
+  for (size_t i0 = 0; i0 < n; i0 += TileSide) {
+    const size_t i1 = std::min(n, i0 + TileSide);
+    for (size_t j0 = 0; j0 <= i0; j0 += TileSide) {
+      const size_t j1 = std::min(i1, j0 + TileSide);
+      for (size_t j = j0; j < j1; ++j) rows[j - j0] = m[j].data();
+      for (size_t i = i0; i < i1; ++i) {
+        Double* row = m[i].data();
+        const size_t last = std::min(j1, i + 1);
+        segment(i, j0, last, row + j0);
+        for (size_t j = j0; j < last; ++j) rows[j - j0][i] = row[j];
+      }
+    }
+  }
+}
+
+// The patch positions one coordinate after the other, for the distance loops.
+struct tPositions {
+  std::vector<Double> x, y;
+};
+
+tPositions Positions(const tArrayOfCircles& patches) {
+  tPositions p;
+  p.x.reserve(patches.size());
+  p.y.reserve(patches.size());
+  for (const tCircle& c : patches) {
+    p.x.push_back(c.x);
+    p.y.push_back(c.y);
+  }
+  return p;
+}
+
+}  // namespace
+
 void ComputeDistanceMatrix() {
   const size_t n = Patches.size();
   if (DistanceMatFixed) {
     CheckDistancesFit(n);
   } else {
-    DistanceMat.assign(n, tVectorOfDouble(n, 0.0));
-    for (size_t i = 0; i < n; ++i)
-      for (size_t j = 0; j <= i; ++j) {
-        const Double d = Distance(Patches[i], Patches[j]);
-        DistanceMat[i][j] = d;
-        DistanceMat[j][i] = d;
+    SizeSquare(DistanceMat, n);
+    const tPositions p = Positions(Patches);
+    FillSymmetric(DistanceMat, n, [&p](size_t i, size_t j0, size_t j1, Double* out) {
+      // As Distance(Patches[i], Patches[j]) computes it.
+      const Double xi = p.x[i], yi = p.y[i];
+      for (size_t j = j0; j < j1; ++j) {
+        const Double dx = xi - p.x[j];
+        const Double dy = yi - p.y[j];
+        out[j - j0] = std::sqrt(dx * dx + dy * dy);
       }
+    });
   }
   ComputePermeabilityMatrix();
 }
@@ -207,34 +292,38 @@ Double PermeabilityExponential(Integer i, Integer j, Double alpha) {
 }
 
 void ComputePermeabilityMatrix() {
-  using tPermeability = Double (*)(Integer, Integer, Double);
-  tPermeability permeability = nullptr;
-  Double parameter = 0;
+  const size_t n = Patches.size();
+  // The rule is chosen once for the whole matrix; each pair's value is the one
+  // its permeability function gives.
   switch (PermeabilityType) {
-    case ptConstant:
-      permeability = PermeabilityConstant;
-      parameter = std::clamp(ConstantPermeability, 0.0, 1.0);
+    case ptConstant: {
+      const Double value = std::clamp(ConstantPermeability, 0.0, 1.0);
+      SizeSquare(FrictionMap, n);
+      for (tVectorOfDouble& row : FrictionMap) std::fill(row.begin(), row.end(), value);
       break;
-    case ptExponential:
-      permeability = PermeabilityExponential;
-      parameter = MeanPermeabilityDistance > 0 ? 1.0 / MeanPermeabilityDistance : 0.0;
+    }
+    case ptExponential: {
+      const Double alpha = MeanPermeabilityDistance > 0 ? 1.0 / MeanPermeabilityDistance : 0.0;
+      CheckDistancesFit(n);
+      SizeSquare(FrictionMap, n);
+      FillSymmetric(FrictionMap, n, [alpha](size_t i, size_t j0, size_t j1, Double* out) {
+        // As PermeabilityExponential(i, j, alpha) computes it.
+        const Double* d = DistanceMat[i].data();
+        for (size_t j = j0; j < j1; ++j) out[j - j0] = std::exp(-alpha * d[j]);
+      });
       break;
+    }
     case ptStraightLine:
       ComputeLnMap();
-      permeability = PermeabilityStraightLine;
+      SizeSquare(FrictionMap, n);
+      FillSymmetric(FrictionMap, n, [](size_t i, size_t j0, size_t j1, Double* out) {
+        for (size_t j = j0; j < j1; ++j)
+          out[j - j0] = PermeabilityStraightLine(static_cast<Integer>(i), static_cast<Integer>(j), 0);
+      });
       break;
     default:
       throw utile::EInvalidArgument("This Permeability type is not yet implemented");
   }
-  const Integer n = PatchCount();
-  if (PermeabilityType == ptExponential) CheckDistancesFit(Patches.size());
-  FrictionMap.assign(static_cast<size_t>(n), tVectorOfDouble(static_cast<size_t>(n), 0.0));
-  for (Integer i = 0; i < n; ++i)
-    for (Integer j = 0; j <= i; ++j) {
-      const Double value = permeability(i, j, parameter);
-      FrictionMap[static_cast<size_t>(i)][static_cast<size_t>(j)] = value;
-      FrictionMap[static_cast<size_t>(j)][static_cast<size_t>(i)] = value;
-    }
 }
 
 void ComputeLnMap() {
@@ -453,17 +542,14 @@ void ComputeDelaunayMesh() {
 void ComputeConnectanceMatrix(Integer ConnectanceType, Double DistanceThreshold, Integer ConnectancePercent) {
   ComputeDistanceMatrix();
   const size_t n = Patches.size();
-  ConnectanceMat.assign(n, utile::tVectorOfBoolean(n, false));
+  SizeSquare(ConnectanceMat, n);
+  for (auto& row : ConnectanceMat) std::fill(row.begin(), row.end(), ConnectanceType == ctFullConnectance);
   switch (ConnectanceType) {
-    case ctFullConnectance:
-      for (auto& row : ConnectanceMat) row.assign(n, true);
-      break;
     case ctClosePatches:
-      for (size_t i = 0; i < n; ++i) {
-        ConnectanceMat[i][i] = true;
-        for (size_t j = 0; j < i; ++j)
-          ConnectanceMat[i][j] = ConnectanceMat[j][i] = DistanceMat[i][j] < DistanceThreshold;
-      }
+      // Few pairs are close: only they are written, both ways.
+      ForEachLowerPair(n, [DistanceThreshold](size_t i, size_t j) {
+        if (i == j || DistanceMat[i][j] < DistanceThreshold) ConnectanceMat[i][j] = ConnectanceMat[j][i] = true;
+      });
       break;
     case ctDelaunay: {
       ComputeDelaunayMesh();
