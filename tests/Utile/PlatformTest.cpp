@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <vector>
 
 #include "Utile/Platform.h"
 
@@ -38,6 +39,27 @@ TEST(Platform, MessagesAreLetThroughOnlyAfterTheInterval) {
   utile::SetMessagePump(nullptr);
   utile::ProcessMessagesNow();
   EXPECT_EQ(3, gPumps);
+}
+
+// Preparing memory for writing leaves what it holds alone, whether the range
+// covers whole pages, part of one, or nothing.
+TEST(Platform, MemoryPreparedForWritingKeepsItsContents) {
+  std::vector<unsigned char> memory(5 * 4096 + 123);
+  for (size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<unsigned char>(i * 31 + 7);
+  const std::vector<unsigned char> before = memory;
+  struct tRange {
+    size_t First, Bytes;
+  };
+  for (const tRange r : {tRange{0, memory.size()}, tRange{17, 4000}, tRange{3, 3 * 4096}, tRange{100, 0}}) {
+    utile::PrepareForWriting(memory.data() + r.First, r.Bytes);
+    EXPECT_EQ(memory, before) << r.First << " + " << r.Bytes;
+  }
+  // Fresh memory made present can be written at once.
+  std::vector<double> fresh;
+  fresh.reserve(100000);
+  utile::PrepareForWriting(fresh.data(), 100000 * sizeof(double));
+  fresh.assign(100000, 2.5);
+  EXPECT_EQ(fresh[99999], 2.5);
 }
 
 TEST(Platform, SystemQueries) {

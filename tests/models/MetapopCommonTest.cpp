@@ -149,6 +149,114 @@ TEST_F(Landscape, FixedDistancesAreKeptButPermeabilityFollowsThem) {
   EXPECT_NEAR(std::exp(-1.0), FrictionMap[0][1], 1e-15);
 }
 
+// Larger landscapes are filled tile by tile: every cell, on either side of a
+// tile's edge, must be exactly the value of its pair, the upper half the mirror
+// of the lower, whatever the rule.
+TEST_F(Landscape, EveryCellOfLargerMatricesIsItsPairsValueExactly) {
+  Map.assign(40, tVectorOfDouble(40));
+  for (size_t x = 0; x < 40; ++x)
+    for (size_t y = 0; y < 40; ++y) Map[x][y] = 0.5 + 0.5 * ((x * 7 + y * 3) % 11) / 10.0;
+  MapWidth = MapHeight = 40;
+  for (const size_t n : {size_t{1}, size_t{31}, size_t{32}, size_t{33}, size_t{70}}) {
+    for (const Byte type : {ptConstant, ptExponential, ptStraightLine}) {
+      SCOPED_TRACE(::testing::Message() << n << " patches, type " << int(type));
+      std::mt19937 rng(static_cast<unsigned>(n));
+      std::uniform_real_distribution<double> position(0, 40);
+      Patches.clear();
+      for (size_t i = 0; i < n; ++i) Patches.push_back(Patch(position(rng), position(rng)));
+      PermeabilityType = type;
+      ConstantPermeability = 0.6;
+      MeanPermeabilityDistance = 7;
+      const Double threshold = 9;
+      ComputeConnectanceMatrix(ctClosePatches, threshold, 0);
+      ASSERT_EQ(DistanceMat.size(), n);
+      ASSERT_EQ(FrictionMap.size(), n);
+      ASSERT_EQ(ConnectanceMat.size(), n);
+      for (size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(DistanceMat[i].size(), n);
+        ASSERT_EQ(FrictionMap[i].size(), n);
+        ASSERT_EQ(ConnectanceMat[i].size(), n);
+        for (size_t j = 0; j <= i; ++j) {
+          const Double dx = Patches[i].x - Patches[j].x, dy = Patches[i].y - Patches[j].y;
+          const Double d = std::sqrt(dx * dx + dy * dy);
+          const Double p = type == ptConstant      ? 0.6
+                           : type == ptExponential ? std::exp(-(1.0 / 7) * d)
+                                                   : PermeabilityStraightLine(Integer(i), Integer(j), 0);
+          const bool linked = i == j || d < threshold;
+          ASSERT_EQ(DistanceMat[i][j], d) << i << ", " << j;
+          ASSERT_EQ(DistanceMat[j][i], d) << j << ", " << i;
+          ASSERT_EQ(FrictionMap[i][j], p) << i << ", " << j;
+          ASSERT_EQ(FrictionMap[j][i], p) << j << ", " << i;
+          ASSERT_EQ(ConnectanceMat[i][j], linked) << i << ", " << j;
+          ASSERT_EQ(ConnectanceMat[j][i], linked) << j << ", " << i;
+        }
+      }
+    }
+  }
+}
+
+// Distances read from a landscape file need not be symmetric: the permeability
+// and the links of a pair come from its lower cell, and are mirrored.
+TEST_F(Landscape, FixedDistancesGiveEachPairTheValueOfItsLowerCell) {
+  const size_t n = 45;
+  for (size_t i = 0; i < n; ++i) Patches.push_back(Patch(Double(i), 0));
+  DistanceMat.assign(n, tVectorOfDouble(n));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j) DistanceMat[i][j] = j <= i ? Double(i - j) : 1000 + Double(i * n + j);
+  const tMatrixOfDouble loaded = DistanceMat;
+  DistanceMatFixed = true;
+  PermeabilityType = ptExponential;
+  MeanPermeabilityDistance = 4;
+  ComputeConnectanceMatrix(ctClosePatches, 10, 0);
+  EXPECT_EQ(DistanceMat, loaded);
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j <= i; ++j) {
+      const Double p = std::exp(-(1.0 / 4) * Double(i - j));
+      ASSERT_EQ(FrictionMap[i][j], p);
+      ASSERT_EQ(FrictionMap[j][i], p);
+      ASSERT_EQ(ConnectanceMat[i][j], i - j < 10);
+      ASSERT_EQ(ConnectanceMat[j][i], i - j < 10);
+    }
+}
+
+// A new computation at the same size writes into the rows it has; another size
+// gives rows of that size.
+TEST_F(Landscape, MatricesKeepTheirRowsAtTheSameSize) {
+  const auto place = [](size_t n, Double scale) {
+    Patches.clear();
+    for (size_t i = 0; i < n; ++i) Patches.push_back(Patch(scale * Double(i % 7), scale * Double(i / 7)));
+  };
+  PermeabilityType = ptExponential;
+  MeanPermeabilityDistance = 3;
+  place(50, 1);
+  ComputeConnectanceMatrix(ctFullConnectance, 0, 0);
+  std::vector<const Double*> distanceRows, frictionRows;
+  for (size_t i = 0; i < 50; ++i) {
+    distanceRows.push_back(DistanceMat[i].data());
+    frictionRows.push_back(FrictionMap[i].data());
+  }
+  place(50, 2);
+  ComputeConnectanceMatrix(ctFullConnectance, 0, 0);
+  for (size_t i = 0; i < 50; ++i) {
+    EXPECT_EQ(DistanceMat[i].data(), distanceRows[i]);
+    EXPECT_EQ(FrictionMap[i].data(), frictionRows[i]);
+  }
+  EXPECT_EQ(DistanceMat[0][8], 2 * std::sqrt(2.0)) << "the new distances";
+  for (const size_t n : {size_t{20}, size_t{64}}) {
+    place(n, 1);
+    ComputeConnectanceMatrix(ctFullConnectance, 0, 0);
+    ASSERT_EQ(DistanceMat.size(), n);
+    for (size_t i = 0; i < n; ++i) {
+      ASSERT_EQ(DistanceMat[i].size(), n);
+      ASSERT_EQ(FrictionMap[i].size(), n);
+      ASSERT_EQ(ConnectanceMat[i], utile::tVectorOfBoolean(n, true));
+      EXPECT_EQ(FrictionMap[i][i], 1.0);
+      EXPECT_EQ(DistanceMat[i][i], 0.0);
+    }
+    EXPECT_EQ(DistanceMat[n - 1][0], DistanceMat[0][n - 1]);
+  }
+}
+
 TEST_F(Landscape, FixedDistancesThatNoLongerFitThePatchesRaise) {
   Patches = Triangle();
   Patches.push_back(Patch(9, 9));  // added after the file was read
