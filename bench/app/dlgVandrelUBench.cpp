@@ -2,6 +2,7 @@
 // platform: making and drawing a landscape, drawing every link, one drag step,
 // and a change of the patch count to 10,000.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -10,12 +11,14 @@
 #include <QSpinBox>
 #include <memory>
 
+#include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "Utile/gui/GraphicOps.h"
 #include "app/ModelForm.h"
 #include "app/WindowServices.h"
 #include "app/dlgVandrelU.h"
 #include "bench/app/BenchSupport.h"
+#include "bench/models/MetapopCommonReference.h"
 #include "models/LandscapeGenerator.h"
 
 namespace {
@@ -158,6 +161,83 @@ void BM_ReferenceWholeColourTable10000(benchmark::State& state) {
   state.SetLabel(same ? "same colours and seed" : "DIFFERENT colours or seed");
 }
 BENCHMARK(BM_ReferenceWholeColourTable10000)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The landscape sequence after a change of the patches, with 2,000 and 10,000
+// patches on a square grid, all linked, constant and exponential permeability: the first
+// call at a size (the matrices freed and their memory given back beforehand)
+// and later calls. Beside it, in the same binary, the matrices as they were
+// computed before their fill was rebuilt (bench/models/MetapopCommonReference.h),
+// which is what the sequence spent most of its time on.
+void SetSequenceLandscape(vandrel::TdlgVandrel& main, int patches, bool exponential) {
+  main.cbPatchGeometry->setCurrentIndex(models::pgSquare);
+  main.cbPatchSizes->setCurrentIndex(models::psRandom);
+  main.cbConnectance->setCurrentIndex(models::ctFullConnectance);
+  main.seNbPatch->setValue(patches);
+  main.btMakeLandscapeClick();
+  models::PermeabilityType = exponential ? models::ptExponential : models::ptConstant;
+  main.edSurvivalDistance->setText("250");
+  main.edFixedSurvival->setText("0.8");
+}
+
+void ForgetMatrices() {
+  utile::tMatrixOfDouble().swap(models::DistanceMat);
+  utile::tMatrixOfDouble().swap(models::FrictionMap);
+  utile::tMatrixOfBoolean().swap(models::ConnectanceMat);
+  utile::tMatrixOfDouble().swap(models::reference::DistanceMat);
+  utile::tMatrixOfDouble().swap(models::reference::FrictionMap);
+  utile::tMatrixOfBoolean().swap(models::reference::ConnectanceMat);
+  malloc_trim(0);
+}
+
+// Arguments: patches, exponential permeability (0/1), first call (0/1).
+void BM_ChangePatches(benchmark::State& state) {
+  vandrel::TdlgVandrel& main = Main();
+  SetSequenceLandscape(main, static_cast<int>(state.range(0)), state.range(1) != 0);
+  const bool first = state.range(2) != 0;
+  ForgetMatrices();
+  if (!first) main.ChangePatches();
+  for (auto _ : state) {
+    if (first) {
+      state.PauseTiming();
+      ForgetMatrices();
+      state.ResumeTiming();
+    }
+    // As before every event of the program: the drawing of the previous call
+    // must not slow this one's arithmetic.
+    utile::ClearUpperVectorState();
+    main.ChangePatches();
+  }
+  ForgetMatrices();
+}
+
+void BM_Reference_ChangePatchesMatrices(benchmark::State& state) {
+  vandrel::TdlgVandrel& main = Main();
+  SetSequenceLandscape(main, static_cast<int>(state.range(0)), state.range(1) != 0);
+  models::MeanPermeabilityDistance = 250;
+  models::ConstantPermeability = 0.8;
+  const bool first = state.range(2) != 0;
+  ForgetMatrices();
+  if (!first) models::reference::ComputeConnectanceMatrix(models::ctFullConnectance, 0);
+  for (auto _ : state) {
+    if (first) {
+      state.PauseTiming();
+      ForgetMatrices();
+      state.ResumeTiming();
+    }
+    utile::ClearUpperVectorState();
+    models::reference::ComputeConnectanceMatrix(models::ctFullConnectance, 0);
+  }
+  ForgetMatrices();
+}
+
+void SequenceCases(benchmark::internal::Benchmark* b) {
+  for (int patches : {2000, 10000})
+    for (int exponential : {0, 1})
+      for (int first : {1, 0}) b->Args({patches, exponential, first});
+  b->Unit(benchmark::kMillisecond)->Iterations(3);
+}
+BENCHMARK(BM_ChangePatches)->Apply(SequenceCases);
+BENCHMARK(BM_Reference_ChangePatchesMatrices)->Apply(SequenceCases);
 
 }  // namespace
 
