@@ -548,7 +548,8 @@ void ComputeConnectanceMatrix(Integer ConnectanceType, Double DistanceThreshold,
     case ctClosePatches:
       // Few pairs are close: only they are written, both ways.
       ForEachLowerPair(n, [DistanceThreshold](size_t i, size_t j) {
-        if (i == j || DistanceMat[i][j] < DistanceThreshold) ConnectanceMat[i][j] = ConnectanceMat[j][i] = true;
+        if (i == j || DistanceMat[i][j] < DistanceThreshold)
+          ConnectanceMat[i][j] = ConnectanceMat[j][i] = true;
       });
       break;
     case ctDelaunay: {

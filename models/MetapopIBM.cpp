@@ -341,41 +341,41 @@ typename tLifeCycleWalk<tMode>::tPlace tLifeCycleWalk<tMode>::LifeCycle(tPatch* 
   bool result = true;
   // Each rule ends with its own jump to the next rule, so that the processor
   // learns which rule follows which (one shared jump mispredicts most of them).
-#define GO_TO_RULE_OF_EVENT                    \
-  switch (fSteps[event].Rule) {               \
-    case erStop:                              \
-      goto Stop;                              \
-    case erBirth:                             \
-      goto Birth;                             \
-    case erSexConditional:                    \
-      goto SexConditional;                    \
-    case erSurvival:                          \
-      goto Survival;                          \
-    case erDispersalInvExponential:           \
-      goto DispersalInvExponential;           \
-    case erReproductionDensityIndependent:    \
-      goto ReproductionDensityIndependent;    \
-    case erReproductionCeiling:               \
-      goto ReproductionCeiling;               \
-    case erReproductionRicker:                \
-      goto ReproductionRicker;                \
-    case erReproductionGompertz:              \
-      goto ReproductionGompertz;              \
-    case erRegulationCeiling:                 \
-      goto RegulationCeiling;                 \
-    case erRandom:                            \
-      goto Random;                            \
-    case erDeath:                             \
-      goto Death;                             \
-    case erGeneConditional:                   \
-      goto GeneConditional;                   \
-    case erTagging:                           \
-      goto Tagging;                           \
-    case erNone:                              \
-      goto None;                              \
+#define GO_TO_RULE_OF_EVENT                \
+  switch (fSteps[event].Rule) {            \
+    case erStop:                           \
+      goto Stop;                           \
+    case erBirth:                          \
+      goto Birth;                          \
+    case erSexConditional:                 \
+      goto SexConditional;                 \
+    case erSurvival:                       \
+      goto Survival;                       \
+    case erDispersalInvExponential:        \
+      goto DispersalInvExponential;        \
+    case erReproductionDensityIndependent: \
+      goto ReproductionDensityIndependent; \
+    case erReproductionCeiling:            \
+      goto ReproductionCeiling;            \
+    case erReproductionRicker:             \
+      goto ReproductionRicker;             \
+    case erReproductionGompertz:           \
+      goto ReproductionGompertz;           \
+    case erRegulationCeiling:              \
+      goto RegulationCeiling;              \
+    case erRandom:                         \
+      goto Random;                         \
+    case erDeath:                          \
+      goto Death;                          \
+    case erGeneConditional:                \
+      goto GeneConditional;                \
+    case erTagging:                        \
+      goto Tagging;                        \
+    case erNone:                           \
+      goto None;                           \
   }
-#define NEXT                                                                   \
-  event = result ? fSteps[event].Next : fSteps[event].Alt;                     \
+#define GO_TO_NEXT_RULE                                    \
+  event = result ? fSteps[event].Next : fSteps[event].Alt; \
   GO_TO_RULE_OF_EVENT
   try {
     GO_TO_RULE_OF_EVENT
@@ -391,18 +391,18 @@ typename tLifeCycleWalk<tMode>::tPlace tLifeCycleWalk<tMode>::LifeCycle(tPatch* 
     }
     event = patch->fInd[position].fEvent;
     result = true;
-    NEXT
+    GO_TO_NEXT_RULE
   SexConditional:
     if constexpr (tMode::Mode == rmSexuate)
       result = patch->fInd[position].fSex == sFemale;
     else
       throw utile::EInvalidOperation("A Sex-dependent event needs a sexuate species");
-    NEXT
+    GO_TO_NEXT_RULE
   Survival:
     result = utile::Ran() <= fSteps[event].Value;
     if (!result) event = Death(*patch, position, fSteps[event]);
-    NEXT
-  DispersalInvExponential: {
+    GO_TO_NEXT_RULE
+  DispersalInvExponential : {
     Integer destination;
     Double survival;
     fSpecies.DrawDispersal(event, static_cast<Integer>(patch->fID) - 1, destination, survival);
@@ -411,17 +411,17 @@ typename tLifeCycleWalk<tMode>::tPlace tLifeCycleWalk<tMode>::LifeCycle(tPatch* 
       Move(patch, position, *fMetapop.fPatches[destination]);
     else
       event = Death(*patch, position, fSteps[event]);
-    NEXT
+    GO_TO_NEXT_RULE
   }
-  ReproductionDensityIndependent: {
+  ReproductionDensityIndependent : {
     tParent mate;
     if (ChooseMate(*patch, position, mate))
       Reproduce(*patch, position, patch->Suitability * fSteps[event].Value, mate);
     fMetapop.WaitingSync = true;
     result = true;
-    NEXT
+    GO_TO_NEXT_RULE
   }
-  ReproductionCeiling: {
+  ReproductionCeiling : {
     const Integer k = patch->Capacity;
     const Double n = patch->Ncompetitive();
     Double lambda;
@@ -439,25 +439,25 @@ typename tLifeCycleWalk<tMode>::tPlace tLifeCycleWalk<tMode>::LifeCycle(tPatch* 
     if (ChooseMate(*patch, position, mate)) Reproduce(*patch, position, lambda, mate);
     fMetapop.WaitingSync = true;
     result = true;
-    NEXT
+    GO_TO_NEXT_RULE
   }
-  ReproductionRicker: {
+  ReproductionRicker : {
     tParent mate;
     if (ChooseMate(*patch, position, mate)) {
       const Double f = fSteps[event].Value;
       const Double logRatio = LogRelativeFecundity("Ricker", f, fSpecies.EquilibriumLambda);
       const Integer k = patch->Capacity;
       if (k == 0)
-        throw utile::EZeroDivide(
-            Format("Ricker reproduction in patch %d divides by zero: the carrying capacity is 0", patch->fID));
+        throw utile::EZeroDivide(Format(
+            "Ricker reproduction in patch %d divides by zero: the carrying capacity is 0", patch->fID));
       const Double lambda = patch->Suitability * f * std::exp(-logRatio * patch->Ncompetitive() / k);
       Reproduce(*patch, position, CheckedLambda(lambda, "Ricker", patch->fID), mate);
     }
     fMetapop.WaitingSync = true;
     result = true;
-    NEXT
+    GO_TO_NEXT_RULE
   }
-  ReproductionGompertz: {
+  ReproductionGompertz : {
     tParent mate;
     if (ChooseMate(*patch, position, mate)) {
       const Double f = fSteps[event].Value;
@@ -467,8 +467,9 @@ typename tLifeCycleWalk<tMode>::tPlace tLifeCycleWalk<tMode>::LifeCycle(tPatch* 
         const Double logRatio = LogRelativeFecundity("Gompertz", f, fSpecies.EquilibriumLambda);
         const Integer k = patch->Capacity;
         if (k <= 0)
-          throw utile::EInvalidOp(Format(
-              "Gompertz reproduction in patch %d takes the logarithm of the carrying capacity %d", patch->fID, k));
+          throw utile::EInvalidOp(
+              Format("Gompertz reproduction in patch %d takes the logarithm of the carrying capacity %d",
+                     patch->fID, k));
         if (k == 1)
           throw utile::EZeroDivide(
               Format("Gompertz reproduction in patch %d divides by zero: the logarithm of its carrying "
@@ -480,9 +481,9 @@ typename tLifeCycleWalk<tMode>::tPlace tLifeCycleWalk<tMode>::LifeCycle(tPatch* 
     }
     fMetapop.WaitingSync = true;
     result = true;
-    NEXT
+    GO_TO_NEXT_RULE
   }
-  RegulationCeiling: {
+  RegulationCeiling : {
     const Integer k = patch->Capacity;
     const Double n = patch->Ncompetitive();
     result = true;
@@ -494,26 +495,26 @@ typename tLifeCycleWalk<tMode>::tPlace tLifeCycleWalk<tMode>::LifeCycle(tPatch* 
                    patch->fID, k));
       result = utile::Ran() < k / n;
     }
-    NEXT
+    GO_TO_NEXT_RULE
   }
   Random:
     result = utile::Ran() < fSteps[event].Value;
-    NEXT
+    GO_TO_NEXT_RULE
   Death:
     event = Death(*patch, position, fSteps[event]);
     result = false;
-    NEXT
-  GeneConditional: {
+    GO_TO_NEXT_RULE
+  GeneConditional : {
     const tIndividual& ind = patch->fInd[position];
     const bool mother = ind.GeneMother(fSteps[event].Number);
     const bool father = ind.GeneFather(fSteps[event].Number);
     result = fSteps[event].Inheritance == itDominant ? !(mother || father) : !(mother && father);
-    NEXT
+    GO_TO_NEXT_RULE
   }
   Tagging:
     patch->fInd[position].fTag = fSteps[event].Number;
     result = true;
-    NEXT
+    GO_TO_NEXT_RULE
   None:
     NoRule(event);
   Stop:;
@@ -521,7 +522,7 @@ typename tLifeCycleWalk<tMode>::tPlace tLifeCycleWalk<tMode>::LifeCycle(tPatch* 
     if (event != NestedWalk) patch->fInd[position].fEvent = static_cast<uint16_t>(event);
     throw;
   }
-#undef NEXT
+#undef GO_TO_NEXT_RULE
 #undef GO_TO_RULE_OF_EVENT
   tIndividual& ind = patch->fInd[position];
   ind.fEvent = static_cast<uint16_t>(event);
@@ -801,7 +802,6 @@ void tSpecies::BuildDispersalEvent(tLifeEvent& event, Integer eventIndex) {
   event.Mat2 = std::move(mat2);
 }
 
-
 void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destination,
                              Double& survival) const {
   const tDispersalTable& table = *fDispersalTables[eventIndex];
@@ -826,7 +826,8 @@ void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destin
   // index whose value is below x, which is where this walk stops; an exact hit,
   // where equal values could make the probed index matter, goes through the
   // search itself.
-  const Integer bucket = static_cast<Integer>((static_cast<uint64_t>(word) * static_cast<uint64_t>(count)) >> 32);
+  const Integer bucket =
+      static_cast<Integer>((static_cast<uint64_t>(word) * static_cast<uint64_t>(count)) >> 32);
   Integer k = c[bucket].Guide;
   if (c[k].Cumulative > x) [[unlikely]]
     while (k > 0 && c[k].Cumulative > x) --k;
@@ -1157,7 +1158,8 @@ void tPatchSexuate::AppendMale(tIndividual& ind) {
 
 void tPatchSexuate::RemoveMale(tIndividual& ind) {
   // The first hole: until now every entry was present.
-  if (!fMalesPresent.Valid()) fMalesPresent.Build(static_cast<Integer>(fMales.size()), [](Integer) { return true; });
+  if (!fMalesPresent.Valid())
+    fMalesPresent.Build(static_cast<Integer>(fMales.size()), [](Integer) { return true; });
   fMalesPresent.Remove(ind.fMaleSlot);
   ind.fMaleSlot = -1;
   --fMaleCount;
@@ -1226,7 +1228,8 @@ void tPatchSexuate::Reclassify() {
 // =================================================================== tPoolOfIndividuals
 
 tPoolOfIndividuals::tPoolOfIndividuals(tMetaPop* metapop)
-    : fIndividualType(static_cast<tIndividualType>(metapop->Species->ReproductionMode())), fMetapop(metapop) {}
+    : fIndividualType(static_cast<tIndividualType>(metapop->Species->ReproductionMode())),
+      fMetapop(metapop) {}
 
 void tPoolOfIndividuals::Add(Integer n) {
   if (n > 0) fTags.insert(fTags.end(), static_cast<size_t>(n), 0);

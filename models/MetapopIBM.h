@@ -151,9 +151,7 @@ class tIndividual {
   // Only a sexuate individual has a sex; the others read as female.
   tSex Sex() const { return fSex; }
   // acAdult from the age of reproduction on (signed: -1 makes every age adult).
-  tAgeClass AgeClass(Integer ageReproduction) const {
-    return ageReproduction <= fAge ? acAdult : acJuvenile;
-  }
+  tAgeClass AgeClass(Integer ageReproduction) const { return ageReproduction <= fAge ? acAdult : acJuvenile; }
   bool GeneMother(Integer locus) const { return (fGenes >> locus) & 1u; }
   bool GeneFather(Integer locus) const { return (fGenes >> (16 + locus)) & 1u; }
 

@@ -467,7 +467,8 @@ void RunMatrices(benchmark::State& state, bool reference) {
   }
   ForgetMatrices(true);
   ForgetMatrices(false);
-  state.SetLabel(std::string(exponential ? "exponential" : "constant") + (first ? ", first call" : ", later calls"));
+  state.SetLabel(std::string(exponential ? "exponential" : "constant") +
+                 (first ? ", first call" : ", later calls"));
 }
 
 // Each case beside its reference, one after the other.
@@ -476,8 +477,9 @@ const bool gMatrixBenchmarks = [] {
     for (int exponential : {0, 1})
       for (int first : {1, 0})
         for (bool reference : {true, false})
-          benchmark::RegisterBenchmark(reference ? "BM_Reference_LandscapeMatrices" : "BM_LandscapeMatrices",
-                                       [reference](benchmark::State& state) { RunMatrices(state, reference); })
+          benchmark::RegisterBenchmark(
+              reference ? "BM_Reference_LandscapeMatrices" : "BM_LandscapeMatrices",
+              [reference](benchmark::State& state) { RunMatrices(state, reference); })
               ->Args({patches, exponential, first})
               ->Unit(benchmark::kMillisecond)
               ->Iterations(3);

@@ -44,8 +44,8 @@ tLifeCycle BenchCycle() {
   tLifeEvent reproduction = Event(models::leReproduction, 5);
   reproduction.ReproductionType = models::rtCeiling;
   reproduction.Fecundity = 4;
-  return {Event(models::leBirth, 1), survival, dispersal, Event(models::leGetOlder, 4), reproduction,
-          Event(models::leDeath)};
+  return {Event(models::leBirth, 1),    survival,     dispersal,
+          Event(models::leGetOlder, 4), reproduction, Event(models::leDeath)};
 }
 
 // Patches on a square grid one unit apart, every pair linked, permeability 1.
@@ -138,14 +138,14 @@ void RunEngine(benchmark::State& state, Integer patches, Integer capacity, Integ
 }
 
 // Each configuration: the reference first, then the engine, which must end alike.
-#define ENGINE_BENCHMARKS(Name, Patches, Capacity, Steps, Pedigree, Runs)                           \
-  void BM_Reference_##Name(benchmark::State& state) {                                                    \
-    RunEngine<models::reference::tMetaPop>(state, Patches, Capacity, Steps, Pedigree, true);             \
-  }                                                                                                      \
-  void BM_Engine_##Name(benchmark::State& state) {                                                       \
-    RunEngine<models::tMetaPop>(state, Patches, Capacity, Steps, Pedigree, false);                       \
-  }                                                                                                      \
-  BENCHMARK(BM_Reference_##Name)->Unit(benchmark::kMillisecond)->Iterations(Runs);                \
+#define ENGINE_BENCHMARKS(Name, Patches, Capacity, Steps, Pedigree, Runs)                    \
+  void BM_Reference_##Name(benchmark::State& state) {                                        \
+    RunEngine<models::reference::tMetaPop>(state, Patches, Capacity, Steps, Pedigree, true); \
+  }                                                                                          \
+  void BM_Engine_##Name(benchmark::State& state) {                                           \
+    RunEngine<models::tMetaPop>(state, Patches, Capacity, Steps, Pedigree, false);           \
+  }                                                                                          \
+  BENCHMARK(BM_Reference_##Name)->Unit(benchmark::kMillisecond)->Iterations(Runs);           \
   BENCHMARK(BM_Engine_##Name)->Unit(benchmark::kMillisecond)->Iterations(Runs);
 
 ENGINE_BENCHMARKS(100PatchesK100, 100, 100, 1000, false, 3)

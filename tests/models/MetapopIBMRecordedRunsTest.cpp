@@ -239,9 +239,12 @@ tLifeCycle EveryRule(tReproductionType reproduction, bool sexuate, bool synchron
 
 // The workbench's usual cycle: born, survive, disperse, age, reproduce, die.
 tLifeCycle Generations(tReproductionType reproduction, double fecundity) {
-  return {Event(leBirth, 1),         ibmtest::Survival(0.8, 2, 5),
-          ibmtest::Dispersal(0.9, 1.5, 3, 5), Event(leGetOlder, 4),
-          ibmtest::Reproduction(reproduction, fecundity, 5), ibmtest::Death(dsCensused)};
+  return {Event(leBirth, 1),
+          ibmtest::Survival(0.8, 2, 5),
+          ibmtest::Dispersal(0.9, 1.5, 3, 5),
+          Event(leGetOlder, 4),
+          ibmtest::Reproduction(reproduction, fecundity, 5),
+          ibmtest::Death(dsCensused)};
 }
 
 std::vector<tPatchSetup> SevenPatches() {
@@ -272,14 +275,18 @@ std::vector<tRecordedRun> RecordedRuns() {
   add({"sexuate, every rule, Gompertz, synchronisation, recessive", rmSexuate, false,
        EveryRule(rtGompertz, true, true, itRecessive, diExponential, 3.5), SevenPatches()},
       0x11978d10877696c1ull);
-  add({"sexuate, generations at K = 2000, pedigree", rmSexuate, true, Generations(rtCeiling, 4),
-       {{2000, 2000, 1.0f, 0.0f}, {2000, 1500, 0.9f, 0.0f}, {2000, 2500, 1.0f, 0.0f}}, 1, 8},
+  add({"sexuate, generations at K = 2000, pedigree",
+       rmSexuate,
+       true,
+       Generations(rtCeiling, 4),
+       {{2000, 2000, 1.0f, 0.0f}, {2000, 1500, 0.9f, 0.0f}, {2000, 2500, 1.0f, 0.0f}},
+       1,
+       8},
       0xf58d33be4befb4f9ull);
   add({"sexuate, growth until explosion", rmSexuate, false, Generations(rtDensityIndependent, 5),
        SevenPatches(), 1, 30, 0, 2000000000, 3000},
       0x5ac3936ba6c7997aull);
-  add({"sexuate, overflow of IDs", rmSexuate, true, Generations(rtCeiling, 4), SevenPatches(), 1, 30, 0,
-       900},
+  add({"sexuate, overflow of IDs", rmSexuate, true, Generations(rtCeiling, 4), SevenPatches(), 1, 30, 0, 900},
       0x2d3c5f87d5157221ull);
 
   // ---- hermaphrodite
@@ -292,8 +299,13 @@ std::vector<tRecordedRun> RecordedRuns() {
   add({"hermaphrodite, every rule, Gompertz, synchronisation, arctan", rmHermaphrodite, true,
        EveryRule(rtGompertz, false, true, itRecessive, diArcTan, 2.5), SevenPatches()},
       0xe772dc5da0358accull);
-  add({"hermaphrodite, generations at K = 1500", rmHermaphrodite, false, Generations(rtCeiling, 3),
-       {{1500, 1500, 1.0f, 0.0f}, {1500, 1000, 1.0f, 0.0f}}, 1, 8},
+  add({"hermaphrodite, generations at K = 1500",
+       rmHermaphrodite,
+       false,
+       Generations(rtCeiling, 3),
+       {{1500, 1500, 1.0f, 0.0f}, {1500, 1000, 1.0f, 0.0f}},
+       1,
+       8},
       0x149ce816ad93fd70ull);
 
   // ---- clonal
@@ -330,25 +342,43 @@ std::vector<tRecordedRun> RecordedRuns() {
                               ibmtest::Reproduction(rtCeiling, 2.2, 5),
                               Random(0.5, 1, 6),
                               ibmtest::Death(dsCensused)};
-    add({"clonal, Birth inside the cycle, pedigree", rmClonal, true, cycle, SevenPatches()}, 0x591ae2131993a565ull);
-    add({"hermaphrodite, Birth inside the cycle", rmHermaphrodite, false, cycle, SevenPatches()}, 0xbc57549df7873a58ull);
+    add({"clonal, Birth inside the cycle, pedigree", rmClonal, true, cycle, SevenPatches()},
+        0x591ae2131993a565ull);
+    add({"hermaphrodite, Birth inside the cycle", rmHermaphrodite, false, cycle, SevenPatches()},
+        0xbc57549df7873a58ull);
   }
-  add({"clonal, a rule that divides by zero", rmClonal, false, Generations(rtGompertz, 2),
-       {{1, 5, 1.0f, 0.0f}, {1, 0, 1.0f, 0.0f}}, 1, 5},
+  add({"clonal, a rule that divides by zero",
+       rmClonal,
+       false,
+       Generations(rtGompertz, 2),
+       {{1, 5, 1.0f, 0.0f}, {1, 0, 1.0f, 0.0f}},
+       1,
+       5},
       0xf3f1c913a2578b26ull);
-  add({"clonal, extinction", rmClonal, true, Generations(rtCeiling, 0.3), SevenPatches()}, 0x94b1c5cb3c91a167ull);
+  add({"clonal, extinction", rmClonal, true, Generations(rtCeiling, 0.3), SevenPatches()},
+      0x94b1c5cb3c91a167ull);
 
   // ---- a model re-initialised for a second run, as the workbench does
   {
-    tScenario s{"clonal then clonal again: the pool keeps its tags", rmClonal, false,
-                Overlapping(rtCeiling, false), SevenPatches(), 1, 15};
+    tScenario s{"clonal then clonal again: the pool keeps its tags",
+                rmClonal,
+                false,
+                Overlapping(rtCeiling, false),
+                SevenPatches(),
+                1,
+                15};
     s.Rerun = true;
     s.RerunMode = rmClonal;
     add(s, 0x988470a553045a44ull);
   }
   {
-    tScenario s{"hermaphrodite then sexuate", rmHermaphrodite, true, Overlapping(rtCeiling, false),
-                SevenPatches(), 1, 15};
+    tScenario s{"hermaphrodite then sexuate",
+                rmHermaphrodite,
+                true,
+                Overlapping(rtCeiling, false),
+                SevenPatches(),
+                1,
+                15};
     s.Rerun = true;
     s.RerunMode = rmSexuate;
     add(s, 0xc5e81d5b85f4af58ull);

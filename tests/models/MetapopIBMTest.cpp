@@ -60,6 +60,24 @@ TEST(RankIndex, FindsTheKthPresentEntryOfAPlainList) {
   // Built at once from a list with holes.
   index.Build(static_cast<Integer>(present.size()), [&](Integer p) { return present[p]; });
   check(6001);
+  // The holes a pass makes: from the front of a full list (a run of holes), or
+  // from its back (a run of present entries), over several words.
+  for (const bool fromFront : {true, false}) {
+    present.assign(700, true);
+    index.Build(700, [](Integer) { return true; });
+    for (Integer step = 0; step < 650; ++step) {
+      const Integer p = fromFront ? step : 699 - step;
+      index.Remove(p);
+      present[p] = false;
+      if (step % 61 == 0) check(7000 + step);
+      if (step == 300) {
+        index.Append(true);  // a newcomer at the end
+        present.push_back(true);
+      }
+      if (HasFatalFailure()) return;
+    }
+    check(8000);
+  }
 }
 
 // A sexuate patch's list and adult males against plain ordered lists, through
@@ -193,6 +211,52 @@ TEST(MetapopIBMCycle, TagListHoldsDistinctTagsInAscendingOrder) {
   tag7Again.Tag = 7;
   metapop.Species->MakeCycle({Event(leBirth, 1), tag7, tag2, tag7Again, Event(leGetOlder)});
   EXPECT_EQ(metapop.Species->Tags(), (utile::tVectorOfInteger{2, 7}));
+}
+
+TEST(MetapopIBMCycle, EachEventsRuleIsChosenByItsType) {
+  struct tCase {
+    tLifeEvent Event;
+    tEventRule Rule;
+  };
+  tLifeEvent gompertz = ibmtest::Reproduction(rtGompertz, 2, 1);
+  tLifeEvent unknownRegulation = Event(leRegulation, 1);
+  unknownRegulation.RegType = static_cast<tRegulationType>(3);
+  const tCase cases[] = {
+      {Event(leBirth, 1), erBirth},
+      {Event(leSexConditional, 1), erSexConditional},
+      {Event(leGetOlder, 1), erStop},
+      {ibmtest::Survival(0.5, 1), erSurvival},
+      {ibmtest::Dispersal(0.5, 1, 1), erDispersalInvExponential},
+      {ibmtest::Reproduction(rtDensityIndependent, 2, 1), erReproductionDensityIndependent},
+      {ibmtest::Reproduction(rtCeiling, 2, 1), erReproductionCeiling},
+      {ibmtest::Reproduction(rtRicker, 2, 1), erReproductionRicker},
+      {gompertz, erReproductionGompertz},
+      {Event(leRegulation, 1), erRegulationCeiling},
+      {unknownRegulation, erNone},
+      {Event(leSynchro, 1), erStop},
+      {Event(leRandom, 1), erRandom},
+      {ibmtest::Death(), erDeath},
+      {Event(leDead, 1), erStop},
+      {Event(leGeneConditional, 1), erGeneConditional},
+      {Event(leTag, 1), erTagging},
+  };
+  ibmtest::SetLineLandscape(2);
+  tMetaPop metapop;
+  metapop.AddPatches(2);
+  for (const tCase& c : cases) {
+    metapop.Species->MakeCycle({Event(leBirth, 1), c.Event});
+    EXPECT_EQ(metapop.Species->Procedure(1), c.Rule) << LifeEventTypeStr[c.Event.EventType];
+    EXPECT_EQ(metapop.Species->Procedure(2), erStop) << "the end";
+  }
+  // A variant without a rule raises when an individual reaches it.
+  tMetaPop run;
+  Build(run, rmClonal, {{10, 3}}, {Event(leBirth, 1), unknownRegulation, Event(leGetOlder)});
+  try {
+    run.TimeStep(1);
+    ADD_FAILURE() << "no error";
+  } catch (const utile::EInvalidOperation& e) {
+    EXPECT_STREQ(e.what(), "Event 1 (Density-dependence) has no rule");
+  }
 }
 
 TEST(MetapopIBMCycle, LinksOutsideTheCycleAreRefused) {
