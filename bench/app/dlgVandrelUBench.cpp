@@ -189,13 +189,15 @@ void ForgetMatrices() {
   malloc_trim(0);
 }
 
-// Arguments: patches, exponential permeability (0/1), first call (0/1).
-void BM_ChangePatches(benchmark::State& state) {
+// Arguments: patches, exponential permeability (0/1), first call (0/1). For a
+// first call the matrices are freed before each one.
+template <class tCall>
+void RunSequence(benchmark::State& state, tCall call) {
   vandrel::TdlgVandrel& main = Main();
   SetSequenceLandscape(main, static_cast<int>(state.range(0)), state.range(1) != 0);
   const bool first = state.range(2) != 0;
   ForgetMatrices();
-  if (!first) main.ChangePatches();
+  if (!first) call(main);
   for (auto _ : state) {
     if (first) {
       state.PauseTiming();
@@ -205,29 +207,22 @@ void BM_ChangePatches(benchmark::State& state) {
     // As before every event of the program: the drawing of the previous call
     // must not slow this one's arithmetic.
     utile::ClearUpperVectorState();
-    main.ChangePatches();
+    call(main);
   }
   ForgetMatrices();
 }
 
+void BM_ChangePatches(benchmark::State& state) {
+  RunSequence(state, [](vandrel::TdlgVandrel& main) { main.ChangePatches(); });
+}
+
 void BM_Reference_ChangePatchesMatrices(benchmark::State& state) {
-  vandrel::TdlgVandrel& main = Main();
-  SetSequenceLandscape(main, static_cast<int>(state.range(0)), state.range(1) != 0);
-  models::MeanPermeabilityDistance = 250;
-  models::ConstantPermeability = 0.8;
-  const bool first = state.range(2) != 0;
-  ForgetMatrices();
-  if (!first) models::reference::ComputeConnectanceMatrix(models::ctFullConnectance, 0);
-  for (auto _ : state) {
-    if (first) {
-      state.PauseTiming();
-      ForgetMatrices();
-      state.ResumeTiming();
-    }
-    utile::ClearUpperVectorState();
+  RunSequence(state, [](vandrel::TdlgVandrel&) {
+    // The values the sequence reads from its edits.
+    models::MeanPermeabilityDistance = 250;
+    models::ConstantPermeability = 0.8;
     models::reference::ComputeConnectanceMatrix(models::ctFullConnectance, 0);
-  }
-  ForgetMatrices();
+  });
 }
 
 void SequenceCases(benchmark::internal::Benchmark* b) {
