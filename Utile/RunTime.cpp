@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <limits>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -1070,10 +1069,28 @@ std::string LoadTextFromFile(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
   // A folder opens as a stream that reads nothing: it is not a file to load.
   if (!in || !FileExists(fileName)) throw EInOutError(Format("Cannot open file \"%s\"", fileName));
-  std::ostringstream content;
-  content << in.rdbuf();
+  std::string text;
+  try {
+    // Sized once from the file, then read in pieces: a file that changes while it
+    // is read is taken as far as it goes.
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(fileName, error);
+    if (!error) text.reserve(static_cast<size_t>(size) + 1);
+    constexpr size_t Piece = size_t(1) << 20;
+    while (in) {
+      const size_t at = text.size(), room = text.capacity() - at;
+      const size_t piece = room > 0 ? std::min(room, Piece) : Piece;
+      text.resize(at + piece);
+      in.read(text.data() + at, static_cast<std::streamsize>(piece));
+      text.resize(at + static_cast<size_t>(in.gcount()));
+    }
+  } catch (const std::bad_alloc&) {
+    throw EInOutError(Format("Not enough memory to read file \"%s\"", fileName));
+  } catch (const std::length_error&) {
+    throw EInOutError(Format("Not enough memory to read file \"%s\"", fileName));
+  }
   if (in.bad()) throw EInOutError(Format("Error reading file \"%s\"", fileName));
-  return content.str();
+  return text;
 }
 
 double Now() {

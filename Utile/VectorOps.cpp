@@ -315,8 +315,6 @@ std::string MatToStr(const tMatrixOfDouble& m, const tVectorOfString& rowNames, 
 
 namespace {
 
-constexpr long double LargestWrittenReal = 1.79769313486232e308L;
-
 // Reads numbers separated by blanks, TABs and line ends, Pascal-style: a number
 // may cross line ends; SkipLine drops the rest of the current line.
 class tNumberReader {
@@ -329,13 +327,10 @@ public:
     const size_t start = fPos;
     while (fPos < fText.size() && !IsBlank(fText[fPos])) ++fPos;
     const std::string_view token(fText.data() + start, fPos - start);
-    long double value;
-    if (TryStrToFloat(token, value, '.')) {
-      if (std::fabs(value) <= std::numeric_limits<double>::max()) return static_cast<double>(value);
-      // The largest reals, written with 15 digits, round up past the largest double.
-      if (std::fabs(value) <= LargestWrittenReal) return std::copysign(std::numeric_limits<double>::max(), value);
+    double value;
+    if (TryStrToFloat(token, value, '.')) return value;
+    if (long double wide; TryStrToFloat(token, wide, '.'))
       throw EInOutError(Format("Number out of range in file \"%s\": %s", fFileName, std::string(token)));
-    }
     const std::string upper = UpperCase(token);
     if (upper == "NAN") return std::nan("");
     if (upper == "INF" || upper == "+INF") return HUGE_VAL;
