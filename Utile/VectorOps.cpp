@@ -6,6 +6,7 @@
 #include <fstream>
 #include <limits>
 
+#include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 
 namespace utile {
@@ -377,6 +378,16 @@ constexpr size_t MaxRowsWithoutCells = size_t(1) << 20;
   throw EInOutError(Format("File \"%s\" holds fewer cells than its counts promise", fileName));
 }
 
+// Refuses, before it is sized, a matrix that the machine cannot give.
+void CheckMatrixMemory(size_t rows, size_t columns, const std::string& fileName) {
+  const double bytes =
+      static_cast<double>(rows) * (static_cast<double>(columns) * sizeof(double) + sizeof(tVectorOfDouble));
+  if (!MemoryAvailable(static_cast<uint64_t>(bytes)))
+    throw EInOutError(Format("The %d x %d matrix of file \"%s\" needs %.0f MB, more memory than is free",
+                             static_cast<Int64>(rows), static_cast<Int64>(columns), fileName,
+                             std::ceil(bytes / 1048576)));
+}
+
 }  // namespace
 
 tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
@@ -395,6 +406,7 @@ tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
     // Rows without cells take no room in the file: their count is bounded apart.
     if (columns == 0 && rows > MaxRowsWithoutCells)
       throw EInOutError(Format("Invalid matrix size in file \"%s\"", fileName));
+    CheckMatrixMemory(rows, columns, fileName);
     tMatrixOfDouble m = SizedMatrix(rows, columns);
     for (auto& row : m)
       if (!in.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(columns * sizeof(double))))
@@ -410,6 +422,7 @@ tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
   reader.SkipLine();
   // Every cell takes at least one character and one separator.
   if (rows > size || (columns > 0 && rows > size / columns)) RaiseTooShort(fileName);
+  CheckMatrixMemory(rows, columns, fileName);
   tMatrixOfDouble m = SizedMatrix(rows, columns);
   for (auto& row : m) {
     for (auto& cell : row) cell = reader.Next();
@@ -419,20 +432,27 @@ tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
 }
 
 namespace {
+// cellText(cell, out) writes a cell of at most CellWidth characters at out and
+// returns where it ends.
+constexpr size_t CellWidth = 23;
+
 template <class tMatrix, class tCellText>
 void SaveText(const tMatrix& m, const std::string& fileName, tCellText cellText) {
   if (!m.empty()) AssertRectangular(IsRectangular(m));
   tSafeOutFile file(fileName, true);
   auto& out = file.Stream();
   out << m.size() << '\t' << (m.empty() ? 0 : m[0].size()) << "\r\n";
+  std::string line;
   for (const auto& row : m) {
-    std::string line;
+    line.resize(row.size() * (CellWidth + 1) + 2);
+    char* at = line.data();
     for (size_t j = 0; j < row.size(); ++j) {
-      if (j > 0) line += '\t';
-      line += cellText(row[j]);
+      if (j > 0) *at++ = '\t';
+      at = cellText(row[j], at);
     }
-    line += "\r\n";
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    *at++ = '\r';
+    *at++ = '\n';
+    out.write(line.data(), at - line.data());
   }
   file.Commit();
 }
@@ -445,7 +465,7 @@ void WriteCounts(std::ostream& out, size_t rows, size_t columns) {
 
 void MatSaveToFile(const tMatrixOfDouble& m, const std::string& fileName, bool binary) {
   if (!binary) {
-    SaveText(m, fileName, [](double x) { return FloatToDefaultStr(x); });
+    SaveText(m, fileName, [](double x, char* out) { return DoubleToDefaultChars(x, out); });
     return;
   }
   if (!m.empty()) AssertRectangular(IsRectangular(m));
@@ -458,7 +478,10 @@ void MatSaveToFile(const tMatrixOfDouble& m, const std::string& fileName, bool b
 
 void MatSaveToFile(const tMatrixOfBoolean& m, const std::string& fileName, bool binary) {
   if (!binary) {
-    SaveText(m, fileName, [](bool b) { return std::string(b ? "1" : "0"); });
+    SaveText(m, fileName, [](bool b, char* out) {
+      *out = b ? '1' : '0';
+      return out + 1;
+    });
     return;
   }
   if (!m.empty()) AssertRectangular(IsRectangular(m));
