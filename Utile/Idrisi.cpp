@@ -553,6 +553,7 @@ void tRaster::ClearDocumentation() {
   Lineage.clear();
   minX = maxX = minY = maxY = 0;
   MinValue = MaxValue = 0;
+  fHasMinValueLine = fHasMaxValueLine = false;
   PosnError.clear();
   Resolution.clear();
   ResolutionX = ResolutionY = 0;
@@ -632,8 +633,14 @@ void tRaster::ReadDoc(const std::string& name) {
     if (key == kMaxX) maxX = reader.Number(value);
     if (key == kMinY) minY = reader.Number(value);
     if (key == kMaxY) maxY = reader.Number(value);
-    if (key == kMinValue) MinValue = ToSingle(reader.Number(value));
-    if (key == kMaxValue) MaxValue = ToSingle(reader.Number(value));
+    if (key == kMinValue) {
+      MinValue = ToSingle(reader.Number(value));
+      fHasMinValueLine = true;
+    }
+    if (key == kMaxValue) {
+      MaxValue = ToSingle(reader.Number(value));
+      fHasMaxValueLine = true;
+    }
     if (key == kDisplayMin) DisplayMin = ToSingle(reader.Number(value));
     if (key == kDisplayMax) DisplayMax = ToSingle(reader.Number(value));
     if (key == kFlagValue) flag = SameText(Trim(value), "none") ? 0.0 : reader.Number(value);
@@ -655,6 +662,14 @@ void tRaster::ReadDoc(const std::string& name) {
   // map keeps its flag as written, or its missing cells would no longer match it.
   BackGroundValue = (DataType == idtByte || DataType == idtInteger) ? ToSingle(std::nearbyint(flag)) : ToSingle(flag);
   ComputeCellSize();
+}
+
+std::string tRaster::MissingValueRangeLine() const {
+  // The key's name, without its padding and separator.
+  const auto name = [](const char* key) { return Trim(std::string_view(key).substr(0, KeyWidth - 2)); };
+  if (!fHasMinValueLine) return name(kMinValue);
+  if (!fHasMaxValueLine) return name(kMaxValue);
+  return {};
 }
 
 void tRaster::ComputeCellSize() {

@@ -99,6 +99,9 @@ bool ParseInteger(std::string_view field, Integer& value) {
 }
 
 std::string NotANumber(std::string_view field) {
+  long double wide;
+  if (utile::TryStrToFloat(field, wide, '.') || utile::TryStrToFloat(field, wide, ','))
+    return Format("\"%s\" is beyond the largest real", std::string(field));
   return Format("\"%s\" is not a number", std::string(field));
 }
 

@@ -1,0 +1,63 @@
+// Time and memory in tests. Timing assertions compare against a baseline
+// measured in the same run, with generous margins; under the sanitizers, which
+// slow everything several times and unevenly, ratio checks are relaxed or left
+// out (UnderSanitizers).
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <limits>
+#include <string>
+
+namespace testsupport {
+
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool UnderSanitizers = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool UnderSanitizers = true;
+#else
+inline constexpr bool UnderSanitizers = false;
+#endif
+#else
+inline constexpr bool UnderSanitizers = false;
+#endif
+
+// The shortest of `runs` runs of action, in seconds: the least disturbed by the
+// other work of the machine.
+template <class tAction>
+double BestSeconds(tAction&& action, int runs = 3) {
+  double best = std::numeric_limits<double>::infinity();
+  for (int k = 0; k < runs; ++k) {
+    const auto start = std::chrono::steady_clock::now();
+    action();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  return best;
+}
+
+// The process's resident memory in MB, now ("VmRSS:") or at its peak ("VmHWM:").
+inline double ResidentMB(const char* key) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(key, 0) == 0) return std::stod(line.substr(std::string(key).size())) / 1024;
+  return 0;
+}
+
+// The peak of resident memory from its construction on, above what the process
+// held then.
+class tPeakMemory {
+public:
+  tPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    fStart = ResidentMB("VmRSS:");
+  }
+  double AddedMB() const { return ResidentMB("VmHWM:") - fStart; }
+
+private:
+  double fStart = 0;
+};
+
+}  // namespace testsupport
