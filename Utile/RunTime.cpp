@@ -360,13 +360,28 @@ constexpr std::array<tWide, 128> RoundUpThresholds = [] {
   return thresholds;
 }();
 
+// Powers of ten near enough to correct the first guess of a decimal exponent
+// (the scaled value has the last word).
+constexpr int LowestGuess = -20, HighestGuess = 40;
+constexpr std::array<double, HighestGuess - LowestGuess + 1> GuessPowers = [] {
+  std::array<double, HighestGuess - LowestGuess + 1> powers{};
+  for (int k = LowestGuess; k <= HighestGuess; ++k) {
+    long double power = 1;
+    for (int i = 0; i < (k < 0 ? -k : k); ++i) power = k < 0 ? power / 10 : power * 10;
+    powers[k - LowestGuess] = static_cast<double>(power);
+  }
+  return powers;
+}();
+
 // y = m x 2^e x 10^s as its integer part and whether its fraction reaches 0.4995,
 // exactly. False when the scale or the product is out of reach of 128 bits: about
 // 1e-18 to 1e38 for fifteen-digit scales.
 bool ScaledDouble(uint64_t m, int e, int s, uint64_t& whole, bool& up) {
   if (s >= 0) {
     if (s > 32) return false;  // m x 5^s must hold in 128 bits
-    const tWide p = static_cast<tWide>(m) * PowersOfFive[s];
+    // One 64-bit product where 5^s holds in 64 bits.
+    const tWide p = s <= 27 ? static_cast<tWide>(m) * static_cast<uint64_t>(PowersOfFive[s])
+                            : static_cast<tWide>(m) * PowersOfFive[s];
     const int shift = e + s;
     if (shift >= 0) {
       if (shift > 63 || (p >> (64 - shift)) != 0) return false;
@@ -375,6 +390,14 @@ bool ScaledDouble(uint64_t m, int e, int s, uint64_t& whole, bool& up) {
       return true;
     }
     const int right = -shift;
+    if (right < 64) {
+      // In 64-bit halves: the common case, values from about 1e-8 to 1e15.
+      const auto low = static_cast<uint64_t>(p), high = static_cast<uint64_t>(p >> 64);
+      if ((high >> right) != 0) return false;
+      whole = (high << (64 - right)) | (low >> right);
+      up = (low & ((uint64_t{1} << right) - 1)) >= static_cast<uint64_t>(RoundUpThresholds[right]);
+      return true;
+    }
     if (right > 127) return false;
     const tWide q = p >> right;
     if ((q >> 64) != 0) return false;
@@ -399,26 +422,30 @@ bool ScaledDouble(uint64_t m, int e, int s, uint64_t& whole, bool& up) {
 
 // The 23 characters of a value of fifteen significant digits (10^14 <= digits <
 // 10^15) and its decimal exponent.
-char* WriteDefaultForm(bool negative, uint64_t digits, int exponent, char* out) {
-  char text[16];
-  for (int i = 14; i > 0; i -= 2) {
-    const auto pair = static_cast<size_t>(digits % 100) * 2;
-    digits /= 100;
-    text[i] = DigitPairs[pair + 1];
-    text[i - 1] = DigitPairs[pair];
-  }
-  text[0] = static_cast<char>('0' + digits);
+// The eight digits of n < 10^8, in two halves whose pairs are found independently.
+inline void WriteEightDigits(uint32_t n, char* out) {
+  const uint32_t high = n / 10000, low = n % 10000;
+  std::memcpy(out, &DigitPairs[(high / 100) * 2], 2);
+  std::memcpy(out + 2, &DigitPairs[(high % 100) * 2], 2);
+  std::memcpy(out + 4, &DigitPairs[(low / 100) * 2], 2);
+  std::memcpy(out + 6, &DigitPairs[(low % 100) * 2], 2);
+}
+
+inline char* WriteDefaultForm(bool negative, uint64_t digits, int exponent, char* out) {
+  // d.dddddd of the first seven digits (a leading zero before them), then eight.
+  char first[8];
+  WriteEightDigits(static_cast<uint32_t>(digits / 100'000'000), first);
+  WriteEightDigits(static_cast<uint32_t>(digits % 100'000'000), out + 9);
   out[0] = negative ? '-' : ' ';
-  out[1] = text[0];
+  out[1] = first[1];
   out[2] = '.';
-  std::copy(text + 1, text + 15, out + 3);
+  std::memcpy(out + 3, first + 2, 6);
   out[17] = 'E';
   out[18] = exponent < 0 ? '-' : '+';
   const int magnitude = exponent < 0 ? -exponent : exponent;
   out[19] = '0';
   out[20] = static_cast<char>('0' + magnitude / 100);
-  out[21] = DigitPairs[static_cast<size_t>(magnitude % 100) * 2];
-  out[22] = DigitPairs[static_cast<size_t>(magnitude % 100) * 2 + 1];
+  std::memcpy(out + 21, &DigitPairs[static_cast<size_t>(magnitude % 100) * 2], 2);
   return out + 23;
 }
 
@@ -477,6 +504,8 @@ char* DoubleToDefaultChars(double value, char* out) {
   // the estimate is corrected on the scaled value below.
   const int b = e + 63 - std::countl_zero(m);
   int exponent = (b * 78913) >> 18;
+  if (exponent >= LowestGuess && exponent < HighestGuess && std::fabs(value) >= GuessPowers[exponent + 1 - LowestGuess])
+    ++exponent;
   uint64_t whole = 0;
   bool up = false;
   for (int attempt = 0;; ++attempt) {

@@ -196,49 +196,74 @@ tLandscapeFile ReadLandscapeFile(const std::string& FileName) {
 
 namespace {
 constexpr size_t RealWidth = 23;
-
-void AppendReal(std::string& out, Double value) {
-  const size_t at = out.size();
-  out.resize(at + RealWidth);
-  utile::DoubleToDefaultChars(value, out.data() + at);
-}
+// Text is handed on in pieces of about this size.
+constexpr size_t PieceSize = size_t(1) << 20;
 
 void AppendPatchLine(std::string& out, Integer popID, const tCircle& patch) {
   out += utile::IntToStr(popID);
+  char line[5 * (RealWidth + 1)];
+  char* at = line;
   for (const Double value : {patch.x, patch.y, patch.A, patch.b, patch.e}) {
-    out += '\t';
-    AppendReal(out, value);
+    *at++ = '\t';
+    at = utile::DoubleToDefaultChars(value, at);
   }
+  out.append(line, at);
   out += "\r\n";
+}
+
+// The file's text, handed to write(piece) a piece at a time, so that a large
+// matrix is never held twice.
+template <class tWrite>
+void WriteLandscapeText(const tArrayOfCircles& patches, const tMatrixOfDouble* distances, tWrite&& write) {
+  const size_t n = patches.size();
+  if (distances) {
+    utile::Assert(distances->size() == n, "The distance matrix must have a row per patch.");
+    for (const tVectorOfDouble& row : *distances)
+      utile::Assert(row.size() == n, "The distance matrix must have a column per patch.");
+  }
+  std::string piece;
+  piece.reserve(PieceSize + n * (RealWidth + 1) + 128);
+  const auto full = [&] {
+    if (piece.size() < PieceSize) return;
+    write(std::string_view(piece));
+    piece.clear();
+  };
+  for (const tCircle& patch : patches) {
+    AppendPatchLine(piece, patch.popID, patch);
+    full();
+  }
+  if (distances) {
+    AppendPatchLine(piece, PatchListSentinel, tCircle{});
+    for (const tVectorOfDouble& row : *distances) {
+      // The row's cells and TABs at once, then its line end.
+      const size_t at = piece.size();
+      piece.resize(at + n * (RealWidth + 1) - (n > 0 ? 1 : 0));
+      char* cell = piece.data() + at;
+      for (size_t j = 0; j < n; ++j) {
+        if (j > 0) *cell++ = '\t';
+        cell = utile::DoubleToDefaultChars(row[j], cell);
+      }
+      piece += "\r\n";
+      full();
+    }
+  }
+  if (!piece.empty()) write(std::string_view(piece));
 }
 }  // namespace
 
 std::string LandscapeFileText(const tArrayOfCircles& Patches, const tMatrixOfDouble* Distances) {
-  const size_t n = Patches.size();
-  if (Distances) utile::Assert(Distances->size() == n, "The distance matrix must have a row per patch.");
   std::string out;
-  out.reserve((n + 1) * 128 + (Distances ? n * n * (RealWidth + 1) + n : 0));
-  for (const tCircle& patch : Patches) AppendPatchLine(out, patch.popID, patch);
-  if (!Distances) return out;
-  AppendPatchLine(out, PatchListSentinel, tCircle{});
-  for (const tVectorOfDouble& row : *Distances) {
-    utile::Assert(row.size() == n, "The distance matrix must have a column per patch.");
-    // The row's cells and TABs at once, then its line end.
-    const size_t at = out.size();
-    out.resize(at + n * (RealWidth + 1) - (n > 0 ? 1 : 0));
-    char* cell = out.data() + at;
-    for (size_t j = 0; j < n; ++j) {
-      if (j > 0) *cell++ = '\t';
-      cell = utile::DoubleToDefaultChars(row[j], cell);
-    }
-    out += "\r\n";
-  }
+  WriteLandscapeText(Patches, Distances, [&out](std::string_view piece) { out += piece; });
   return out;
 }
 
 void SaveLandscapeFile(const std::string& FileName, const tArrayOfCircles& Patches,
                        const tMatrixOfDouble* Distances) {
-  utile::SaveTextToFile(FileName, LandscapeFileText(Patches, Distances));
+  utile::tSafeOutFile file(FileName, true);
+  WriteLandscapeText(Patches, Distances, [&file](std::string_view piece) {
+    file.Stream().write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  });
+  file.Commit();
 }
 
 // ------------------------------------------------------------------ maps

@@ -2,8 +2,6 @@
 
 #include <bit>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <random>
@@ -11,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport/Measurement.h"
+#include "TestSupport/PrintfRealForm.h"
 #include "TestSupport/StatisticalChecks.h"
 
 using namespace utile;
@@ -257,50 +256,12 @@ TEST(RunTimeFiles, SafeFileReplacesTheTargetOnlyWhenCommitted) {
   EXPECT_THROW(SaveTextToFile(folder.File("no/such/folder.txt"), "x"), EInOutError);
 }
 
-// The 23-character form as the C library's printf made it before it was written
-// without it: eighteen significant digits of the exact value (ties to even), then
-// fifteen, a half going away from zero.
-std::string PrintfDefaultForm(long double value) {
-  if (!std::isfinite(value)) {
-    const std::string body = std::isnan(value) ? "Nan" : (value < 0 ? "-Inf" : "+Inf");
-    return std::string(23 - body.size(), ' ') + body;
-  }
-  std::string digits = "0";
-  int exponent = 0;
-  if (value != 0) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.17Le", std::fabs(value));
-    digits.clear();
-    const char* p = buffer;
-    for (; *p != 'e'; ++p)
-      if (*p >= '0' && *p <= '9') digits += *p;
-    exponent = std::atoi(p + 1);
-    const bool up = digits[15] >= '5';
-    digits.resize(15);
-    int i = 14;
-    if (up) {
-      while (i >= 0 && digits[i] == '9') digits[i--] = '0';
-      if (i >= 0) {
-        ++digits[i];
-      } else {
-        digits = "1" + digits.substr(0, 14);
-        ++exponent;
-      }
-    }
-  }
-  digits.resize(15, '0');
-  char text[32];
-  std::snprintf(text, sizeof text, "%c%c.%sE%c%04d", value < 0 ? '-' : ' ', digits[0], digits.substr(1).c_str(),
-                exponent < 0 ? '-' : '+', std::abs(exponent));
-  return text;
-}
-
 TEST(RunTimeFormat, DefaultRealFormOfDoublesIsThePrintfOneOnEveryValue) {
   long checked = 0;
   const auto check = [&checked](double x) {
     ++checked;
     char text[24] = {};
-    const std::string expected = PrintfDefaultForm(x);
+    const std::string expected = testsupport::PrintfDefaultForm(x);
     const bool same = DoubleToDefaultChars(x, text) == text + 23 && expected == text &&
                       FloatToDefaultStr(x) == expected;
     if (!same) ADD_FAILURE() << std::hexfloat << x << ": " << text << " in place of " << expected;
@@ -407,7 +368,7 @@ TEST(RunTimeFormat, DefaultRealFormOfSinglesIsTheGeneralOne) {
     const float x = std::bit_cast<float>(bits);
     SingleToDefaultChars(x, text);
     ASSERT_EQ(FloatToDefaultStr(x), text) << std::hexfloat << x;
-    ASSERT_EQ(PrintfDefaultForm(x), text) << std::hexfloat << x;
+    ASSERT_EQ(testsupport::PrintfDefaultForm(x), text) << std::hexfloat << x;
   }
 }
 

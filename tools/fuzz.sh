@@ -1,0 +1,29 @@
+#!/bin/sh
+# Builds the fuzz targets of the file readers (preset "fuzz": clang's libFuzzer
+# under the address and undefined-behaviour sanitizers) and fuzzes each for the
+# given seconds (60 by default), starting from its corpus in tests/fuzz/corpus.
+# New inputs go to a scratch folder, not to the corpus; a fault stops the run
+# with the input that shows it in build/fuzz/faults.
+#   tools/fuzz.sh [seconds] [target...]
+set -e
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+[ $# -gt 0 ] && shift
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+targets=${*:-$(cd tests/fuzz && ls Fuzz*.cpp | sed -e 's/\.cpp$//' -e '/^FuzzReplay$/d' -e '/^FuzzBatchFile$/d')}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir -p build/fuzz/faults
+for target in $targets; do
+  mkdir -p "$scratch/$target"
+  echo "== $target, $seconds s"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    "build/fuzz/tests/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -max_len=65536 -print_final_stats=1 -artifact_prefix="build/fuzz/faults/$target-" \
+    "$scratch/$target" "tests/fuzz/corpus/$target" 2>&1 | grep -E '^(==|#[0-9]+ *DONE|stat::number_of_executed_units|SUMMARY|Fuzz check|    #)' || true
+  if ls build/fuzz/faults/"$target"-* >/dev/null 2>&1; then
+    echo "$target: fault, input in build/fuzz/faults"
+    exit 1
+  fi
+done
