@@ -467,8 +467,8 @@ void Stretch(const std::string& fileName, double low, double high, TGISDataType 
   // The stretch divides by the documented range: a map that does not document it
   // is refused, naming what it lacks.
   if (const std::string missing = source.MissingValueRangeLine(); !missing.empty())
-    throw EInOutError(Format("%s cannot be stretched: its documentation has no \"%s\" line.",
-                             MapOf(job), missing));
+    throw EInOutError(
+        Format("%s cannot be stretched: its documentation has no \"%s\" line.", MapOf(job), missing));
   tPlan plan;
   plan.NewType = type;
   plan.NewFlag = flag;

@@ -476,7 +476,8 @@ char* WriteSpecialValue(double value, char* out) {
 // Any finite double other than zero, through its exact eighteen significant digits.
 char* DoubleThroughEighteenDigits(double value, char* out) {
   char text[40];
-  const auto written = std::to_chars(text, text + sizeof text, std::fabs(value), std::chars_format::scientific, 17);
+  const auto written =
+      std::to_chars(text, text + sizeof text, std::fabs(value), std::chars_format::scientific, 17);
   // "d.ddddddddddddddddde+dd"
   uint64_t digits = static_cast<uint64_t>(text[0] - '0');
   for (int i = 2; i < 19; ++i) digits = digits * 10 + static_cast<uint64_t>(text[i] - '0');
@@ -504,7 +505,8 @@ char* DoubleToDefaultChars(double value, char* out) {
   // the estimate is corrected on the scaled value below.
   const int b = e + 63 - std::countl_zero(m);
   int exponent = (b * 78913) >> 18;
-  if (exponent >= LowestGuess && exponent < HighestGuess && std::fabs(value) >= GuessPowers[exponent + 1 - LowestGuess])
+  if (exponent >= LowestGuess && exponent < HighestGuess &&
+      std::fabs(value) >= GuessPowers[exponent + 1 - LowestGuess])
     ++exponent;
   uint64_t whole = 0;
   bool up = false;
@@ -557,7 +559,8 @@ char* SingleToDefaultChars(float value, char* out) {
   uint64_t whole = 0;
   int half = 0;
   for (int attempt = 0;; ++attempt) {
-    if (attempt > 2 || !ScaledSingle(m, e, 17 - exponent, whole, half)) return DoubleToDefaultChars(value, out);
+    if (attempt > 2 || !ScaledSingle(m, e, 17 - exponent, whole, half))
+      return DoubleToDefaultChars(value, out);
     if (whole >= TenPower18)
       ++exponent;
     else if (whole < TenPower17)
@@ -1094,30 +1097,31 @@ void SaveTextToFile(const std::string& fileName, std::string_view text) {
   file.Commit();
 }
 
+void RaiseNotEnoughMemory(const std::string& fileName) {
+  throw EInOutError(Format("Not enough memory to read file \"%s\"", fileName));
+}
+
 std::string LoadTextFromFile(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
   // A folder opens as a stream that reads nothing: it is not a file to load.
   if (!in || !FileExists(fileName)) throw EInOutError(Format("Cannot open file \"%s\"", fileName));
-  std::string text;
-  try {
+  std::string text = WithinMemory(fileName, [&] {
     // Sized once from the file, then read in pieces: a file that changes while it
     // is read is taken as far as it goes.
+    std::string read;
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(fileName, error);
-    if (!error) text.reserve(static_cast<size_t>(size) + 1);
+    if (!error) read.reserve(static_cast<size_t>(size) + 1);
     constexpr size_t Piece = size_t(1) << 20;
     while (in) {
-      const size_t at = text.size(), room = text.capacity() - at;
+      const size_t at = read.size(), room = read.capacity() - at;
       const size_t piece = room > 0 ? std::min(room, Piece) : Piece;
-      text.resize(at + piece);
-      in.read(text.data() + at, static_cast<std::streamsize>(piece));
-      text.resize(at + static_cast<size_t>(in.gcount()));
+      read.resize(at + piece);
+      in.read(read.data() + at, static_cast<std::streamsize>(piece));
+      read.resize(at + static_cast<size_t>(in.gcount()));
     }
-  } catch (const std::bad_alloc&) {
-    throw EInOutError(Format("Not enough memory to read file \"%s\"", fileName));
-  } catch (const std::length_error&) {
-    throw EInOutError(Format("Not enough memory to read file \"%s\"", fileName));
-  }
+    return read;
+  });
   if (in.bad()) throw EInOutError(Format("Error reading file \"%s\"", fileName));
   return text;
 }

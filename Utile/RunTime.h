@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
+#include <new>
 #include <source_location>
 #include <stdexcept>
 #include <string>
@@ -250,6 +251,20 @@ private:
   std::ofstream fStream;
   bool fCommitted = false;
 };
+
+// Runs a reader of the file named: a file too large for the memory left is
+// refused with EInOutError naming it, never with the library's own exception.
+[[noreturn]] void RaiseNotEnoughMemory(const std::string& fileName);
+template <class tRead>
+decltype(auto) WithinMemory(const std::string& fileName, tRead&& read) {
+  try {
+    return read();
+  } catch (const std::bad_alloc&) {
+    RaiseNotEnoughMemory(fileName);
+  } catch (const std::length_error&) {
+    RaiseNotEnoughMemory(fileName);
+  }
+}
 
 // Whole text file in one piece, written through tSafeOutFile.
 void SaveTextToFile(const std::string& fileName, std::string_view text);

@@ -390,7 +390,16 @@ void CheckMatrixMemory(size_t rows, size_t columns, const std::string& fileName)
 
 }  // namespace
 
+namespace {
+tMatrixOfDouble ReadMatrixFile(const std::string& fileName, bool binary);
+}  // namespace
+
 tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
+  return WithinMemory(fileName, [&] { return ReadMatrixFile(fileName, binary); });
+}
+
+namespace {
+tMatrixOfDouble ReadMatrixFile(const std::string& fileName, bool binary) {
   std::ifstream in(fileName, std::ios::binary);
   // A folder opens as a stream of no readable bytes but a huge size.
   if (!in || !FileExists(fileName)) throw EInOutError(Format("Cannot open file \"%s\"", fileName));
@@ -430,6 +439,7 @@ tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
   }
   return m;
 }
+}  // namespace
 
 namespace {
 // cellText(cell, out) writes a cell of at most CellWidth characters at out and

@@ -184,9 +184,11 @@ bool ResultNumber(std::string_view field, const char* what, const std::string& f
   const std::string_view digits = std::string_view(trimmed).substr(trimmed.starts_with('+') ? 1 : 0);
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return false;
   throw utile::EInOutError(utile::Format(
-      "The result file \"%s\", line %d: the %s %s is beyond %d, the largest a batch continues from.", fileName,
-      line, what, std::string(field), LargestResultNumber));
+      "The result file \"%s\", line %d: the %s %s is beyond %d, the largest a batch continues from.",
+      fileName, line, what, std::string(field), LargestResultNumber));
 }
+
+tIBResultFileState ReadResultFileState(const std::string& fileName);
 
 // The field of a line from position `from` to the next TAB, and the position after that TAB.
 std::string_view NextTabbedField(std::string_view line, size_t& from) {
@@ -198,6 +200,11 @@ std::string_view NextTabbedField(std::string_view line, size_t& from) {
 }  // namespace
 
 tIBResultFileState ReadIBResultFile(const std::string& fileName) {
+  return utile::WithinMemory(fileName, [&] { return ReadResultFileState(fileName); });
+}
+
+namespace {
+tIBResultFileState ReadResultFileState(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw utile::EInOutError(utile::Format("Cannot read the result file \"%s\".", fileName));
   tIBResultFileState state;
@@ -226,6 +233,7 @@ tIBResultFileState ReadIBResultFile(const std::string& fileName) {
   if (in.bad()) throw utile::EInOutError(utile::Format("Cannot read the result file \"%s\".", fileName));
   return state;
 }
+}  // namespace
 
 // ------------------------------------------------------------------ priors
 

@@ -136,27 +136,31 @@ void CheckDistanceMatrixRoom(tLineReader lines, size_t n, const std::string& fil
   std::string_view line, field;
   for (size_t i = 0; i < n; ++i) {
     if (!lines.Next(line))
-      RaiseFileError(DistanceMatrixError, fileName, lines.Number() + 1,
-                     Format("the file ends before row %d of %d", static_cast<Int64>(i + 1), static_cast<Int64>(n)));
+      RaiseFileError(
+          DistanceMatrixError, fileName, lines.Number() + 1,
+          Format("the file ends before row %d of %d", static_cast<Int64>(i + 1), static_cast<Int64>(n)));
     size_t j = 0;
     for (; NextField(line, field); ++j)
       if (j == n)
-        RaiseFileError(DistanceMatrixError, fileName, lines.Number(),
-                       Format("more than %d distances in row %d", static_cast<Int64>(n), static_cast<Int64>(i + 1)));
+        RaiseFileError(
+            DistanceMatrixError, fileName, lines.Number(),
+            Format("more than %d distances in row %d", static_cast<Int64>(n), static_cast<Int64>(i + 1)));
     if (j < n)
       RaiseFileError(DistanceMatrixError, fileName, lines.Number(),
-                     Format("%d distances in row %d, %d expected", static_cast<Int64>(j), static_cast<Int64>(i + 1),
-                            static_cast<Int64>(n)));
+                     Format("%d distances in row %d, %d expected", static_cast<Int64>(j),
+                            static_cast<Int64>(i + 1), static_cast<Int64>(n)));
   }
-  const double bytes = static_cast<double>(n) * (static_cast<double>(n) * sizeof(Double) + sizeof(tVectorOfDouble));
+  const double bytes =
+      static_cast<double>(n) * (static_cast<double>(n) * sizeof(Double) + sizeof(tVectorOfDouble));
   if (!utile::MemoryAvailable(static_cast<uint64_t>(bytes)))
     RaiseFileError(DistanceMatrixError, fileName, lines.Number() - static_cast<Integer>(n) + 1,
-                   Format("the %d x %d distance matrix needs %.0f MB, more memory than is free", static_cast<Int64>(n),
-                          static_cast<Int64>(n), std::ceil(bytes / 1048576)));
+                   Format("the %d x %d distance matrix needs %.0f MB, more memory than is free",
+                          static_cast<Int64>(n), static_cast<Int64>(n), std::ceil(bytes / 1048576)));
 }
 }  // namespace
 
-tLandscapeFile ParseLandscapeFile(std::string_view Text, const std::string& FileName) {
+namespace {
+tLandscapeFile ParseLandscapeText(std::string_view Text, const std::string& FileName) {
   tLandscapeFile file;
   tLineReader lines(Text);
   std::string_view line;
@@ -184,10 +188,16 @@ tLandscapeFile ParseLandscapeFile(std::string_view Text, const std::string& File
     std::string_view field;
     for (Double& distance : row) {
       NextField(line, field);
-      if (!ParseReal(field, distance)) RaiseFileError(DistanceMatrixError, FileName, lines.Number(), NotANumber(field));
+      if (!ParseReal(field, distance))
+        RaiseFileError(DistanceMatrixError, FileName, lines.Number(), NotANumber(field));
     }
   }
   return file;
+}
+}  // namespace
+
+tLandscapeFile ParseLandscapeFile(std::string_view Text, const std::string& FileName) {
+  return utile::WithinMemory(FileName, [&] { return ParseLandscapeText(Text, FileName); });
 }
 
 tLandscapeFile ReadLandscapeFile(const std::string& FileName) {

@@ -49,14 +49,14 @@ inline double ResidentMB(const char* key) {
 // The peak of resident memory from its construction on, above what the process
 // held then.
 class tPeakMemory {
-public:
+ public:
   tPeakMemory() {
     std::ofstream("/proc/self/clear_refs") << "5";
     fStart = ResidentMB("VmRSS:");
   }
   double AddedMB() const { return ResidentMB("VmHWM:") - fStart; }
 
-private:
+ private:
   double fStart = 0;
 };
 

@@ -42,8 +42,8 @@ inline std::string PrintfDefaultForm(long double value) {
   }
   digits.resize(15, '0');
   char text[32];
-  std::snprintf(text, sizeof text, "%c%c.%sE%c%04d", value < 0 ? '-' : ' ', digits[0], digits.substr(1).c_str(),
-                exponent < 0 ? '-' : '+', std::abs(exponent));
+  std::snprintf(text, sizeof text, "%c%c.%sE%c%04d", value < 0 ? '-' : ' ', digits[0],
+                digits.substr(1).c_str(), exponent < 0 ? '-' : '+', std::abs(exponent));
   return text;
 }
 

@@ -1,13 +1,12 @@
-#include "Utile/MapConversions.h"
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <deque>
 #include <functional>
 
-#include <gtest/gtest.h>
-
 #include "TestSupport/MapFiles.h"
 #include "TestSupport/StatisticalChecks.h"
+#include "Utile/MapConversions.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 
@@ -313,12 +312,16 @@ TEST_F(MapConversions, StretchesOfMapsWithoutARangeFailWithTheErrorLineAndTheRea
     std::function<void()> Make;
     std::string Reason;
   };
-  const tCase cases[] = {
-      {[&] { MakeMapFiles(Stem("m"), "real", {4, 4}, 4, 4); }, "Floating point division by zero"},
-      {[&] { without("m", "min. value"); }, "m cannot be stretched: its documentation has no \"min. value\" line."},
-      {[&] { without("m", "max. value"); }, "m cannot be stretched: its documentation has no \"max. value\" line."},
-      {[&] { without("m", "min. value"), without("m", "max. value"); },
-       "m cannot be stretched: its documentation has no \"min. value\" line."}};
+  const tCase cases[] = {{[&] {
+                            MakeMapFiles(Stem("m"), "real", {4, 4}, 4, 4);
+                          },
+                          "Floating point division by zero"},
+                         {[&] { without("m", "min. value"); },
+                          "m cannot be stretched: its documentation has no \"min. value\" line."},
+                         {[&] { without("m", "max. value"); },
+                          "m cannot be stretched: its documentation has no \"max. value\" line."},
+                         {[&] { without("m", "min. value"), without("m", "max. value"); },
+                          "m cannot be stretched: its documentation has no \"min. value\" line."}};
   for (const tCase& c : cases)
     for (const tModification stretch : {mdStretch0100, mdStretch01, mdStretchAB, mdSmallestSize}) {
       SCOPED_TRACE(c.Reason);

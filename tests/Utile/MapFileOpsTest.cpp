@@ -1,17 +1,16 @@
-#include "Utile/MapFileOps.h"
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <filesystem>
 #include <functional>
 #include <limits>
-#include <sys/resource.h>
-#include <sys/stat.h>
-
-#include <gtest/gtest.h>
 
 #include "TestSupport/MapFiles.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
+#include "Utile/MapFileOps.h"
 #include "Utile/RunTime.h"
 
 using namespace utile;

@@ -1,4 +1,4 @@
-#include "Utile/RunTime.h"
+#include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
@@ -6,11 +6,10 @@
 #include <limits>
 #include <random>
 
-#include <gtest/gtest.h>
-
 #include "TestSupport/Measurement.h"
 #include "TestSupport/PrintfRealForm.h"
 #include "TestSupport/StatisticalChecks.h"
+#include "Utile/RunTime.h"
 
 using namespace utile;
 
@@ -262,8 +261,8 @@ TEST(RunTimeFormat, DefaultRealFormOfDoublesIsThePrintfOneOnEveryValue) {
     ++checked;
     char text[24] = {};
     const std::string expected = testsupport::PrintfDefaultForm(x);
-    const bool same = DoubleToDefaultChars(x, text) == text + 23 && expected == text &&
-                      FloatToDefaultStr(x) == expected;
+    const bool same =
+        DoubleToDefaultChars(x, text) == text + 23 && expected == text && FloatToDefaultStr(x) == expected;
     if (!same) ADD_FAILURE() << std::hexfloat << x << ": " << text << " in place of " << expected;
     return same;
   };
@@ -280,7 +279,8 @@ TEST(RunTimeFormat, DefaultRealFormOfDoublesIsThePrintfOneOnEveryValue) {
   for (int k = -323; k <= 308; ++k) {
     const double power = std::strtod(("1e" + std::to_string(k)).c_str(), nullptr);
     double below = power, above = power;
-    for (int step = 0; step < 4; ++step, below = std::nextafter(below, 0.0), above = std::nextafter(above, Infinity))
+    for (int step = 0; step < 4;
+         ++step, below = std::nextafter(below, 0.0), above = std::nextafter(above, Infinity))
       for (const double x : {below, above, -below, -above})
         if (!check(x)) return;
   }
@@ -296,11 +296,11 @@ TEST(RunTimeFormat, DefaultRealFormOfDoublesIsThePrintfOneOnEveryValue) {
         if (!check(y)) return;
     }
   }
-  for (const double x : {0.0, -0.0, std::numeric_limits<double>::infinity(),
-                         -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(),
-                         -std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::max(),
-                         std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(),
-                         999999999999999.5, 0.1, 30.0})
+  for (const double x :
+       {0.0, -0.0, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+        std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+        std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min(),
+        std::numeric_limits<double>::min(), 999999999999999.5, 0.1, 30.0})
     if (!check(x)) return;
   EXPECT_GT(checked, 2'000'000 / scale);
 }

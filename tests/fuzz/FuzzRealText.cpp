@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (char& c : normal)
       if (c == separator) c = '.';
     const double c = std::strtod(normal.c_str(), nullptr);
-    FuzzCheck(std::isinf(c) || value == c || (value == 0 && c == 0), "a real read otherwise than the C library");
+    FuzzCheck(std::isinf(c) || value == c || (value == 0 && c == 0),
+              "a real read otherwise than the C library");
     FuzzCheck(std::fabs(value) <= std::numeric_limits<double>::max(), "a real read beyond every double");
   }
   if (size >= sizeof(double)) {

@@ -20,14 +20,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 namespace {
 
 // Pieces of the files' own grammar that a random byte rarely makes.
-const char* const Tokens[] = {"\r\n",    "\n",      "\t",      " ",        "-99999", "-9999", "---",
-                              "IBsimple 4", "SimID\t", "Landscape\t", "0",   "1",      "-1",
-                              "4294967301", "4611686018427387904", "99999999999999999999", "1.5", "1,5",
-                              "e308",    "E-0324",  "1.79769313486232E+0308", "1.7976931348623157e308", "nan",
-                              "inf",     "data type   : ", "real", "byte", "integer", "columns     : ",
-                              "rows        : ", "min. value  : ", "max. value  : ", "flag value  : ",
-                              "flag def'n  : background", "category 1  : ", "Simulation(", "MakeLandscape(",
-                              ")", ",", "."};
+const char* const Tokens[] = {"\r\n",
+                              "\n",
+                              "\t",
+                              " ",
+                              "-99999",
+                              "-9999",
+                              "---",
+                              "IBsimple 4",
+                              "SimID\t",
+                              "Landscape\t",
+                              "0",
+                              "1",
+                              "-1",
+                              "4294967301",
+                              "4611686018427387904",
+                              "99999999999999999999",
+                              "1.5",
+                              "1,5",
+                              "e308",
+                              "E-0324",
+                              "1.79769313486232E+0308",
+                              "1.7976931348623157e308",
+                              "nan",
+                              "inf",
+                              "data type   : ",
+                              "real",
+                              "byte",
+                              "integer",
+                              "columns     : ",
+                              "rows        : ",
+                              "min. value  : ",
+                              "max. value  : ",
+                              "flag value  : ",
+                              "flag def'n  : background",
+                              "category 1  : ",
+                              "Simulation(",
+                              "MakeLandscape(",
+                              ")",
+                              ",",
+                              "."};
 
 std::string Mutated(const std::string& seed, std::mt19937& random) {
   std::string s = seed;
@@ -48,7 +80,8 @@ std::string Mutated(const std::string& seed, std::mt19937& random) {
       }
       case 3: {  // a piece repeated
         if (s.empty()) break;
-        const size_t from = random() % s.size(), length = 1 + random() % std::min<size_t>(64, s.size() - from);
+        const size_t from = random() % s.size(),
+                     length = 1 + random() % std::min<size_t>(64, s.size() - from);
         s.insert(at(s.size()), s.substr(from, length));
         break;
       }

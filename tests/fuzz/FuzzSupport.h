@@ -65,7 +65,8 @@ inline const std::string& Folder() {
 // The bytes written to a file of that name in Folder(); its full name.
 inline std::string WriteFile(const std::string& name, std::string_view bytes) {
   const std::string path = Folder() + "/" + name;
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 

@@ -112,8 +112,10 @@ TEST(IBBatchResultFile, WhatAnExistingFileHolds) {
       // LF, no end of the last line; numbers before any header are no rows.
       {"9\t9\nSimID\tTime\n2\tx\n11\ty", 11, -1, {"SimID", "Time"}},
       // Beyond 32 bits, up to the largest number a batch continues from.
-      {"SimID\tLandscape\tTime\n4294967301\t8589934592\t0 D\n5\t4611686018427387903\t0 D\n", 4294967301,
-       4611686018427387903, {"SimID", "Landscape", "Time"}},
+      {"SimID\tLandscape\tTime\n4294967301\t8589934592\t0 D\n5\t4611686018427387903\t0 D\n",
+       4294967301,
+       4611686018427387903,
+       {"SimID", "Landscape", "Time"}},
   };
   for (const tCase& c : cases) {
     std::ofstream(name, std::ios::binary) << c.Text;

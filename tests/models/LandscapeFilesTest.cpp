@@ -136,7 +136,8 @@ TEST_F(LandscapeFilesTest, ADistanceMatrixTheFileCannotHoldIsRefusedBeforeItIsSi
           }
         },
         1);
-    EXPECT_EQ(message, "Patch file incorrect: distance matrix cannot be read.\n\"" + name + "\", line " + reason);
+    EXPECT_EQ(message,
+              "Patch file incorrect: distance matrix cannot be read.\n\"" + name + "\", line " + reason);
     EXPECT_LT(seconds, limit) << reason;
     EXPECT_LT(memory.AddedMB(), 300) << reason;
   }
@@ -180,15 +181,17 @@ TEST_F(LandscapeFilesTest, TheLargestRealsReadBackAsWritten) {
   const std::string name = fFolder.File("largest.patch");
   models::SaveLandscapeFile(name, file.Patches, &file.DistanceMat);
   const std::string saved = utile::LoadTextFromFile(name);
-  EXPECT_EQ(saved, "1\t" + written + "\t" + negative + "\t" + written + "\t" + negative + "\t" + written +
-                       "\r\n-99999\t 0.00000000000000E+0000\t 0.00000000000000E+0000\t 0.00000000000000E+0000\t"
-                       " 0.00000000000000E+0000\t 0.00000000000000E+0000\r\n" + written + "\r\n");
+  EXPECT_EQ(saved,
+            "1\t" + written + "\t" + negative + "\t" + written + "\t" + negative + "\t" + written +
+                "\r\n-99999\t 0.00000000000000E+0000\t 0.00000000000000E+0000\t 0.00000000000000E+0000\t"
+                " 0.00000000000000E+0000\t 0.00000000000000E+0000\r\n" +
+                written + "\r\n");
   const models::tLandscapeFile back = models::ReadLandscapeFile(name);
   EXPECT_EQ(models::LandscapeFileText(back.Patches, &back.DistanceMat), saved);
   // One unit further in the fifteenth digit lies beyond every double.
-  EXPECT_NE(testsupport::MessageOf<utile::EInOutError>(
-                [] { models::ParseLandscapeFile("1 0 1.79769313486233E+0308 1\n", "far.patch"); })
-                .find("line 1: \"1.79769313486233E+0308\" is beyond the largest real."),
+  EXPECT_NE(testsupport::MessageOf<utile::EInOutError>([] {
+              models::ParseLandscapeFile("1 0 1.79769313486233E+0308 1\n", "far.patch");
+            }).find("line 1: \"1.79769313486233E+0308\" is beyond the largest real."),
             std::string::npos);
 }
 
