@@ -48,8 +48,12 @@ inline const std::string& Folder() {
   struct tFolder {
     std::string Path;
     tFolder() {
-      const std::filesystem::path path =
-          std::filesystem::temp_directory_path() / ("vandrel-fuzz-" + std::to_string(::getpid()));
+      // In memory where the system offers it: a file replaced on disk waits for the disk.
+      std::error_code error;
+      const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
+                                             ? std::filesystem::path("/dev/shm")
+                                             : std::filesystem::temp_directory_path();
+      const std::filesystem::path path = base / ("vandrel-fuzz-" + std::to_string(::getpid()));
       std::filesystem::create_directories(path);
       Path = path.string();
     }
