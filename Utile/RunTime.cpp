@@ -420,6 +420,23 @@ bool ScaledDouble(uint64_t m, int e, int s, uint64_t& whole, bool& up) {
   return true;
 }
 
+// Corrects a first guess of the decimal exponent until scale(exponent), which
+// sets whole, puts the value's integer part in [lowest, 10 lowest); false when
+// the scale is out of reach or the guess is far off.
+template <class tScale>
+bool SettleExponent(int& exponent, uint64_t lowest, const uint64_t& whole, tScale&& scale) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!scale(exponent)) return false;
+    if (whole >= 10 * lowest)
+      ++exponent;
+    else if (whole < lowest)
+      --exponent;
+    else
+      return true;
+  }
+  return false;
+}
+
 // The 23 characters of a value of fifteen significant digits (10^14 <= digits <
 // 10^15) and its decimal exponent.
 // The eight digits of n < 10^8, in two halves whose pairs are found independently.
@@ -510,16 +527,9 @@ char* DoubleToDefaultChars(double value, char* out) {
     ++exponent;
   uint64_t whole = 0;
   bool up = false;
-  for (int attempt = 0;; ++attempt) {
-    if (attempt > 2 || !ScaledDouble(m, e, 14 - exponent, whole, up))
-      return DoubleThroughEighteenDigits(value, out);
-    if (whole >= TenPower15)
-      ++exponent;
-    else if (whole < TenPower14)
-      --exponent;
-    else
-      break;
-  }
+  if (!SettleExponent(exponent, TenPower14, whole,
+                      [&](int guess) { return ScaledDouble(m, e, 14 - guess, whole, up); }))
+    return DoubleThroughEighteenDigits(value, out);
   uint64_t digits = whole + (up ? 1 : 0);
   if (digits == TenPower15) {
     digits = TenPower14;
@@ -558,16 +568,9 @@ char* SingleToDefaultChars(float value, char* out) {
   int exponent = (b * 78913) >> 18;
   uint64_t whole = 0;
   int half = 0;
-  for (int attempt = 0;; ++attempt) {
-    if (attempt > 2 || !ScaledSingle(m, e, 17 - exponent, whole, half))
-      return DoubleToDefaultChars(value, out);
-    if (whole >= TenPower18)
-      ++exponent;
-    else if (whole < TenPower17)
-      --exponent;
-    else
-      break;
-  }
+  if (!SettleExponent(exponent, TenPower17, whole,
+                      [&](int guess) { return ScaledSingle(m, e, 17 - guess, whole, half); }))
+    return DoubleToDefaultChars(value, out);
   // Eighteen significant digits, correctly rounded (halves to even), as the
   // general path takes them; then fifteen, a half going away from zero.
   const uint64_t digits = whole + ((half > 0 || (half == 0 && (whole & 1) != 0)) ? 1 : 0);

@@ -46,12 +46,15 @@ inline double ResidentMB(const char* key) {
   return 0;
 }
 
+// Starts the peak of resident memory ("VmHWM:") again from the memory in use now.
+inline void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
 // The peak of resident memory from its construction on, above what the process
 // held then.
 class tPeakMemory {
  public:
   tPeakMemory() {
-    std::ofstream("/proc/self/clear_refs") << "5";
+    ResetPeakMemory();
     fStart = ResidentMB("VmRSS:");
   }
   double AddedMB() const { return ResidentMB("VmHWM:") - fStart; }
