@@ -152,17 +152,22 @@ TEST_F(LandscapeFilesTest, ReadingTakesTimeInProportionToThePatches) {
   const auto [few, fewText] = text(10000);
   const auto [many, manyText] = text(200000);
   models::tArrayOfCircles read;
-  const double fewSeconds =
-      testsupport::BestSeconds([&] { read = models::ParseLandscapeFile(fewText, "few.patch").Patches; }, 5);
-  const double manySeconds =
-      testsupport::BestSeconds([&] { read = models::ParseLandscapeFile(manyText, "many.patch").Patches; });
+  // Twenty times the patches; copying the array every hundred patches made it over a
+  // hundred times the time. A trial that other work of the machine disturbed is run again.
+  double ratio = std::numeric_limits<double>::infinity();
+  for (int trial = 0; trial < (testsupport::UnderSanitizers ? 1 : 3) && !(ratio < 25); ++trial) {
+    const double fewSeconds =
+        testsupport::BestSeconds([&] { read = models::ParseLandscapeFile(fewText, "few.patch").Patches; }, 5);
+    const double manySeconds =
+        testsupport::BestSeconds([&] { read = models::ParseLandscapeFile(manyText, "many.patch").Patches; });
+    ratio = std::min(ratio, manySeconds / fewSeconds);
+  }
   // The array holds the patches and nothing more, however it grew.
   EXPECT_EQ(read.size(), many.size());
   EXPECT_EQ(read.capacity(), many.size());
   EXPECT_EQ(models::LandscapeFileText(read), manyText);
-  // Twenty times the patches; copying the array every hundred patches made it 320 times the time.
   if (!testsupport::UnderSanitizers) {
-    EXPECT_LT(manySeconds, 25 * fewSeconds);
+    EXPECT_LT(ratio, 25);
   }
 }
 
