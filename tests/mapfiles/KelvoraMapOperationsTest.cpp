@@ -157,26 +157,6 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     QVERIFY(w.cbMaps->findItems("forest_QT.rst", Qt::MatchExactly)[0]->isSelected());
   }
 
-  void AStretchOfAMapWithoutItsRangeIsLoggedWithTheLineItLacks() {
-    WriteMap(M("forest_QT"), idtReal, 2, 1, {10, 20}, 10, 20);
-    std::string doc = ReadFileBytes(M("forest_QT.rdc"));
-    const size_t at = doc.find("max. value  : ");
-    doc.erase(at, doc.find('\n', at) + 1 - at);
-    WriteFileBytes(M("forest_QT.rdc"), doc);
-    TdlgKelvora& w = Open();
-    const auto before = FolderFiles(fMaps->Path());
-    Select(w, {"forest_QT.rst"});
-    w.rbStretch01->setChecked(true);
-    w.btModify->click();
-    const QStringList log = LogLines(w);
-    QCOMPARE(log.size(), 2);
-    QCOMPARE(log[0], QString("forest_QT generated an error. Check it."));
-    QCOMPARE(log[1].trimmed(),
-             QString("forest_QT cannot be stretched: its documentation has no \"max. value\" line."));
-    QVERIFY(fDialogs->Messages.empty());
-    QCOMPARE(FolderFiles(fMaps->Path()), before);
-  }
-
   void EachBadMapIsReportedAndTheWalkGoesOn() {
     WriteMap(M("a_QT"), idtReal, 1, 2, {0, 300}, 0, 300);  // out of byte range: refused
     WriteMap(M("b_QT"), idtReal, 1, 2, {0, 1}, 0, 1);
