@@ -21,12 +21,14 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
+#include <chrono>
 #include <cmath>
 #include <functional>
 
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
+#include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "Utile/StringOps.h"
 #include "Utile/VirtualMatrixOps.h"
@@ -115,6 +117,52 @@ class tWhileRunning {
   QTimer fTimer;
   std::function<bool()> fCheck;
 };
+
+// The window's message pump, timed while it lives: the longest time during which
+// messages waited, from its start to the first pump, between two pumps, and
+// from the last pump to now.
+class tPumpTimer {
+  using tClock = std::chrono::steady_clock;
+
+ public:
+  tPumpTimer() : fPump(utile::platform_detail::gPump), fStart(tClock::now()), fLast(fStart) {
+    gTimer = this;
+    utile::SetMessagePump(&Pump);
+  }
+  ~tPumpTimer() {
+    utile::SetMessagePump(fPump);
+    gTimer = nullptr;
+  }
+  tPumpTimer(const tPumpTimer&) = delete;
+  tPumpTimer& operator=(const tPumpTimer&) = delete;
+
+  double LongestWait() const { return std::max(fLongest, Since(fLast)); }
+  double Seconds() const { return Since(fStart); }
+  int Pumps() const { return fPumps; }
+
+ private:
+  static double Since(tClock::time_point t) { return std::chrono::duration<double>(tClock::now() - t).count(); }
+  static void Pump() {
+    tPumpTimer& timer = *gTimer;
+    timer.fLongest = std::max(timer.fLongest, Since(timer.fLast));
+    ++timer.fPumps;
+    timer.fPump();
+    timer.fLast = tClock::now();
+  }
+
+  static inline tPumpTimer* gTimer = nullptr;
+  utile::tMessagePump fPump;
+  tClock::time_point fStart, fLast;
+  double fLongest = 0;
+  int fPumps = 0;
+};
+
+// Timing ratios mean nothing under the sanitizers, which slow some code far more than other.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool TimingMeasured = false;
+#else
+constexpr bool TimingMeasured = true;
+#endif
 
 }  // namespace
 
@@ -498,6 +546,44 @@ class BigMatrixTest : public QObject {
       fBM->RunBatch({"Simulation(999999,0,0.8,100,6,8,1)"}, folder.File(useExact ? "b.txt" : "a.txt"), false);
       QCOMPARE(LastOutput().split('\t')[9], interactive[useExact ? 1 : 0]);
     }
+  }
+
+  void DefaultComputeCostsNoMoreThanItsPasses() {
+    // A random landscape of 10 patches and every default of the computation page,
+    // the cache of the free memory included; then the same without any cache.
+    fMain->seNbPatch->setValue(10);
+    fMain->btMakeLandscapeClick();
+    if (!fMain->ckComputeMetapop->isChecked()) fBM->Initialise();
+    QVERIFY(fBM->BigMatrixModel && fBM->BigMatrixModel->DemeCount() == 10);
+    QCOMPARE(fBM->seRAMProportion->value(), 100);
+    fBM->pcMain->setCurrentWidget(fBM->tabComputation);
+    struct tRun {
+      QStringList Shown;
+      double Seconds = 0, LongestWait = 0;
+    };
+    auto compute = [&](int percent) {
+      fBM->seRAMProportion->setValue(percent);
+      tRun run;
+      {
+        tPumpTimer timer;
+        fBM->btComputeAll->click();
+        run.Seconds = timer.Seconds();
+        run.LongestWait = timer.LongestWait();
+      }
+      QStringList line = LastOutput().split('\t');
+      line.removeAt(line.size() - 2);  // the time it took
+      run.Shown << fBM->edLambdaP0->text() << fBM->edLambdaT->text() << fBM->edLambdaG->text()
+                << fBM->edIterationCount->text() << fBM->edTimeToExtinction->text()
+                << fBM->edEffectiveSize->text() << line.join('\t');
+      return run;
+    };
+    const tRun none = compute(0), full = compute(100);
+    QVERIFY(fDialogs->Messages.empty());
+    QCOMPARE(full.Shown, none.Shown);
+    qInfo("RAM 100 %%: %.3f s, longest wait %.3f s; RAM 0 %%: %.3f s, longest wait %.3f s", full.Seconds,
+          full.LongestWait, none.Seconds, none.LongestWait);
+    QVERIFY2(full.LongestWait < 0.25 && none.LongestWait < 0.25, qPrintable(QString::number(full.LongestWait)));
+    if (TimingMeasured) QVERIFY(full.Seconds <= 1.5 * none.Seconds + 0.2);
   }
 
   void ClosingDuringAComputationWaitsForItToUnwind() {

@@ -209,9 +209,10 @@ TEST_F(BigMatrixModel, WholePassesGiveTheProductsOfTheCells) {
 }
 
 TEST_F(BigMatrixModel, PassesAndWindowsHoldTheCellsBitForBit) {
-  // Eight demes with the cut in use: a pass of P0 adds the very cells of the
-  // cell functions in column order (a sum in Double over the cells), and so does
-  // P0L; cache windows hold the cells of a second model.
+  // Eight demes with the cut in use: a pass of P0 one source state at a time
+  // adds the very cells of the cell functions in column order (a sum in Double
+  // over the cells), and so does P0L; cache windows hold the cells of a second
+  // model.
   tDemes d = Line(8, 0.5);
   d.Precision = 1e-8;
   tBigSPOMModel model(8), other(8);
@@ -220,7 +221,7 @@ TEST_F(BigMatrixModel, PassesAndWindowsHoldTheCellsBitForBit) {
   const Cardinal n = model.P0Mat().RowCount();
   tVectorOfDouble x(n), y, yl;
   for (Cardinal i = 0; i < n; ++i) x[i] = 0.5 + 0.5 * std::cos(0.3 * i);
-  ASSERT_TRUE(model.P0Mat().Product(x, y, false, false));
+  ASSERT_TRUE(model.P0Mat().ProductBySourceState(x, y, false, false));
   ASSERT_TRUE(model.P0LMat().Product(x, yl, false, false));
   long zeros = 0;
   for (Cardinal r = 0; r < n; ++r) {
