@@ -351,64 +351,52 @@ template <int W, int G, int J>
 
 // ------------------------------------------------------------ Out = cells' x X
 
-// Out[c] for the S sources from c0 on, each in its own running sums. Where no
-// cell of the S sources is cut, the low products times X are summed first and
-// the sum multiplied by the high product.
+// acc[s] += the cells of the S sources from c0 on over high destination rh, times
+// X; with Whole, none of them cut, so that the test is left out.
+template <int W, int S, bool Whole>
+[[gnu::always_inline]] inline void SumHigh(const tBlockView& b, size_t rh, size_t c0, const Double* x,
+                                           tEight<W>* acc) {
+  using V = typename tEight<W>::V;
+  Double h[S];
+  const Double* low[S];
+#pragma GCC unroll 8
+  for (int s = 0; s < S; ++s) {
+    h[s] = b.High[rh * MaxSources + c0 + s];
+    low[s] = b.Low + (c0 + s) * b.LowStride;
+  }
+  const Double* xs = x + (rh << b.LowDemes);
+  for (size_t rl = 0; rl < b.LowSize; rl += Lanes) {
+#pragma GCC unroll 8
+    for (int i = 0; i < tEight<W>::Parts; ++i) {
+      V xv;
+      std::memcpy(&xv, xs + rl + W * i, sizeof xv);
+#pragma GCC unroll 8
+      for (int s = 0; s < S; ++s) {
+        V cell;
+        std::memcpy(&cell, low[s] + rl + W * i, sizeof cell);
+        cell *= h[s];
+        V term = cell * xv;
+        if constexpr (!Whole) term = cell < b.Precision ? V{} : term;
+        acc[s].Part[i] += term;
+      }
+    }
+  }
+}
+
+// Out[c] for the S sources from c0 on, each in its own running sums.
 template <int W, int S>
 [[gnu::always_inline]] inline void SumGroup(const tBlockView& b, const tReached* reached, size_t c0,
                                             const Double* x, Double* out, tPumpCounter& counter) {
-  using V = typename tEight<W>::V;
   tEight<W> acc[S];
 #pragma GCC unroll 8
   for (int s = 0; s < S; ++s) SetZero(acc[s]);
   const uint32_t group = ((uint32_t{1} << S) - 1) << c0;
   for (size_t rh = 0; rh < b.HighSize; ++rh) {
     if ((reached[rh].Reach & group) == 0) continue;
-    Double h[S];
-    const Double* low[S];
-#pragma GCC unroll 8
-    for (int s = 0; s < S; ++s) {
-      h[s] = b.High[rh * MaxSources + c0 + s];
-      low[s] = b.Low + (c0 + s) * b.LowStride;
-    }
-    const Double* xs = x + (rh << b.LowDemes);
-    if ((reached[rh].Whole & group) == group) {
-      tEight<W> part[S];
-#pragma GCC unroll 8
-      for (int s = 0; s < S; ++s) SetZero(part[s]);
-      for (size_t rl = 0; rl < b.LowSize; rl += Lanes) {
-#pragma GCC unroll 8
-        for (int i = 0; i < tEight<W>::Parts; ++i) {
-          V xv;
-          std::memcpy(&xv, xs + rl + W * i, sizeof xv);
-#pragma GCC unroll 8
-          for (int s = 0; s < S; ++s) {
-            V l;
-            std::memcpy(&l, low[s] + rl + W * i, sizeof l);
-            part[s].Part[i] += l * xv;
-          }
-        }
-      }
-#pragma GCC unroll 8
-      for (int s = 0; s < S; ++s) AddScaled(acc[s], part[s], h[s]);
-    } else {
-      for (size_t rl = 0; rl < b.LowSize; rl += Lanes) {
-#pragma GCC unroll 8
-        for (int i = 0; i < tEight<W>::Parts; ++i) {
-          V xv;
-          std::memcpy(&xv, xs + rl + W * i, sizeof xv);
-#pragma GCC unroll 8
-          for (int s = 0; s < S; ++s) {
-            V cell;
-            std::memcpy(&cell, low[s] + rl + W * i, sizeof cell);
-            cell *= h[s];
-            V term = cell * xv;
-            term = cell < b.Precision ? V{} : term;
-            acc[s].Part[i] += term;
-          }
-        }
-      }
-    }
+    if ((reached[rh].Whole & group) == group)
+      SumHigh<W, S, true>(b, rh, c0, x, acc);
+    else
+      SumHigh<W, S, false>(b, rh, c0, x, acc);
     counter.Done(S * b.LowSize);
   }
   for (int s = 0; s < S; ++s) out[c0 + s] = LaneSum(acc[s]);
