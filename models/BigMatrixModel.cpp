@@ -149,7 +149,7 @@ struct tBigMatrixPasses {
   // The factors of every source state, kept between passes for as long as the
   // parameters they come from stay as they are (compared at each pass, so that no
   // caller has to say when they change).
-  static const tSourceFactors& Factors(tBigMatrixModel& model) {
+  static const tSourceFactors& Factors(tBigMatrixModel& model, bool pump) {
     const size_t nd = static_cast<size_t>(model.Nd);
     tVectorOfDouble parameters;
     parameters.reserve(nd * (nd + 3));
@@ -166,6 +166,7 @@ struct tBigMatrixPasses {
     factors->Empty.resize(states * nd);
     factors->Stay.resize(states * nd);
     for (size_t s = 1; s <= states; ++s) {
+      if (pump) utile::ProcessMessages();
       model.SetN0(static_cast<Cardinal>(s));
       for (size_t k = 0; k < nd; ++k) {
         const Double empty = model.Prob0n(static_cast<Integer>(k));
@@ -179,8 +180,8 @@ struct tBigMatrixPasses {
   }
 
   // Whether the passes go by blocks: enough demes, and every factor a probability.
-  static bool ByBlocks(tBigMatrixModel& model) {
-    return tSourceBlock::Served(model.Nd) && Factors(model).Probabilities;
+  static bool ByBlocks(tBigMatrixModel& model, bool pump) {
+    return tSourceBlock::Served(model.Nd) && Factors(model, pump).Probabilities;
   }
 
   // The sources of the block from state first + 1 on.
@@ -195,7 +196,7 @@ struct tBigMatrixPasses {
                         bool pump) {
     const size_t n = model.fOccupancyStates - 1, nd = static_cast<size_t>(model.Nd);
     utile::Assert(x.size() == n, "Vector as long as the matrix");
-    const tSourceFactors& factors = Factors(model);
+    const tSourceFactors& factors = Factors(model, pump);
     tSourceBlock block(model.Nd, model.fCoefficientPrecision);
     tVectorOfDouble byState;  // x by destination state, the empty state's entry 0
     if (transposed) {
@@ -387,7 +388,7 @@ struct tBigMatrixPasses {
     const size_t states = model.fOccupancyStates - 1;
     utile::Assert(x.size() == states * pairs, "Vector as long as the matrix");
     const tVectorOfDouble drift = DriftFactors(model);
-    const tSourceFactors& factors = Factors(model);
+    const tSourceFactors& factors = Factors(model, pump);
     tSourceBlock block(model.Nd, model.fCoefficientPrecision);
     std::vector<Cardinal> occupied;
     tVectorOfDouble cut;
@@ -515,7 +516,7 @@ Cardinal tBigDemographicMatrix::GetRowCount() {
 bool tBigDemographicMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
                                     bool LetMessagesThrough) {
   if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
-  if (!tBigMatrixPasses::ByBlocks(*fBigMatrixModel))
+  if (!tBigMatrixPasses::ByBlocks(*fBigMatrixModel, LetMessagesThrough))
     return ProductBySourceState(x, y, Transposed, LetMessagesThrough);
   tBigMatrixPasses::BlockedP0(*fBigMatrixModel, x, y, Transposed, LetMessagesThrough);
   return true;
@@ -596,7 +597,7 @@ Cardinal tBigTransitionMatrix::GetRowCount() {
 bool tBigTransitionMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
                                    bool LetMessagesThrough) {
   if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
-  if (Transposed || !tBigMatrixPasses::ByBlocks(*fBigMatrixModel))
+  if (Transposed || !tBigMatrixPasses::ByBlocks(*fBigMatrixModel, LetMessagesThrough))
     return ProductBySourceState(x, y, Transposed, LetMessagesThrough);
   tBigMatrixPasses::BlockedT(*fBigMatrixModel, x, y, LetMessagesThrough);
   return true;
