@@ -163,27 +163,11 @@ __attribute__((target("avx2"))) tReached ReachedAVX2(const tBlockView& b, size_t
   return r;
 }
 
-__attribute__((target("avx512f,avx512dq"))) tReached ReachedAVX512(const tBlockView& b, size_t rh) {
-  tReached r;
-  const __m512d precision = _mm512_set1_pd(b.Precision), zero = _mm512_setzero_pd();
-  for (size_t c = 0; c < MaxSources; c += 8) {
-    const __m512d high = _mm512_loadu_pd(b.High + rh * MaxSources + c);
-    const __m512d largest = _mm512_mul_pd(_mm512_loadu_pd(b.LowMax + c), high);
-    const __m512d smallest = _mm512_mul_pd(_mm512_loadu_pd(b.LowMin + c), high);
-    const __mmask8 reach = _mm512_cmp_pd_mask(largest, precision, _CMP_GE_OQ) &
-                           _mm512_cmp_pd_mask(largest, zero, _CMP_GT_OQ);
-    const __mmask8 whole = reach & _mm512_cmp_pd_mask(smallest, precision, _CMP_GE_OQ);
-    r.Reach |= static_cast<uint32_t>(reach) << c;
-    r.Whole |= static_cast<uint32_t>(whole) << c;
-  }
-  return r;
-}
-
+// Four sources at a time serve the wider unit as well: this is a small part of
+// the work.
 template <int W>
 [[gnu::always_inline]] inline tReached Reached(const tBlockView& b, size_t rh) {
-  if constexpr (W == 8)
-    return ReachedAVX512(b, rh);
-  else if constexpr (W == 4)
+  if constexpr (W >= 4)
     return ReachedAVX2(b, rh);
   else
     return ReachedPortable(b, rh);
@@ -212,9 +196,33 @@ class tPumpCounter {
 
 // ------------------------------------------------------------ Y += cells x Z
 
+// acc += one source's cells of a tile times its part z of Z. With Whole none of
+// them is cut: the term is then its low product times the high product times z,
+// the last two multiplied once.
+template <int W, int G, bool Whole>
+[[gnu::always_inline]] inline void AddSourceTerms(const Double* low, Double h, Double z, Double precision,
+                                                  tEight<W>* acc) {
+  using V = typename tEight<W>::V;
+  const Double hz = h * z;
+#pragma GCC unroll 8
+  for (int g = 0; g < G; ++g)
+#pragma GCC unroll 8
+    for (int i = 0; i < tEight<W>::Parts; ++i) {
+      V l;
+      std::memcpy(&l, low + Lanes * g + W * i, sizeof l);
+      if constexpr (Whole) {
+        acc[g].Part[i] += l * hz;
+      } else {
+        const V cell = l * h;
+        V term = cell * z;
+        term = cell < precision ? V{} : term;
+        acc[g].Part[i] += term;
+      }
+    }
+}
+
 // One column (M = 1): the cells times their source's part of Z go straight into
-// the sums. Where no cell of a source is cut, the term is its low product times
-// the high product times Z, with the last two multiplied once.
+// the sums.
 template <int W, int G>
 [[gnu::always_inline]] inline void AddColumnTile(const tBlockView& b, size_t rl0, size_t rh, tReached reached,
                                                  const Double* z, Double* y) {
@@ -224,31 +232,12 @@ template <int W, int G>
   for (int g = 0; g < G; ++g) SetZero(acc[g]);
   for (uint32_t bits = reached.Reach; bits != 0; bits &= bits - 1) {
     const size_t c = static_cast<size_t>(__builtin_ctz(bits));
-    const Double h = b.High[rh * MaxSources + c], zc = z[c];
+    const Double h = b.High[rh * MaxSources + c];
     const Double* low = b.Low + c * b.LowStride + rl0;
-    if ((reached.Whole >> c) & 1) {
-      const Double hz = h * zc;
-#pragma GCC unroll 8
-      for (int g = 0; g < G; ++g)
-#pragma GCC unroll 8
-        for (int i = 0; i < tEight<W>::Parts; ++i) {
-          V l;
-          std::memcpy(&l, low + Lanes * g + W * i, sizeof l);
-          acc[g].Part[i] += l * hz;
-        }
-    } else {
-#pragma GCC unroll 8
-      for (int g = 0; g < G; ++g)
-#pragma GCC unroll 8
-        for (int i = 0; i < tEight<W>::Parts; ++i) {
-          V cell;
-          std::memcpy(&cell, low + Lanes * g + W * i, sizeof cell);
-          cell *= h;
-          V term = cell * zc;
-          term = cell < b.Precision ? V{} : term;
-          acc[g].Part[i] += term;
-        }
-    }
+    if ((reached.Whole >> c) & 1)
+      AddSourceTerms<W, G, true>(low, h, z[c], b.Precision, acc);
+    else
+      AddSourceTerms<W, G, false>(low, h, z[c], b.Precision, acc);
   }
   // The destinations of the tile are consecutive, and but for the empty state so
   // are their places in Y.
@@ -457,6 +446,15 @@ void SumProductsPortable(const tBlockView& b, const Double* x, Double* out, bool
   SumProductsKernel<2, 2>(b, x, out, pump, reached);
 }
 
+// The kernels of each unit, in the order of tVectorUnit.
+struct tKernels {
+  void (*Add)(const tBlockView&, const Double*, size_t, Double*, bool);
+  void (*Sum)(const tBlockView&, const Double*, Double*, bool, tReached*);
+};
+const tKernels Kernels[] = {{AddProductsPortable, SumProductsPortable},
+                            {AddProductsAVX2, SumProductsAVX2},
+                            {AddProductsAVX512, SumProductsAVX512}};
+
 tVectorUnit DetectWidest() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
@@ -546,33 +544,24 @@ void tSourceBlock::BuildHigh() {
 }
 
 void tSourceBlock::AddProducts(const Double* Z, size_t M, Double* Y, bool LetMessagesThrough) {
-  if (fCount == 0 || M == 0) return;
-  BuildHigh();
-  const tBlockView view = {fLow.data(), fHigh.data(), fLowMax.data(), fLowMin.data(), fLowDemes,
-                           fLowSize,    fLowStride,  fHighSize,     fCount,         fPrecision};
-  switch (gUnit) {
-    case tVectorUnit::vuAVX512:
-      return AddProductsAVX512(view, Z, M, Y, LetMessagesThrough);
-    case tVectorUnit::vuAVX2:
-      return AddProductsAVX2(view, Z, M, Y, LetMessagesThrough);
-    case tVectorUnit::vuPortable:
-      return AddProductsPortable(view, Z, M, Y, LetMessagesThrough);
-  }
+  if (M > 0) Products(Z, M, Y, false, LetMessagesThrough);
 }
 
 void tSourceBlock::SumProducts(const Double* X, Double* Out, bool LetMessagesThrough) {
+  Products(X, 1, Out, true, LetMessagesThrough);
+}
+
+void tSourceBlock::Products(const Double* In, size_t M, Double* Out, bool Transposed, bool LetMessagesThrough) {
   if (fCount == 0) return;
   BuildHigh();
   const tBlockView view = {fLow.data(), fHigh.data(), fLowMax.data(), fLowMin.data(), fLowDemes,
                            fLowSize,    fLowStride,  fHighSize,     fCount,         fPrecision};
-  tReached reached[MaxHighSize];
-  switch (gUnit) {
-    case tVectorUnit::vuAVX512:
-      return SumProductsAVX512(view, X, Out, LetMessagesThrough, reached);
-    case tVectorUnit::vuAVX2:
-      return SumProductsAVX2(view, X, Out, LetMessagesThrough, reached);
-    case tVectorUnit::vuPortable:
-      return SumProductsPortable(view, X, Out, LetMessagesThrough, reached);
+  const tKernels& kernels = Kernels[static_cast<size_t>(gUnit)];
+  if (Transposed) {
+    tReached reached[MaxHighSize];
+    kernels.Sum(view, In, Out, LetMessagesThrough, reached);
+  } else {
+    kernels.Add(view, In, M, Out, LetMessagesThrough);
   }
 }
 

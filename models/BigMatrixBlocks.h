@@ -71,6 +71,8 @@ class tSourceBlock {
  private:
   // The high products of every source, all sources at once.
   void BuildHigh();
+  // AddProducts, or SumProducts when Transposed, on the unit in use.
+  void Products(const Double* In, size_t M, Double* Out, bool Transposed, bool LetMessagesThrough);
 
   Integer fLowDemes = 0, fHighDemes = 0;
   size_t fLowSize = 0, fHighSize = 0;  // 2^low demes, 2^high demes

@@ -313,9 +313,33 @@ TEST_F(BigMatrixModel, BlocksGiveTheCellsAndTheirCut) {
   EXPECT_GT(kept, 1000);
 }
 
+// The passes by blocks and by source state over one vector of both signs: P0
+// both ways, and T when asked.
+struct tBothPasses {
+  std::string Name;
+  tVectorOfDouble Blocks, BySource;
+};
+std::vector<tBothPasses> BothPasses(tBigSPOMModel& model, bool withT) {
+  std::vector<tBothPasses> passes;
+  for (const bool transposed : {false, true}) {
+    tBothPasses p{transposed ? "P0 transposed" : "P0", {}, {}};
+    const tVectorOfDouble x = Mixed(model.P0Mat().RowCount());
+    model.P0Mat().Product(x, p.Blocks, transposed, false);
+    model.P0Mat().ProductBySourceState(x, p.BySource, transposed, false);
+    passes.push_back(p);
+  }
+  if (withT) {
+    tBothPasses p{"T", {}, {}};
+    const tVectorOfDouble x = Mixed(model.TMat().RowCount());
+    model.TMat().Product(x, p.Blocks, false, false);
+    model.TMat().ProductBySourceState(x, p.BySource, false, false);
+    passes.push_back(p);
+  }
+  return passes;
+}
+
 TEST_F(BigMatrixModel, BlocksAgreeWithThePassBySourceState) {
-  // Whole passes over a vector of both signs, P0 both ways and T: the same sums
-  // to the last bits, with the cut in use and without.
+  // The same sums to the last bits, with the cut in use and without.
   const struct {
     int Demes;
     Double Precision;
@@ -325,19 +349,8 @@ TEST_F(BigMatrixModel, BlocksAgreeWithThePassBySourceState) {
     d.Precision = c.Precision;
     tBigSPOMModel model(c.Demes);
     Apply(model, d);
-    for (const bool transposed : {false, true}) {
-      const tVectorOfDouble x = Mixed(model.P0Mat().RowCount());
-      tVectorOfDouble blocks, bySource;
-      model.P0Mat().Product(x, blocks, transposed, false);
-      model.P0Mat().ProductBySourceState(x, bySource, transposed, false);
-      EXPECT_LT(RelativeGap(blocks, bySource), 1e-14) << c.Demes << (transposed ? " transposed" : "");
-    }
-    if (c.Demes > 7) continue;
-    const tVectorOfDouble x = Mixed(model.TMat().RowCount());
-    tVectorOfDouble blocks, bySource;
-    model.TMat().Product(x, blocks, false, false);
-    model.TMat().ProductBySourceState(x, bySource, false, false);
-    EXPECT_LT(RelativeGap(blocks, bySource), 1e-14) << c.Demes << " T";
+    for (const tBothPasses& p : BothPasses(model, c.Demes <= 7))
+      EXPECT_LT(RelativeGap(p.Blocks, p.BySource), 1e-14) << c.Demes << " " << p.Name;
   }
 }
 
@@ -360,7 +373,9 @@ TEST_F(BigMatrixModel, EveryVectorUnitGivesTheSameBits) {
     tVectorOfDouble t;
     small.TMat().Product(Mixed(small.TMat().RowCount()), t, false, false);
     results[unit].push_back(t);
-    if (unit > 0) EXPECT_EQ(results[0], results[unit]) << unit;
+    if (unit > 0) {
+      EXPECT_EQ(results[0], results[unit]) << unit;
+    }
   }
   UseVectorUnit(WidestVectorUnit());
   if (WidestVectorUnit() != tVectorUnit::vuAVX512) {
@@ -380,18 +395,7 @@ TEST_F(BigMatrixModel, FactorsThatAreNoProbabilitiesPassBySourceState) {
     if (which == 2) d.b[1] = -0.5;
     tBigSPOMModel model(6);
     Apply(model, d);
-    for (const bool transposed : {false, true}) {
-      const tVectorOfDouble x = Mixed(model.P0Mat().RowCount());
-      tVectorOfDouble blocks, bySource;
-      model.P0Mat().Product(x, blocks, transposed, false);
-      model.P0Mat().ProductBySourceState(x, bySource, transposed, false);
-      EXPECT_EQ(bySource, blocks) << which;
-    }
-    const tVectorOfDouble x = Mixed(model.TMat().RowCount());
-    tVectorOfDouble blocks, bySource;
-    model.TMat().Product(x, blocks, false, false);
-    model.TMat().ProductBySourceState(x, bySource, false, false);
-    EXPECT_EQ(bySource, blocks) << which;
+    for (const tBothPasses& p : BothPasses(model, true)) EXPECT_EQ(p.BySource, p.Blocks) << which << p.Name;
   }
 }
 
