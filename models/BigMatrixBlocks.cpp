@@ -282,7 +282,8 @@ template <int W, int G>
 // tile: Y[(s - 1) M + j0 + jj] += the sum over the sources of cell x Z.
 template <int W, int G, int J>
 [[gnu::always_inline]] inline void AddColumnsTile(const tEight<W>* cells, const size_t* sources, int count,
-                                                  const Double* z, size_t m, size_t j0, size_t s0, Double* y) {
+                                                  const Double* z, size_t m, size_t j0, size_t s0,
+                                                  Double* y) {
   tEight<W> acc[G][J];
 #pragma GCC unroll 8
   for (int g = 0; g < G; ++g)
@@ -423,16 +424,19 @@ template <int W, int G, int GColumns, int J>
 }
 
 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"))) void AddProductsAVX512(const tBlockView& b,
-                                                                                    const Double* z, size_t m,
-                                                                                    Double* y, bool pump) {
+                                                                                     const Double* z,
+                                                                                     size_t m, Double* y,
+                                                                                     bool pump) {
   AddProductsTiled<8, 8, 2, 8>(b, z, m, y, pump);
 }
-__attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"))) void SumProductsAVX512(
-    const tBlockView& b, const Double* x, Double* out, bool pump, tReached* reached) {
+__attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"))) void SumProductsAVX512(const tBlockView& b,
+                                                                                     const Double* x,
+                                                                                     Double* out, bool pump,
+                                                                                     tReached* reached) {
   SumProductsKernel<8, 8>(b, x, out, pump, reached);
 }
-__attribute__((target("avx2"))) void AddProductsAVX2(const tBlockView& b, const Double* z, size_t m, Double* y,
-                                                     bool pump) {
+__attribute__((target("avx2"))) void AddProductsAVX2(const tBlockView& b, const Double* z, size_t m,
+                                                     Double* y, bool pump) {
   AddProductsTiled<4, 4, 1, 4>(b, z, m, y, pump);
 }
 __attribute__((target("avx2"))) void SumProductsAVX2(const tBlockView& b, const Double* x, Double* out,
@@ -551,11 +555,12 @@ void tSourceBlock::SumProducts(const Double* X, Double* Out, bool LetMessagesThr
   Products(X, 1, Out, true, LetMessagesThrough);
 }
 
-void tSourceBlock::Products(const Double* In, size_t M, Double* Out, bool Transposed, bool LetMessagesThrough) {
+void tSourceBlock::Products(const Double* In, size_t M, Double* Out, bool Transposed,
+                            bool LetMessagesThrough) {
   if (fCount == 0) return;
   BuildHigh();
   const tBlockView view = {fLow.data(), fHigh.data(), fLowMax.data(), fLowMin.data(), fLowDemes,
-                           fLowSize,    fLowStride,  fHighSize,     fCount,         fPrecision};
+                           fLowSize,    fLowStride,   fHighSize,      fCount,         fPrecision};
   const tKernels& kernels = Kernels[static_cast<size_t>(gUnit)];
   if (Transposed) {
     tReached reached[MaxHighSize];

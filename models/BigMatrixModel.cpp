@@ -521,8 +521,8 @@ bool tBigDemographicMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y
   tBigMatrixPasses::BlockedP0(*fBigMatrixModel, x, y, Transposed, LetMessagesThrough);
   return true;
 }
-bool tBigDemographicMatrix::ProductBySourceState(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
-                                                 bool LetMessagesThrough) {
+bool tBigDemographicMatrix::ProductBySourceState(const tVectorOfDouble& x, tVectorOfDouble& y,
+                                                 bool Transposed, bool LetMessagesThrough) {
   if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
   tBigMatrixPasses::P0(*fBigMatrixModel, x, y, Transposed, LetMessagesThrough, nullptr);
   return true;

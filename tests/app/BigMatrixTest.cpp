@@ -8,13 +8,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QHeaderView>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -144,7 +144,9 @@ class tPumpTimer {
   int Pumps() const { return fPumps; }
 
  private:
-  static double Since(tClock::time_point t) { return std::chrono::duration<double>(tClock::now() - t).count(); }
+  static double Since(tClock::time_point t) {
+    return std::chrono::duration<double>(tClock::now() - t).count();
+  }
   static void Pump() {
     tPumpTimer& timer = *gTimer;
     timer.fLongest = std::max(timer.fLongest, Since(timer.fLast));
@@ -531,7 +533,8 @@ class BigMatrixTest : public QObject {
     QCOMPARE(fDialogs->Messages.size(), size_t(2));
     const QStringList single = Output()[Output().size() - 2].split('\t');
     const double stays = 1 - (0.0666 + (1 - 0.0666) * std::exp(-34.55 * 0.1031)), drift = 1 - 1 / 34.55;
-    QVERIFY2(std::abs(single[0].toDouble() - stays) < 1e-5 && std::abs(single[1].toDouble() - stays * drift) < 1e-5 &&
+    QVERIFY2(std::abs(single[0].toDouble() - stays) < 1e-5 &&
+                 std::abs(single[1].toDouble() - stays * drift) < 1e-5 &&
                  std::abs(single[2].toDouble() - drift) < 1e-5,
              qPrintable(single.join(' ')));
   }
@@ -638,8 +641,10 @@ class BigMatrixTest : public QObject {
       computation();
       qInfo("%s: %.3f s, longest wait %.3f s", qPrintable(name), timer.Seconds(), timer.LongestWait());
       QVERIFY2(timer.LongestWait() < LongestWait, qPrintable(name));
-      QVERIFY2(Output().size() > lines && !LastOutput().startsWith("*"),
-               qPrintable(name + ": " + QString::fromStdString(fDialogs->Messages.empty() ? "" : fDialogs->Messages.back())));
+      QVERIFY2(
+          Output().size() > lines && !LastOutput().startsWith("*"),
+          qPrintable(name + ": " +
+                     QString::fromStdString(fDialogs->Messages.empty() ? "" : fDialogs->Messages.back())));
     }
     QVERIFY(fDialogs->Messages.empty());
   }
@@ -877,11 +882,13 @@ class BigMatrixTest : public QObject {
       // The user turns to the text output while T is computed, reads it, and comes back.
       if (tRequest < 0 && ticks.size() == 4 && !readOutput) {
         QTabBar* tabs = fBM->pcMain->tabBar();
-        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(fBM->pcMain->indexOf(fBM->tabTextOutput)).center());
+        QTest::mouseClick(tabs, Qt::LeftButton, {},
+                          tabs->tabRect(fBM->pcMain->indexOf(fBM->tabTextOutput)).center());
         readOutput = fBM->pcMain->currentWidget() == fBM->tabTextOutput && fBM->mmModel->isVisible() &&
                      fBM->mmModel->isEnabled() && fBM->mmModel->toPlainText().contains("MetapopSize\tLp0");
         fBM->grab().save("/tmp/bigmatrix-reading.png");
-        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(fBM->pcMain->indexOf(fBM->tabComputation)).center());
+        QTest::mouseClick(tabs, Qt::LeftButton, {},
+                          tabs->tabRect(fBM->pcMain->indexOf(fBM->tabComputation)).center());
         readOutput = readOutput && fBM->pcMain->currentWidget() == fBM->tabComputation;
       }
       if (tRequest < 0 && ticks.size() >= 6) {
