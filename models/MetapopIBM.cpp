@@ -831,10 +831,9 @@ void tSpecies::DrawDispersal(Integer eventIndex, Integer origin, Integer& destin
   Integer k = c[bucket].Guide;
   if (c[k].Cumulative > x) [[unlikely]]
     while (k > 0 && c[k].Cumulative > x) --k;
-  // Mostly one step or none: two taken without a branch (the bound after the
-  // last entry stops them), then the rest.
-  k += c[k + 1].Cumulative <= x ? 1 : 0;
-  k += c[k + 1].Cumulative <= x ? 1 : 0;
+  // Mostly one step or none: two taken at once and without a branch (the values
+  // do not decrease, and the bound after the last entry stops them), then the rest.
+  k += (c[k + 1].Cumulative <= x ? 1 : 0) + (c[k + 2].Cumulative <= x ? 1 : 0);
   if (c[k + 1].Cumulative <= x) [[unlikely]]
     while (k < count && c[k + 1].Cumulative <= x) ++k;
   if (c[k].Cumulative == x) [[unlikely]]
