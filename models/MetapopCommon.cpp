@@ -208,22 +208,6 @@ void SizeSquare(std::vector<std::vector<T>>& m, size_t n) {
 // the upper half stay within a few dozen cache lines.
 constexpr size_t TileSide = 32;
 
-// Calls pair(i, j) for every j <= i < n, tile by tile, in the order of the lower
-// triangle within each tile.
-template <class tPair>
-void ForEachLowerPair(size_t n, tPair pair) {
-  for (size_t i0 = 0; i0 < n; i0 += TileSide) {
-    const size_t i1 = std::min(n, i0 + TileSide);
-    for (size_t j0 = 0; j0 <= i0; j0 += TileSide) {
-      const size_t j1 = std::min(i1, j0 + TileSide);
-      for (size_t i = i0; i < i1; ++i) {
-        const size_t last = std::min(j1, i + 1);
-        for (size_t j = j0; j < last; ++j) pair(i, j);
-      }
-    }
-  }
-}
-
 // m[i][j] := m[j][i] := the value of the pair (i, j), j <= i, each pair computed
 // once: segment(i, j0, j1, out) writes the values of (i, j0) .. (i, j1 - 1) to
 // out, the part of row i it is given; the mirror is then copied tile by tile.
@@ -546,11 +530,14 @@ void ComputeConnectanceMatrix(Integer ConnectanceType, Double DistanceThreshold,
   for (auto& row : ConnectanceMat) std::fill(row.begin(), row.end(), ConnectanceType == ctFullConnectance);
   switch (ConnectanceType) {
     case ctClosePatches:
-      // Few pairs are close: only they are written, both ways.
-      ForEachLowerPair(n, [DistanceThreshold](size_t i, size_t j) {
-        if (i == j || DistanceMat[i][j] < DistanceThreshold)
-          ConnectanceMat[i][j] = ConnectanceMat[j][i] = true;
-      });
+      // Few pairs are close: the lower half is read row by row, and only the
+      // close pairs are written, both ways.
+      for (size_t i = 0; i < n; ++i) {
+        const Double* distances = DistanceMat[i].data();
+        ConnectanceMat[i][i] = true;
+        for (size_t j = 0; j < i; ++j)
+          if (distances[j] < DistanceThreshold) ConnectanceMat[i][j] = ConnectanceMat[j][i] = true;
+      }
       break;
     case ctDelaunay: {
       ComputeDelaunayMesh();
