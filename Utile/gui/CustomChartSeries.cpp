@@ -307,13 +307,49 @@ void tLineSeriesSet::Clear() {
   fLines.clear();
 }
 
+void tLineSeriesSet::LayOut(const std::vector<tLineStyle>& lines) {
+  while (fLines.size() > lines.size()) {
+    tLine& line = fLines.back();
+    if (line.Series) {
+      fChart.chart()->removeSeries(line.Series);
+      delete line.Series.data();
+    }
+    fLines.pop_back();
+  }
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const tLineStyle& style = lines[i];
+    if (i >= fLines.size()) {
+      Add(style);
+      continue;
+    }
+    tLine& line = fLines[i];
+    line.Title = style.Title;
+    line.Color = style.Color;
+    line.PenWidth = style.PenWidth;
+    line.Active = style.Active;
+    line.Waiting.clear();
+    if (QLineSeries* series = line.Series) {
+      fChart.ClearPoints(series);
+      series->setName(style.Title);
+      series->setPen(QPen(style.Color, style.PenWidth));
+      series->setVisible(style.Active);
+    }
+  }
+}
+
+void tLineSeriesSet::MakeActiveSeries() {
+  for (tLine& line : fLines)
+    if (line.Active && !line.Series) Make(line);
+}
+
 void tLineSeriesSet::Make(tLine& line) {
   auto* series = new QLineSeries;
   series->setName(line.Title);
   fChart.AddSeries(series);
   // The chart gives a new series the palette colour of its place: the line keeps its own.
   series->setPen(QPen(line.Color, line.PenWidth));
-  series->replace(line.Waiting);
+  line.Points = &fChart.LinePoints(series);
+  fChart.AppendPoints(series, line.Waiting);
   line.Waiting.clear();
   series->setVisible(line.Active);
   line.Series = series;
@@ -337,10 +373,13 @@ void tLineSeriesSet::SetActive(Integer index, bool active) {
 void tLineSeriesSet::AppendPoint(Integer index, double x, double y) {
   tLine& line = fLines.at(index);
   if (!line.Series && line.Active) Make(line);
-  if (line.Series)
-    fChart.AppendPoint(line.Series, x, y);
-  else
-    line.Waiting.append(QPointF(x, std::isfinite(y) ? y : std::numeric_limits<double>::quiet_NaN()));
+  const QPointF point(x, std::isfinite(y) ? y : std::numeric_limits<double>::quiet_NaN());
+  if (line.Series) {
+    line.Points->append(point);
+    fChart.PointsWaiting();
+  } else {
+    line.Waiting.append(point);
+  }
 }
 
 void tLineSeriesSet::AppendNullPoint(Integer index, double x) {
@@ -350,7 +389,7 @@ void tLineSeriesSet::AppendNullPoint(Integer index, double x) {
 void tLineSeriesSet::ClearPoints(Integer index) {
   tLine& line = fLines.at(index);
   line.Waiting.clear();
-  if (line.Series) line.Series->clear();
+  if (line.Series) fChart.ClearPoints(line.Series);
 }
 
 void tLineSeriesSet::ClearAllPoints() {
@@ -359,12 +398,12 @@ void tLineSeriesSet::ClearAllPoints() {
 
 QList<QPointF> tLineSeriesSet::Points(Integer index) const {
   const tLine& line = fLines.at(index);
-  return line.Series ? line.Series->points() : line.Waiting;
+  return line.Series ? fChart.Points(line.Series) : line.Waiting;
 }
 
 Integer tLineSeriesSet::PointCount(Integer index) const {
   const tLine& line = fLines.at(index);
-  return static_cast<Integer>(line.Series ? line.Series->count() : line.Waiting.size());
+  return line.Series ? fChart.PointCount(line.Series) : static_cast<Integer>(line.Waiting.size());
 }
 
 }  // namespace utile::gui

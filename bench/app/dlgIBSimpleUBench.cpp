@@ -14,7 +14,9 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -132,6 +134,32 @@ void BM_WorkbenchRun(benchmark::State& state) {
 }
 BENCHMARK(BM_WorkbenchRun)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The same model, landscape and seeds as the workbench's, built for the engine alone.
+std::unique_ptr<models::tMetaPop> ReferenceEngine(bool pedigree) {
+  auto engine = std::make_unique<models::tMetaPop>();
+  engine->Species->SexRatio = 0.5;
+  utile::SetSeeds(10, 1);
+  ibmtest::Build(*engine, models::rmSexuate, std::vector<ibmtest::tPatchSetup>(Side * Side, {Capacity, Capacity}),
+                 Cycle(), pedigree);
+  engine->MaxIndividuals = 200000000;
+  engine->ExplosionSize = 40000;
+  // As a message pump would after the window's drawing.
+  utile::ClearUpperVectorState();
+  return engine;
+}
+
+// The steps of a run of the engine alone, as the workbench's run loop takes them.
+void RunReferenceEngine(models::tMetaPop& engine, bool pedigree) {
+  for (int t = 1; t <= Steps; ++t) {
+    engine.Run(1, 1);
+    utile::ProcessMessages();
+    if (engine.Extinct || engine.Explosion || engine.Overflow) break;
+  }
+  engine.Run(1, 1);
+  // What the workbench does after a run with pedigrees: the dispersal events.
+  if (pedigree) benchmark::DoNotOptimize(engine.Pedigree()->DispersalEventMatrix());
+}
+
 // Reference: the same model, landscape and seeds run by the engine alone.
 void BM_ReferenceEngineRun(benchmark::State& state) {
   GridWorkbench();  // the same landscape
@@ -139,24 +167,9 @@ void BM_ReferenceEngineRun(benchmark::State& state) {
   models::Cardinal individuals = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    auto engine = std::make_unique<models::tMetaPop>();
-    engine->Species->SexRatio = 0.5;
-    utile::SetSeeds(10, 1);
-    ibmtest::Build(*engine, models::rmSexuate,
-                   std::vector<ibmtest::tPatchSetup>(Side * Side, {Capacity, Capacity}), Cycle(), pedigree);
-    engine->MaxIndividuals = 200000000;
-    engine->ExplosionSize = 40000;
-    // As a message pump would after the window's drawing.
-    utile::ClearUpperVectorState();
+    auto engine = ReferenceEngine(pedigree);
     state.ResumeTiming();
-    for (int t = 1; t <= Steps; ++t) {
-      engine->Run(1, 1);
-      utile::ProcessMessages();
-      if (engine->Extinct || engine->Explosion || engine->Overflow) break;
-    }
-    engine->Run(1, 1);
-    // What the workbench does after a run with pedigrees: the dispersal events.
-    if (pedigree) benchmark::DoNotOptimize(engine->Pedigree()->DispersalEventMatrix());
+    RunReferenceEngine(*engine, pedigree);
     individuals = engine->CurrentID - 1;
     state.PauseTiming();
     engine.reset();
@@ -166,6 +179,71 @@ void BM_ReferenceEngineRun(benchmark::State& state) {
   state.SetLabel(pedigree ? "pedigree on" : "pedigree off");
 }
 BENCHMARK(BM_ReferenceEngineRun)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Seconds of processor time the process has used (every thread: the library
+// may draw pictures on threads of its own); a machine busy with other work
+// changes it far less than it changes the time on the clock.
+double ProcessorSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// One run of the workbench in processor seconds, until its Abundances chart has
+// drawn the run's last points (the last drawing alone in Drawing).
+double WorkbenchRunSeconds(vandrel::TdlgIBSimple& bench, double& drawing) {
+  bench.acInitialise->trigger();
+  QApplication::processEvents();
+  const double start = ProcessorSeconds();
+  bench.Run();
+  const double ran = ProcessorSeconds();
+  bench.chAbundances->Refresh();
+  bench.chAbundances->viewport()->repaint();
+  const double end = ProcessorSeconds();
+  drawing = end - ran;
+  return end - start;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// The charts' share of a run (pedigree off): the workbench's run with its
+// Abundances chart showing, the same run with the charts out of sight (on the
+// Life cycle page, where they draw nothing) and the engine's run of the same
+// model, taken in turn so that other work on the machine weighs on all three
+// alike, in processor time. Shares are medians over the rounds: the workbench's
+// over the engine (charts_share, all the window does), and the charts' alone
+// (drawing_share: shown less hidden, over the engine).
+void BM_ChartsShareOfARun(benchmark::State& state) {
+  vandrel::TdlgIBSimple& bench = GridWorkbench();
+  SetPedigree(bench, false);
+  std::vector<double> shown, hidden, engine, shares, drawingShares, drawings;
+  for (auto _ : state) {
+    double drawing = 0;
+    bench.pcIBSimple->setCurrentWidget(bench.tsResults);
+    shown.push_back(WorkbenchRunSeconds(bench, drawing));
+    drawings.push_back(drawing);
+    bench.pcIBSimple->setCurrentWidget(bench.tsLifeCycle);
+    hidden.push_back(WorkbenchRunSeconds(bench, drawing));
+    auto reference = ReferenceEngine(false);
+    const double start = ProcessorSeconds();
+    RunReferenceEngine(*reference, false);
+    engine.push_back(ProcessorSeconds() - start);
+    shares.push_back(shown.back() / engine.back() - 1);
+    drawingShares.push_back((shown.back() - hidden.back()) / engine.back());
+  }
+  bench.pcIBSimple->setCurrentWidget(bench.tsResults);
+  state.counters["workbench_s"] = Median(shown);
+  state.counters["charts_hidden_s"] = Median(hidden);
+  state.counters["engine_s"] = Median(engine);
+  state.counters["charts_share"] = Median(shares);
+  state.counters["drawing_share"] = Median(drawingShares);
+  state.counters["last_drawing_s"] = Median(drawings);
+  state.SetLabel("100 patches x K = 100 x 1,000 steps, pedigree off, processor time");
+}
+BENCHMARK(BM_ChartsShareOfARun)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // Apart: the dispersal events of the last run's pedigree, which a run with
 // pedigrees ends with.
