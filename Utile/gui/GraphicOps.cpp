@@ -669,7 +669,9 @@ void tGraphicChart::ScheduleRefresh() {
   // that takes points is drawn again ten times a second at most: as often as an
   // eye follows a run, and the window's own painting each time costs a run more
   // than the new points do.
-  const qint64 cost = fLastRefreshCost + fLastPaintCost;
+  // A drawing that takes longer once (the lines drawn anew at new axes) does
+  // not hold the next one back: the lesser of the last two costs counts.
+  const qint64 cost = std::min(fLastRefreshCost + fLastPaintCost, fPreviousCost);
   fRefreshTimer.setInterval(int(std::clamp<qint64>(19 * cost, 100, 10000)));
   fRefreshTimer.start();
 }
@@ -686,6 +688,7 @@ void tGraphicChart::Refresh() {
   UpdateLayers();
   fLines->Update();
   Rescale();
+  fPreviousCost = fLastRefreshCost + fLastPaintCost;
   fLastRefreshCost = clock.elapsed();
 }
 

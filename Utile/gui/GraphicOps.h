@@ -250,6 +250,7 @@ private:
   // Milliseconds the last refresh and the last painting took.
   qint64 fLastRefreshCost = 0;
   qint64 fLastPaintCost = 0;
+  qint64 fPreviousCost = 0;  // the refresh and painting before
 };
 
 // A chart of one function of one variable, drawn at Resolution + 1 evenly spaced
