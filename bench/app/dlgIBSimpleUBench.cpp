@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -32,6 +33,7 @@
 #include "models/IBPedigreeAnalysis.h"
 #include "models/MetapopCommon.h"
 #include "models/PedigreeOps.h"
+#include "tests/app/ChartHarness.h"
 #include "tests/models/IBMHarness.h"
 
 namespace {
@@ -342,6 +344,53 @@ void BM_AddPointsIntoTheAlphaChart(benchmark::State& state) {
   bench.pcResults->setCurrentWidget(bench.tsAbundances);
 }
 BENCHMARK(BM_AddPointsIntoTheAlphaChart)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A long run's charts: 30 patches of capacity 40 for 50,000 steps (pedigree
+// off), the Abundances chart showing. A timer reads every 300 ms how far the
+// chart's lines reach against the run's step (lag_share: the largest gap, in
+// parts of the run); afterwards the chart is drawn whole once more at other
+// axes and back (whole_drawing_s).
+void BM_ChartsOfALongRun(benchmark::State& state) {
+  constexpr int LongSteps = 50000;
+  vandrel::TdlgIBSimple& bench = Workbench();
+  SetGridLandscape(6, 5);
+  for (models::tCircle& patch : models::Patches) patch.A = 40;
+  SetPedigree(bench, false);
+  bench.seNbTimeSteps->setValue(LongSteps);
+  bench.pcIBSimple->setCurrentWidget(bench.tsResults);
+  bench.pcResults->setCurrentWidget(bench.tsAbundances);
+  utile::gui::tGraphicChart* chart = bench.chAbundances;
+  double lag = 0, run = 0, whole = 0;
+  int samples = 0;
+  for (auto _ : state) {
+    bench.acInitialise->trigger();
+    QTimer sampler;
+    sampler.setInterval(300);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+      if (!bench.IsRunning()) return;
+      const double step = bench.Metapop->Time;
+      lag = std::max(lag, (step - testsupport::ShownUpTo(chart)) / LongSteps);
+      ++samples;
+    });
+    sampler.start();
+    double start = utile::Now();
+    bench.Run();
+    run += (utile::Now() - start) * 86400;
+    sampler.stop();
+    start = utile::Now();
+    chart->SetBottomAxisRange(0, 1);
+    chart->SetAutomaticAxes();
+    benchmark::DoNotOptimize(chart->grab());
+    whole += (utile::Now() - start) * 86400;
+  }
+  state.counters["run_s"] = run / state.iterations();
+  state.counters["lag_share"] = lag;
+  state.counters["samples"] = samples;
+  state.counters["whole_drawing_s"] = whole / state.iterations();
+  state.counters["steps"] = bench.AbundanceSeries->PointCount(1);
+  bench.seNbTimeSteps->setValue(Steps);
+}
+BENCHMARK(BM_ChartsOfALongRun)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

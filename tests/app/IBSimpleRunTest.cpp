@@ -20,6 +20,7 @@
 #include <QtTest>
 #include <functional>
 
+#include "ChartHarness.h"
 #include "IBSimpleHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
@@ -279,16 +280,7 @@ class IBSimpleRunTest : public QObject {
     fIB->pcIBSimple->setCurrentWidget(fIB->tsResults);
     fIB->pcResults->setCurrentWidget(fIB->tsAbundances);
     utile::gui::tGraphicChart* chart = fIB->chAbundances;
-    // The time the chart shows: the rightmost dark pixel inside the plot area.
-    const auto shownUpTo = [chart]() -> double {
-      const QImage picture = chart->grab().toImage();
-      const QRect plot = chart->chart()->plotArea().toAlignedRect().adjusted(3, 3, -3, -3);
-      const QPoint origin = chart->mapFromScene(chart->chart()->mapToScene(QPointF(0, 0)));
-      for (int x = plot.right(); x >= plot.left(); --x)
-        for (int y = plot.top(); y <= plot.bottom(); ++y)
-          if (qGray(picture.pixel(origin + QPoint(x, y))) < 60) return chart->PixelToValue(QPointF(x, y)).x();
-      return -1;
-    };
+    const auto shownUpTo = [chart] { return testsupport::ShownUpTo(chart); };
     struct tSample {
       double Step, Shown;
     };
