@@ -289,7 +289,8 @@ void TdlgIBSimple::BuildLifeCyclePage() {
   auto* drawing = new QWidget(splitter);
   auto* drawingLayout = new QVBoxLayout(drawing);
   drawingLayout->setContentsMargins(0, 0, 0, 0);
-  // One button per drawable event type, in two rows so that all of them show.
+  // One button per drawable event type, in three rows: the page leaves the cells'
+  // boxes beside the drawing the room their widest choices need.
   pnEventButtons = new QWidget(drawing);
   pnEventButtons->setObjectName("pnEventButtons");
   auto* buttons = new QGridLayout(pnEventButtons);
@@ -305,7 +306,7 @@ void TdlgIBSimple::BuildLifeCyclePage() {
     button->setObjectName(QString("bt") + EventActionNames[type]);
     button->setDefaultAction(action);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    buttons->addWidget(button, column / 6, column % 6);
+    buttons->addWidget(button, column / 4, column % 4);
     ++column;
     acNewEvent[type] = action;
   }
@@ -326,7 +327,7 @@ void TdlgIBSimple::BuildLifeCyclePage() {
 
   pnEventParameters = new QWidget(splitter);
   pnEventParameters->setObjectName("pnEventParameters");
-  pnEventParameters->setMinimumWidth(220);
+  // As wide as the box of the cell shown needs, the longest entry of its list whole.
   auto* parametersLayout = new QVBoxLayout(pnEventParameters);
   parametersLayout->addStretch(1);
   splitter->setStretchFactor(0, 0);
@@ -627,7 +628,7 @@ void TdlgIBSimple::BuildResultsPage() {
   chAlpha = chart(tsAlpha, "chAlpha", "Time", "Inter-patch coancestry");
   tsTextOutput = NewTabPage(pcResults, "tsTextOutput", "Text output");
   auto* text = new QVBoxLayout(tsTextOutput);
-  mmOutput = NewMemo(tsTextOutput, "mmOutput");
+  mmOutput = NewLogMemo(tsTextOutput, "mmOutput", false, 6);
   text->addWidget(mmOutput);
   SetTabShown(pcResults, tsTags, false);
   pcResults->setCurrentWidget(tsAbundances);
@@ -743,8 +744,8 @@ void TdlgIBSimple::BuildRunBar() {
   ggMemory->setToolTip("Memory in use [MB]");
   ggMemory->setFormat("%v MB");
   ggMemory->setRange(0, static_cast<int>(utile::PlatformMemoryStatus().TotalPhysical / (1024 * 1024)));
-  mmLog = NewMemo(this, "mmLog", true);
-  mmLog->setMaximumHeight(60);
+  // The last messages of a run (its end, the individuals, the analysis, the time) in view.
+  mmLog = NewLogMemo(this, "mmLog", true, 5);
   auto* gauges = new QVBoxLayout;
   auto* task = new QHBoxLayout;
   task->addWidget(lblTask);
@@ -1556,6 +1557,8 @@ void TdlgIBSimple::AddCellControls(tEventCell* cell) {
   controls.Parameters = new QGroupBox(QString::fromStdString(cell->Caption()), pnEventParameters);
   controls.Parameters->setObjectName("grpEventParameters");
   auto* form = new QFormLayout(controls.Parameters);
+  // Captions over their fields: a list's longest entry has the box's width.
+  form->setRowWrapPolicy(QFormLayout::WrapAllRows);
   const auto& captions = models::LifeEventParamStr[type];
   const auto edit = [&](int parameter, const std::string& text, const char* name) -> QLineEdit* {
     if (!models::HasEventParameter(type, parameter)) return nullptr;
@@ -1586,6 +1589,12 @@ void TdlgIBSimple::AddCellControls(tEventCell* cell) {
     form->addRow(new QLabel("No parameter", controls.Parameters));
   auto* layout = static_cast<QVBoxLayout*>(pnEventParameters->layout());
   layout->insertWidget(layout->count() - 1, controls.Parameters);
+  // The panel takes the width of the widest box it has shown, so that the
+  // drawing beside it keeps its width from one cell to the next.
+  const QMargins margins = layout->contentsMargins();
+  pnEventParameters->setMinimumWidth(std::max(pnEventParameters->minimumWidth(),
+                                              controls.Parameters->minimumSizeHint().width() + margins.left() +
+                                                  margins.right()));
   controls.Parameters->setVisible(cell->fSelected);
   ChangeDisplay(cell);
 }
