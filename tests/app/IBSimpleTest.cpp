@@ -542,15 +542,17 @@ class IBSimpleTest : public QObject {
       QVERIFY(fIB->CellControls(Cell(1)) && fIB->edName->text() == "Kept" && fIB->sbLifeCycle->isVisible());
       QCOMPARE(fIB->cbReproductionMode->currentIndex(), 2);
     }
-    // Through the main window the message is shown, and the new workbench keeps its
-    // Birth cell and no file name.
+    // Through the main window the message is shown, and no workbench is left for
+    // the file: the one open stays current and as it was.
     utile::SaveTextToFile(fileName, with(14, "13"));
     fDialogs->FileNames.push_back(fileName);
+    const std::vector<vandrel::tModelForm*> before = fMain->fModels;
     fMain->mnOpenModel->trigger();
     QCOMPARE(fDialogs->Messages.size(), size_t(1));
     QVERIFY(fDialogs->Messages[0].find(fileName) != std::string::npos);
-    auto* opened = qobject_cast<TdlgIBSimple*>(fMain->CurrentModel);
-    QVERIFY(opened && opened != fIB && opened->fFilename.empty() && opened->fEventCells.Count() == 1);
+    QVERIFY(fMain->fModels == before);
+    QCOMPARE(fMain->CurrentModel, fIB);
+    QVERIFY(fIB->fFilename.empty() && fIB->fEventCells.Count() == 2 && fIB->edName->text() == "Kept");
   }
 
   // Not a check: the pictures a person looks at.
