@@ -482,8 +482,11 @@ void TdlgIBSimple::BuildSimulationsPage() {
   ckIndividualMoves = NewCheckBox(grpOutput, "ckIndividualMoves", "&Individual moves");
   ckPedigree = NewCheckBox(grpOutput, "ckPedigree", "&Pedigree analysis", true);
   ckJuveniles = NewCheckBox(grpOutput, "ckJuveniles", "&Juveniles");
+  ckJuveniles->setToolTip("Analyse pedigree for juveniles");
   ckAdults = NewCheckBox(grpOutput, "ckAdults", "&Adults", true);
+  ckAdults->setToolTip("Analyse pedigree for adults");
   ckF = NewCheckBox(grpOutput, "ckF", "&F");
+  ckF->setToolTip("Compute expected within-individual coancestry (fixation)");
   ckTheta = NewCheckBox(grpOutput, "ckTheta", "&Theta");
   ckAlpha = NewCheckBox(grpOutput, "ckAlpha", "&Alpha");
   ckFinalValues = NewCheckBox(grpOutput, "ckFinalValues", "&Only final values");
