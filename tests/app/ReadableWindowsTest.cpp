@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,12 +16,14 @@
 #include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
 
 #include "IBSimpleHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
+#include "app/SensitivityPage.h"
 #include "app/dlgIBSimpleU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgSimpleDemoModelU.h"
@@ -219,6 +222,19 @@ class ReadableWindowsTest : public QObject {
     QVERIFY2(shown.size() >= 5, qPrintable(shown.join(" | ")));
     QVERIFY2(shown.filter("!!! Extinction at time").size() == 1, qPrintable(shown.join(" | ")));
     QVERIFY2(shown.last().startsWith("Simulations terminated"), qPrintable(shown.join(" | ")));
+
+    // A batch of three lines, two of which fail (no locus, nine loci): its page says how many.
+    QTemporaryDir folder;
+    vandrel::tSensitivityPage* page = dying->tsSensitivity;
+    const std::string first = "Simulation(2,0.5,1,0,0," + QString("0,").repeated(16).toStdString() + "0,";
+    page->SetBatchLines({first + "0)", first + "9)", first + "3)"});
+    page->edOutputFile->setText(folder.filePath("batch.txt"));
+    dying->pcIBSimple->setCurrentWidget(page);
+    page->btRunBatch->click();
+    Settle();
+    Grab(dying, "ibsimple-batch");
+    QVERIFY(page->lblBatchErrors->isVisible());
+    QCOMPARE(page->lblBatchErrors->text(), QString("******* 2 errors encountered"));
   }
 };
 
