@@ -298,16 +298,10 @@ Integer tLineSeriesSet::Add(const QString& title, const QColor& color, int penWi
   return Count() - 1;
 }
 
-void tLineSeriesSet::Clear() {
-  for (auto line = fLines.rbegin(); line != fLines.rend(); ++line)
-    if (line->Series) {
-      fChart.chart()->removeSeries(line->Series);
-      delete line->Series.data();
-    }
-  fLines.clear();
-}
+void tLineSeriesSet::Clear() { LayOut({}); }
 
 void tLineSeriesSet::LayOut(const std::vector<tLineStyle>& lines) {
+  // The lines past the new count go, the last first.
   while (fLines.size() > lines.size()) {
     tLine& line = fLines.back();
     if (line.Series) {

@@ -472,7 +472,7 @@ void tGraphicChart::ApplyAutomaticRanges() {
     } else if (auto* bubbles = qobject_cast<tBubbleSeries*>(series)) {
       for (Integer i = 0; i < bubbles->count(); ++i)
         include(bubbles->at(i).x(), bubbles->at(i).y(), bubbles->Radius(i));
-    } else if (auto* xy = qobject_cast<QXYSeries*>(series)) {
+    } else if (xy) {
       for (const QPointF& p : xy->points()) include(p.x(), p.y(), 0);
     } else if (auto* bars = qobject_cast<QAbstractBarSeries*>(series)) {
       for (QBarSet* set : bars->barSets())
