@@ -95,6 +95,13 @@ struct tShownChart {
     Window.show();
   }
   QRect Plot() const { return Chart->chart()->plotArea().toAlignedRect().adjusted(2, 2, -2, -2); }
+  // A new line series of the chart drawn with the pen.
+  QLineSeries* NewLine(const QPen& pen) {
+    auto* series = new QLineSeries;
+    Chart->AddSeries(series);
+    series->setPen(pen);
+    return series;
+  }
 };
 
 // A jagged line: a slow wave with fast noise, a few thousand points a pixel wide.
@@ -231,9 +238,7 @@ private slots:
     // painted point by point.
     tShownChart shown(0, 60000, 0, 100);
     QVERIFY(QTest::qWaitForWindowExposed(&shown.Window));
-    auto* series = new QLineSeries;
-    shown.Chart->AddSeries(series);
-    series->setPen(QPen(Qt::black, 1));
+    QLineSeries* series = shown.NewLine(QPen(Qt::black, 1));
     QList<QPointF> points;
     for (int i = 0; i < 60000; ++i) points.append(QPointF(i, Jagged(i)));
     shown.Chart->AppendPoints(series, points);
@@ -262,9 +267,7 @@ private slots:
     // Points that arrive in steps, with gaps, against the picture drawn whole.
     tShownChart shown(0, 3000, 0, 100);
     QVERIFY(QTest::qWaitForWindowExposed(&shown.Window));
-    auto* series = new QLineSeries;
-    shown.Chart->AddSeries(series);
-    series->setPen(QPen(Qt::blue, 2));
+    QLineSeries* series = shown.NewLine(QPen(Qt::blue, 2));
     for (int i = 0; i < 3000; ++i) {
       shown.Chart->AppendPoint(series, i, (i / 400) % 3 == 2 ? NaN : Jagged(i * 20));
       if (i % 250 == 0) shown.Chart->Refresh();
@@ -294,12 +297,8 @@ private slots:
   void HiddenAndRemovedLinesLeaveThePicture() {
     tShownChart shown(0, 10, 0, 10);
     QVERIFY(QTest::qWaitForWindowExposed(&shown.Window));
-    auto* low = new QLineSeries;
-    auto* high = new QLineSeries;
-    for (QLineSeries* s : {low, high}) {
-      shown.Chart->AddSeries(s);
-      s->setPen(QPen(Qt::black, 2));
-    }
+    QLineSeries* low = shown.NewLine(QPen(Qt::black, 2));
+    QLineSeries* high = shown.NewLine(QPen(Qt::black, 2));
     shown.Chart->AppendPoints(low, {{0, 2}, {10, 2}});
     shown.Chart->AppendPoints(high, {{0, 8}, {10, 8}});
     shown.Chart->Refresh();
@@ -332,8 +331,7 @@ private slots:
     QVERIFY(QTest::qWaitForWindowExposed(&shown.Window));
     QList<QLineSeries*> lines;
     for (int k = 0; k < 3; ++k) {
-      lines << new QLineSeries;
-      shown.Chart->AddSeries(lines.last());
+      lines << shown.NewLine(QPen(Qt::darkGreen, 1));
       for (int i = 0; i < 50000; ++i) shown.Chart->AppendPoint(lines.last(), i, 20 + 30 * k + (i % 7));
     }
     shown.Chart->Refresh();
@@ -359,8 +357,7 @@ private slots:
   void VectorPicturesGetTheLinesThemselves() {
     tShownChart shown(0, 100, 0, 10);
     QVERIFY(QTest::qWaitForWindowExposed(&shown.Window));
-    auto* series = new QLineSeries;
-    shown.Chart->AddSeries(series);
+    QLineSeries* series = shown.NewLine(QPen(Qt::black, 1));
     for (int i = 0; i <= 100; ++i) shown.Chart->AppendPoint(series, i, i % 10);
     shown.Chart->Refresh();
     QBuffer buffer;
