@@ -224,22 +224,11 @@ class IBPedigreeDisplaysTest : public QObject {
     QCOMPARE(fIB->mmOutput->toPlainText().section("Juveniles\n", -1), summary);
   }
 
-  void PedigreeControlsCarryTheirHints() {
+  void PedigreeBoxesCarryTheirHints() {
     const std::pair<QWidget*, const char*> hints[] = {
         {fIB->ckJuveniles, "Analyse pedigree for juveniles"},
         {fIB->ckAdults, "Analyse pedigree for adults"},
-        {fIB->ckF, "Compute expected within-individual coancestry (fixation)"},
-        {fIB->rbTransversal, "Both juveniles and adults are sampled at time t (simultaneous sampling)"},
-        {fIB->rbLongitudinal, "Juveniles sampled at t-1, then adults sampled at t (cohort sampling)"},
-        {fIB->ckPrunePedigree, "Keep only ancestors of the last generation"},
-        {fIB->rbAllGenomes, "Genome of all individuals (not pruned out)"},
-        {fIB->rbFstat, "Fstat output for the last generation"},
-        {fIB->rbAlleleFrequencies, "Allele frequencies for each patch, for the last generation"},
-        {fIB->rbGenePop, "GenePop output (taking sex into account) for the last generation"},
-        {fIB->rbPairwiseFst, "Degree of genetic differentiation"},
-        {fIB->rbCoancestries,
-         "Pairwise probabilities of drawing the same allele from two populations (alpha matrix)"},
-    };
+        {fIB->ckF, "Compute expected within-individual coancestry (fixation)"}};
     for (const auto& [control, hint] : hints) QCOMPARE(control->toolTip(), QString(hint));
   }
 
