@@ -553,6 +553,7 @@ void tRaster::ClearDocumentation() {
   Lineage.clear();
   minX = maxX = minY = maxY = 0;
   MinValue = MaxValue = 0;
+  fHasMinValueLine = fHasMaxValueLine = false;
   PosnError.clear();
   Resolution.clear();
   ResolutionX = ResolutionY = 0;
@@ -587,7 +588,7 @@ void tRaster::ReadDoc(const std::string& name) {
     NotFound = true;
     throw EInOutError(docName + " not found.");
   }
-  tDocReader reader(docName);
+  tDocReader reader = WithinMemory(docName, [&] { return tDocReader(docName); });
 
   // Every field comes from this file alone, whatever the object held before.
   ClearDocumentation();
@@ -595,59 +596,70 @@ void tRaster::ReadDoc(const std::string& name) {
   bool haveDataType = false, haveColumns = false, haveRows = false;
   double flag = 0;
   std::string line;
-  while (reader.NextLine(line)) {
-    const std::string key = line.substr(0, KeyWidth);
-    const std::string value = line.size() > KeyWidth ? line.substr(KeyWidth) : std::string();
-    if (key == kFileFormat) FileFormat = value.empty() ? DefaultFileFormat : value;
-    if (key == kFileTitle) FileTitle = value;
-    if (key == kRefSystem) RefSystem = value;
-    if (key == kUnitDist) UnitDist = value;
-    if (key == kPosnError) PosnError = value;
-    if (key == kResolution) Resolution = value;
-    if (key == kValueUnits) ValueUnits = value;
-    if (key == kValueError) ValueError = value;
-    if (key == kDataType) {
-      const std::string v = LowerCase(Trim(value));
-      DataType = v == "byte" ? idtByte : v == "integer" ? idtInteger : v == "real" ? idtReal : idtUnknown;
-      haveDataType = true;
+  WithinMemory(docName, [&] {
+    while (reader.NextLine(line)) {
+      const std::string key = line.substr(0, KeyWidth);
+      const std::string value = line.size() > KeyWidth ? line.substr(KeyWidth) : std::string();
+      if (key == kFileFormat) FileFormat = value.empty() ? DefaultFileFormat : value;
+      if (key == kFileTitle) FileTitle = value;
+      if (key == kRefSystem) RefSystem = value;
+      if (key == kUnitDist) UnitDist = value;
+      if (key == kPosnError) PosnError = value;
+      if (key == kResolution) Resolution = value;
+      if (key == kValueUnits) ValueUnits = value;
+      if (key == kValueError) ValueError = value;
+      if (key == kDataType) {
+        const std::string v = LowerCase(Trim(value));
+        DataType = v == "byte" ? idtByte : v == "integer" ? idtInteger : v == "real" ? idtReal : idtUnknown;
+        haveDataType = true;
+      }
+      if (key == kFileType) {
+        const std::string v = LowerCase(Trim(value));
+        FileType = v == "ascii"           ? iftASCII
+                   : v == "binary"        ? iftBinary
+                   : v == "packed binary" ? iftPackedBinary
+                                          : iftUnknown;
+      }
+      if (key == kColumns || key == kRows) {
+        const Integer n = reader.Count(value);
+        if (n < 1)
+          throw EInOutError(reader.Where(
+              Format("a map needs at least one %s, not %d", key == kColumns ? "column" : "row", n)));
+        (key == kColumns ? Columns : Rows) = n;
+        (key == kColumns ? haveColumns : haveRows) = true;
+      }
+      if (key == kLegendCats) LegendCats = reader.Count(value);
+      if (key == kRefUnits) {
+        RefUnits = value;
+        UnitType = UnitTypeOf(value);
+      }
+      if (key == kMinX) minX = reader.Number(value);
+      if (key == kMaxX) maxX = reader.Number(value);
+      if (key == kMinY) minY = reader.Number(value);
+      if (key == kMaxY) maxY = reader.Number(value);
+      if (key == kMinValue) {
+        MinValue = ToSingle(reader.Number(value));
+        fHasMinValueLine = true;
+      }
+      if (key == kMaxValue) {
+        MaxValue = ToSingle(reader.Number(value));
+        fHasMaxValueLine = true;
+      }
+      if (key == kDisplayMin) DisplayMin = ToSingle(reader.Number(value));
+      if (key == kDisplayMax) DisplayMax = ToSingle(reader.Number(value));
+      if (key == kFlagValue) flag = SameText(Trim(value), "none") ? 0.0 : reader.Number(value);
+      if (key == kFlagDefinition) {
+        const std::string v = LowerCase(Trim(value));
+        if (v == "background" || v == "missing data") BackGround = bsChecked;
+        if (v == "no background") BackGround = bsUnchecked;
+      }
+      if (line.compare(0, 8, "category") == 0 || line.compare(0, 4, "code") == 0) Category.push_back(line);
+      if (key == kComment) Comment.push_back(value);
+      if (key == kLineage) Lineage.push_back(value);
+      if (key == kCompleteness) Completeness.push_back(value);
+      if (key == kConsistency) Consistency.push_back(value);
     }
-    if (key == kFileType) {
-      const std::string v = LowerCase(Trim(value));
-      FileType = v == "ascii" ? iftASCII : v == "binary" ? iftBinary : v == "packed binary" ? iftPackedBinary : iftUnknown;
-    }
-    if (key == kColumns || key == kRows) {
-      const Integer n = reader.Count(value);
-      if (n < 1)
-        throw EInOutError(reader.Where(
-            Format("a map needs at least one %s, not %d", key == kColumns ? "column" : "row", n)));
-      (key == kColumns ? Columns : Rows) = n;
-      (key == kColumns ? haveColumns : haveRows) = true;
-    }
-    if (key == kLegendCats) LegendCats = reader.Count(value);
-    if (key == kRefUnits) {
-      RefUnits = value;
-      UnitType = UnitTypeOf(value);
-    }
-    if (key == kMinX) minX = reader.Number(value);
-    if (key == kMaxX) maxX = reader.Number(value);
-    if (key == kMinY) minY = reader.Number(value);
-    if (key == kMaxY) maxY = reader.Number(value);
-    if (key == kMinValue) MinValue = ToSingle(reader.Number(value));
-    if (key == kMaxValue) MaxValue = ToSingle(reader.Number(value));
-    if (key == kDisplayMin) DisplayMin = ToSingle(reader.Number(value));
-    if (key == kDisplayMax) DisplayMax = ToSingle(reader.Number(value));
-    if (key == kFlagValue) flag = SameText(Trim(value), "none") ? 0.0 : reader.Number(value);
-    if (key == kFlagDefinition) {
-      const std::string v = LowerCase(Trim(value));
-      if (v == "background" || v == "missing data") BackGround = bsChecked;
-      if (v == "no background") BackGround = bsUnchecked;
-    }
-    if (line.compare(0, 8, "category") == 0 || line.compare(0, 4, "code") == 0) Category.push_back(line);
-    if (key == kComment) Comment.push_back(value);
-    if (key == kLineage) Lineage.push_back(value);
-    if (key == kCompleteness) Completeness.push_back(value);
-    if (key == kConsistency) Consistency.push_back(value);
-  }
+  });
   const char* missing = !haveDataType ? kDataType : !haveColumns ? kColumns : !haveRows ? kRows : nullptr;
   if (missing)
     throw EInOutError(Format("The documentation file %s has no line \"%s\"", docName, Trim(missing)));
@@ -655,6 +667,14 @@ void tRaster::ReadDoc(const std::string& name) {
   // map keeps its flag as written, or its missing cells would no longer match it.
   BackGroundValue = (DataType == idtByte || DataType == idtInteger) ? ToSingle(std::nearbyint(flag)) : ToSingle(flag);
   ComputeCellSize();
+}
+
+std::string tRaster::MissingValueRangeLine() const {
+  // The key's name, without its padding and separator.
+  const auto name = [](const char* key) { return Trim(std::string_view(key).substr(0, KeyWidth - 2)); };
+  if (!fHasMinValueLine) return name(kMinValue);
+  if (!fHasMaxValueLine) return name(kMaxValue);
+  return {};
 }
 
 void tRaster::ComputeCellSize() {
@@ -788,7 +808,10 @@ template <class tMatrix>
 tMatrix ReadWholeMap(const tRaster& raster) {
   TIdrisiFile F;
   raster.OpenR(F);  // before sizing the matrix: the image file must hold the cells
-  tMatrix m(static_cast<size_t>(raster.Rows), typename tMatrix::value_type(static_cast<size_t>(raster.Columns)));
+  tMatrix m = WithinMemory(F.fFileName, [&] {
+    return tMatrix(static_cast<size_t>(raster.Rows),
+                   typename tMatrix::value_type(static_cast<size_t>(raster.Columns)));
+  });
   size_t row = 0, col = 0;
   ForEachBlock(F, [&](const Single* cells, Cardinal count) {
     while (count > 0) {

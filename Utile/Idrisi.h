@@ -346,6 +346,10 @@ public:
   std::string ValueUnits;
   std::string ValueError;
 
+  // The value range line ("min. value" or "max. value") that the documentation
+  // last read lacks, "" when it holds both: what a stretch of the values needs.
+  std::string MissingValueRangeLine() const;
+
 protected:
   double fMean = 0;
   double fSD = 0;
@@ -353,6 +357,8 @@ protected:
   bool fSDComputed = false;
 
 private:
+  bool fHasMinValueLine = false;
+  bool fHasMaxValueLine = false;
   void ClearDocumentation();
   void ComputeCellSize();
 };

@@ -464,6 +464,11 @@ void WholeNumberModification(const std::string& fileName, bool truncate, tMapJob
 void Stretch(const std::string& fileName, double low, double high, TGISDataType type, double flag,
              const std::string& lineage, const std::string& result, bool flagLine, tMapJob& job) {
   tRaster source(fileName);
+  // The stretch divides by the documented range: a map that does not document it
+  // is refused, naming what it lacks.
+  if (const std::string missing = source.MissingValueRangeLine(); !missing.empty())
+    throw EInOutError(
+        Format("%s cannot be stretched: its documentation has no \"%s\" line.", MapOf(job), missing));
   tPlan plan;
   plan.NewType = type;
   plan.NewFlag = flag;

@@ -77,6 +77,11 @@ tMemoryStatus PlatformMemoryStatus() {
   return status;
 }
 
+bool MemoryAvailable(uint64_t bytes) {
+  const tMemoryStatus status = PlatformMemoryStatus();
+  return status.AvailablePhysical == 0 || bytes <= status.AvailablePhysical;
+}
+
 std::string ExecutableFolder() {
   std::vector<char> buffer(4096);
   const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);

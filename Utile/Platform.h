@@ -56,6 +56,9 @@ struct tMemoryStatus {
   uint64_t AvailablePhysical = 0;  // bytes
 };
 tMemoryStatus PlatformMemoryStatus();
+// Whether the machine can give that many bytes more now: no more than the
+// physical memory available (any amount where the system does not tell).
+bool MemoryAvailable(uint64_t bytes);
 
 // The folder of the running executable, with a trailing delimiter.
 std::string ExecutableFolder();

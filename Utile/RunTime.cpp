@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -12,7 +13,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
-#include <sstream>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -281,19 +282,6 @@ std::string FloatToStr(long double value) {
   return FloatToStrF(value, tFloatFormat::ffGeneral, 15, 0);
 }
 
-std::string FloatToDefaultStr(long double value) {
-  std::string body;
-  if (!std::isfinite(value)) {
-    body = std::isnan(value) ? "Nan" : (value < 0 ? "-Inf" : "+Inf");
-    return std::string(23 - body.size(), ' ') + body;
-  }
-  // Text files always carry the point, whatever the user's decimal separator, so
-  // that a matrix file written under one setting reads back under another.
-  body = FloatText(value, tFloatFormat::ffExponent, 15, 4, '.');
-  if (body[0] != '-') body.insert(0, 1, ' ');
-  return body;
-}
-
 namespace {
 
 using tWide = unsigned __int128;
@@ -359,42 +347,128 @@ bool ScaledSingle(uint64_t m, int e, int s, uint64_t& whole, int& half) {
   return true;
 }
 
-}  // namespace
-
-char* SingleToDefaultChars(float value, char* out) {
-  const uint32_t bits = std::bit_cast<uint32_t>(value);
-  const bool negative = (bits >> 31) != 0;
-  const uint32_t biased = (bits >> 23) & 0xFF;
-  const uint32_t fraction = bits & 0x7FFFFF;
-  auto general = [&] {
-    const std::string text = FloatToDefaultStr(value);
-    return std::copy(text.begin(), text.end(), out);
-  };
-  if (biased == 0xFF) return general();
-  if (biased == 0 && fraction == 0) {
-    static constexpr char Zero[] = " 0.00000000000000E+0000";
-    return std::copy(Zero, Zero + 23, out);
+// ceil(0.4995 x 2^r) for r = 0..127. A value of fifteen significant digits and
+// a fraction rounds its last digit up from a fraction of 0.4995 on: rounded to
+// eighteen digits first (ties to even), 0.4995 becomes ...500, which rounds up.
+constexpr std::array<tWide, 128> RoundUpThresholds = [] {
+  std::array<tWide, 128> thresholds{};
+  for (int r = 0; r < 128; ++r) {
+    const tWide power = static_cast<tWide>(1) << r;
+    const tWide whole = power / 10000, rest = power % 10000;
+    thresholds[r] = 4995 * whole + (4995 * rest + 9999) / 10000;
   }
-  const uint64_t m = biased == 0 ? fraction : (fraction | 0x800000u);
-  const int e = biased == 0 ? -149 : static_cast<int>(biased) - 150;
-  // |value| lies in [2^b, 2^(b+1)), so its decimal exponent is near b log10(2);
-  // the estimate is corrected on the scaled value below.
-  const int b = e + 63 - std::countl_zero(m);
-  int exponent = (b * 78913) >> 18;
-  uint64_t whole = 0;
-  int half = 0;
-  for (int attempt = 0;; ++attempt) {
-    if (attempt > 2 || !ScaledSingle(m, e, 17 - exponent, whole, half)) return general();
-    if (whole >= TenPower18)
+  return thresholds;
+}();
+
+// Powers of ten near enough to correct the first guess of a decimal exponent
+// (the scaled value has the last word).
+constexpr int LowestGuess = -20, HighestGuess = 40;
+constexpr std::array<double, HighestGuess - LowestGuess + 1> GuessPowers = [] {
+  std::array<double, HighestGuess - LowestGuess + 1> powers{};
+  for (int k = LowestGuess; k <= HighestGuess; ++k) {
+    long double power = 1;
+    for (int i = 0; i < (k < 0 ? -k : k); ++i) power = k < 0 ? power / 10 : power * 10;
+    powers[k - LowestGuess] = static_cast<double>(power);
+  }
+  return powers;
+}();
+
+// y = m x 2^e x 10^s as its integer part and whether its fraction reaches 0.4995,
+// exactly. False when the scale or the product is out of reach of 128 bits: about
+// 1e-18 to 1e38 for fifteen-digit scales.
+bool ScaledDouble(uint64_t m, int e, int s, uint64_t& whole, bool& up) {
+  if (s >= 0) {
+    if (s > 32) return false;  // m x 5^s must hold in 128 bits
+    // One 64-bit product where 5^s holds in 64 bits.
+    const tWide p = s <= 27 ? static_cast<tWide>(m) * static_cast<uint64_t>(PowersOfFive[s])
+                            : static_cast<tWide>(m) * PowersOfFive[s];
+    const int shift = e + s;
+    if (shift >= 0) {
+      if (shift > 63 || (p >> (64 - shift)) != 0) return false;
+      whole = static_cast<uint64_t>(p << shift);
+      up = false;
+      return true;
+    }
+    const int right = -shift;
+    if (right < 64) {
+      // In 64-bit halves: the common case, values from about 1e-8 to 1e15.
+      const auto low = static_cast<uint64_t>(p), high = static_cast<uint64_t>(p >> 64);
+      if ((high >> right) != 0) return false;
+      whole = (high << (64 - right)) | (low >> right);
+      up = (low & ((uint64_t{1} << right) - 1)) >= static_cast<uint64_t>(RoundUpThresholds[right]);
+      return true;
+    }
+    if (right > 127) return false;
+    const tWide q = p >> right;
+    if ((q >> 64) != 0) return false;
+    whole = static_cast<uint64_t>(q);
+    up = p - (q << right) >= RoundUpThresholds[right];
+    return true;
+  }
+  // Large values: y = m x 2^(e - t) / 5^t with t = -s.
+  const int t = -s;
+  if (t > 27) return false;
+  const auto five = static_cast<tWide>(PowersOfFive[t]);
+  const int left = e - t;
+  if (left > 74 || left < -49) return false;
+  const tWide n = left >= 0 ? static_cast<tWide>(m) << left : static_cast<tWide>(m);
+  const tWide d = left >= 0 ? five : five << -left;
+  const tWide q = n / d;
+  if ((q >> 64) != 0) return false;
+  whole = static_cast<uint64_t>(q);
+  up = (n - q * d) * 10000 >= 4995 * d;
+  return true;
+}
+
+// Corrects a first guess of the decimal exponent until scale(exponent), which
+// sets whole, puts the value's integer part in [lowest, 10 lowest); false when
+// the scale is out of reach or the guess is far off.
+template <class tScale>
+bool SettleExponent(int& exponent, uint64_t lowest, const uint64_t& whole, tScale&& scale) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!scale(exponent)) return false;
+    if (whole >= 10 * lowest)
       ++exponent;
-    else if (whole < TenPower17)
+    else if (whole < lowest)
       --exponent;
     else
-      break;
+      return true;
   }
-  // Eighteen significant digits, correctly rounded (halves to even), as the
-  // general path takes them; then fifteen, a half going away from zero.
-  uint64_t digits = whole + ((half > 0 || (half == 0 && (whole & 1) != 0)) ? 1 : 0);
+  return false;
+}
+
+// The 23 characters of a value of fifteen significant digits (10^14 <= digits <
+// 10^15) and its decimal exponent.
+// The eight digits of n < 10^8, in two halves whose pairs are found independently.
+inline void WriteEightDigits(uint32_t n, char* out) {
+  const uint32_t high = n / 10000, low = n % 10000;
+  std::memcpy(out, &DigitPairs[(high / 100) * 2], 2);
+  std::memcpy(out + 2, &DigitPairs[(high % 100) * 2], 2);
+  std::memcpy(out + 4, &DigitPairs[(low / 100) * 2], 2);
+  std::memcpy(out + 6, &DigitPairs[(low % 100) * 2], 2);
+}
+
+inline char* WriteDefaultForm(bool negative, uint64_t digits, int exponent, char* out) {
+  // d.dddddd of the first seven digits (a leading zero before them), then eight.
+  char first[8];
+  WriteEightDigits(static_cast<uint32_t>(digits / 100'000'000), first);
+  WriteEightDigits(static_cast<uint32_t>(digits % 100'000'000), out + 9);
+  out[0] = negative ? '-' : ' ';
+  out[1] = first[1];
+  out[2] = '.';
+  std::memcpy(out + 3, first + 2, 6);
+  out[17] = 'E';
+  out[18] = exponent < 0 ? '-' : '+';
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  out[19] = '0';
+  out[20] = static_cast<char>('0' + magnitude / 100);
+  std::memcpy(out + 21, &DigitPairs[static_cast<size_t>(magnitude % 100) * 2], 2);
+  return out + 23;
+}
+
+// Eighteen significant digits rounded to fifteen, a half going away from zero; a
+// carry out of the first digit raises the exponent.
+char* WriteEighteenDigits(bool negative, uint64_t digits, int exponent, char* out) {
   if (digits == TenPower18) {
     digits = TenPower17;
     ++exponent;
@@ -405,26 +479,102 @@ char* SingleToDefaultChars(float value, char* out) {
     digits = TenPower14;
     ++exponent;
   }
-  char text[16];
-  for (int i = 14; i > 0; i -= 2) {
-    const auto pair = static_cast<size_t>(digits % 100) * 2;
-    digits /= 100;
-    text[i] = DigitPairs[pair + 1];
-    text[i - 1] = DigitPairs[pair];
-  }
-  text[0] = static_cast<char>('0' + digits);
-  out[0] = negative ? '-' : ' ';
-  out[1] = text[0];
-  out[2] = '.';
-  std::copy(text + 1, text + 15, out + 3);
-  out[17] = 'E';
-  out[18] = exponent < 0 ? '-' : '+';
-  const int magnitude = exponent < 0 ? -exponent : exponent;
-  out[19] = '0';
-  out[20] = '0';
-  out[21] = DigitPairs[static_cast<size_t>(magnitude) * 2];
-  out[22] = DigitPairs[static_cast<size_t>(magnitude) * 2 + 1];
+  return WriteDefaultForm(negative, digits, exponent, out);
+}
+
+char* WriteSpecialValue(double value, char* out) {
+  const char* body = std::isnan(value) ? "Nan" : (value < 0 ? "-Inf" : "+Inf");
+  const size_t length = std::strlen(body);
+  std::fill(out, out + 23 - length, ' ');
+  std::copy(body, body + length, out + 23 - length);
   return out + 23;
+}
+
+// Any finite double other than zero, through its exact eighteen significant digits.
+char* DoubleThroughEighteenDigits(double value, char* out) {
+  char text[40];
+  const auto written =
+      std::to_chars(text, text + sizeof text, std::fabs(value), std::chars_format::scientific, 17);
+  // "d.ddddddddddddddddde+dd"
+  uint64_t digits = static_cast<uint64_t>(text[0] - '0');
+  for (int i = 2; i < 19; ++i) digits = digits * 10 + static_cast<uint64_t>(text[i] - '0');
+  int exponent = 0;
+  for (const char* p = text + 21; p < written.ptr; ++p) exponent = exponent * 10 + (*p - '0');
+  if (text[20] == '-') exponent = -exponent;
+  return WriteEighteenDigits(value < 0, digits, exponent, out);
+}
+
+}  // namespace
+
+char* DoubleToDefaultChars(double value, char* out) {
+  const uint64_t bits = std::bit_cast<uint64_t>(value);
+  const bool negative = (bits >> 63) != 0;
+  const auto biased = static_cast<uint32_t>((bits >> 52) & 0x7FF);
+  const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
+  if (biased == 0x7FF) return WriteSpecialValue(value, out);
+  if (biased == 0 && fraction == 0) {
+    static constexpr char Zero[] = " 0.00000000000000E+0000";
+    return std::copy(Zero, Zero + 23, out);
+  }
+  const uint64_t m = biased == 0 ? fraction : (fraction | (uint64_t{1} << 52));
+  const int e = biased == 0 ? -1074 : static_cast<int>(biased) - 1075;
+  // |value| lies in [2^b, 2^(b+1)), so its decimal exponent is near b log10(2);
+  // the estimate is corrected on the scaled value below.
+  const int b = e + 63 - std::countl_zero(m);
+  int exponent = (b * 78913) >> 18;
+  if (exponent >= LowestGuess && exponent < HighestGuess &&
+      std::fabs(value) >= GuessPowers[exponent + 1 - LowestGuess])
+    ++exponent;
+  uint64_t whole = 0;
+  bool up = false;
+  if (!SettleExponent(exponent, TenPower14, whole,
+                      [&](int guess) { return ScaledDouble(m, e, 14 - guess, whole, up); }))
+    return DoubleThroughEighteenDigits(value, out);
+  uint64_t digits = whole + (up ? 1 : 0);
+  if (digits == TenPower15) {
+    digits = TenPower14;
+    ++exponent;
+  }
+  return WriteDefaultForm(negative, digits, exponent, out);
+}
+
+std::string FloatToDefaultStr(long double value) {
+  const auto asDouble = static_cast<double>(value);
+  if (static_cast<long double>(asDouble) == value || std::isnan(value)) {
+    char text[23];
+    DoubleToDefaultChars(asDouble, text);
+    return std::string(text, 23);
+  }
+  // Extended values beyond a double. Text files always carry the point, whatever
+  // the user's decimal separator, so that a matrix file written under one setting
+  // reads back under another.
+  std::string body = FloatText(value, tFloatFormat::ffExponent, 15, 4, '.');
+  if (body[0] != '-') body.insert(0, 1, ' ');
+  return body;
+}
+
+char* SingleToDefaultChars(float value, char* out) {
+  const uint32_t bits = std::bit_cast<uint32_t>(value);
+  const bool negative = (bits >> 31) != 0;
+  const uint32_t biased = (bits >> 23) & 0xFF;
+  const uint32_t fraction = bits & 0x7FFFFF;
+  if (biased == 0xFF) return WriteSpecialValue(value, out);
+  if (biased == 0 && fraction == 0) return DoubleToDefaultChars(0.0, out);
+  const uint64_t m = biased == 0 ? fraction : (fraction | 0x800000u);
+  const int e = biased == 0 ? -149 : static_cast<int>(biased) - 150;
+  // |value| lies in [2^b, 2^(b+1)), so its decimal exponent is near b log10(2);
+  // the estimate is corrected on the scaled value below.
+  const int b = e + 63 - std::countl_zero(m);
+  int exponent = (b * 78913) >> 18;
+  uint64_t whole = 0;
+  int half = 0;
+  if (!SettleExponent(exponent, TenPower17, whole,
+                      [&](int guess) { return ScaledSingle(m, e, 17 - guess, whole, half); }))
+    return DoubleToDefaultChars(value, out);
+  // Eighteen significant digits, correctly rounded (halves to even), as the
+  // general path takes them; then fifteen, a half going away from zero.
+  const uint64_t digits = whole + ((half > 0 || (half == 0 && (whole & 1) != 0)) ? 1 : 0);
+  return WriteEighteenDigits(negative, digits, exponent, out);
 }
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }
@@ -441,37 +591,50 @@ std::string_view TrimView(std::string_view text) {
 }
 }  // namespace
 
-bool TryStrToFloat(std::string_view text, long double& value, char decimalSeparator) {
-  text = TrimView(text);
-  std::string normal;
+namespace {
+// The normal form of a real as the conversions take it: an optional sign, digits
+// with at most one decimal separator among them (one digit at least), and an
+// optional exponent "E" or "e" with an optional sign and one digit at least.
+// Where the separator stands, or npos.
+bool IsRealText(std::string_view text, char decimalSeparator, size_t& separatorAt) {
+  separatorAt = std::string_view::npos;
   size_t i = 0;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) normal += text[i++];
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
   int mantissaDigits = 0;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-    normal += text[i++];
-    ++mantissaDigits;
-  }
-  if (i < text.size() && text[i] == decimalSeparator) {
-    normal += '.';
-    ++i;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-      normal += text[i++];
+  for (; i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
       ++mantissaDigits;
+    } else if (text[i] == decimalSeparator && separatorAt == std::string_view::npos) {
+      separatorAt = i;
+    } else {
+      break;
     }
   }
   if (mantissaDigits == 0) return false;
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    normal += 'e';
     ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) normal += text[i++];
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     int exponentDigits = 0;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-      normal += text[i++];
-      ++exponentDigits;
-    }
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) ++exponentDigits;
     if (exponentDigits == 0) return false;
   }
-  if (i != text.size()) return false;
+  return i == text.size();
+}
+
+// The same text in the form of the C library: no plus sign, the point as separator.
+std::string NormalRealText(std::string_view text, size_t separatorAt) {
+  std::string normal(text);
+  if (separatorAt != std::string_view::npos) normal[separatorAt] = '.';
+  if (!normal.empty() && normal.front() == '+') normal.erase(0, 1);
+  return normal;
+}
+}  // namespace
+
+bool TryStrToFloat(std::string_view text, long double& value, char decimalSeparator) {
+  text = TrimView(text);
+  size_t separatorAt;
+  if (!IsRealText(text, decimalSeparator, separatorAt)) return false;
+  const std::string normal = NormalRealText(text, separatorAt);
   errno = 0;
   const long double v = std::strtold(normal.c_str(), nullptr);
   if (errno == ERANGE && std::isinf(v)) return false;
@@ -479,12 +642,40 @@ bool TryStrToFloat(std::string_view text, long double& value, char decimalSepara
   return true;
 }
 
-bool TryStrToFloat(std::string_view text, double& value) {
-  long double v;
-  if (!TryStrToFloat(text, v, DecimalSeparator)) return false;
-  if (std::isinf(static_cast<double>(v))) return false;
-  value = static_cast<double>(v);
+bool TryStrToFloat(std::string_view text, double& value, char decimalSeparator) {
+  text = TrimView(text);
+  size_t separatorAt;
+  if (!IsRealText(text, decimalSeparator, separatorAt)) return false;
+  // The text is converted where it stands when the C library reads it as written.
+  std::string normal;
+  std::string_view body = text;
+  if (separatorAt != std::string_view::npos && decimalSeparator != '.') {
+    normal = NormalRealText(text, separatorAt);
+    body = normal;
+  } else if (body.front() == '+') {
+    body.remove_prefix(1);
+  }
+  double v;
+  const auto [end, error] = std::from_chars(body.data(), body.data() + body.size(), v);
+  if (error == std::errc() && end == body.data() + body.size()) {
+    value = v;
+    return true;
+  }
+  // Beyond the range of doubles, either way: the extended value tells which.
+  if (normal.empty()) normal = NormalRealText(text, separatorAt);
+  errno = 0;
+  const long double wide = std::strtold(normal.c_str(), nullptr);
+  if (std::fabs(wide) < 1) {
+    value = std::copysign(0.0, static_cast<double>(wide));
+    return true;
+  }
+  if (!(std::fabs(wide) <= LargestWrittenReal)) return false;
+  value = std::copysign(std::numeric_limits<double>::max(), static_cast<double>(wide));
   return true;
+}
+
+bool TryStrToFloat(std::string_view text, double& value) {
+  return TryStrToFloat(text, value, DecimalSeparator);
 }
 
 long double StrToFloat(std::string_view text) {
@@ -500,13 +691,7 @@ double StrToFloatDef(std::string_view text, double fallback) {
 }
 
 bool TryStrToFloatAnySeparator(std::string_view text, double& value) {
-  long double v;
-  if (TryStrToFloat(text, v, '.') || TryStrToFloat(text, v, ',')) {
-    if (std::isinf(static_cast<double>(v))) return false;
-    value = static_cast<double>(v);
-    return true;
-  }
-  return false;
+  return TryStrToFloat(text, value, '.') || TryStrToFloat(text, value, ',');
 }
 
 double StrToFloatDefAnySeparator(std::string_view text, double fallback) {
@@ -915,14 +1100,33 @@ void SaveTextToFile(const std::string& fileName, std::string_view text) {
   file.Commit();
 }
 
+void RaiseNotEnoughMemory(const std::string& fileName) {
+  throw EInOutError(Format("Not enough memory to read file \"%s\"", fileName));
+}
+
 std::string LoadTextFromFile(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
   // A folder opens as a stream that reads nothing: it is not a file to load.
   if (!in || !FileExists(fileName)) throw EInOutError(Format("Cannot open file \"%s\"", fileName));
-  std::ostringstream content;
-  content << in.rdbuf();
+  std::string text = WithinMemory(fileName, [&] {
+    // Sized once from the file, then read in pieces: a file that changes while it
+    // is read is taken as far as it goes.
+    std::string read;
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(fileName, error);
+    if (!error) read.reserve(static_cast<size_t>(size) + 1);
+    constexpr size_t Piece = size_t(1) << 20;
+    while (in) {
+      const size_t at = read.size(), room = read.capacity() - at;
+      const size_t piece = room > 0 ? std::min(room, Piece) : Piece;
+      read.resize(at + piece);
+      in.read(read.data() + at, static_cast<std::streamsize>(piece));
+      read.resize(at + static_cast<size_t>(in.gcount()));
+    }
+    return read;
+  });
   if (in.bad()) throw EInOutError(Format("Error reading file \"%s\"", fileName));
-  return content.str();
+  return text;
 }
 
 double Now() {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
+#include <new>
 #include <source_location>
 #include <stdexcept>
 #include <string>
@@ -118,15 +119,24 @@ std::string FloatToStrF(long double value, tFloatFormat format, int precision, i
 std::string FloatToStr(long double value);
 // The default real form of text files: 23 characters, " 1.00000000000000E+0000".
 std::string FloatToDefaultStr(long double value);
-// The same form of a single written into `out` (23 characters, no terminator),
-// character for character as FloatToDefaultStr writes it, about twenty times
-// faster: the path of files that write millions of cells. Returns out + 23.
+// The same form of a double or a single written into `out` (23 characters, no
+// terminator), character for character as FloatToDefaultStr writes it: the path
+// of files that write millions of reals. Returns out + 23.
+char* DoubleToDefaultChars(double value, char* out);
 char* SingleToDefaultChars(float value, char* out);
 std::string IntToStr(int64_t value);
 
+// The largest double (1.7976931348623157E308) rounded to the 15 significant
+// digits of the forms above: 1.79769313486232E+0308. A text up to it reads as the
+// largest double, so that every real the system writes reads back.
+constexpr long double LargestWrittenReal = 1.79769313486232e308L;
+
 // Strict conversions with the current decimal separator: leading and trailing
-// blanks allowed, nothing else. EConvertError names the text.
+// blanks allowed, nothing else. EConvertError names the text. A double is the
+// nearest one to the text (ties to even); a text below the smallest double reads
+// as 0, one beyond LargestWrittenReal does not read.
 bool TryStrToFloat(std::string_view text, long double& value, char decimalSeparator);
+bool TryStrToFloat(std::string_view text, double& value, char decimalSeparator);
 bool TryStrToFloat(std::string_view text, double& value);
 long double StrToFloat(std::string_view text);
 double StrToFloatDef(std::string_view text, double fallback);
@@ -241,6 +251,20 @@ private:
   std::ofstream fStream;
   bool fCommitted = false;
 };
+
+// Runs a reader of the file named: a file too large for the memory left is
+// refused with EInOutError naming it, never with the library's own exception.
+[[noreturn]] void RaiseNotEnoughMemory(const std::string& fileName);
+template <class tRead>
+decltype(auto) WithinMemory(const std::string& fileName, tRead&& read) {
+  try {
+    return read();
+  } catch (const std::bad_alloc&) {
+    RaiseNotEnoughMemory(fileName);
+  } catch (const std::length_error&) {
+    RaiseNotEnoughMemory(fileName);
+  }
+}
 
 // Whole text file in one piece, written through tSafeOutFile.
 void SaveTextToFile(const std::string& fileName, std::string_view text);

@@ -85,12 +85,10 @@ tVectorOfString TabbedFields(const std::string& text) {
 }
 
 Double StrToFloatSafe(std::string_view s) {
-  long double value;
-  if (TryStrToFloat(s, value, DecimalSeparator) && std::isfinite(static_cast<double>(value)))
-    return static_cast<double>(value);
+  double value;
+  if (TryStrToFloat(s, value, DecimalSeparator)) return value;
   const char other = DecimalSeparator == '.' ? ',' : '.';
-  if (TryStrToFloat(s, value, other) && std::isfinite(static_cast<double>(value)))
-    return static_cast<double>(value);
+  if (TryStrToFloat(s, value, other)) return value;
   throw EConvertError(
       "There was a problem with floating point values. It is probably due to a bad decimal separator "
       "setting");

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <limits>
 
+#include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 
 namespace utile {
@@ -315,8 +316,6 @@ std::string MatToStr(const tMatrixOfDouble& m, const tVectorOfString& rowNames, 
 
 namespace {
 
-constexpr long double LargestWrittenReal = 1.79769313486232e308L;
-
 // Reads numbers separated by blanks, TABs and line ends, Pascal-style: a number
 // may cross line ends; SkipLine drops the rest of the current line.
 class tNumberReader {
@@ -329,13 +328,10 @@ public:
     const size_t start = fPos;
     while (fPos < fText.size() && !IsBlank(fText[fPos])) ++fPos;
     const std::string_view token(fText.data() + start, fPos - start);
-    long double value;
-    if (TryStrToFloat(token, value, '.')) {
-      if (std::fabs(value) <= std::numeric_limits<double>::max()) return static_cast<double>(value);
-      // The largest reals, written with 15 digits, round up past the largest double.
-      if (std::fabs(value) <= LargestWrittenReal) return std::copysign(std::numeric_limits<double>::max(), value);
+    double value;
+    if (TryStrToFloat(token, value, '.')) return value;
+    if (long double wide; TryStrToFloat(token, wide, '.'))
       throw EInOutError(Format("Number out of range in file \"%s\": %s", fFileName, std::string(token)));
-    }
     const std::string upper = UpperCase(token);
     if (upper == "NAN") return std::nan("");
     if (upper == "INF" || upper == "+INF") return HUGE_VAL;
@@ -382,9 +378,28 @@ constexpr size_t MaxRowsWithoutCells = size_t(1) << 20;
   throw EInOutError(Format("File \"%s\" holds fewer cells than its counts promise", fileName));
 }
 
+// Refuses, before it is sized, a matrix that the machine cannot give.
+void CheckMatrixMemory(size_t rows, size_t columns, const std::string& fileName) {
+  const double bytes =
+      static_cast<double>(rows) * (static_cast<double>(columns) * sizeof(double) + sizeof(tVectorOfDouble));
+  if (!MemoryAvailable(static_cast<uint64_t>(bytes)))
+    throw EInOutError(Format("The %d x %d matrix of file \"%s\" needs %.0f MB, more memory than is free",
+                             static_cast<Int64>(rows), static_cast<Int64>(columns), fileName,
+                             std::ceil(bytes / 1048576)));
+}
+
+}  // namespace
+
+namespace {
+tMatrixOfDouble ReadMatrixFile(const std::string& fileName, bool binary);
 }  // namespace
 
 tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
+  return WithinMemory(fileName, [&] { return ReadMatrixFile(fileName, binary); });
+}
+
+namespace {
+tMatrixOfDouble ReadMatrixFile(const std::string& fileName, bool binary) {
   std::ifstream in(fileName, std::ios::binary);
   // A folder opens as a stream of no readable bytes but a huge size.
   if (!in || !FileExists(fileName)) throw EInOutError(Format("Cannot open file \"%s\"", fileName));
@@ -400,6 +415,7 @@ tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
     // Rows without cells take no room in the file: their count is bounded apart.
     if (columns == 0 && rows > MaxRowsWithoutCells)
       throw EInOutError(Format("Invalid matrix size in file \"%s\"", fileName));
+    CheckMatrixMemory(rows, columns, fileName);
     tMatrixOfDouble m = SizedMatrix(rows, columns);
     for (auto& row : m)
       if (!in.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(columns * sizeof(double))))
@@ -415,6 +431,7 @@ tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
   reader.SkipLine();
   // Every cell takes at least one character and one separator.
   if (rows > size || (columns > 0 && rows > size / columns)) RaiseTooShort(fileName);
+  CheckMatrixMemory(rows, columns, fileName);
   tMatrixOfDouble m = SizedMatrix(rows, columns);
   for (auto& row : m) {
     for (auto& cell : row) cell = reader.Next();
@@ -422,22 +439,30 @@ tMatrixOfDouble MatLoadFromFile(const std::string& fileName, bool binary) {
   }
   return m;
 }
+}  // namespace
 
 namespace {
+// cellText(cell, out) writes a cell of at most CellWidth characters at out and
+// returns where it ends.
+constexpr size_t CellWidth = 23;
+
 template <class tMatrix, class tCellText>
 void SaveText(const tMatrix& m, const std::string& fileName, tCellText cellText) {
   if (!m.empty()) AssertRectangular(IsRectangular(m));
   tSafeOutFile file(fileName, true);
   auto& out = file.Stream();
   out << m.size() << '\t' << (m.empty() ? 0 : m[0].size()) << "\r\n";
+  std::string line;
   for (const auto& row : m) {
-    std::string line;
+    line.resize(row.size() * (CellWidth + 1) + 2);
+    char* at = line.data();
     for (size_t j = 0; j < row.size(); ++j) {
-      if (j > 0) line += '\t';
-      line += cellText(row[j]);
+      if (j > 0) *at++ = '\t';
+      at = cellText(row[j], at);
     }
-    line += "\r\n";
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    *at++ = '\r';
+    *at++ = '\n';
+    out.write(line.data(), at - line.data());
   }
   file.Commit();
 }
@@ -450,7 +475,7 @@ void WriteCounts(std::ostream& out, size_t rows, size_t columns) {
 
 void MatSaveToFile(const tMatrixOfDouble& m, const std::string& fileName, bool binary) {
   if (!binary) {
-    SaveText(m, fileName, [](double x) { return FloatToDefaultStr(x); });
+    SaveText(m, fileName, [](double x, char* out) { return DoubleToDefaultChars(x, out); });
     return;
   }
   if (!m.empty()) AssertRectangular(IsRectangular(m));
@@ -463,7 +488,10 @@ void MatSaveToFile(const tMatrixOfDouble& m, const std::string& fileName, bool b
 
 void MatSaveToFile(const tMatrixOfBoolean& m, const std::string& fileName, bool binary) {
   if (!binary) {
-    SaveText(m, fileName, [](bool b) { return std::string(b ? "1" : "0"); });
+    SaveText(m, fileName, [](bool b, char* out) {
+      *out = b ? '1' : '0';
+      return out + 1;
+    });
     return;
   }
   if (!m.empty()) AssertRectangular(IsRectangular(m));

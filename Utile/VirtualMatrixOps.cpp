@@ -65,24 +65,42 @@ void tRAMVirtualMatrixOfDouble::ClearRAM() {
   fMaxRow = fMaxCol = 0;
 }
 
-void tRAMVirtualMatrixOfDouble::FillRAM(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol) {
+bool tRAMVirtualMatrixOfDouble::FillRAM(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol) {
   // Cleared first, so that the subclass's GetCells computes every cell of the fill.
   ClearRAM();
+  // A stop request made before the fill belongs to what ran before it.
+  const Byte statusBefore = EigenStatus;
+  EigenStatus = 2;
+  bool stopped = false;
   if (MaxRow >= MinRow && MaxCol >= MinCol) {
     try {
-      fMatrix.assign(uint64_t{MaxRow} - MinRow + 1, tVectorOfDouble(uint64_t{MaxCol} - MinCol + 1));
-      ComputeWindow(MinRow, MaxRow, MinCol, MaxCol, fMatrix);
+      // Row by row, so that messages pass while gigabytes are given out.
+      const uint64_t rows = uint64_t{MaxRow} - MinRow + 1, columns = uint64_t{MaxCol} - MinCol + 1;
+      fMatrix.resize(rows);
+      for (uint64_t r = 0; r < rows && !stopped; ++r) {
+        fMatrix[r].resize(columns);
+        stopped = !WindowFillGoesOn();
+      }
+      if (!stopped) ComputeWindow(MinRow, MaxRow, MinCol, MaxCol, fMatrix);
+      stopped = stopped || EigenStatus == 1;
     } catch (...) {
       ClearRAM();
+      EigenStatus = statusBefore;
       throw;
     }
   }
+  if (stopped) {
+    ClearRAM();
+    return false;
+  }
+  EigenStatus = statusBefore;
   // An empty window keeps its bounds, under which CellInRam is never true.
   fMinRow = MinRow;
   fMaxRow = MaxRow;
   fMinCol = MinCol;
   fMaxCol = MaxCol;
   fRAMfilled = true;
+  return true;
 }
 
 void tRAMVirtualMatrixOfDouble::ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol,
@@ -91,7 +109,7 @@ void tRAMVirtualMatrixOfDouble::ComputeWindow(Cardinal MinRow, Cardinal MaxRow, 
     tVectorOfDouble& row = Window[r - MinRow];
     for (uint64_t c = MinCol; c <= MaxCol; ++c)
       row[c - MinCol] = GetCells(static_cast<Cardinal>(r), static_cast<Cardinal>(c));
-    ProcessMessages();
+    if (!WindowFillGoesOn()) return;
   }
 }
 
@@ -107,6 +125,11 @@ void ResetEigenState() {
   EigenError = 0;
   EigenEstimate = 0;
   EigenIteration = 0;
+}
+
+bool WindowFillGoesOn() {
+  ProcessMessages();
+  return EigenStatus != 1;
 }
 
 // ------------------------------------------------------------ power iterations

@@ -65,9 +65,16 @@ class tRAMVirtualMatrixOfDouble : public tBaseVirtualMatrixOfDouble {
   // Back to the empty state: nothing cached, bounds 2147483647 and 0.
   void ClearRAM();
   // Caches the cells of rows MinRow..MaxRow and columns MinCol..MaxCol
-  // (inclusive), computed by ComputeWindow. An empty window (a maximum below its
-  // minimum) caches nothing. A failure leaves the cache empty.
-  void FillRAM(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol);
+  // (inclusive), computed by ComputeWindow, letting messages through as it goes.
+  // An empty window (a maximum below its minimum) caches nothing. A failure
+  // leaves the cache empty; so does a stop request (EigenStatus set to 1 while
+  // messages passed), which ends the fill within a column or row and returns
+  // false, the request still standing.
+  bool FillRAM(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol);
+  // Whether the iterations over this matrix read its cells through the window:
+  // true here; false for a matrix that multiplies by whole passes or computes
+  // every cell without the window, whose window no iteration reads.
+  virtual bool IterationsReadWindow() { return true; }
 
   Cardinal MaxCol() const { return fMaxCol; }
   Cardinal MaxRow() const { return fMaxRow; }
@@ -78,9 +85,9 @@ class tRAMVirtualMatrixOfDouble : public tBaseVirtualMatrixOfDouble {
 
  protected:
   // Window[r - MinRow][c - MinCol] := cell (r, c) over the window (Window is
-  // sized). Here through GetCells one by one, letting messages through after each
-  // row; a subclass that computes the same cells faster overrides it and lets
-  // messages through at most once per row or column.
+  // sized). Here through GetCells one by one, asking WindowFillGoesOn after each
+  // row; a subclass that computes the same cells faster overrides it, asks after
+  // each row or column and returns as soon as the answer is no.
   virtual void ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
                              tMatrixOfDouble& Window);
 
@@ -105,6 +112,11 @@ extern Double EigenEstimate;
 extern Integer EigenIteration;
 // All four back to 0, as at program start.
 void ResetEigenState();
+
+// For the fills of cache windows: lets pending window messages through (as
+// ProcessMessages does) and tells whether the fill may go on, that is, whether
+// no stop has been requested (EigenStatus 1) since the fill began.
+bool WindowFillGoesOn();
 
 // ------------------------------------------------------------ power iterations
 // Each pass multiplies the vector (first all ones) by the matrix and divides it

@@ -280,8 +280,10 @@ void TdlgBigMatrix::BuildParametersPage() {
   applyRow->addWidget(btApply);
   dispersal->addLayout(applyRow);
 
+  // The state numbers need two narrow columns; the dispersal matrix as many
+  // wide ones as there are patches.
   auto* layout = new QHBoxLayout(tabParameters);
-  layout->addLayout(states, 2);
+  layout->addLayout(states, 1);
   layout->addLayout(dispersal, 3);
 }
 
@@ -675,6 +677,8 @@ void TdlgBigMatrix::Actualisation() {
     }
   }
   fUpdatingGrids = false;
+  // An edited cell or a sum may need a wider column.
+  tabParametersResize();
   const int32_t patches = PatchCount();
   edMatrixP0->setText(QString::fromStdString(MatrixP0Text(patches, seNbStates->value())));
   edMatrixT->setText(
@@ -701,9 +705,12 @@ void TdlgBigMatrix::seNbStatesChange() {
 void TdlgBigMatrix::tabParametersResize() {
   const int columns = sgDispersal->columnCount();
   if (columns < 1) return;
-  const int width = (sgDispersal->width() - 2 * sgDispersal->frameWidth() - 40) / columns;
+  // Each column its share of the width, but never less than its cells need to be
+  // read whole: the grid scrolls sideways where they need more.
+  const int share = (sgDispersal->width() - 2 * sgDispersal->frameWidth() - 40) / columns;
+  const QAbstractItemView* cells = sgDispersal;  // where the width a column's cells need is public
   for (int column = 0; column < columns; ++column)
-    sgDispersal->setColumnWidth(column, width >= 41 ? width : 40);
+    sgDispersal->setColumnWidth(column, std::max(share >= 41 ? share : 40, cells->sizeHintForColumn(column)));
 }
 
 bool TdlgBigMatrix::eventFilter(QObject* watched, QEvent* event) {

@@ -2755,12 +2755,13 @@ void TdlgIBSimple::RunSensitivity() {
   const double start = utile::Now();
   if (fBatchStarting) {
     fBatchStarting = false;
-    SimID = BatchAppends ? static_cast<uint32_t>(fResultFileState.LargestSimID + 1) : 0;
+    // The file's numbers stay far below the end of 64 bits (ReadIBResultFile).
+    SimID = BatchAppends ? static_cast<uint64_t>(fResultFileState.LargestSimID + 1) : 0;
     fLandscapeOffset = BatchAppends ? fResultFileState.LargestLandscape + 1 : 0;
   }
   ++SimID;
   models::tIBBatchRow row;
-  row.SimID = static_cast<int32_t>(SimID - 1);
+  row.SimID = static_cast<int64_t>(SimID - 1);
   // The values of the lines, and the controls' texts where a line gave none.
   utile::tVectorOfString landscape = utile::TabbedFields(sLan);
   row.HasLandscape = LanID > 0 && !landscape.empty();
@@ -2776,7 +2777,7 @@ void TdlgIBSimple::RunSensitivity() {
   row.ParameterValues = models::PaddedValues(utile::TabbedFields(sPar), inForce);
 
   const int32_t defragmentation = seMemoryDefragmentation->value();
-  if (defragmentation > 0 && SimID % static_cast<uint32_t>(defragmentation) == 0) {
+  if (defragmentation > 0 && SimID % static_cast<uint64_t>(defragmentation) == 0) {
     BatchStep("Defragmenting memory");
     MemoryManager->DefragAll();
   }
@@ -2798,7 +2799,7 @@ void TdlgIBSimple::RunSensitivity() {
 }
 
 void TdlgIBSimple::WriteLandscapeFiles() {
-  const int32_t lan = LanID + fLandscapeOffset;
+  const int64_t lan = LanID + fLandscapeOffset;
   const auto name = [&](const char* kind) { return models::LandscapeFileName(BatchResultFile, kind, lan); };
   if (ckSensDistanceMat->isChecked()) utile::MatSaveToFile(models::DistanceMat, name("Distances"), false);
   if (ckSensConnectanceMat->isChecked())
@@ -2927,7 +2928,7 @@ void TdlgIBSimple::GenerateGenomes() {
 }
 
 void TdlgIBSimple::SaveToFile(const std::string& suffix, const std::string& text) {
-  utile::SaveTextToFile(models::SimulationFileName(BatchResultFile, static_cast<int32_t>(SimID) - 1, suffix),
+  utile::SaveTextToFile(models::SimulationFileName(BatchResultFile, static_cast<int64_t>(SimID - 1), suffix),
                         models::SideFileText(text));
 }
 

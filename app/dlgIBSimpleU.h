@@ -363,7 +363,7 @@ class TdlgIBSimple : public tModelForm {
   QCheckBox* ckABCLandscapes = nullptr;
   QPushButton *btMakeABCBatch = nullptr, *btAppendABCBatch = nullptr;
   std::string BatchResultFile;  // the result file without its extension: the base of the side files
-  uint32_t SimID = 0;           // rows and side files carry SimID - 1
+  uint64_t SimID = 0;           // rows and side files carry SimID - 1
 
   // One value of a batch line: its value list's entry (the control that takes
   // it, how the list is captioned), the row of a string grid for the genes, and
@@ -479,7 +479,7 @@ class TdlgIBSimple : public tModelForm {
   models::tIBResultFileState fResultFileState;  // of the file that the running batch appends to
   utile::tVectorOfString fHeaderInForce;        // the last header line of the result file
   bool fBatchStarting = false;                  // no row of the running batch yet
-  int32_t fLandscapeOffset = 0;                 // landscape numbers already in an appended file
+  int64_t fLandscapeOffset = 0;                 // landscape numbers already in an appended file
   std::vector<models::tIBPrior> fLandscapePriors, fParameterPriors;  // the slots of the prior tables
 
   std::unordered_map<const models::tEventCell*, tEventCellControls> fCellControls;

@@ -58,13 +58,12 @@ constexpr int32_t EquilibriumSteps = 1000;
 // A real typed in an edit; EConvertError names the field.
 double ReadReal(const tLabeledEdit* edit) {
   const std::string text = edit->text().toStdString();
-  long double value = 0;
-  if (!utile::TryStrToFloat(text, value, utile::DecimalSeparator) ||
-      !std::isfinite(static_cast<double>(value)))
+  double value = 0;
+  if (!utile::TryStrToFloat(text, value))
     throw utile::EConvertError(utile::Format("%s \"%s\" is not a valid number.",
                                              utile::Replace(edit->EditLabel->text().toStdString(), "&", ""),
                                              text));
-  return static_cast<double>(value);
+  return value;
 }
 
 double ReadRealDef(const tLabeledEdit* edit, double fallback) {

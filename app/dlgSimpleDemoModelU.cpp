@@ -58,11 +58,12 @@ std::string FieldName(const tLabeledEdit* edit) {
 
 // The strict conversions of the run-time library; the error names the field.
 double ReadReal(const tLabeledEdit* edit) {
-  try {
-    return static_cast<double>(utile::StrToFloat(edit->text().toStdString()));
-  } catch (const utile::EConvertError& error) {
-    throw utile::EConvertError(FieldName(edit) + ": " + error.Message());
-  }
+  const std::string text = edit->text().toStdString();
+  double value;
+  if (!utile::TryStrToFloat(text, value))
+    throw utile::EConvertError(FieldName(edit) + ": " +
+                               utile::Format("'%s' is not a valid floating point value", text));
+  return value;
 }
 
 int32_t ReadInteger(const tLabeledEdit* edit) {

@@ -11,12 +11,21 @@
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "Utile/Systeme.h"
+#include "models/BigMatrixBlocks.h"
 
 namespace models {
 
 using utile::Format;
 using utile::tMatrixOfDouble;
 using utile::tVectorOfDouble;
+
+// The deme factors of every source state (empty and occupied after a step), the
+// parameters they were computed from, and whether each is a probability.
+struct tSourceFactors {
+  tVectorOfDouble Parameters;   // e, b, N[.][1] and M, in this order
+  tVectorOfDouble Empty, Stay;  // [(state - 1) Nd + deme]
+  bool Probabilities = true;
+};
 
 namespace {
 
@@ -35,35 +44,21 @@ void CheckCell(Cardinal Row, Cardinal Col, Cardinal Count) {
 
 // ================================================================ whole passes
 // The iterations multiply by whole passes that compute the same cells as the
-// cell functions, in the same order of operations, without a call per cell:
-// - each source state's column of P0 is built for all 2^Nd destinations at once,
-//   by doubling over the demes in their order (the products of GetP, with the
-//   same cut below the coefficient precision), after one SetN0 per source state;
+// cell functions without a call per cell:
+// - by blocks (models/BigMatrixBlocks.h): each cell of P0 is the product of the
+//   destination probabilities over the low demes and over the high demes, built
+//   once per source state from its deme factors (kept between passes), cut below
+//   the coefficient precision; a block of source states is summed in registers;
+// - by source state, where a factor lies outside [0, 1] (or for P0L and the
+//   transposed T): each source state's column of P0 is built for all 2^Nd
+//   destinations by doubling over the demes in their order (the products of
+//   GetP, with the same cut), after one SetN0 per source state, and added into
+//   the result;
 // - T is multiplied in factorised form, each source state's G block first and
 //   then the P0 column, which stands for exactly the cells P x g of GetT.
 // Sums are in Double. Each pass ends in the current state that the cell by cell
 // pass would leave (the last source state).
 namespace {
-
-// The destination probabilities of one source state over the demes 0..Levels-1,
-// doubled deme by deme: entry i (the bits of demes 0..k-1) times the factor of
-// deme k, empty into i and occupied into i + 2^k, cut below the precision.
-__attribute__((target_clones("avx2", "default"))) void DoubleOverDemes(Double* p, Integer levels,
-                                                                       const Double* empty,
-                                                                       const Double* stay, Double precision) {
-  p[0] = 1;
-  for (Integer k = 0; k < levels; ++k) {
-    const size_t half = size_t{1} << k;
-    const Double q = empty[k], s = stay[k];
-    Double* __restrict low = p;
-    Double* __restrict high = p + half;
-    for (size_t i = 0; i < half; ++i) {
-      const Double occupied = low[i] * s, vacant = low[i] * q;
-      high[i] = occupied < precision ? 0.0 : occupied;
-      low[i] = vacant < precision ? 0.0 : vacant;
-    }
-  }
-}
 
 // y[r] += cell(r) x for the rows r = state - 1 of P0, the cells completed by the
 // last deme (the highest bit) from the products over the others.
@@ -149,6 +144,77 @@ struct tBigMatrixPasses {
   static void LeaveLastState(tBigMatrixModel& model) {
     const Cardinal last = model.fOccupancyStates - 1;
     if (last > 0 && model.fn0 != last) model.SetN0(last);
+  }
+
+  // The factors of every source state, kept between passes for as long as the
+  // parameters they come from stay as they are (compared at each pass, so that no
+  // caller has to say when they change).
+  static const tSourceFactors& Factors(tBigMatrixModel& model, bool pump) {
+    const size_t nd = static_cast<size_t>(model.Nd);
+    tVectorOfDouble parameters;
+    parameters.reserve(nd * (nd + 3));
+    parameters.insert(parameters.end(), model.e.begin(), model.e.end());
+    parameters.insert(parameters.end(), model.b.begin(), model.b.end());
+    for (const tVectorOfDouble& sizes : model.N) parameters.push_back(sizes[1]);
+    for (const tVectorOfDouble& row : model.M) parameters.insert(parameters.end(), row.begin(), row.end());
+    std::unique_ptr<tSourceFactors>& kept = model.fSourceFactors;
+    if (kept && kept->Parameters == parameters) return *kept;
+    kept.reset();
+    auto factors = std::make_unique<tSourceFactors>();
+    factors->Parameters = std::move(parameters);
+    const size_t states = model.fOccupancyStates - 1;
+    factors->Empty.resize(states * nd);
+    factors->Stay.resize(states * nd);
+    for (size_t s = 1; s <= states; ++s) {
+      if (pump) utile::ProcessMessages();
+      model.SetN0(static_cast<Cardinal>(s));
+      for (size_t k = 0; k < nd; ++k) {
+        const Double empty = model.Prob0n(static_cast<Integer>(k));
+        factors->Empty[(s - 1) * nd + k] = empty;
+        factors->Stay[(s - 1) * nd + k] = 1 - empty;
+        if (!(empty >= 0 && empty <= 1)) factors->Probabilities = false;
+      }
+    }
+    kept = std::move(factors);
+    return *kept;
+  }
+
+  // Whether the passes go by blocks: enough demes, and every factor a probability.
+  static bool ByBlocks(tBigMatrixModel& model, bool pump) {
+    return tSourceBlock::Served(model.Nd) && Factors(model, pump).Probabilities;
+  }
+
+  // The sources of the block from state first + 1 on.
+  static void FillBlock(tSourceBlock& block, const tSourceFactors& factors, size_t nd, size_t first,
+                        size_t count) {
+    block.Clear();
+    for (size_t k = 0; k < count; ++k)
+      block.Add(&factors.Empty[(first + k) * nd], &factors.Stay[(first + k) * nd]);
+  }
+
+  static void BlockedP0(tBigMatrixModel& model, const tVectorOfDouble& x, tVectorOfDouble& y, bool transposed,
+                        bool pump) {
+    const size_t n = model.fOccupancyStates - 1, nd = static_cast<size_t>(model.Nd);
+    utile::Assert(x.size() == n, "Vector as long as the matrix");
+    const tSourceFactors& factors = Factors(model, pump);
+    tSourceBlock block(model.Nd, model.fCoefficientPrecision);
+    tVectorOfDouble byState;  // x by destination state, the empty state's entry 0
+    if (transposed) {
+      byState.assign(n + 1, 0.0);
+      std::copy(x.begin(), x.end(), byState.begin() + 1);
+      y.resize(n);
+    } else {
+      y.assign(n, 0.0);
+    }
+    for (size_t first = 0; first < n; first += tSourceBlock::MaxSources) {
+      FillBlock(block, factors, nd, first, std::min(tSourceBlock::MaxSources, n - first));
+      if (transposed)
+        block.SumProducts(byState.data(), y.data() + first, pump);
+      else
+        block.AddProducts(x.data() + first, 1, y.data(), pump);
+      if (pump) utile::ProcessMessages();
+    }
+    LeaveLastState(model);
   }
 
   static Double Dot(const Double* a, const Double* b, size_t n) {
@@ -238,6 +304,41 @@ struct tBigMatrixPasses {
     }
   }
 
+  // The genetic side of T's source state s2 (the model then in s2): the pairs of
+  // demes occupied in s2 and, one row per such pair, the G cells of s2 cut below
+  // the coefficient precision (Nd^2 columns).
+  static void CutGeneticRows(tBigMatrixModel& model, Cardinal s2, const tVectorOfDouble& drift,
+                             std::vector<Cardinal>& occupied, tVectorOfDouble& cut) {
+    const Cardinal nd = static_cast<Cardinal>(model.Nd), pairs = nd * nd;
+    const Double precision = model.fCoefficientPrecision;
+    occupied.clear();
+    for (Cardinal g2 = 0; g2 < pairs; ++g2)
+      if (((s2 >> (g2 / nd)) & 1) && ((s2 >> (g2 % nd)) & 1)) occupied.push_back(g2);
+    if (model.fn0 != s2) model.SetN0(s2);
+    cut.resize(occupied.size() * pairs);
+    for (size_t k = 0; k < occupied.size(); ++k) {
+      const Cardinal c = occupied[k] / nd, d = occupied[k] % nd;
+      Double* row = &cut[k * pairs];
+      for (Cardinal g1 = 0; g1 < pairs; ++g1) {
+        Double g = model.F[g1 / nd][c] * model.F[g1 % nd][d];
+        if (c == d) g *= drift[c];
+        row[g1] = g < precision ? 0.0 : g;
+      }
+    }
+  }
+
+  // z[g1] := the sum over the occupied pairs k of Gcut(g1, k) xs[k]: the G block
+  // of a source state applied to its part of x.
+  static void GeneticProduct(const std::vector<Cardinal>& occupied, const tVectorOfDouble& cut, size_t pairs,
+                             const Double* xs, Double* z) {
+    std::fill(z, z + pairs, 0.0);
+    for (size_t k = 0; k < occupied.size(); ++k) {
+      const Double xk = xs[occupied[k]];
+      const Double* row = &cut[k * pairs];
+      for (size_t g1 = 0; g1 < pairs; ++g1) z[g1] += row[g1] * xk;
+    }
+  }
+
   // T: rows (s1, g1), columns (s2, g2); cell P(s1 <- s2) x Gcut(g1, g2) for a pair
   // g2 of demes occupied in s2, where Gcut is the G cell of s2 cut below the
   // coefficient precision.
@@ -247,7 +348,6 @@ struct tBigMatrixPasses {
     const Cardinal states = model.fOccupancyStates - 1;
     const size_t rows = size_t{states} * pairs;
     utile::Assert(x.size() == rows, "Vector as long as the matrix");
-    const Double precision = model.fCoefficientPrecision;
     const tVectorOfDouble drift = DriftFactors(model);
     tColumns columns(model);
     std::vector<Cardinal> occupied;  // the pairs of demes occupied in s2
@@ -255,29 +355,10 @@ struct tBigMatrixPasses {
     tVectorOfDouble z(pairs);
     y.assign(rows, 0.0);
     for (Cardinal s2 = 1; s2 <= states; ++s2) {
-      occupied.clear();
-      for (Cardinal g2 = 0; g2 < pairs; ++g2)
-        if (((s2 >> (g2 / nd)) & 1) && ((s2 >> (g2 % nd)) & 1)) occupied.push_back(g2);
-      if (model.fn0 != s2) model.SetN0(s2);
-      cut.resize(occupied.size() * pairs);
-      for (size_t k = 0; k < occupied.size(); ++k) {
-        const Cardinal c = occupied[k] / nd, d = occupied[k] % nd;
-        Double* row = &cut[k * pairs];
-        for (Cardinal g1 = 0; g1 < pairs; ++g1) {
-          Double g = model.F[g1 / nd][c] * model.F[g1 % nd][d];
-          if (c == d) g *= drift[c];
-          row[g1] = g < precision ? 0.0 : g;
-        }
-      }
+      CutGeneticRows(model, s2, drift, occupied, cut);
       const Double* p = columns.Build(s2);
       if (!transposed) {
-        const Double* xs = &x[size_t{s2 - 1} * pairs];
-        std::fill(z.begin(), z.end(), 0.0);
-        for (size_t k = 0; k < occupied.size(); ++k) {
-          const Double xk = xs[occupied[k]];
-          const Double* row = &cut[k * pairs];
-          for (Cardinal g1 = 0; g1 < pairs; ++g1) z[g1] += row[g1] * xk;
-        }
+        GeneticProduct(occupied, cut, pairs, &x[size_t{s2 - 1} * pairs], z.data());
         for (Cardinal s1 = 1; s1 <= states; ++s1) {
           const Double ps = p[s1];
           if (ps == 0) continue;
@@ -300,6 +381,33 @@ struct tBigMatrixPasses {
     LeaveLastState(model);
   }
 
+  // y = T x by blocks: each block's G products first, then the P0 cells of the
+  // block summed into y.
+  static void BlockedT(tBigMatrixModel& model, const tVectorOfDouble& x, tVectorOfDouble& y, bool pump) {
+    const Cardinal nd = static_cast<Cardinal>(model.Nd), pairs = nd * nd;
+    const size_t states = model.fOccupancyStates - 1;
+    utile::Assert(x.size() == states * pairs, "Vector as long as the matrix");
+    const tVectorOfDouble drift = DriftFactors(model);
+    const tSourceFactors& factors = Factors(model, pump);
+    tSourceBlock block(model.Nd, model.fCoefficientPrecision);
+    std::vector<Cardinal> occupied;
+    tVectorOfDouble cut;
+    tVectorOfDouble z(tSourceBlock::MaxSources * pairs);  // the G products of the block's sources
+    y.assign(states * pairs, 0.0);
+    for (size_t first = 0; first < states; first += tSourceBlock::MaxSources) {
+      const size_t count = std::min(tSourceBlock::MaxSources, states - first);
+      for (size_t k = 0; k < count; ++k) {
+        const Cardinal s2 = static_cast<Cardinal>(first + k + 1);
+        CutGeneticRows(model, s2, drift, occupied, cut);
+        GeneticProduct(occupied, cut, pairs, &x[(first + k) * pairs], &z[k * pairs]);
+      }
+      FillBlock(block, factors, nd, first, count);
+      block.AddProducts(z.data(), pairs, y.data(), pump);
+      if (pump) utile::ProcessMessages();
+    }
+    LeaveLastState(model);
+  }
+
   // A window filled column by column: Column(c, out) writes cell (r, c) into
   // out[r - minRow]. Blocks of columns are turned into rows, so that the rows of
   // the window are written one stretch at a time.
@@ -313,7 +421,7 @@ struct tBigMatrixPasses {
       const size_t count = std::min(Block, cols - c0);
       for (size_t k = 0; k < count; ++k) {
         column(static_cast<Cardinal>(minCol + c0 + k), &block[k * rows]);
-        utile::ProcessMessages();
+        if (!utile::WindowFillGoesOn()) return;
       }
       for (size_t r = 0; r < rows; ++r) {
         Double* out = &window[r][c0];
@@ -408,6 +516,14 @@ Cardinal tBigDemographicMatrix::GetRowCount() {
 bool tBigDemographicMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
                                     bool LetMessagesThrough) {
   if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
+  if (!tBigMatrixPasses::ByBlocks(*fBigMatrixModel, LetMessagesThrough))
+    return ProductBySourceState(x, y, Transposed, LetMessagesThrough);
+  tBigMatrixPasses::BlockedP0(*fBigMatrixModel, x, y, Transposed, LetMessagesThrough);
+  return true;
+}
+bool tBigDemographicMatrix::ProductBySourceState(const tVectorOfDouble& x, tVectorOfDouble& y,
+                                                 bool Transposed, bool LetMessagesThrough) {
+  if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
   tBigMatrixPasses::P0(*fBigMatrixModel, x, y, Transposed, LetMessagesThrough, nullptr);
   return true;
 }
@@ -426,6 +542,10 @@ Double tP0LMatrix::GetCells(Cardinal Row, Cardinal Col) {
 }
 bool tP0LMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
                          bool LetMessagesThrough) {
+  return ProductBySourceState(x, y, Transposed, LetMessagesThrough);
+}
+bool tP0LMatrix::ProductBySourceState(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
+                                      bool LetMessagesThrough) {
   if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
   const tVectorOfDouble factors = tBigMatrixPasses::GeneticRowFactors(*fBigMatrixModel);
   tBigMatrixPasses::P0(*fBigMatrixModel, x, y, Transposed, LetMessagesThrough, &factors);
@@ -477,8 +597,19 @@ Cardinal tBigTransitionMatrix::GetRowCount() {
 bool tBigTransitionMatrix::Product(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
                                    bool LetMessagesThrough) {
   if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
+  if (Transposed || !tBigMatrixPasses::ByBlocks(*fBigMatrixModel, LetMessagesThrough))
+    return ProductBySourceState(x, y, Transposed, LetMessagesThrough);
+  tBigMatrixPasses::BlockedT(*fBigMatrixModel, x, y, LetMessagesThrough);
+  return true;
+}
+bool tBigTransitionMatrix::ProductBySourceState(const tVectorOfDouble& x, tVectorOfDouble& y, bool Transposed,
+                                                bool LetMessagesThrough) {
+  if (!tBigMatrixPasses::Applies(fBigMatrixModel)) return false;
   tBigMatrixPasses::T(*fBigMatrixModel, x, y, Transposed, LetMessagesThrough);
   return true;
+}
+bool tBigTransitionMatrix::IterationsReadWindow() {
+  return !tBigMatrixPasses::Applies(fBigMatrixModel);
 }
 
 // ================================================================ tBigMatrixModel
@@ -624,6 +755,7 @@ void tBigMatrixModel::Reset() {
   fGMat->fEigenValue = NotComputed;
   fLgState = 0;
   fLgValue = NotComputed;
+  fSourceFactors.reset();
   oldP0 = 0;
   oldn1 = oldn0 = 0;
 }
@@ -852,10 +984,14 @@ Double tBigSPOMModel::TEigenvalueKesp3() {
   // The recruits that each deme draws from the demes occupied in a state.
   tVectorOfDouble fromOccupied(nd);
 
-  tBigMatrixPasses::tColumns columns(*this);
+  // Y of each state s: the sum over the rows r of P0 of P0[r][s - 1] vP[r], that
+  // is, the transposed pass over vP, times wP[s - 1].
+  tVectorOfDouble leftProduct;
+  fP0Mat->Product(vP, leftProduct, true, true);
   tVectorOfDouble x1(pairs), x2(pairs);
   Double B = 0;
   for (Cardinal s = 1; s <= n; ++s) {
+    utile::ProcessMessages();
     std::fill(x1.begin(), x1.end(), 0.0);
     std::fill(x2.begin(), x2.end(), 0.0);
     for (Cardinal g = 0; g < pairs; ++g) {
@@ -882,10 +1018,7 @@ Double tBigSPOMModel::TEigenvalueKesp3() {
       }
       X += (1 / x2[h] - 1) * x1[h];
     }
-    const Double* p = columns.Build(s) + 1;
-    Double Y = 0;
-    for (Cardinal r = 0; r < n; ++r) Y += p[r] * vP[r] * wP[s - 1];
-    B += X * Y;
+    B += X * (leftProduct[s - 1] * wP[s - 1]);
   }
   tBigMatrixPasses::LeaveLastState(*this);
   return Lp0 * LG * (1 - A) + B;
@@ -927,9 +1060,9 @@ std::string HierachicalAnalysis(tBigSPOMModel& Model, Integer MaxGroupSize, tBMA
   utile::tTableOfCardinal groups;
   do {
     utile::SubGraphs(level->M, MaxGroupSize, groups, maxValue, threshold);
-    // A level that keeps as many demes as it had would be grouped the same way
-    // for ever.
-    if (threshold == -1.0 || groups.size() >= static_cast<size_t>(level->Nd))
+    // A level of several demes that keeps as many as it had would be grouped the
+    // same way for ever; a level of one deme is solved as one cluster.
+    if (threshold == -1.0 || (level->Nd > 1 && groups.size() >= static_cast<size_t>(level->Nd)))
       throw utile::EInvalidOp("Hierarchisation impossible");
     next = std::make_unique<tBigSPOMModel>(static_cast<Integer>(groups.size()));
     for (size_t i = 0; i < groups.size(); ++i) {
@@ -986,19 +1119,23 @@ void SetFreeMemoryQuery(tFreeMemoryQuery Query) {
   gFreeMemoryQuery = Query;
 }
 
-void FillRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes) {
+bool FillRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes) {
+  // A window that no iteration reads would only cost its memory and its fill.
+  if (!Matrix.IterationsReadWindow()) {
+    Matrix.ClearRAM();
+    return true;
+  }
   const Cardinal rows = Matrix.RowCount();
   const Cardinal k =
       static_cast<Cardinal>(std::min<utile::Int64>(utile::Trunc(std::sqrt(RAMBytes / 8.0L)), rows));
-  if (rows == 0)
-    Matrix.FillRAM(1, 0, 1, 0);
-  else
-    Matrix.FillRAM(rows - k, rows - 1, rows - k, rows - 1);
+  if (rows == 0) return Matrix.FillRAM(1, 0, 1, 0);
+  return Matrix.FillRAM(rows - k, rows - 1, rows - k, rows - 1);
 }
 
 void WithRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes,
                    const std::function<void()>& Computation) {
-  FillRAMWindow(Matrix, RAMBytes);
+  if (!FillRAMWindow(Matrix, RAMBytes))
+    throw EBigMatrixStopped("The computation was aborted while its cache window was being filled.");
   try {
     Computation();
   } catch (...) {

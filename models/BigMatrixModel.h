@@ -34,6 +34,7 @@ using utile::Integer;
 
 class tBigMatrixModel;
 class tBigSPOMModel;
+struct tSourceFactors;
 
 // The state numbers and index tables hold the states of at most 16 demes of two
 // states (the workbench takes at most 16 patches).
@@ -62,8 +63,16 @@ class tBigDemographicMatrix : public tBigVirtualMatrix {
   Double GetCells(Cardinal Row, Cardinal Col) override;
   Cardinal GetColCount() override;
   Cardinal GetRowCount() override;
+  // By blocks of source states where every deme factor is a probability, else as
+  // ProductBySourceState.
   bool Product(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y, bool Transposed,
                bool LetMessagesThrough) override;
+  // The same pass one source state at a time, the result vector updated for
+  // each: for any parameters (and the measure of the blocks in the benchmarks).
+  virtual bool ProductBySourceState(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y,
+                                    bool Transposed, bool LetMessagesThrough);
+  // The cells are computed, never read from the window.
+  bool IterationsReadWindow() override { return false; }
 
  protected:
   void ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
@@ -75,8 +84,11 @@ class tP0LMatrix : public tBigDemographicMatrix {
  public:
   using tBigDemographicMatrix::tBigDemographicMatrix;
   Double GetCells(Cardinal Row, Cardinal Col) override;
+  // One source state at a time, always.
   bool Product(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y, bool Transposed,
                bool LetMessagesThrough) override;
+  bool ProductBySourceState(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y, bool Transposed,
+                            bool LetMessagesThrough) override;
 
  protected:
   void ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
@@ -92,6 +104,8 @@ class tBigGeneticMatrix : public tBigVirtualMatrix {
   Cardinal GetRowCount() override;
   bool Product(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y, bool Transposed,
                bool LetMessagesThrough) override;
+  // The cells are computed, never read from the window.
+  bool IterationsReadWindow() override { return false; }
 
   Cardinal State = 0;
 };
@@ -103,8 +117,15 @@ class tBigTransitionMatrix : public tBigVirtualMatrix {
   Double GetCells(Cardinal Row, Cardinal Col) override;
   Cardinal GetColCount() override;
   Cardinal GetRowCount() override;
+  // y = T x by blocks of source states where every deme factor is a probability,
+  // else (and for the transposed pass) as ProductBySourceState.
   bool Product(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y, bool Transposed,
                bool LetMessagesThrough) override;
+  // One source state at a time, the result vector updated for each.
+  bool ProductBySourceState(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y, bool Transposed,
+                            bool LetMessagesThrough);
+  // Only where the iterations read cells: a model without whole passes.
+  bool IterationsReadWindow() override;
 
  protected:
   void ComputeWindow(Cardinal MinRow, Cardinal MaxRow, Cardinal MinCol, Cardinal MaxCol,
@@ -229,6 +250,7 @@ class tBigMatrixModel {
   Cardinal fOccupancyStates = 0;  // Ns^Nd
   Cardinal fLgState = 0;          // the state of the genetic eigenvalue kept in G (0: none)
   Double fLgValue = -999.0;
+  std::unique_ptr<tSourceFactors> fSourceFactors;  // the deme factors of the whole passes
 
   friend class tBigDemographicMatrix;
   friend class tP0LMatrix;
@@ -292,9 +314,12 @@ Cardinal RAMBudget(Double Percent);
 using tFreeMemoryQuery = utile::Int64 (*)();
 void SetFreeMemoryQuery(tFreeMemoryQuery Query);
 // Fills the cache window of the k = min(Trunc(sqrt(RAMBytes / 8)), rows) last
-// rows and columns of Matrix: the most occupied states.
-void FillRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes);
-// Runs Computation with the cache window of Matrix filled, emptied on every path.
+// rows and columns of Matrix (the most occupied states), where the iterations
+// read it (IterationsReadWindow); the window is left empty otherwise. False when
+// a stop request ended the fill.
+bool FillRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes);
+// Runs Computation with the cache window of Matrix filled, emptied on every path;
+// EBigMatrixStopped when a stop request ended the fill (Computation does not run).
 void WithRAMWindow(utile::tRAMVirtualMatrixOfDouble& Matrix, Cardinal RAMBytes,
                    const std::function<void()>& Computation);
 

@@ -331,12 +331,13 @@ bool tEventCells::BuildCycle(std::string& messages, tLifeCycle& cycle, tReproduc
   for (Integer i = n - 1; i >= 0; --i)
     if (fEventOrder[i]->GetEventType() == leReproduction) firstReproduction = i;
   // Density is counted when everyone waits at an Aging or Synchronisation event
-  // that leads straight to the cell.
-  const auto synchronised = [this](const tEventCell* cell) {
-    return std::any_of(fCells.begin(), fCells.end(), [cell](const auto& c) {
-      return (c->GetEventType() == leGetOlder || c->GetEventType() == leSynchro) && c->NextEvent == cell;
-    });
-  };
+  // that leads straight to the cell; those cells are gathered once, so that the
+  // check stays linear in the number of cells.
+  std::unordered_set<const tEventCell*> afterWaiting;
+  for (const auto& c : fCells)
+    if ((c->GetEventType() == leGetOlder || c->GetEventType() == leSynchro) && c->NextEvent)
+      afterWaiting.insert(c->NextEvent);
+  const auto synchronised = [&afterWaiting](const tEventCell* cell) { return afterWaiting.contains(cell); };
   const auto position = [](const tEventCell* cell) { return cell ? cell->Position() : -1; };
   const auto listEntry = [](const tEventCell& cell) {
     const Integer size = static_cast<Integer>(EventParameterList(cell.GetEventType()).size());

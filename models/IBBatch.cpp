@@ -12,6 +12,8 @@
 
 namespace models {
 
+using utile::Int64;
+
 namespace {
 
 const char* const NA = "NA";
@@ -137,11 +139,11 @@ bool StatisticsDate(Cardinal last, bool juveniles, bool longitudinal, Cardinal& 
 
 // ------------------------------------------------------------------ side files
 
-std::string SimulationFileName(const std::string& base, Integer simID, const std::string& suffix) {
+std::string SimulationFileName(const std::string& base, utile::Int64 simID, const std::string& suffix) {
   return base + "_" + utile::Format("%d", simID) + suffix + ".dat";
 }
 
-std::string LandscapeFileName(const std::string& base, const std::string& kind, Integer lanID) {
+std::string LandscapeFileName(const std::string& base, const std::string& kind, utile::Int64 lanID) {
   return base + "_" + kind + "_" + utile::Format("%d", lanID) + ".dat";
 }
 
@@ -170,31 +172,68 @@ std::string ConnectionProfilesFileText(const utile::tVectorOfDouble& values,
 
 // ------------------------------------------------------------------ appending
 
+namespace {
+// A row's number: false for a field that is no whole number (error lines, "NA");
+// a whole number beyond LargestResultNumber is refused naming the file and line.
+bool ResultNumber(std::string_view field, const char* what, const std::string& fileName, Int64 line,
+                  Int64& value) {
+  if (utile::TryStrToInt(field, value) && value <= LargestResultNumber) return true;
+  const std::string trimmed = utile::Trim(field);
+  // Far below every number a batch gives, a negative one is no row of it.
+  if (trimmed.starts_with('-')) return false;
+  const std::string_view digits = std::string_view(trimmed).substr(trimmed.starts_with('+') ? 1 : 0);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  throw utile::EInOutError(utile::Format(
+      "The result file \"%s\", line %d: the %s %s is beyond %d, the largest a batch continues from.",
+      fileName, line, what, std::string(field), LargestResultNumber));
+}
+
+tIBResultFileState ReadResultFileState(const std::string& fileName);
+
+// The field of a line from position `from` to the next TAB, and the position after that TAB.
+std::string_view NextTabbedField(std::string_view line, size_t& from) {
+  const size_t start = std::min(from, line.size());
+  const size_t tab = line.find('\t', start);
+  from = tab == std::string_view::npos ? line.size() + 1 : tab + 1;
+  return line.substr(start, (tab == std::string_view::npos ? line.size() : tab) - start);
+}
+}  // namespace
+
 tIBResultFileState ReadIBResultFile(const std::string& fileName) {
+  return utile::WithinMemory(fileName, [&] { return ReadResultFileState(fileName); });
+}
+
+namespace {
+tIBResultFileState ReadResultFileState(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw utile::EInOutError(utile::Format("Cannot read the result file \"%s\".", fileName));
   tIBResultFileState state;
-  Integer simIDColumn = -1, landscapeColumn = -1;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    utile::tVectorOfString fields;
-    utile::Tabulate(line, '\t', fields, false, 0);
-    if (!fields.empty() && fields[0] == "SimID") {
-      state.LastHeader = fields;
-      simIDColumn = 0;
-      landscapeColumn = fields.size() > 1 && fields[1] == "Landscape" ? 1 : -1;
+  bool underHeader = false, withLandscape = false;
+  Int64 number = 0;
+  for (std::string text; std::getline(in, text);) {
+    ++number;
+    std::string_view line = text;
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    size_t from = 0;
+    const std::string_view first = NextTabbedField(line, from);
+    if (first == "SimID") {
+      utile::Tabulate(line, '\t', state.LastHeader, false, 0);
+      underHeader = true;
+      withLandscape = NextTabbedField(line, from) == "Landscape";
       continue;
     }
     // Rows stand under a header; error lines and the error count are no rows.
-    int64_t value = 0;
-    if (simIDColumn < 0 || fields.empty() || !utile::TryStrToInt(fields[0], value)) continue;
-    state.LargestSimID = std::max<Integer>(state.LargestSimID, Integer(value));
-    if (landscapeColumn > 0 && fields.size() > 1 && utile::TryStrToInt(fields[1], value))
-      state.LargestLandscape = std::max<Integer>(state.LargestLandscape, Integer(value));
+    Int64 value = 0;
+    if (!underHeader || !ResultNumber(first, "SimID", fileName, number, value)) continue;
+    state.LargestSimID = std::max(state.LargestSimID, value);
+    if (withLandscape && from <= line.size() &&
+        ResultNumber(NextTabbedField(line, from), "landscape number", fileName, number, value))
+      state.LargestLandscape = std::max(state.LargestLandscape, value);
   }
   if (in.bad()) throw utile::EInOutError(utile::Format("Cannot read the result file \"%s\".", fileName));
   return state;
 }
+}  // namespace
 
 // ------------------------------------------------------------------ priors
 

@@ -59,11 +59,11 @@ struct tIBClassStatistics {
 
 // The values of one simulation.
 struct tIBBatchRow {
-  Integer SimID = 0;
+  utile::Int64 SimID = 0;
   // The number of the landscape line in force (from 0), or none before the
   // batch's first landscape line: then every landscape field is "NA".
   bool HasLandscape = false;
-  Integer Landscape = 0;
+  utile::Int64 Landscape = 0;
   utile::tVectorOfString LandscapeValues;  // by slot (see PaddedValues)
   utile::tVectorOfString ParameterValues;
   Cardinal Individuals = 0;  // ever created
@@ -101,10 +101,10 @@ bool StatisticsDate(Cardinal last, bool juveniles, bool longitudinal, Cardinal& 
 
 // base + "_" + SimID + suffix + ".dat". The base is used as it stands (a "%"
 // in it is no format).
-std::string SimulationFileName(const std::string& base, Integer simID, const std::string& suffix);
+std::string SimulationFileName(const std::string& base, utile::Int64 simID, const std::string& suffix);
 // base + "_" + kind + "_" + LanID + ".dat" ("Distances", "Connectances",
 // "Permeabilities", "ConnectionProfiles").
-std::string LandscapeFileName(const std::string& base, const std::string& kind, Integer lanID);
+std::string LandscapeFileName(const std::string& base, const std::string& kind, utile::Int64 lanID);
 // "_Nuclear%.3d", "_Mitoch%.3d", "_XChr%.3d", "_YChr%.3d" by genome kind (0..3).
 std::string GenomePrefix(Integer kind, Integer genome);
 // The text of a side file: the text with one line end, which it gets unless it
@@ -117,15 +117,20 @@ std::string ConnectionProfilesFileText(const utile::tVectorOfDouble& values,
 
 // ------------------------------------------------------------------ appending
 
+// The largest SimID or landscape number that a batch continues from (2^62 - 1):
+// far from the end of 64 bits, so that counting on from it never overflows.
+constexpr utile::Int64 LargestResultNumber = (utile::Int64{1} << 62) - 1;
+
 // What an existing result file holds: the largest SimID and landscape number of
 // its rows (-1 for none) and the fields of its last header line.
 struct tIBResultFileState {
-  Integer LargestSimID = -1;
-  Integer LargestLandscape = -1;
+  utile::Int64 LargestSimID = -1;
+  utile::Int64 LargestLandscape = -1;
   utile::tVectorOfString LastHeader;
 };
 // Reads the file line by line (CR LF or LF). EInOutError naming it when it
-// cannot be read.
+// cannot be read, and naming it and the line when a row's SimID or landscape
+// number is beyond LargestResultNumber.
 tIBResultFileState ReadIBResultFile(const std::string& fileName);
 
 // ------------------------------------------------------------------ priors

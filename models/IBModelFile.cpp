@@ -69,6 +69,8 @@ class tLineReader {
   std::string fFileName;
 };
 
+tIBModelFile ParseModelText(const std::string& text, const std::string& fileName);
+
 }  // namespace
 
 std::string ModelFileText(const tIBModelFile& model) {
@@ -112,6 +114,11 @@ tIBModelFile LoadModelFile(const std::string& fileName) {
 }
 
 tIBModelFile ParseModelFile(const std::string& text, const std::string& fileName) {
+  return utile::WithinMemory(fileName, [&] { return ParseModelText(text, fileName); });
+}
+
+namespace {
+tIBModelFile ParseModelText(const std::string& text, const std::string& fileName) {
   tLineReader in(text, fileName);
   tIBModelFile model;
   {
@@ -174,6 +181,7 @@ tIBModelFile ParseModelFile(const std::string& text, const std::string& fileName
   }
   return model;
 }
+}  // namespace
 
 std::vector<tModelFileCell> ModelFileCells(const tEventCells& cells) {
   const std::vector<tEventCell*>& order = cells.EventOrder();

@@ -12,12 +12,14 @@
 
 #include "Utile/Idrisi.h"
 #include "Utile/MatrixOps.h"
+#include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "Utile/VectorOps.h"
 
 namespace models {
 
 using utile::Format;
+using utile::Int64;
 using utile::tMatrixOfDouble;
 using utile::tVectorOfDouble;
 
@@ -77,22 +79,10 @@ bool IsEmptyLine(std::string_view line) {
   return std::all_of(line.begin(), line.end(), IsBlank);
 }
 
-// A finite real written with a point (or, where the field holds no point, a
-// comma) and an optional sign and exponent.
+// A real written with a point (or, where the field holds no point, a comma) and
+// an optional sign and exponent.
 bool ParseReal(std::string_view field, Double& value) {
-  if (field.starts_with('+')) field.remove_prefix(1);
-  if (field.empty() || field.front() == '+') return false;
-  const char* end = field.data() + field.size();
-  auto [stop, error] = std::from_chars(field.data(), end, value, std::chars_format::general);
-  if (error == std::errc() && stop == end) return std::isfinite(value);
-  if (field.find(',') != std::string_view::npos && field.find('.') == std::string_view::npos) {
-    std::string pointed(field);
-    std::replace(pointed.begin(), pointed.end(), ',', '.');
-    const char* pointedEnd = pointed.data() + pointed.size();
-    auto [at, failure] = std::from_chars(pointed.data(), pointedEnd, value, std::chars_format::general);
-    return failure == std::errc() && at == pointedEnd && std::isfinite(value);
-  }
-  return false;
+  return utile::TryStrToFloatAnySeparator(field, value);
 }
 
 bool ParseInteger(std::string_view field, Integer& value) {
@@ -109,6 +99,9 @@ bool ParseInteger(std::string_view field, Integer& value) {
 }
 
 std::string NotANumber(std::string_view field) {
+  long double wide;
+  if (utile::TryStrToFloat(field, wide, '.') || utile::TryStrToFloat(field, wide, ','))
+    return Format("\"%s\" is beyond the largest real", std::string(field));
   return Format("\"%s\" is not a number", std::string(field));
 }
 
@@ -135,22 +128,49 @@ bool ParsePatchLine(std::string_view line, Integer number, const std::string& fi
 
 }  // namespace
 
-tLandscapeFile ParseLandscapeFile(std::string_view Text, const std::string& FileName) {
+namespace {
+// Refuses, before anything is allocated, a distance matrix of n rows that the
+// lines after the sentinel do not hold (a line of n distances per row) or that
+// the machine cannot give.
+void CheckDistanceMatrixRoom(tLineReader lines, size_t n, const std::string& fileName) {
+  std::string_view line, field;
+  for (size_t i = 0; i < n; ++i) {
+    if (!lines.Next(line))
+      RaiseFileError(
+          DistanceMatrixError, fileName, lines.Number() + 1,
+          Format("the file ends before row %d of %d", static_cast<Int64>(i + 1), static_cast<Int64>(n)));
+    size_t j = 0;
+    for (; NextField(line, field); ++j)
+      if (j == n)
+        RaiseFileError(
+            DistanceMatrixError, fileName, lines.Number(),
+            Format("more than %d distances in row %d", static_cast<Int64>(n), static_cast<Int64>(i + 1)));
+    if (j < n)
+      RaiseFileError(DistanceMatrixError, fileName, lines.Number(),
+                     Format("%d distances in row %d, %d expected", static_cast<Int64>(j),
+                            static_cast<Int64>(i + 1), static_cast<Int64>(n)));
+  }
+  const double bytes =
+      static_cast<double>(n) * (static_cast<double>(n) * sizeof(Double) + sizeof(tVectorOfDouble));
+  if (!utile::MemoryAvailable(static_cast<uint64_t>(bytes)))
+    RaiseFileError(DistanceMatrixError, fileName, lines.Number() - static_cast<Integer>(n) + 1,
+                   Format("the %d x %d distance matrix needs %.0f MB, more memory than is free",
+                          static_cast<Int64>(n), static_cast<Int64>(n), std::ceil(bytes / 1048576)));
+}
+}  // namespace
+
+namespace {
+tLandscapeFile ParseLandscapeText(std::string_view Text, const std::string& FileName) {
   tLandscapeFile file;
   tLineReader lines(Text);
   std::string_view line;
-  // The array grows by a hundred patches at a time.
-  file.Patches.reserve(100);
-  bool ended = false;
-  while (!ended && lines.Next(line)) {
+  while (lines.Next(line)) {
     if (IsEmptyLine(line)) break;
     tCircle patch;
     if (!ParsePatchLine(line, lines.Number(), FileName, patch)) {
       file.DistanceMatFixed = true;
-      ended = true;
       break;
     }
-    if (file.Patches.size() == file.Patches.capacity()) file.Patches.reserve(file.Patches.size() + 100);
     file.Patches.push_back(patch);
   }
   // Every model and drawing reads at least one patch.
@@ -161,28 +181,23 @@ tLandscapeFile ParseLandscapeFile(std::string_view Text, const std::string& File
   if (!file.DistanceMatFixed) return file;
 
   const size_t n = file.Patches.size();
+  CheckDistanceMatrixRoom(lines, n, FileName);
   file.DistanceMat.assign(n, tVectorOfDouble(n, 0.0));
-  for (size_t i = 0; i < n; ++i) {
-    if (!lines.Next(line))
-      RaiseFileError(
-          DistanceMatrixError, FileName, lines.Number() + 1,
-          Format("the file ends before row %d of %d", static_cast<Integer>(i + 1), static_cast<Integer>(n)));
+  for (tVectorOfDouble& row : file.DistanceMat) {
+    lines.Next(line);
     std::string_view field;
-    size_t j = 0;
-    for (; NextField(line, field); ++j) {
-      if (j == n)
-        RaiseFileError(
-            DistanceMatrixError, FileName, lines.Number(),
-            Format("more than %d distances in row %d", static_cast<Integer>(n), static_cast<Integer>(i + 1)));
-      if (!ParseReal(field, file.DistanceMat[i][j]))
+    for (Double& distance : row) {
+      NextField(line, field);
+      if (!ParseReal(field, distance))
         RaiseFileError(DistanceMatrixError, FileName, lines.Number(), NotANumber(field));
     }
-    if (j < n)
-      RaiseFileError(DistanceMatrixError, FileName, lines.Number(),
-                     Format("%d distances in row %d, %d expected", static_cast<Integer>(j),
-                            static_cast<Integer>(i + 1), static_cast<Integer>(n)));
   }
   return file;
+}
+}  // namespace
+
+tLandscapeFile ParseLandscapeFile(std::string_view Text, const std::string& FileName) {
+  return utile::WithinMemory(FileName, [&] { return ParseLandscapeText(Text, FileName); });
 }
 
 tLandscapeFile ReadLandscapeFile(const std::string& FileName) {
@@ -190,38 +205,75 @@ tLandscapeFile ReadLandscapeFile(const std::string& FileName) {
 }
 
 namespace {
+constexpr size_t RealWidth = 23;
+// Text is handed on in pieces of about this size.
+constexpr size_t PieceSize = size_t(1) << 20;
+
 void AppendPatchLine(std::string& out, Integer popID, const tCircle& patch) {
   out += utile::IntToStr(popID);
+  char line[5 * (RealWidth + 1)];
+  char* at = line;
   for (const Double value : {patch.x, patch.y, patch.A, patch.b, patch.e}) {
-    out += '\t';
-    out += utile::FloatToDefaultStr(value);
+    *at++ = '\t';
+    at = utile::DoubleToDefaultChars(value, at);
   }
+  out.append(line, at);
   out += "\r\n";
+}
+
+// The file's text, handed to write(piece) a piece at a time, so that a large
+// matrix is never held twice.
+template <class tWrite>
+void WriteLandscapeText(const tArrayOfCircles& patches, const tMatrixOfDouble* distances, tWrite&& write) {
+  const size_t n = patches.size();
+  if (distances) {
+    utile::Assert(distances->size() == n, "The distance matrix must have a row per patch.");
+    for (const tVectorOfDouble& row : *distances)
+      utile::Assert(row.size() == n, "The distance matrix must have a column per patch.");
+  }
+  std::string piece;
+  piece.reserve(PieceSize + n * (RealWidth + 1) + 128);
+  const auto full = [&] {
+    if (piece.size() < PieceSize) return;
+    write(std::string_view(piece));
+    piece.clear();
+  };
+  for (const tCircle& patch : patches) {
+    AppendPatchLine(piece, patch.popID, patch);
+    full();
+  }
+  if (distances) {
+    AppendPatchLine(piece, PatchListSentinel, tCircle{});
+    for (const tVectorOfDouble& row : *distances) {
+      // The row's cells and TABs at once, then its line end.
+      const size_t at = piece.size();
+      piece.resize(at + n * (RealWidth + 1) - (n > 0 ? 1 : 0));
+      char* cell = piece.data() + at;
+      for (size_t j = 0; j < n; ++j) {
+        if (j > 0) *cell++ = '\t';
+        cell = utile::DoubleToDefaultChars(row[j], cell);
+      }
+      piece += "\r\n";
+      full();
+    }
+  }
+  if (!piece.empty()) write(std::string_view(piece));
 }
 }  // namespace
 
 std::string LandscapeFileText(const tArrayOfCircles& Patches, const tMatrixOfDouble* Distances) {
-  const size_t n = Patches.size();
   std::string out;
-  out.reserve(n * 128 + (Distances ? n * n * 24 : 0));
-  for (const tCircle& patch : Patches) AppendPatchLine(out, patch.popID, patch);
-  if (!Distances) return out;
-  utile::Assert(Distances->size() == n, "The distance matrix must have a row per patch.");
-  AppendPatchLine(out, PatchListSentinel, tCircle{});
-  for (const tVectorOfDouble& row : *Distances) {
-    utile::Assert(row.size() == n, "The distance matrix must have a column per patch.");
-    for (size_t j = 0; j < n; ++j) {
-      if (j > 0) out += '\t';
-      out += utile::FloatToDefaultStr(row[j]);
-    }
-    out += "\r\n";
-  }
+  WriteLandscapeText(Patches, Distances, [&out](std::string_view piece) { out += piece; });
   return out;
 }
 
 void SaveLandscapeFile(const std::string& FileName, const tArrayOfCircles& Patches,
                        const tMatrixOfDouble* Distances) {
-  utile::SaveTextToFile(FileName, LandscapeFileText(Patches, Distances));
+  utile::tSafeOutFile file(FileName, true);
+  WriteLandscapeText(Patches, Distances, [&file](std::string_view piece) {
+    file.Stream().write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  });
+  file.Commit();
 }
 
 // ------------------------------------------------------------------ maps

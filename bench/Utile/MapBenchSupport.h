@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport/Measurement.h"
 #include "Utile/Idrisi.h"
 
 namespace mapbench {
@@ -67,33 +68,16 @@ inline tBenchMap& BenchMap() {
   return map;
 }
 
-// Resident memory in MB, now and at its peak since the last reset.
-inline double StatusMB(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(key, 0) == 0) return std::stod(line.substr(std::string(key).size())) / 1024;
-  return 0;
-}
-
-// Starts the peak of resident memory (VmHWM) again from the memory in use now.
-inline void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+using testsupport::ResetPeakMemory;
+using testsupport::ResidentMB;
 
 // The peak of resident memory over one benchmark, and above what it started with.
-class tPeakMemory {
+class tPeakMemory : public testsupport::tPeakMemory {
 public:
-  tPeakMemory() {
-    ResetPeakMemory();
-    fStart = StatusMB("VmRSS:");
-  }
   void Report(benchmark::State& state) const {
-    const double peak = StatusMB("VmHWM:");
-    state.counters["peak_MB"] = peak;
-    state.counters["added_MB"] = peak - fStart;
+    state.counters["peak_MB"] = ResidentMB("VmHWM:");
+    state.counters["added_MB"] = AddedMB();
   }
-
-private:
-  double fStart = 0;
 };
 
 }  // namespace mapbench

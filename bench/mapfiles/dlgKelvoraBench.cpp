@@ -80,7 +80,7 @@ const std::string& BigMap() {
 using mapbench::ResetPeakMemory;
 
 // The peak resident memory since the last reset, in MB.
-double PeakMemoryMB() { return mapbench::StatusMB("VmHWM:"); }
+double PeakMemoryMB() { return mapbench::ResidentMB("VmHWM:"); }
 
 void BM_FileListOfTenThousandFiles(benchmark::State& state) {
   const std::string folder = ManyFiles();

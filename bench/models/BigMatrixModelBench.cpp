@@ -1,8 +1,11 @@
 // The big-matrix occupancy model at the workbench's defaults (200 passes,
-// tolerance 1e-9, coefficient precision 1e-8): the persistence eigenvalue Lp0
-// against a plain implicit power iteration written here, one pass of the
-// combined matrix T against the cell-by-cell loop over GetT, and the Kesp3
-// approximation of Lt beside the exact value.
+// tolerance 1e-9, coefficient precision 1e-8): the persistence eigenvalue Lp0 by
+// the passes in blocks of source states (on the widest vector unit, and on AVX2),
+// beside the pass one source state at a time that they replace and beside a
+// plain implicit power iteration written here; the transposed pass (the left
+// eigenvector) likewise; one pass of the combined matrix T by blocks, one source
+// state at a time and cell by cell; and the Kesp3 approximation of Lt beside the
+// exact value.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "Utile/VirtualMatrixOps.h"
+#include "models/BigMatrixBlocks.h"
 #include "models/BigMatrixModel.h"
 
 namespace {
@@ -72,21 +76,69 @@ double PeakMiB() {
 constexpr int Passes = 200;
 constexpr double Tolerance = 1e-9, Precision = 1e-8;
 
-void BM_ExactLp0(benchmark::State& state) {
+// P0 multiplied one source state at a time, as before the blocks.
+class tBySourceState : public utile::tBaseVirtualMatrixOfDouble {
+ public:
+  explicit tBySourceState(models::tBigDemographicMatrix& matrix) : fMatrix(matrix) {}
+  double GetCells(models::Cardinal Row, models::Cardinal Col) override { return fMatrix.GetCells(Row, Col); }
+  models::Cardinal GetColCount() override { return fMatrix.GetColCount(); }
+  models::Cardinal GetRowCount() override { return fMatrix.GetRowCount(); }
+  bool Product(const utile::tVectorOfDouble& x, utile::tVectorOfDouble& y, bool Transposed,
+               bool LetMessagesThrough) override {
+    return fMatrix.ProductBySourceState(x, y, Transposed, LetMessagesThrough);
+  }
+
+ private:
+  models::tBigDemographicMatrix& fMatrix;
+};
+
+// The vector unit of a benchmark, the widest again afterwards; false (the
+// benchmark skipped) when the processor has no such unit.
+class tUnitInUse {
+ public:
+  tUnitInUse(benchmark::State& state, models::tVectorUnit unit) {
+    if (unit > models::WidestVectorUnit())
+      state.SkipWithError("The processor has no such vector unit.");
+    else
+      models::UseVectorUnit(unit);
+  }
+  ~tUnitInUse() { models::UseVectorUnit(models::WidestVectorUnit()); }
+};
+
+enum tPass { pBlocks, pBlocksAVX2, pBySourceState };
+
+void ExactLp0(benchmark::State& state, tPass pass) {
   const int n = static_cast<int>(state.range(0));
   const tLandscape l = MakeLandscape(n);
+  tUnitInUse unit(state, pass == pBlocksAVX2 ? models::tVectorUnit::vuAVX2 : models::WidestVectorUnit());
   double lp0 = 0;
   for (auto _ : state) {
     tBigSPOMModel model(n);
     Apply(model, l, Precision);
-    utile::DominantEigenvalue(model.P0Mat(), lp0, Passes, Tolerance);
+    if (pass == pBySourceState) {
+      tBySourceState matrix(model.P0Mat());
+      utile::DominantEigenvalue(matrix, lp0, Passes, Tolerance);
+    } else {
+      utile::DominantEigenvalue(model.P0Mat(), lp0, Passes, Tolerance);
+    }
     benchmark::DoNotOptimize(lp0);
   }
   state.counters["Lp0"] = lp0;
   state.counters["passes"] = utile::EigenIteration;
   state.counters["peak_MiB"] = PeakMiB();
 }
-BENCHMARK(BM_ExactLp0)->Arg(10)->Arg(12)->Arg(14)->Unit(benchmark::kSecond)->Iterations(1);
+void BM_ExactLp0(benchmark::State& state) {
+  ExactLp0(state, pBlocks);
+}
+void BM_ExactLp0AVX2(benchmark::State& state) {
+  ExactLp0(state, pBlocksAVX2);
+}
+void BM_ExactLp0BySourceState(benchmark::State& state) {
+  ExactLp0(state, pBySourceState);
+}
+BENCHMARK(BM_ExactLp0)->DenseRange(10, 16, 2)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ExactLp0AVX2)->DenseRange(10, 14, 2)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ExactLp0BySourceState)->DenseRange(10, 16, 2)->Unit(benchmark::kSecond)->Iterations(1);
 
 // The reference: the plain power iteration on P0, each column's destination
 // probabilities built by doubling over the demes with the same cut, added into
@@ -141,24 +193,56 @@ void BM_ExactLp0Reference(benchmark::State& state) {
   state.counters["Lp0"] = lp0;
   state.counters["passes"] = passes;
 }
-BENCHMARK(BM_ExactLp0Reference)->Arg(10)->Arg(12)->Arg(14)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ExactLp0Reference)->DenseRange(10, 16, 2)->Unit(benchmark::kSecond)->Iterations(1);
 
-// Memory only: the exact Lp0 of 16 demes (run it alone for a clean peak).
-BENCHMARK(BM_ExactLp0)->Name("BM_ExactLp0Memory")->Arg(16)->Unit(benchmark::kSecond)->Iterations(1);
+// One transposed pass of P0 (the left eigenvector), by blocks and one source
+// state at a time.
+void TransposedPass(benchmark::State& state, bool blocks) {
+  const int n = static_cast<int>(state.range(0));
+  tBigSPOMModel model(n);
+  Apply(model, MakeLandscape(n), Precision);
+  std::vector<double> x(model.P0Mat().RowCount()), y;
+  for (size_t i = 0; i < x.size(); ++i) x[i] = 0.5 + 0.5 * std::cos(0.01 * i);
+  for (auto _ : state) {
+    if (blocks)
+      model.P0Mat().Product(x, y, true, false);
+    else
+      model.P0Mat().ProductBySourceState(x, y, true, false);
+    benchmark::DoNotOptimize(y.data());
+  }
+}
+void BM_P0TransposedPass(benchmark::State& state) {
+  TransposedPass(state, true);
+}
+void BM_P0TransposedPassBySourceState(benchmark::State& state) {
+  TransposedPass(state, false);
+}
+BENCHMARK(BM_P0TransposedPass)->DenseRange(10, 14, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_P0TransposedPassBySourceState)->DenseRange(10, 14, 2)->Unit(benchmark::kMillisecond);
 
-// One pass y = T x through the factorised product, and cell by cell.
-void BM_TPass(benchmark::State& state) {
+// One pass y = T x by blocks, one source state at a time, and cell by cell.
+void TPass(benchmark::State& state, bool blocks) {
   const int n = static_cast<int>(state.range(0));
   tBigSPOMModel model(n);
   Apply(model, MakeLandscape(n), Precision);
   const size_t rows = model.TMat().RowCount();
   std::vector<double> x(rows, 1.0), y;
   for (auto _ : state) {
-    model.TMat().Product(x, y, false, false);
+    if (blocks)
+      model.TMat().Product(x, y, false, false);
+    else
+      model.TMat().ProductBySourceState(x, y, false, false);
     benchmark::DoNotOptimize(y.data());
   }
 }
-BENCHMARK(BM_TPass)->DenseRange(5, 8)->Unit(benchmark::kMillisecond);
+void BM_TPass(benchmark::State& state) {
+  TPass(state, true);
+}
+void BM_TPassBySourceState(benchmark::State& state) {
+  TPass(state, false);
+}
+BENCHMARK(BM_TPass)->DenseRange(6, 11)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TPassBySourceState)->DenseRange(6, 11)->Unit(benchmark::kMillisecond);
 
 void BM_TPassCellByCell(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
@@ -175,7 +259,7 @@ void BM_TPassCellByCell(benchmark::State& state) {
     benchmark::DoNotOptimize(y.data());
   }
 }
-BENCHMARK(BM_TPassCellByCell)->DenseRange(5, 8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TPassCellByCell)->DenseRange(5, 7)->Unit(benchmark::kMillisecond);
 
 // Lt by Kesp3 beside the exact Lt, on landscapes that meet the approximation's
 // application condition (sizes at least 20, every migration cell at least 5e-05).

@@ -1,12 +1,12 @@
-#include "Utile/MapConversions.h"
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <deque>
-
-#include <gtest/gtest.h>
+#include <functional>
 
 #include "TestSupport/MapFiles.h"
 #include "TestSupport/StatisticalChecks.h"
+#include "Utile/MapConversions.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 
@@ -300,13 +300,43 @@ TEST_F(MapConversions, SuffixOutputAsksBeforeReplacingAnExistingMap) {
       FolderNames(fFolder.Path()));
 }
 
-TEST_F(MapConversions, StretchOfAConstantMapFailsWithTheErrorLine) {
-  MakeMapFiles(Stem("flat"), "real", {4, 4}, 4, 4);
-  tWindow window;
-  const auto results = ModifyMaps({Stem("flat.rst")}, mdStretch0100, "", "", {}, window.Hooks());
-  EXPECT_EQ(ocFailed, results[0].Outcome);
-  EXPECT_EQ("flat generated an error. Check it.", window.Log.at(0));
-  EXPECT_EQ((std::set<std::string>{"flat.rdc", "flat.rst"}), FolderNames(fFolder.Path()));
+TEST_F(MapConversions, StretchesOfMapsWithoutARangeFailWithTheErrorLineAndTheReason) {
+  const auto without = [&](const std::string& name, const std::string& key) {
+    if (!FileExists(Stem(name + ".rdc"))) MakeMapFiles(Stem(name), "real", {1, 4}, 1, 4);
+    std::string doc = ReadFileBytes(Stem(name + ".rdc"));
+    const size_t at = doc.find(key);
+    doc.erase(at, doc.find('\n', at) + 1 - at);
+    WriteFileBytes(Stem(name + ".rdc"), doc);
+  };
+  struct tCase {
+    std::function<void()> Make;
+    std::string Reason;
+  };
+  const tCase cases[] = {{[&] {
+                            MakeMapFiles(Stem("m"), "real", {4, 4}, 4, 4);
+                          },
+                          "Floating point division by zero"},
+                         {[&] { without("m", "min. value"); },
+                          "m cannot be stretched: its documentation has no \"min. value\" line."},
+                         {[&] { without("m", "max. value"); },
+                          "m cannot be stretched: its documentation has no \"max. value\" line."},
+                         {[&] { without("m", "min. value"), without("m", "max. value"); },
+                          "m cannot be stretched: its documentation has no \"min. value\" line."}};
+  for (const tCase& c : cases)
+    for (const tModification stretch : {mdStretch0100, mdStretch01, mdStretchAB, mdSmallestSize}) {
+      SCOPED_TRACE(c.Reason);
+      std::filesystem::remove_all(fFolder.Path());
+      std::filesystem::create_directory(fFolder.Path());
+      c.Make();
+      const auto before = FolderFiles(fFolder.Path());
+      tWindow window;
+      const auto results = ModifyMaps({Stem("m.rst")}, stretch, "-1", "1", {}, window.Hooks());
+      EXPECT_EQ(ocFailed, results[0].Outcome);
+      ASSERT_EQ(2u, window.Log.size());
+      EXPECT_EQ("m generated an error. Check it.", window.Log[0]);
+      EXPECT_EQ(c.Reason, Trim(window.Log[1]));
+      EXPECT_EQ(before, FolderFiles(fFolder.Path()));
+    }
 }
 
 // Bad input and failures leave every source as it was and no temporary file.

@@ -1,15 +1,16 @@
-#include "Utile/MapFileOps.h"
-
-#include <csignal>
-#include <filesystem>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <limits>
 
 #include "TestSupport/MapFiles.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
+#include "Utile/MapFileOps.h"
 #include "Utile/RunTime.h"
 
 using namespace utile;
@@ -217,6 +218,37 @@ TEST(MapFileOps, DocumentationOperationsActOnRastersOnlyAndLeaveBadFilesAlone) {
   EXPECT_EQ(std::string::npos, text.find("comment"));
   EXPECT_EQ(std::string::npos, text.find("lineage"));
   EXPECT_NE(std::string::npos, text.find("legend cats : 0\r\n"));
+}
+
+TEST(MapFileOps, TheLargestRealsOfTheDocumentationReadBackAfterEveryRewrite) {
+  tTempFolder folder;
+  const std::string f = folder.Path() + "/";
+  WriteMap(f + "wide");
+  // The extent as another program writes it: all seventeen digits of the largest double.
+  std::string doc = ReadFileBytes(f + "wide.rdc");
+  const auto replace = [&doc](const std::string& from, const std::string& to) {
+    doc.replace(doc.find(from), from.size(), to);
+  };
+  replace("min. X      : 0\r\n", "min. X      : -1.7976931348623157e308\r\n");
+  replace("max. X      : 2.5\r\n", "max. X      : 1.7976931348623157e308\r\n");
+  WriteFileBytes(f + "wide.rdc", doc);
+  const double largest = std::numeric_limits<double>::max();
+  // Written again with fifteen digits, which round up beyond the largest double.
+  const std::pair<std::string, std::function<void()>> rewrites[] = {
+      {"1.79769313486232E308", [&] { CleanMetadata(f + "wide.rst"); }},
+      {"1.79769313486232E308", [&] { AddComments(f + "wide.rst", {"after cleaning"}); }},
+      {"1,79769313486232E308", [&] { RewriteDecimalSeparator(f + "wide.rst", ','); }},
+      // Rewritten with the separator of the user's setting (a point here).
+      {"1.79769313486232E308", [&] { AddComments(f + "wide.rst", {"with commas"}); }}};
+  for (const auto& [written, rewrite] : rewrites) {
+    SCOPED_TRACE(written);
+    rewrite();
+    const std::string text = ReadFileBytes(f + "wide.rdc");
+    EXPECT_NE(std::string::npos, text.find("max. X      : " + written + "\r\n"));
+    EXPECT_NE(std::string::npos, text.find("min. X      : -" + written + "\r\n"));
+    const tRaster map(f + "wide");
+    EXPECT_EQ(std::make_pair(double(map.minX), double(map.maxX)), std::make_pair(-largest, largest));
+  }
 }
 
 TEST(MapFileOps, AWriteThatFailsMidwayLeavesTheDocumentationAsItWas) {

@@ -1,4 +1,4 @@
-#include "Utile/RunTime.h"
+#include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
@@ -6,9 +6,10 @@
 #include <limits>
 #include <random>
 
-#include <gtest/gtest.h>
-
+#include "TestSupport/Measurement.h"
+#include "TestSupport/PrintfRealForm.h"
 #include "TestSupport/StatisticalChecks.h"
+#include "Utile/RunTime.h"
 
 using namespace utile;
 
@@ -254,6 +255,100 @@ TEST(RunTimeFiles, SafeFileReplacesTheTargetOnlyWhenCommitted) {
   EXPECT_THROW(SaveTextToFile(folder.File("no/such/folder.txt"), "x"), EInOutError);
 }
 
+TEST(RunTimeFormat, DefaultRealFormOfDoublesIsThePrintfOneOnEveryValue) {
+  long checked = 0;
+  const auto check = [&checked](double x) {
+    ++checked;
+    char text[24] = {};
+    const std::string expected = testsupport::PrintfDefaultForm(x);
+    const bool same =
+        DoubleToDefaultChars(x, text) == text + 23 && expected == text && FloatToDefaultStr(x) == expected;
+    if (!same) ADD_FAILURE() << std::hexfloat << x << ": " << text << " in place of " << expected;
+    return same;
+  };
+  const long scale = testsupport::UnderSanitizers ? 4 : 1;
+  constexpr double Infinity = std::numeric_limits<double>::infinity();
+  std::mt19937_64 generator(30);
+  // Random bit patterns reach every exponent, the subnormals and the specials.
+  for (long i = 0; i < 1'000'000 / scale; ++i)
+    if (!check(std::bit_cast<double>(generator()))) return;
+  std::uniform_real_distribution<double> unit(-1, 1);
+  for (long i = 0; i < 500'000 / scale; ++i)
+    if (!check(unit(generator) * std::pow(10.0, static_cast<int>(generator() % 80) - 40))) return;
+  // Both sides of every power of ten.
+  for (int k = -323; k <= 308; ++k) {
+    const double power = std::strtod(("1e" + std::to_string(k)).c_str(), nullptr);
+    double below = power, above = power;
+    for (int step = 0; step < 4;
+         ++step, below = std::nextafter(below, 0.0), above = std::nextafter(above, Infinity))
+      for (const double x : {below, above, -below, -above})
+        if (!check(x)) return;
+  }
+  // Fifteen digits and a fraction at or near the half where the last digit rounds
+  // up (0.4995 of a unit in the fifteenth digit), and at ties of the eighteenth.
+  for (long i = 0; i < 50'000 / scale; ++i) {
+    const uint64_t digits = 100'000'000'000'000ull + generator() % 900'000'000'000'000ull;
+    const int exponent = static_cast<int>(generator() % 80) - 40;
+    for (const char* tail : {"4995", "5", "49949999999", "4995000001", "49999999", "0"}) {
+      const std::string text = std::to_string(digits) + tail + "e" + std::to_string(exponent);
+      const double x = std::strtod(text.c_str(), nullptr);
+      for (const double y : {x, std::nextafter(x, 0.0), std::nextafter(x, Infinity)})
+        if (!check(y)) return;
+    }
+  }
+  for (const double x :
+       {0.0, -0.0, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+        std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+        std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min(),
+        std::numeric_limits<double>::min(), 999999999999999.5, 0.1, 30.0})
+    if (!check(x)) return;
+  EXPECT_GT(checked, 2'000'000 / scale);
+}
+
+TEST(RunTimeConversion, DoublesAreTheNearestToTheTextAndTheLargestWrittenRealReadsBack) {
+  const double largest = std::numeric_limits<double>::max();
+  struct tCase {
+    const char* Text;
+    char Separator;
+    bool Reads;
+    double Value;
+  };
+  // clang-format off
+  const tCase cases[] = {
+      // 2^53 + 1 and a little more: above the half-way point, so up to 2^53 + 2
+      // (through an 80-bit real the little more is lost and the tie goes down).
+      {"9007199254740993.0000000001", '.', true, 9007199254740994.0},
+      {"9007199254740993", '.', true, 9007199254740992.0},                // a tie: to even
+      {"0.1", '.', true, 0.1},                       {"+2,5e-1", ',', true, 0.25},
+      {"1.7976931348623157e308", '.', true, largest}, {"1.79769313486232E+0308", '.', true, largest},
+      {"-1.79769313486232E308", '.', true, -largest}, {"1,79769313486232E308", ',', true, largest},
+      {"1.79769313486233E+0308", '.', false, 0},      {"1e309", '.', false, 0},
+      {"1e-400", '.', true, 0.0},                     {"4.9406564584124654e-324", '.', true, 4.9406564584124654e-324},
+      {"1.5", ',', false, 0},                         {"inf", '.', false, 0},
+      {"1e", '.', false, 0},                          {" 7 ", '.', true, 7}};
+  // clang-format on
+  for (const tCase& c : cases) {
+    double value = -1;
+    EXPECT_EQ(TryStrToFloat(c.Text, value, c.Separator), c.Reads) << c.Text;
+    if (c.Reads) {
+      EXPECT_EQ(value, c.Value) << c.Text;
+    }
+    double any = -1;
+    EXPECT_EQ(TryStrToFloatAnySeparator(c.Text, any), c.Reads || c.Separator == ',') << c.Text;
+  }
+  double negativeZero = 1;
+  ASSERT_TRUE(TryStrToFloat("-1e-400", negativeZero, '.'));
+  EXPECT_TRUE(std::signbit(negativeZero));
+  // What the forms write reads back as the value written.
+  for (const double x : {largest, -largest, 0.1, 1.0 / 3, 6.02214076e23, 5e-324}) {
+    double back = 0;
+    ASSERT_TRUE(TryStrToFloat(FloatToDefaultStr(x), back, '.'));
+    EXPECT_EQ(FloatToDefaultStr(back), FloatToDefaultStr(x));
+    ASSERT_TRUE(TryStrToFloatAnySeparator(FloatToStr(x), back));
+    EXPECT_EQ(FloatToStr(back), FloatToStr(x));
+  }
+}
+
 TEST(RunTimeFormat, DefaultRealFormOfSinglesIsTheGeneralOne) {
   // Hand-worked forms, then singles of every scale against the general path.
   const std::pair<float, const char*> cases[] = {
@@ -273,6 +368,7 @@ TEST(RunTimeFormat, DefaultRealFormOfSinglesIsTheGeneralOne) {
     const float x = std::bit_cast<float>(bits);
     SingleToDefaultChars(x, text);
     ASSERT_EQ(FloatToDefaultStr(x), text) << std::hexfloat << x;
+    ASSERT_EQ(testsupport::PrintfDefaultForm(x), text) << std::hexfloat << x;
   }
 }
 

@@ -321,6 +321,16 @@ TEST(VectorOps, MatrixFilesRoundTrip) {
       EXPECT_LE(std::fabs(back[i][j] - m[i][j]), 5e-15 * std::fabs(m[i][j]));
   }
 
+  // The largest reals are written with fifteen digits, beyond the largest double,
+  // and read back as it: written again, the file is the same to the byte.
+  const double largest = std::numeric_limits<double>::max();
+  MatSaveToFile(tMatrixOfDouble{{largest, -largest}}, folder.File("l.txt"), false);
+  const std::string written = ReadBytes(folder.File("l.txt"));
+  EXPECT_EQ(written, "1\t2\r\n 1.79769313486232E+0308\t-1.79769313486232E+0308\r\n");
+  EXPECT_EQ(MatLoadFromFile(folder.File("l.txt"), false), (tMatrixOfDouble{{largest, -largest}}));
+  MatSaveToFile(MatLoadFromFile(folder.File("l.txt"), false), folder.File("l.txt"), false);
+  EXPECT_EQ(ReadBytes(folder.File("l.txt")), written);
+
   // Infinities and not-a-number come back as what they were.
   const double inf = std::numeric_limits<double>::infinity();
   MatSaveToFile(tMatrixOfDouble{{inf, -inf, std::nan("")}}, folder.File("s.txt"), false);

@@ -252,6 +252,43 @@ TEST_F(VirtualMatrixOps, StopRequestEndsOnlyDominantEigenvalue) {
   EXPECT_EQ(0, EigenStatus);
 }
 
+// Asks for a stop at its StopAt-th call, and lets the next call through at once.
+int gPumpCalls = 0, gStopAt = 0;
+void StopAtCall() {
+  if (++gPumpCalls == gStopAt) EigenStatus = 1;
+  SetMessagePump(&StopAtCall);
+}
+
+TEST_F(VirtualMatrixOps, StopRequestEndsAFillAndLeavesTheWindowEmpty) {
+  // Messages pass once per row given out (three), then once per row filled: a
+  // stop at the first call comes before any cell, at the fourth after one row.
+  const struct {
+    int StopAt;
+    bool Filled;
+    int Computed;
+  } cases[] = {{1, false, 0}, {4, false, 3}, {0, true, 9}};
+  for (const auto& c : cases) {
+    ResetEigenState();
+    gPumpCalls = 0;
+    gStopAt = c.StopAt;
+    SetMessagePump(&StopAtCall);
+    tCounted m;
+    EXPECT_EQ(c.Filled, m.FillRAM(0, 2, 0, 2)) << c.StopAt;
+    EXPECT_EQ(c.Filled, m.RAMFilled());
+    EXPECT_EQ(c.Filled, m.CellInRam(1, 1));
+    EXPECT_EQ(c.Computed, m.Computed) << c.StopAt;
+    // The request stands for what runs next; a fill without one leaves the state as it found it.
+    EXPECT_EQ(c.Filled ? 0 : 1, EigenStatus);
+  }
+  // A request made before the fill belongs to what ran before it.
+  SetMessagePump(nullptr);
+  EigenStatus = 1;
+  tCounted m;
+  EXPECT_TRUE(m.FillRAM(0, 1, 0, 1));
+  EXPECT_EQ(1, EigenStatus);
+  EXPECT_TRUE(m.IterationsReadWindow());
+}
+
 TEST_F(VirtualMatrixOps, ZeroProductRaises) {
   const tMatrixOfDouble zero = {{0, 0}, {0, 0}};
   const std::string message =

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -15,18 +16,22 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
+#include <chrono>
 #include <cmath>
 #include <functional>
 
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
+#include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "Utile/StringOps.h"
 #include "Utile/VirtualMatrixOps.h"
@@ -115,6 +120,57 @@ class tWhileRunning {
   QTimer fTimer;
   std::function<bool()> fCheck;
 };
+
+// The window's message pump, timed while it lives: the longest time during which
+// messages waited, from its start to the first pump, between two pumps, and
+// from the last pump to now.
+class tPumpTimer {
+  using tClock = std::chrono::steady_clock;
+
+ public:
+  tPumpTimer() : fPump(utile::platform_detail::gPump), fStart(tClock::now()), fLast(fStart) {
+    gTimer = this;
+    utile::SetMessagePump(&Pump);
+  }
+  ~tPumpTimer() {
+    utile::SetMessagePump(fPump);
+    gTimer = nullptr;
+  }
+  tPumpTimer(const tPumpTimer&) = delete;
+  tPumpTimer& operator=(const tPumpTimer&) = delete;
+
+  double LongestWait() const { return std::max(fLongest, Since(fLast)); }
+  double Seconds() const { return Since(fStart); }
+  int Pumps() const { return fPumps; }
+
+ private:
+  static double Since(tClock::time_point t) {
+    return std::chrono::duration<double>(tClock::now() - t).count();
+  }
+  static void Pump() {
+    tPumpTimer& timer = *gTimer;
+    timer.fLongest = std::max(timer.fLongest, Since(timer.fLast));
+    ++timer.fPumps;
+    timer.fPump();
+    timer.fLast = tClock::now();
+  }
+
+  static inline tPumpTimer* gTimer = nullptr;
+  utile::tMessagePump fPump;
+  tClock::time_point fStart, fLast;
+  double fLongest = 0;
+  int fPumps = 0;
+};
+
+// Timing ratios mean nothing under the sanitizers, which slow some code far more
+// than other; and there a step between two pumps can take longer.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool TimingMeasured = false;
+constexpr double LongestWait = 1.0;
+#else
+constexpr bool TimingMeasured = true;
+constexpr double LongestWait = 0.25;
+#endif
 
 }  // namespace
 
@@ -469,6 +525,18 @@ class BigMatrixTest : public QObject {
     QCOMPARE(fBM->InverseDistance(0, 1), 0.0);
     fBM->edDispersalDistance->setText("");
     QCOMPARE(fBM->GetAlpha(), 0.1);
+
+    // One patch is one cluster: P0 and T are 1 x 1, the chance to stay occupied,
+    // times 1 - 1 / Ne for T (Ne = N, the area).
+    UsePatches({Patch(0, 0, 34.55, 0.1031, 0.0666)});
+    fBM->btHierarchicalAnalysis->click();
+    QCOMPARE(fDialogs->Messages.size(), size_t(2));
+    const QStringList single = Output()[Output().size() - 2].split('\t');
+    const double stays = 1 - (0.0666 + (1 - 0.0666) * std::exp(-34.55 * 0.1031)), drift = 1 - 1 / 34.55;
+    QVERIFY2(std::abs(single[0].toDouble() - stays) < 1e-5 &&
+                 std::abs(single[1].toDouble() - stays * drift) < 1e-5 &&
+                 std::abs(single[2].toDouble() - drift) < 1e-5,
+             qPrintable(single.join(' ')));
   }
 
   void Kesp3WarnsWhenItsConditionFails() {
@@ -498,6 +566,87 @@ class BigMatrixTest : public QObject {
       fBM->RunBatch({"Simulation(999999,0,0.8,100,6,8,1)"}, folder.File(useExact ? "b.txt" : "a.txt"), false);
       QCOMPARE(LastOutput().split('\t')[9], interactive[useExact ? 1 : 0]);
     }
+  }
+
+  void DefaultComputeCostsNoMoreThanItsPasses() {
+    // A random landscape of 10 patches and every default of the computation page,
+    // the cache of the free memory included; then the same without any cache.
+    fMain->seNbPatch->setValue(10);
+    fMain->btMakeLandscapeClick();
+    if (!fMain->ckComputeMetapop->isChecked()) fBM->Initialise();
+    QVERIFY(fBM->BigMatrixModel && fBM->BigMatrixModel->DemeCount() == 10);
+    QCOMPARE(fBM->seRAMProportion->value(), 100);
+    fBM->pcMain->setCurrentWidget(fBM->tabComputation);
+    struct tRun {
+      QStringList Shown;
+      double Seconds = 0, LongestWait = 0;
+    };
+    auto compute = [&](int percent) {
+      fBM->seRAMProportion->setValue(percent);
+      tRun run;
+      {
+        tPumpTimer timer;
+        fBM->btComputeAll->click();
+        run.Seconds = timer.Seconds();
+        run.LongestWait = timer.LongestWait();
+      }
+      QStringList line = LastOutput().split('\t');
+      line.removeAt(line.size() - 2);  // the time it took
+      run.Shown << fBM->edLambdaP0->text() << fBM->edLambdaT->text() << fBM->edLambdaG->text()
+                << fBM->edIterationCount->text() << fBM->edTimeToExtinction->text()
+                << fBM->edEffectiveSize->text() << line.join('\t');
+      return run;
+    };
+    const tRun none = compute(0), full = compute(100);
+    QVERIFY(fDialogs->Messages.empty());
+    QCOMPARE(full.Shown, none.Shown);
+    qInfo("RAM 100 %%: %.3f s, longest wait %.3f s; RAM 0 %%: %.3f s, longest wait %.3f s", full.Seconds,
+          full.LongestWait, none.Seconds, none.LongestWait);
+    QVERIFY2(full.LongestWait < LongestWait && none.LongestWait < LongestWait,
+             qPrintable(QString::number(full.LongestWait)));
+    if (TimingMeasured) QVERIFY(full.Seconds <= 1.5 * none.Seconds + 0.2);
+  }
+
+  void EveryComputationLetsMessagesThrough() {
+    // Ten patches of a random landscape, dispersal decaying with distance (so
+    // that they fall into groups): Kesp3, the eigensystems, the hierarchic
+    // analysis and a batch line, each with its longest wait for messages.
+    fMain->seNbPatch->setValue(10);
+    fMain->btMakeLandscapeClick();
+    fBM->edDispersalDistance->setText("20");
+    fBM->Initialise();
+    QVERIFY(fBM->BigMatrixModel && fBM->BigMatrixModel->DemeCount() == 10);
+    testsupport::tTempFolder folder;
+    fBM->tabSensitivity->SetBatchLines({"Simulation(20,0,0.8,100,6,8,0)"});
+    fBM->tabSensitivity->edOutputFile->setText(QString::fromStdString(folder.File("line.txt")));
+    const std::vector<std::pair<QString, std::function<void()>>> computations = {
+        {"Kesp3",
+         [&] {
+           fBM->ckApplicationCondition->setChecked(false);
+           fBM->cbAlgorithm->setCurrentIndex(1);
+           fBM->btComputeAll->click();
+           fBM->cbAlgorithm->setCurrentIndex(0);
+         }},
+        {"Po eigensystem", [&] { fBM->btP0Eigensystem->click(); }},
+        {"T eigensystem", [&] { fBM->btTEigensystem->click(); }},
+        {"hierarchic analysis",
+         [&] {
+           fBM->seMaxGroupSize->setValue(9);
+           fBM->btHierarchicalAnalysis->click();
+         }},
+        {"batch", [&] { fBM->tabSensitivity->btRunBatch->click(); }}};
+    for (const auto& [name, computation] : computations) {
+      const int lines = Output().size();
+      tPumpTimer timer;
+      computation();
+      qInfo("%s: %.3f s, longest wait %.3f s", qPrintable(name), timer.Seconds(), timer.LongestWait());
+      QVERIFY2(timer.LongestWait() < LongestWait, qPrintable(name));
+      QVERIFY2(
+          Output().size() > lines && !LastOutput().startsWith("*"),
+          qPrintable(name + ": " +
+                     QString::fromStdString(fDialogs->Messages.empty() ? "" : fDialogs->Messages.back())));
+    }
+    QVERIFY(fDialogs->Messages.empty());
   }
 
   void ClosingDuringAComputationWaitsForItToUnwind() {
@@ -638,6 +787,40 @@ class BigMatrixTest : public QObject {
     QVERIFY(!fBM->IsRunning() && fBM->btComputeAll->isEnabled() && !fBM->btAbortSensitivity->isEnabled());
   }
 
+  void DispersalGridIsReadableAtTheDefaultSize() {
+    // Ten and sixteen patches of a random landscape, the window at its default
+    // size: every cell of the grid shows its whole text, the columns beyond the
+    // view reached by the scroll bar.
+    fMain->show();
+    fBM->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fBM));
+    for (const int patches : {10, 16}) {
+      fMain->seNbPatch->setValue(patches);
+      fMain->btMakeLandscapeClick();
+      if (!fMain->ckComputeMetapop->isChecked()) fBM->Initialise();
+      fBM->pcMain->setCurrentWidget(fBM->tabParameters);
+      QApplication::processEvents();
+      QTableWidget* grid = fBM->sgDispersal;
+      const QAbstractItemView* view = grid;  // where the width a column's cells need is public
+      QCOMPARE(grid->columnCount(), patches);
+      fBM->grab().save(QString("/tmp/bigmatrix-dispersal-%1-before.png").arg(patches));
+      int total = 0;
+      for (int column = 0; column < grid->columnCount(); ++column) {
+        QVERIFY2(grid->columnWidth(column) >= view->sizeHintForColumn(column),
+                 qPrintable(QString("%1 patches, column %2: %3 < %4")
+                                .arg(patches)
+                                .arg(column + 1)
+                                .arg(grid->columnWidth(column))
+                                .arg(view->sizeHintForColumn(column))));
+        total += grid->columnWidth(column);
+      }
+      // The cells as the grid writes them, each column reachable.
+      QCOMPARE(Cell(grid, 1, 0), QString::fromStdString(utile::Format("%g", fBM->DispersalMatrix[1][0])));
+      if (total > grid->viewport()->width()) QVERIFY(grid->horizontalScrollBar()->maximum() > 0);
+      fBM->grab().save(QString("/tmp/bigmatrix-dispersal-%1.png").arg(patches));
+    }
+  }
+
   void UserPathFromTheModulesMenu() {
     fBM->close();
     QTRY_VERIFY(fMain->fModels.empty());
@@ -680,7 +863,7 @@ class BigMatrixTest : public QObject {
                    fBM->edLambdaT->text();
       tickTimes << utile::Now();
     });
-    bool locked = false;
+    bool locked = false, readOutput = false;
     tWhileRunning watch([&] {
       if (!fBM->Computing()) return false;
       if (p0Request < 0 && fBM->CurrentEditOutput == fBM->edLambdaP0 && utile::EigenIteration >= 20) {
@@ -696,6 +879,18 @@ class BigMatrixTest : public QObject {
         fBM->btAbort->click();
       }
       if (tRequest < 0 && ticks.size() == 3) fBM->grab().save("/tmp/bigmatrix-progress.png");
+      // The user turns to the text output while T is computed, reads it, and comes back.
+      if (tRequest < 0 && ticks.size() == 4 && !readOutput) {
+        QTabBar* tabs = fBM->pcMain->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, {},
+                          tabs->tabRect(fBM->pcMain->indexOf(fBM->tabTextOutput)).center());
+        readOutput = fBM->pcMain->currentWidget() == fBM->tabTextOutput && fBM->mmModel->isVisible() &&
+                     fBM->mmModel->isEnabled() && fBM->mmModel->toPlainText().contains("MetapopSize\tLp0");
+        fBM->grab().save("/tmp/bigmatrix-reading.png");
+        QTest::mouseClick(tabs, Qt::LeftButton, {},
+                          tabs->tabRect(fBM->pcMain->indexOf(fBM->tabComputation)).center());
+        readOutput = readOutput && fBM->pcMain->currentWidget() == fBM->tabComputation;
+      }
       if (tRequest < 0 && ticks.size() >= 6) {
         tRequest = utile::EigenIteration;
         fBM->btAbort->click();
@@ -705,7 +900,7 @@ class BigMatrixTest : public QObject {
     });
     const double start = utile::Now();
     fBM->btComputeAll->click();
-    QVERIFY((utile::Now() - start) * 86400 > 10 && locked);
+    QVERIFY((utile::Now() - start) * 86400 > 10 && locked && readOutput);
     QVERIFY(fBM->tabParameters->isEnabled() && !fBM->btAbort->isEnabled() && fMain->pnLandscape->isEnabled());
     // Each tick, two seconds after the one before, shows something new.
     for (int i = 1; i < ticks.size(); ++i)

@@ -292,6 +292,23 @@ class IBSimpleBatchTest : public QObject {
     QVERIFY(utile::FileExists(base + "_Distances_3.dat") && utile::FileExists(base + "_6_Alpha_Adults.dat"));
   }
 
+  void AppendingContinuesAfterNumbersBeyondThirtyTwoBits() {
+    Check(fIB->ckSensDistanceMat, true);
+    const std::vector<std::string> lines = {LandscapeLine(4), Line(Values("0.5", "0.25", "0.9"))};
+    const QStringList first = Run("wide", lines);
+    QCOMPARE(first.size(), 2);
+    // The file as an edited one holds it: its row numbered beyond 32 bits.
+    QStringList row = first[1].split('\t');
+    row[0] = "4294967301";
+    row[1] = "8589934593";
+    utile::SaveTextToFile(fRuns + "/wide.txt", (first[0] + "\r\n" + row.join('\t') + "\r\n").toStdString());
+    const QStringList appended = Run("wide", lines, tDialogResult::drAppend);
+    QCOMPARE(appended.size(), 3);
+    QCOMPARE(appended[2].split('\t').mid(0, 2), QStringList({"4294967302", "8589934594"}));
+    QVERIFY(utile::FileExists(fRuns + "/wide_Distances_8589934595.dat"));
+    QVERIFY(fDialogs->Messages.empty() && fIB->BatchErrors == 0);
+  }
+
   void FailingLinesAreReportedAndTheBatchGoesOn() {
     // No capacity; ceiling reproduction under a juvenile weight of 1; 9 loci.
     const std::vector<std::string> lines = {Line(Values("0.5", "1", "0.9")), Line(Values("0.5", "0", "0.9")),

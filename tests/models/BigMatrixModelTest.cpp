@@ -9,6 +9,7 @@
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "Utile/VirtualMatrixOps.h"
+#include "models/BigMatrixBlocks.h"
 #include "models/BigMatrixModel.h"
 #include "tests/models/BigMatrixReference.h"
 
@@ -209,9 +210,10 @@ TEST_F(BigMatrixModel, WholePassesGiveTheProductsOfTheCells) {
 }
 
 TEST_F(BigMatrixModel, PassesAndWindowsHoldTheCellsBitForBit) {
-  // Eight demes with the cut in use: a pass of P0 adds the very cells of the
-  // cell functions in column order (a sum in Double over the cells), and so does
-  // P0L; cache windows hold the cells of a second model.
+  // Eight demes with the cut in use: a pass of P0 one source state at a time
+  // adds the very cells of the cell functions in column order (a sum in Double
+  // over the cells), and so does P0L; cache windows hold the cells of a second
+  // model.
   tDemes d = Line(8, 0.5);
   d.Precision = 1e-8;
   tBigSPOMModel model(8), other(8);
@@ -220,7 +222,7 @@ TEST_F(BigMatrixModel, PassesAndWindowsHoldTheCellsBitForBit) {
   const Cardinal n = model.P0Mat().RowCount();
   tVectorOfDouble x(n), y, yl;
   for (Cardinal i = 0; i < n; ++i) x[i] = 0.5 + 0.5 * std::cos(0.3 * i);
-  ASSERT_TRUE(model.P0Mat().Product(x, y, false, false));
+  ASSERT_TRUE(model.P0Mat().ProductBySourceState(x, y, false, false));
   ASSERT_TRUE(model.P0LMat().Product(x, yl, false, false));
   long zeros = 0;
   for (Cardinal r = 0; r < n; ++r) {
@@ -246,6 +248,181 @@ TEST_F(BigMatrixModel, PassesAndWindowsHoldTheCellsBitForBit) {
     for (Cardinal r = w.MinRow; r <= w.MaxRow; ++r)
       for (Cardinal c = w.MinCol; c <= w.MaxCol; ++c)
         ASSERT_EQ(w.Fresh.Cells(r, c), w.Filled.tRAMVirtualMatrixOfDouble::GetCells(r, c)) << r << "," << c;
+  }
+}
+
+// Unit vector e_k of n entries.
+tVectorOfDouble Unit(size_t n, size_t k) {
+  tVectorOfDouble e(n, 0.0);
+  e[k] = 1;
+  return e;
+}
+
+// Entries from -0.5 to 1.5, no two alike.
+tVectorOfDouble Mixed(size_t n) {
+  tVectorOfDouble x(n);
+  for (size_t i = 0; i < n; ++i) x[i] = 0.5 + std::cos(0.37 * static_cast<double>(i));
+  return x;
+}
+
+// The largest difference between two vectors relative to the largest entry of the second.
+double RelativeGap(const tVectorOfDouble& a, const tVectorOfDouble& b) {
+  double gap = 0, largest = 0;
+  for (size_t i = 0; i < b.size(); ++i) {
+    gap = std::max(gap, std::abs(a.at(i) - b[i]));
+    largest = std::max(largest, std::abs(b[i]));
+  }
+  return gap / largest;
+}
+
+TEST_F(BigMatrixModel, BlocksGiveTheCellsAndTheirCut) {
+  // A pass over a unit vector brings out one column of the matrix (a row for the
+  // transposed pass): the cells of the cell functions, 0 exactly where the
+  // precision cuts them, the rest to the last bits (the product over the demes
+  // is taken in another order).
+  const struct {
+    int Demes;
+    Double Precision;
+  } cases[] = {{3, 0.0}, {4, 1e-3}, {5, 0.05}, {7, 1e-4}, {8, 1e-8}, {9, 1e-3}};
+  long cut = 0, kept = 0;
+  for (const auto& c : cases) {
+    tDemes d = Line(c.Demes, 0.5);
+    d.Precision = c.Precision;
+    tBigSPOMModel model(c.Demes), cells(c.Demes);
+    Apply(model, d);
+    Apply(cells, d);
+    auto check = [&](utile::tBaseVirtualMatrixOfDouble& blocks, utile::tBaseVirtualMatrixOfDouble& reference,
+                     bool transposed) {
+      const Cardinal n = blocks.RowCount(), step = std::max<Cardinal>(1, n / 23);
+      for (Cardinal k = 0; k < n; k += step) {
+        tVectorOfDouble y;
+        ASSERT_TRUE(blocks.Product(Unit(n, k), y, transposed, false));
+        for (Cardinal i = 0; i < n; ++i) {
+          const Double cell = transposed ? reference.Cells(k, i) : reference.Cells(i, k);
+          ASSERT_EQ(cell == 0, y[i] == 0) << c.Demes << ": " << i << ", " << k;
+          ASSERT_NEAR(cell, y[i], 1e-15 * cell) << c.Demes << ": " << i << ", " << k;
+          (cell == 0 ? cut : kept)++;
+        }
+      }
+    };
+    check(model.P0Mat(), cells.P0Mat(), false);
+    check(model.P0Mat(), cells.P0Mat(), true);
+    if (c.Demes <= 5) check(model.TMat(), cells.TMat(), false);
+  }
+  EXPECT_GT(cut, 1000);
+  EXPECT_GT(kept, 1000);
+}
+
+// The passes by blocks and by source state over one vector of both signs: P0
+// both ways, and T when asked.
+struct tBothPasses {
+  std::string Name;
+  tVectorOfDouble Blocks, BySource;
+};
+std::vector<tBothPasses> BothPasses(tBigSPOMModel& model, bool withT) {
+  std::vector<tBothPasses> passes;
+  for (const bool transposed : {false, true}) {
+    tBothPasses p{transposed ? "P0 transposed" : "P0", {}, {}};
+    const tVectorOfDouble x = Mixed(model.P0Mat().RowCount());
+    model.P0Mat().Product(x, p.Blocks, transposed, false);
+    model.P0Mat().ProductBySourceState(x, p.BySource, transposed, false);
+    passes.push_back(p);
+  }
+  if (withT) {
+    tBothPasses p{"T", {}, {}};
+    const tVectorOfDouble x = Mixed(model.TMat().RowCount());
+    model.TMat().Product(x, p.Blocks, false, false);
+    model.TMat().ProductBySourceState(x, p.BySource, false, false);
+    passes.push_back(p);
+  }
+  return passes;
+}
+
+TEST_F(BigMatrixModel, BlocksAgreeWithThePassBySourceState) {
+  // The same sums to the last bits, with the cut in use and without.
+  const struct {
+    int Demes;
+    Double Precision;
+  } cases[] = {{6, 1e-8}, {7, 0.0}, {10, 1e-8}, {12, 1e-6}};
+  for (const auto& c : cases) {
+    tDemes d = Line(c.Demes, 0.6);
+    d.Precision = c.Precision;
+    tBigSPOMModel model(c.Demes);
+    Apply(model, d);
+    for (const tBothPasses& p : BothPasses(model, c.Demes <= 7))
+      EXPECT_LT(RelativeGap(p.Blocks, p.BySource), 1e-14) << c.Demes << " " << p.Name;
+  }
+}
+
+TEST_F(BigMatrixModel, EveryVectorUnitGivesTheSameBits) {
+  // The sums run in one order whatever unit computes them.
+  tDemes d = Line(9, 0.4);
+  d.Precision = 1e-5;
+  tBigSPOMModel model(9), small(5);
+  Apply(model, d);
+  Apply(small, Line(5));
+  std::vector<tVectorOfDouble> results[3];
+  for (int unit = 0; unit <= static_cast<int>(WidestVectorUnit()); ++unit) {
+    UseVectorUnit(static_cast<tVectorUnit>(unit));
+    EXPECT_EQ(static_cast<tVectorUnit>(unit), VectorUnitInUse());
+    for (const bool transposed : {false, true}) {
+      tVectorOfDouble y;
+      model.P0Mat().Product(Mixed(model.P0Mat().RowCount()), y, transposed, false);
+      results[unit].push_back(y);
+    }
+    tVectorOfDouble t;
+    small.TMat().Product(Mixed(small.TMat().RowCount()), t, false, false);
+    results[unit].push_back(t);
+    if (unit > 0) {
+      EXPECT_EQ(results[0], results[unit]) << unit;
+    }
+  }
+  UseVectorUnit(WidestVectorUnit());
+  if (WidestVectorUnit() != tVectorUnit::vuAVX512) {
+    EXPECT_THROW(UseVectorUnit(tVectorUnit::vuAVX512), utile::ERangeError);
+  }
+}
+
+TEST_F(BigMatrixModel, FactorsThatAreNoProbabilitiesPassBySourceState) {
+  // An extinction risk above 1 or below 0, or a negative birth rate, makes some
+  // deme factor leave [0, 1]: the products are then those one source state at a
+  // time, bit for bit.
+  for (int which = 0; which < 3; ++which) {
+    tDemes d = Line(6);
+    d.Precision = 1e-6;
+    if (which == 0) d.e[2] = 1.4;
+    if (which == 1) d.e[4] = -0.2;
+    if (which == 2) d.b[1] = -0.5;
+    tBigSPOMModel model(6);
+    Apply(model, d);
+    for (const tBothPasses& p : BothPasses(model, true)) EXPECT_EQ(p.BySource, p.Blocks) << which << p.Name;
+  }
+}
+
+TEST_F(BigMatrixModel, PassesFollowParametersChangedWithoutReset) {
+  // The deme factors kept between passes belong to the parameters they came from.
+  tDemes d = Line(7);
+  tBigSPOMModel model(7);
+  Apply(model, d);
+  const tVectorOfDouble x = Mixed(model.P0Mat().RowCount());
+  tVectorOfDouble before, after, fresh;
+  model.P0Mat().Product(x, before, false, false);
+  const struct {
+    int Which;
+    Double Value;
+  } changes[] = {{0, 0.3}, {1, 0.9}, {2, 11}, {3, 0.05}};
+  for (const auto& c : changes) {
+    if (c.Which == 0) d.e[3] = c.Value, model.Sete(3, c.Value);
+    if (c.Which == 1) d.b[5] = c.Value, model.Setb(5, c.Value);
+    if (c.Which == 2) d.N[0] = c.Value, model.SetN(0, 1, c.Value);
+    if (c.Which == 3) d.M[2][6] = c.Value, model.SetM(2, 6, c.Value);
+    model.P0Mat().Product(x, after, false, false);
+    tBigSPOMModel other(7);
+    Apply(other, d);
+    other.P0Mat().Product(x, fresh, false, false);
+    EXPECT_EQ(fresh, after) << c.Which;
+    EXPECT_NE(before, after) << c.Which;
+    before = after;
   }
 }
 
@@ -365,6 +542,23 @@ TEST_F(BigMatrixModel, HierarchyWithOneGroupIsTheExactComputation) {
       EXPECT_EQ(l.Lp0, Lp0);
       EXPECT_EQ(l.Lg, Lg);
     }
+}
+
+TEST_F(BigMatrixModel, HierarchyOfOneDemeSolvesItAsOneCluster) {
+  // P0 and T are 1 x 1: the chance to stay occupied, times 1 - 1 / Ne for T.
+  const tDemes d{{0.1031}, {0.0666}, {34.55}, {39.38}, {{1.0}}};
+  const double lp0 = 1 - (0.0666 + (1 - 0.0666) * std::exp(-34.55 * 0.1031)), lg = 1 - 1 / 39.38;
+  EXPECT_NEAR(0.90691, lp0, 5e-6);
+  EXPECT_NEAR(0.97461, lg, 5e-6);
+  for (const tBMAlgorithm algorithm : {bmaExact, bmaKesp3}) {
+    tBigSPOMModel model(1);
+    Apply(model, d);
+    Double Lt = 0, Lp0 = 0, Lg = 0;
+    EXPECT_EQ("", HierachicalAnalysis(model, 3, algorithm, Lt, Lp0, Lg, 100, 6, 0)) << algorithm;
+    EXPECT_NEAR(lp0, Lp0, 5e-6) << algorithm;
+    EXPECT_NEAR(lp0 * lg, Lt, 5e-6) << algorithm;
+    EXPECT_NEAR(lg, Lg, 5e-6) << algorithm;
+  }
 }
 
 TEST_F(BigMatrixModel, HierarchyMakesEachClusterOneDeme) {

@@ -98,7 +98,7 @@ TEST(IBBatchResultFile, WhatAnExistingFileHolds) {
   const std::string name = folder.File("ibbatch_state.txt");
   struct tCase {
     std::string Text;
-    utile::Integer SimID, Landscape;
+    utile::Int64 SimID, Landscape;
     tVectorOfString Header;
   };
   const std::vector<tCase> cases = {
@@ -111,6 +111,11 @@ TEST(IBBatchResultFile, WhatAnExistingFileHolds) {
        {"SimID", "Landscape", "B", "Time"}},
       // LF, no end of the last line; numbers before any header are no rows.
       {"9\t9\nSimID\tTime\n2\tx\n11\ty", 11, -1, {"SimID", "Time"}},
+      // Beyond 32 bits, up to the largest number a batch continues from.
+      {"SimID\tLandscape\tTime\n4294967301\t8589934592\t0 D\n5\t4611686018427387903\t0 D\n",
+       4294967301,
+       4611686018427387903,
+       {"SimID", "Landscape", "Time"}},
   };
   for (const tCase& c : cases) {
     std::ofstream(name, std::ios::binary) << c.Text;
@@ -118,6 +123,18 @@ TEST(IBBatchResultFile, WhatAnExistingFileHolds) {
     EXPECT_EQ(state.LargestSimID, c.SimID) << c.Text;
     EXPECT_EQ(state.LargestLandscape, c.Landscape) << c.Text;
     EXPECT_EQ(state.LastHeader, c.Header) << c.Text;
+  }
+  // Numbers from which counting on could overflow are refused, naming the file and the line.
+  const std::pair<std::string, std::string> refused[] = {
+      {"SimID\tLandscape\n0\t0\n4611686018427387904\t0\n",
+       "line 3: the SimID 4611686018427387904 is beyond 4611686018427387903"},
+      {"SimID\tLandscape\n0\t99999999999999999999\n",
+       "line 2: the landscape number 99999999999999999999 is beyond 4611686018427387903"}};
+  for (const auto& [text, reason] : refused) {
+    std::ofstream(name, std::ios::binary) << text;
+    const std::string message =
+        testsupport::MessageOf<utile::EInOutError>([&] { models::ReadIBResultFile(name); });
+    EXPECT_NE(message.find("\"" + name + "\", " + reason), std::string::npos) << message;
   }
   std::remove(name.c_str());
   EXPECT_NE(testsupport::MessageOf<utile::EInOutError>([&] { models::ReadIBResultFile(name); }).find(name),

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/Measurement.h"
 #include "Utile/RunTime.h"
+#include "models/EventCells.h"
 #include "models/IBModelFile.h"
 
 using namespace models;
@@ -123,6 +125,53 @@ TEST(IBModelFile, RefusesBadFilesNamingFileAndFault) {
               LoadModelFile(testing::TempDir() + "missing.model");
             }).find("missing.model"),
             std::string::npos);
+}
+
+// Birth -> Aging -> (Synchronisation -> Density-dependence, the lost to Death)
+// `blocks` times -> Reproduction -> Death: every Density-dependence cell asks
+// for the cell that leads to it.
+std::string LongCycleFile(int blocks) {
+  tIBModelFile model = ParseModelFile(Lines(Version(4)), "vole.model");
+  const int reproduction = 2 + 2 * blocks, death = reproduction + 1;
+  const auto cell = [&model](tLifeEventType type, int next, int alt, const char* param1, int param3) {
+    const int i = static_cast<int>(model.Cells.size());
+    model.Cells.push_back({type, 5 + 75 * (i % 100), 125 * (i / 100), next, alt, {}, {}, param3});
+    if (param1) model.Cells.back().Param1 = param1;
+  };
+  model.Cells.clear();
+  cell(leBirth, 1, -1, nullptr, NoListEntry);
+  cell(leGetOlder, 2, -1, nullptr, NoListEntry);
+  for (int k = 0; k < blocks; ++k) {
+    cell(leSynchro, 3 + 2 * k, -1, nullptr, NoListEntry);
+    cell(leRegulation, 4 + 2 * k, death, nullptr, 0);
+  }
+  cell(leReproduction, death, -1, "2.5", 0);
+  cell(leDeath, -1, -1, nullptr, 1);
+  return ModelFileText(model);
+}
+
+// What opening a model file does before anything is shown: read, cells made, cycle checked.
+size_t ReadAndCheck(const std::string& text) {
+  tEventCells cells;
+  cells.Assign(EventCellsFromFile(ParseModelFile(text, "long.model").Cells));
+  std::string messages;
+  tLifeCycle cycle;
+  EXPECT_TRUE(cells.BuildCycle(messages, cycle, rmSexuate, 0.5)) << messages;
+  return cycle.size();
+}
+
+TEST(IBModelFile, ALongLifeCycleIsReadAndCheckedInTimeInProportionToItsCells) {
+  const std::string few = LongCycleFile(1998), many = LongCycleFile(19998);
+  EXPECT_GT(many.size(), 1'000'000u);
+  size_t fewCells = 0, manyCells = 0;
+  const double fewSeconds = testsupport::BestSeconds([&] { fewCells = ReadAndCheck(few); });
+  const double manySeconds = testsupport::BestSeconds([&] { manyCells = ReadAndCheck(many); });
+  EXPECT_EQ(std::make_pair(fewCells, manyCells), std::make_pair(size_t{4000}, size_t{40000}));
+  // Ten times the cells: a check that looked at every cell for each took a hundred times the time.
+  EXPECT_LT(manySeconds, testsupport::UnderSanitizers ? 10.0 : 0.5);
+  if (!testsupport::UnderSanitizers) {
+    EXPECT_LT(manySeconds, 30 * fewSeconds);
+  }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/Measurement.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
 #include "Utile/RunTime.h"
@@ -105,6 +107,97 @@ TEST_F(LandscapeFilesTest, BadFilesAreRefusedNamingTheFileAndTheLine) {
     }
   }
   EXPECT_THROW(models::ReadLandscapeFile(fFolder.File("missing.patch")), utile::EInOutError);
+}
+
+TEST_F(LandscapeFilesTest, ADistanceMatrixTheFileCannotHoldIsRefusedBeforeItIsSized) {
+  // 30,000 patches: their matrix would take 7.2 GB.
+  std::string patches;
+  for (int i = 1; i <= 30000; ++i) patches += utile::Format("%d 1 2 3\r\n", i);
+  patches += "-99999\r\n";
+  std::string oneValueRows, firstRow;
+  for (int i = 0; i < 30000; ++i) oneValueRows += "0\r\n";
+  for (int i = 0; i < 30000; ++i) firstRow += i == 0 ? "0" : " 0";
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "30002: the file ends before row 1 of 30000."},
+      {oneValueRows, "30002: 1 distances in row 1, 30000 expected."},
+      {firstRow + "\r\n", "30003: the file ends before row 2 of 30000."}};
+  const double limit = testsupport::UnderSanitizers ? 10 : 2;
+  for (const auto& [rows, reason] : cases) {
+    const std::string name = fFolder.File("big.patch");
+    utile::SaveTextToFile(name, patches + rows);
+    const testsupport::tPeakMemory memory;
+    std::string message;
+    const double seconds = testsupport::BestSeconds(
+        [&] {
+          try {
+            models::ReadLandscapeFile(name);
+          } catch (const utile::EInOutError& error) {
+            message = error.what();
+          }
+        },
+        1);
+    EXPECT_EQ(message,
+              "Patch file incorrect: distance matrix cannot be read.\n\"" + name + "\", line " + reason);
+    EXPECT_LT(seconds, limit) << reason;
+    EXPECT_LT(memory.AddedMB(), 300) << reason;
+  }
+}
+
+TEST_F(LandscapeFilesTest, ReadingTakesTimeInProportionToThePatches) {
+  const auto text = [](int n) {
+    models::tArrayOfCircles patches(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) patches[i] = {i + 1, 0.5 * i, 1e4 - i, 1.0 + i % 40, 0.25, 0.125};
+    return std::make_pair(patches, models::LandscapeFileText(patches));
+  };
+  const auto [few, fewText] = text(10000);
+  const auto [many, manyText] = text(200000);
+  models::tArrayOfCircles read;
+  // Twenty times the patches; copying the array every hundred patches made it over a
+  // hundred times the time. A trial that other work of the machine disturbed is run again.
+  double ratio = std::numeric_limits<double>::infinity();
+  for (int trial = 0; trial < (testsupport::UnderSanitizers ? 1 : 3) && !(ratio < 25); ++trial) {
+    const double fewSeconds =
+        testsupport::BestSeconds([&] { read = models::ParseLandscapeFile(fewText, "few.patch").Patches; }, 5);
+    const double manySeconds =
+        testsupport::BestSeconds([&] { read = models::ParseLandscapeFile(manyText, "many.patch").Patches; });
+    ratio = std::min(ratio, manySeconds / fewSeconds);
+  }
+  // The array holds the patches and nothing more, however it grew.
+  EXPECT_EQ(read.size(), many.size());
+  EXPECT_EQ(read.capacity(), many.size());
+  EXPECT_EQ(models::LandscapeFileText(read), manyText);
+  if (!testsupport::UnderSanitizers) {
+    EXPECT_LT(ratio, 25);
+  }
+}
+
+TEST_F(LandscapeFilesTest, TheLargestRealsReadBackAsWritten) {
+  const double largest = std::numeric_limits<double>::max();
+  const std::string written = " 1.79769313486232E+0308", negative = "-1.79769313486232E+0308";
+  // As typed, as written (15 digits round the largest double up) and with a comma.
+  const std::string text =
+      "1 1.7976931348623157e308 -1.7976931348623157E+308 1.79769313486232E+0308 -1.79769313486232e308 "
+      "1,79769313486232E308\r\n-99999\r\n1.79769313486232E+0308\r\n";
+  const models::tLandscapeFile file = models::ParseLandscapeFile(text, "largest.patch");
+  const tCircle& patch = file.Patches.at(0);
+  EXPECT_EQ(std::make_tuple(patch.x, patch.y, patch.A, patch.b, patch.e),
+            std::make_tuple(largest, -largest, largest, -largest, largest));
+  EXPECT_EQ(file.DistanceMat, tMatrix{{largest}});
+  const std::string name = fFolder.File("largest.patch");
+  models::SaveLandscapeFile(name, file.Patches, &file.DistanceMat);
+  const std::string saved = utile::LoadTextFromFile(name);
+  EXPECT_EQ(saved,
+            "1\t" + written + "\t" + negative + "\t" + written + "\t" + negative + "\t" + written +
+                "\r\n-99999\t 0.00000000000000E+0000\t 0.00000000000000E+0000\t 0.00000000000000E+0000\t"
+                " 0.00000000000000E+0000\t 0.00000000000000E+0000\r\n" +
+                written + "\r\n");
+  const models::tLandscapeFile back = models::ReadLandscapeFile(name);
+  EXPECT_EQ(models::LandscapeFileText(back.Patches, &back.DistanceMat), saved);
+  // One unit further in the fifteenth digit lies beyond every double.
+  EXPECT_NE(testsupport::MessageOf<utile::EInOutError>([] {
+              models::ParseLandscapeFile("1 0 1.79769313486233E+0308 1\n", "far.patch");
+            }).find("line 1: \"1.79769313486233E+0308\" is beyond the largest real."),
+            std::string::npos);
 }
 
 TEST_F(LandscapeFilesTest, MapSourcesAndMapNamesAreTakenAsWritten) {
