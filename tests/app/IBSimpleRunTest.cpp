@@ -286,8 +286,14 @@ class IBSimpleRunTest : public QObject {
     std::vector<tSample> samples;
     QTimer sampler;
     sampler.setInterval(300);
+    const QByteArray grabs = qgetenv("READABLE_GRABS");
     connect(&sampler, &QTimer::timeout, this, [&] {
-      if (fIB->IsRunning()) samples.push_back({double(fIB->Metapop->Time), shownUpTo()});
+      if (!fIB->IsRunning()) return;
+      samples.push_back({double(fIB->Metapop->Time), shownUpTo()});
+      // The moment of a run at which a person once saw the chart far behind.
+      if (!grabs.isEmpty() && samples.size() >= 2 && samples.back().Step >= 0.38 * steps &&
+          samples[samples.size() - 2].Step < 0.38 * steps)
+        fIB->grab().save(QString(grabs) + "/ibsimple-longrun-38.png");
     });
     sampler.start();
     double start = testsupport::ThreadSeconds();
@@ -303,6 +309,7 @@ class IBSimpleRunTest : public QObject {
       QVERIFY2(sample.Shown <= sample.Step + 3 * pixel && sample.Step - sample.Shown < 0.03 * steps,
                qPrintable(QString("at step %1 the chart showed %2").arg(sample.Step).arg(sample.Shown)));
     // Every point kept, the whole run shown at once.
+    if (!grabs.isEmpty()) fIB->grab().save(QString(grabs) + "/ibsimple-longrun.png");
     QCOMPARE(fIB->AbundanceSeries->PointCount(0), ran);
     QVERIFY2(shownUpTo() > 0.97 * ran, qPrintable(QString::number(shownUpTo())));
     // Drawn whole again (at other axes and back).

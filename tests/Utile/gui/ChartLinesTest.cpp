@@ -351,6 +351,35 @@ private slots:
     QVERIFY2(LongestPolyline(svg) > 50, qPrintable(QString::number(LongestPolyline(svg))));
   }
 
+  void ThinLinesDrawnStepByStepStayOnTheirPoints() {
+    // Two thin lines of a family, one about 40 and one about 900, taking their
+    // points 700 at a time: nothing is drawn between them.
+    tShownChart shown(1, 50000, 0, 1400);
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.Window));
+    tLineSeriesSet set(*shown.Chart);
+    set.LayOut({{"low", Qt::red, 1, true}, {"high", Qt::blue, 1, true}});
+    set.MakeActiveSeries();
+    for (int t = 1; t <= 50000; ++t) {
+      set.AppendPoint(0, t, 40 + t % 7);
+      set.AppendPoint(1, t, 900 + t % 13);
+      if (t % 700 == 0) shown.Chart->Refresh();
+    }
+    shown.Chart->Refresh();
+    Settle();
+    const QImage ink = Ink(shown.Chart->grab().toImage(), shown.Plot());
+    const auto inkBetween = [&](double low, double high) {
+      const int top = int(shown.Chart->ValueToPixel({0, high}).y()) - shown.Plot().top();
+      const int bottom = int(shown.Chart->ValueToPixel({0, low}).y()) - shown.Plot().top();
+      int n = 0;
+      for (int y = std::max(0, top); y <= std::min(ink.height() - 1, bottom); ++y)
+        for (int x = 0; x < ink.width(); ++x) n += qGray(ink.pixel(x, y)) > 0;
+      return n;
+    };
+    QCOMPARE(inkBetween(100, 850), 0);
+    QCOMPARE(inkBetween(950, 1400), 0);
+    QVERIFY(inkBetween(30, 60) > ink.width() / 2 && inkBetween(890, 920) > ink.width() / 2);
+  }
+
   // ------------------------------------------------------------ families of lines
 
   void ALaidOutFamilyKeepsItsSeries() {
