@@ -215,9 +215,11 @@ double Median(std::vector<double> v) {
 // Abundances chart showing, the same run with the charts out of sight (on the
 // Life cycle page, where they draw nothing) and the engine's run of the same
 // model, taken in turn so that other work on the machine weighs on all three
-// alike, in processor time. Shares are medians over the rounds: the workbench's
-// over the engine (charts_share, all the window does), and the charts' alone
-// (drawing_share: shown less hidden, over the engine).
+// alike, in processor time. Other work only ever adds time: the shares are
+// those of the least disturbed (shortest) run of each kind, the workbench's over
+// the engine (charts_share, all the window does) and the charts' alone
+// (drawing_share: shown less hidden, over the engine); the medians of the
+// rounds' shares come with them.
 void BM_ChartsShareOfARun(benchmark::State& state) {
   vandrel::TdlgIBSimple& bench = GridWorkbench();
   SetPedigree(bench, false);
@@ -237,15 +239,18 @@ void BM_ChartsShareOfARun(benchmark::State& state) {
     drawingShares.push_back((shown.back() - hidden.back()) / engine.back());
   }
   bench.pcIBSimple->setCurrentWidget(bench.tsResults);
-  state.counters["workbench_s"] = Median(shown);
-  state.counters["charts_hidden_s"] = Median(hidden);
-  state.counters["engine_s"] = Median(engine);
-  state.counters["charts_share"] = Median(shares);
-  state.counters["drawing_share"] = Median(drawingShares);
+  const auto least = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+  state.counters["workbench_s"] = least(shown);
+  state.counters["charts_hidden_s"] = least(hidden);
+  state.counters["engine_s"] = least(engine);
+  state.counters["charts_share"] = least(shown) / least(engine) - 1;
+  state.counters["drawing_share"] = (least(shown) - least(hidden)) / least(engine);
+  state.counters["median_charts_share"] = Median(shares);
+  state.counters["median_drawing_share"] = Median(drawingShares);
   state.counters["last_drawing_s"] = Median(drawings);
   state.SetLabel("100 patches x K = 100 x 1,000 steps, pedigree off, processor time");
 }
-BENCHMARK(BM_ChartsShareOfARun)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ChartsShareOfARun)->Unit(benchmark::kMillisecond)->Iterations(7);
 
 // Apart: the dispersal events of the last run's pedigree, which a run with
 // pedigrees ends with.
