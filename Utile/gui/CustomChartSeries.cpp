@@ -288,6 +288,28 @@ void tCustomTriangleSeries::PaintFrame(QPainter& painter, const tGraphicChart& c
 
 // ------------------------------------------------------------ tLineSeriesSet
 
+namespace {
+// Points a family of lines holds at most before it hands them to its lines.
+constexpr size_t PendingBatch = 1 << 16;
+}  // namespace
+
+tLineSeriesSet::tLineSeriesSet(tGraphicChart& chart) : fChart(chart) {
+  fChart.AddPointSource(this, [this] { Hand(); });
+}
+
+tLineSeriesSet::~tLineSeriesSet() { fChart.RemovePointSource(this); }
+
+void tLineSeriesSet::Hand() {
+  for (const tPending& pending : fPending) {
+    tLine& line = fLines[size_t(pending.Index)];
+    if (line.Series)
+      line.Points->append(pending.Point);
+    else
+      line.Points = nullptr;  // a series taken away from under the set: made again at the next point
+  }
+  fPending.clear();
+}
+
 Integer tLineSeriesSet::Add(const QString& title, const QColor& color, int penWidth, bool active) {
   tLine line;
   line.Title = title;
@@ -301,6 +323,7 @@ Integer tLineSeriesSet::Add(const QString& title, const QColor& color, int penWi
 void tLineSeriesSet::Clear() { LayOut({}); }
 
 void tLineSeriesSet::LayOut(const std::vector<tLineStyle>& lines) {
+  fPending.clear();
   // The lines past the new count go, the last first.
   while (fLines.size() > lines.size()) {
     tLine& line = fLines.back();
@@ -366,11 +389,14 @@ void tLineSeriesSet::SetActive(Integer index, bool active) {
 
 void tLineSeriesSet::AppendPoint(Integer index, double x, double y) {
   tLine& line = fLines.at(index);
-  if (!line.Series && line.Active) Make(line);
+  // The line's own fields only: the series' guard lies elsewhere in memory.
+  if (!line.Points && line.Active) Make(line);
   const QPointF point(x, std::isfinite(y) ? y : std::numeric_limits<double>::quiet_NaN());
-  if (line.Series) {
-    line.Points->append(point);
-    fChart.PointsWaiting();
+  if (line.Points) {
+    if (fPending.empty()) fChart.PointsWaiting();
+    fPending.push_back({index, point});
+    // A chart out of sight is not drawn: its points are handed over by the batch.
+    if (fPending.size() >= PendingBatch) Hand();
   } else {
     line.Waiting.append(point);
   }
@@ -382,6 +408,7 @@ void tLineSeriesSet::AppendNullPoint(Integer index, double x) {
 
 void tLineSeriesSet::ClearPoints(Integer index) {
   tLine& line = fLines.at(index);
+  Hand();
   line.Waiting.clear();
   if (line.Series) fChart.ClearPoints(line.Series);
 }
@@ -397,7 +424,7 @@ QList<QPointF> tLineSeriesSet::Points(Integer index) const {
 
 Integer tLineSeriesSet::PointCount(Integer index) const {
   const tLine& line = fLines.at(index);
-  return line.Series ? fChart.PointCount(line.Series) : static_cast<Integer>(line.Waiting.size());
+  return line.Series ? fChart.PointCount(line.Series) : static_cast<Integer>(line.Waiting.size());  // handed first
 }
 
 }  // namespace utile::gui

@@ -143,7 +143,8 @@ struct tLineStyle {
 // not outlive the chart.
 class tLineSeriesSet {
 public:
-  explicit tLineSeriesSet(tGraphicChart& chart) : fChart(chart) {}
+  explicit tLineSeriesSet(tGraphicChart& chart);
+  ~tLineSeriesSet();
   tLineSeriesSet(const tLineSeriesSet&) = delete;
   tLineSeriesSet& operator=(const tLineSeriesSet&) = delete;
 
@@ -192,13 +193,23 @@ private:
     bool Active = true;
     QList<QPointF> Waiting;  // points of a line without series
     QPointer<QLineSeries> Series;
-    // The chart's list of the series' points, which a run's points go straight
-    // into (null without series).
+    // The chart's list of the series' points (null without series).
     QList<QPointF>* Points = nullptr;
   };
+  // A point of a line with series, waiting for the chart to draw or read.
+  struct tPending {
+    Integer Index;
+    QPointF Point;
+  };
   void Make(tLine& line);
+  // Gives the lines' lists the points that wait, in the order they came.
+  void Hand();
   tGraphicChart& fChart;
   std::vector<tLine> fLines;
+  // A run's points, one after the other as they come: writing each into its
+  // line's list at once would reach a place of memory of its own per point,
+  // hundreds of them a step, which the run pushes out of the caches between steps.
+  std::vector<tPending> fPending;
 };
 
 }  // namespace utile::gui

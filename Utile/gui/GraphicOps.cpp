@@ -642,15 +642,29 @@ void tGraphicChart::AppendPoints(QXYSeries* series, const QList<QPointF>& points
 
 QList<QPointF> tGraphicChart::Points(const QXYSeries* series) const {
   if (series == nullptr) return {};
+  HandPoints();
   return fLines->Holds(series) ? fLines->Points(series) : series->points();
 }
 
 Integer tGraphicChart::PointCount(const QXYSeries* series) const {
   if (series == nullptr) return 0;
+  HandPoints();
   return static_cast<Integer>(fLines->Holds(series) ? fLines->Count(series) : series->count());
 }
 
 QList<QPointF>& tGraphicChart::LinePoints(QLineSeries* series) { return fLines->PointList(series); }
+
+void tGraphicChart::AddPointSource(const void* key, std::function<void()> hand) {
+  fPointSources.emplace_back(key, std::move(hand));
+}
+
+void tGraphicChart::RemovePointSource(const void* key) {
+  std::erase_if(fPointSources, [key](const auto& source) { return source.first == key; });
+}
+
+void tGraphicChart::HandPoints() const {
+  for (const auto& [key, hand] : fPointSources) hand();
+}
 
 void tGraphicChart::ClearPoints(QXYSeries* series) {
   if (fLines->Holds(series))
@@ -681,6 +695,7 @@ void tGraphicChart::Refresh() {
   clock.start();
   fRefreshTimer.stop();
   fRefreshPending = false;
+  HandPoints();
   const QList<QPointer<QXYSeries>> stale = std::exchange(fStale, {});
   for (QXYSeries* xy : stale)
     if (xy) xy->replace(xy->points());
@@ -814,6 +829,7 @@ bool tGraphicChart::SaveImage(const QString& fileName) {
 }
 
 QString tGraphicChart::DataText() {
+  HandPoints();
   QString text;
   auto writeValues = [&text](const std::vector<double>& values) {
     for (double v : values) text += QString::fromStdString(FloatToDefaultStr(v)) + '\t';

@@ -182,6 +182,11 @@ public:
   void PointsWaiting() {
     if (!fRefreshPending) ScheduleRefresh();
   }
+  // A holder of points for the chart's series (a tLineSeriesSet, whose run
+  // appends hundreds of points a step) that hands them over only when the chart
+  // draws or reads its points: Hand is called first. Key names the holder.
+  void AddPointSource(const void* key, std::function<void()> hand);
+  void RemovePointSource(const void* key);
   // Draws what is pending now: points, automatic axis ranges and isometric margins.
   void Refresh();
   void Rescale();
@@ -218,6 +223,8 @@ private:
   static tHost PrepareContainer(QWidget* parent, const QString& title);
   void ConnectSeries(QAbstractSeries* series);
   void ScheduleRefresh();
+  // The points the sources hold, appended to their series.
+  void HandPoints() const;
   void ApplyAutomaticRanges();
   void UpdateLayers();
   Integer FindValueIndex(QAbstractSeries* series, const QPointF& value) const;
@@ -246,6 +253,7 @@ private:
   tChartLines* fLines = nullptr;
   // Other series that took points without telling the library yet.
   QList<QPointer<QXYSeries>> fStale;
+  std::vector<std::pair<const void*, std::function<void()>>> fPointSources;
   QTimer fRefreshTimer;
   // Milliseconds the last refresh and the last painting took.
   qint64 fLastRefreshCost = 0;
