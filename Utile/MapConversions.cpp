@@ -533,7 +533,7 @@ void GuardMap(tMapResult& Result, const std::function<void(const std::string&)>&
     Result.Message = e.what();
     if (Log) {
       Log(MapErrorLine(Result.Item));
-      Log(e.what());
+      Log(MapErrorReasonLine(e.what()));
     }
   }
 }

@@ -310,6 +310,8 @@ std::string MapErrorLine(const std::string& fileName) {
   return Format("%s generated an error. Check it.", ExtractMapName(fileName));
 }
 
+std::string MapErrorReasonLine(const std::string& reason) { return "    " + reason; }
+
 Integer WalkMaps(const std::vector<std::string>& fileNames, const tMapWalk& walk) {
   Integer failed = 0;
   Integer n = 0;

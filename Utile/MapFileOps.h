@@ -118,8 +118,10 @@ struct tListedFile {
 // (a raster selected by both of its files comes at the first of them met).
 std::vector<std::string> MapsToWalk(const std::vector<tListedFile>& files, tWalkOrder order);
 
-// The log line of a map that failed.
+// The log line of a map that failed, and the line under it that gives the
+// reason, indented under it.
 std::string MapErrorLine(const std::string& fileName);
+std::string MapErrorReasonLine(const std::string& reason);
 
 struct tMapWalk {
   // Acts on one map, the n-th of the walk (from 1); raises to fail it.

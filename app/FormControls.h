@@ -26,6 +26,7 @@ using utile::gui::NewButton;
 using utile::gui::NewCheckBox;
 using utile::gui::NewGroupBox;
 using utile::gui::NewLabel;
+using utile::gui::NewLogMemo;
 using utile::gui::NewMemo;
 using utile::gui::NewRadioButton;
 using utile::gui::NewTabPage;

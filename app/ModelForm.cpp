@@ -355,6 +355,7 @@ void tModelForm::RunBatch(const std::vector<std::string>& Lines, const std::stri
   BatchProgress = 0;
   BatchErrors = 0;
   fNewLan = false;
+  emit BatchStarted();
   try {
     const size_t count = Lines.size();
     for (size_t i = 0; i < count; ++i) {
@@ -382,16 +383,21 @@ void tModelForm::RunBatch(const std::vector<std::string>& Lines, const std::stri
   FinishBatch(false);
 }
 
+std::string tModelForm::BatchErrorLine() const {
+  return BatchErrors > 0 ? utile::Format("******* %d errors encountered", BatchErrors) : std::string();
+}
+
 void tModelForm::FinishBatch(bool failing) {
   std::exception_ptr failure;
   try {
-    if (BatchErrors > 0) Fs.WriteLn(utile::Format("******* %d errors encountered", BatchErrors));
+    if (BatchErrors > 0) Fs.WriteLn(BatchErrorLine());
   } catch (...) {
     failure = std::current_exception();
   }
   fSimRunning = false;
   BatchStartTime = utile::Now() - BatchStartTime;
   Fs.Close();
+  emit BatchFinished(BatchErrors);
   if (failure && !failing) std::rethrow_exception(failure);
 }
 

@@ -179,8 +179,15 @@ class tModelForm : public QWidget {
   // The link matrix entry as 0 or 1.
   double GetConnectance(int32_t i, int32_t j) const;
 
+  // The line a batch with failed lines ends its result file with, empty without one.
+  std::string BatchErrorLine() const;
+
  signals:
   void RunningChanged(bool running);
+  // A batch has opened its result file and starts its lines; it has ended
+  // (BatchErrors failed lines), whichever way.
+  void BatchStarted();
+  void BatchFinished(uint32_t errors);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -285,6 +285,18 @@ tSensitivityPage::tSensitivityPage(tModelForm* form, const tSensitivityPageStyle
   mmBatch = new QPlainTextEdit(this);
   mmBatch->setObjectName("mmBatch");
   mmBatch->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // The failures of a batch show where it ran, not only in its result file.
+  lblBatchErrors = NewLabel(this, "lblBatchErrors", "");
+  lblBatchErrors->setStyleSheet("color: #c00000; font-weight: bold");
+  lblBatchErrors->hide();
+  connect(form, &tModelForm::BatchStarted, this, [this] {
+    lblBatchErrors->clear();
+    lblBatchErrors->hide();
+  });
+  connect(form, &tModelForm::BatchFinished, this, [this] {
+    lblBatchErrors->setText(QString::fromStdString(fForm->BatchErrorLine()));
+    lblBatchErrors->setVisible(!lblBatchErrors->text().isEmpty());
+  });
 
   auto listColumn = [this](tValueListBox* box, QSpinBox* copies, const char* caption) {
     auto* column = new QVBoxLayout;
@@ -316,6 +328,7 @@ tSensitivityPage::tSensitivityPage(tModelForm* form, const tSensitivityPageStyle
   layout->addLayout(lists, 3);
   layout->addLayout(output);
   layout->addLayout(ButtonLayout);
+  layout->addWidget(lblBatchErrors);
   layout->addWidget(mmBatch, 2);
 
   connect(btMakeBatch, &QPushButton::clicked, this, [this] { Guarded(&tSensitivityPage::btMakeBatchClick); });

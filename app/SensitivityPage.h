@@ -123,6 +123,9 @@ class tSensitivityPage : public QWidget {
   tLabeledEdit* edOutputFile;
   QPushButton *btMakeBatch, *btAppendToBatch, *btRunBatch, *btLoadBatch, *btSaveBatch, *btClearBatch;
   QPlainTextEdit* mmBatch;
+  // After a batch with failed lines, the line that ends its result file ("******* n
+  // errors encountered"); empty otherwise and while a batch runs.
+  QLabel* lblBatchErrors;
   // Where a workbench puts its own controls of the page: a column beside the
   // lists, and the row of batch buttons (after "&Run batch").
   QVBoxLayout* OptionsLayout;

@@ -289,7 +289,8 @@ void TdlgIBSimple::BuildLifeCyclePage() {
   auto* drawing = new QWidget(splitter);
   auto* drawingLayout = new QVBoxLayout(drawing);
   drawingLayout->setContentsMargins(0, 0, 0, 0);
-  // One button per drawable event type, in two rows so that all of them show.
+  // One button per drawable event type, in three rows: the page leaves the cells'
+  // boxes beside the drawing the room their widest choices need.
   pnEventButtons = new QWidget(drawing);
   pnEventButtons->setObjectName("pnEventButtons");
   auto* buttons = new QGridLayout(pnEventButtons);
@@ -305,7 +306,7 @@ void TdlgIBSimple::BuildLifeCyclePage() {
     button->setObjectName(QString("bt") + EventActionNames[type]);
     button->setDefaultAction(action);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    buttons->addWidget(button, column / 6, column % 6);
+    buttons->addWidget(button, column / 4, column % 4);
     ++column;
     acNewEvent[type] = action;
   }
@@ -326,7 +327,7 @@ void TdlgIBSimple::BuildLifeCyclePage() {
 
   pnEventParameters = new QWidget(splitter);
   pnEventParameters->setObjectName("pnEventParameters");
-  pnEventParameters->setMinimumWidth(220);
+  // As wide as the box of the cell shown needs, the longest entry of its list whole.
   auto* parametersLayout = new QVBoxLayout(pnEventParameters);
   parametersLayout->addStretch(1);
   splitter->setStretchFactor(0, 0);
@@ -481,8 +482,11 @@ void TdlgIBSimple::BuildSimulationsPage() {
   ckIndividualMoves = NewCheckBox(grpOutput, "ckIndividualMoves", "&Individual moves");
   ckPedigree = NewCheckBox(grpOutput, "ckPedigree", "&Pedigree analysis", true);
   ckJuveniles = NewCheckBox(grpOutput, "ckJuveniles", "&Juveniles");
+  ckJuveniles->setToolTip("Analyse pedigree for juveniles");
   ckAdults = NewCheckBox(grpOutput, "ckAdults", "&Adults", true);
+  ckAdults->setToolTip("Analyse pedigree for adults");
   ckF = NewCheckBox(grpOutput, "ckF", "&F");
+  ckF->setToolTip("Compute expected within-individual coancestry (fixation)");
   ckTheta = NewCheckBox(grpOutput, "ckTheta", "&Theta");
   ckAlpha = NewCheckBox(grpOutput, "ckAlpha", "&Alpha");
   ckFinalValues = NewCheckBox(grpOutput, "ckFinalValues", "&Only final values");
@@ -607,6 +611,8 @@ void TdlgIBSimple::BuildResultsPage() {
   const auto chart = [](QWidget* parent, const char* name, const char* xTitle, const char* yTitle) {
     auto* c = new utile::gui::tGraphicChart(parent, xTitle, yTitle, "");
     c->setObjectName(name);
+    // A run's lines are not drawn anew at each new highest or lowest value.
+    c->SetRoundedLeftAxis(true);
     return c;
   };
   tsAbundances = NewTabPage(pcResults, "tsAbundances", "Abundances");
@@ -625,7 +631,7 @@ void TdlgIBSimple::BuildResultsPage() {
   chAlpha = chart(tsAlpha, "chAlpha", "Time", "Inter-patch coancestry");
   tsTextOutput = NewTabPage(pcResults, "tsTextOutput", "Text output");
   auto* text = new QVBoxLayout(tsTextOutput);
-  mmOutput = NewMemo(tsTextOutput, "mmOutput");
+  mmOutput = NewLogMemo(tsTextOutput, "mmOutput", false, 6);
   text->addWidget(mmOutput);
   SetTabShown(pcResults, tsTags, false);
   pcResults->setCurrentWidget(tsAbundances);
@@ -741,8 +747,8 @@ void TdlgIBSimple::BuildRunBar() {
   ggMemory->setToolTip("Memory in use [MB]");
   ggMemory->setFormat("%v MB");
   ggMemory->setRange(0, static_cast<int>(utile::PlatformMemoryStatus().TotalPhysical / (1024 * 1024)));
-  mmLog = NewMemo(this, "mmLog", true);
-  mmLog->setMaximumHeight(60);
+  // The last messages of a run (its end, the individuals, the analysis, the time) in view.
+  mmLog = NewLogMemo(this, "mmLog", true, 5);
   auto* gauges = new QVBoxLayout;
   auto* task = new QHBoxLayout;
   task->addWidget(lblTask);
@@ -847,6 +853,26 @@ void TdlgIBSimple::Log(const std::string& line) {
 // ------------------------------------------------------------------ the model form
 
 namespace {
+
+// The time axes span a run or an analysis from its start, so that the charts
+// take each new point onto the lines drawn so far rather than drawing them
+// again at a new scale; afterwards the axes follow the points again.
+class tFixedTimeAxes {
+ public:
+  tFixedTimeAxes(std::vector<utile::gui::tGraphicChart*> charts, double from, double to)
+      : fCharts(std::move(charts)) {
+    if (from < to)
+      for (utile::gui::tGraphicChart* chart : fCharts) chart->SetBottomAxisRange(from, to);
+  }
+  ~tFixedTimeAxes() {
+    for (utile::gui::tGraphicChart* chart : fCharts) chart->SetAutomaticAxes();
+  }
+  tFixedTimeAxes(const tFixedTimeAxes&) = delete;
+  tFixedTimeAxes& operator=(const tFixedTimeAxes&) = delete;
+
+ private:
+  std::vector<utile::gui::tGraphicChart*> fCharts;
+};
 
 // While one lives, the model is on the stack: a step or an analysis runs.
 class tModelInUse {
@@ -1109,24 +1135,22 @@ void TdlgIBSimple::RunSimulation() {
   const int32_t cycles = seTimeStepLength->value();
   const bool moves = ckIndividualMoves->isChecked();
   const bool tags = ckCountTags->isChecked();
-  // The time axes span the run from its start, so that the charts are not laid
-  // out again for every step; afterwards they follow the points again.
-  struct tRunAxes {
-    std::vector<utile::gui::tGraphicChart*> Charts;
-    ~tRunAxes() {
-      for (utile::gui::tGraphicChart* chart : Charts) chart->SetAutomaticAxes();
-    }
-  } runAxes{{chAbundances, chSexRatio, chTags}};
-  for (utile::gui::tGraphicChart* chart : runAxes.Charts) chart->SetBottomAxisRange(1, steps);
-  QElapsedTimer sinceGauge;
-  sinceGauge.start();
+  const tFixedTimeAxes runAxes({chAbundances, chSexRatio, chTags}, 1, steps);
+  QElapsedTimer sinceTask, sinceMemory;
+  sinceTask.start();
+  sinceMemory.start();
   int32_t t = 1;
   for (; t <= steps; ++t) {
-    ggTask->setValue(static_cast<int>(utile::Round(100.0L * t / steps)));
+    // A gauge paints itself at once whenever its value changes: ten times a
+    // second is as much as an eye follows.
+    if (t == 1 || t == steps || sinceTask.elapsed() >= 100) {
+      ggTask->setValue(static_cast<int>(utile::Round(100.0L * t / steps)));
+      sinceTask.restart();
+    }
     // Reading the memory state costs a file: a few times a second is enough.
-    if (t == 1 || sinceGauge.elapsed() >= 250) {
+    if (t == 1 || sinceMemory.elapsed() >= 250) {
       RefreshMemoryGauge();
-      sinceGauge.restart();
+      sinceMemory.restart();
     }
     Metapop->Run(1, cycles);
     ChartStep(t, moves, tags);
@@ -1168,15 +1192,27 @@ void TdlgIBSimple::RunSimulation() {
 void TdlgIBSimple::ChartStep(int32_t t, bool moves, bool tags) {
   const int32_t abundances = AbundanceSeries->Count();
   const int32_t ratios = SexRatioSeries->Count();
+  // The whole metapopulation's line comes with those of its patches.
+  int64_t juveniles = 0, adults = 0, all = 0;
   for (int32_t p = 0; p < Metapop->PatchCount(); ++p) {
     models::tPatch* patch = Metapop->GetPatches(p);
     const int32_t id = static_cast<int32_t>(patch->ID());
+    const int32_t patchJuveniles = patch->N(models::acJuvenile), patchAdults = patch->N(models::acAdult),
+                  patchAll = patch->N();
+    juveniles += patchJuveniles;
+    adults += patchAdults;
+    all += patchAll;
     if (3 * id + 2 < abundances) {
-      AbundanceSeries->AppendPoint(3 * id, t, patch->N(models::acJuvenile));
-      AbundanceSeries->AppendPoint(3 * id + 1, t, patch->N(models::acAdult));
-      AbundanceSeries->AppendPoint(3 * id + 2, t, patch->N());
+      AbundanceSeries->AppendPoint(3 * id, t, patchJuveniles);
+      AbundanceSeries->AppendPoint(3 * id + 1, t, patchAdults);
+      AbundanceSeries->AppendPoint(3 * id + 2, t, patchAll);
     }
     if (id < ratios) SexRatioSeries->AppendPoint(id, t, patch->SexRatio());
+  }
+  if (abundances >= 3 && Metapop->PatchCount() > 0) {
+    AbundanceSeries->AppendPoint(0, t, static_cast<double>(juveniles));
+    AbundanceSeries->AppendPoint(1, t, static_cast<double>(adults));
+    AbundanceSeries->AppendPoint(2, t, static_cast<double>(all));
   }
   if (moves)
     mmOutput->appendPlainText(JoinLines(models::IndividualMovesLines(*Metapop, Metapop->Time, true)));
@@ -1206,26 +1242,35 @@ void TdlgIBSimple::ShowPatchOccupancy() {
 }
 
 void TdlgIBSimple::InitialiseSimulations() {
-  for (utile::gui::tLineSeriesSet* set : {CoancestrySeries.get(), FixationSeries.get(), AbundanceSeries.get(),
-                                          TagSeries.get(), AlphaSeries.get(), SexRatioSeries.get()})
-    set->Clear();
+  // The charts keep the series they had where the lines stay: making and freeing
+  // hundreds of series costs each chart a layout per series.
+  const auto layOut = [](utile::gui::tLineSeriesSet& set, bool wanted, std::vector<utile::gui::tLineStyle> lines) {
+    set.LayOut(wanted ? std::move(lines) : std::vector<utile::gui::tLineStyle>());
+  };
   if (ckClearTextOutput->isChecked()) mmOutput->clear();
   const int32_t n = Metapop->PatchCount();
+  std::vector<utile::gui::tLineStyle> ratios;
   for (int32_t k = 0; k <= n; ++k)
-    SexRatioSeries->Add(k == 0 ? QString("Global") : QString::fromStdString(utile::Format("Patch %d", k)),
-                        k == 0 ? QColor(Qt::black) : PatchColour(k - 1), k == 0 ? 2 : 1, k != 0);
-  AddResultTriples(*AbundanceSeries, false);
-  if (ckF->isChecked()) AddResultTriples(*FixationSeries, false);
+    ratios.push_back({k == 0 ? QString("Global") : QString::fromStdString(utile::Format("Patch %d", k)),
+                      k == 0 ? QColor(Qt::black) : PatchColour(k - 1), k == 0 ? 2 : 1, k != 0});
+  layOut(*SexRatioSeries, true, std::move(ratios));
+  layOut(*AbundanceSeries, true, ResultTriples(false));
+  layOut(*FixationSeries, ckF->isChecked(), ResultTriples(false));
   // Theta also shows the diagonal of the alpha matrix.
-  if (ckTheta->isChecked() || ckAlpha->isChecked()) AddResultTriples(*CoancestrySeries, false);
-  if (ckAlpha->isChecked()) AddResultTriples(*AlphaSeries, true);
+  layOut(*CoancestrySeries, ckTheta->isChecked() || ckAlpha->isChecked(), ResultTriples(false));
+  layOut(*AlphaSeries, ckAlpha->isChecked(), ResultTriples(true));
+  std::vector<utile::gui::tLineStyle> tagLines;
   if (ckCountTags->isChecked()) {
     const utile::tVectorOfInteger& tags = Metapop->Species->Tags();
     const utile::tPalette& palette = utile::gui::ChartProperties().Palette;
     for (size_t i = 0; i < tags.size(); ++i)
-      TagSeries->Add(QString::fromStdString(utile::Format("Tag %d", tags[i])),
-                     palette.empty() ? QColor(Qt::blue) : utile::gui::ToQColor(palette[i % palette.size()]));
+      tagLines.push_back({QString::fromStdString(utile::Format("Tag %d", tags[i])),
+                          palette.empty() ? QColor(Qt::blue) : utile::gui::ToQColor(palette[i % palette.size()])});
   }
+  layOut(*TagSeries, true, std::move(tagLines));
+  // The run's charts get their series now, not during the run's first step.
+  for (utile::gui::tLineSeriesSet* set : {AbundanceSeries.get(), SexRatioSeries.get(), TagSeries.get()})
+    set->MakeActiveSeries();
   SetTabShown(pcResults, tsTags, ckCountTags->isChecked());
   if (ckIndividualMoves->isChecked()) {
     mmOutput->clear();
@@ -1233,14 +1278,15 @@ void TdlgIBSimple::InitialiseSimulations() {
   }
 }
 
-void TdlgIBSimple::AddResultTriples(utile::gui::tLineSeriesSet& set, bool pairs) {
+std::vector<utile::gui::tLineStyle> TdlgIBSimple::ResultTriples(bool pairs) const {
+  std::vector<utile::gui::tLineStyle> lines;
   const int32_t n = Metapop->PatchCount();
   const bool juveniles = ckJuveniles->isChecked();
   const bool adults = ckAdults->isChecked();
   const auto triple = [&](const QString& title, const QColor& colour, int width) {
-    set.Add(title, colour, width, juveniles);
-    set.Add(title, colour, width, adults);
-    set.Add(title, colour, width, juveniles && adults);
+    lines.push_back({title, colour, width, juveniles});
+    lines.push_back({title, colour, width, adults});
+    lines.push_back({title, colour, width, juveniles && adults});
   };
   if (pairs) {
     triple("Global", Qt::black, 2);
@@ -1248,11 +1294,12 @@ void TdlgIBSimple::AddResultTriples(utile::gui::tLineSeriesSet& set, bool pairs)
     for (int32_t k = 2; k <= n; ++k)
       for (int32_t l = 1; l < k; ++l)
         triple(QString::fromStdString(utile::Format("%d-%d", l, k)), PatchColour(pair++), 1);
-    return;
+    return lines;
   }
   for (int32_t k = 0; k <= n; ++k)
     triple(k == 0 ? QString("Global") : QString::fromStdString(utile::Format("Patch %d", k)),
            k == 0 ? QColor(Qt::black) : PatchColour(k - 1), k == 0 ? 2 : 1);
+  return lines;
 }
 
 QColor TdlgIBSimple::PatchColour(int32_t index) const {
@@ -1513,6 +1560,8 @@ void TdlgIBSimple::AddCellControls(tEventCell* cell) {
   controls.Parameters = new QGroupBox(QString::fromStdString(cell->Caption()), pnEventParameters);
   controls.Parameters->setObjectName("grpEventParameters");
   auto* form = new QFormLayout(controls.Parameters);
+  // Captions over their fields: a list's longest entry has the box's width.
+  form->setRowWrapPolicy(QFormLayout::WrapAllRows);
   const auto& captions = models::LifeEventParamStr[type];
   const auto edit = [&](int parameter, const std::string& text, const char* name) -> QLineEdit* {
     if (!models::HasEventParameter(type, parameter)) return nullptr;
@@ -1543,6 +1592,12 @@ void TdlgIBSimple::AddCellControls(tEventCell* cell) {
     form->addRow(new QLabel("No parameter", controls.Parameters));
   auto* layout = static_cast<QVBoxLayout*>(pnEventParameters->layout());
   layout->insertWidget(layout->count() - 1, controls.Parameters);
+  // The panel takes the width of the widest box it has shown, so that the
+  // drawing beside it keeps its width from one cell to the next.
+  const QMargins margins = layout->contentsMargins();
+  pnEventParameters->setMinimumWidth(std::max(pnEventParameters->minimumWidth(),
+                                              controls.Parameters->minimumSizeHint().width() + margins.left() +
+                                                  margins.right()));
   controls.Parameters->setVisible(cell->fSelected);
   ChangeDisplay(cell);
 }
@@ -2025,9 +2080,7 @@ void TdlgIBSimple::PrepareAnalysisSeries() {
   const int32_t n = Metapop->PatchCount();
   const int32_t triples = 3 * (n + 1), pairs = 3 * models::AlphaPairCount(n);
   const auto layOut = [this](utile::gui::tLineSeriesSet& set, int32_t count, bool alpha) {
-    if (set.Count() == count) return;
-    set.Clear();
-    AddResultTriples(set, alpha);
+    if (set.Count() != count) set.LayOut(ResultTriples(alpha));
   };
   layOut(*AbundanceSeries, triples, false);
   if (ckF->isChecked()) layOut(*FixationSeries, triples, false);
@@ -2083,6 +2136,8 @@ void TdlgIBSimple::AnalysePedigree() {
   SetPedigreeAges();
 
   models::tPedigreeAnalysis analysis(pedigree, options);
+  const tFixedTimeAxes analysisAxes({chAbundances, chFixations, chCoancestries, chAlpha},
+                                    analysis.PassDate(analysis.FirstPass()), analysis.PassDate(analysis.LastPass()));
   QElapsedTimer sinceGauge;
   bool complete = true;
   for (int32_t pass = analysis.FirstPass(); pass <= analysis.LastPass(); ++pass) {

@@ -51,6 +51,7 @@ class QTabWidget;
 namespace utile::gui {
 class tGraphicChart;
 class tLineSeriesSet;
+struct tLineStyle;
 }  // namespace utile::gui
 
 namespace vandrel {
@@ -438,8 +439,8 @@ class TdlgIBSimple : public tModelForm {
   QColor PatchColour(int32_t index) const;
   void OnSensAgeClassClick(QCheckBox* sender);
   void OnSensGenomeOutputClick(QCheckBox* sender);
-  // The triples of a result chart laid out for the model's patches (pairs: Global and the pairs of patches).
-  void AddResultTriples(utile::gui::tLineSeriesSet& set, bool pairs);
+  // The triples of a result chart for the model's patches (pairs: Global and the pairs of patches).
+  std::vector<utile::gui::tLineStyle> ResultTriples(bool pairs) const;
 
   // The pedigree and genetics displays.
   QWidget* BuildSamplingChoice(QWidget* parent);

@@ -164,6 +164,8 @@ void TdlgPatchData::ShowTable() {
         item->setText(text);
       }
     }
+  // Coordinates and values are read whole, without asking for "Resize cols".
+  utile::gui::WidenColsToFit(sgPatchData, ColumnMargin);
 }
 
 void TdlgPatchData::CellEdited(int row, int column) {

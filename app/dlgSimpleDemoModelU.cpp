@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QDateTime>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -243,19 +245,22 @@ void TdlgSimpleDemoModel::BuildParametersPage() {
   buttons->addWidget(btApply);
   buttons->addStretch(1);
   analyses->addLayout(buttons);
-  analyses->addStretch(1);
-  page->addWidget(grpAnalyses, 0, 1, 2, 1);
+  page->addWidget(grpAnalyses, 0, 1);
 
-  // Results
+  // Results, under the analyses and as wide as they are: a patch's line takes
+  // some fifty characters. The lines align their values by blanks and tabs, so
+  // the letters are all of one width and the tabs eight letters apart.
   auto* results = new QVBoxLayout;
   mmResults = new QPlainTextEdit(tsParameters);
   mmResults->setObjectName("mmResults");
   mmResults->setLineWrapMode(QPlainTextEdit::NoWrap);
+  mmResults->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  mmResults->setTabStopDistance(8 * QFontMetricsF(mmResults->font()).horizontalAdvance(' '));
   lblResults = NewLabel(tsParameters, "lblResults", "Results", mmResults);
   results->addWidget(lblResults);
   results->addWidget(mmResults, 1);
-  page->addLayout(results, 0, 2, 2, 1);
-  page->setColumnStretch(2, 1);
+  page->addLayout(results, 1, 1);
+  page->setColumnStretch(1, 1);
   page->setRowStretch(1, 1);
 
   // Never shown: the model's name and the choice of the displayed links.

@@ -49,6 +49,7 @@
 #include "app/TextBox.h"
 #include "app/WindowServices.h"
 #include "app/dlgPatchDataU.h"
+#include "models/IBModelFile.h"
 #include "models/MetapopCommon.h"
 
 namespace vandrel {
@@ -749,11 +750,27 @@ void TdlgVandrel::OpenModelFile(const std::string& fileName) {
         tMessageKind::mkWarning);
     return;
   }
+  // A file that cannot be read is refused before a workbench is made for it:
+  // making one fills the patch table and re-initialises the current workbench.
+  models::LoadModelFile(fileName);
+  tModelForm* const previous = CurrentModel;
   tModelForm* model = NewModel(tWorkbenchKind::wkIBSimple);
   if (!model) return;
   model->setWindowTitle(QString::fromStdString(utile::Format(
       OpenedIBMCaption, static_cast<int32_t>(fModels.size()), WorkbenchVersion(tWorkbenchKind::wkIBSimple))));
-  if (CurrentModel) CurrentModel->OpenModel(fileName);
+  if (!CurrentModel) return;
+  try {
+    CurrentModel->OpenModel(fileName);
+  } catch (...) {
+    // The workbench made for the file goes with it; the one before is current again.
+    model->close();
+    if (previous && std::ranges::find(fModels, previous) != fModels.end() && CurrentModel != previous) {
+      CurrentModel = previous;
+      Actualisation();
+      DrawSpace();
+    }
+    throw;
+  }
 }
 
 int32_t TdlgVandrel::GetPatchCount() const {

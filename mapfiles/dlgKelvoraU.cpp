@@ -674,7 +674,7 @@ std::vector<std::string> TdlgKelvora::MapsToWalk(utile::tWalkOrder order) const 
 
 void TdlgKelvora::ReportFailure(const std::string& fileName, const std::string& reason) {
   Log(utile::MapErrorLine(fileName));
-  Log("    " + reason);
+  Log(utile::MapErrorReasonLine(reason));
 }
 
 void TdlgKelvora::SetWalkRunning(bool running) {

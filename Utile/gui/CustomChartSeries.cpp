@@ -288,6 +288,28 @@ void tCustomTriangleSeries::PaintFrame(QPainter& painter, const tGraphicChart& c
 
 // ------------------------------------------------------------ tLineSeriesSet
 
+namespace {
+// Points a family of lines holds at most before it hands them to its lines.
+constexpr size_t PendingBatch = 1 << 16;
+}  // namespace
+
+tLineSeriesSet::tLineSeriesSet(tGraphicChart& chart) : fChart(chart) {
+  fChart.AddPointSource(this, [this] { Hand(); });
+}
+
+tLineSeriesSet::~tLineSeriesSet() { fChart.RemovePointSource(this); }
+
+void tLineSeriesSet::Hand() {
+  for (const tPending& pending : fPending) {
+    tLine& line = fLines[size_t(pending.Index)];
+    if (line.Series)
+      line.Points->append(pending.Point);
+    else
+      line.Points = nullptr;  // a series taken away from under the set: made again at the next point
+  }
+  fPending.clear();
+}
+
 Integer tLineSeriesSet::Add(const QString& title, const QColor& color, int penWidth, bool active) {
   tLine line;
   line.Title = title;
@@ -298,13 +320,43 @@ Integer tLineSeriesSet::Add(const QString& title, const QColor& color, int penWi
   return Count() - 1;
 }
 
-void tLineSeriesSet::Clear() {
-  for (auto line = fLines.rbegin(); line != fLines.rend(); ++line)
-    if (line->Series) {
-      fChart.chart()->removeSeries(line->Series);
-      delete line->Series.data();
+void tLineSeriesSet::Clear() { LayOut({}); }
+
+void tLineSeriesSet::LayOut(const std::vector<tLineStyle>& lines) {
+  fPending.clear();
+  // The lines past the new count go, the last first.
+  while (fLines.size() > lines.size()) {
+    tLine& line = fLines.back();
+    if (line.Series) {
+      fChart.chart()->removeSeries(line.Series);
+      delete line.Series.data();
     }
-  fLines.clear();
+    fLines.pop_back();
+  }
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const tLineStyle& style = lines[i];
+    if (i >= fLines.size()) {
+      Add(style);
+      continue;
+    }
+    tLine& line = fLines[i];
+    line.Title = style.Title;
+    line.Color = style.Color;
+    line.PenWidth = style.PenWidth;
+    line.Active = style.Active;
+    line.Waiting.clear();
+    if (QLineSeries* series = line.Series) {
+      fChart.ClearPoints(series);
+      series->setName(style.Title);
+      series->setPen(QPen(style.Color, style.PenWidth));
+      series->setVisible(style.Active);
+    }
+  }
+}
+
+void tLineSeriesSet::MakeActiveSeries() {
+  for (tLine& line : fLines)
+    if (line.Active && !line.Series) Make(line);
 }
 
 void tLineSeriesSet::Make(tLine& line) {
@@ -313,7 +365,8 @@ void tLineSeriesSet::Make(tLine& line) {
   fChart.AddSeries(series);
   // The chart gives a new series the palette colour of its place: the line keeps its own.
   series->setPen(QPen(line.Color, line.PenWidth));
-  series->replace(line.Waiting);
+  line.Points = &fChart.LinePoints(series);
+  fChart.AppendPoints(series, line.Waiting);
   line.Waiting.clear();
   series->setVisible(line.Active);
   line.Series = series;
@@ -336,11 +389,17 @@ void tLineSeriesSet::SetActive(Integer index, bool active) {
 
 void tLineSeriesSet::AppendPoint(Integer index, double x, double y) {
   tLine& line = fLines.at(index);
-  if (!line.Series && line.Active) Make(line);
-  if (line.Series)
-    fChart.AppendPoint(line.Series, x, y);
-  else
-    line.Waiting.append(QPointF(x, std::isfinite(y) ? y : std::numeric_limits<double>::quiet_NaN()));
+  // The line's own fields only: the series' guard lies elsewhere in memory.
+  if (!line.Points && line.Active) Make(line);
+  const QPointF point(x, std::isfinite(y) ? y : std::numeric_limits<double>::quiet_NaN());
+  if (line.Points) {
+    if (fPending.empty()) fChart.PointsWaiting();
+    fPending.push_back({index, point});
+    // A chart out of sight is not drawn: its points are handed over by the batch.
+    if (fPending.size() >= PendingBatch) Hand();
+  } else {
+    line.Waiting.append(point);
+  }
 }
 
 void tLineSeriesSet::AppendNullPoint(Integer index, double x) {
@@ -349,8 +408,9 @@ void tLineSeriesSet::AppendNullPoint(Integer index, double x) {
 
 void tLineSeriesSet::ClearPoints(Integer index) {
   tLine& line = fLines.at(index);
+  Hand();
   line.Waiting.clear();
-  if (line.Series) line.Series->clear();
+  if (line.Series) fChart.ClearPoints(line.Series);
 }
 
 void tLineSeriesSet::ClearAllPoints() {
@@ -359,12 +419,12 @@ void tLineSeriesSet::ClearAllPoints() {
 
 QList<QPointF> tLineSeriesSet::Points(Integer index) const {
   const tLine& line = fLines.at(index);
-  return line.Series ? line.Series->points() : line.Waiting;
+  return line.Series ? fChart.Points(line.Series) : line.Waiting;
 }
 
 Integer tLineSeriesSet::PointCount(Integer index) const {
   const tLine& line = fLines.at(index);
-  return static_cast<Integer>(line.Series ? line.Series->count() : line.Waiting.size());
+  return line.Series ? fChart.PointCount(line.Series) : static_cast<Integer>(line.Waiting.size());  // handed first
 }
 
 }  // namespace utile::gui

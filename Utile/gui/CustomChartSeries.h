@@ -126,15 +126,25 @@ public:
   using tCustomTriangleSeries::tCustomTriangleSeries;
 };
 
+// How a line of a tLineSeriesSet looks.
+struct tLineStyle {
+  QString Title;
+  QColor Color;
+  int PenWidth = 1;
+  bool Active = true;
+};
+
 // A family of line series of one chart, addressed by their own index. A line
-// becomes a series of the chart only once it is active and has a point, so that
-// thousands of lines (one per pair of patches) cost next to nothing until they
-// are shown; until then its points wait with it. Each line keeps its title,
-// colour, pen width and whether it is active (shown). The chart owns the series
-// made; the set must not outlive the chart.
+// becomes a series of the chart only once it is active and has a point (or
+// MakeActiveSeries makes it), so that thousands of lines (one per pair of
+// patches) cost next to nothing until they are shown; until then its points wait
+// with it. Each line keeps its title, colour, pen width and whether it is active
+// (shown). The chart owns the series made and keeps their points; the set must
+// not outlive the chart.
 class tLineSeriesSet {
 public:
-  explicit tLineSeriesSet(tGraphicChart& chart) : fChart(chart) {}
+  explicit tLineSeriesSet(tGraphicChart& chart);
+  ~tLineSeriesSet();
   tLineSeriesSet(const tLineSeriesSet&) = delete;
   tLineSeriesSet& operator=(const tLineSeriesSet&) = delete;
 
@@ -142,8 +152,16 @@ public:
   Integer Count() const { return static_cast<Integer>(fLines.size()); }
   // Appends a line and returns its index.
   Integer Add(const QString& title, const QColor& color, int penWidth = 1, bool active = true);
+  Integer Add(const tLineStyle& style) { return Add(style.Title, style.Color, style.PenWidth, style.Active); }
   // Takes every line off the chart, the last first.
   void Clear();
+  // The lines anew, without points: a line that was there keeps the chart's
+  // series it had, in its new look (making and freeing series costs the chart a
+  // layout each); lines beyond the new count are taken off, the last first.
+  void LayOut(const std::vector<tLineStyle>& lines);
+  // The chart's series of every active line, made now rather than at its first
+  // point (before a run, so that the run does not pay for them).
+  void MakeActiveSeries();
 
   QString Title(Integer index) const { return fLines.at(index).Title; }
   QColor Color(Integer index) const { return fLines.at(index).Color; }
@@ -175,10 +193,23 @@ private:
     bool Active = true;
     QList<QPointF> Waiting;  // points of a line without series
     QPointer<QLineSeries> Series;
+    // The chart's list of the series' points (null without series).
+    QList<QPointF>* Points = nullptr;
+  };
+  // A point of a line with series, waiting for the chart to draw or read.
+  struct tPending {
+    Integer Index;
+    QPointF Point;
   };
   void Make(tLine& line);
+  // Gives the lines' lists the points that wait, in the order they came.
+  void Hand();
   tGraphicChart& fChart;
   std::vector<tLine> fLines;
+  // A run's points, one after the other as they come: writing each into its
+  // line's list at once would reach a place of memory of its own per point,
+  // hundreds of them a step, which the run pushes out of the caches between steps.
+  std::vector<tPending> fPending;
 };
 
 }  // namespace utile::gui

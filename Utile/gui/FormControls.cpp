@@ -8,7 +8,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <memory>
 
 namespace utile::gui {
 
@@ -71,6 +73,24 @@ QPlainTextEdit* NewMemo(QWidget* parent, const char* name, bool wrapLines) {
   memo->setObjectName(name);
   memo->setReadOnly(true);
   if (!wrapLines) memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  return memo;
+}
+
+QPlainTextEdit* NewLogMemo(QWidget* parent, const char* name, bool wrapLines, int lines) {
+  QPlainTextEdit* memo = NewMemo(parent, name, wrapLines);
+  QScrollBar* bar = memo->verticalScrollBar();
+  // Whether the memo is at its end: where it was when it last scrolled. The
+  // memo's own following is left out while it is out of sight, and text set
+  // anew starts at the top; here new lines always bring the view along.
+  auto following = std::make_shared<bool>(true);
+  QObject::connect(bar, &QScrollBar::valueChanged, memo,
+                   [bar, following](int value) { *following = value >= bar->maximum(); });
+  QObject::connect(bar, &QScrollBar::rangeChanged, memo, [bar, following](int, int maximum) {
+    if (*following) bar->setValue(maximum);
+  });
+  const QFontMetrics metrics(memo->font());
+  memo->setMinimumHeight(lines * metrics.lineSpacing() + 2 * memo->frameWidth() +
+                         int(2 * memo->document()->documentMargin()) + 2);
   return memo;
 }
 

@@ -32,5 +32,9 @@ QAction* NewAction(QWidget* owner, const char* name, const char* caption, const 
 QWidget* NewTabPage(QTabWidget* tabs, const char* name, const char* caption);
 // A read-only memo; model descriptions, matrices and logs keep their lines unwrapped.
 QPlainTextEdit* NewMemo(QWidget* parent, const char* name, bool wrapLines = false);
+// A memo of messages that keeps its last line in view as lines come (also while
+// it is out of sight), until the user scrolls away from the end; scrolled back
+// to the end, it follows again. At least Lines lines high.
+QPlainTextEdit* NewLogMemo(QWidget* parent, const char* name, bool wrapLines, int lines);
 
 }  // namespace utile::gui

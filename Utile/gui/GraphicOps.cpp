@@ -23,11 +23,13 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include "Utile/MatrixOps.h"
 #include "Utile/RunTime.h"
 #include "Utile/ToolkitVariant.h"
 #include "Utile/VectorOps.h"
+#include "Utile/gui/ChartLines.h"
 #include "Utile/gui/CustomChartSeries.h"
 
 namespace utile::gui {
@@ -359,6 +361,7 @@ tGraphicChart::tGraphicChart(tHost host, const QString& xTitle, const QString& y
   SetUpAxis(fBottomAxis, xTitle);
   SetUpAxis(fLeftAxis, yTitle);
   fNaturalMargins = c->margins();
+  fLines = new tChartLines(*this);
 
   setContextMenuPolicy(Qt::CustomContextMenu);
   connect(this, &QWidget::customContextMenuRequested, this,
@@ -373,7 +376,7 @@ tGraphicChart::tGraphicChart(tHost host, const QString& xTitle, const QString& y
   connect(fLeftAxis, &QValueAxis::rangeChanged, this, [this] { UpdateLayers(); });
   // Points that arrive together are drawn together, a little later.
   fRefreshTimer.setSingleShot(true);
-  fRefreshTimer.setInterval(40);
+  fRefreshTimer.setInterval(100);
   connect(&fRefreshTimer, &QTimer::timeout, this, [this] {
     if (isVisible()) Refresh();
   });
@@ -435,6 +438,16 @@ void tGraphicChart::SetLeftAxisRange(double min, double max) {
 void tGraphicChart::SetAutomaticAxes() {
   fAutomaticBottom = true;
   fAutomaticLeft = true;
+  // What changed before (lines shown or hidden) is drawn together with the new
+  // axes, in one drawing.
+  if (isVisible())
+    Refresh();
+  else
+    ScheduleRefresh();
+}
+
+void tGraphicChart::SetRoundedLeftAxis(bool rounded) {
+  fRoundedLeft = rounded;
   ScheduleRefresh();
 }
 
@@ -449,10 +462,17 @@ void tGraphicChart::ApplyAutomaticRanges() {
     maxY = std::max(maxY, y + r);
   };
   for (QAbstractSeries* series : chart()->series()) {
-    if (auto* bubbles = qobject_cast<tBubbleSeries*>(series)) {
+    auto* xy = qobject_cast<QXYSeries*>(series);
+    if (xy && fLines->Holds(xy)) {
+      double x0, x1, y0, y1;
+      if (fLines->Range(xy, x0, x1, y0, y1)) {
+        include(x0, y0, 0);
+        include(x1, y1, 0);
+      }
+    } else if (auto* bubbles = qobject_cast<tBubbleSeries*>(series)) {
       for (Integer i = 0; i < bubbles->count(); ++i)
         include(bubbles->at(i).x(), bubbles->at(i).y(), bubbles->Radius(i));
-    } else if (auto* xy = qobject_cast<QXYSeries*>(series)) {
+    } else if (xy) {
       for (const QPointF& p : xy->points()) include(p.x(), p.y(), 0);
     } else if (auto* bars = qobject_cast<QAbstractBarSeries*>(series)) {
       for (QBarSet* set : bars->barSets())
@@ -464,6 +484,11 @@ void tGraphicChart::ApplyAutomaticRanges() {
   }
   if (minX > maxX) return;  // nothing to show yet
   if (fAutomaticBottom) ApplyRange(fBottomAxis, minX, maxX);
+  if (fAutomaticLeft && fRoundedLeft && maxY > minY) {
+    const double step = NiceStep(maxY - minY);
+    minY = std::floor(minY / step) * step;
+    maxY = std::ceil(maxY / step) * step;
+  }
   if (fAutomaticLeft) ApplyRange(fLeftAxis, minY, maxY);
 }
 
@@ -521,8 +546,9 @@ Integer tGraphicChart::FindValueIndex(QAbstractSeries* series, const QPointF& va
   const QPointF target = ValueToPixel(value);
   Integer best = -1;
   double bestDistance = std::numeric_limits<double>::infinity();
-  for (Integer i = 0; i < xy->count(); ++i) {
-    const QPointF p = xy->at(i);
+  const QList<QPointF> points = Points(xy);
+  for (Integer i = 0; i < points.size(); ++i) {
+    const QPointF& p = points[i];
     if (!std::isfinite(p.y())) continue;
     const QPointF pixel = ValueToPixel(p);
     // The later point wins a tie: it is drawn on top.
@@ -552,14 +578,25 @@ void tGraphicChart::ClearSeries() {
     if (auto* bubbles = qobject_cast<tBubbleSeries*>(series))
       bubbles->Clear();
     else if (auto* xy = qobject_cast<QXYSeries*>(series))
-      xy->clear();
+      ClearPoints(xy);
     else if (auto* bars = qobject_cast<QAbstractBarSeries*>(series))
       for (QBarSet* set : bars->barSets()) set->remove(0, set->count());
   }
   ScheduleRefresh();
 }
 
+namespace {
+// The lines the chart draws itself: those of line series (a scatter series
+// draws points, whose markers the library keeps).
+bool DrawnByChart(const QXYSeries* series) { return qobject_cast<const QLineSeries*>(series) != nullptr; }
+}  // namespace
+
 void tGraphicChart::AppendPoint(QXYSeries* series, double x, double y) {
+  if (DrawnByChart(series)) {
+    fLines->Append(series, QPointF(x, y));
+    if (!fRefreshPending) ScheduleRefresh();
+    return;
+  }
   if (!std::isfinite(y)) {
     AppendNullPoint(series, x);
     return;
@@ -569,10 +606,15 @@ void tGraphicChart::AppendPoint(QXYSeries* series, double x, double y) {
     const QSignalBlocker quiet(series);
     series->append(x, y);
   }
+  if (!fStale.contains(series)) fStale.append(series);
   ScheduleRefresh();
 }
 
 void tGraphicChart::AppendNullPoint(QXYSeries* series, double x) {
+  if (DrawnByChart(series)) {
+    AppendPoint(series, x, NaN);
+    return;
+  }
   // The library refuses to append a point without value but draws one as a gap
   // in the line when it is part of the whole list.
   // The list is taken from the series before the point is added, so that it is
@@ -584,6 +626,51 @@ void tGraphicChart::AppendNullPoint(QXYSeries* series, double x) {
     points.append(QPointF(x, NaN));
     series->replace(points);
   }
+  if (!fStale.contains(series)) fStale.append(series);
+  ScheduleRefresh();
+}
+
+void tGraphicChart::AppendPoints(QXYSeries* series, const QList<QPointF>& points) {
+  if (points.isEmpty()) return;
+  if (DrawnByChart(series)) {
+    fLines->Append(series, points);
+    ScheduleRefresh();
+    return;
+  }
+  for (const QPointF& p : points) AppendPoint(series, p.x(), p.y());
+}
+
+QList<QPointF> tGraphicChart::Points(const QXYSeries* series) const {
+  if (series == nullptr) return {};
+  HandPoints();
+  return fLines->Holds(series) ? fLines->Points(series) : series->points();
+}
+
+Integer tGraphicChart::PointCount(const QXYSeries* series) const {
+  if (series == nullptr) return 0;
+  HandPoints();
+  return static_cast<Integer>(fLines->Holds(series) ? fLines->Count(series) : series->count());
+}
+
+QList<QPointF>& tGraphicChart::LinePoints(QLineSeries* series) { return fLines->PointList(series); }
+
+void tGraphicChart::AddPointSource(const void* key, std::function<void()> hand) {
+  fPointSources.emplace_back(key, std::move(hand));
+}
+
+void tGraphicChart::RemovePointSource(const void* key) {
+  std::erase_if(fPointSources, [key](const auto& source) { return source.first == key; });
+}
+
+void tGraphicChart::HandPoints() const {
+  for (const auto& [key, hand] : fPointSources) hand();
+}
+
+void tGraphicChart::ClearPoints(QXYSeries* series) {
+  if (fLines->Holds(series))
+    fLines->Clear(series);
+  else
+    series->clear();
   ScheduleRefresh();
 }
 
@@ -592,11 +679,14 @@ void tGraphicChart::ScheduleRefresh() {
   // Nobody sees a hidden chart: its points wait until it shows.
   if (fRefreshTimer.isActive() || !isVisible()) return;
   // Drawing takes about a twentieth of the time while points keep coming (the
-  // library does more after each refresh than the refresh measures): a chart of
-  // a hundred thousand points is drawn again about twice a second, a small one
-  // 25 times a second.
-  const qint64 cost = fLastRefreshCost + fLastPaintCost;
-  fRefreshTimer.setInterval(int(std::clamp<qint64>(19 * cost, 40, 10000)));
+  // library does more after each refresh than the refresh measures), and a chart
+  // that takes points is drawn again ten times a second at most: as often as an
+  // eye follows a run, and the window's own painting each time costs a run more
+  // than the new points do.
+  // A drawing that takes longer once (the lines drawn anew at new axes) does
+  // not hold the next one back: the lesser of the last two costs counts.
+  const qint64 cost = std::min(fLastRefreshCost + fLastPaintCost, fPreviousCost);
+  fRefreshTimer.setInterval(int(std::clamp<qint64>(19 * cost, 100, 10000)));
   fRefreshTimer.start();
 }
 
@@ -605,11 +695,15 @@ void tGraphicChart::Refresh() {
   clock.start();
   fRefreshTimer.stop();
   fRefreshPending = false;
-  for (QAbstractSeries* series : chart()->series())
-    if (auto* xy = qobject_cast<QXYSeries*>(series)) xy->replace(xy->points());
+  HandPoints();
+  const QList<QPointer<QXYSeries>> stale = std::exchange(fStale, {});
+  for (QXYSeries* xy : stale)
+    if (xy) xy->replace(xy->points());
   ApplyAutomaticRanges();
   UpdateLayers();
+  fLines->Update();
   Rescale();
+  fPreviousCost = fLastRefreshCost + fLastPaintCost;
   fLastRefreshCost = clock.elapsed();
 }
 
@@ -722,7 +816,10 @@ bool tGraphicChart::SaveImage(const QString& fileName) {
     generator.setResolution(logicalDpiX());
     generator.setTitle(chart()->title());
     QPainter painter(&generator);
+    // Lines, not a picture of them.
+    fLines->SetDirect(true);
     render(&painter);
+    fLines->SetDirect(false);
     written = painter.end();
   } else {
     written = grab().toImage().convertToFormat(QImage::Format_RGB888).save(&file, "BMP");
@@ -732,6 +829,7 @@ bool tGraphicChart::SaveImage(const QString& fileName) {
 }
 
 QString tGraphicChart::DataText() {
+  HandPoints();
   QString text;
   auto writeValues = [&text](const std::vector<double>& values) {
     for (double v : values) text += QString::fromStdString(FloatToDefaultStr(v)) + '\t';
@@ -745,7 +843,7 @@ QString tGraphicChart::DataText() {
   for (QAbstractSeries* series : chart()->series()) {
     if (auto* xy = qobject_cast<QXYSeries*>(series)) {
       std::vector<double> xs, ys;
-      for (const QPointF& p : xy->points())
+      for (const QPointF& p : Points(xy))
         if (std::isfinite(p.y())) {  // gaps hold no value
           xs.push_back(p.x());
           ys.push_back(p.y());

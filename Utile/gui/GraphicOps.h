@@ -15,11 +15,14 @@
 #include <QTimer>
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "Utile/ColorOps.h"
 #include "Utile/CommonDecl.h"
 
 class QAbstractSeries;
+class QLineSeries;
 class QTabWidget;
 class QValueAxis;
 class QXYSeries;
@@ -95,12 +98,16 @@ void ResetChartDialogs();
 // ------------------------------------------------------------ charts
 
 class tChartLayer;
+class tChartLines;
 
 // A chart control. Series are added through AddSeries so that they use the
 // chart's axes and answer clicks. Points appended through AddPoints, AppendPoint
 // and AppendNullPoint are stored at once but drawn together a moment later, so
 // that a long run of points does not lay the chart out again after every one;
 // a chart that does not show (on a page behind another) is drawn when it shows.
+// The chart keeps the points of the line series it is given that way itself and
+// draws those lines on a picture of its own (tChartLines): such a series holds
+// no points of its own; Points and PointCount read them, ClearPoints empties it.
 class tGraphicChart : public QChartView {
   Q_OBJECT
 public:
@@ -139,7 +146,11 @@ public:
   // Fixes an axis to a range; without it the axis follows the data.
   void SetBottomAxisRange(double min, double max);
   void SetLeftAxisRange(double min, double max);
+  // Both axes follow the data again, drawn at once when the chart shows.
   void SetAutomaticAxes();
+  // While set, an automatic left axis reaches out to whole steps of its ticks,
+  // so that a run's lines are not drawn anew at each new highest or lowest value.
+  void SetRoundedLeftAxis(bool rounded);
 
   Integer SeriesCount() const;
   QAbstractSeries* SeriesAt(Integer index) const;
@@ -155,6 +166,27 @@ public:
   void AppendPoint(QXYSeries* series, double x, double y);
   // A gap in the line at x.
   void AppendNullPoint(QXYSeries* series, double x);
+  // Many points at once, as AppendPoint would add them one by one.
+  void AppendPoints(QXYSeries* series, const QList<QPointF>& points);
+  // Every point of a series as it was given (a gap has a y that is not a number).
+  QList<QPointF> Points(const QXYSeries* series) const;
+  Integer PointCount(const QXYSeries* series) const;
+  // Empties one series.
+  void ClearPoints(QXYSeries* series);
+  // The list in which the chart keeps the points of a line series, for a caller
+  // that appends hundreds of points a step (tLineSeriesSet) without a look-up
+  // for each: points appended to it are drawn at the next refresh, which
+  // PointsWaiting asks for; nothing else may change it. The list lives as long
+  // as the series.
+  QList<QPointF>& LinePoints(QLineSeries* series);
+  void PointsWaiting() {
+    if (!fRefreshPending) ScheduleRefresh();
+  }
+  // A holder of points for the chart's series (a tLineSeriesSet, whose run
+  // appends hundreds of points a step) that hands them over only when the chart
+  // draws or reads its points: Hand is called first. Key names the holder.
+  void AddPointSource(const void* key, std::function<void()> hand);
+  void RemovePointSource(const void* key);
   // Draws what is pending now: points, automatic axis ranges and isometric margins.
   void Refresh();
   void Rescale();
@@ -191,6 +223,8 @@ private:
   static tHost PrepareContainer(QWidget* parent, const QString& title);
   void ConnectSeries(QAbstractSeries* series);
   void ScheduleRefresh();
+  // The points the sources hold, appended to their series.
+  void HandPoints() const;
   void ApplyAutomaticRanges();
   void UpdateLayers();
   Integer FindValueIndex(QAbstractSeries* series, const QPointF& value) const;
@@ -203,6 +237,7 @@ private:
   bool fScaled = false;
   bool fAutomaticBottom = true;
   bool fAutomaticLeft = true;
+  bool fRoundedLeft = false;
   bool fRefreshPending = false;
   QValueAxis* fBottomAxis = nullptr;
   QValueAxis* fLeftAxis = nullptr;
@@ -214,10 +249,16 @@ private:
     QRectF PlotArea;
   };
   std::optional<tLaidOut> fLaidOut;
+  // The line series whose points the chart keeps (owned by the chart's scene).
+  tChartLines* fLines = nullptr;
+  // Other series that took points without telling the library yet.
+  QList<QPointer<QXYSeries>> fStale;
+  std::vector<std::pair<const void*, std::function<void()>>> fPointSources;
   QTimer fRefreshTimer;
   // Milliseconds the last refresh and the last painting took.
   qint64 fLastRefreshCost = 0;
   qint64 fLastPaintCost = 0;
+  qint64 fPreviousCost = 0;  // the refresh and painting before
 };
 
 // A chart of one function of one variable, drawn at Resolution + 1 evenly spaced

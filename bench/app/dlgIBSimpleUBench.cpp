@@ -14,7 +14,10 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTimer>
+#include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -30,6 +33,7 @@
 #include "models/IBPedigreeAnalysis.h"
 #include "models/MetapopCommon.h"
 #include "models/PedigreeOps.h"
+#include "tests/app/ChartHarness.h"
 #include "tests/models/IBMHarness.h"
 
 namespace {
@@ -132,6 +136,32 @@ void BM_WorkbenchRun(benchmark::State& state) {
 }
 BENCHMARK(BM_WorkbenchRun)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The same model, landscape and seeds as the workbench's, built for the engine alone.
+std::unique_ptr<models::tMetaPop> ReferenceEngine(bool pedigree) {
+  auto engine = std::make_unique<models::tMetaPop>();
+  engine->Species->SexRatio = 0.5;
+  utile::SetSeeds(10, 1);
+  ibmtest::Build(*engine, models::rmSexuate, std::vector<ibmtest::tPatchSetup>(Side * Side, {Capacity, Capacity}),
+                 Cycle(), pedigree);
+  engine->MaxIndividuals = 200000000;
+  engine->ExplosionSize = 40000;
+  // As a message pump would after the window's drawing.
+  utile::ClearUpperVectorState();
+  return engine;
+}
+
+// The steps of a run of the engine alone, as the workbench's run loop takes them.
+void RunReferenceEngine(models::tMetaPop& engine, bool pedigree) {
+  for (int t = 1; t <= Steps; ++t) {
+    engine.Run(1, 1);
+    utile::ProcessMessages();
+    if (engine.Extinct || engine.Explosion || engine.Overflow) break;
+  }
+  engine.Run(1, 1);
+  // What the workbench does after a run with pedigrees: the dispersal events.
+  if (pedigree) benchmark::DoNotOptimize(engine.Pedigree()->DispersalEventMatrix());
+}
+
 // Reference: the same model, landscape and seeds run by the engine alone.
 void BM_ReferenceEngineRun(benchmark::State& state) {
   GridWorkbench();  // the same landscape
@@ -139,24 +169,9 @@ void BM_ReferenceEngineRun(benchmark::State& state) {
   models::Cardinal individuals = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    auto engine = std::make_unique<models::tMetaPop>();
-    engine->Species->SexRatio = 0.5;
-    utile::SetSeeds(10, 1);
-    ibmtest::Build(*engine, models::rmSexuate,
-                   std::vector<ibmtest::tPatchSetup>(Side * Side, {Capacity, Capacity}), Cycle(), pedigree);
-    engine->MaxIndividuals = 200000000;
-    engine->ExplosionSize = 40000;
-    // As a message pump would after the window's drawing.
-    utile::ClearUpperVectorState();
+    auto engine = ReferenceEngine(pedigree);
     state.ResumeTiming();
-    for (int t = 1; t <= Steps; ++t) {
-      engine->Run(1, 1);
-      utile::ProcessMessages();
-      if (engine->Extinct || engine->Explosion || engine->Overflow) break;
-    }
-    engine->Run(1, 1);
-    // What the workbench does after a run with pedigrees: the dispersal events.
-    if (pedigree) benchmark::DoNotOptimize(engine->Pedigree()->DispersalEventMatrix());
+    RunReferenceEngine(*engine, pedigree);
     individuals = engine->CurrentID - 1;
     state.PauseTiming();
     engine.reset();
@@ -166,6 +181,76 @@ void BM_ReferenceEngineRun(benchmark::State& state) {
   state.SetLabel(pedigree ? "pedigree on" : "pedigree off");
 }
 BENCHMARK(BM_ReferenceEngineRun)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Seconds of processor time the process has used (every thread: the library
+// may draw pictures on threads of its own); a machine busy with other work
+// changes it far less than it changes the time on the clock.
+double ProcessorSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// One run of the workbench in processor seconds, until its Abundances chart has
+// drawn the run's last points (the last drawing alone in Drawing).
+double WorkbenchRunSeconds(vandrel::TdlgIBSimple& bench, double& drawing) {
+  bench.acInitialise->trigger();
+  QApplication::processEvents();
+  const double start = ProcessorSeconds();
+  bench.Run();
+  const double ran = ProcessorSeconds();
+  bench.chAbundances->Refresh();
+  bench.chAbundances->viewport()->repaint();
+  const double end = ProcessorSeconds();
+  drawing = end - ran;
+  return end - start;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// The charts' share of a run (pedigree off): the workbench's run with its
+// Abundances chart showing, the same run with the charts out of sight (on the
+// Life cycle page, where they draw nothing) and the engine's run of the same
+// model, taken in turn so that other work on the machine weighs on all three
+// alike, in processor time. Other work only ever adds time: the shares are
+// those of the least disturbed (shortest) run of each kind, the workbench's over
+// the engine (charts_share, all the window does) and the charts' alone
+// (drawing_share: shown less hidden, over the engine); the medians of the
+// rounds' shares come with them.
+void BM_ChartsShareOfARun(benchmark::State& state) {
+  vandrel::TdlgIBSimple& bench = GridWorkbench();
+  SetPedigree(bench, false);
+  std::vector<double> shown, hidden, engine, shares, drawingShares, drawings;
+  for (auto _ : state) {
+    double drawing = 0;
+    bench.pcIBSimple->setCurrentWidget(bench.tsResults);
+    shown.push_back(WorkbenchRunSeconds(bench, drawing));
+    drawings.push_back(drawing);
+    bench.pcIBSimple->setCurrentWidget(bench.tsLifeCycle);
+    hidden.push_back(WorkbenchRunSeconds(bench, drawing));
+    auto reference = ReferenceEngine(false);
+    const double start = ProcessorSeconds();
+    RunReferenceEngine(*reference, false);
+    engine.push_back(ProcessorSeconds() - start);
+    shares.push_back(shown.back() / engine.back() - 1);
+    drawingShares.push_back((shown.back() - hidden.back()) / engine.back());
+  }
+  bench.pcIBSimple->setCurrentWidget(bench.tsResults);
+  const auto least = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+  state.counters["workbench_s"] = least(shown);
+  state.counters["charts_hidden_s"] = least(hidden);
+  state.counters["engine_s"] = least(engine);
+  state.counters["charts_share"] = least(shown) / least(engine) - 1;
+  state.counters["drawing_share"] = (least(shown) - least(hidden)) / least(engine);
+  state.counters["median_charts_share"] = Median(shares);
+  state.counters["median_drawing_share"] = Median(drawingShares);
+  state.counters["last_drawing_s"] = Median(drawings);
+  state.SetLabel("100 patches x K = 100 x 1,000 steps, pedigree off, processor time");
+}
+BENCHMARK(BM_ChartsShareOfARun)->Unit(benchmark::kMillisecond)->Iterations(7);
 
 // Apart: the dispersal events of the last run's pedigree, which a run with
 // pedigrees ends with.
@@ -264,6 +349,54 @@ void BM_AddPointsIntoTheAlphaChart(benchmark::State& state) {
   bench.pcResults->setCurrentWidget(bench.tsAbundances);
 }
 BENCHMARK(BM_AddPointsIntoTheAlphaChart)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A long run's charts: 30 patches of capacity 40 for 50,000 steps (pedigree
+// off), the Abundances chart showing. With range(0) set, a timer reads every
+// 300 ms how far the chart's lines reach against the run's step (lag_share: the
+// largest gap, in parts of the run; each reading draws the window once more).
+// Afterwards the chart is drawn whole once more at other axes and back
+// (whole_drawing_s).
+void BM_ChartsOfALongRun(benchmark::State& state) {
+  constexpr int LongSteps = 50000;
+  vandrel::TdlgIBSimple& bench = Workbench();
+  SetGridLandscape(6, 5);
+  for (models::tCircle& patch : models::Patches) patch.A = 40;
+  SetPedigree(bench, false);
+  bench.seNbTimeSteps->setValue(LongSteps);
+  bench.pcIBSimple->setCurrentWidget(bench.tsResults);
+  bench.pcResults->setCurrentWidget(bench.tsAbundances);
+  utile::gui::tGraphicChart* chart = bench.chAbundances;
+  double lag = 0, run = 0, whole = 0;
+  int samples = 0;
+  for (auto _ : state) {
+    bench.acInitialise->trigger();
+    QTimer sampler;
+    sampler.setInterval(300);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+      if (!bench.IsRunning()) return;
+      const double step = bench.Metapop->Time;
+      lag = std::max(lag, (step - testsupport::ShownUpTo(chart)) / LongSteps);
+      ++samples;
+    });
+    if (state.range(0)) sampler.start();
+    double start = utile::Now();
+    bench.Run();
+    run += (utile::Now() - start) * 86400;
+    sampler.stop();
+    start = utile::Now();
+    chart->SetBottomAxisRange(0, 1);
+    chart->SetAutomaticAxes();
+    benchmark::DoNotOptimize(chart->grab());
+    whole += (utile::Now() - start) * 86400;
+  }
+  state.counters["run_s"] = run / state.iterations();
+  state.counters["lag_share"] = lag;
+  state.counters["samples"] = samples;
+  state.counters["whole_drawing_s"] = whole / state.iterations();
+  state.counters["steps"] = bench.AbundanceSeries->PointCount(1);
+  bench.seNbTimeSteps->setValue(Steps);
+}
+BENCHMARK(BM_ChartsOfALongRun)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -258,7 +258,7 @@ TEST_F(MapConversions, WalkGoesFromTheLastMapWithTaskGaugeAndErrorGuards) {
       window.Tasks);
   EXPECT_EQ((std::vector<Integer>{0, 100, 0, 0, 12, 25, 38, 50, 62, 75, 88, 100}), window.Gauge);
   EXPECT_EQ((std::vector<std::string>{"c converted to real data type.", "b generated an error. Check it.",
-                                      Stem("b.rdc") + " not found.", "a converted to real data type."}),
+                                      "    " + Stem("b.rdc") + " not found.", "a converted to real data type."}),
             window.Log);
   EXPECT_EQ((std::vector<tMapOutcome>{ocDone, ocFailed, ocDone}),
             (std::vector<tMapOutcome>{results[0].Outcome, results[1].Outcome, results[2].Outcome}));

@@ -219,7 +219,7 @@ TEST_F(MapExports, WalkExportsBesideEachMapAndLogsTheFailures) {
                                       "n.bmp 1 x 2 .bmp -3.4E38"}),
             drawn);
   EXPECT_EQ(
-      (std::vector<std::string>{"gone generated an error. Check it.", Stem("gone.rdc") + " not found."}),
+      (std::vector<std::string>{"gone generated an error. Check it.", "    " + Stem("gone.rdc") + " not found."}),
       log);
   EXPECT_EQ("earlier export", ReadFileBytes(Stem("gone.bmp")));
   EXPECT_EQ(ocFailed, results[1].Outcome);

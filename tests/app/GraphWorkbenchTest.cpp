@@ -34,7 +34,7 @@ struct tPatch {
 
 QList<QPointF> Points(utile::gui::tGraphicChart* chart) {
   chart->Refresh();
-  return static_cast<QXYSeries*>(chart->SeriesAt(0))->points();
+  return chart->Points(static_cast<QXYSeries*>(chart->SeriesAt(0)));
 }
 
 utile::gui::tGraphicChart* ResultChart(TdlgGraphModel* bench, int page) {

@@ -224,6 +224,14 @@ class IBPedigreeDisplaysTest : public QObject {
     QCOMPARE(fIB->mmOutput->toPlainText().section("Juveniles\n", -1), summary);
   }
 
+  void PedigreeBoxesCarryTheirHints() {
+    const std::pair<QWidget*, const char*> hints[] = {
+        {fIB->ckJuveniles, "Analyse pedigree for juveniles"},
+        {fIB->ckAdults, "Analyse pedigree for adults"},
+        {fIB->ckF, "Compute expected within-individual coancestry (fixation)"}};
+    for (const auto& [control, hint] : hints) QCOMPARE(control->toolTip(), QString(hint));
+  }
+
   void TextDisplaysAndTheTestPedigree() {
     Initialise(2);
     fIB->acRun->trigger();

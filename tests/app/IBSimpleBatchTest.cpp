@@ -327,6 +327,12 @@ class IBSimpleBatchTest : public QObject {
                      "range. ************",
                      file[5], "******* 3 errors encountered"}));
     QVERIFY(file[1].startsWith("0\tNA\tNA") && file[5].startsWith("1\tNA\t") && fIB->BatchErrors == 3);
+    // The page says so too, beside its gauge at 100 % and "Idle".
+    vandrel::tSensitivityPage* page = fIB->tsSensitivity;
+    QVERIFY(!page->lblBatchErrors->isHidden());
+    QCOMPARE(page->lblBatchErrors->text(), QString("******* 3 errors encountered"));
+    QCOMPARE(fIB->ggBatchProgress->value(), 100);
+    QCOMPARE(fIB->pnStatusBar->text(), QString("Idle"));
     const QString memo = fIB->mmOutput->toPlainText();
     for (const char* why :
          {"\"0\"", "juvenile regulation weight is set to 1", "seNbLoci takes values from 1 to 8"})

@@ -19,10 +19,12 @@
 #include <QtTest>
 #include <functional>
 
+#include "ChartHarness.h"
 #include "IBSimpleHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/Measurement.h"
 #include "Utile/MatrixOps.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -169,6 +171,7 @@ class IBSimpleRunTest : public QObject {
     while (steps < 200 && !engine.Extinct && !engine.Explosion && !engine.Overflow) {
       engine.Run(1, 1);
       ++steps;
+      double totals[3] = {0, 0, 0};
       for (int p = 0; p < 7; ++p) {
         models::tPatch* patch = engine.GetPatches(p);
         const int id = p + 1;
@@ -179,7 +182,12 @@ class IBSimpleRunTest : public QObject {
         for (int c = 0; c < 4; ++c)
           QVERIFY2(got[c] == QPointF(steps, expected[c]),
                    qPrintable(QString("step %1, patch %2, value %3").arg(steps).arg(id).arg(c)));
+        for (int c = 0; c < 3; ++c) totals[c] += expected[c];
       }
+      // The whole metapopulation's line comes with its patches'.
+      for (int c = 0; c < 3; ++c)
+        QVERIFY2(abundances.Points(c)[steps - 1] == QPointF(steps, totals[c]),
+                 qPrintable(QString("step %1, Global %2").arg(steps).arg(c)));
     }
     QCOMPARE(abundances.PointCount(4), steps);
     engine.Run(1, 1);
@@ -250,6 +258,72 @@ class IBSimpleRunTest : public QObject {
     fIB->pcResults->setCurrentWidget(fIB->tsAbundances);
     fIB->chAbundances->Refresh();
     QVERIFY(fIB->grab().save("/tmp/ibsimple-results.png"));
+  }
+
+  void ChartsFollowALongRun() {
+    // 30 patches of capacity 10 for 50,000 steps (10,000 under the sanitizers),
+    // the Abundances chart showing at the window's size. While the run goes on,
+    // the chart's lines reach (the rightmost pixel of the black Global line)
+    // within a few percent of the run's step; once it ends the whole run shows
+    // at once, and drawing it whole takes a small part of the run's time.
+    const int steps = testsupport::UnderSanitizers ? 10000 : 50000;
+    models::tArrayOfCircles patches;
+    for (int i = 0; i < 30; ++i) patches.push_back(Circle(i + 1, 100.0 * (i % 6), 100.0 * (i / 6), 40));
+    SetLandscape(patches);
+    DrawRunThroughCycle();
+    fIB->ckPedigree->click();  // a pedigree of millions of records is not what this measures
+    fIB->seNbTimeSteps->setValue(steps);
+    Initialise();
+    fIB->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fIB));
+    fIB->pcIBSimple->setCurrentWidget(fIB->tsResults);
+    fIB->pcResults->setCurrentWidget(fIB->tsAbundances);
+    utile::gui::tGraphicChart* chart = fIB->chAbundances;
+    const auto shownUpTo = [chart] { return testsupport::ShownUpTo(chart); };
+    struct tSample {
+      double Step, Shown;
+    };
+    std::vector<tSample> samples;
+    QTimer sampler;
+    sampler.setInterval(300);
+    const QByteArray grabs = qgetenv("READABLE_GRABS");
+    connect(&sampler, &QTimer::timeout, this, [&] {
+      if (!fIB->IsRunning()) return;
+      samples.push_back({double(fIB->Metapop->Time), shownUpTo()});
+      // The moment of a run at which a person once saw the chart far behind.
+      if (!grabs.isEmpty() && samples.size() >= 2 && samples.back().Step >= 0.38 * steps &&
+          samples[samples.size() - 2].Step < 0.38 * steps)
+        fIB->grab().save(QString(grabs) + "/ibsimple-longrun-38.png");
+    });
+    sampler.start();
+    double start = testsupport::ThreadSeconds();
+    Run();
+    const double runSeconds = testsupport::ThreadSeconds() - start;
+    sampler.stop();
+    const int ran = fIB->AbundanceSeries->PointCount(1);
+    QVERIFY2(ran > steps / 5, qPrintable(QString("the run ended at %1").arg(ran)));
+    QVERIFY2(samples.size() >= 3, qPrintable(QString("%1 samples in %2 s").arg(samples.size()).arg(runSeconds)));
+    // A pixel of the time axis spans some fifty steps; the Global line is two wide.
+    const double pixel = steps / chart->chart()->plotArea().width();
+    for (const tSample& sample : samples)
+      QVERIFY2(sample.Shown <= sample.Step + 3 * pixel && sample.Step - sample.Shown < 0.03 * steps,
+               qPrintable(QString("at step %1 the chart showed %2").arg(sample.Step).arg(sample.Shown)));
+    // Every point kept, the whole run shown at once.
+    if (!grabs.isEmpty()) fIB->grab().save(QString(grabs) + "/ibsimple-longrun.png");
+    QCOMPARE(fIB->AbundanceSeries->PointCount(0), ran);
+    QVERIFY2(shownUpTo() > 0.97 * ran, qPrintable(QString::number(shownUpTo())));
+    // Drawn whole again (at other axes and back).
+    start = testsupport::ThreadSeconds();
+    chart->SetBottomAxisRange(0, 1);
+    chart->SetAutomaticAxes();
+    const QImage whole = chart->grab().toImage();
+    const double drawingSeconds = testsupport::ThreadSeconds() - start;
+    QVERIFY(!whole.isNull());
+    qInfo("%d steps on 30 patches ran in %.2f s; the chart drawn whole in %.3f s", ran, runSeconds,
+          drawingSeconds);
+    if (!testsupport::UnderSanitizers)
+      QVERIFY2(drawingSeconds < 0.05 * runSeconds,
+               qPrintable(QString("%1 s to draw a run of %2 s").arg(drawingSeconds).arg(runSeconds)));
   }
 
   void InitialiseOnSmallLandscapes() {

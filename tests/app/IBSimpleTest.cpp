@@ -283,16 +283,16 @@ class IBSimpleTest : public QObject {
     tEventCell* survival = Cell(2);
 
     // Moving: the cell is centred where it is dropped, also when the area is scrolled.
-    Drag(Qt::LeftButton, Centre(survival), {300, 420});
-    QVERIFY(survival->Left == 275 && survival->Top == 395);
+    Drag(Qt::LeftButton, Centre(survival), {300, 370});
+    QVERIFY(survival->Left == 275 && survival->Top == 345);
     fIB->sbLifeCycle->verticalScrollBar()->setValue(50);
     QCOMPARE(Area()->mapTo(fIB->sbLifeCycle->viewport(), QPoint(0, 0)), QPoint(0, -50));
-    Drag(Qt::LeftButton, Centre(survival), {320, 440});
-    QVERIFY(survival->Left == 295 && survival->Top == 415);
+    Drag(Qt::LeftButton, Centre(survival), {320, 390});
+    QVERIFY(survival->Left == 295 && survival->Top == 365);
     fIB->sbLifeCycle->verticalScrollBar()->setValue(0);
     // Released outside the visible area, the drag changes nothing.
     Drag(Qt::LeftButton, Centre(survival), {320, -30});
-    QCOMPARE(survival->Top, 415);
+    QCOMPARE(survival->Top, 365);
     // Dropped on another cell, it is centred on the drop point too.
     Drag(Qt::LeftButton, Centre(survival), Centre(aging) + QPoint(10, 0));
     QCOMPARE(survival->Left, aging->Left + 10);
@@ -542,15 +542,17 @@ class IBSimpleTest : public QObject {
       QVERIFY(fIB->CellControls(Cell(1)) && fIB->edName->text() == "Kept" && fIB->sbLifeCycle->isVisible());
       QCOMPARE(fIB->cbReproductionMode->currentIndex(), 2);
     }
-    // Through the main window the message is shown, and the new workbench keeps its
-    // Birth cell and no file name.
+    // Through the main window the message is shown, and no workbench is left for
+    // the file: the one open stays current and as it was.
     utile::SaveTextToFile(fileName, with(14, "13"));
     fDialogs->FileNames.push_back(fileName);
+    const std::vector<vandrel::tModelForm*> before = fMain->fModels;
     fMain->mnOpenModel->trigger();
     QCOMPARE(fDialogs->Messages.size(), size_t(1));
     QVERIFY(fDialogs->Messages[0].find(fileName) != std::string::npos);
-    auto* opened = qobject_cast<TdlgIBSimple*>(fMain->CurrentModel);
-    QVERIFY(opened && opened != fIB && opened->fFilename.empty() && opened->fEventCells.Count() == 1);
+    QVERIFY(fMain->fModels == before);
+    QCOMPARE(fMain->CurrentModel, fIB);
+    QVERIFY(fIB->fFilename.empty() && fIB->fEventCells.Count() == 2 && fIB->edName->text() == "Kept");
   }
 
   // Not a check: the pictures a person looks at.

@@ -25,6 +25,7 @@
 #include "Utile/gui/GraphicOps.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgVandrelU.h"
+#include "models/IBModelFile.h"
 #include "models/MetapopCommon.h"
 
 using testsupport::tScriptedDialogs;
@@ -332,7 +333,7 @@ class MainWindowTest : public QObject {
   void OpeningAModelFileGoesByItsFirstLine() {
     testsupport::tTempFolder folder;
     const std::string ibm = folder.File("cycle.model");
-    utile::SaveTextToFile(ibm, "IBsimple\r\n4\r\nmore\r\n");
+    models::SaveModelFile(ibm, models::tIBModelFile{});
     const std::string other = folder.File("other.model");
     utile::SaveTextToFile(other, "Matrix model\r\n");
 
@@ -359,6 +360,46 @@ class MainWindowTest : public QObject {
     // A cancelled dialog does nothing.
     fMain->mnOpenModel->trigger();
     QCOMPARE(fCreated.size(), size_t(3));
+  }
+
+  void ARefusedModelFileLeavesTheWorkbenchesAsTheyWere() {
+    testsupport::tTempFolder folder;
+    const std::string garbled = folder.File("garbled.model");
+    utile::SaveTextToFile(garbled, "IBsimple 4\r\nnot a model\r\n");
+    const std::string readable = folder.File("readable.model");
+    models::SaveModelFile(readable, models::tIBModelFile{});
+    fMain->mnNewDemogenetic->trigger();
+    fMain->mnNewGraph->trigger();
+    const std::vector<vandrel::tModelForm*> before = fMain->fModels;
+    vandrel::tModelForm* const current = fMain->CurrentModel;
+    QCOMPARE(current, before.back());
+    const QStringList captions = {before[0]->windowTitle(), before[1]->windowTitle()};
+
+    // A body that cannot be read: the file's name in the message, no workbench made.
+    fDialogs->FileNames = {garbled};
+    fMain->mnOpenModel->trigger();
+    QVERIFY(fDialogs->Messages.back().find("garbled.model") != std::string::npos);
+    QCOMPARE(fDialogs->Kinds.back(), vandrel::tMessageKind::mkError);
+    QCOMPARE(fCreated.size(), size_t(2));
+    // A file the workbench made for it refuses: that workbench goes again.
+    fMain->SetWorkbenchFactory(tWorkbenchKind::wkIBSimple, [this](vandrel::TdlgVandrel* owner) {
+      auto* bench = new tTestWorkbench(owner);
+      bench->RefuseModelFiles = true;
+      fCreated.emplace_back(bench);
+      return bench;
+    });
+    fDialogs->FileNames = {readable};
+    fMain->mnOpenModel->trigger();
+    QVERIFY(fDialogs->Messages.back().find("is not a model of this workbench") != std::string::npos);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(fCreated.size(), size_t(3));
+    QVERIFY(fCreated[2].isNull());
+    QVERIFY(fMain->fModels == before);
+    QCOMPARE(fMain->CurrentModel, current);
+    QCOMPARE(QStringList({before[0]->windowTitle(), before[1]->windowTitle()}), captions);
+    // The next workbench is numbered as if nothing had been opened.
+    fMain->mnNewDemogenetic->trigger();
+    QCOMPARE(fMain->CurrentModel->windowTitle(), QString("Matrix Model 3 (v.1.0.1.3)"));
   }
 
   void SavingWhereThereIsNoModelFileSaysSo() {

@@ -382,6 +382,12 @@ class SimpleDemoModelTest : public QObject {
     QVERIFY(lines[2].startsWith("05\t1\t1\t1\t1000\t1\t2\t50\t"));  // no landscape line before it
     QVERIFY(lines[3].startsWith("****** Error in batch line 3: "));
     QCOMPARE(lines[4], QString("******* 2 errors encountered"));
+    // The page shows the count until the next batch, which runs without failure.
+    QVERIFY(!Page()->lblBatchErrors->isHidden());
+    QCOMPARE(Page()->lblBatchErrors->text(), QString("******* 2 errors encountered"));
+    fDialogs->FileExistsAnswers.push_back(vandrel::tDialogResult::drReplace);
+    QCOMPARE(RunBatch({"Simulation(0,1,1,1,1000,1,2,50)"}).size(), 2);
+    QVERIFY(Page()->lblBatchErrors->isHidden() && Page()->lblBatchErrors->text().isEmpty());
   }
 
   void RowsOfTheAnalysisOfTheParametersPage() {

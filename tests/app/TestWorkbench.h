@@ -76,7 +76,10 @@ class tTestWorkbench : public vandrel::tModelForm {
     else
       ++Saves;
   }
+  // Refuses every model file, as a workbench does with one it cannot take.
+  bool RefuseModelFiles = false;
   void OpenModel(const std::string& FileName) override {
+    if (RefuseModelFiles) throw utile::EInOutError("\"" + FileName + "\" is not a model of this workbench.");
     tModelForm::OpenModel(FileName);
     Opened.push_back(FileName);
   }

@@ -181,6 +181,26 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     QCOMPARE(errors, QStringList({"f_QT generated an error. Check it.", "e_QT converted to byte data type.",
                                   "d_QT generated an error. Check it.", "c_QT generated an error. Check it.",
                                   "b_QT generated an error. Check it."}));
+    // The reason stands under each error line, indented as the file operations indent it;
+    // the exports report theirs alike.
+    w.cbFormat->setCurrentIndex(w.cbFormat->findText("Bitmap (*.bmp)"));
+    Select(w, {"b_QT.rdc", "d_QT.rst"});
+    w.btExport->click();
+    const QStringList lines = LogLines(w);
+    int reasons = 0;
+    for (qsizetype i = 0; i < lines.size(); ++i)
+      if (lines[i].endsWith(" generated an error. Check it.")) {
+        QVERIFY2(i + 1 < lines.size() && lines[i + 1].startsWith("    ") && lines[i + 1].size() > 4 &&
+                     lines[i + 1][4] != ' ',
+                 qPrintable(lines.mid(i, 2).join(" / ")));
+        ++reasons;
+      }
+    QCOMPARE(reasons, 6);
+    // With READABLE_GRABS naming a folder: the window as the walks leave it.
+    if (const QByteArray folder = qgetenv("READABLE_GRABS"); !folder.isEmpty()) {
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      w.grab().save(QString(folder) + "/kelvora-walks.png");
+    }
     QCOMPARE(fDialogs->Messages,
              std::vector<std::string>({"Map f-mod_QT exists already. Do you want to replace it?",
                                        "Map a_QT: Values out of byte range"}));

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "Utile/ColorOps.h"
+#include "Utile/gui/CustomChartSeries.h"
 #include "Utile/gui/GraphicOps.h"
 
 using namespace utile;
@@ -127,6 +128,40 @@ void BM_AddPointsReferenceAppend(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * calls * 10LL);
 }
 BENCHMARK(BM_AddPointsReferenceAppend)->Arg(2500)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// A run's points into a family of lines: 400 lines (the abundances and sex
+// ratios of 100 patches) take one point each per step for 1,000 steps, on a chart
+// that is not shown, then go to the chart together.
+void BM_LineSeriesSetAppend(benchmark::State& state) {
+  constexpr int Lines = 400, Steps = 1000;
+  QWidget window;
+  auto* chart = new tGraphicChart(&window, "t", "N", "");
+  tLineSeriesSet set(*chart);
+  for (int i = 0; i < Lines; ++i) set.Add(QString::number(i), Qt::red);
+  set.MakeActiveSeries();
+  for (auto _ : state) {
+    for (int i = 0; i < Lines; ++i) set.ClearPoints(i);
+    for (int t = 0; t < Steps; ++t)
+      for (int i = 0; i < Lines; ++i) set.AppendPoint(i, t, (t * 7 + i) % 101);
+    benchmark::DoNotOptimize(set.PointCount(Lines - 1));
+  }
+  state.SetItemsProcessed(state.iterations() * Lines * Steps);
+}
+BENCHMARK(BM_LineSeriesSetAppend)->Unit(benchmark::kMillisecond);
+
+// Reference: the same values written into one plain array per line.
+void BM_LineSeriesSetAppendReferenceVectors(benchmark::State& state) {
+  constexpr int Lines = 400, Steps = 1000;
+  std::vector<std::vector<QPointF>> lines(Lines);
+  for (auto _ : state) {
+    for (auto& line : lines) line.clear();
+    for (int t = 0; t < Steps; ++t)
+      for (int i = 0; i < Lines; ++i) lines[i].emplace_back(t, (t * 7 + i) % 101);
+    benchmark::DoNotOptimize(lines.back().size());
+  }
+  state.SetItemsProcessed(state.iterations() * Lines * Steps);
+}
+BENCHMARK(BM_LineSeriesSetAppendReferenceVectors)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "Utile/RunTime.h"
+#include "Utile/gui/ChartLines.h"
 #include "Utile/gui/GraphicOps.h"
 
 using namespace utile;
@@ -217,10 +218,13 @@ private slots:
     QWidget window;
     window.resize(300, 300);
     auto* chart = new tGraphicChart(&window, "", "", "");
+    // Besides the chart's own, which draws its line series.
     auto layers = [chart] {
       int n = 0;
-      for (QGraphicsItem* item : chart->chart()->childItems())
-        n += qobject_cast<tChartLayer*>(item->toGraphicsObject()) != nullptr;
+      for (QGraphicsItem* item : chart->chart()->childItems()) {
+        QGraphicsObject* object = item->toGraphicsObject();
+        n += qobject_cast<tChartLayer*>(object) != nullptr && qobject_cast<tChartLines*>(object) == nullptr;
+      }
       return n;
     };
     window.show();
