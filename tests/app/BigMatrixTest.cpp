@@ -803,7 +803,6 @@ class BigMatrixTest : public QObject {
       QTableWidget* grid = fBM->sgDispersal;
       const QAbstractItemView* view = grid;  // where the width a column's cells need is public
       QCOMPARE(grid->columnCount(), patches);
-      fBM->grab().save(QString("/tmp/bigmatrix-dispersal-%1-before.png").arg(patches));
       int total = 0;
       for (int column = 0; column < grid->columnCount(); ++column) {
         QVERIFY2(grid->columnWidth(column) >= view->sizeHintForColumn(column),
