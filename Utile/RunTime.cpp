@@ -21,8 +21,17 @@ namespace utile {
 
 // ---------------------------------------------------------------- exceptions
 
+// The unit's name as the source tree holds it ("Utile/X.cpp"). The build maps the source folder
+// away, but a compiler launcher (ccache with a base folder) or an out-of-tree packager hands the
+// compiler relative names, which reach source_location as "../../Utile/X.cpp".
+static std::string UnitFileName(const char* fileName) {
+  std::string_view name(fileName);
+  while (name.starts_with("../") || name.starts_with("./")) name.remove_prefix(name.starts_with("./") ? 2 : 3);
+  return std::string(name);
+}
+
 void RaiseAssertion(const char* text, const std::source_location& where) {
-  throw EAssertionFailed(Format("%s (%s, line %d)", text, where.file_name(), where.line()));
+  throw EAssertionFailed(Format("%s (%s, line %d)", text, UnitFileName(where.file_name()).c_str(), where.line()));
 }
 
 void RaiseZeroDivide() { throw EZeroDivide("Floating point division by zero"); }
