@@ -362,8 +362,8 @@ void TdlgSimpleDemoModel::ConnectHandlers() {
   connect(this, &tModelForm::BatchFinished, this, [this] { fInBatch = false; });
   // What an analysis or a batch line reads stays as it was until it has returned.
   connect(this, &tModelForm::RunningChanged, this, [this](bool running) {
-    for (QWidget* control : std::initializer_list<QWidget*>{grpParameters, GroupBox8, grpAnalyses, fBatchAnalyses,
-                                                            SensitivityPage->btRunBatch})
+    for (QWidget* control : std::initializer_list<QWidget*>{grpParameters, GroupBox8, grpAnalyses,
+                                                            fBatchAnalyses, SensitivityPage->btRunBatch})
       control->setEnabled(!running);
     acRun->setEnabled(!running);
     acInitialise->setEnabled(!running);
@@ -443,8 +443,7 @@ void TdlgSimpleDemoModel::ChangeConnectivityMatrix() {
 // ------------------------------------------------------------ overrides
 
 void TdlgSimpleDemoModel::Initialise() {
-  if (fAnalysing)
-    throw utile::EInvalidOperation("The capacity cannot be recomputed while an analysis runs.");
+  if (fAnalysing) throw utile::EInvalidOperation("The capacity cannot be recomputed while an analysis runs.");
   const models::tParam param = GetParam();
   models::ComputeMetapopulationCapacity(&param, models::Patches);
   ComputeMaxConnectivity();
@@ -572,7 +571,8 @@ void TdlgSimpleDemoModel::RunRareSpeciesPersitence(const models::tParam& Param,
   if (Param.MapForInterface) {
     double minX, maxX, minY, maxY;
     ChartExtent(minX, maxX, minY, maxY);
-    models::ComputeTestPosition(Param, minX, maxX, minY, maxY, InterfaceGrid, InterfaceGrid, Patches, progress);
+    models::ComputeTestPosition(Param, minX, maxX, minY, maxY, InterfaceGrid, InterfaceGrid, Patches,
+                                progress);
   } else {
     models::ComputeTestPosition(Param, Param.MiX, Param.MaX, Param.MiY, Param.MaY, Param.MapCol, Param.MapRow,
                                 Patches, progress);
@@ -588,9 +588,11 @@ void TdlgSimpleDemoModel::RunMetapopulationSize(const models::tParam& Param,
   double minX, maxX, minY, maxY;
   ChartExtent(minX, maxX, minY, maxY);
   if (Param.MapForInterface)
-    models::FindMetapopulationSize(Param, Patches, minX, maxX, minY, maxY, InterfaceGrid, InterfaceGrid, progress);
+    models::FindMetapopulationSize(Param, Patches, minX, maxX, minY, maxY, InterfaceGrid, InterfaceGrid,
+                                   progress);
   else
-    models::FindMetapopulationSize(Param, Patches, minX, maxX, minY, maxY, Param.MapRow, Param.MapCol, progress);
+    models::FindMetapopulationSize(Param, Patches, minX, maxX, minY, maxY, Param.MapRow, Param.MapCol,
+                                   progress);
   AnalysisDone();
 }
 
@@ -623,12 +625,13 @@ models::tAnalysisProgress TdlgSimpleDemoModel::AnalysisProgress(tSimpleDemoAnaly
   return progress;
 }
 
-void TdlgSimpleDemoModel::ShowProgress(tSimpleDemoAnalysis analysis, models::tAnalysisStage stage, int32_t done,
-                                       int32_t count) {
+void TdlgSimpleDemoModel::ShowProgress(tSimpleDemoAnalysis analysis, models::tAnalysisStage stage,
+                                       int32_t done, int32_t count) {
   // The memo takes a new text once per stage and per percent of a counted one:
   // a map of many columns or many bootstrap rounds would spend its time here.
   const int32_t percent = count > 0 ? static_cast<int32_t>(int64_t{100} * done / count) : 0;
-  if (fShownProgress.Analysis == analysis && fShownProgress.Stage == stage && fShownProgress.Percent == percent)
+  if (fShownProgress.Analysis == analysis && fShownProgress.Stage == stage &&
+      fShownProgress.Percent == percent)
     return;
   fShownProgress = {analysis, stage, percent};
   std::string text;

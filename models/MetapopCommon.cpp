@@ -767,8 +767,8 @@ tVectorOfDouble PatchValuesOf(const tVectorOfDouble& right, const tVectorOfDoubl
 // ComputeMetapopulationCapacity makes it, with its eigenvectors also kept here:
 // an analysis that lets messages through reads them from here, where no other
 // window's computation can replace them.
-tLandscapeEigen Capacity(const tParam& param, const tArrayOfCircles& patches, const tMatrixOfDouble& distances,
-                         tWorkMeter* meter) {
+tLandscapeEigen Capacity(const tParam& param, const tArrayOfCircles& patches,
+                         const tMatrixOfDouble& distances, tWorkMeter* meter) {
   const size_t n = patches.size();
   tLandscapeEigen eigen = LandscapeEigensystem(param, patches, distances, meter);
   HanskiMat = std::move(eigen.M);
@@ -918,7 +918,8 @@ void ComputeMovingWindow(Double Alpha, Double Territory, Double, Integer n, Inte
           for (size_t i = 0; i < index.size(); ++i)
             for (size_t j = 0; j < index.size(); ++j) distances[i][j] = DistanceMat[index[i]][index[j]];
         const tLandscapeEigen eigen = LandscapeEigensystem(param, inside, distances, nullptr);
-        const tVectorOfDouble windowValues = PatchValuesOf(eigen.Right, eigen.Left, eigen.Lambda, inside.size());
+        const tVectorOfDouble windowValues =
+            PatchValuesOf(eigen.Right, eigen.Left, eigen.Lambda, inside.size());
         for (size_t i = 0; i < index.size(); ++i) {
           ++counts[index[i]];
           values[index[i]] += windowValues[i];
@@ -1082,7 +1083,8 @@ class tOccupancyDynamics {
   // Euler steps from 0.1 in blocks, the rates first scaled up together (their
   // ratio kept) until one of them reaches 0.1; a step that leaves [0, 1] halves
   // both rates and starts again.
-  tVectorOfDouble Integrate(Double c, Double e, Double changeLimit, int64_t stepLimit, tWorkMeter& meter) const {
+  tVectorOfDouble Integrate(Double c, Double e, Double changeLimit, int64_t stepLimit,
+                            tWorkMeter& meter) const {
     while (c < 0.1 && e < 0.1) {
       c *= 10;
       e *= 10;
@@ -1125,7 +1127,8 @@ class tOccupancyDynamics {
 
  private:
   // One Euler step from P into Next; false when an occupancy leaves [0, 1].
-  bool Step(const Double* __restrict p, Double* __restrict next, Double c, Double e, tWorkMeter& meter) const {
+  bool Step(const Double* __restrict p, Double* __restrict next, Double c, Double e,
+            tWorkMeter& meter) const {
     const size_t n = fN;
     for (size_t first = 0; first < n; first += RowsPerGroup) {
       Double sum[RowsPerGroup];

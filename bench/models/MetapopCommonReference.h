@@ -176,7 +176,8 @@ class tOccupancyDynamics {
 
 inline utile::tVectorOfDouble ExtinctionAreaTerms(const tArrayOfCircles& patches, const tParam& param) {
   utile::tVectorOfDouble terms(patches.size());
-  for (size_t i = 0; i < patches.size(); ++i) terms[i] = ScaledAreaPower(patches[i].A, param.Territ, param.ZetaExt);
+  for (size_t i = 0; i < patches.size(); ++i)
+    terms[i] = ScaledAreaPower(patches[i].A, param.Territ, param.ZetaExt);
   return terms;
 }
 
@@ -187,14 +188,15 @@ inline utile::tVectorOfDouble FindPequ(const tArrayOfCircles& patches, const uti
 }
 
 inline utile::tVectorOfDouble FindMetapopSizeMinusOnePatch(const tArrayOfCircles& patches,
-                                                           const utile::tMatrixOfDouble& M, const tParam& Param) {
+                                                           const utile::tMatrixOfDouble& M,
+                                                           const tParam& Param) {
   const size_t n = patches.size();
   const utile::tVectorOfDouble areaTerms = ExtinctionAreaTerms(patches, Param);
   utile::tVectorOfDouble sizes(n, 0.0);
   for (size_t k = 0; k < n; ++k) {
     const tOccupancyDynamics dynamics(M, areaTerms, k);
-    const utile::tVectorOfDouble p =
-        dynamics.Integrate(Param.colonisation, Param.extinction, static_cast<Double>(n - 1) * 1e-30, 10'000'000);
+    const utile::tVectorOfDouble p = dynamics.Integrate(Param.colonisation, Param.extinction,
+                                                        static_cast<Double>(n - 1) * 1e-30, 10'000'000);
     Double size = 0;
     for (size_t i = 0, r = 0; i < n; ++i)
       if (i != k) size += p[r++] * utile::FloatDiv(patches[i].A, Param.Territ);

@@ -519,13 +519,15 @@ class SimpleDemoModelTest : public QObject {
     });
     b->btRun->click();
     QStringList expected = {"Metapopulation Size: occupancy at equilibrium..."};
-    for (int k = 1; k <= 30; ++k) expected << QString("Metapopulation Size: patch %1 of 30 left out...").arg(k);
+    for (int k = 1; k <= 30; ++k)
+      expected << QString("Metapopulation Size: patch %1 of 30 left out...").arg(k);
     QCOMPARE(texts.mid(0, 31), expected);
     QCOMPARE(texts.size(), 33);  // then the memo as it was, then the results
     QVERIFY(locked);
-    QVERIFY(MemoLines(b->mmResults)[0] ==
-            QString::fromStdString(utile::Format("Metapopulation Size (S)=\t%.3g", models::MetapopulationSize)));
-    QVERIFY(!b->IsRunning() && !fMain->LandscapeLocked() && b->btRun->isEnabled() && b->grpParameters->isEnabled());
+    QVERIFY(MemoLines(b->mmResults)[0] == QString::fromStdString(utile::Format(
+                                              "Metapopulation Size (S)=\t%.3g", models::MetapopulationSize)));
+    QVERIFY(!b->IsRunning() && !fMain->LandscapeLocked() && b->btRun->isEnabled() &&
+            b->grpParameters->isEnabled());
   }
 
   void CloseDuringAnAnalysisStopsItAndClosesOnceItHasUnwound() {
@@ -576,7 +578,8 @@ class SimpleDemoModelTest : public QObject {
     QCOMPARE(lines.size(), 4);
     // Without a landscape line a row begins with the line's values.
     QCOMPARE(lines[1].split('\t').size(), 8 + 1 + 3 * 30 + 1);
-    QCOMPARE(lines[2], "****** Error for 0\t1\t1\t1\t1000\t1\t1\t100\t: The analysis was stopped. ************");
+    QCOMPARE(lines[2],
+             "****** Error for 0\t1\t1\t1\t1000\t1\t1\t100\t: The analysis was stopped. ************");
     QCOMPARE(lines[3], QString("******* 1 errors encountered"));
     QTRY_VERIFY(window.isNull());
     b = nullptr;

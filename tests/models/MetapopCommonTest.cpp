@@ -1172,7 +1172,8 @@ struct tSeeded {
   int Patches, Seed;
   bool Defaults;  // else OtherRates, areas 1 to 10
   tArrayOfCircles Landscape() const {
-    return Defaults ? testsupport::SeededLandscape(Patches, Seed) : testsupport::SeededLandscape(Patches, Seed, 200, 1, 10);
+    return Defaults ? testsupport::SeededLandscape(Patches, Seed)
+                    : testsupport::SeededLandscape(Patches, Seed, 200, 1, 10);
   }
   tParam Param() const { return Defaults ? testsupport::SimpleDemoDefaults() : OtherRates(); }
 };
@@ -1185,8 +1186,8 @@ TEST(FindPequ, IsThePlainIntegrationToTheLastBitAlsoWhereItCyclesToItsStepLimit)
   struct tCase {
     tSeeded Landscape;
     bool WithoutEachPatch;
-  } cases[] = {{{30, 3, true}, true},   {{30, 67, true}, false}, {{100, 1, true}, false},
-               {{100, 110, true}, false}, {{5, 7, true}, true},  {{20, 12, false}, true}};
+  } cases[] = {{{30, 3, true}, true},     {{30, 67, true}, false}, {{100, 1, true}, false},
+               {{100, 110, true}, false}, {{5, 7, true}, true},    {{20, 12, false}, true}};
   for (const auto& c : cases) {
     const tArrayOfCircles patches = c.Landscape.Landscape();
     const tParam param = c.Landscape.Param();
@@ -1202,9 +1203,9 @@ TEST(FindPequ, IsThePlainIntegrationToTheLastBitAlsoWhereItCyclesToItsStepLimit)
     for (size_t k = 0; k < n; ++k) {
       tVectorOfDouble rest = terms;
       rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(k));
-      const tVectorOfDouble p = PlainOccupancy(utile::DeleteRowAndCol(m, static_cast<Integer>(k)), rest,
-                                               param.colonisation, param.extinction,
-                                               static_cast<Double>(n - 1) * 1e-30, 10'000'000);
+      const tVectorOfDouble p =
+          PlainOccupancy(utile::DeleteRowAndCol(m, static_cast<Integer>(k)), rest, param.colonisation,
+                         param.extinction, static_cast<Double>(n - 1) * 1e-30, 10'000'000);
       Double size = 0;
       for (size_t i = 0, r = 0; i < n; ++i)
         if (i != k) size += p[r++] * (patches[i].A / param.Territ);
@@ -1297,19 +1298,29 @@ TEST_F(Landscape, AnalysesReportTheirStagesAndStopWithTheirResultsAsTheyWere) {
     std::function<void(const tAnalysisProgress&)> Analysis;
     std::vector<tStage> Stages;
   } cases[] = {
-      {"size", false,
-       [&](const tAnalysisProgress& progress) { FindMetapopulationSize(param, Patches, 0, 1, 0, 1, 2, 2, progress); },
+      {"size",
+       false,
+       [&](const tAnalysisProgress& progress) {
+         FindMetapopulationSize(param, Patches, 0, 1, 0, 1, 2, 2, progress);
+       },
        {{tAnalysisStage::asEquilibrium, 0, 0},
         {tAnalysisStage::asWithoutPatch, 1, 4},
         {tAnalysisStage::asWithoutPatch, 2, 4},
         {tAnalysisStage::asWithoutPatch, 3, 4},
         {tAnalysisStage::asWithoutPatch, 4, 4}}},
       {"capacity map", false,
-       [&](const tAnalysisProgress& progress) { ComputeTestPosition(param, 0, 30, 0, 40, 3, 2, Patches, progress); },
+       [&](const tAnalysisProgress& progress) {
+         ComputeTestPosition(param, 0, 30, 0, 40, 3, 2, Patches, progress);
+       },
        with({{tAnalysisStage::asCapacity, 0, 0}}, map(3))},
-      {"bootstrap", true,
-       [&](const tAnalysisProgress& progress) { ComputeTestPosition(param, 0, 30, 0, 40, 3, 2, Patches, progress); },
-       {{tAnalysisStage::asBootstrap, 1, 3}, {tAnalysisStage::asBootstrap, 2, 3}, {tAnalysisStage::asBootstrap, 3, 3}}},
+      {"bootstrap",
+       true,
+       [&](const tAnalysisProgress& progress) {
+         ComputeTestPosition(param, 0, 30, 0, 40, 3, 2, Patches, progress);
+       },
+       {{tAnalysisStage::asBootstrap, 1, 3},
+        {tAnalysisStage::asBootstrap, 2, 3},
+        {tAnalysisStage::asBootstrap, 3, 3}}},
       {"contribution map", false,
        [&](const tAnalysisProgress& progress) { FindMatB(param, Patches, 0, 30, 0, 40, 4, 2, progress); },
        with({{tAnalysisStage::asEquilibrium, 0, 0}}, map(4))},
@@ -1327,8 +1338,8 @@ TEST_F(Landscape, AnalysesReportTheirStagesAndStopWithTheirResultsAsTheyWere) {
 
     // Stopped at the start of the last stage: every result global stays.
     const size_t last = stages.size();
-    EquilibriumOccupancy = PatchValues = PatchValuesPerArea = ContributionEigenvector = PatchSizeContributions =
-        PatchSizeSensitivities = {-7};
+    EquilibriumOccupancy = PatchValues = PatchValuesPerArea = ContributionEigenvector =
+        PatchSizeContributions = PatchSizeSensitivities = {-7};
     LandscapeCapacity = MetapopulationSize = -7;
     ResultMap = ContributionMap = {{-7}};
     size_t started = 0;
@@ -1337,8 +1348,9 @@ TEST_F(Landscape, AnalysesReportTheirStagesAndStopWithTheirResultsAsTheyWere) {
     utile::SetSeeds(3, 4);
     EXPECT_THROW(c.Analysis(progress), EAnalysisStopped) << c.Name;
     EXPECT_EQ(last, started) << c.Name;
-    for (const tVectorOfDouble* v : {&EquilibriumOccupancy, &PatchValues, &PatchValuesPerArea,
-                                     &ContributionEigenvector, &PatchSizeContributions, &PatchSizeSensitivities})
+    for (const tVectorOfDouble* v :
+         {&EquilibriumOccupancy, &PatchValues, &PatchValuesPerArea, &ContributionEigenvector,
+          &PatchSizeContributions, &PatchSizeSensitivities})
       EXPECT_EQ(tVectorOfDouble{-7}, *v) << c.Name;
     EXPECT_EQ(-7, LandscapeCapacity) << c.Name;
     EXPECT_EQ(-7, MetapopulationSize) << c.Name;
