@@ -652,6 +652,10 @@ Integer tGraphicChart::PointCount(const QXYSeries* series) const {
   return static_cast<Integer>(fLines->Holds(series) ? fLines->Count(series) : series->count());
 }
 
+Integer tGraphicChart::PaintedPointCount(const QXYSeries* series) const {
+  return series != nullptr && fLines->Holds(series) ? static_cast<Integer>(fLines->PaintedCount(series)) : -1;
+}
+
 QList<QPointF>& tGraphicChart::LinePoints(QLineSeries* series) { return fLines->PointList(series); }
 
 void tGraphicChart::AddPointSource(const void* key, std::function<void()> hand) {

@@ -173,6 +173,10 @@ public:
   Integer PointCount(const QXYSeries* series) const;
   // Empties one series.
   void ClearPoints(QXYSeries* series);
+  // How many of a line series' points the chart's picture of its lines held
+  // when it was last drawn (those handed to the screen); -1 for a series the
+  // charting library draws itself.
+  Integer PaintedPointCount(const QXYSeries* series) const;
   // The list in which the chart keeps the points of a line series, for a caller
   // that appends hundreds of points a step (tLineSeriesSet) without a look-up
   // for each: points appended to it are drawn at the next refresh, which
