@@ -438,6 +438,30 @@ class MatrixWorkbenchTest : public QObject {
     QCOMPARE(PointCount(fBench->chmDensity, 0), 0);
   }
 
+  void ARunWhoseChartsNoMachineCouldHoldIsRefused() {
+    // 400 patches for ten million steps: 2,007 points a step, 321 GB.
+    std::vector<tPatch> grid;
+    for (int i = 0; i < 400; ++i) grid.push_back({50.0 * (i % 20), 50.0 * (i / 20), 40});
+    SetLandscape(grid);
+    fBench->acInitialise->trigger();
+    fBench->seTimeSteps->setValue(10000000);
+    fDialogs->Messages.clear();
+    fBench->acRun->trigger();
+    QCOMPARE(fDialogs->Messages.size(), size_t(1));
+    QVERIFY2(QString::fromStdString(fDialogs->Messages[0])
+                 .startsWith("The charts of 10000000 time steps over 400 patches would take 3"),
+             fDialogs->Messages[0].c_str());
+    QVERIFY(!fBench->IsRunning());
+    QCOMPARE(fBench->MatrixModel->tMax, 0);
+    QCOMPARE(PointCount(fBench->chmDensity, 0), 0);
+    // A run it can hold goes on as ever.
+    SevenPatches();
+    fBench->acInitialise->trigger();
+    fBench->seTimeSteps->setValue(1100);
+    fBench->acRun->trigger();
+    QCOMPARE(fBench->MatrixModel->tMax, 1100);
+  }
+
   void CloseStopsTheRunAfterItsStepAndRefusesReinitialisation() {
     SetLandscape({{0, 0, 40}, {100, 0, 40}, {50, 80, 40}});
     // Long enough never to end by itself; a run ten times as long would ask
