@@ -28,11 +28,13 @@ inline double ShownUpTo(utile::gui::tGraphicChart* chart) {
 }
 
 // The time a chart's lines reach in a picture of it (its grab when none is
-// given): the x of the rightmost pixel inside the plot area that is dark or
+// given): the x of the rightmost pixel of the plot area that is dark or
 // coloured (the background and the grid are light greys), or -1 without one.
+// The plot area's top and right edges count (a line may lie on them), the
+// three pixels at its left and bottom, where the axes are drawn, do not.
 inline double LinesReachTo(utile::gui::tGraphicChart* chart, QImage picture = QImage()) {
   if (picture.isNull()) picture = chart->grab().toImage();
-  const QRect plot = chart->chart()->plotArea().toAlignedRect().adjusted(3, 3, -3, -3);
+  const QRect plot = chart->chart()->plotArea().toAlignedRect().adjusted(3, -1, 1, -3);
   const QPoint origin = chart->mapFromScene(chart->chart()->mapToScene(QPointF(0, 0)));
   for (int x = plot.right(); x >= plot.left(); --x)
     for (int y = plot.top(); y <= plot.bottom(); ++y) {
@@ -47,7 +49,7 @@ inline double LinesReachTo(utile::gui::tGraphicChart* chart, QImage picture = QI
 // series that shows: every point it holds on the chart's picture at its last
 // drawing, inside the axes. For every series, the data file (written to
 // dataFile) holds its title, then the x and the y of each of its points that
-// has a value, x as it is and y to the 15 digits written; the metadata follow.
+// has a value, both to the 15 digits written; the metadata follow.
 // Empty when all agree, else what differs first.
 inline QString ChartDisagreement(utile::gui::tGraphicChart* chart, const QString& dataFile) {
   chart->SaveData(dataFile);
@@ -88,8 +90,9 @@ inline QString ChartDisagreement(utile::gui::tGraphicChart* chart, const QString
       return name + "no such block in the data file at line " + QString::number(at + 1);
     if (xs.size() != kept.size() || ys.size() != kept.size())
       return name + QString("%1 values saved for %2 points").arg(xs.size()).arg(kept.size());
+    const auto written = [](double saved, double held) { return std::fabs(saved - held) <= 1e-14 * std::fabs(held); };
     for (size_t i = 0; i < kept.size(); ++i)
-      if (xs[i] != kept[i].x() || !(std::fabs(ys[i] - kept[i].y()) <= 1e-14 * std::fabs(kept[i].y())))
+      if (!written(xs[i], kept[i].x()) || !written(ys[i], kept[i].y()))
         return name + QString("point %1 saved as (%2, %3)").arg(i).arg(xs[i]).arg(ys[i]);
     at += 3;
   }
