@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -459,6 +460,9 @@ void TdlgSimpleDemoModel::ShowModel() {
   text.remove('\r');
   if (text.endsWith('\n')) text.chop(1);
   if (!text.isEmpty()) mmmModel->appendPlainText(text);
+  // The page shows its lines from their start: the matrix's lines are wider
+  // than the page, and the view would follow the cursor to the end of the last.
+  mmmModel->moveCursor(QTextCursor::Start);
 }
 
 void TdlgSimpleDemoModel::FormClose() {
