@@ -81,13 +81,13 @@ void SaveGrab(QWidget* widget, const char* name) {
   if (!folder.isEmpty()) widget->grab().save(folder + "/" + name + ".png");
 }
 
-// The times a run gives a series' points, first to last, one a step: the
-// effective sizes come a step behind the state they are measured on, and the
-// averaged one needs a hundred coancestries since the charts were made first.
+// The times of a series' points when the charts hold the steps first to
+// last, one a step: the effective sizes come a step behind the state they are
+// measured on, and the averaged one needs a hundred coancestries first.
 std::pair<int, int> StepsCharted(const utile::gui::tGraphicChart* chart, const QString& series, int first,
                                  int last) {
   if (series == "Lambda G") return {1, 0};  // only in heavy runs
-  if (series == "NeGlobal" && chart->objectName() == "chMeanNe") return {101, last};
+  if (series == "NeGlobal" && chart->objectName() == "chMeanNe") return {first + 100, last};
   if (series == "NeGlobal" || series == "Ne Whitlock & Barton") return {first - 1, last - 1};
   return {first, last};
 }
@@ -345,7 +345,7 @@ class MatrixWorkbenchTest : public QObject {
     struct tStage {
       const char* name;
       std::function<void()> act;
-      int first, last;  // the steps the charts hold
+      int first, last;  // the steps the charts hold, since the model's time first - 1
     };
     const std::vector<tStage> stages = {
         {"a run", [&] { fBench->acInitialise->trigger(); run(7000); }, 1, 7000},
@@ -366,6 +366,13 @@ class MatrixWorkbenchTest : public QObject {
            run(1100);
          },
          1, 700},
+        // It continues the model of the batch's last line, on charts of its own.
+        {"a run after a batch",
+         [&] {
+           fBench->RunBatch({"Simulation(2,1,40,0.3,0.0001,0,1100)"}, fFolder->File("batch.txt"), false);
+           run(1100);
+         },
+         1101, 2200},
     };
     const QString data = QString::fromStdString(fFolder->File("chart.txt"));
     const QString picture = QString::fromStdString(fFolder->File("chart.bmp"));
@@ -381,14 +388,14 @@ class MatrixWorkbenchTest : public QObject {
         QVERIFY2(StepsDiffer(chart, stage.first, stage.last).isEmpty(),
                  qPrintable(where + ": " + StepsDiffer(chart, stage.first, stage.last)));
         // Every chart's time axis spans what the runs charted.
-        QCOMPARE(chart->BottomAxis()->min(), 0.0);
+        QCOMPARE(chart->BottomAxis()->min(), double(stage.first - 1));
         QCOMPARE(chart->BottomAxis()->max(), double(stage.last));
         const QString differs = testsupport::ChartDisagreement(chart, data);
         QVERIFY2(differs.isEmpty(), qPrintable(where + ": " + differs));
         if (!chart->isVisible()) continue;
         // The picture shows the lines to their end (three pixels of the frame
         // left out, and as many for the line's own width).
-        const double pixel = stage.last / chart->chart()->plotArea().width();
+        const double pixel = (stage.last - stage.first + 1) / chart->chart()->plotArea().width();
         const double reach = testsupport::LinesReachTo(chart);
         QVERIFY2(reach >= stage.last - 6 * pixel, qPrintable(where + QString(": lines to %1").arg(reach)));
         // A saved picture is the chart as it shows.
