@@ -598,8 +598,15 @@ void TdlgMatrixModel::CreateSeries() {
     for (int32_t i = 0; i < n; ++i)
       for (int32_t j = i + 1; j < n; ++j)
         fFst.push_back(line(chmFst, utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str()));
+    chmFst->SetLayerLines(nullptr);
   } else {
     fFstPairPoints.assign(pairs, {});
+    // Saved as the series would be.
+    chmFst->SetLayerLines([this, n](const utile::gui::tGraphicChart::tEachLine& each) {
+      size_t k = 0;
+      for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = i + 1; j < n; ++j) each(utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str(), fFstPairPoints[k++]);
+    });
     fFstLayer = new utile::gui::tChartLayer(
         *chmFst, utile::gui::tChartLayer::SeriesZ, true,
         [this](QPainter& painter, const utile::gui::tGraphicChart& chart) { PaintFstPairs(painter, chart); });

@@ -12,12 +12,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QTextCursor>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <cmath>

@@ -204,7 +204,12 @@ public:
   // The picture by the file's extension: ".svg" vector graphics, ".bmp" 24-bit
   // bitmap. False for any other extension; EInOutError when writing fails.
   bool SaveImage(const QString& fileName);
-  // The series (title, x values, y values) then the metadata, as text.
+  // Lines that the caller draws without series (on a tChartLayer, for
+  // thousands of lines): the data text writes each after the series, as a
+  // series of that title and points. The function calls Each once a line.
+  using tEachLine = std::function<void(const QString& title, const QList<QPointF>& points)>;
+  void SetLayerLines(std::function<void(const tEachLine& each)> lines) { fLayerLines = std::move(lines); }
+  // The series (title, x values, y values), the layer's lines, then the metadata, as text.
   QString DataText();
   void SaveData(const QString& fileName);
   // A chart on a page frees the page, on its own window closes the window,
@@ -258,6 +263,7 @@ private:
   // Other series that took points without telling the library yet.
   QList<QPointer<QXYSeries>> fStale;
   std::vector<std::pair<const void*, std::function<void()>>> fPointSources;
+  std::function<void(const tEachLine&)> fLayerLines;
   QTimer fRefreshTimer;
   // Milliseconds the last refresh and the last painting took.
   qint64 fLastRefreshCost = 0;

@@ -149,8 +149,8 @@ bool ShowsWholeText(QLineEdit* edit) {
   return edit->fontMetrics().horizontalAdvance(edit->text()) <= TextRoom(edit);
 }
 
-// The letter at the left edge of a memo's view: its horizontal scroll and the
-// block its first line shows (0 when the memo shows its lines from their start).
+// How far a memo's view is scrolled to the right: 0 when it shows its lines
+// from their start.
 int LeftCut(QPlainTextEdit* memo) { return memo->horizontalScrollBar()->value(); }
 
 }  // namespace

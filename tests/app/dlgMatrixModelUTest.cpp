@@ -430,6 +430,24 @@ class MatrixWorkbenchTest : public QObject {
     QCOMPARE(fBench->MatrixModel->tMax, 2801);
     fBench->chmFst->grab();
     QCOMPARE(fBench->FstPairPointsPainted(), qsizetype(1275) * (184 + 189));
+    // Saved as the series would be: one block a pair, in the pairs' order.
+    const std::string data = fFolder->File("fst.txt");
+    fBench->chmFst->SaveData(QString::fromStdString(data));
+    const QStringList lines = FileLines(data);
+    QCOMPARE(lines.size(), 3 * 1275);
+    QCOMPARE(lines[0], QString("Fst(1,2)"));
+    QCOMPARE(lines[3], QString("Fst(1,3)"));
+    QCOMPARE(lines[3 * 1274], QString("Fst(50,51)"));
+    const QStringList times = Fields(lines[1]);
+    QCOMPARE(times.size(), 184 + 189);
+    auto time = [&times](qsizetype i) {
+      double t = -1;
+      return utile::TryStrToFloatAnySeparator(times[i].trimmed().toStdString(), t) ? t : -1;
+    };
+    QCOMPARE(time(0), 6.0);
+    QCOMPARE(time(183), 1100.0);
+    QCOMPARE(time(184), 1109.0);
+    QCOMPARE(time(times.size() - 1), 2801.0);
   }
 
   void ExtinctionEndsTheRun() {
