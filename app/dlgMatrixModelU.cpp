@@ -14,13 +14,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
 #include <QScatterSeries>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QValueAxis>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -605,7 +605,8 @@ void TdlgMatrixModel::CreateSeries() {
     chmFst->SetLayerLines([this, n](const utile::gui::tGraphicChart::tEachLine& each) {
       size_t k = 0;
       for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = i + 1; j < n; ++j) each(utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str(), fFstPairPoints[k++]);
+        for (int32_t j = i + 1; j < n; ++j)
+          each(utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str(), fFstPairPoints[k++]);
     });
     fFstLayer = new utile::gui::tChartLayer(
         *chmFst, utile::gui::tChartLayer::SeriesZ, true,
@@ -739,7 +740,8 @@ void TdlgMatrixModel::FlushPoints(bool all) {
 void TdlgMatrixModel::FlushPointsIfDue() {
   // Drawing takes about a fifth of the run, however many charts and series
   // the window has.
-  if (!fLastFlush.isValid() || fLastFlush.elapsed() >= std::max<qint64>(100, 4 * (fFlushCost + fFstPaintCost)))
+  if (!fLastFlush.isValid() ||
+      fLastFlush.elapsed() >= std::max<qint64>(100, 4 * (fFlushCost + fFstPaintCost)))
     FlushPoints(false);
 }
 
@@ -853,8 +855,8 @@ void TdlgMatrixModel::Run() {
       CreateSeries();
     model.ThetaG = 0;
     const int32_t t0 = model.tMax;
-    fFstStride = std::max<int32_t>(1, static_cast<int32_t>(std::ceil(static_cast<double>(pairs) * steps /
-                                                                      FstBudget())));
+    fFstStride = std::max<int32_t>(
+        1, static_cast<int32_t>(std::ceil(static_cast<double>(pairs) * steps / FstBudget())));
     // The time axes span the whole run from its start: as points come they
     // change the plotted range, and each change would draw every line again.
     if (!fTimeAxisStart) fTimeAxisStart = t0;

@@ -90,7 +90,9 @@ inline QString ChartDisagreement(utile::gui::tGraphicChart* chart, const QString
       return name + "no such block in the data file at line " + QString::number(at + 1);
     if (xs.size() != kept.size() || ys.size() != kept.size())
       return name + QString("%1 values saved for %2 points").arg(xs.size()).arg(kept.size());
-    const auto written = [](double saved, double held) { return std::fabs(saved - held) <= 1e-14 * std::fabs(held); };
+    const auto written = [](double saved, double held) {
+      return std::fabs(saved - held) <= 1e-14 * std::fabs(held);
+    };
     for (size_t i = 0; i < kept.size(); ++i)
       if (!written(xs[i], kept[i].x()) || !written(ys[i], kept[i].y()))
         return name + QString("point %1 saved as (%2, %3)").arg(i).arg(xs[i]).arg(ys[i]);

@@ -13,8 +13,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
-#include <QStyleOptionFrame>
 #include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -137,9 +137,11 @@ int TextRoom(QLineEdit* edit) {
   QStyleOptionFrame option;
   option.initFrom(edit);
   option.rect = edit->rect();
-  option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+  option.lineWidth =
+      edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
   option.state |= QStyle::State_Sunken;
-  const QRect contents = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+  const QRect contents = edit->style()
+                             ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
                              .marginsRemoved(edit->textMargins());
   return contents.width() - 4;
 }
@@ -151,7 +153,9 @@ bool ShowsWholeText(QLineEdit* edit) {
 
 // How far a memo's view is scrolled to the right: 0 when it shows its lines
 // from their start.
-int LeftCut(QPlainTextEdit* memo) { return memo->horizontalScrollBar()->value(); }
+int LeftCut(QPlainTextEdit* memo) {
+  return memo->horizontalScrollBar()->value();
+}
 
 }  // namespace
 
@@ -194,8 +198,8 @@ class ReadableWindowsTest : public QObject {
   }
 
   void SimpleDemographicModelPageShowsItsLinesFromTheirStart() {
-    auto* demo =
-        testsupport::OpenWorkbench<vandrel::TdlgSimpleDemoModel>(fMain, vandrel::tWorkbenchKind::wkSimpleDemo);
+    auto* demo = testsupport::OpenWorkbench<vandrel::TdlgSimpleDemoModel>(
+        fMain, vandrel::tWorkbenchKind::wkSimpleDemo);
     QVERIFY(QTest::qWaitForWindowExposed(demo));
     // Thirty patches: the connectivity analysis's contribution matrix has lines
     // of thirty numbers of fifteen digits, far wider than the page.
@@ -218,13 +222,15 @@ class ReadableWindowsTest : public QObject {
   }
 
   void BigMatrixSizesReadWhole() {
-    auto* big = testsupport::OpenWorkbench<vandrel::TdlgBigMatrix>(fMain, vandrel::tWorkbenchKind::wkBigMatrix);
+    auto* big =
+        testsupport::OpenWorkbench<vandrel::TdlgBigMatrix>(fMain, vandrel::tWorkbenchKind::wkBigMatrix);
     QVERIFY(QTest::qWaitForWindowExposed(big));
     const QSize opened = big->size();
     // Up to sixteen patches of two states, the largest model it makes, and
     // sizes of more states (which it shows but does not make; sixteen patches
     // of a hundred are beyond any count, shown as nothing).
-    for (const auto& [patches, states] : std::initializer_list<std::pair<int, int>>{{3, 2}, {10, 3}, {14, 2}, {16, 2}, {16, 100}}) {
+    for (const auto& [patches, states] :
+         std::initializer_list<std::pair<int, int>>{{3, 2}, {10, 3}, {14, 2}, {16, 2}, {16, 100}}) {
       fMain->seNbPatch->setValue(patches);
       fMain->btMakeLandscapeClick();
       big->seNbStates->setValue(states);
@@ -234,7 +240,8 @@ class ReadableWindowsTest : public QObject {
       const QString where = QString("%1 patches of %2 states: ").arg(patches).arg(states);
       Grab(big, QString("bigmatrix-%1-%2").arg(patches).arg(states).toLatin1());
       for (vandrel::tLabeledEdit* edit : {big->edMatrixP0, big->edMatrixT})
-        QVERIFY2(ShowsWholeText(edit), qPrintable(where + edit->text() + QString(" in %1 pixels").arg(TextRoom(edit))));
+        QVERIFY2(ShowsWholeText(edit),
+                 qPrintable(where + edit->text() + QString(" in %1 pixels").arg(TextRoom(edit))));
       if (patches == 16 && states == 2) Grab(big, "bigmatrix-computation");
     }
     QCOMPARE(big->size(), opened);

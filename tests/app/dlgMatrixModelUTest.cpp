@@ -100,11 +100,17 @@ QString StepsDiffer(utile::gui::tGraphicChart* chart, int first, int last) {
     const auto [from, to] = StepsCharted(chart, series->name(), first, last);
     const QList<QPointF> points = chart->Points(series);
     if (points.size() != std::max(0, to - from + 1))
-      return QString("%1, %2: %3 points for %4..%5").arg(chart->objectName(), series->name()).arg(points.size())
-          .arg(from).arg(to);
+      return QString("%1, %2: %3 points for %4..%5")
+          .arg(chart->objectName(), series->name())
+          .arg(points.size())
+          .arg(from)
+          .arg(to);
     for (int i = 0; i < points.size(); ++i)
       if (points[i].x() != from + i)
-        return QString("%1, %2: point %3 at %4").arg(chart->objectName(), series->name()).arg(i).arg(points[i].x());
+        return QString("%1, %2: point %3 at %4")
+            .arg(chart->objectName(), series->name())
+            .arg(i)
+            .arg(points[i].x());
   }
   return QString();
 }
@@ -348,8 +354,18 @@ class MatrixWorkbenchTest : public QObject {
       int first, last;  // the steps the charts hold, since the model's time first - 1
     };
     const std::vector<tStage> stages = {
-        {"a run", [&] { fBench->acInitialise->trigger(); run(7000); }, 1, 7000},
-        {"a stopped continuation", [&] { stopAfter(7600); run(1100); }, 1, 7600},
+        {"a run",
+         [&] {
+           fBench->acInitialise->trigger();
+           run(7000);
+         },
+         1, 7000},
+        {"a stopped continuation",
+         [&] {
+           stopAfter(7600);
+           run(1100);
+         },
+         1, 7600},
         {"a continuation", [&] { run(1100); }, 1, 8700},
         {"the other Fis and Fst",
          [&] {
@@ -357,7 +373,12 @@ class MatrixWorkbenchTest : public QObject {
            fBench->rbmFstBefore->setChecked(true);
          },
          1, 8700},
-        {"a run after Initialise", [&] { fBench->acInitialise->trigger(); run(1100); }, 1, 1100},
+        {"a run after Initialise",
+         [&] {
+           fBench->acInitialise->trigger();
+           run(1100);
+         },
+         1, 1100},
         {"a run after the parameters changed",
          [&] {
            fBench->edMigrationRate->setText("0.3");
@@ -381,9 +402,9 @@ class MatrixWorkbenchTest : public QObject {
       SaveGrab(fBench, QString("matrix-after-%1").arg(&stage - stages.data() + 1).toLatin1());
       QVERIFY2(!fBench->IsRunning(), stage.name);
       QCOMPARE(fBench->MatrixModel->tMax, stage.last);
-      for (utile::gui::tGraphicChart* chart : {fBench->chmDensity, fBench->chmCoancestry, fBench->chmFixation,
-                                               fBench->chmEffectiveSize, fBench->chMeanNe, fBench->chmFis,
-                                               fBench->chmFst}) {
+      for (utile::gui::tGraphicChart* chart :
+           {fBench->chmDensity, fBench->chmCoancestry, fBench->chmFixation, fBench->chmEffectiveSize,
+            fBench->chMeanNe, fBench->chmFis, fBench->chmFst}) {
         const QString where = QString("%1, %2").arg(stage.name, chart->objectName());
         QVERIFY2(StepsDiffer(chart, stage.first, stage.last).isEmpty(),
                  qPrintable(where + ": " + StepsDiffer(chart, stage.first, stage.last)));
