@@ -429,7 +429,11 @@ private slots:
       int painted;
     };
     for (const tStep& step : std::initializer_list<tStep>{
-             {"points not drawn yet", [&] { chart.AppendPoints(line, {{0, 1}, {1, 2}, {2, NaN}, {3, 4}}); }, 0},
+             {"points not drawn yet",
+              [&] {
+                chart.AppendPoints(line, {{0, 1}, {1, 2}, {2, NaN}, {3, 4}});
+              },
+              0},
              {"drawn, a gap among them", [&] { chart.Refresh(); }, 4},
              {"one more, waiting", [&] { chart.AppendPoint(line, 4, 5); }, 4},
              {"joined to the picture", [&] { chart.Refresh(); }, 5},
@@ -439,15 +443,20 @@ private slots:
                 chart.grab();
               },
               0},
-             {"shown again", [&] {
+             {"shown again",
+              [&] {
                 line->setVisible(true);
                 chart.Refresh();
               },
               5},
-             {"the picture drawn anew for other axes", [&] { chart.SetBottomAxisRange(0, 20); chart.grab(); }, 5},
+             {"the picture drawn anew for other axes",
+              [&] {
+                chart.SetBottomAxisRange(0, 20);
+                chart.grab();
+              },
+              5},
              {"emptied", [&] { chart.ClearPoints(line); }, 0},
-         })
-    {
+         }) {
       step.act();
       QVERIFY2(chart.PaintedPointCount(line) == step.painted,
                qPrintable(QString("%1: %2").arg(step.what).arg(chart.PaintedPointCount(line))));
