@@ -17,6 +17,7 @@
 #include <QScopeGuard>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <cmath>
@@ -464,6 +465,9 @@ void TdlgSimpleDemoModel::ShowModel() {
   text.remove('\r');
   if (text.endsWith('\n')) text.chop(1);
   if (!text.isEmpty()) mmmModel->appendPlainText(text);
+  // The page shows its lines from their start: the matrix's lines are wider
+  // than the page, and the view would follow the cursor to the end of the last.
+  mmmModel->moveCursor(QTextCursor::Start);
 }
 
 void TdlgSimpleDemoModel::FormClose() {
