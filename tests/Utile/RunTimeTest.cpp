@@ -307,14 +307,18 @@ TEST(RunTimeFormat, DefaultRealFormOfDoublesIsThePrintfOneOnEveryValue) {
   EXPECT_GT(checked, 2'000'000 / scale);
 }
 
+// A text, the decimal separator it is read with, whether it reads and the value it reads as.
+template <class tReal>
+struct tReadCase {
+  const char* Text;
+  char Separator;
+  bool Reads;
+  tReal Value;
+};
+
 TEST(RunTimeConversion, DoublesAreTheNearestToTheTextAndTheLargestWrittenRealReadsBack) {
   const double largest = std::numeric_limits<double>::max();
-  struct tCase {
-    const char* Text;
-    char Separator;
-    bool Reads;
-    double Value;
-  };
+  using tCase = tReadCase<double>;
   // clang-format off
   const tCase cases[] = {
       // 2^53 + 1 and a little more: above the half-way point, so up to 2^53 + 2
@@ -355,14 +359,8 @@ TEST(RunTimeConversion, DoublesAreTheNearestToTheTextAndTheLargestWrittenRealRea
 // sets it: the same values and texts as under "C".
 TEST(RunTimeConversion, NumbersReadAndWriteAlikeUnderEveryLocale) {
   const double largest = std::numeric_limits<double>::max();
-  struct tDouble {
-    const char* Text;
-    char Separator;
-    bool Reads;
-    double Value;
-  };
   // clang-format off
-  const tDouble doubles[] = {
+  const tReadCase<double> doubles[] = {
       {"0.1", '.', true, 0.1},                         {"-2,5", ',', true, -2.5},
       {"+2.5e-1", '.', true, 0.25},                    {"1.5", ',', false, 0},
       {"1.79769313486232E+0308", '.', true, largest},  {"-1,79769313486232E308", ',', true, -largest},
@@ -370,15 +368,7 @@ TEST(RunTimeConversion, NumbersReadAndWriteAlikeUnderEveryLocale) {
       {"1e99999999999999999999", '.', false, 0},        {"123456.7e-99999999999999", '.', true, 0},
       {"1e-400", '.', true, 0},
       {"4.9406564584124654e-324", '.', true, std::numeric_limits<double>::denorm_min()}};
-  // clang-format on
-  struct tExtended {
-    const char* Text;
-    char Separator;
-    bool Reads;
-    long double Value;
-  };
-  // clang-format off
-  const tExtended extended[] = {
+  const tReadCase<long double> extended[] = {
       {"0.1", '.', true, 1.0L / 10},                   {"0,1", ',', true, 1.0L / 10},
       {"-12345678901234567890e-30", '.', true, -12345678901234567890e-30L},
       {"1.5e400", '.', true, 1.5e400L},                {"1e5000", '.', false, 0},
@@ -388,20 +378,17 @@ TEST(RunTimeConversion, NumbersReadAndWriteAlikeUnderEveryLocale) {
     const testsupport::tNumericLocale locale(name);
     ASSERT_TRUE(locale.Active()) << testsupport::tNumericLocale::Missing(name);
     SCOPED_TRACE(name);
-    for (const tDouble& c : doubles) {
-      double value = -1;
-      EXPECT_EQ(TryStrToFloat(c.Text, value, c.Separator), c.Reads) << c.Text;
-      if (c.Reads) {
-        EXPECT_EQ(value, c.Value) << c.Text;
+    const auto check = [](const auto& cases) {
+      for (const auto& c : cases) {
+        decltype(c.Value) value = -1;
+        EXPECT_EQ(TryStrToFloat(c.Text, value, c.Separator), c.Reads) << c.Text;
+        if (c.Reads) {
+          EXPECT_EQ(value, c.Value) << c.Text;
+        }
       }
-    }
-    for (const tExtended& c : extended) {
-      long double value = -1;
-      EXPECT_EQ(TryStrToFloat(c.Text, value, c.Separator), c.Reads) << c.Text;
-      if (c.Reads) {
-        EXPECT_EQ(value, c.Value) << c.Text;
-      }
-    }
+    };
+    check(doubles);
+    check(extended);
     double zero = 1;
     long double extendedZero = 1;
     ASSERT_TRUE(TryStrToFloat("-1e-400", zero, '.') && TryStrToFloat("-1e-5000", extendedZero, '.'));
