@@ -662,9 +662,7 @@ std::string NormalRealText(std::string_view text, size_t separatorAt) {
   if (!normal.empty() && normal.front() == '+') normal.erase(0, 1);
   return normal;
 }
-}  // namespace
 
-namespace {
 // Whether a text in the normal form stands for a value of 1 or more in magnitude
 // (the digits it holds, from its first one that is not 0, and its exponent), without
 // converting it: for a text that not even an extended real can hold.
