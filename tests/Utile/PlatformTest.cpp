@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
+#include <memory>
+#include <utility>
 #include <vector>
 
+#include "TestSupport/Measurement.h"
 #include "Utile/Platform.h"
 
 namespace {
@@ -70,6 +74,48 @@ TEST(Platform, SystemQueries) {
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ('/', folder.back());
   EXPECT_FALSE(utile::StartProgram("/nonexistent/program-that-is-not-there"));
+}
+
+// ------------------------------------------------------------------ the process's own memory
+
+constexpr double Megabyte = 1024.0 * 1024.0;
+
+double ResidentMegabytes() {
+  return static_cast<double>(utile::ResidentMemory()) / Megabyte;
+}
+
+// The resident memory is the process's own: what the system reports for it, up
+// by what it writes, down by what it unmaps.
+TEST(PlatformMemory, ResidentMemoryFollowsWhatTheProcessHolds) {
+  EXPECT_NEAR(ResidentMegabytes(), testsupport::ResidentMB("VmRSS:"), 2.0);
+  const double before = ResidentMegabytes();
+  // Far above any size the allocator serves from its heap: a mapping of its own.
+  auto block = std::make_unique<std::vector<char>>(size_t(96) << 20, 'x');
+  const double written = ResidentMegabytes();
+  EXPECT_GE(written - before, 90.0);
+  block.reset();
+  EXPECT_LE(ResidentMegabytes(), written - 90.0);
+}
+
+// Blocks freed into the allocator's heap come back to the system once released,
+// by either call.
+TEST(PlatformMemory, FreedMemoryGoesBackToTheSystemWhenReleased) {
+  if (testsupport::UnderSanitizers)
+    GTEST_SKIP() << "the sanitizers' allocator keeps freed memory in quarantine";
+  const std::vector<std::pair<const char*, std::function<void()>>> releases = {
+      {"ReleaseFreedMemory", [] { utile::ReleaseFreedMemory(); }},
+      {"ReleaseAfterFreeing 64 MB", [] { utile::ReleaseAfterFreeing(uint64_t(64) << 20); }},
+  };
+  for (const auto& [name, release] : releases) {
+    testsupport::tHeapAsWindowsLeaveIt heap;
+    std::vector<std::vector<char>> blocks;
+    for (int k = 0; k < 64; ++k) blocks.emplace_back(size_t(1) << 20, 'x');
+    heap.TakeBlockAbove();
+    const double held = ResidentMegabytes();
+    blocks.clear();
+    release();
+    EXPECT_GE(held - ResidentMegabytes(), 48.0) << name;
+  }
 }
 
 }  // namespace
