@@ -1446,10 +1446,6 @@ TEST(MetapopIBMReproduction, EveryRuleRunsExactlyAsInThePlainModel) {
 
 constexpr double Megabyte = 1024.0 * 1024.0;
 
-double ResidentMegabytes() {
-  return static_cast<double>(utile::ResidentMemory()) / Megabyte;
-}
-
 // The sexual cycle of a long run: survival, ageing, reproduction at the ceiling,
 // a censused death.
 tLifeCycle LongRunCycle() {
@@ -1507,10 +1503,10 @@ TEST(MetapopIBMMemory, ARunsPedigreeAndPopulationsAreGivenBackWhenFreed) {
     if (HasFatalFailure()) return;
     const double least = LeastHeldMegabytes(*metapop);
     heap.TakeBlockAbove();
-    const double held = ResidentMegabytes();
+    const double held = testsupport::ResidentMB("VmRSS:");
     c.Free(metapop);
     if (HasFatalFailure()) return;
-    EXPECT_GE(held - ResidentMegabytes(), least / 2) << c.Name << ": " << least << " MB held";
+    EXPECT_GE(held - testsupport::ResidentMB("VmRSS:"), least / 2) << c.Name << ": " << least << " MB held";
   }
 }
 

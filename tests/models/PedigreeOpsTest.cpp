@@ -13,7 +13,6 @@
 #include "TestSupport/GenotypeFiles.h"
 #include "TestSupport/Measurement.h"
 #include "TestSupport/StatisticalChecks.h"
-#include "Utile/Platform.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "models/PedigreeOps.h"
@@ -1001,10 +1000,6 @@ namespace {
 
 constexpr double Megabyte = 1024.0 * 1024.0;
 
-double ResidentMegabytes() {
-  return static_cast<double>(utile::ResidentMemory()) / Megabyte;
-}
-
 // A long run's pedigree: `count` births, 3,000 a date, each with one census.
 std::unique_ptr<tPedigree> LongPedigree(Cardinal count) {
   auto pedigree = std::make_unique<tPedigree>();
@@ -1041,9 +1036,9 @@ TEST(PedigreeMemory, ALargePedigreeAndItsGenomesAreGivenBackWhenFreed) {
     std::unique_ptr<tPedigree> pedigree = LongPedigree(Count);
     auto genomes = std::make_unique<tGeneticPedigree>(*pedigree);
     heap.TakeBlockAbove();
-    const double held = ResidentMegabytes();
+    const double held = testsupport::ResidentMB("VmRSS:");
     c.Free(pedigree, genomes);
-    EXPECT_GE(held - ResidentMegabytes(), c.LeastMegabytes / 2) << c.Name;
+    EXPECT_GE(held - testsupport::ResidentMB("VmRSS:"), c.LeastMegabytes / 2) << c.Name;
     genomes.reset();
   }
 }
