@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
-#include <utility>
 #include <vector>
 
 #include "TestSupport/Measurement.h"
@@ -97,27 +95,6 @@ TEST(PlatformMemory, ResidentMemoryFollowsWhatTheProcessHolds) {
   // The sanitizers' allocator keeps what is freed in quarantine.
   if (!testsupport::UnderSanitizers) {
     EXPECT_LE(ResidentMegabytes(), written - 90.0);
-  }
-}
-
-// Blocks freed into the allocator's heap come back to the system once released,
-// by either call.
-TEST(PlatformMemory, FreedMemoryGoesBackToTheSystemWhenReleased) {
-  if (testsupport::UnderSanitizers)
-    GTEST_SKIP() << "the sanitizers' allocator keeps freed memory in quarantine";
-  const std::vector<std::pair<const char*, std::function<void()>>> releases = {
-      {"ReleaseFreedMemory", [] { utile::ReleaseFreedMemory(); }},
-      {"ReleaseAfterFreeing 64 MB", [] { utile::ReleaseAfterFreeing(uint64_t(64) << 20); }},
-  };
-  for (const auto& [name, release] : releases) {
-    testsupport::tHeapAsWindowsLeaveIt heap;
-    std::vector<std::vector<char>> blocks;
-    for (int k = 0; k < 64; ++k) blocks.emplace_back(size_t(1) << 20, 'x');
-    heap.TakeBlockAbove();
-    const double held = ResidentMegabytes();
-    blocks.clear();
-    release();
-    EXPECT_GE(held - ResidentMegabytes(), 48.0) << name;
   }
 }
 

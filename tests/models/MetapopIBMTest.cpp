@@ -1476,35 +1476,46 @@ double LeastHeldMegabytes(const tMetaPop& metapop) {
   return bytes / Megabyte;
 }
 
-// Whatever frees a run's pedigree or populations gives their memory back to the
-// system, also when the allocator would keep it (as it does in the program).
+// Whatever frees a run's pedigree, its genomes or its populations gives their
+// memory back to the system, also when the allocator would keep it (as it does
+// in the program).
 TEST(MetapopIBMMemory, ARunsPedigreeAndPopulationsAreGivenBackWhenFreed) {
   if (testsupport::UnderSanitizers)
     GTEST_SKIP() << "the sanitizers' allocator keeps freed memory in quarantine";
+  using tGenomes = std::unique_ptr<tGeneticPedigree>;
   struct tCase {
     const char* Name;
     Integer Capacity;
     bool Pedigree;
     Cardinal IDs;  // 0: the founders alone
-    std::function<void(std::unique_ptr<tMetaPop>&)> Free;
+    bool Genomes;  // made after the run, and what the case frees
+    std::function<void(std::unique_ptr<tMetaPop>&, tGenomes&)> Free;
   };
   const std::vector<tCase> cases = {
-      {"initialised", 2000, true, 3000000, [](auto& m) { m->Initialise(); }},
-      {"a new run", 2000, true, 3000000, [](auto& m) { NewRun(*m, 2000, true, 0); }},
-      {"pedigree switched off", 2000, true, 3000000, [](auto& m) { m->SetGeneratePedigree(false); }},
-      {"closed", 2000, true, 3000000, [](auto& m) { m.reset(); }},
-      {"large populations, a new run", 150000, false, 0, [](auto& m) { NewRun(*m, 10, false, 0); }},
-      {"large populations, closed", 150000, false, 0, [](auto& m) { m.reset(); }},
+      {"initialised", 2000, true, 3000000, false, [](auto& m, auto&) { m->Initialise(); }},
+      {"a new run", 2000, true, 3000000, false, [](auto& m, auto&) { NewRun(*m, 2000, true, 0); }},
+      {"pedigree switched off", 2000, true, 3000000, false,
+       [](auto& m, auto&) { m->SetGeneratePedigree(false); }},
+      {"closed", 2000, true, 3000000, false, [](auto& m, auto&) { m.reset(); }},
+      {"genomes freed", 2000, true, 3000000, true, [](auto&, auto& g) { g.reset(); }},
+      {"large populations, a new run", 150000, false, 0, false,
+       [](auto& m, auto&) { NewRun(*m, 10, false, 0); }},
+      {"large populations, closed", 150000, false, 0, false, [](auto& m, auto&) { m.reset(); }},
   };
   for (const tCase& c : cases) {
     testsupport::tHeapAsWindowsLeaveIt heap;
     auto metapop = std::make_unique<tMetaPop>();
     NewRun(*metapop, c.Capacity, c.Pedigree, c.IDs);
     if (HasFatalFailure()) return;
-    const double least = LeastHeldMegabytes(*metapop);
+    tGenomes genomes;
+    double least = LeastHeldMegabytes(*metapop);
+    if (c.Genomes) {
+      genomes = std::make_unique<tGeneticPedigree>(*metapop->Pedigree());
+      least = 16.0 * (metapop->Pedigree()->Count() + 1) / Megabyte;  // two 8-byte genomes an ID
+    }
     heap.TakeBlockAbove();
     const double held = testsupport::ResidentMB("VmRSS:");
-    c.Free(metapop);
+    c.Free(metapop, genomes);
     if (HasFatalFailure()) return;
     EXPECT_GE(held - testsupport::ResidentMB("VmRSS:"), least / 2) << c.Name << ": " << least << " MB held";
   }

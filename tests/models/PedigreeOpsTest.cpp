@@ -4,14 +4,12 @@
 #include <cmath>
 #include <functional>
 #include <iostream>
-#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "TestSupport/GenotypeFiles.h"
-#include "TestSupport/Measurement.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -992,53 +990,4 @@ TEST(PedigreeKinship, DeepPedigreesAndAnyOrderOfQueriesGiveTheSameValues) {
   std::shuffle(pairs.begin(), pairs.end(), std::mt19937(5));
   for (const auto& [i, j] : pairs) ASSERT_EQ(shuffled.GetRelationship(i, j), forwards.ShowRelationship(i, j));
   EXPECT_EQ(shuffled.RelationshipMatrix(), forwards.RelationshipMatrix());
-}
-
-// ------------------------------------------------------------------ memory given back
-
-namespace {
-
-constexpr double Megabyte = 1024.0 * 1024.0;
-
-// A long run's pedigree: `count` births, 3,000 a date, each with one census.
-std::unique_ptr<tPedigree> LongPedigree(Cardinal count) {
-  auto pedigree = std::make_unique<tPedigree>();
-  constexpr Cardinal PerDate = 3000;
-  for (Cardinal id = 1; id <= count; ++id) {
-    const bool founder = id <= PerDate;
-    pedigree->Add(1 + id / PerDate, id, founder ? 0 : id - PerDate + id % 5,
-                  founder ? 0 : id - PerDate + 1 + id % 7, 1 + id % 14, tPedigreeSex(id % 2));
-    pedigree->AddPosition(id, 1 + (id + 1) % 14);
-  }
-  return pedigree;
-}
-
-}  // namespace
-
-// Freed, a large pedigree or its genomes go back to the system, also when the
-// allocator would keep them (as it does in the program).
-TEST(PedigreeMemory, ALargePedigreeAndItsGenomesAreGivenBackWhenFreed) {
-  if (testsupport::UnderSanitizers)
-    GTEST_SKIP() << "the sanitizers' allocator keeps freed memory in quarantine";
-  constexpr Cardinal Count = 3000000;
-  struct tCase {
-    const char* Name;
-    double LeastMegabytes;  // 21 bytes a record and 4 a census; two 8-byte genomes an ID
-    std::function<void(std::unique_ptr<tPedigree>&, std::unique_ptr<tGeneticPedigree>&)> Free;
-  };
-  const std::vector<tCase> cases = {
-      {"cleared", Count * 25.0 / Megabyte, [](auto& p, auto&) { p->Clear(); }},
-      {"destroyed", Count * 25.0 / Megabyte, [](auto& p, auto&) { p.reset(); }},
-      {"genomes freed", (Count + 1) * 16.0 / Megabyte, [](auto&, auto& g) { g.reset(); }},
-  };
-  for (const tCase& c : cases) {
-    testsupport::tHeapAsWindowsLeaveIt heap;
-    std::unique_ptr<tPedigree> pedigree = LongPedigree(Count);
-    auto genomes = std::make_unique<tGeneticPedigree>(*pedigree);
-    heap.TakeBlockAbove();
-    const double held = testsupport::ResidentMB("VmRSS:");
-    c.Free(pedigree, genomes);
-    EXPECT_GE(held - testsupport::ResidentMB("VmRSS:"), c.LeastMegabytes / 2) << c.Name;
-    genomes.reset();
-  }
 }
