@@ -109,6 +109,7 @@ tChartLines::tLine& tChartLines::Take(QXYSeries* series) {
       return;
     }
     shown->Drawn = 0;
+    shown->Shown.clear();
     fChart.PointsWaiting();
   });
   connect(series, &QObject::destroyed, this, [this, series] {
@@ -153,6 +154,7 @@ void tChartLines::Clear(QXYSeries* series) {
   tLine* line = Line(series);
   if (!line) return;
   line->Points.clear();
+  line->Shown.clear();
   line->Drawn = line->Ranged = 0;
   line->HasRange = false;
   Invalidate();
@@ -161,6 +163,11 @@ void tChartLines::Clear(QXYSeries* series) {
 QList<QPointF> tChartLines::Points(const QXYSeries* series) const {
   const tLine* line = Line(series);
   return line ? line->Points : QList<QPointF>();
+}
+
+QList<QPointF> tChartLines::Drawn(const QXYSeries* series) const {
+  const tLine* line = Line(series);
+  return line ? line->Shown : QList<QPointF>();
 }
 
 qsizetype tChartLines::Count(const QXYSeries* series) const {
@@ -194,15 +201,15 @@ tChartLines::tFrame tChartLines::CurrentFrame() const {
   return frame;
 }
 
-void tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from,
-                             qsizetype to, const QPen& pen) const {
+QList<QPointF> tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from,
+                                       qsizetype to, const QPen& pen) const {
   const double spanX = frame.MaxX - frame.MinX, spanY = frame.MaxY - frame.MinY;
-  if (!(spanX > 0) || !(spanY > 0) || frame.Plot.width() <= 0 || frame.Plot.height() <= 0) return;
+  if (!(spanX > 0) || !(spanY > 0) || frame.Plot.width() <= 0 || frame.Plot.height() <= 0) return {};
   const qsizetype start = std::max<qsizetype>(0, from - 1);
-  if (to - start < 2) return;
+  if (to - start < 2) return {};
   const double sx = frame.Plot.width() / spanX, sy = frame.Plot.height() / spanY;
-  const QList<QPointF> points = CombineByColumn(line.Points.constData() + start, to - start, frame.MinX,
-                                                spanX / (frame.Plot.width() * frame.Ratio));
+  QList<QPointF> points = CombineByColumn(line.Points.constData() + start, to - start, frame.MinX,
+                                          spanX / (frame.Plot.width() * frame.Ratio));
   painter.setPen(pen);
   // A wide pen outlines the whole line as one shape, which the painter fills at
   // a cost that grows much faster than its length (20 ms for a thousand points
@@ -227,6 +234,10 @@ void tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, const tLine
     run.append(QPointF(x, y));
   }
   flush();
+  // The point that joins the new ones on was handed over with those before it
+  // (a gap there combines to nothing).
+  if (start < from && !points.isEmpty() && !IsGap(line.Points[start])) points.removeFirst();
+  return points;
 }
 
 void tChartLines::Redraw(const tFrame& frame) {
@@ -245,7 +256,8 @@ void tChartLines::Redraw(const tFrame& frame) {
     auto* series = qobject_cast<QXYSeries*>(s);
     tLine* line = series ? Line(series) : nullptr;
     if (!line) continue;
-    if (series->isVisible()) DrawPoints(painter, frame, *line, 0, line->Points.size(), series->pen());
+    line->Shown = series->isVisible() ? DrawPoints(painter, frame, *line, 0, line->Points.size(), series->pen())
+                                      : QList<QPointF>();
     line->Drawn = line->Points.size();
   }
 }
@@ -274,8 +286,10 @@ void tChartLines::Update() {
         painter->setRenderHint(QPainter::Antialiasing);
         painter->translate(-frame.Picture.topLeft());
       }
-      DrawPoints(*painter, frame, *line, line->Drawn, line->Points.size(), series->pen());
+      line->Shown.append(DrawPoints(*painter, frame, *line, line->Drawn, line->Points.size(), series->pen()));
       drawn = true;
+    } else if (!series->isVisible()) {
+      line->Shown.clear();
     }
     line->Drawn = line->Points.size();
   }
@@ -296,7 +310,12 @@ void tChartLines::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWid
     }
   } else {
     const tFrame frame = CurrentFrame();
-    if (!fFrame || *fFrame != frame) Redraw(frame);
+    if (!fFrame || *fFrame != frame) {
+      // A whole drawing takes every point there is, also those still waiting
+      // with their holders, so that no line is drawn short until the next refresh.
+      fChart.HandPoints();
+      Redraw(frame);
+    }
     painter->drawImage(QPointF(fFrame->Picture.topLeft()), fPicture);
   }
   painter->restore();
