@@ -1097,6 +1097,7 @@ void TdlgIBSimple::acRunExecute() {
 }
 
 void TdlgIBSimple::acStopExecute() {
+  if (fInRunLoop && fSimRunning) fStoppedByUser = true;
   Stop();
   Log("Process interrupted by user");
 }
@@ -1135,10 +1136,19 @@ void TdlgIBSimple::RunSimulation() {
   const int32_t cycles = seTimeStepLength->value();
   const bool moves = ckIndividualMoves->isChecked();
   const bool tags = ckCountTags->isChecked();
-  const tFixedTimeAxes runAxes({chAbundances, chSexRatio, chTags}, 1, steps);
+  // A run that goes on from an earlier one charts on at the metapopulation's
+  // time, after the points the charts hold: the axes span both.
+  const double firstTime = Metapop->Time;
+  double from = firstTime;
+  for (const utile::gui::tLineSeriesSet* set : {AbundanceSeries.get(), SexRatioSeries.get(), TagSeries.get()})
+    for (int32_t i = 0; i < set->Count(); ++i)
+      if (const QList<QPointF> points = set->Points(i); !points.isEmpty()) from = std::min(from, points.first().x());
+  const tFixedTimeAxes runAxes({chAbundances, chSexRatio, chTags}, from, firstTime + steps - 1);
   QElapsedTimer sinceTask, sinceMemory;
   sinceTask.start();
   sinceMemory.start();
+  fStoppedByUser = false;
+  fInRunLoop = true;
   int32_t t = 1;
   for (; t <= steps; ++t) {
     // A gauge paints itself at once whenever its value changes: ten times a
@@ -1152,11 +1162,13 @@ void TdlgIBSimple::RunSimulation() {
       RefreshMemoryGauge();
       sinceMemory.restart();
     }
+    const double time = Metapop->Time;
     Metapop->Run(1, cycles);
-    ChartStep(t, moves, tags);
+    ChartStep(time, moves, tags);
     utile::ProcessMessages();
     if (Metapop->Extinct || Metapop->Explosion || Metapop->Overflow || !fSimRunning) break;
   }
+  fInRunLoop = false;
   // One more step of a single cycle, which the charts do not show.
   Metapop->Run(1, 1);
 
@@ -1170,7 +1182,11 @@ void TdlgIBSimple::RunSimulation() {
   Log(utile::Format("Number of individuals:%u", Metapop->CurrentID - 1));
 
   const bool pedigree = ckPedigree->isChecked();
-  if (pedigree) AnalysePedigree();
+  // Stop ends the steps, not the reading of what they recorded: the pedigree is
+  // analysed as after a run that ends by itself, and a second Stop ends that.
+  // A run stopped because the window closes is not analysed.
+  if (pedigree && fStoppedByUser && !fSimRunning && !ClosePending()) fSimRunning = true;
+  if (pedigree && fSimRunning) AnalysePedigree();
   SetTabShown(pcIBSimple, tsGenetics, pedigree);
   fDisplayEnabled = pedigree;
   GeneticPedigree.reset();
@@ -1189,7 +1205,7 @@ void TdlgIBSimple::RunSimulation() {
   RefreshMemoryGauge();
 }
 
-void TdlgIBSimple::ChartStep(int32_t t, bool moves, bool tags) {
+void TdlgIBSimple::ChartStep(double t, bool moves, bool tags) {
   const int32_t abundances = AbundanceSeries->Count();
   const int32_t ratios = SexRatioSeries->Count();
   // The whole metapopulation's line comes with those of its patches.
