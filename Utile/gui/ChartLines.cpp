@@ -234,9 +234,6 @@ QList<QPointF> tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, c
     run.append(QPointF(x, y));
   }
   flush();
-  // The point that joins the new ones on was handed over with those before it
-  // (a gap there combines to nothing).
-  if (start < from && !points.isEmpty() && !IsGap(line.Points[start])) points.removeFirst();
   return points;
 }
 
@@ -286,7 +283,11 @@ void tChartLines::Update() {
         painter->setRenderHint(QPainter::Antialiasing);
         painter->translate(-frame.Picture.topLeft());
       }
-      line->Shown.append(DrawPoints(*painter, frame, *line, line->Drawn, line->Points.size(), series->pen()));
+      QList<QPointF> added = DrawPoints(*painter, frame, *line, line->Drawn, line->Points.size(), series->pen());
+      // The point that joins the new ones on was handed over with those before it.
+      if (!added.isEmpty() && !line->Shown.isEmpty() && line->Shown.constLast() == added.constFirst())
+        added.removeFirst();
+      line->Shown.append(added);
       drawn = true;
     } else if (!series->isVisible()) {
       line->Shown.clear();

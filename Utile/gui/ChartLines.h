@@ -103,7 +103,7 @@ private:
   static void UpdateRange(tLine& line);
   tFrame CurrentFrame() const;
   // Draws points [From, To) of a line (the one before From joins them on) and
-  // returns the points given to the painter, the joining one left out.
+  // returns the points given to the painter.
   QList<QPointF> DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from, qsizetype to,
                             const QPen& pen) const;
   void Redraw(const tFrame& frame);

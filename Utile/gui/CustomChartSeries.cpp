@@ -444,13 +444,17 @@ void tLineSeriesSet::ClearAllPoints() {
 }
 
 QList<QPointF> tLineSeriesSet::Points(Integer index) const {
+  // Reading hands the waiting points over, as the chart's own reading does: a
+  // line whose series was taken away keeps them.
+  const_cast<tLineSeriesSet&>(*this).Hand();
   const tLine& line = fLines.at(index);
   return line.Series ? fChart.Points(line.Series) : line.Waiting;
 }
 
 Integer tLineSeriesSet::PointCount(Integer index) const {
+  const_cast<tLineSeriesSet&>(*this).Hand();
   const tLine& line = fLines.at(index);
-  return line.Series ? fChart.PointCount(line.Series) : static_cast<Integer>(line.Waiting.size());  // handed first
+  return line.Series ? fChart.PointCount(line.Series) : static_cast<Integer>(line.Waiting.size());
 }
 
 }  // namespace utile::gui

@@ -335,7 +335,7 @@ QString TickLabel(double value, double step, double largest) {
 }
 
 tAxisTicks AxisTicks(double min, double max, double length, const std::function<double(const QString&)>& extent,
-                     double minimumStep) {
+                     double minimumStep, double roomBefore, double roomAfter) {
   tAxisTicks ticks;
   const double span = max - min;
   if (!(span > 0) || !std::isfinite(span) || !std::isfinite(min) || !std::isfinite(max)) return ticks;
@@ -344,6 +344,17 @@ tAxisTicks AxisTicks(double min, double max, double length, const std::function<
   while (std::isfinite(minimumStep) && step < minimumStep * (1 - 1e-9)) step = NextNiceStep(step);
   for (int tries = 0; tries < 64; ++tries, step = NextNiceStep(step)) {
     tAxisTicks candidate = TicksOfStep(min, max, step, largest);
+    // The labels of the ends stand half outside the axis, where there may be no room.
+    const auto at = [&](double value) { return (value - min) / span * length; };
+    while (!candidate.Values.empty() &&
+           at(candidate.Values.back()) + extent(candidate.Labels.back()) / 2 > length + roomAfter) {
+      candidate.Values.pop_back();
+      candidate.Labels.removeLast();
+    }
+    while (!candidate.Values.empty() && at(candidate.Values.front()) - extent(candidate.Labels.front()) / 2 < -roomBefore) {
+      candidate.Values.erase(candidate.Values.begin());
+      candidate.Labels.removeFirst();
+    }
     // Two ticks at least, where two were offered.
     if (candidate.Values.size() < 2 && ticks.Values.size() >= 2) break;
     const bool fits = TicksFit(candidate, span, length, extent);
@@ -541,17 +552,24 @@ void tGraphicChart::ApplyRange(QValueAxis* axis, double min, double max) {
 
 void tGraphicChart::UpdateTicks() {
   const QRectF plot = chart()->plotArea();
-  // Before the first layout the plot area is not known: the widget's size for now.
   const tAxisTicks bottom = fBottomTicks, left = fLeftTicks;
-  UpdateTicks(fBottomAxis, plot.width() > 0 ? plot.width() : 0.8 * width(), fBottomTicks);
-  UpdateTicks(fLeftAxis, plot.height() > 0 ? plot.height() : 0.8 * height(), fLeftTicks);
+  const QSizeF size = chart()->size();
+  if (plot.width() > 0 && plot.height() > 0) {
+    UpdateTicks(fBottomAxis, plot.width(), plot.left(), size.width() - plot.right(), fBottomTicks);
+    UpdateTicks(fLeftAxis, plot.height(), size.height() - plot.bottom(), plot.top(), fLeftTicks);
+  } else {
+    // Before the first layout the plot area is not known: the widget's size for now.
+    UpdateTicks(fBottomAxis, 0.8 * width(), HUGE_VAL, HUGE_VAL, fBottomTicks);
+    UpdateTicks(fLeftAxis, 0.8 * height(), HUGE_VAL, HUGE_VAL, fLeftTicks);
+  }
   // The library places new labels with its next layout, a posted event: a
   // picture taken before it (a saved image) would show the old ones.
   if (!(bottom == fBottomTicks && left == fLeftTicks))
     if (QGraphicsLayout* layout = chart()->layout()) layout->activate();
 }
 
-void tGraphicChart::UpdateTicks(QValueAxis* axis, double length, tAxisTicks& shown) {
+void tGraphicChart::UpdateTicks(QValueAxis* axis, double length, double roomBefore, double roomAfter,
+                                tAxisTicks& shown) {
   auto* categories = qobject_cast<QCategoryAxis*>(axis);
   if (categories == nullptr) return;
   const QFontMetricsF metrics(axis->labelsFont());
@@ -561,7 +579,8 @@ void tGraphicChart::UpdateTicks(QValueAxis* axis, double length, tAxisTicks& sho
     return (horizontal ? metrics.horizontalAdvance(label) : metrics.height()) + 4;
   };
   // A tick interval set on the axis is the least step between its ticks.
-  tAxisTicks ticks = AxisTicks(axis->min(), axis->max(), std::max(1.0, length), extent, axis->tickInterval());
+  tAxisTicks ticks =
+      AxisTicks(axis->min(), axis->max(), std::max(1.0, length), extent, axis->tickInterval(), roomBefore, roomAfter);
   if (ticks == shown) return;
   shown = std::move(ticks);
   for (const QString& label : categories->categoriesLabels()) categories->remove(label);

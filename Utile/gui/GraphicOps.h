@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -125,9 +126,11 @@ QString TickLabel(double value, double step, double largest);
 // steps 1, 2 and 5 times a power of ten, from about a fifth of the span (and no
 // finer than MinimumStep) up, whose every label (its Extent along the axis, in
 // pixels) fits between its neighbours and in the room the charting library gives
-// a label; two ticks at least when the span holds two. Nothing for an empty span.
+// a label; two ticks at least when the span holds two. A tick at either end
+// whose label would reach further than RoomBefore pixels before the axis's start
+// or RoomAfter after its end is left out. Nothing for an empty span.
 tAxisTicks AxisTicks(double min, double max, double length, const std::function<double(const QString&)>& extent,
-                     double minimumStep = 0);
+                     double minimumStep = 0, double roomBefore = HUGE_VAL, double roomAfter = HUGE_VAL);
 
 // A chart control. Series are added through AddSeries so that they use the
 // chart's axes and answer clicks. Points appended through AddPoints, AppendPoint
@@ -279,7 +282,7 @@ private:
   void ApplyRange(QValueAxis* axis, double min, double max);
   // The axes' ticks for their ranges and the plot area's size.
   void UpdateTicks();
-  void UpdateTicks(QValueAxis* axis, double length, tAxisTicks& shown);
+  void UpdateTicks(QValueAxis* axis, double length, double roomBefore, double roomAfter, tAxisTicks& shown);
   void UpdateLayers();
   Integer FindValueIndex(QAbstractSeries* series, const QPointF& value) const;
 

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -105,6 +106,13 @@ inline QString ChartDrawingFault(utile::gui::tGraphicChart* chart) {
     std::vector<bool> drawnAt(size_t(data.size()), false);
     for (qsizetype i : at)
       if (i >= 0) drawnAt[size_t(i)] = true;
+    std::map<double, std::pair<double, double>> columns;  // the lowest and highest drawn y of each
+    for (const QPointF& q : drawn) {
+      if (IsGap(q)) continue;
+      const auto [entry, made] = columns.try_emplace(std::floor((q.x() - x0) / column), q.y(), q.y());
+      entry->second.first = std::min(entry->second.first, q.y());
+      entry->second.second = std::max(entry->second.second, q.y());
+    }
     for (qsizetype i = 0; i < data.size(); ++i) {
       const QPointF& p = data[i];
       if (IsGap(p)) continue;
@@ -114,11 +122,11 @@ inline QString ChartDrawingFault(utile::gui::tGraphicChart* chart) {
         return QString("%1: the run of points ending at %2 is not drawn to its end").arg(name, Point(p));
       const double c = std::floor((p.x() - x0) / column);
       double low = std::numeric_limits<double>::infinity(), high = -low;
-      for (const QPointF& q : drawn) {
-        if (IsGap(q) || std::fabs(std::floor((q.x() - x0) / column) - c) > 1) continue;
-        low = std::min(low, q.y());
-        high = std::max(high, q.y());
-      }
+      for (double k = c - 1; k <= c + 1; ++k)
+        if (const auto found = columns.find(k); found != columns.end()) {
+          low = std::min(low, found->second.first);
+          high = std::max(high, found->second.second);
+        }
       if (!(low <= p.y() && p.y() <= high))
         return QString("%1: %2 (point %3 of %4) is not drawn: its pixel column shows %5..%6")
             .arg(name, Point(p))
