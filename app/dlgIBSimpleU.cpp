@@ -987,6 +987,8 @@ void TdlgIBSimple::Initialise() {
   }
 
   CurrentBatchStep = "Initialisation";
+  // The model starts again at time 1: the runs the charts hold were another's.
+  fChartsFollowModel = false;
   mmLog->clear();
   Log("Initialising matrices...");
   ComputeMatrices();
@@ -1129,9 +1131,11 @@ void TdlgIBSimple::RunSimulation() {
   lblTask->setText("Simulations:");
   ggTask->setValue(0);
   const int32_t n = Metapop->PatchCount();
-  // Series laid out for other patches (an Initialise without the workbench's own
-  // command) are laid out anew for these.
-  if (AbundanceSeries->Count() != 3 * (n + 1) || SexRatioSeries->Count() != n + 1) InitialiseSimulations();
+  // After an Initialise without the workbench's own command (a batch, the main
+  // window's, Apply) the model starts again at time 1: so do its charts, laid out
+  // for its patches, rather than drawing back over the runs they hold.
+  if (!fChartsFollowModel || AbundanceSeries->Count() != 3 * (n + 1) || SexRatioSeries->Count() != n + 1)
+    InitialiseSimulations();
   const int32_t steps = seNbTimeSteps->value();
   const int32_t cycles = seTimeStepLength->value();
   const bool moves = ckIndividualMoves->isChecked();
@@ -1288,6 +1292,7 @@ void TdlgIBSimple::InitialiseSimulations() {
   for (utile::gui::tLineSeriesSet* set : {AbundanceSeries.get(), SexRatioSeries.get(), TagSeries.get()})
     set->MakeActiveSeries();
   SetTabShown(pcResults, tsTags, ckCountTags->isChecked());
+  fChartsFollowModel = true;
   if (ckIndividualMoves->isChecked()) {
     mmOutput->clear();
     mmOutput->appendPlainText(JoinLines(models::IndividualMovesLines(*Metapop, 0, false)));
