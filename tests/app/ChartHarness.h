@@ -212,6 +212,41 @@ inline QString SavedDataFault(utile::gui::tGraphicChart* chart, const std::vecto
   return {};
 }
 
+// Whether the picture that "Save graph image..." writes for the chart as a
+// bitmap (into Folder) is the chart as it shows: its size, and every pixel of
+// its picture (FirstSight) the same.
+inline QString SavedImageFault(utile::gui::tGraphicChart* chart, const QString& folder) {
+  const QString fileName = folder + "/" + chart->objectName() + "-image.bmp";
+  utile::gui::tChartDialogs& dialogs = utile::gui::ChartDialogs();
+  const auto asked = dialogs.SaveFileName;
+  const auto shown = dialogs.ShowError;
+  QString fault;
+  dialogs.SaveFileName = [&](QWidget*, const QString&, const QString&, const QString&) -> std::optional<QString> {
+    return fileName;
+  };
+  dialogs.ShowError = [&](QWidget*, const QString& text) { fault = "error box: " + text; };
+  utile::gui::GraphPopUp().CallingChart = chart;
+  utile::gui::GraphPopUp().mnSaveGraph->trigger();
+  dialogs.SaveFileName = asked;
+  dialogs.ShowError = shown;
+  if (!fault.isEmpty()) return fault;
+  const QImage saved = QImage(fileName).convertToFormat(QImage::Format_RGB32);
+  const QImage seen = FirstSight(chart).convertToFormat(QImage::Format_RGB32);
+  if (saved.isNull()) return fileName + " is not a picture";
+  if (saved.size() != seen.size())
+    return QString("%1 is %2 x %3, the chart %4 x %5")
+        .arg(fileName)
+        .arg(saved.width())
+        .arg(saved.height())
+        .arg(seen.width())
+        .arg(seen.height());
+  if (saved == seen) return {};
+  int differing = 0;
+  for (int y = 0; y < saved.height(); ++y)
+    for (int x = 0; x < saved.width(); ++x) differing += saved.pixel(x, y) != seen.pixel(x, y);
+  return QString("%1: %2 pixels differ from the chart's").arg(fileName).arg(differing);
+}
+
 // Whether the labels of a chart's axes read whole on its picture: none cut
 // short ("1000..."), none over another of its axis, none outside the chart,
 // each a number, and zero written "0" (not "-2.77556e-17"). Take the chart's

@@ -112,8 +112,8 @@ class IBSimpleChartsTest : public QObject {
     fIB->grab().save(QString(folder) + "/ibsimple-sexratio-" + name + ".png");
   }
   // The chart's page shown as a person opens it: what it draws against what it
-  // holds, its labels, and the data it saves against what it holds (the lines of
-  // Set in its order, titled as Titles says).
+  // holds, its labels, the data it saves against what it holds (the lines of Set
+  // in its order, titled as Titles says), the picture it saves against what it shows.
   void CheckShown(QWidget* page, utile::gui::tGraphicChart* chart, const tLineSeriesSet& set,
                   const QStringList& titles, const QString& context) {
     fIB->pcResults->setCurrentWidget(page);
@@ -126,6 +126,8 @@ class IBSimpleChartsTest : public QObject {
     QCOMPARE(set.Count(), int(titles.size()));
     for (int i = 0; i < set.Count(); ++i) expected.push_back({titles[i], set.Points(i)});
     fault = testsupport::SavedDataFault(chart, expected, fFolder->path());
+    QVERIFY2(fault.isEmpty(), qPrintable(context + ": " + fault));
+    fault = testsupport::SavedImageFault(chart, fFolder->path());
     QVERIFY2(fault.isEmpty(), qPrintable(context + ": " + fault));
   }
   // Every chart after a run, first as a person opens and saves it (before
