@@ -57,6 +57,26 @@ inline bool SameWritten(double written, double held) {
   return std::fabs(written - held) <= 1e-14 * std::max(1.0, std::fabs(held));
 }
 
+// Chooses an item of the chart's menu whose save dialog (titled Title) is
+// answered with FileName; a fault when the dialog or an error box says otherwise.
+inline QString SaveThroughMenu(utile::gui::tGraphicChart* chart, QAction* item, const QString& fileName,
+                               const QString& title) {
+  utile::gui::tChartDialogs& dialogs = utile::gui::ChartDialogs();
+  const auto asked = dialogs.SaveFileName;
+  const auto shown = dialogs.ShowError;
+  QString fault;
+  dialogs.SaveFileName = [&](QWidget*, const QString& asking, const QString&, const QString&) -> std::optional<QString> {
+    if (asking != title) fault = "the save dialog is titled " + asking;
+    return fileName;
+  };
+  dialogs.ShowError = [&](QWidget*, const QString& text) { fault = "error box: " + text; };
+  utile::gui::GraphPopUp().CallingChart = chart;
+  item->trigger();
+  dialogs.SaveFileName = asked;
+  dialogs.ShowError = shown;
+  return fault;
+}
+
 }  // namespace chartharness
 
 // Whether the chart's last drawing shows every point of every line it keeps
@@ -155,20 +175,9 @@ inline QString SavedDataFault(utile::gui::tGraphicChart* chart, const std::vecto
                               const QString& folder) {
   using chartharness::SameWritten;
   const QString fileName = folder + "/" + chart->objectName() + "-data.txt";
-  utile::gui::tChartDialogs& dialogs = utile::gui::ChartDialogs();
-  const auto asked = dialogs.SaveFileName;
-  const auto shown = dialogs.ShowError;
-  QString fault;
-  dialogs.SaveFileName = [&](QWidget*, const QString& title, const QString&, const QString&) -> std::optional<QString> {
-    if (title != "Save data") fault = "the save dialog is titled " + title;
-    return fileName;
-  };
-  dialogs.ShowError = [&](QWidget*, const QString& text) { fault = "error box: " + text; };
-  utile::gui::GraphPopUp().CallingChart = chart;
-  utile::gui::GraphPopUp().mnSaveData->trigger();
-  dialogs.SaveFileName = asked;
-  dialogs.ShowError = shown;
-  if (!fault.isEmpty()) return fault;
+  if (const QString fault = chartharness::SaveThroughMenu(chart, utile::gui::GraphPopUp().mnSaveData, fileName, "Save data");
+      !fault.isEmpty())
+    return fault;
   const QStringList lines = QString::fromStdString(utile::LoadTextFromFile(fileName.toStdString())).split("\r\n");
   const auto values = [](const QString& line, std::vector<double>& read) {
     read.clear();
@@ -217,19 +226,10 @@ inline QString SavedDataFault(utile::gui::tGraphicChart* chart, const std::vecto
 // its picture (FirstSight) the same.
 inline QString SavedImageFault(utile::gui::tGraphicChart* chart, const QString& folder) {
   const QString fileName = folder + "/" + chart->objectName() + "-image.bmp";
-  utile::gui::tChartDialogs& dialogs = utile::gui::ChartDialogs();
-  const auto asked = dialogs.SaveFileName;
-  const auto shown = dialogs.ShowError;
-  QString fault;
-  dialogs.SaveFileName = [&](QWidget*, const QString&, const QString&, const QString&) -> std::optional<QString> {
-    return fileName;
-  };
-  dialogs.ShowError = [&](QWidget*, const QString& text) { fault = "error box: " + text; };
-  utile::gui::GraphPopUp().CallingChart = chart;
-  utile::gui::GraphPopUp().mnSaveGraph->trigger();
-  dialogs.SaveFileName = asked;
-  dialogs.ShowError = shown;
-  if (!fault.isEmpty()) return fault;
+  if (const QString fault =
+          chartharness::SaveThroughMenu(chart, utile::gui::GraphPopUp().mnSaveGraph, fileName, "Save graph image");
+      !fault.isEmpty())
+    return fault;
   const QImage saved = QImage(fileName).convertToFormat(QImage::Format_RGB32);
   const QImage seen = FirstSight(chart).convertToFormat(QImage::Format_RGB32);
   if (saved.isNull()) return fileName + " is not a picture";
