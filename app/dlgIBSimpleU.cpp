@@ -1146,7 +1146,8 @@ void TdlgIBSimple::RunSimulation() {
   double from = firstTime;
   for (const utile::gui::tLineSeriesSet* set : {AbundanceSeries.get(), SexRatioSeries.get(), TagSeries.get()})
     for (int32_t i = 0; i < set->Count(); ++i)
-      if (const QList<QPointF> points = set->Points(i); !points.isEmpty()) from = std::min(from, points.first().x());
+      if (const QList<QPointF> points = set->Points(i); !points.isEmpty())
+        from = std::min(from, points.first().x());
   const tFixedTimeAxes runAxes({chAbundances, chSexRatio, chTags}, from, firstTime + steps - 1);
   QElapsedTimer sinceTask, sinceMemory;
   sinceTask.start();

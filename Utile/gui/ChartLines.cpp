@@ -201,8 +201,8 @@ tChartLines::tFrame tChartLines::CurrentFrame() const {
   return frame;
 }
 
-QList<QPointF> tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from,
-                                       qsizetype to, const QPen& pen) const {
+QList<QPointF> tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line,
+                                       qsizetype from, qsizetype to, const QPen& pen) const {
   const double spanX = frame.MaxX - frame.MinX, spanY = frame.MaxY - frame.MinY;
   if (!(spanX > 0) || !(spanY > 0) || frame.Plot.width() <= 0 || frame.Plot.height() <= 0) return {};
   const qsizetype start = std::max<qsizetype>(0, from - 1);
@@ -253,8 +253,9 @@ void tChartLines::Redraw(const tFrame& frame) {
     auto* series = qobject_cast<QXYSeries*>(s);
     tLine* line = series ? Line(series) : nullptr;
     if (!line) continue;
-    line->Shown = series->isVisible() ? DrawPoints(painter, frame, *line, 0, line->Points.size(), series->pen())
-                                      : QList<QPointF>();
+    line->Shown = series->isVisible()
+                      ? DrawPoints(painter, frame, *line, 0, line->Points.size(), series->pen())
+                      : QList<QPointF>();
     line->Drawn = line->Points.size();
   }
 }
@@ -283,7 +284,8 @@ void tChartLines::Update() {
         painter->setRenderHint(QPainter::Antialiasing);
         painter->translate(-frame.Picture.topLeft());
       }
-      QList<QPointF> added = DrawPoints(*painter, frame, *line, line->Drawn, line->Points.size(), series->pen());
+      QList<QPointF> added =
+          DrawPoints(*painter, frame, *line, line->Drawn, line->Points.size(), series->pen());
       // The point that joins the new ones on was handed over with those before it.
       if (!added.isEmpty() && !line->Shown.isEmpty() && line->Shown.constLast() == added.constFirst())
         added.removeFirst();

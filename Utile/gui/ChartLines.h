@@ -104,8 +104,8 @@ private:
   tFrame CurrentFrame() const;
   // Draws points [From, To) of a line (the one before From joins them on) and
   // returns the points given to the painter.
-  QList<QPointF> DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from, qsizetype to,
-                            const QPen& pen) const;
+  QList<QPointF> DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from,
+                            qsizetype to, const QPen& pen) const;
   void Redraw(const tFrame& frame);
   // The picture is drawn anew at the next update or painting.
   void Invalidate();

@@ -302,7 +302,9 @@ tLineSeriesSet::tLineSeriesSet(tGraphicChart& chart) : fChart(chart) {
   fChart.AddPointSource(this, [this] { Hand(); });
   fChart.AddDataSource(
       this,
-      [this](const QAbstractSeries* series) { return series->property(SetProperty).value<quintptr>() == quintptr(this); },
+      [this](const QAbstractSeries* series) {
+        return series->property(SetProperty).value<quintptr>() == quintptr(this);
+      },
       [this] { return DataBlocks(); });
 }
 

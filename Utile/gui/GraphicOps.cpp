@@ -334,8 +334,9 @@ QString TickLabel(double value, double step, double largest) {
   return text;
 }
 
-tAxisTicks AxisTicks(double min, double max, double length, const std::function<double(const QString&)>& extent,
-                     double minimumStep, double roomBefore, double roomAfter) {
+tAxisTicks AxisTicks(double min, double max, double length,
+                     const std::function<double(const QString&)>& extent, double minimumStep,
+                     double roomBefore, double roomAfter) {
   tAxisTicks ticks;
   const double span = max - min;
   if (!(span > 0) || !std::isfinite(span) || !std::isfinite(min) || !std::isfinite(max)) return ticks;
@@ -351,7 +352,8 @@ tAxisTicks AxisTicks(double min, double max, double length, const std::function<
       candidate.Values.pop_back();
       candidate.Labels.removeLast();
     }
-    while (!candidate.Values.empty() && at(candidate.Values.front()) - extent(candidate.Labels.front()) / 2 < -roomBefore) {
+    while (!candidate.Values.empty() &&
+           at(candidate.Values.front()) - extent(candidate.Labels.front()) / 2 < -roomBefore) {
       candidate.Values.erase(candidate.Values.begin());
       candidate.Labels.removeFirst();
     }
@@ -579,8 +581,8 @@ void tGraphicChart::UpdateTicks(QValueAxis* axis, double length, double roomBefo
     return (horizontal ? metrics.horizontalAdvance(label) : metrics.height()) + 4;
   };
   // A tick interval set on the axis is the least step between its ticks.
-  tAxisTicks ticks =
-      AxisTicks(axis->min(), axis->max(), std::max(1.0, length), extent, axis->tickInterval(), roomBefore, roomAfter);
+  tAxisTicks ticks = AxisTicks(axis->min(), axis->max(), std::max(1.0, length), extent, axis->tickInterval(),
+                               roomBefore, roomAfter);
   if (ticks == shown) return;
   shown = std::move(ticks);
   for (const QString& label : categories->categoriesLabels()) categories->remove(label);
@@ -588,7 +590,8 @@ void tGraphicChart::UpdateTicks(QValueAxis* axis, double length, double roomBefo
   // Each label stands at the end of its category: the first category begins a
   // step before the first tick, outside the range.
   categories->setStartValue(shown.Values.front() - shown.Step);
-  for (size_t i = 0; i < shown.Values.size(); ++i) categories->append(shown.Labels[qsizetype(i)], shown.Values[i]);
+  for (size_t i = 0; i < shown.Values.size(); ++i)
+    categories->append(shown.Labels[qsizetype(i)], shown.Values[i]);
 }
 
 QStringList tGraphicChart::TickLabels(const QValueAxis* axis) const {

@@ -129,8 +129,9 @@ QString TickLabel(double value, double step, double largest);
 // a label; two ticks at least when the span holds two. A tick at either end
 // whose label would reach further than RoomBefore pixels before the axis's start
 // or RoomAfter after its end is left out. Nothing for an empty span.
-tAxisTicks AxisTicks(double min, double max, double length, const std::function<double(const QString&)>& extent,
-                     double minimumStep = 0, double roomBefore = HUGE_VAL, double roomAfter = HUGE_VAL);
+tAxisTicks AxisTicks(double min, double max, double length,
+                     const std::function<double(const QString&)>& extent, double minimumStep = 0,
+                     double roomBefore = HUGE_VAL, double roomAfter = HUGE_VAL);
 
 // A chart control. Series are added through AddSeries so that they use the
 // chart's axes and answer clicks. Points appended through AddPoints, AppendPoint

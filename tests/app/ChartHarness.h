@@ -48,9 +48,13 @@ inline QImage FirstSight(utile::gui::tGraphicChart* chart) {
 
 namespace chartharness {
 
-inline bool IsGap(const QPointF& p) { return !std::isfinite(p.x()) || !std::isfinite(p.y()); }
+inline bool IsGap(const QPointF& p) {
+  return !std::isfinite(p.x()) || !std::isfinite(p.y());
+}
 
-inline QString Point(const QPointF& p) { return QString("(%1, %2)").arg(p.x(), 0, 'g', 17).arg(p.y(), 0, 'g', 17); }
+inline QString Point(const QPointF& p) {
+  return QString("(%1, %2)").arg(p.x(), 0, 'g', 17).arg(p.y(), 0, 'g', 17);
+}
 
 // A value the data file wrote with 15 significant digits against the one held.
 inline bool SameWritten(double written, double held) {
@@ -65,7 +69,8 @@ inline QString SaveThroughMenu(utile::gui::tGraphicChart* chart, QAction* item, 
   const auto asked = dialogs.SaveFileName;
   const auto shown = dialogs.ShowError;
   QString fault;
-  dialogs.SaveFileName = [&](QWidget*, const QString& asking, const QString&, const QString&) -> std::optional<QString> {
+  dialogs.SaveFileName = [&](QWidget*, const QString& asking, const QString&,
+                             const QString&) -> std::optional<QString> {
     if (asking != title) fault = "the save dialog is titled " + asking;
     return fileName;
   };
@@ -97,13 +102,21 @@ inline QString ChartDrawingFault(utile::gui::tGraphicChart* chart) {
   for (QAbstractSeries* s : chart->chart()->series()) {
     auto* series = qobject_cast<QLineSeries*>(s);
     if (!series || !series->isVisible()) continue;
-    const QString name = QString("%1, series %2 \"%3\"").arg(chart->objectName()).arg(chart->IndexOfSeries(series)).arg(series->name());
+    const QString name = QString("%1, series %2 \"%3\"")
+                             .arg(chart->objectName())
+                             .arg(chart->IndexOfSeries(series))
+                             .arg(series->name());
     const QList<QPointF> data = chart->Points(series);
     const QList<QPointF> drawn = chart->DrawnPoints(series);
     // Within the axes.
     for (const QPointF& p : data)
       if (!IsGap(p) && (p.x() < x0 || p.x() > x1 || p.y() < y0 || p.y() > y1))
-        return QString("%1: %2 lies outside the axes %3..%4 x %5..%6").arg(name, Point(p)).arg(x0).arg(x1).arg(y0).arg(y1);
+        return QString("%1: %2 lies outside the axes %3..%4 x %5..%6")
+            .arg(name, Point(p))
+            .arg(x0)
+            .arg(x1)
+            .arg(y0)
+            .arg(y1);
     // Drawn points are the line's own, in order; where each of them sits in the line.
     std::vector<qsizetype> at;
     qsizetype j = 0;
@@ -113,7 +126,8 @@ inline QString ChartDrawingFault(utile::gui::tGraphicChart* chart) {
         continue;
       }
       while (j < data.size() && !(data[j].x() == q.x() && data[j].y() == q.y())) ++j;
-      if (j == data.size()) return QString("%1: drew %2, which it does not hold in that place").arg(name, Point(q));
+      if (j == data.size())
+        return QString("%1: drew %2, which it does not hold in that place").arg(name, Point(q));
       at.push_back(j++);
     }
     // No segment over a gap.
@@ -121,7 +135,8 @@ inline QString ChartDrawingFault(utile::gui::tGraphicChart* chart) {
       if (at[k - 1] >= 0 && at[k] >= 0)
         for (qsizetype i = at[k - 1] + 1; i < at[k]; ++i)
           if (IsGap(data[i]))
-            return QString("%1: a segment from %2 to %3 crosses a gap").arg(name, Point(data[at[k - 1]]), Point(data[at[k]]));
+            return QString("%1: a segment from %2 to %3 crosses a gap")
+                .arg(name, Point(data[at[k - 1]]), Point(data[at[k]]));
     // Every point of a run of two or more, within its column's drawn values.
     std::vector<bool> drawnAt(size_t(data.size()), false);
     for (qsizetype i : at)
@@ -171,14 +186,16 @@ inline std::vector<utile::gui::tDataBlock> SeriesBlocks(utile::gui::tGraphicChar
 // Whether the file that "Save graph data..." writes for the chart (into Folder)
 // holds the blocks expected, in their order (title, the x and the y of every
 // point that is not a gap, as tab-ended values), then the chart's metadata.
-inline QString SavedDataFault(utile::gui::tGraphicChart* chart, const std::vector<utile::gui::tDataBlock>& expected,
-                              const QString& folder) {
+inline QString SavedDataFault(utile::gui::tGraphicChart* chart,
+                              const std::vector<utile::gui::tDataBlock>& expected, const QString& folder) {
   using chartharness::SameWritten;
   const QString fileName = folder + "/" + chart->objectName() + "-data.txt";
-  if (const QString fault = chartharness::SaveThroughMenu(chart, utile::gui::GraphPopUp().mnSaveData, fileName, "Save data");
+  if (const QString fault =
+          chartharness::SaveThroughMenu(chart, utile::gui::GraphPopUp().mnSaveData, fileName, "Save data");
       !fault.isEmpty())
     return fault;
-  const QStringList lines = QString::fromStdString(utile::LoadTextFromFile(fileName.toStdString())).split("\r\n");
+  const QStringList lines =
+      QString::fromStdString(utile::LoadTextFromFile(fileName.toStdString())).split("\r\n");
   const auto values = [](const QString& line, std::vector<double>& read) {
     read.clear();
     if (line.isEmpty()) return true;
@@ -202,7 +219,11 @@ inline QString SavedDataFault(utile::gui::tGraphicChart* chart, const std::vecto
     for (const QPointF& p : block.Points)
       if (std::isfinite(p.y())) finite.push_back(p);
     if (xs.size() != finite.size() || ys.size() != finite.size())
-      return QString("%1: %2 x and %3 y values for %4 points").arg(where).arg(xs.size()).arg(ys.size()).arg(finite.size());
+      return QString("%1: %2 x and %3 y values for %4 points")
+          .arg(where)
+          .arg(xs.size())
+          .arg(ys.size())
+          .arg(finite.size());
     for (size_t i = 0; i < finite.size(); ++i)
       if (!SameWritten(xs[i], finite[i].x()) || !SameWritten(ys[i], finite[i].y()))
         return QString("%1: value %2 is (%3, %4) for (%5, %6)")
@@ -226,8 +247,8 @@ inline QString SavedDataFault(utile::gui::tGraphicChart* chart, const std::vecto
 // its picture (FirstSight) the same.
 inline QString SavedImageFault(utile::gui::tGraphicChart* chart, const QString& folder) {
   const QString fileName = folder + "/" + chart->objectName() + "-image.bmp";
-  if (const QString fault =
-          chartharness::SaveThroughMenu(chart, utile::gui::GraphPopUp().mnSaveGraph, fileName, "Save graph image");
+  if (const QString fault = chartharness::SaveThroughMenu(chart, utile::gui::GraphPopUp().mnSaveGraph,
+                                                          fileName, "Save graph image");
       !fault.isEmpty())
     return fault;
   const QImage saved = QImage(fileName).convertToFormat(QImage::Format_RGB32);
@@ -254,7 +275,8 @@ inline QString SavedImageFault(utile::gui::tGraphicChart* chart, const QString& 
 inline QString AxisLabelFault(utile::gui::tGraphicChart* chart) {
   const QRectF plot = chart->chart()->plotArea();
   const QRectF whole = chart->chart()->rect();
-  const QStringList titles = {chart->BottomAxis()->titleText(), chart->LeftAxis()->titleText(), chart->chart()->title()};
+  const QStringList titles = {chart->BottomAxis()->titleText(), chart->LeftAxis()->titleText(),
+                              chart->chart()->title()};
   struct tLabel {
     QString Text;
     QRectF Rect;
@@ -268,7 +290,9 @@ inline QString AxisLabelFault(utile::gui::tGraphicChart* chart) {
       pending.pop_back();
       for (QGraphicsItem* child : at->childItems()) pending.push_back(child);
       auto* text = dynamic_cast<QGraphicsTextItem*>(at);
-      if (!text || !text->isVisible() || text->toPlainText().isEmpty() || titles.contains(text->toPlainText())) continue;
+      if (!text || !text->isVisible() || text->toPlainText().isEmpty() ||
+          titles.contains(text->toPlainText()))
+        continue;
       const QRectF rect = chart->chart()->mapRectFromScene(text->sceneBoundingRect());
       (rect.top() >= plot.bottom() - 1 ? bottom : left).push_back({text->toPlainText(), rect});
     }
@@ -286,7 +310,8 @@ inline QString AxisLabelFault(utile::gui::tGraphicChart* chart) {
       if (value != 0 && std::fabs(value) < 1e-9 * span) return where + " stands for 0";
       if (!whole.adjusted(-1, -1, 1, 1).contains(label.Rect)) return where + " lies outside the chart";
       for (size_t k = 0; k < i; ++k)
-        if (label.Rect.intersects((*labels)[k].Rect)) return QString("%1 overlaps \"%2\"").arg(where, (*labels)[k].Text);
+        if (label.Rect.intersects((*labels)[k].Rect))
+          return QString("%1 overlaps \"%2\"").arg(where, (*labels)[k].Text);
     }
   }
   if (bottom.empty() || left.empty()) return chart->objectName() + ": an axis shows no label";
@@ -299,7 +324,8 @@ inline QString AxisLabelFault(utile::gui::tGraphicChart* chart) {
 // clock. The window's own pump comes back when it goes.
 class tPumpWatch {
  public:
-  explicit tPumpWatch(std::function<bool()> watch) : fWatch(std::move(watch)), fPump(utile::platform_detail::gPump) {
+  explicit tPumpWatch(std::function<bool()> watch)
+      : fWatch(std::move(watch)), fPump(utile::platform_detail::gPump) {
     gWatch = this;
     utile::SetMessagePump(&Pump);
   }

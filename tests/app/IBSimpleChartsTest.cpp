@@ -90,7 +90,8 @@ class IBSimpleChartsTest : public QObject {
         const models::Cardinal time = fIB->Metapop->Time;
         if (time == seen) return false;  // the windows' messages once a step
         seen = time;
-        if (stopAfter > 0 && time == first + models::Cardinal(stopAfter) && fIB->fSimRunning) fIB->btStop->click();
+        if (stopAfter > 0 && time == first + models::Cardinal(stopAfter) && fIB->fSimRunning)
+          fIB->btStop->click();
         return true;
       });
       fIB->acRun->trigger();
@@ -147,25 +148,31 @@ class IBSimpleChartsTest : public QObject {
     // The sex ratios of the run's steps; the whole metapopulation's line is none of them.
     QCOMPARE(ratios.PointCount(0), 0);
     for (int k = 1; k <= 14; ++k)
-      QVERIFY2(Times(ratios, k) == fStepTimes,
-               qPrintable(QString("%1: patch %2's sex ratios at %3").arg(context).arg(k).arg(Text(Times(ratios, k)))));
+      QVERIFY2(
+          Times(ratios, k) == fStepTimes,
+          qPrintable(
+              QString("%1: patch %2's sex ratios at %3").arg(context).arg(k).arg(Text(Times(ratios, k)))));
     // With the pedigree, the analysis's adults at each date from 0 to the last
     // birth date (the step after the run's), the classes not analysed empty;
     // without, every class of every step.
     if (pedigree) QCOMPARE(fIB->Metapop->Pedigree()->GenerationCount(), fTime - 1);
     for (int s = 0; s < abundances.Count(); ++s) {
-      const std::vector<double> expected =
-          !pedigree ? fStepTimes : s % 3 == 1 ? Range(0, fTime - 1) : std::vector<double>();
+      const std::vector<double> expected = !pedigree    ? fStepTimes
+                                           : s % 3 == 1 ? Range(0, fTime - 1)
+                                                        : std::vector<double>();
       QVERIFY2(Times(abundances, s) == expected,
-               qPrintable(QString("%1: series %2 at %3 for %4").arg(context).arg(s).arg(Text(Times(abundances, s)),
-                                                                                      Text(expected))));
+               qPrintable(QString("%1: series %2 at %3 for %4")
+                              .arg(context)
+                              .arg(s)
+                              .arg(Text(Times(abundances, s)), Text(expected))));
     }
     for (int c = pedigree ? 1 : 0; c < (pedigree ? 2 : 3); ++c) {
       const QList<QPointF> global = abundances.Points(c);
       for (qsizetype i = 0; i < global.size(); ++i) {
         double sum = 0;
         for (int k = 1; k <= 14; ++k) sum += abundances.Points(3 * k + c)[i].y();
-        QVERIFY2(global[i].y() == sum, qPrintable(QString("%1: class %2 at %3").arg(context).arg(c).arg(global[i].x())));
+        QVERIFY2(global[i].y() == sum,
+                 qPrintable(QString("%1: class %2 at %3").arg(context).arg(c).arg(global[i].x())));
       }
     }
   }
@@ -249,7 +256,8 @@ class IBSimpleChartsTest : public QObject {
     int stops = 0;
     {
       const testsupport::tPumpWatch watch([&] {
-        if (stops == 1 && fIB->lblTask->text() == "Pedigree analysis:" && fIB->AbundanceSeries->PointCount(1) == 10) {
+        if (stops == 1 && fIB->lblTask->text() == "Pedigree analysis:" &&
+            fIB->AbundanceSeries->PointCount(1) == 10) {
           fIB->btStop->click();
           ++stops;
           return true;
@@ -272,7 +280,8 @@ class IBSimpleChartsTest : public QObject {
     QVERIFY(Times(*fIB->AbundanceSeries, 1) == Range(0, 9));
     QVERIFY(!fIB->mmOutput->toPlainText().contains("Adults"));
     QVERIFY(!fIB->btRecomputePedigree->isEnabled());
-    QString fault = (testsupport::FirstSight(fIB->chAbundances), testsupport::ChartDrawingFault(fIB->chAbundances));
+    QString fault =
+        (testsupport::FirstSight(fIB->chAbundances), testsupport::ChartDrawingFault(fIB->chAbundances));
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
     // Recomputing draws the whole pedigree (the last birth date is 31).
     fIB->btRecomputePedigreeClick();

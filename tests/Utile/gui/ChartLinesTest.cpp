@@ -412,8 +412,10 @@ private slots:
     check("drawn whole");
     const qsizetype whole = shown.Chart->DrawnPoints(series).size();
     const double columns = shown.Chart->chart()->plotArea().width();
-    QVERIFY2(whole <= 4 * columns + 20 && stepwise >= whole,
-             qPrintable(QString("%1 points drawn whole, %2 in steps, %3 columns").arg(whole).arg(stepwise).arg(columns)));
+    QVERIFY2(
+        whole <= 4 * columns + 20 && stepwise >= whole,
+        qPrintable(
+            QString("%1 points drawn whole, %2 in steps, %3 columns").arg(whole).arg(stepwise).arg(columns)));
     series->setVisible(false);
     check("hidden");
     QVERIFY(shown.Chart->DrawnPoints(series).isEmpty() && !shown.Chart->DrawnPoints(other).isEmpty());
@@ -488,12 +490,13 @@ private slots:
     // The text leaves out the gap and writes an empty line's values as empty lines.
     const QString text = chart->DataText();
     const QStringList lines = text.split("\r\n");
-    QCOMPARE(lines.mid(0, 15), QStringList({"Before", " 0.00000000000000E+0000\t 1.00000000000000E+0000\t",
-                                            " 1.00000000000000E+0000\t 2.00000000000000E+0000\t", "A",
-                                            " 0.00000000000000E+0000\t 2.00000000000000E+0000\t",
-                                            " 3.00000000000000E+0000\t 4.00000000000000E+0000\t", "B",
-                                            " 0.00000000000000E+0000\t", " 5.00000000000000E+0000\t", "C", "", "",
-                                            "After", " 7.00000000000000E+0000\t", " 8.00000000000000E+0000\t"}));
+    QCOMPARE(lines.mid(0, 15),
+             QStringList({"Before", " 0.00000000000000E+0000\t 1.00000000000000E+0000\t",
+                          " 1.00000000000000E+0000\t 2.00000000000000E+0000\t", "A",
+                          " 0.00000000000000E+0000\t 2.00000000000000E+0000\t",
+                          " 3.00000000000000E+0000\t 4.00000000000000E+0000\t", "B",
+                          " 0.00000000000000E+0000\t", " 5.00000000000000E+0000\t", "C", "", "", "After",
+                          " 7.00000000000000E+0000\t", " 8.00000000000000E+0000\t"}));
     // A point of a line whose series was taken away from under the family waits
     // with its line, which gets a series again.
     QLineSeries* b = set.MadeSeries(1);

@@ -1,5 +1,3 @@
-#include "Utile/gui/GraphicOps.h"
-
 #include <QChart>
 #include <QElapsedTimer>
 #include <QLegend>
@@ -13,6 +11,7 @@
 #include "Utile/RunTime.h"
 #include "Utile/ToolkitVariant.h"
 #include "Utile/gui/CustomChartSeries.h"
+#include "Utile/gui/GraphicOps.h"
 #include "app/ChartHarness.h"
 
 using namespace utile;
@@ -497,8 +496,10 @@ private slots:
         {-1.25e7, 5e5, 2e7, "-1.25e+07"},
     };
     for (const auto& c : cases)
-      QVERIFY2(TickLabel(c.Value, c.Step, c.Largest) == c.Expected,
-               qPrintable(QString("%1 by %2: %3").arg(c.Value).arg(c.Step).arg(TickLabel(c.Value, c.Step, c.Largest))));
+      QVERIFY2(
+          TickLabel(c.Value, c.Step, c.Largest) == c.Expected,
+          qPrintable(
+              QString("%1 by %2: %3").arg(c.Value).arg(c.Step).arg(TickLabel(c.Value, c.Step, c.Largest))));
   }
 
   void AxisTicksAreFewerWhereLabelsWouldNotFit() {
@@ -527,10 +528,13 @@ private slots:
         {"a span that is not a number", 0, NAN, 500, 0, {}},
     };
     for (const auto& c : cases) {
-      const tAxisTicks ticks = AxisTicks(c.Min, c.Max, c.Length, extent, c.MinimumStep, c.RoomBefore, c.RoomAfter);
-      bool same = ticks.Values.size() == c.Expected.size() && ticks.Labels.size() == qsizetype(c.Expected.size());
+      const tAxisTicks ticks =
+          AxisTicks(c.Min, c.Max, c.Length, extent, c.MinimumStep, c.RoomBefore, c.RoomAfter);
+      bool same =
+          ticks.Values.size() == c.Expected.size() && ticks.Labels.size() == qsizetype(c.Expected.size());
       for (size_t i = 0; same && i < c.Expected.size(); ++i)
-        same = std::fabs(ticks.Values[i] - c.Expected[i]) < 1e-12 && (c.Expected[i] != 0 || ticks.Values[i] == 0);
+        same = std::fabs(ticks.Values[i] - c.Expected[i]) < 1e-12 &&
+               (c.Expected[i] != 0 || ticks.Values[i] == 0);
       QVERIFY2(same, qPrintable(QString("%1: %2").arg(c.Case, ticks.Labels.join(' '))));
     }
   }
