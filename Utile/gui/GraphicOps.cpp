@@ -821,6 +821,8 @@ QList<QPointF> tGraphicChart::DrawnPoints(const QXYSeries* series) const {
   return series != nullptr ? fLines->Drawn(series) : QList<QPointF>();
 }
 
+bool tGraphicChart::KeepsPoints(const QXYSeries* series) const { return series != nullptr && fLines->Holds(series); }
+
 void tGraphicChart::HandPoints() const {
   for (const auto& [key, hand] : fPointSources) hand();
 }

@@ -242,6 +242,9 @@ public:
   // points added since the last whole drawing included). None for a hidden
   // series or one not drawn yet. Tests compare them with Points.
   QList<QPointF> DrawnPoints(const QXYSeries* series) const;
+  // Whether the chart keeps the series' points and draws its line itself (a line
+  // series given its points through the chart), so that DrawnPoints tells.
+  bool KeepsPoints(const QXYSeries* series) const;
   // The labels an axis shows now, from the lowest value up.
   QStringList TickLabels(const QValueAxis* axis) const;
 

@@ -85,7 +85,8 @@ inline QString SaveThroughMenu(utile::gui::tGraphicChart* chart, QAction* item, 
 }  // namespace chartharness
 
 // Whether the chart's last drawing shows every point of every line it keeps
-// and shows: each line's drawn points are points of the line, in their order;
+// and shows (a series whose points were set with replace() is the charting
+// library's to draw, and not looked at): each line's drawn points are points of the line, in their order;
 // every point of a line that joins a neighbour (a lone point between gaps draws
 // nothing) has its value within the drawn values of its pixel column or the
 // next ones, and the ends of each run of points are drawn themselves; no drawn
@@ -101,7 +102,7 @@ inline QString ChartDrawingFault(utile::gui::tGraphicChart* chart) {
   const double column = (x1 - x0) / width;
   for (QAbstractSeries* s : chart->chart()->series()) {
     auto* series = qobject_cast<QLineSeries*>(s);
-    if (!series || !series->isVisible()) continue;
+    if (!series || !series->isVisible() || !chart->KeepsPoints(series)) continue;
     const QString name = QString("%1, series %2 \"%3\"")
                              .arg(chart->objectName())
                              .arg(chart->IndexOfSeries(series))

@@ -423,6 +423,11 @@ private slots:
     shown.Chart->Refresh();
     check("shown again");
     QVERIFY(!shown.Chart->DrawnPoints(series).isEmpty());
+    // A series whose points are set with replace() is the library's to draw.
+    QLineSeries* replaced = shown.NewLine(QPen(Qt::green, 1));
+    replaced->replace({{0, 10}, {30000, 20}});
+    QVERIFY(shown.Chart->KeepsPoints(series) && !shown.Chart->KeepsPoints(replaced));
+    check("beside a series of the library's");
   }
 
   // ------------------------------------------------------------ families of lines
