@@ -988,6 +988,8 @@ void TdlgIBSimple::Initialise() {
   }
 
   CurrentBatchStep = "Initialisation";
+  // The model starts again at time 1: the runs the charts hold were another's.
+  fChartsFollowModel = false;
   mmLog->clear();
   Log("Initialising matrices...");
   ComputeMatrices();
@@ -1098,6 +1100,7 @@ void TdlgIBSimple::acRunExecute() {
 }
 
 void TdlgIBSimple::acStopExecute() {
+  if (fInRunLoop && fSimRunning) fStoppedByUser = true;
   Stop();
   Log("Process interrupted by user");
 }
@@ -1129,17 +1132,29 @@ void TdlgIBSimple::RunSimulation() {
   lblTask->setText("Simulations:");
   ggTask->setValue(0);
   const int32_t n = Metapop->PatchCount();
-  // Series laid out for other patches (an Initialise without the workbench's own
-  // command) are laid out anew for these.
-  if (AbundanceSeries->Count() != 3 * (n + 1) || SexRatioSeries->Count() != n + 1) InitialiseSimulations();
+  // After an Initialise without the workbench's own command (a batch, the main
+  // window's, Apply) the model starts again at time 1: so do its charts, laid out
+  // for its patches, rather than drawing back over the runs they hold.
+  if (!fChartsFollowModel || AbundanceSeries->Count() != 3 * (n + 1) || SexRatioSeries->Count() != n + 1)
+    InitialiseSimulations();
   const int32_t steps = seNbTimeSteps->value();
   const int32_t cycles = seTimeStepLength->value();
   const bool moves = ckIndividualMoves->isChecked();
   const bool tags = ckCountTags->isChecked();
-  const tFixedTimeAxes runAxes({chAbundances, chSexRatio, chTags}, 1, steps);
+  // A run that goes on from an earlier one charts on at the metapopulation's
+  // time, after the points the charts hold: the axes span both.
+  const double firstTime = Metapop->Time;
+  double from = firstTime;
+  for (const utile::gui::tLineSeriesSet* set : {AbundanceSeries.get(), SexRatioSeries.get(), TagSeries.get()})
+    for (int32_t i = 0; i < set->Count(); ++i)
+      if (const QList<QPointF> points = set->Points(i); !points.isEmpty())
+        from = std::min(from, points.first().x());
+  const tFixedTimeAxes runAxes({chAbundances, chSexRatio, chTags}, from, firstTime + steps - 1);
   QElapsedTimer sinceTask, sinceMemory;
   sinceTask.start();
   sinceMemory.start();
+  fStoppedByUser = false;
+  fInRunLoop = true;
   int32_t t = 1;
   for (; t <= steps; ++t) {
     // A gauge paints itself at once whenever its value changes: ten times a
@@ -1153,11 +1168,13 @@ void TdlgIBSimple::RunSimulation() {
       RefreshMemoryGauge();
       sinceMemory.restart();
     }
+    const double time = Metapop->Time;
     Metapop->Run(1, cycles);
-    ChartStep(t, moves, tags);
+    ChartStep(time, moves, tags);
     utile::ProcessMessages();
     if (Metapop->Extinct || Metapop->Explosion || Metapop->Overflow || !fSimRunning) break;
   }
+  fInRunLoop = false;
   // One more step of a single cycle, which the charts do not show.
   Metapop->Run(1, 1);
 
@@ -1171,7 +1188,11 @@ void TdlgIBSimple::RunSimulation() {
   Log(utile::Format("Number of individuals:%u", Metapop->CurrentID - 1));
 
   const bool pedigree = ckPedigree->isChecked();
-  if (pedigree) AnalysePedigree();
+  // Stop ends the steps, not the reading of what they recorded: the pedigree is
+  // analysed as after a run that ends by itself, and a second Stop ends that.
+  // A run stopped because the window closes is not analysed.
+  if (pedigree && fStoppedByUser && !fSimRunning && !ClosePending()) fSimRunning = true;
+  if (pedigree && fSimRunning) AnalysePedigree();
   SetTabShown(pcIBSimple, tsGenetics, pedigree);
   fDisplayEnabled = pedigree;
   GeneticPedigree.reset();
@@ -1190,7 +1211,7 @@ void TdlgIBSimple::RunSimulation() {
   RefreshMemoryGauge();
 }
 
-void TdlgIBSimple::ChartStep(int32_t t, bool moves, bool tags) {
+void TdlgIBSimple::ChartStep(double t, bool moves, bool tags) {
   const int32_t abundances = AbundanceSeries->Count();
   const int32_t ratios = SexRatioSeries->Count();
   // The whole metapopulation's line comes with those of its patches.
@@ -1273,6 +1294,7 @@ void TdlgIBSimple::InitialiseSimulations() {
   for (utile::gui::tLineSeriesSet* set : {AbundanceSeries.get(), SexRatioSeries.get(), TagSeries.get()})
     set->MakeActiveSeries();
   SetTabShown(pcResults, tsTags, ckCountTags->isChecked());
+  fChartsFollowModel = true;
   if (ckIndividualMoves->isChecked()) {
     mmOutput->clear();
     mmOutput->appendPlainText(JoinLines(models::IndividualMovesLines(*Metapop, 0, false)));

@@ -432,7 +432,8 @@ class TdlgIBSimple : public tModelForm {
   // Refuses a user's edit of the drawn cycle while the workbench runs.
   bool CellEditsLocked() const { return IsRunning(); }
   void RunSimulation();
-  void ChartStep(int32_t t, bool moves, bool tags);
+  // The counts after the step of time t, charted at t.
+  void ChartStep(double t, bool moves, bool tags);
   void ShowPatchOccupancy();
   void SetPedigreeAges();
   models::tEventCell* ChosenDispersalCell() const;
@@ -486,6 +487,9 @@ class TdlgIBSimple : public tModelForm {
   bool fUpdatingControls = false;  // the window itself writes the parameter boxes
   bool fReady = false;
   int32_t fModelInUse = 0;
+  bool fChartsFollowModel = false;      // the charts hold the runs of the model since its Initialise
+  bool fInRunLoop = false;              // the steps of a run go on
+  bool fStoppedByUser = false;          // Stop ended the steps of the run
   bool fDisplayEnabled = false;         // grpDisplay, when the workbench does not run
   utile::Extended fLargestExpaDij = 0;  // of the last kernel
   double fTestDispersalProb = 1.0;      // edTestDispersalProb as read

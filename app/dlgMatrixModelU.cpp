@@ -598,16 +598,21 @@ void TdlgMatrixModel::CreateSeries() {
     for (int32_t i = 0; i < n; ++i)
       for (int32_t j = i + 1; j < n; ++j)
         fFst.push_back(line(chmFst, utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str()));
-    chmFst->SetLayerLines(nullptr);
+    chmFst->RemovePointSource(&fFstPairPoints);
   } else {
     fFstPairPoints.assign(pairs, {});
-    // Saved as the series would be.
-    chmFst->SetLayerLines([this, n](const utile::gui::tGraphicChart::tEachLine& each) {
-      size_t k = 0;
-      for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = i + 1; j < n; ++j)
-          each(utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str(), fFstPairPoints[k++]);
-    });
+    // Saved as the series would be, after the chart's own.
+    chmFst->RemovePointSource(&fFstPairPoints);
+    chmFst->AddDataSource(
+        &fFstPairPoints, [](const QAbstractSeries*) { return false; },
+        [this, n] {
+          std::vector<utile::gui::tDataBlock> blocks;
+          size_t k = 0;
+          for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = i + 1; j < n; ++j)
+              blocks.push_back({utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str(), fFstPairPoints[k++]});
+          return blocks;
+        });
     fFstLayer = new utile::gui::tChartLayer(
         *chmFst, utile::gui::tChartLayer::SeriesZ, true,
         [this](QPainter& painter, const utile::gui::tGraphicChart& chart) { PaintFstPairs(painter, chart); });

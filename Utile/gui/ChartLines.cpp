@@ -109,6 +109,7 @@ tChartLines::tLine& tChartLines::Take(QXYSeries* series) {
       return;
     }
     shown->Drawn = 0;
+    shown->Shown.clear();
     fChart.PointsWaiting();
   });
   connect(series, &QObject::destroyed, this, [this, series] {
@@ -153,6 +154,7 @@ void tChartLines::Clear(QXYSeries* series) {
   tLine* line = Line(series);
   if (!line) return;
   line->Points.clear();
+  line->Shown.clear();
   line->Drawn = line->Ranged = line->Painted = 0;
   line->HasRange = false;
   Invalidate();
@@ -161,6 +163,11 @@ void tChartLines::Clear(QXYSeries* series) {
 QList<QPointF> tChartLines::Points(const QXYSeries* series) const {
   const tLine* line = Line(series);
   return line ? line->Points : QList<QPointF>();
+}
+
+QList<QPointF> tChartLines::Drawn(const QXYSeries* series) const {
+  const tLine* line = Line(series);
+  return line ? line->Shown : QList<QPointF>();
 }
 
 qsizetype tChartLines::Count(const QXYSeries* series) const {
@@ -200,21 +207,22 @@ tChartLines::tFrame tChartLines::CurrentFrame() const {
 }
 
 bool tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from,
-                             qsizetype to, const QPen& pen) const {
+                             qsizetype to, const QPen& pen, QList<QPointF>& given) const {
+  given.clear();
   const double spanX = frame.MaxX - frame.MinX, spanY = frame.MaxY - frame.MinY;
   if (!(spanX > 0) || !(spanY > 0) || frame.Plot.width() <= 0 || frame.Plot.height() <= 0) return false;
   const qsizetype start = std::max<qsizetype>(0, from - 1);
   if (to - start < 2) return true;
   const double sx = frame.Plot.width() / spanX, sy = frame.Plot.height() / spanY;
-  const QList<QPointF> points = CombineByColumn(line.Points.constData() + start, to - start, frame.MinX,
-                                                spanX / (frame.Plot.width() * frame.Ratio));
+  given = CombineByColumn(line.Points.constData() + start, to - start, frame.MinX,
+                                          spanX / (frame.Plot.width() * frame.Ratio));
   painter.setPen(pen);
   // A wide pen outlines the whole line as one shape, which the painter fills at
   // a cost that grows much faster than its length (20 ms for a thousand points
   // against 1.5 ms in pieces): it draws the line in short pieces, end to end.
   const bool wide = pen.widthF() > 1;
   QPolygonF run;
-  run.reserve(points.size());
+  run.reserve(given.size());
   const auto flush = [&] {
     const qsizetype segments = run.size() - 1;
     const qsizetype piece = wide ? WidePenPiece : segments;
@@ -222,7 +230,7 @@ bool tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, const tLine
       painter.drawPolyline(run.constData() + start, static_cast<int>(std::min(piece, segments - start) + 1));
     run.clear();
   };
-  for (const QPointF& p : points) {
+  for (const QPointF& p : given) {
     if (std::isnan(p.y())) {
       flush();
       continue;
@@ -251,8 +259,9 @@ void tChartLines::Redraw(const tFrame& frame) {
     auto* series = qobject_cast<QXYSeries*>(s);
     tLine* line = series ? Line(series) : nullptr;
     if (!line) continue;
-    const bool painted =
-        series->isVisible() && DrawPoints(painter, frame, *line, 0, line->Points.size(), series->pen());
+    line->Shown.clear();
+    const bool painted = series->isVisible() &&
+                         DrawPoints(painter, frame, *line, 0, line->Points.size(), series->pen(), line->Shown);
     line->Drawn = line->Points.size();
     line->Painted = painted ? line->Drawn : 0;
   }
@@ -282,10 +291,17 @@ void tChartLines::Update() {
         painter->setRenderHint(QPainter::Antialiasing);
         painter->translate(-frame.Picture.topLeft());
       }
-      if (DrawPoints(*painter, frame, *line, line->Drawn, line->Points.size(), series->pen()) &&
+      QList<QPointF> added;
+      if (DrawPoints(*painter, frame, *line, line->Drawn, line->Points.size(), series->pen(), added) &&
           line->Painted == line->Drawn)
         line->Painted = line->Points.size();
+      // The point that joins the new ones on was handed over with those before it.
+      if (!added.isEmpty() && !line->Shown.isEmpty() && line->Shown.constLast() == added.constFirst())
+        added.removeFirst();
+      line->Shown.append(added);
       drawn = true;
+    } else if (!series->isVisible()) {
+      line->Shown.clear();
     }
     line->Drawn = line->Points.size();
   }
@@ -306,7 +322,12 @@ void tChartLines::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWid
     }
   } else {
     const tFrame frame = CurrentFrame();
-    if (!fFrame || *fFrame != frame) Redraw(frame);
+    if (!fFrame || *fFrame != frame) {
+      // A whole drawing takes every point there is, also those still waiting
+      // with their holders, so that no line is drawn short until the next refresh.
+      fChart.HandPoints();
+      Redraw(frame);
+    }
     painter->drawImage(QPointF(fFrame->Picture.topLeft()), fPicture);
   }
   painter->restore();

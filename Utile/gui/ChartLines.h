@@ -66,6 +66,10 @@ public:
   // Paints the points that came since the last call onto the picture, or the
   // whole picture anew when it no longer fits the plot area and the axes.
   void Update();
+  // The points of a series handed to the painter for the picture, as they were
+  // last drawn there: the points of the last whole drawing and those added since,
+  // each after combining by pixel column. None while the series is hidden.
+  QList<QPointF> Drawn(const QXYSeries* series) const;
   // Draws the lines themselves rather than the picture, for vector pictures.
   void SetDirect(bool direct) { fDirect = direct; }
   // The visible line under a point of the chart (chart coordinates), the
@@ -83,6 +87,7 @@ private:
     QList<QPointF> Points;
     qsizetype Drawn = 0;  // points on the picture
     qsizetype Painted = 0;  // of them, those painted there (PaintedCount)
+    QList<QPointF> Shown;   // what the painter was given of them (Drawn)
     // The range of the finite points among the first Ranged.
     qsizetype Ranged = 0;
     double MinX = 0, MaxX = 0, MinY = 0, MaxY = 0;
@@ -102,10 +107,10 @@ private:
   // The points that came since the range was last taken, in the range.
   static void UpdateRange(tLine& line);
   tFrame CurrentFrame() const;
-  // Draws points [From, To) of a line (the one before From joins them on);
-  // false when the frame cannot show a line.
+  // Draws points [From, To) of a line (the one before From joins them on),
+  // giving the painter the points Given; false when the frame cannot show a line.
   bool DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from, qsizetype to,
-                  const QPen& pen) const;
+                  const QPen& pen, QList<QPointF>& given) const;
   void Redraw(const tFrame& frame);
   // The picture is drawn anew at the next update or painting.
   void Invalidate();

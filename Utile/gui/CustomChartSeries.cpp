@@ -293,19 +293,46 @@ namespace {
 constexpr size_t PendingBatch = 1 << 16;
 }  // namespace
 
+namespace {
+// The property by which a series of the chart names the set it is a line of.
+constexpr char SetProperty[] = "utileLineSeriesSet";
+}  // namespace
+
 tLineSeriesSet::tLineSeriesSet(tGraphicChart& chart) : fChart(chart) {
   fChart.AddPointSource(this, [this] { Hand(); });
+  fChart.AddDataSource(
+      this,
+      [this](const QAbstractSeries* series) {
+        return series->property(SetProperty).value<quintptr>() == quintptr(this);
+      },
+      [this] { return DataBlocks(); });
 }
 
-tLineSeriesSet::~tLineSeriesSet() { fChart.RemovePointSource(this); }
+std::vector<tDataBlock> tLineSeriesSet::DataBlocks() const {
+  std::vector<tDataBlock> blocks;
+  blocks.reserve(fLines.size());
+  for (Integer i = 0; i < Count(); ++i) blocks.push_back({fLines[size_t(i)].Title, Points(i)});
+  return blocks;
+}
+
+tLineSeriesSet::~tLineSeriesSet() {
+  fChart.RemovePointSource(this);
+  // The series stay with the chart, as series of its own.
+  for (tLine& line : fLines)
+    if (line.Series) line.Series->setProperty(SetProperty, QVariant());
+}
 
 void tLineSeriesSet::Hand() {
   for (const tPending& pending : fPending) {
     tLine& line = fLines[size_t(pending.Index)];
-    if (line.Series)
+    if (line.Series) {
       line.Points->append(pending.Point);
-    else
-      line.Points = nullptr;  // a series taken away from under the set: made again at the next point
+    } else {
+      // A series taken away from under the set: the point waits with its line,
+      // which gets a series again at its next point.
+      line.Points = nullptr;
+      line.Waiting.append(pending.Point);
+    }
   }
   fPending.clear();
 }
@@ -370,6 +397,7 @@ void tLineSeriesSet::Make(tLine& line) {
   line.Waiting.clear();
   series->setVisible(line.Active);
   line.Series = series;
+  series->setProperty(SetProperty, QVariant::fromValue(quintptr(this)));
 }
 
 QLineSeries* tLineSeriesSet::Series(Integer index) {
@@ -418,13 +446,17 @@ void tLineSeriesSet::ClearAllPoints() {
 }
 
 QList<QPointF> tLineSeriesSet::Points(Integer index) const {
+  // Reading hands the waiting points over, as the chart's own reading does: a
+  // line whose series was taken away keeps them.
+  const_cast<tLineSeriesSet&>(*this).Hand();
   const tLine& line = fLines.at(index);
   return line.Series ? fChart.Points(line.Series) : line.Waiting;
 }
 
 Integer tLineSeriesSet::PointCount(Integer index) const {
+  const_cast<tLineSeriesSet&>(*this).Hand();
   const tLine& line = fLines.at(index);
-  return line.Series ? fChart.PointCount(line.Series) : static_cast<Integer>(line.Waiting.size());  // handed first
+  return line.Series ? fChart.PointCount(line.Series) : static_cast<Integer>(line.Waiting.size());
 }
 
 }  // namespace utile::gui

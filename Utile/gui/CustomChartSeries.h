@@ -140,7 +140,9 @@ struct tLineStyle {
 // patches) cost next to nothing until they are shown; until then its points wait
 // with it. Each line keeps its title, colour, pen width and whether it is active
 // (shown). The chart owns the series made and keeps their points; the set must
-// not outlive the chart.
+// not outlive the chart. The chart's data (DataBlocks, "Save graph data...")
+// holds every line of the set in the set's order, shown or not, with or without
+// a series.
 class tLineSeriesSet {
 public:
   explicit tLineSeriesSet(tGraphicChart& chart);
@@ -204,6 +206,8 @@ private:
   void Make(tLine& line);
   // Gives the lines' lists the points that wait, in the order they came.
   void Hand();
+  // Every line as the chart's data file holds it, in the set's order.
+  std::vector<tDataBlock> DataBlocks() const;
   tGraphicChart& fChart;
   std::vector<tLine> fLines;
   // A run's points, one after the other as they come: writing each into its

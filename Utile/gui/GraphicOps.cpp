@@ -3,9 +3,11 @@
 #include <QAbstractBarSeries>
 #include <QApplication>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QInputDialog>
@@ -260,20 +262,43 @@ double NiceStep(double span) {
   return (f < 1.5 ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10) * power;
 }
 
-void ApplyRange(QValueAxis* axis, double min, double max) {
-  if (min == max) {
-    const double d = min == 0 ? 1 : std::fabs(min) / 10;
-    min -= d;
-    max += d;
+// The next of the steps 1, 2 and 5 times a power of ten.
+double NextNiceStep(double step) {
+  const double power = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+  const double f = step / power;
+  return (f < 1.5 ? 2 : f < 3 ? 5 : 10) * power;
+}
+
+// The room the charting library keeps on either side of an axis label.
+constexpr double LabelPadding = 4;
+// More ticks than this are never asked for (a step far below the values' precision).
+constexpr double MostTicks = 1000;
+
+tAxisTicks TicksOfStep(double min, double max, double step, double largest) {
+  tAxisTicks ticks;
+  ticks.Step = step;
+  const double first = std::ceil(min / step - 1e-9), last = std::floor(max / step + 1e-9);
+  if (!(last - first < MostTicks) || !(largest / step < 1e13)) return ticks;
+  for (double k = first; k <= last; ++k) {
+    // Zero is zero, not the remainder of a sum of steps.
+    const double value = k == 0 ? 0.0 : k * step;
+    ticks.Values.push_back(value);
+    ticks.Labels << TickLabel(value, step, largest);
   }
-  // The axis lays its ticks out at once for each change: the interval grows
-  // before the range and shrinks after it, so that no step of the change asks
-  // for thousands of ticks.
-  const double step = NiceStep(max - min);
-  const bool growing = step > axis->tickInterval();
-  if (growing) axis->setTickInterval(step);
-  if (axis->min() != min || axis->max() != max) axis->setRange(min, max);
-  if (!growing && axis->tickInterval() != step) axis->setTickInterval(step);
+  return ticks;
+}
+
+bool TicksFit(const tAxisTicks& ticks, double span, double length,
+              const std::function<double(const QString&)>& extent) {
+  const double count = double(ticks.Values.size());
+  // Between its neighbours, and within the share of the axis that the library
+  // gives a label before it cuts it short.
+  const double room = std::min(ticks.Step / span * length, length / (count + 1)) - 2 * LabelPadding;
+  for (qsizetype i = 0; i < ticks.Labels.size(); ++i) {
+    if (extent(ticks.Labels[i]) > room) return false;
+    if (i > 0 && ticks.Labels[i] == ticks.Labels[i - 1]) return false;
+  }
+  return true;
 }
 
 void SetPenWidth(QAbstractSeries* series, int width) {
@@ -290,15 +315,57 @@ void SetPenWidth(QAbstractSeries* series, int width) {
   }
 }
 
-void SetUpAxis(QValueAxis* axis, const QString& title) {
-  axis->setTitleText(title);
-  axis->setLabelFormat("%g");
-  axis->setTickType(QValueAxis::TicksDynamic);
-  axis->setTickAnchor(0);
-  ApplyRange(axis, 0, 1);
+}  // namespace
+
+QString TickLabel(double value, double step, double largest) {
+  if (!(step > 0) || !std::isfinite(value) || !std::isfinite(step)) return {};
+  if (std::fabs(value) < step * 1e-6) return "0";
+  const double stepPower = std::floor(std::log10(step) + 1e-9);
+  largest = std::max(largest, std::fabs(value));
+  if (largest >= 1e6 || step < 1e-4) {
+    const int digits = std::clamp(int(std::floor(std::log10(largest) + 1e-9) - stepPower) + 1, 1, 15);
+    return QString::asprintf("%.*g", digits, value);
+  }
+  QString text = QString::asprintf("%.*f", std::clamp(int(-stepPower), 0, 15), value);
+  if (text.contains('.')) {
+    while (text.endsWith('0')) text.chop(1);
+    if (text.endsWith('.')) text.chop(1);
+  }
+  return text;
 }
 
-}  // namespace
+tAxisTicks AxisTicks(double min, double max, double length,
+                     const std::function<double(const QString&)>& extent, double minimumStep,
+                     double roomBefore, double roomAfter) {
+  tAxisTicks ticks;
+  const double span = max - min;
+  if (!(span > 0) || !std::isfinite(span) || !std::isfinite(min) || !std::isfinite(max)) return ticks;
+  const double largest = std::max(std::fabs(min), std::fabs(max));
+  double step = NiceStep(span);
+  while (std::isfinite(minimumStep) && step < minimumStep * (1 - 1e-9)) step = NextNiceStep(step);
+  for (int tries = 0; tries < 64; ++tries, step = NextNiceStep(step)) {
+    tAxisTicks candidate = TicksOfStep(min, max, step, largest);
+    // The labels of the ends stand half outside the axis, where there may be no room.
+    const auto at = [&](double value) { return (value - min) / span * length; };
+    while (!candidate.Values.empty() &&
+           at(candidate.Values.back()) + extent(candidate.Labels.back()) / 2 > length + roomAfter) {
+      candidate.Values.pop_back();
+      candidate.Labels.removeLast();
+    }
+    while (!candidate.Values.empty() &&
+           at(candidate.Values.front()) - extent(candidate.Labels.front()) / 2 < -roomBefore) {
+      candidate.Values.erase(candidate.Values.begin());
+      candidate.Labels.removeFirst();
+    }
+    // Two ticks at least, where two were offered.
+    if (candidate.Values.size() < 2 && ticks.Values.size() >= 2) break;
+    const bool fits = TicksFit(candidate, span, length, extent);
+    const bool fewest = candidate.Values.size() <= 2;
+    ticks = std::move(candidate);
+    if (fits || fewest) break;
+  }
+  return ticks;
+}
 
 tGraphicChart::tHost tGraphicChart::PrepareContainer(QWidget* parent, const QString& title) {
   const tChartProperties& properties = ChartProperties();
@@ -354,12 +421,20 @@ tGraphicChart::tGraphicChart(tHost host, const QString& xTitle, const QString& y
   c->setBackgroundBrush(properties.Color.isValid() ? properties.Color : palette().color(QPalette::Base));
   c->legend()->setVisible(properties.LegendVisible);
   c->setTitle(title);
-  fBottomAxis = new QValueAxis;
-  fLeftAxis = new QValueAxis;
+  // The axes show ticks of the chart's own choosing (UpdateTicks): the library's
+  // own ticks are sums of steps, whose labels read "-2.77556e-17" for 0, and it
+  // cuts labels short rather than show fewer.
+  for (QValueAxis*& axis : {std::ref(fBottomAxis), std::ref(fLeftAxis)}) {
+    auto* ticks = new QCategoryAxis;
+    ticks->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    axis = ticks;
+  }
   c->addAxis(fBottomAxis, Qt::AlignBottom);
   c->addAxis(fLeftAxis, Qt::AlignLeft);
-  SetUpAxis(fBottomAxis, xTitle);
-  SetUpAxis(fLeftAxis, yTitle);
+  fBottomAxis->setTitleText(xTitle);
+  fLeftAxis->setTitleText(yTitle);
+  ApplyRange(fBottomAxis, 0, 1);
+  ApplyRange(fLeftAxis, 0, 1);
   fNaturalMargins = c->margins();
   fLines = new tChartLines(*this);
 
@@ -374,6 +449,21 @@ tGraphicChart::tGraphicChart(tHost host, const QString& xTitle, const QString& y
   connect(c, &QChart::plotAreaChanged, this, &tGraphicChart::Rescale, Qt::QueuedConnection);
   connect(fBottomAxis, &QValueAxis::rangeChanged, this, [this] { UpdateLayers(); });
   connect(fLeftAxis, &QValueAxis::rangeChanged, this, [this] { UpdateLayers(); });
+  // The ticks follow the plot area's size once the layout is done. New ticks lay
+  // the chart out again, which settles within a pass or two (the left axis's
+  // labels set the width, the bottom axis's height is that of one line): a few
+  // in a row are allowed, in case it does not.
+  connect(
+      c, &QChart::plotAreaChanged, this,
+      [this] {
+        if (fTickRelayouts >= 4) return;
+        const tAxisTicks bottom = fBottomTicks, left = fLeftTicks;
+        UpdateTicks();
+        if (!(bottom == fBottomTicks) || !(left == fLeftTicks)) ++fTickRelayouts;
+      },
+      Qt::QueuedConnection);
+  for (QValueAxis* axis : {fBottomAxis, fLeftAxis})
+    connect(axis, &QAbstractAxis::labelsFontChanged, this, [this] { UpdateTicks(); });
   // Points that arrive together are drawn together, a little later.
   fRefreshTimer.setSingleShot(true);
   fRefreshTimer.setInterval(100);
@@ -449,6 +539,65 @@ void tGraphicChart::SetAutomaticAxes() {
 void tGraphicChart::SetRoundedLeftAxis(bool rounded) {
   fRoundedLeft = rounded;
   ScheduleRefresh();
+}
+
+void tGraphicChart::ApplyRange(QValueAxis* axis, double min, double max) {
+  if (min == max) {
+    const double d = min == 0 ? 1 : std::fabs(min) / 10;
+    min -= d;
+    max += d;
+  }
+  if (axis->min() != min || axis->max() != max) axis->setRange(min, max);
+  fTickRelayouts = 0;
+  UpdateTicks();
+}
+
+void tGraphicChart::UpdateTicks() {
+  const QRectF plot = chart()->plotArea();
+  const tAxisTicks bottom = fBottomTicks, left = fLeftTicks;
+  const QSizeF size = chart()->size();
+  if (plot.width() > 0 && plot.height() > 0) {
+    UpdateTicks(fBottomAxis, plot.width(), plot.left(), size.width() - plot.right(), fBottomTicks);
+    UpdateTicks(fLeftAxis, plot.height(), size.height() - plot.bottom(), plot.top(), fLeftTicks);
+  } else {
+    // Before the first layout the plot area is not known: the widget's size for now.
+    UpdateTicks(fBottomAxis, 0.8 * width(), HUGE_VAL, HUGE_VAL, fBottomTicks);
+    UpdateTicks(fLeftAxis, 0.8 * height(), HUGE_VAL, HUGE_VAL, fLeftTicks);
+  }
+  // The library places new labels with its next layout, a posted event: a
+  // picture taken before it (a saved image) would show the old ones.
+  if (!(bottom == fBottomTicks && left == fLeftTicks))
+    if (QGraphicsLayout* layout = chart()->layout()) layout->activate();
+}
+
+void tGraphicChart::UpdateTicks(QValueAxis* axis, double length, double roomBefore, double roomAfter,
+                                tAxisTicks& shown) {
+  auto* categories = qobject_cast<QCategoryAxis*>(axis);
+  if (categories == nullptr) return;
+  const QFontMetricsF metrics(axis->labelsFont());
+  const bool horizontal = axis->orientation() == Qt::Horizontal;
+  // The library measures a label with a little margin around the text.
+  const auto extent = [&](const QString& label) {
+    return (horizontal ? metrics.horizontalAdvance(label) : metrics.height()) + 4;
+  };
+  // A tick interval set on the axis is the least step between its ticks.
+  tAxisTicks ticks = AxisTicks(axis->min(), axis->max(), std::max(1.0, length), extent, axis->tickInterval(),
+                               roomBefore, roomAfter);
+  if (ticks == shown) return;
+  shown = std::move(ticks);
+  for (const QString& label : categories->categoriesLabels()) categories->remove(label);
+  if (shown.Values.empty()) return;
+  // Each label stands at the end of its category: the first category begins a
+  // step before the first tick, outside the range.
+  categories->setStartValue(shown.Values.front() - shown.Step);
+  for (size_t i = 0; i < shown.Values.size(); ++i)
+    categories->append(shown.Labels[qsizetype(i)], shown.Values[i]);
+}
+
+QStringList tGraphicChart::TickLabels(const QValueAxis* axis) const {
+  if (axis == fBottomAxis) return fBottomTicks.Labels;
+  if (axis == fLeftAxis) return fLeftTicks.Labels;
+  return {};
 }
 
 void tGraphicChart::ApplyAutomaticRanges() {
@@ -664,7 +813,19 @@ void tGraphicChart::AddPointSource(const void* key, std::function<void()> hand) 
 
 void tGraphicChart::RemovePointSource(const void* key) {
   std::erase_if(fPointSources, [key](const auto& source) { return source.first == key; });
+  std::erase_if(fDataSources, [key](const tDataSource& source) { return source.Key == key; });
 }
+
+void tGraphicChart::AddDataSource(const void* key, std::function<bool(const QAbstractSeries*)> holds,
+                                  std::function<std::vector<tDataBlock>()> blocks) {
+  fDataSources.push_back({key, std::move(holds), std::move(blocks)});
+}
+
+QList<QPointF> tGraphicChart::DrawnPoints(const QXYSeries* series) const {
+  return series != nullptr ? fLines->Drawn(series) : QList<QPointF>();
+}
+
+bool tGraphicChart::KeepsPoints(const QXYSeries* series) const { return series != nullptr && fLines->Holds(series); }
 
 void tGraphicChart::HandPoints() const {
   for (const auto& [key, hand] : fPointSources) hand();
@@ -704,6 +865,7 @@ void tGraphicChart::Refresh() {
   for (QXYSeries* xy : stale)
     if (xy) xy->replace(xy->points());
   ApplyAutomaticRanges();
+  UpdateTicks();
   UpdateLayers();
   fLines->Update();
   Rescale();
@@ -753,9 +915,10 @@ void tGraphicChart::Rescale() {
     target.setBottom(natural.bottom() + spare - spare / 2);
   }
   // A pixel either way is rounding: leave it, or the layout would never settle.
-  auto near = [](int a, int b) { return std::abs(a - b) <= 1; };
-  if (!near(target.left(), now.left()) || !near(target.right(), now.right()) || !near(target.top(), now.top()) ||
-      !near(target.bottom(), now.bottom()))
+  // Each side may be that pixel off, not both sides of one dimension together.
+  const auto off = [](int a0, int b0, int a1, int b1) { return std::abs(a0 - b0) + std::abs(a1 - b1) > 1; };
+  if (off(target.left(), now.left(), target.right(), now.right()) ||
+      off(target.top(), now.top(), target.bottom(), now.bottom()))
     c->setMargins(target);
 }
 
@@ -777,7 +940,9 @@ void tGraphicChart::paintEvent(QPaintEvent* event) {
 
 void tGraphicChart::showEvent(QShowEvent* event) {
   QChartView::showEvent(event);
-  if (fRefreshPending) ScheduleRefresh();
+  // A chart that comes into sight shows what it holds at once: the points that
+  // came while it was hidden, at axes that span them.
+  if (fRefreshPending) Refresh();
 }
 
 QPointF tGraphicChart::ValueToPixel(const QPointF& value) const {
@@ -832,42 +997,51 @@ bool tGraphicChart::SaveImage(const QString& fileName) {
   return true;
 }
 
-QString tGraphicChart::DataText() {
+std::vector<tDataBlock> tGraphicChart::DataBlocks() {
   HandPoints();
+  std::vector<tDataBlock> blocks;
+  std::vector<bool> written(fDataSources.size(), false);
+  const auto writeSource = [&](size_t k) {
+    if (written[k]) return;
+    written[k] = true;
+    for (tDataBlock& block : fDataSources[k].Blocks()) blocks.push_back(std::move(block));
+  };
+  for (QAbstractSeries* series : chart()->series()) {
+    const auto source = std::find_if(fDataSources.begin(), fDataSources.end(),
+                                     [series](const tDataSource& s) { return s.Holds(series); });
+    if (source != fDataSources.end()) {
+      writeSource(size_t(source - fDataSources.begin()));
+    } else if (auto* xy = qobject_cast<QXYSeries*>(series)) {
+      blocks.push_back({series->name(), Points(xy)});
+    } else if (auto* bars = qobject_cast<QAbstractBarSeries*>(series)) {
+      for (QBarSet* set : bars->barSets()) {
+        tDataBlock block{set->label(), {}};
+        for (int i = 0; i < set->count(); ++i) block.Points.append(QPointF(i, set->at(i)));
+        blocks.push_back(std::move(block));
+      }
+    }
+  }
+  for (size_t k = 0; k < fDataSources.size(); ++k) writeSource(k);
+  return blocks;
+}
+
+QString tGraphicChart::DataText() {
   QString text;
   auto writeValues = [&text](const std::vector<double>& values) {
     for (double v : values) text += QString::fromStdString(FloatToDefaultStr(v)) + '\t';
     text += "\r\n";
   };
-  auto writeSeries = [&](const QString& title, const std::vector<double>& xs, const std::vector<double>& ys) {
-    text += title + "\r\n";
-    writeValues(xs);
-    writeValues(ys);
-  };
-  auto writeLine = [&](const QString& title, const QList<QPointF>& points) {
+  for (const tDataBlock& block : DataBlocks()) {
     std::vector<double> xs, ys;
-    for (const QPointF& p : points)
+    for (const QPointF& p : block.Points)
       if (std::isfinite(p.y())) {  // gaps hold no value
         xs.push_back(p.x());
         ys.push_back(p.y());
       }
-    writeSeries(title, xs, ys);
-  };
-  for (QAbstractSeries* series : chart()->series()) {
-    if (auto* xy = qobject_cast<QXYSeries*>(series)) {
-      writeLine(series->name(), Points(xy));
-    } else if (auto* bars = qobject_cast<QAbstractBarSeries*>(series)) {
-      for (QBarSet* set : bars->barSets()) {
-        std::vector<double> xs, ys;
-        for (int i = 0; i < set->count(); ++i) {
-          xs.push_back(i);
-          ys.push_back(set->at(i));
-        }
-        writeSeries(set->label(), xs, ys);
-      }
-    }
+    text += block.Title + "\r\n";
+    writeValues(xs);
+    writeValues(ys);
   }
-  if (fLayerLines) fLayerLines(writeLine);
   for (const QString& line : fMetadata) text += line + "\r\n";
   return text;
 }

@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -99,6 +100,38 @@ void ResetChartDialogs();
 
 class tChartLayer;
 class tChartLines;
+
+// One series as the chart's data file holds it: its title and every point, a
+// gap with a y that is not a number.
+struct tDataBlock {
+  QString Title;
+  QList<QPointF> Points;
+};
+
+// The ticks of an axis: the multiples of Step from Min to Max and their labels.
+struct tAxisTicks {
+  double Step = 0;
+  std::vector<double> Values;
+  QStringList Labels;
+  bool operator==(const tAxisTicks&) const = default;
+};
+
+// The label of a tick at Value among ticks Step apart on an axis whose values
+// reach Largest in size: the digits that tell the ticks apart, without trailing
+// zeros ("0.25", "1500"), in exponent form beyond a million or below 1E-4
+// ("2e+06"); a tick at zero reads "0".
+QString TickLabel(double value, double step, double largest);
+
+// The ticks an axis Length pixels long shows over Min..Max: the finest of the
+// steps 1, 2 and 5 times a power of ten, from about a fifth of the span (and no
+// finer than MinimumStep) up, whose every label (its Extent along the axis, in
+// pixels) fits between its neighbours and in the room the charting library gives
+// a label; two ticks at least when the span holds two. A tick at either end
+// whose label would reach further than RoomBefore pixels before the axis's start
+// or RoomAfter after its end is left out. Nothing for an empty span.
+tAxisTicks AxisTicks(double min, double max, double length,
+                     const std::function<double(const QString&)>& extent, double minimumStep = 0,
+                     double roomBefore = HUGE_VAL, double roomAfter = HUGE_VAL);
 
 // A chart control. Series are added through AddSeries so that they use the
 // chart's axes and answer clicks. Points appended through AddPoints, AppendPoint
@@ -190,7 +223,15 @@ public:
   // appends hundreds of points a step) that hands them over only when the chart
   // draws or reads its points: Hand is called first. Key names the holder.
   void AddPointSource(const void* key, std::function<void()> hand);
+  // Takes the holder's point source and data source off the chart.
   void RemovePointSource(const void* key);
+  // A holder of lines (a tLineSeriesSet) that writes them into the data itself,
+  // all of them in its own order, those without a series of the chart too:
+  // Holds tells which of the chart's series are its own, Blocks gives its lines.
+  // Its blocks come at the place of the first series it holds, or after the
+  // chart's own series when it holds none. Key names the holder.
+  void AddDataSource(const void* key, std::function<bool(const QAbstractSeries*)> holds,
+                     std::function<std::vector<tDataBlock>()> blocks);
   // Draws what is pending now: points, automatic axis ranges and isometric margins.
   void Refresh();
   void Rescale();
@@ -200,16 +241,26 @@ public:
   QPointF PixelToValue(const QPointF& pixel) const;
   // Pixels per unit of the left axis.
   double PixelsPerLeftUnit() const;
+  // The points of a line series whose points the chart keeps, as the chart's
+  // last drawing handed them to the painter (combined by pixel column; the
+  // points added since the last whole drawing included). None for a hidden
+  // series or one not drawn yet. Tests compare them with Points.
+  QList<QPointF> DrawnPoints(const QXYSeries* series) const;
+  // Whether the chart keeps the series' points and draws its line itself (a line
+  // series given its points through the chart), so that DrawnPoints tells.
+  bool KeepsPoints(const QXYSeries* series) const;
+  // The labels an axis shows now, from the lowest value up.
+  QStringList TickLabels(const QValueAxis* axis) const;
 
   // The picture by the file's extension: ".svg" vector graphics, ".bmp" 24-bit
   // bitmap. False for any other extension; EInOutError when writing fails.
   bool SaveImage(const QString& fileName);
-  // Lines that the caller draws without series (on a tChartLayer, for
-  // thousands of lines): the data text writes each after the series, as a
-  // series of that title and points. The function calls Each once a line.
-  using tEachLine = std::function<void(const QString& title, const QList<QPointF>& points)>;
-  void SetLayerLines(std::function<void(const tEachLine& each)> lines) { fLayerLines = std::move(lines); }
-  // The series (title, x values, y values), the layer's lines, then the metadata, as text.
+  // What the data file holds of the series, in order: every line and point
+  // series, every set of bars (x = the bar's index), the lines of the data
+  // sources at their places.
+  std::vector<tDataBlock> DataBlocks();
+  // The series (title, x values, y values; gaps hold no value) then the
+  // metadata, as text.
   QString DataText();
   void SaveData(const QString& fileName);
   // A chart on a page frees the page, on its own window closes the window,
@@ -222,6 +273,7 @@ protected:
   void showEvent(QShowEvent* event) override;
 
 private:
+  friend class tChartLines;
   enum class tContainerKind { ckOwnWindow, ckPage, ckParent };
   struct tHost {
     QWidget* Widget;
@@ -235,6 +287,10 @@ private:
   // The points the sources hold, appended to their series.
   void HandPoints() const;
   void ApplyAutomaticRanges();
+  void ApplyRange(QValueAxis* axis, double min, double max);
+  // The axes' ticks for their ranges and the plot area's size.
+  void UpdateTicks();
+  void UpdateTicks(QValueAxis* axis, double length, double roomBefore, double roomAfter, tAxisTicks& shown);
   void UpdateLayers();
   Integer FindValueIndex(QAbstractSeries* series, const QPointF& value) const;
 
@@ -263,7 +319,16 @@ private:
   // Other series that took points without telling the library yet.
   QList<QPointer<QXYSeries>> fStale;
   std::vector<std::pair<const void*, std::function<void()>>> fPointSources;
-  std::function<void(const tEachLine&)> fLayerLines;
+  struct tDataSource {
+    const void* Key;
+    std::function<bool(const QAbstractSeries*)> Holds;
+    std::function<std::vector<tDataBlock>()> Blocks;
+  };
+  std::vector<tDataSource> fDataSources;
+  // The ticks the axes show, and how often in a row the plot area's layout
+  // changed them (a change lays the chart out again).
+  tAxisTicks fBottomTicks, fLeftTicks;
+  int fTickRelayouts = 0;
   QTimer fRefreshTimer;
   // Milliseconds the last refresh and the last painting took.
   qint64 fLastRefreshCost = 0;

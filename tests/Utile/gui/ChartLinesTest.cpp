@@ -12,6 +12,7 @@
 
 #include "Utile/gui/CustomChartSeries.h"
 #include "Utile/gui/GraphicOps.h"
+#include "app/ChartHarness.h"
 
 using namespace utile;
 using namespace utile::gui;
@@ -380,6 +381,55 @@ private slots:
     QVERIFY(inkBetween(30, 60) > ink.width() / 2 && inkBetween(890, 920) > ink.width() / 2);
   }
 
+  void TheDrawnPointsAreThosePaintedOfEachColumn() {
+    // A long jagged line with gaps, arriving in steps: after each refresh, after
+    // a whole drawing and after being hidden and shown, what the chart tells it
+    // handed to the painter holds every column's extremes and ends and never
+    // bridges a gap; thirty thousand points become a few a pixel.
+    tShownChart shown(0, 30000, 0, 100);
+    shown.Chart->setObjectName("jagged");
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.Window));
+    QLineSeries* series = shown.NewLine(QPen(Qt::blue, 1));
+    QLineSeries* other = shown.NewLine(QPen(Qt::red, 2));
+    const auto check = [&](const char* when) {
+      testsupport::FirstSight(shown.Chart);
+      const QString fault = testsupport::ChartDrawingFault(shown.Chart);
+      QVERIFY2(fault.isEmpty(), qPrintable(QString("%1: %2").arg(when, fault)));
+    };
+    for (int i = 0; i < 30000; ++i) {
+      shown.Chart->AppendPoint(series, i, (i / 4000) % 3 == 2 ? NaN : Jagged(i));
+      shown.Chart->AppendPoint(other, i, 100 - Jagged(i * 7));
+      if (i % 2500 == 0) {
+        shown.Chart->Refresh();
+        check("in steps");
+        if (QTest::currentTestFailed()) return;
+      }
+    }
+    shown.Chart->Refresh();
+    check("the last step");
+    const qsizetype stepwise = shown.Chart->DrawnPoints(series).size();
+    series->setPen(QPen(Qt::darkBlue, 1));
+    check("drawn whole");
+    const qsizetype whole = shown.Chart->DrawnPoints(series).size();
+    const double columns = shown.Chart->chart()->plotArea().width();
+    QVERIFY2(
+        whole <= 4 * columns + 20 && stepwise >= whole,
+        qPrintable(
+            QString("%1 points drawn whole, %2 in steps, %3 columns").arg(whole).arg(stepwise).arg(columns)));
+    series->setVisible(false);
+    check("hidden");
+    QVERIFY(shown.Chart->DrawnPoints(series).isEmpty() && !shown.Chart->DrawnPoints(other).isEmpty());
+    series->setVisible(true);
+    shown.Chart->Refresh();
+    check("shown again");
+    QVERIFY(!shown.Chart->DrawnPoints(series).isEmpty());
+    // A series whose points are set with replace() is the library's to draw.
+    QLineSeries* replaced = shown.NewLine(QPen(Qt::green, 1));
+    replaced->replace({{0, 10}, {30000, 20}});
+    QVERIFY(shown.Chart->KeepsPoints(series) && !shown.Chart->KeepsPoints(replaced));
+    check("beside a series of the library's");
+  }
+
   // ------------------------------------------------------------ families of lines
 
   void ALaidOutFamilyKeepsItsSeries() {
@@ -461,6 +511,56 @@ private slots:
       QVERIFY2(chart.PaintedPointCount(line) == step.painted,
                qPrintable(QString("%1: %2").arg(step.what).arg(chart.PaintedPointCount(line))));
     }
+  }
+
+  void AFamilysDataHoldsEveryLineInItsOrder() {
+    // A series of the chart's own, a family of three lines whose series are made
+    // in another order than theirs (one never), another series after them.
+    QWidget window;
+    auto* chart = new tGraphicChart(&window, "", "", "");
+    auto* before = new QLineSeries;
+    before->setName("Before");
+    chart->AddSeries(before);
+    chart->AppendPoints(before, {{0, 1}, {1, 2}});
+    tLineSeriesSet set(*chart);
+    set.LayOut({{"A", Qt::black, 1, false}, {"B", Qt::red, 1, true}, {"C", Qt::blue, 1, false}});
+    set.AppendPoint(1, 0, 5);
+    set.AppendPoint(0, 0, 3);
+    set.AppendNullPoint(0, 1);
+    set.AppendPoint(0, 2, 4);
+    auto* after = new QLineSeries;
+    after->setName("After");
+    chart->AddSeries(after);
+    chart->AppendPoint(after, 7, 8);
+    set.SetActive(0, true);  // A's series comes last
+    QVERIFY(chart->SeriesAt(1) == set.MadeSeries(1) && chart->SeriesAt(3) == set.MadeSeries(0));
+    QVERIFY(!set.MadeSeries(2));
+    const std::vector<tDataBlock> blocks = chart->DataBlocks();
+    QStringList titles;
+    for (const tDataBlock& block : blocks) titles << block.Title;
+    QCOMPARE(titles, QStringList({"Before", "A", "B", "C", "After"}));
+    QVERIFY(SamePoints(blocks[1].Points, {{0, 3}, {1, NaN}, {2, 4}}));
+    QVERIFY(SamePoints(blocks[2].Points, {{0, 5}}) && blocks[3].Points.isEmpty());
+    // The text leaves out the gap and writes an empty line's values as empty lines.
+    const QString text = chart->DataText();
+    const QStringList lines = text.split("\r\n");
+    QCOMPARE(lines.mid(0, 15),
+             QStringList({"Before", " 0.00000000000000E+0000\t 1.00000000000000E+0000\t",
+                          " 1.00000000000000E+0000\t 2.00000000000000E+0000\t", "A",
+                          " 0.00000000000000E+0000\t 2.00000000000000E+0000\t",
+                          " 3.00000000000000E+0000\t 4.00000000000000E+0000\t", "B",
+                          " 0.00000000000000E+0000\t", " 5.00000000000000E+0000\t", "C", "", "", "After",
+                          " 7.00000000000000E+0000\t", " 8.00000000000000E+0000\t"}));
+    // A point of a line whose series was taken away from under the family waits
+    // with its line, which gets a series again.
+    QLineSeries* b = set.MadeSeries(1);
+    set.AppendPoint(1, 1, 6);
+    chart->chart()->removeSeries(b);
+    delete b;
+    QVERIFY(SamePoints(set.Points(1), {{1, 6}}));
+    set.AppendPoint(1, 2, 7);
+    QVERIFY(set.MadeSeries(1) != nullptr);
+    QVERIFY(SamePoints(set.Points(1), {{1, 6}, {2, 7}}));
   }
 };
 

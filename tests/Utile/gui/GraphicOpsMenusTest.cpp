@@ -134,10 +134,10 @@ private slots:
     chart->SeriesAt(0)->setName("Line");
     chart->AddPoints({3}, 1);
     const QList<QPointF> first = {{1, 0.5}, {2, std::nan("")}, {3, 0.75}}, second;
-    chart->SetLayerLines([&](const tGraphicChart::tEachLine& each) {
-      each("Pair 1", first);
-      each("Pair 2", second);
-    });
+    const int pairs = 0;  // the key of the lines
+    chart->AddDataSource(
+        &pairs, [](const QAbstractSeries*) { return false; },
+        [&] { return std::vector<tDataBlock>{{"Pair 1", first}, {"Pair 2", second}}; });
     chart->Metadata() << "N=2";
     const QString expected =
         "Line\r\n"
@@ -151,7 +151,7 @@ private slots:
         "\r\n"
         "N=2\r\n";
     QCOMPARE(chart->DataText(), expected);
-    chart->SetLayerLines(nullptr);
+    chart->RemovePointSource(&pairs);
     QVERIFY(!chart->DataText().contains("Pair"));
   }
 

@@ -1,5 +1,3 @@
-#include "Utile/gui/GraphicOps.h"
-
 #include <QChart>
 #include <QElapsedTimer>
 #include <QLegend>
@@ -13,6 +11,8 @@
 #include "Utile/RunTime.h"
 #include "Utile/ToolkitVariant.h"
 #include "Utile/gui/CustomChartSeries.h"
+#include "Utile/gui/GraphicOps.h"
+#include "app/ChartHarness.h"
 
 using namespace utile;
 using namespace utile::gui;
@@ -469,6 +469,127 @@ private slots:
     const QPointF back = chart->PixelToValue(chart->ValueToPixel({3.5, 1.25}));
     QVERIFY(std::fabs(back.x() - 3.5) < 1e-9 && std::fabs(back.y() - 1.25) < 1e-9);
     QCOMPARE(chart->PixelsPerLeftUnit(), plot.height() / 4);
+  }
+
+  // ------------------------------------------------------------ axes
+
+  void TickLabelsWriteTheDigitsThatTellTicksApart() {
+    const struct {
+      double Value, Step, Largest;
+      const char* Expected;
+    } cases[] = {
+        {0, 0.1, 1, "0"},
+        {-2.7755575615628914e-17, 0.1, 0.3, "0"},  // three steps of 0.1 from -0.3
+        {5.5511151231257827e-17, 0.1, 0.3, "0"},
+        {-0.0, 1, 10, "0"},
+        {0.30000000000000004, 0.1, 1, "0.3"},
+        {-0.2, 0.1, 0.3, "-0.2"},
+        {0.25, 0.05, 1, "0.25"},
+        {0.05, 0.01, 0.1, "0.05"},
+        {1, 0.2, 1, "1"},
+        {12, 2, 20, "12"},
+        {1500, 500, 5000, "1500"},
+        {999999, 1, 999999, "999999"},
+        {2e6, 1e6, 5e6, "2e+06"},
+        {1.5e6, 5e5, 2e6, "1.5e+06"},
+        {3e-5, 1e-5, 5e-5, "3e-05"},
+        {-1.25e7, 5e5, 2e7, "-1.25e+07"},
+    };
+    for (const auto& c : cases)
+      QVERIFY2(
+          TickLabel(c.Value, c.Step, c.Largest) == c.Expected,
+          qPrintable(
+              QString("%1 by %2: %3").arg(c.Value).arg(c.Step).arg(TickLabel(c.Value, c.Step, c.Largest))));
+  }
+
+  void AxisTicksAreFewerWhereLabelsWouldNotFit() {
+    // Labels 7 pixels a character; the library keeps 4 pixels either side of a
+    // label and gives each a share of the axis (length / (ticks + 1)).
+    const auto extent = [](const QString& label) { return 7.0 * label.size(); };
+    const struct {
+      const char* Case;
+      double Min, Max, Length, MinimumStep;
+      std::vector<double> Expected;
+      double RoomBefore = HUGE_VAL, RoomAfter = HUGE_VAL;
+    } cases[] = {
+        {"about a fifth of the span", 0, 1, 500, 0, {0, 0.2, 0.4, 0.6, 0.8, 1}},
+        {"room enough for steps of 1000", 0, 5000, 300, 0, {0, 1000, 2000, 3000, 4000, 5000}},
+        // 6 ticks: 100 / 7 - 8 = 6 pixels a label; 3: 17; 2: 25: fewer than 28
+        // for "5000", but two are the fewest.
+        {"a short axis", 0, 5000, 100, 0, {0, 5000}},
+        {"a longer one", 0, 5000, 150, 0, {0, 2000, 4000}},
+        {"zero among the ticks", -0.35, 0.35, 500, 0, {-0.3, -0.2, -0.1, 0, 0.1, 0.2, 0.3}},
+        {"no finer than the least step", 0, 100, 400, 50, {0, 50, 100}},
+        {"from the first tick in the range", 1, 200, 1000, 0, {50, 100, 150, 200}},
+        // "5000" reaches 14 pixels past the end, "0" 3.5 before the start.
+        {"no room after the end", 0, 5000, 300, 0, {0, 1000, 2000, 3000, 4000}, HUGE_VAL, 10},
+        {"no room before the start", 0, 5000, 300, 0, {1000, 2000, 3000, 4000, 5000}, 0, 14},
+        {"an empty span", 1, 1, 500, 0, {}},
+        {"a span that is not a number", 0, NAN, 500, 0, {}},
+    };
+    for (const auto& c : cases) {
+      const tAxisTicks ticks =
+          AxisTicks(c.Min, c.Max, c.Length, extent, c.MinimumStep, c.RoomBefore, c.RoomAfter);
+      bool same =
+          ticks.Values.size() == c.Expected.size() && ticks.Labels.size() == qsizetype(c.Expected.size());
+      for (size_t i = 0; same && i < c.Expected.size(); ++i)
+        same = std::fabs(ticks.Values[i] - c.Expected[i]) < 1e-12 &&
+               (c.Expected[i] != 0 || ticks.Values[i] == 0);
+      QVERIFY2(same, qPrintable(QString("%1: %2").arg(c.Case, ticks.Labels.join(' '))));
+    }
+  }
+
+  void AxesLabelsReadWholeAtSmallSizes() {
+    // The charts of the workbenches, at the sizes of their pages and smaller.
+    const struct {
+      QSize Size;
+      double X0, X1, Y0, Y1;
+    } cases[] = {
+        {{700, 400}, 0, 5000, -0.3, 0.35},     {{400, 260}, 0, 5000, -0.0001, 0.0003},
+        {{300, 200}, 0, 200000, 0, 1e6},       {{240, 160}, 1, 13474, 0, 4000},
+        {{1100, 480}, 0, 1000000, 0.35, 0.65}, {{500, 300}, -1.5, 1.5, -2.5e-5, 1e-5},
+    };
+    for (const auto& c : cases) {
+      QWidget window;
+      window.resize(c.Size);
+      auto* chart = new tGraphicChart(&window, "Time", "Fst", "");
+      chart->setObjectName(QString("%1 x %2").arg(c.Size.width()).arg(c.Size.height()));
+      chart->SetBottomAxisRange(c.X0, c.X1);
+      chart->SetLeftAxisRange(c.Y0, c.Y1);
+      window.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&window));
+      Settle();
+      testsupport::FirstSight(chart);
+      const QString fault = testsupport::AxisLabelFault(chart);
+      QVERIFY2(fault.isEmpty(), qPrintable(fault));
+      // A tick at zero reads 0.
+      if (c.Y0 < 0 && c.Y1 > 0) QVERIFY(chart->TickLabels(chart->LeftAxis()).contains("0"));
+    }
+  }
+
+  void AChartThatComesIntoSightDrawsWhatItHolds() {
+    // Points that came while the chart's page was behind another are drawn, at
+    // axes that span them, when the page comes to the front: not a moment later.
+    QTabWidget tabs;
+    tabs.resize(600, 400);
+    auto* front = new QWidget;
+    tabs.addTab(front, "Front");
+    auto* page = new QWidget;
+    tabs.addTab(page, "Chart");
+    auto* chart = new tGraphicChart(page, "", "", "");
+    chart->setObjectName("behind");
+    auto* series = new QLineSeries;
+    chart->AddSeries(series);
+    tabs.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tabs));
+    for (int i = 0; i < 500; ++i) chart->AppendPoint(series, i, std::sin(i / 20.0));
+    QCoreApplication::processEvents();
+    tabs.setCurrentWidget(page);
+    testsupport::FirstSight(chart);
+    QCOMPARE(chart->BottomAxis()->max(), 499.0);
+    const QString fault = testsupport::ChartDrawingFault(chart);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QVERIFY(!chart->DrawnPoints(series).isEmpty());
   }
 
   // ------------------------------------------------------------ function chart
