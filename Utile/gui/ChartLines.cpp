@@ -26,6 +26,7 @@ constexpr double FarPixel = 1e7;
 
 // Segments of each piece of a line drawn with a wide pen.
 constexpr qsizetype WidePenPiece = 8;
+constexpr int EdgeRoom = 2;  // pixels
 
 }  // namespace
 
@@ -197,7 +198,9 @@ bool tChartLines::Range(const QXYSeries* series, double& minX, double& maxX, dou
 tChartLines::tFrame tChartLines::CurrentFrame() const {
   tFrame frame;
   frame.Plot = fChart.chart()->plotArea();
-  frame.Picture = frame.Plot.toAlignedRect();
+  // A line along an edge of the plot area (a value at an axis's end) is drawn
+  // half outside it: the picture and the clip reach a pen's width beyond.
+  frame.Picture = frame.Plot.toAlignedRect().adjusted(-EdgeRoom, -EdgeRoom, EdgeRoom, EdgeRoom);
   frame.MinX = fChart.BottomAxis()->min();
   frame.MaxX = fChart.BottomAxis()->max();
   frame.MinY = fChart.LeftAxis()->min();
@@ -310,7 +313,7 @@ void tChartLines::Update() {
 
 void tChartLines::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
   painter->save();
-  painter->setClipRect(fChart.chart()->plotArea());
+  painter->setClipRect(fChart.chart()->plotArea().adjusted(-EdgeRoom, -EdgeRoom, EdgeRoom, EdgeRoom));
   if (fDirect) {
     // A vector picture gets the lines themselves.
     const tFrame frame = CurrentFrame();
@@ -318,7 +321,9 @@ void tChartLines::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWid
     for (QAbstractSeries* s : fChart.chart()->series()) {
       auto* series = qobject_cast<QXYSeries*>(s);
       const tLine* line = series ? Line(series) : nullptr;
-      if (line && series->isVisible()) DrawPoints(*painter, frame, *line, 0, line->Points.size(), series->pen());
+      QList<QPointF> given;
+      if (line && series->isVisible())
+        DrawPoints(*painter, frame, *line, 0, line->Points.size(), series->pen(), given);
     }
   } else {
     const tFrame frame = CurrentFrame();

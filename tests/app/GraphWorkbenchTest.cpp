@@ -239,7 +239,7 @@ class GraphWorkbenchTest : public QObject {
       // At first sight: the thresholds 0 to 100 across the chart, each drawn
       // (the group count ends on the top edge, 4 groups; the sizes on the
       // bottom axis, where the picture does not tell the line from the axis).
-      const double reach = testsupport::LinesReachTo(chart);
+      const double reach = testsupport::LinesReachTo(chart, testsupport::FirstSight(chart));
       if (page == 1)
         QVERIFY2(std::fabs(reach - 100) <= 6 * 100 / chart->chart()->plotArea().width(),
                  qPrintable(where + QString(": lines to %1").arg(reach)));
