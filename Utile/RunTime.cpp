@@ -22,7 +22,11 @@ namespace utile {
 // ---------------------------------------------------------------- exceptions
 
 void RaiseAssertion(const char* text, const std::source_location& where) {
-  throw EAssertionFailed(Format("%s (%s, line %d)", text, where.file_name(), where.line()));
+  // The build names the unit relative to the project; a compiler cache may hand
+  // the compiler its path relative to the build tree instead ("../../Utile/...").
+  std::string_view file = where.file_name();
+  while (file.starts_with("../") || file.starts_with("./")) file.remove_prefix(file.find('/') + 1);
+  throw EAssertionFailed(Format("%s (%s, line %d)", text, std::string(file).c_str(), where.line()));
 }
 
 void RaiseZeroDivide() { throw EZeroDivide("Floating point division by zero"); }
