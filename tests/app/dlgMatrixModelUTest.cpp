@@ -18,6 +18,7 @@
 
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
+#include "TestSupport/MessagePumps.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
 #include "Utile/StringOps.h"
@@ -345,6 +346,10 @@ class MatrixWorkbenchTest : public QObject {
     fBench->acInitialise->trigger();
     const int32_t start = fBench->MatrixModel->tMax, steps = fBench->seTimeSteps->value();
     bool runningAfterStop = false, refused = false;
+    // Messages pass at the run's first chance, however recently they passed before.
+    testsupport::tEveryPumpCall calls([&] {
+      if (calls.Calls() == 1) calls.PumpNow();
+    });
     QTimer::singleShot(0, fBench, [&] {
       fBench->Stop();
       runningAfterStop = fBench->IsRunning();
