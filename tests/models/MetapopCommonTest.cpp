@@ -3,12 +3,12 @@
 #include <Eigen/Dense>
 #include <Eigen/Eigenvalues>
 #include <array>
-#include <chrono>
 #include <cmath>
 #include <numeric>
 #include <random>
 
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/Measurement.h"
 #include "TestSupport/ReferenceGenerator.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
@@ -1022,10 +1022,13 @@ TEST(FindPequ, SettlesOnRandomLandscapesAndWithoutEachPatch) {
     }
     if (n != 20) continue;
     // Here 7 of the 20 integrations without one patch end in a cycle of the last
-    // digits, which a stop at a change of exactly 0 follows for 10,000,000 steps.
-    const auto start = std::chrono::steady_clock::now();
-    const tVectorOfDouble sizes = FindMetapopSizeMinusOnePatch(patches, FromEigen(m), param);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    // digits, which a stop at a change of exactly 0 follows for 10,000,000 steps
+    // (many seconds); settled, they take milliseconds, also under the sanitizers.
+    // In this thread's processor time, which other work of the machine leaves alone.
+    tVectorOfDouble sizes;
+    const double seconds = testsupport::BestSeconds(
+        [&] { sizes = FindMetapopSizeMinusOnePatch(patches, FromEigen(m), param); }, 1);
+    EXPECT_LT(seconds, 3.0);
     for (int k = 0; k < n; ++k) {
       tArrayOfCircles without = patches;
       without.erase(without.begin() + k);
