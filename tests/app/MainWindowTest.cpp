@@ -409,8 +409,9 @@ class MainWindowTest : public QObject {
   }
 
   void SavingWhereThereIsNoModelFileSaysSo() {
+    const testsupport::tTempFolder folder;
     fMain->mnNewDemogenetic->trigger();
-    fDialogs->FileNames = {std::string("/tmp/never.model")};
+    fDialogs->FileNames = {folder.File("never.model")};
     fMain->mnSaveModel->trigger();
     fMain->mnSaveModelAs->trigger();
     QCOMPARE(fDialogs->Titles.size(), size_t(0));
@@ -420,10 +421,10 @@ class MainWindowTest : public QObject {
 
     // With model files: the name is asked for once, then saving goes on under it.
     fCreated[0]->WithModelFile = true;
-    fDialogs->FileNames = {std::string("/tmp/saved.model")};
+    fDialogs->FileNames = {folder.File("saved.model")};
     fMain->mnSaveModel->trigger();
     QCOMPARE(fDialogs->Titles, std::vector<std::string>({"Save model"}));
-    QCOMPARE(fCreated[0]->fFilename, std::string("/tmp/saved.model"));
+    QCOMPARE(fCreated[0]->fFilename, folder.File("saved.model"));
     QCOMPARE(fCreated[0]->Saves, 1);
     fMain->mnSaveModel->trigger();
     QCOMPARE(fDialogs->Titles.size(), size_t(1));
