@@ -7,6 +7,7 @@
 #include <QBarSet>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -313,12 +314,14 @@ class IBSimpleRunTest : public QObject {
     int drawings = 0;
     double lastDrawing = 0, longestWithoutDrawing = 0;
     bool running = false, reading = false;  // the test's own look at the chart is no drawing of the run
+    QEventLoop* waiting = nullptr;           // for the next drawing
     tOnEvent drawn(chart->viewport(), QEvent::Paint, [&] {
       if (!running || reading || !fIB->IsRunning()) return;
       ++drawings;
       const double now = testsupport::ThreadSeconds();
       longestWithoutDrawing = std::max(longestWithoutDrawing, now - lastDrawing);
       lastDrawing = now;
+      if (waiting) waiting->quit();
     });
     // At each fifth of the run but the last the run waits, messages passing, for
     // the chart's next drawing, which shows every step given so far.
@@ -327,8 +330,15 @@ class IBSimpleRunTest : public QObject {
       const double step = fIB->Metapop ? double(fIB->Metapop->Time) : 0;
       if (step < nextSample || nextSample > 0.8 * steps) return;
       nextSample += 0.2 * steps;
+      // Messages pass until the chart is drawn (its refresh comes up to ten
+      // seconds later on a machine slow to paint; twenty stand for never).
       const int drawingsBefore = drawings;
-      if (!QTest::qWaitFor([&] { return drawings > drawingsBefore; }, 20000)) return;
+      QEventLoop loop;
+      QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+      waiting = &loop;
+      loop.exec();
+      waiting = nullptr;
+      if (drawings == drawingsBefore) return;
       reading = true;
       samples.push_back({step, shownUpTo()});
       // The moment of a run at which a person once saw the chart far behind.
