@@ -23,9 +23,10 @@ namespace utile {
 namespace platform_detail {
 tMessagePump gPump = nullptr;
 int64_t gNextPumpNanoseconds = 0;
+int64_t gPumpIntervalNanoseconds = MessagePumpIntervalNanoseconds;
 
 void PumpNow(int64_t nowNanoseconds) {
-  gNextPumpNanoseconds = nowNanoseconds + MessagePumpIntervalNanoseconds;
+  gNextPumpNanoseconds = nowNanoseconds + gPumpIntervalNanoseconds;
   if (gPump) {
     gPump();
     // The windows' drawing leaves wide vector registers in use; the
@@ -64,6 +65,13 @@ void PrepareForWriting(void* address, size_t bytes) {
 
 void SetMessagePump(tMessagePump pump) {
   platform_detail::gPump = pump;
+  platform_detail::gNextPumpNanoseconds = 0;
+}
+
+tMessagePump MessagePump() { return platform_detail::gPump; }
+
+void SetMessagePumpInterval(int64_t nanoseconds) {
+  platform_detail::gPumpIntervalNanoseconds = nanoseconds;
   platform_detail::gNextPumpNanoseconds = 0;
 }
 

@@ -30,9 +30,16 @@ constexpr int64_t MessagePumpIntervalNanoseconds = 20'000'000;
 
 // Installs the function that lets pending window messages through (nullptr: none).
 void SetMessagePump(tMessagePump pump);
+// The function installed (nullptr: none).
+tMessagePump MessagePump();
+// The least time between two passes of the pump, MessagePumpIntervalNanoseconds
+// unless set; 0 runs it at every call of ProcessMessages (a test that acts at a
+// given point of a computation, however fast the machine, or counts the calls).
+void SetMessagePumpInterval(int64_t nanoseconds);
 
-// Lets pending window messages through when about 20 ms have passed since the
-// last time; otherwise returns at once. Cheap enough to call once per individual.
+// Lets pending window messages through when about 20 ms (the interval) have
+// passed since the last time; otherwise returns at once. Cheap enough to call
+// once per individual.
 inline void ProcessMessages() {
   if (platform_detail::gPump == nullptr) return;
   const int64_t now = platform_detail::CoarseNanoseconds();

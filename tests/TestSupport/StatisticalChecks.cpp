@@ -1,9 +1,14 @@
 #include "StatisticalChecks.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
+#include <stdexcept>
 
 namespace testsupport {
 
@@ -106,10 +111,30 @@ double ChiSquareUpperLimit(int df, double z) {
   return ::testing::AssertionFailure() << "Kolmogorov-Smirnov distance " << d << " exceeds " << limit;
 }
 
-tTempFolder::tTempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vandrel-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
+tTempFolder::tTempFolder() : tTempFolder(std::filesystem::temp_directory_path().string()) {}
+
+tTempFolder::tTempFolder(const std::string& parent) {
+  std::string pattern = (std::filesystem::path(parent) / "vandrel-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder in " + parent);
   fPath = pattern;
+}
+
+tTempFolder::tTempFolder(tLowerCase) {
+  std::string parent = std::filesystem::temp_directory_path().string();
+  if (std::any_of(parent.begin(), parent.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) parent = "/tmp";
+  std::random_device seed;
+  std::minstd_rand random(seed());
+  const char* const letters = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = parent + "/vandrel-test-";
+    for (int k = 0; k < 8; ++k) name += letters[random() % 36];
+    if (mkdir(name.c_str(), 0700) == 0) {
+      fPath = name;
+      return;
+    }
+    if (errno != EEXIST) break;
+  }
+  throw std::runtime_error("cannot create a temporary folder in " + parent);
 }
 
 tTempFolder::~tTempFolder() {

@@ -46,7 +46,16 @@ double ChiSquareUpperLimit(int degreesOfFreedom, double z = StandardErrors);
 // A fresh folder for files written by a test, removed with everything in it.
 class tTempFolder {
 public:
+  // In the system's temporary folder (TMPDIR, else /tmp).
   tTempFolder();
+  // In the folder given: a program that a test starts lies where programs run
+  // (the build tree), which the temporary folder need not allow (noexec).
+  explicit tTempFolder(const std::string& parent);
+  // Its full name without capital letters, for names that pass through a batch
+  // line (whose values reach the controls in lower case): in the temporary folder
+  // when its name has none, else in /tmp.
+  struct tLowerCase {};
+  explicit tTempFolder(tLowerCase);
   ~tTempFolder();
   tTempFolder(const tTempFolder&) = delete;
   tTempFolder& operator=(const tTempFolder&) = delete;

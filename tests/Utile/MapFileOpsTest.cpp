@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -11,6 +13,7 @@
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
 #include "Utile/MapFileOps.h"
+#include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 
 using namespace utile;
@@ -271,17 +274,23 @@ TEST(MapFileOps, AWriteThatFailsMidwayLeavesTheDocumentationAsItWas) {
 }
 
 TEST(MapFileOps, TheMapViewerGetsCallAndTheFullNameAsTwoWords) {
-  tTempFolder folder;
-  const std::string f = folder.Path() + "/";
-  EXPECT_EQ(tStartResult::srNotFound, StartMapViewer(folder.Path(), f + "a.rst"));
+  // The viewer's folder where programs may run (the temporary folder may not let
+  // them); the map in the temporary folder.
+  tTempFolder folder(utile::ExecutableFolder()), maps;
+  const std::string f = folder.Path() + "/", map = maps.File("my map.rst");
+  EXPECT_EQ(tStartResult::srNotFound, StartMapViewer(folder.Path(), map));
   WriteFileBytes(f + "Orbisk", "not a program");
   ::chmod((f + "Orbisk").c_str(), 0644);
-  EXPECT_EQ(tStartResult::srNotFound, StartMapViewer(folder.Path(), f + "a.rst"));
+  EXPECT_EQ(tStartResult::srNotFound, StartMapViewer(folder.Path(), map));
   WriteFileBytes(f + "Orbisk", "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > \"$0.tmp\"\nmv \"$0.tmp\" \"$0.args\"\n");
   ::chmod((f + "Orbisk").c_str(), 0755);
-  ASSERT_EQ(tStartResult::srStarted, StartMapViewer(folder.Path(), f + "my map.rst"));
-  for (int i = 0; i < 500 && !FileExists(f + "Orbisk.args"); ++i) ::usleep(10000);
-  EXPECT_EQ("[call]\n[" + f + "my map.rst]\n", ReadFileBytes(f + "Orbisk.args"));
+  ASSERT_EQ(tStartResult::srStarted, StartMapViewer(folder.Path(), map));
+  // The viewer runs on its own: its answer is waited for, however long it takes
+  // to start (a minute stands for never).
+  const auto start = std::chrono::steady_clock::now();
+  while (!FileExists(f + "Orbisk.args") && std::chrono::steady_clock::now() - start < std::chrono::minutes(1))
+    ::usleep(10000);
+  EXPECT_EQ("[call]\n[" + map + "]\n", ReadFileBytes(f + "Orbisk.args"));
 
   EXPECT_EQ("Orbisk was not found or is corrupt", MapViewerFailureMessage(tStartResult::srNotFound));
   EXPECT_EQ("Out of memory error", MapViewerFailureMessage(tStartResult::srNoResources));

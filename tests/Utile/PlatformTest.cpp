@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -10,37 +11,59 @@
 namespace {
 
 int gPumps = 0;
-std::chrono::steady_clock::time_point gPumpTimes[2];
 
-void CountingPump() {
-  if (gPumps < 2) gPumpTimes[gPumps] = std::chrono::steady_clock::now();
-  ++gPumps;
-}
+void CountingPump() { ++gPumps; }
 
 struct tPumpGuard {
-  ~tPumpGuard() { utile::SetMessagePump(nullptr); }
+  ~tPumpGuard() {
+    utile::SetMessagePumpInterval(utile::MessagePumpIntervalNanoseconds);
+    utile::SetMessagePump(nullptr);
+  }
 };
+
+int64_t Coarse() { return utile::platform_detail::CoarseNanoseconds(); }
 
 TEST(Platform, MessagesAreLetThroughOnlyAfterTheInterval) {
   tPumpGuard guard;
   gPumps = 0;
   utile::ProcessMessages();  // nothing installed: nothing happens
   utile::SetMessagePump(&CountingPump);
-  utile::ProcessMessages();  // a freshly installed pump runs at the first call
+  EXPECT_EQ(&CountingPump, utile::MessagePump());
+  // A freshly installed pump runs at the first call; the time it took it at lies
+  // between the clock's readings on either side.
+  const int64_t firstBefore = Coarse();
+  utile::ProcessMessages();
+  const int64_t firstAfter = Coarse();
   ASSERT_EQ(1, gPumps);
-  // Calls in quick succession return at once until about 20 ms have passed.
-  const auto start = std::chrono::steady_clock::now();
-  while (gPumps < 2 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+  // Calls return at once until the interval has passed on the clock the pump
+  // reads, and the first call after it pumps, however coarse that clock.
+  const int64_t interval = utile::MessagePumpIntervalNanoseconds;
+  int64_t calls = 0;
+  for (;;) {
+    const int64_t before = Coarse();
     utile::ProcessMessages();
-  ASSERT_EQ(2, gPumps);
-  // The coarse clock ticks in a few milliseconds at most.
-  EXPECT_GE(gPumpTimes[1] - gPumpTimes[0], std::chrono::milliseconds(10));
+    const int64_t after = Coarse();
+    ++calls;
+    if (gPumps == 2) {
+      EXPECT_GE(after, firstBefore + interval) << "after " << calls << " calls";
+      break;
+    }
+    ASSERT_LT(before, firstAfter + interval) << "a call after the interval did not pump";
+  }
   // ProcessMessagesNow pumps whatever the time, and restarts the interval.
   utile::ProcessMessagesNow();
   EXPECT_EQ(3, gPumps);
+  // Without an interval every call pumps.
+  utile::SetMessagePumpInterval(0);
+  for (int k = 0; k < 5; ++k) utile::ProcessMessages();
+  EXPECT_EQ(8, gPumps);
+  utile::SetMessagePumpInterval(interval);
+  utile::ProcessMessages();  // the first call after a change pumps
+  EXPECT_EQ(9, gPumps);
   utile::SetMessagePump(nullptr);
+  EXPECT_EQ(nullptr, utile::MessagePump());
   utile::ProcessMessagesNow();
-  EXPECT_EQ(3, gPumps);
+  EXPECT_EQ(9, gPumps);
 }
 
 // Preparing memory for writing leaves what it holds alone, whether the range

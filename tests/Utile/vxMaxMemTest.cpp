@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
+#include <string>
+
+#include "Utile/Platform.h"
 #include "Utile/Systeme.h"
 #include "Utile/vxMaxMem.h"
 
@@ -19,7 +24,12 @@ struct tRecorder {
 };
 
 TEST(Systeme, UserAndMemoryFigures) {
-  EXPECT_FALSE(GetUserName().empty());
+  // The name of the account the process runs as, where the system knows one (a
+  // process may run under a bare number, in a container).
+  if (const passwd* account = getpwuid(geteuid())) {
+    EXPECT_EQ(std::string(account->pw_name), GetUserName());
+  }
+  EXPECT_EQ(PlatformUserName(), GetUserName());
   EXPECT_GT(GetTotalMemory(), Int64{1} << 27);
   EXPECT_GT(GetFreeMemory(), 0);
   EXPECT_LE(GetFreeMemory(), GetTotalMemory());

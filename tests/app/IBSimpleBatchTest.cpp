@@ -21,6 +21,7 @@
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/GenotypeFiles.h"
+#include "TestSupport/Grabs.h"
 #include "TestSupport/NumericLocale.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
@@ -280,11 +281,14 @@ class IBSimpleBatchTest : public QObject {
                    1 + 5 * 20 + 1);  // header, alleles, sizes
         }
     }
-    // Not a check: the result file and one file of each genotype format for a standard reader.
-    for (const auto& [from, to] : {std::pair{fRuns + "/50%d.txt", "/tmp/ibbatch-result.txt"},
-                                   {base + "_5_Nuclear001_Fstat_Adults.dat", "/tmp/ibbatch-fstat.dat"},
-                                   {base + "_5_Nuclear001_GenePop_Adults.dat", "/tmp/ibbatch-genepop.gen"}})
-      std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+    // Not a check: the result file and one file of each genotype format for a
+    // standard reader, when READABLE_GRABS names a folder for them.
+    if (const std::string folder = testsupport::GrabFolder().toStdString(); !folder.empty())
+      for (const auto& [from, to] : {std::pair{fRuns + "/50%d.txt", "ibbatch-result.txt"},
+                                     {base + "_5_Nuclear001_Fstat_Adults.dat", "ibbatch-fstat.dat"},
+                                     {base + "_5_Nuclear001_GenePop_Adults.dat", "ibbatch-genepop.gen"}})
+        std::filesystem::copy_file(from, folder + "/" + to,
+                                   std::filesystem::copy_options::overwrite_existing);
 
     // Appending continues after the largest SimID and landscape, under the same header.
     const QStringList appended = Run("50%d", {LandscapeLine(6), lines.back()}, tDialogResult::drAppend);
@@ -454,7 +458,7 @@ class IBSimpleBatchTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(fIB));
     for (QWidget* shown : {static_cast<QWidget*>(page), fIB->tsABC, fIB->tsOutputOptions, fIB->tsOptions}) {
       fIB->pcIBSimple->setCurrentWidget(shown);
-      QVERIFY(fIB->grab().save(QString("/tmp/ibbatch-%1.png").arg(shown->objectName())));
+      testsupport::SaveGrab(fIB, "ibbatch-" + shown->objectName());
     }
   }
 

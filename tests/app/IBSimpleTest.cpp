@@ -23,6 +23,7 @@
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/Grabs.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
 #include "app/WindowServices.h"
@@ -49,6 +50,12 @@ QString CaptionOf(QWidget* window, QWidget* control) {
 
 QString Today() {
   return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+}
+
+// Whether a date that a step wrote is today's, as it was when the step began or
+// when it ended (a step may cross midnight).
+bool WrittenToday(const QString& date, const QString& before, const QString& after) {
+  return date == before || date == after;
 }
 
 std::string Lines(const QStringList& lines, const char* end = "\r\n") {
@@ -417,11 +424,15 @@ class IBSimpleTest : public QObject {
     const testsupport::tTempFolder folder;
     const std::string fileName = folder.File("ib-six.model");
     fDialogs->FileNames.push_back(fileName);
+    const QString dayBefore = Today();
     fMain->mnSaveModel->trigger();
+    const QString dayAfter = Today();
     QCOMPARE(fDialogs->Titles.back(), std::string("Save model"));
+    const QString today = QString::fromStdString(utile::LoadTextFromFile(fileName)).split("\r\n").value(1);
+    QVERIFY2(WrittenToday(today, dayBefore, dayAfter), qPrintable(today));
     // clang-format off
     const QStringList expected = {
-        "IBsimple 4", Today(), "Vole", "2", "0", "10", "0.5", "0", "0", "0", "0", "0",
+        "IBsimple 4", today, "Vole", "2", "0", "10", "0.5", "0", "0", "0", "0", "0",
         "0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t0.0\t", "---",
         "0", "5\t125",   "1",  "-1", "nil", "nil", "-999",  // Birth
         "2", "80\t125",  "2",  "-1", "nil", "nil", "-999",  // Aging
@@ -433,7 +444,7 @@ class IBSimpleTest : public QObject {
     // clang-format on
     QCOMPARE(QString::fromStdString(utile::LoadTextFromFile(fileName)),
              QString::fromStdString(Lines(expected)));
-    QCOMPARE(fIB->edDate->text(), Today());
+    QCOMPARE(fIB->edDate->text(), today);
     QCOMPARE(fIB->windowTitle(), QString("ib-six.model"));
     QVERIFY(fDialogs->Messages.empty());
 
@@ -477,10 +488,13 @@ class IBSimpleTest : public QObject {
       lines << "---" << cells;
       const std::string fileName = folder.File("ib-version.model");
       utile::SaveTextToFile(fileName, Lines(lines, version == 3 ? "\n" : "\r\n"));
+      const QString dayBefore = Today();
       fIB->OpenModel(fileName);
+      const QString dayAfter = Today();
       QCOMPARE(fIB->fFilename, fileName);
       // The file's date shows; the model that opening applies is initialised today.
-      QVERIFY(fIB->edDate->text() == "01/02/2003" && fIB->Metapop->Species->Date == Today().toStdString());
+      QVERIFY(fIB->edDate->text() == "01/02/2003" &&
+              WrittenToday(QString::fromStdString(fIB->Metapop->Species->Date), dayBefore, dayAfter));
       QCOMPARE(fIB->edName->text(), QString("Vole"));
       QCOMPARE(fIB->cbReproductionMode->currentIndex(), 1);
       QVERIFY(fIB->Metapop->Species->ReproductionMode() == models::rmHermaphrodite &&
@@ -560,8 +574,8 @@ class IBSimpleTest : public QObject {
     DrawSixCells();
     Click(Centre(Cell(3)));
     fIB->pcIBSimple->setCurrentWidget(fIB->tsLifeCycle);
-    QVERIFY(fIB->grab().save("/tmp/ibsimple-window.png"));
-    QVERIFY(fIB->pbLifeCycle->grab(QRect(0, 0, 480, 300)).save("/tmp/ibsimple-cycle.png"));
+    testsupport::SaveGrab(fIB, "ibsimple-window");
+    testsupport::SaveGrab(fIB->pbLifeCycle, "ibsimple-cycle", QRect(0, 0, 480, 300));
   }
 };
 

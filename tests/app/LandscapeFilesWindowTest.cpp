@@ -1,7 +1,5 @@
 // The landscape files and maps of the main window: its "&Landscape" items, the
 // two "..." buttons, and a batch landscape line that names a file.
-#include <unistd.h>
-
 #include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
@@ -10,7 +8,7 @@
 #include <QSpinBox>
 #include <QValueAxis>
 #include <QtTest>
-#include <filesystem>
+#include <memory>
 
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
@@ -57,6 +55,7 @@ class LandscapeFilesWindowTest : public QObject {
 
   vandrel::TdlgVandrel* fMain = nullptr;
   testsupport::tScriptedDialogs* fDialogs = nullptr;
+  std::unique_ptr<testsupport::tTempFolder> fTemporary;
   std::string fFolder;  // its name survives the lower case of batch values
 
   std::string Write(const std::string& name, const std::string& text) {
@@ -87,8 +86,8 @@ class LandscapeFilesWindowTest : public QObject {
 
  private slots:
   void init() {
-    fFolder = utile::Format("/tmp/vandrel-files-%d", static_cast<int32_t>(::getpid()));
-    std::filesystem::create_directories(fFolder);
+    fTemporary = std::make_unique<testsupport::tTempFolder>(testsupport::tTempFolder::tLowerCase{});
+    fFolder = fTemporary->Path();
     fMain = testsupport::OpenMainWindow(fDialogs);
     fMain->resize(1100, 800);
     fMain->show();
@@ -96,7 +95,7 @@ class LandscapeFilesWindowTest : public QObject {
   }
   void cleanup() {
     testsupport::CloseMainWindow(fMain);
-    std::filesystem::remove_all(fFolder);
+    fTemporary.reset();
   }
 
   void ALandscapeFileIsLoadedByTheMenuAndByTheButton() {

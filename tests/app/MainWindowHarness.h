@@ -18,12 +18,14 @@
 namespace testsupport {
 
 // Scripted dialogs, an empty landscape, a main window with its patch database
-// dialog: as the program starts, without a screen.
-inline vandrel::TdlgVandrel* OpenMainWindow(tScriptedDialogs*& dialogs) {
+// dialog: as the program starts, without a screen, and out of testing mode
+// whoever runs the tests (the developers' own names start in it).
+inline vandrel::TdlgVandrel* OpenMainWindow(tScriptedDialogs*& dialogs, bool asAnyUser = true) {
   vandrel::InstallMessagePump();
   dialogs = &InstallScriptedDialogs();
   models::ResetLandscape();
   auto* main = new vandrel::TdlgVandrel;
+  if (asAnyUser && vandrel::TestingMode) main->SetTestingMode(false);
   vandrel::dlgPatchData = new vandrel::TdlgPatchData(main);
   return main;
 }

@@ -316,8 +316,14 @@ class MainWindowTest : public QObject {
   }
 
   void TestingModeFollowsTheUserName() {
+    // The window of every other test starts out of testing mode; one made as the
+    // program makes it follows the name of the user running it.
+    QVERIFY(!vandrel::TestingMode && !fMain->mnTestingMode->isChecked());
+    testsupport::CloseMainWindow(fMain);
+    fMain = testsupport::OpenMainWindow(fDialogs, false);
     const std::string user = utile::PlatformUserName();
     QCOMPARE(vandrel::TestingMode, user == "tkorvel7" || user == "mbrunda");
+    QCOMPARE(fMain->mnTestingMode->isChecked(), vandrel::TestingMode);
   }
 
   void DoubleClickOnTheAboutIconTogglesTestingMode() {
@@ -403,8 +409,9 @@ class MainWindowTest : public QObject {
   }
 
   void SavingWhereThereIsNoModelFileSaysSo() {
+    const testsupport::tTempFolder folder;
     fMain->mnNewDemogenetic->trigger();
-    fDialogs->FileNames = {std::string("/tmp/never.model")};
+    fDialogs->FileNames = {folder.File("never.model")};
     fMain->mnSaveModel->trigger();
     fMain->mnSaveModelAs->trigger();
     QCOMPARE(fDialogs->Titles.size(), size_t(0));
@@ -414,10 +421,10 @@ class MainWindowTest : public QObject {
 
     // With model files: the name is asked for once, then saving goes on under it.
     fCreated[0]->WithModelFile = true;
-    fDialogs->FileNames = {std::string("/tmp/saved.model")};
+    fDialogs->FileNames = {folder.File("saved.model")};
     fMain->mnSaveModel->trigger();
     QCOMPARE(fDialogs->Titles, std::vector<std::string>({"Save model"}));
-    QCOMPARE(fCreated[0]->fFilename, std::string("/tmp/saved.model"));
+    QCOMPARE(fCreated[0]->fFilename, folder.File("saved.model"));
     QCOMPARE(fCreated[0]->Saves, 1);
     fMain->mnSaveModel->trigger();
     QCOMPARE(fDialogs->Titles.size(), size_t(1));

@@ -22,6 +22,7 @@
 
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
+#include "TestSupport/Grabs.h"
 #include "TestSupport/SeededLandscapes.h"
 #include "Utile/Idrisi.h"
 #include "Utile/RunTime.h"
@@ -272,13 +273,13 @@ class SimpleDemoModelTest : public QObject {
         if (interface && r.analysis == 0) {
           fMain->show();
           QVERIFY(QTest::qWaitForWindowExposed(fMain));
-          QVERIFY(fMain->grab().save("/tmp/simpledemo-capacity-grid.png"));
+          testsupport::SaveGrab(fMain, "simpledemo-capacity-grid");
         }
       }
     QCOMPARE(MemoLines(b->mmmModel).mid(1), QStringList({"", "PARAMETERS:", "0\t1", "1\t0"}));
     b->resize(900, 560);
     QVERIFY(QTest::qWaitForWindowExposed(b));
-    QVERIFY(b->grab().save("/tmp/simpledemo-parameters.png"));
+    testsupport::SaveGrab(b, "simpledemo-parameters");
   }
 
   void RastersReadBackAsTheResultGrid() {
@@ -601,7 +602,7 @@ class SimpleDemoModelTest : public QObject {
     QVERIFY(MemoLines(bench->mmResults)[0].startsWith("Metapopulation Size (S)=\t"));
 
     bench->pcModel->setCurrentWidget(bench->tsSensitivity);
-    QVERIFY(bench->grab().save("/tmp/simpledemo-sensitivity.png"));
+    testsupport::SaveGrab(bench, "simpledemo-sensitivity");
     const QString batch = File("sizes.batch");
     std::ofstream(batch.toStdString(), std::ios::binary)
         << "MakeLandscape(200,200,3,5,5,1,40,50,10,100,100,1)\r\nsimulation(0,1,1,1,0.5,1,1,50)\r\n"

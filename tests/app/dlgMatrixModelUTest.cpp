@@ -19,6 +19,7 @@
 #include "ChartHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
+#include "TestSupport/MessagePumps.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
 #include "Utile/StringOps.h"
@@ -534,6 +535,10 @@ class MatrixWorkbenchTest : public QObject {
     fBench->acInitialise->trigger();
     const int32_t start = fBench->MatrixModel->tMax, steps = fBench->seTimeSteps->value();
     bool runningAfterStop = false, refused = false;
+    // Messages pass at the run's first chance, however recently they passed before.
+    testsupport::tEveryPumpCall calls([&] {
+      if (calls.Calls() == 1) calls.PumpNow();
+    });
     QTimer::singleShot(0, fBench, [&] {
       fBench->Stop();
       runningAfterStop = fBench->IsRunning();

@@ -8,8 +8,6 @@
 // fault, as is a broken round trip (FuzzCheck).
 #pragma once
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -43,19 +41,24 @@ void OwnErrorsOnly(tAction&& action) {
   }
 }
 
-// A folder of this process for the files the readers take, removed at its end.
+// A folder of this process's own for the files the readers take, removed at its end.
 inline const std::string& Folder() {
   struct tFolder {
     std::string Path;
     tFolder() {
-      // In memory where the system offers it: a file replaced on disk waits for the disk.
-      std::error_code error;
-      const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
-                                             ? std::filesystem::path("/dev/shm")
-                                             : std::filesystem::temp_directory_path();
-      const std::filesystem::path path = base / ("vandrel-fuzz-" + std::to_string(::getpid()));
-      std::filesystem::create_directories(path);
-      Path = path.string();
+      // In memory where the system offers it (a file replaced on disk waits for
+      // the disk), else in the temporary folder.
+      for (const std::string& base :
+           {std::string("/dev/shm"), std::filesystem::temp_directory_path().string()}) {
+        std::string pattern = base + "/vandrel-fuzz-XXXXXX";
+        if (::mkdtemp(pattern.data())) {
+          Path = pattern;
+          return;
+        }
+      }
+      std::fprintf(stderr,
+                   "No folder for the fuzz inputs could be made in /dev/shm or the temporary folder.\n");
+      std::abort();
     }
     ~tFolder() {
       std::error_code ignored;
@@ -66,11 +69,18 @@ inline const std::string& Folder() {
   return folder.Path;
 }
 
-// The bytes written to a file of that name in Folder(); its full name.
+// The bytes written to a file of that name in Folder(); its full name. A file
+// that cannot be written whole (a full folder) ends the run saying so, rather
+// than handing the reader less than the input.
 inline std::string WriteFile(const std::string& name, std::string_view bytes) {
   const std::string path = Folder() + "/" + name;
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "The fuzz input %s could not be written.\n", path.c_str());
+    std::abort();
+  }
   return path;
 }
 

@@ -14,6 +14,7 @@
 #include "TestSupport/ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
+#include "Utile/Platform.h"
 #include "mapfiles/CustomPalometDialogs.h"
 #include "mapfiles/dlgKelvoraU.h"
 
@@ -80,8 +81,9 @@ inline QStringList LogLines(const kelvora::TdlgKelvora& window) {
 }
 
 
-// What a window test of the map-file manager holds: a program folder, a map folder
-// that Kelvora is started on, scripted dialogs, and the window once opened. Call
+// What a window test of the map-file manager holds: a program folder (in the
+// build tree, where the map viewer a test writes may run), a map folder that
+// Kelvora is started on, scripted dialogs, and the window once opened. Call
 // Start from init and Stop from cleanup.
 class tKelvoraSession {
  protected:
@@ -90,7 +92,7 @@ class tKelvoraSession {
   tScriptedDialogs* fDialogs = nullptr;
 
   void Start() {
-    fProgram = std::make_unique<tTempFolder>();
+    fProgram = std::make_unique<tTempFolder>(utile::ExecutableFolder());
     fMaps = std::make_unique<tTempFolder>();
     kelvora::SetProgramFolder(fProgram->Path());
     kelvora::SetProgramArguments({"call", fMaps->Path()});

@@ -229,7 +229,7 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     WriteMap(M("b_QT"), idtByte, 1, 2, {0, 1}, 0, 1);
     TdlgKelvora& w = Open();
     const auto before = FolderFiles(fMaps->Path());
-    if (!SetImmutable(fMaps->Path(), true)) QSKIP("no immutable folders here");
+    if (!SetUnwritableFolder(fMaps->Path(), true)) QSKIP("no unwritable folders here");
     Select(w, {"a_QT.rst", "b_QT.rst"});
     w.rbInteger->setChecked(true);
     w.btConvertDataType->click();
@@ -238,7 +238,7 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     w.btModify->click();
     w.cbFormat->setCurrentIndex(w.cbFormat->findText("Bitmap (*.bmp)"));
     w.btExport->click();
-    SetImmutable(fMaps->Path(), false);
+    SetUnwritableFolder(fMaps->Path(), false);
     QStringList errors;
     for (const QString& line : LogLines(w))
       if (line.endsWith(" generated an error. Check it.")) errors << line.section(' ', 0, 0);

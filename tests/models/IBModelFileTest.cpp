@@ -167,9 +167,12 @@ TEST(IBModelFile, ALongLifeCycleIsReadAndCheckedInTimeInProportionToItsCells) {
   const double fewSeconds = testsupport::BestSeconds([&] { fewCells = ReadAndCheck(few); });
   const double manySeconds = testsupport::BestSeconds([&] { manyCells = ReadAndCheck(many); });
   EXPECT_EQ(std::make_pair(fewCells, manyCells), std::make_pair(size_t{4000}, size_t{40000}));
-  // Ten times the cells: a check that looked at every cell for each took a hundred times the time.
-  EXPECT_LT(manySeconds, testsupport::UnderSanitizers ? 10.0 : 0.5);
-  if (!testsupport::UnderSanitizers) {
+  // Ten times the cells: a check that looked at every cell for each took a hundred
+  // times the time. Under the sanitizers, which slow some work far more than other,
+  // a bound fifty times what the many cells take here stands for the ratio.
+  if (testsupport::UnderSanitizers) {
+    EXPECT_LT(manySeconds, 10.0);
+  } else {
     EXPECT_LT(manySeconds, 30 * fewSeconds);
   }
 }

@@ -155,9 +155,13 @@ TEST_F(LandscapeFilesTest, ReadingTakesTimeInProportionToThePatches) {
   const auto [many, manyText] = text(200000);
   models::tArrayOfCircles read;
   // Twenty times the patches; copying the array every hundred patches made it over a
-  // hundred times the time. A trial that other work of the machine disturbed is run again.
+  // hundred times the time. The few patches may lie in a cache the many do not fit
+  // (whether they do depends on the machine), which costs the many up to twice the
+  // time a patch: the bound leaves room for that. A trial that other work of the
+  // machine disturbed is run again.
+  constexpr double Bound = 50;
   double ratio = std::numeric_limits<double>::infinity();
-  for (int trial = 0; trial < (testsupport::UnderSanitizers ? 1 : 3) && !(ratio < 25); ++trial) {
+  for (int trial = 0; trial < (testsupport::UnderSanitizers ? 1 : 3) && !(ratio < Bound); ++trial) {
     const double fewSeconds =
         testsupport::BestSeconds([&] { read = models::ParseLandscapeFile(fewText, "few.patch").Patches; }, 5);
     const double manySeconds =
@@ -169,7 +173,7 @@ TEST_F(LandscapeFilesTest, ReadingTakesTimeInProportionToThePatches) {
   EXPECT_EQ(read.capacity(), many.size());
   EXPECT_EQ(models::LandscapeFileText(read), manyText);
   if (!testsupport::UnderSanitizers) {
-    EXPECT_LT(ratio, 25);
+    EXPECT_LT(ratio, Bound);
   }
 }
 

@@ -162,7 +162,10 @@ private slots:
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     Settle();
-    QTRY_VERIFY(std::fabs(chart->chart()->plotArea().width() - chart->chart()->plotArea().height()) < 2);
+    // The scaled margins come with the chart's refresh, up to ten seconds later on a
+    // machine slow to paint.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::fabs(chart->chart()->plotArea().width() - chart->chart()->plotArea().height()) < 2, 20000);
     const QImage image = chart->grab().toImage();
     const double scale = chart->PixelsPerLeftUnit();
     const int y = int(chart->ValueToPixel({50, 50}).y());
