@@ -17,6 +17,7 @@
 #include "ChartHarness.h"
 #include "IBSimpleHarness.h"
 #include "MainWindowHarness.h"
+#include "TestSupport/Grabs.h"
 #include "Utile/gui/CustomChartSeries.h"
 #include "Utile/gui/GraphicOps.h"
 #include "app/dlgIBSimpleU.h"
@@ -103,14 +104,13 @@ class IBSimpleChartsTest : public QObject {
     QVERIFY(!fIB->IsRunning() && fDialogs->Messages.empty());
   }
   void Grab(const QString& name) {
-    const QByteArray folder = qgetenv("CHART_GRABS");
-    if (folder.isEmpty()) return;
+    if (testsupport::GrabFolder().isEmpty()) return;
     fIB->pcResults->setCurrentWidget(fIB->tsAbundances);
     testsupport::FirstSight(fIB->chAbundances);
-    fIB->grab().save(QString(folder) + "/ibsimple-abundances-" + name + ".png");
+    testsupport::SaveGrab(fIB, "ibsimple-abundances-" + name);
     fIB->pcResults->setCurrentWidget(fIB->tsSexRatio);
     testsupport::FirstSight(fIB->chSexRatio);
-    fIB->grab().save(QString(folder) + "/ibsimple-sexratio-" + name + ".png");
+    testsupport::SaveGrab(fIB, "ibsimple-sexratio-" + name);
   }
   // The chart's page shown as a person opens it: what it draws against what it
   // holds, its labels, the data it saves against what it holds (the lines of Set

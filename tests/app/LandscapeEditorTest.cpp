@@ -574,10 +574,10 @@ class LandscapeEditorTest : public QObject {
              qRgb(utile::GetRValue(cell), utile::GetGValue(cell), utile::GetBValue(cell)));
   }
 
-  // With LANDSCAPE_GRABS naming a folder: a picture of the chart for each layout,
+  // With READABLE_GRABS naming a folder: a picture of the chart for each layout,
   // with the links of a workbench and a selected patch.
   void GrabsOfEveryLayout() {
-    const QByteArray folder = qgetenv("LANDSCAPE_GRABS");
+    const QByteArray folder = qgetenv("READABLE_GRABS");
     if (folder.isEmpty()) return;
     auto* bench = new tTestWorkbench(fMain);
     fMain->AddNewModel(bench);

@@ -18,6 +18,7 @@
 
 #include "ChartHarness.h"
 #include "MainWindowHarness.h"
+#include "TestSupport/Grabs.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/MessagePumps.h"
 #include "TestSupport/StatisticalChecks.h"
@@ -77,10 +78,7 @@ int PointCount(utile::gui::tGraphicChart* chart, int series) {
   return chart->PointCount(static_cast<QXYSeries*>(chart->SeriesAt(series)));
 }
 
-void SaveGrab(QWidget* widget, const char* name) {
-  const QString folder = qEnvironmentVariable("VANDREL_GRAB_DIR");
-  if (!folder.isEmpty()) widget->grab().save(folder + "/" + name + ".png");
-}
+using testsupport::SaveGrab;
 
 // The times of a series' points when the charts hold the steps first to
 // last, one a step: the effective sizes come a step behind the state they are
