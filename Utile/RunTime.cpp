@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Utile/Platform.h"
+
 namespace utile {
 
 // ---------------------------------------------------------------- exceptions
@@ -1114,7 +1116,10 @@ std::string LoadTextFromFile(const std::string& fileName) {
     std::string read;
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(fileName, error);
-    if (!error) read.reserve(static_cast<size_t>(size) + 1);
+    if (!error) {
+      if (!MemoryAvailable(size)) RaiseNotEnoughMemory(fileName);
+      read.reserve(static_cast<size_t>(size) + 1);
+    }
     constexpr size_t Piece = size_t(1) << 20;
     while (in) {
       const size_t at = read.size(), room = read.capacity() - at;

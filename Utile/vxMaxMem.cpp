@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "Utile/Systeme.h"
 
@@ -26,7 +27,10 @@ void TvxMaxMem::DefragMemory(Int64 megabytes) {
   if (FWorking) return;
   FAbort = false;
   FWorking = true;
-  const Int64 blocks = std::clamp<Int64>(megabytes, 0, MaxBlocks);
+  // No more than the process can be given: a block beyond its control group's
+  // limit would have it killed rather than make room.
+  const Int64 room = static_cast<Int64>(std::min<uint64_t>(FreeMemory() / BlockSize, MaxBlocks));
+  const Int64 blocks = std::clamp<Int64>(megabytes, 0, room);
   // Both phases count, so that the progress ends at 100.
   Int64 totalSteps = 2 * blocks, done = 0;
   std::vector<void*> held;

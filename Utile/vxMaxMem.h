@@ -20,7 +20,8 @@ class TvxMaxMem {
   // Reads the total physical memory once.
   TvxMaxMem();
 
-  // Commits, zeroes and then releases min(Megabytes, 1024) blocks, reporting
+  // Commits, zeroes and then releases min(Megabytes, 1024) blocks, no more than
+  // the process can be given (utile::FreeMemory), reporting
   // progress in percent after each block of each phase, up to 100. A call made
   // while a run is in progress (from one of its events) returns at once.
   void DefragMemory(Int64 megabytes);

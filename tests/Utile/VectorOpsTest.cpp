@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 
+#include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/FakeMemory.h"
+#include "TestSupport/Measurement.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -439,6 +446,90 @@ TEST(VectorOps, WritingToAnUnwritablePlaceRaisesAndLeavesNoFile) {
   EXPECT_THROW(MatSaveToFile(tMatrixOfDouble{{1}}, name, false), EInOutError);
   EXPECT_THROW(MatSaveToFile(tMatrixOfDouble{{1}}, name, true), EInOutError);
   EXPECT_FALSE(FileExists(name));
+}
+
+// A matrix file that needs more memory than the process can be given is refused
+// with the reader's own message naming the file, before anything is sized;
+// within the room it reads whole.
+TEST(VectorOps, AMatrixBeyondTheMemoryLeftIsRefusedBeforeItIsSized) {
+  tTempFolder folder;
+  // 400 x 400: 400 rows of 400 doubles and a row vector each, 1,289,600 bytes (2 MB rounded up).
+  // Its text, of one-letter cells, is a quarter of that.
+  const tMatrixOfDouble m(400, tVectorOfDouble(400, 0.0));
+  const std::string text = folder.File("m.txt"), binary = folder.File("m.bin");
+  std::string zeros = "400\t400\r\n";
+  for (int i = 0; i < 400; ++i) {
+    for (int j = 0; j < 400; ++j) zeros += j == 0 ? "0" : "\t0";
+    zeros += "\r\n";
+  }
+  WriteBytes(text, zeros);
+  MatSaveToFile(m, binary, true);
+  const uint64_t textBytes = zeros.size();
+  struct tCase {
+    const std::string& Name;
+    bool Binary;
+    uint64_t Room;
+    std::string Message;  // empty: read whole
+  };
+  const tCase cases[] = {
+      {text, false, 1289599,
+       "The 400 x 400 matrix of file \"" + text + "\" needs 2 MB, more memory than is free"},
+      {text, false, textBytes - 1, "Not enough memory to read file \"" + text + "\""},
+      {text, false, 1289600, ""},
+      {binary, true, 1289599,
+       "The 400 x 400 matrix of file \"" + binary + "\" needs 2 MB, more memory than is free"},
+      {binary, true, 1289600, ""},
+  };
+  for (const tCase& c : cases) {
+    const testsupport::tFakeMemory memory(c.Room);
+    if (c.Message.empty())
+      EXPECT_EQ(MatLoadFromFile(c.Name, c.Binary), m) << c.Room;
+    else
+      EXPECT_EQ(testsupport::MessageOf<EInOutError>([&] { MatLoadFromFile(c.Name, c.Binary); }), c.Message);
+  }
+}
+
+// The same under a real address-space limit (ulimit -v): a binary matrix of 3.2
+// GB, held in a file of holes, refused in a child process limited to what it
+// uses and 512 MB more, where allocating it would fail. The child tells by its
+// exit code: 0 refused by the reader's plan, 1 another refusal, 2 the library's
+// out-of-memory exception, 3 read.
+TEST(VectorOps, AMatrixBeyondTheAddressSpaceLimitIsRefusedByTheReader) {
+  if (testsupport::UnderSanitizers) GTEST_SKIP() << "the sanitizers' shadow memory takes the address space";
+  tTempFolder folder;
+  const std::string name = folder.File("holes.bin");
+  {
+    std::ofstream out(name, std::ios::binary);
+    const double counts[2] = {20000, 20000};
+    out.write(reinterpret_cast<const char*>(counts), sizeof counts);
+  }
+  std::filesystem::resize_file(name, 16 + uint64_t{20000} * 20000 * 8);
+  // The address space in use: the first field of statm, in pages.
+  uint64_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  const uint64_t inUse = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  ASSERT_GT(inUse, 0u);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    limit.rlim_cur = inUse + (uint64_t{512} << 20);
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(4);
+    int code = 3;
+    try {
+      MatLoadFromFile(name, true);
+    } catch (const EInOutError& e) {
+      code = std::string(e.what()).ends_with("needs 3053 MB, more memory than is free") ? 0 : 1;
+    } catch (const std::bad_alloc&) {
+      code = 2;
+    }
+    _exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

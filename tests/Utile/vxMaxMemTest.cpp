@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport/FakeMemory.h"
 #include "Utile/Systeme.h"
 #include "Utile/vxMaxMem.h"
 
@@ -105,6 +106,34 @@ TEST(VxMaxMem, FailingHandlerLeavesNoRunBehind) {
   };
   EXPECT_THROW(m.DefragMemory(2), std::runtime_error);
   EXPECT_FALSE(m.Working());
+}
+
+// Within a control group's limit a block beyond its room would have the process
+// killed: no more blocks are taken than the process can be given, and the
+// progress still ends at 100.
+TEST(VxMaxMem, NoMoreBlocksThanTheProcessCanBeGiven) {
+  struct {
+    uint64_t Room;
+    Int64 Megabytes;
+    std::vector<Integer> Progress;
+  } const cases[] = {
+      {3 * TvxMaxMem::BlockSize + 1000, 10, {17, 33, 50, 67, 83, 100}},
+      {TvxMaxMem::BlockSize, 2000, {50, 100}},
+      {TvxMaxMem::BlockSize - 1, 5, {}},
+      {8 * TvxMaxMem::BlockSize, 2, {25, 50, 75, 100}},
+  };
+  for (const auto& c : cases) {
+    const testsupport::tFakeMemory memory(c.Room);
+    TvxMaxMem m;
+    tRecorder r;
+    r.Attach(m);
+    EXPECT_EQ(m.FreeMemory(), static_cast<Int64>(c.Room));
+    m.DefragMemory(c.Megabytes);
+    EXPECT_EQ(r.Progress, c.Progress) << c.Room;
+    EXPECT_EQ(r.Before, 1);
+    EXPECT_EQ(r.After, 1);
+    EXPECT_FALSE(m.Working());
+  }
 }
 
 }  // namespace
