@@ -1134,6 +1134,22 @@ std::string LoadTextFromFile(const std::string& fileName) {
   return text;
 }
 
+namespace {
+tSteadyClock gSteadyClock = nullptr;
+}
+
+double SteadyNow() {
+  const int64_t nanoseconds = gSteadyClock ? gSteadyClock()
+                                           : std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                 std::chrono::steady_clock::now().time_since_epoch())
+                                                 .count();
+  return static_cast<double>(nanoseconds) / 86'400e9;
+}
+
+void SetSteadyClock(tSteadyClock clock) {
+  gSteadyClock = clock;
+}
+
 double Now() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
