@@ -97,7 +97,7 @@ while [ "$i" -le "$rounds" ]; do
   i=$((i + 1))
 done
 
-awk -v rounds="$rounds" '
+awk -F, -v rounds="$rounds" '
   function unquote(s) { gsub(/"/, "", s); return s }
   function median(list,    n, v, i, j, t) {
     n = split(list, v, " ")
@@ -116,6 +116,7 @@ awk -v rounds="$rounds" '
   }
   header {
     name = unquote($column["name"])
+    sub(/\/iterations:[0-9]+$/, "", name)
     if (!(name in seen)) { seen[name] = 1; order[++names] = name }
     if (column["error_occurred"] && $column["error_occurred"] == "true") failed[name] = 1
     cpu[side, name] = cpu[side, name] " " $column["cpu_time"]
@@ -128,19 +129,19 @@ awk -v rounds="$rounds" '
     else if (counters[side, name] != fixed) counters[side, name] = "varies"
   }
   END {
-    printf "%-34s %14s %14s %7s %14s %14s  %s\n", "benchmark (median of " rounds ")", "baseline cpu", "current cpu",
+    printf "%-36s %14s %14s %7s %14s %14s  %s\n", "benchmark (median of " rounds ")", "baseline cpu", "current cpu",
            "ratio", "baseline wall", "current wall", "results"
     for (k = 1; k <= names; k++) {
       name = order[k]
       if (!(("baseline", name) in cpu) || !(("current", name) in cpu)) {
-        printf "%-34s  only in the %s\n", name, (("baseline", name) in cpu) ? "baseline" : "current"
+        printf "%-36s  only in the %s\n", name, (("baseline", name) in cpu) ? "baseline" : "current"
         continue
       }
       b = median(cpu["baseline", name]); c = median(cpu["current", name])
       same = counters["baseline", name] == counters["current", name] ? "same" : "DIFFER"
       if (counters["baseline", name] == "") same = "-"
       if (name in failed) same = "ERROR"
-      printf "%-34s %11.3f %-2s %11.3f %-2s %7.3f %11.3f %-2s %11.3f %-2s  %s\n", name, b, unit[name], c, unit[name],
-             b > 0 ? c / b : 0, median(wall["baseline", name]), unit[name], median(wall["current", name]), unit[name], same
+      printf "%-36s %11.3f %-2s %11.3f %-2s %7.3f %11.3f %-2s %11.3f %-2s  %s\n", name, b, unit[name], c, unit[name],
+             (b > 0 ? c / b : 0), median(wall["baseline", name]), unit[name], median(wall["current", name]), unit[name], same
     }
   }' "$scratch"/baseline-*.csv "$scratch"/current-*.csv
