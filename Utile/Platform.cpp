@@ -194,12 +194,16 @@ void ReadGroups(const tMemorySources& sources, tMemoryStatus& status) {
 }
 }  // namespace
 
-uint64_t tMemoryStatus::Free() const {
-  uint64_t free = TotalPhysical == 0 ? NoMemoryLimit : AvailablePhysical;
-  if (GroupLimit != NoMemoryLimit) free = std::min(free, GroupLimit - std::min(GroupLimit, GroupUsage));
+uint64_t tMemoryStatus::LimitRoom() const {
+  uint64_t room = NoMemoryLimit;
+  if (GroupLimit != NoMemoryLimit) room = GroupLimit - std::min(GroupLimit, GroupUsage);
   if (AddressSpaceLimit != NoMemoryLimit)
-    free = std::min(free, AddressSpaceLimit - std::min(AddressSpaceLimit, AddressSpaceInUse));
-  return free;
+    room = std::min(room, AddressSpaceLimit - std::min(AddressSpaceLimit, AddressSpaceInUse));
+  return room;
+}
+
+uint64_t tMemoryStatus::Free() const {
+  return std::min(TotalPhysical == 0 ? NoMemoryLimit : AvailablePhysical, LimitRoom());
 }
 
 tMemoryStatus ReadMemoryStatus(const tMemorySources& sources) {

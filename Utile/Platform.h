@@ -77,9 +77,12 @@ struct tMemoryStatus {
   uint64_t AddressSpaceLimit = NoMemoryLimit;
   uint64_t AddressSpaceInUse = 0;
 
-  // What the process can still be given, in bytes: the lowest of the physical
-  // memory available and the rooms the two limits leave (NoMemoryLimit when
-  // nothing is known).
+  // The room the two limits leave, in bytes (NoMemoryLimit without either):
+  // beyond it the process is killed or its allocations fail, where beyond the
+  // physical memory the system moves other pages out.
+  uint64_t LimitRoom() const;
+  // What the process can still be given, in bytes: the lower of the physical
+  // memory available and LimitRoom (NoMemoryLimit when nothing is known).
   uint64_t Free() const;
 };
 

@@ -27,9 +27,11 @@ void TvxMaxMem::DefragMemory(Int64 megabytes) {
   if (FWorking) return;
   FAbort = false;
   FWorking = true;
-  // No more than the process can be given: a block beyond its control group's
-  // limit would have it killed rather than make room.
-  const Int64 room = static_cast<Int64>(std::min<uint64_t>(FreeMemory() / BlockSize, MaxBlocks));
+  // Within the limits of the process's control group and address space: a block
+  // beyond them would have it killed, or fail, rather than make room. Beyond the
+  // physical memory available the system moves other pages out, as meant.
+  const uint64_t limitRoom = PlatformMemoryStatus().LimitRoom();
+  const Int64 room = static_cast<Int64>(std::min<uint64_t>(limitRoom / BlockSize, MaxBlocks));
   const Int64 blocks = std::clamp<Int64>(megabytes, 0, room);
   // Both phases count, so that the progress ends at 100.
   Int64 totalSteps = 2 * blocks, done = 0;

@@ -109,8 +109,9 @@ TEST(VxMaxMem, FailingHandlerLeavesNoRunBehind) {
 }
 
 // Within a control group's limit a block beyond its room would have the process
-// killed: no more blocks are taken than the process can be given, and the
-// progress still ends at 100.
+// killed: no more blocks are taken than the limits leave, and the progress still
+// ends at 100. Beyond the physical memory available they are taken all the same:
+// the system moves other pages out, which is what the run is for.
 TEST(VxMaxMem, NoMoreBlocksThanTheProcessCanBeGiven) {
   struct {
     uint64_t Room;
@@ -134,6 +135,19 @@ TEST(VxMaxMem, NoMoreBlocksThanTheProcessCanBeGiven) {
     EXPECT_EQ(r.After, 1);
     EXPECT_FALSE(m.Working());
   }
+  // 1 MB available of 8 MB, no limit.
+  const testsupport::tTempFolder root;
+  testsupport::WriteSystemFile(root.Path(), "proc/meminfo", "MemTotal: 8192 kB\nMemAvailable: 1024 kB\n");
+  SetMemorySources({root.Path(), NoMemoryLimit});
+  struct tSourcesGuard {
+    ~tSourcesGuard() { SetMemorySources(); }
+  } guard;
+  TvxMaxMem m;
+  tRecorder r;
+  r.Attach(m);
+  EXPECT_EQ(m.FreeMemory(), TvxMaxMem::BlockSize);
+  m.DefragMemory(3);
+  EXPECT_EQ(r.Progress, (std::vector<Integer>{17, 33, 50, 67, 83, 100}));
 }
 
 }  // namespace
