@@ -211,7 +211,16 @@ tMemoryStatus ReadMemoryStatus(const tMemorySources& sources) {
   const std::string meminfo = SmallFileText(JoinPath(sources.Root, "proc/meminfo"));
   constexpr uint64_t Kilobyte = 1024;
   status.TotalPhysical = KeyedNumber(meminfo, "MemTotal:").value_or(0) * Kilobyte;
-  status.AvailablePhysical = KeyedNumber(meminfo, "MemAvailable:").value_or(0) * Kilobyte;
+  if (const std::optional<uint64_t> available = KeyedNumber(meminfo, "MemAvailable:")) {
+    status.AvailablePhysical = *available * Kilobyte;
+  } else if (const std::optional<uint64_t> free = KeyedNumber(meminfo, "MemFree:")) {
+    // Kernels before 3.14 tell no estimate: the free memory and the caches it would take back.
+    status.AvailablePhysical = (*free + KeyedNumber(meminfo, "Buffers:").value_or(0) +
+                                KeyedNumber(meminfo, "Cached:").value_or(0)) *
+                               Kilobyte;
+  } else {
+    status.AvailablePhysical = status.TotalPhysical;
+  }
   if (status.TotalPhysical == 0 && sources.Root == "/") {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long available = sysconf(_SC_AVPHYS_PAGES);

@@ -105,6 +105,9 @@ TEST(Platform, TheMemoryLeftIsTheLowestOfTheMachineTheGroupAndTheAddressSpace) {
   const tCase cases[] = {
       {"the machine alone", {{"proc/meminfo", meminfo}}, utile::NoMemoryLimit, 8 * GiB},
       {"nothing known", {}, utile::NoMemoryLimit, utile::NoMemoryLimit},
+      {"an older kernel's figures, without the estimate",
+       {{"proc/meminfo", "MemTotal: 16777216 kB\nMemFree: 1048576 kB\nBuffers: 524288 kB\nCached: 2097152 kB\n"}},
+       utile::NoMemoryLimit, 3584 * MiB},
       {"unified group, its file cache taken back first",
        {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/user.slice/app.scope\n"},
         {"sys/fs/cgroup/user.slice/app.scope/memory.max", "1073741824\n"},
