@@ -215,9 +215,9 @@ tMemoryStatus ReadMemoryStatus(const tMemorySources& sources) {
     status.AvailablePhysical = *available * Kilobyte;
   } else if (const std::optional<uint64_t> free = KeyedNumber(meminfo, "MemFree:")) {
     // Kernels before 3.14 tell no estimate: the free memory and the caches it would take back.
-    status.AvailablePhysical = (*free + KeyedNumber(meminfo, "Buffers:").value_or(0) +
-                                KeyedNumber(meminfo, "Cached:").value_or(0)) *
-                               Kilobyte;
+    status.AvailablePhysical =
+        (*free + KeyedNumber(meminfo, "Buffers:").value_or(0) + KeyedNumber(meminfo, "Cached:").value_or(0)) *
+        Kilobyte;
   } else {
     status.AvailablePhysical = status.TotalPhysical;
   }
