@@ -444,15 +444,21 @@ Single ToSingle(double value) {
   return static_cast<Single>(value);
 }
 
+// Numbers of documentation files follow the user's decimal separator; the readers
+// take either.
+std::string DocNumber(Extended value) {
+  return FloatToStrF(value, tFloatFormat::ffGeneral, 15, 0, UserDecimalSeparator);
+}
+
 // The shortest text that reads back as the same single.
 std::string SingleToText(Single value) {
   if (!std::isfinite(value)) return FloatToStr(value);
   for (int precision = 7; precision < 9; ++precision) {
-    const std::string text = FloatToStrF(value, tFloatFormat::ffGeneral, precision, 0);
+    const std::string text = FloatToStrF(value, tFloatFormat::ffGeneral, precision, 0, UserDecimalSeparator);
     long double back;
-    if (TryStrToFloat(text, back, DecimalSeparator) && static_cast<Single>(back) == value) return text;
+    if (TryStrToFloat(text, back, UserDecimalSeparator) && static_cast<Single>(back) == value) return text;
   }
-  return FloatToStrF(value, tFloatFormat::ffGeneral, 9, 0);
+  return FloatToStrF(value, tFloatFormat::ffGeneral, 9, 0, UserDecimalSeparator);
 }
 
 TGISUnitType UnitTypeOf(const std::string& refUnits) {
@@ -689,7 +695,7 @@ void tRaster::ComputeResolution() {
   // size of 0.1 is written as such.
   const Extended x = Columns != 0 ? (maxX - minX) / Columns : 0;
   const Extended y = Rows != 0 ? (maxY - minY) / Rows : 0;
-  Resolution = FloatToStr((x + y) / 2);
+  Resolution = DocNumber((x + y) / 2);
 }
 
 void tRaster::WriteDoc() {
@@ -716,10 +722,10 @@ void tRaster::WriteDoc() {
   WriteLine(out, kRefSystem, RefSystem);
   WriteLine(out, kRefUnits, RefUnits);
   WriteLine(out, kUnitDist, UnitDist);
-  WriteLine(out, kMinX, FloatToStr(minX));
-  WriteLine(out, kMaxX, FloatToStr(maxX));
-  WriteLine(out, kMinY, FloatToStr(minY));
-  WriteLine(out, kMaxY, FloatToStr(maxY));
+  WriteLine(out, kMinX, DocNumber(minX));
+  WriteLine(out, kMaxX, DocNumber(maxX));
+  WriteLine(out, kMinY, DocNumber(minY));
+  WriteLine(out, kMaxY, DocNumber(maxY));
   WriteLine(out, kPosnError, PosnError);
   WriteLine(out, kResolution, Resolution);
   WriteLine(out, kMinValue, SingleToText(MinValue));

@@ -276,9 +276,11 @@ public:
 
   // ------------------------------------------------------------ documentation
   virtual void ReadDoc(const std::string& FileName);
-  // Writes FileName + DocExtension, replacing any existing file.
+  // Writes FileName + DocExtension, replacing any existing file; its numbers carry
+  // UserDecimalSeparator.
   void WriteDoc();
-  // ResolutionX, ResolutionY and Resolution, the text of their mean.
+  // ResolutionX, ResolutionY and Resolution, the text of their mean (with
+  // UserDecimalSeparator).
   void ComputeResolution();
   std::string DocFileName() const { return FileName + DocExtension; }
   std::string ImageFileName() const { return FileName + ImageExtension; }

@@ -362,9 +362,10 @@ void ExportMatrixFile(const tRaster& Map, const std::string& FileName, bool Bina
 void ExportAsciiGrid(const tRaster& Map, const std::string& FileName) {
   tRaster cellSize = Map;
   cellSize.ComputeResolution();
-  // The grid's readers take only the point.
+  // The grid's readers take only the point; the documentation's resolution carries
+  // the user's separator.
   std::string resolution = cellSize.Resolution;
-  std::replace(resolution.begin(), resolution.end(), DecimalSeparator, '.');
+  std::replace(resolution.begin(), resolution.end(), ',', '.');
 
   tExportFile file(FileName);
   std::string header;

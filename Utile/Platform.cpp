@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -317,6 +320,29 @@ bool StartProgram(const std::string& program, const std::string& argument1, cons
   if (!argument1.empty()) arguments.push_back(argument1);
   if (!argument2.empty()) arguments.push_back(argument2);
   return StartDetached(program, arguments) == tStartResult::srStarted;
+}
+
+// ---------------------------------------------------------------- the process's own memory
+
+uint64_t ResidentMemory() {
+  // The second field: the pages resident.
+  std::ifstream statm("/proc/self/statm");
+  uint64_t size = 0, resident = 0;
+  if (!(statm >> size >> resident)) return 0;
+  return resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+void ReleaseFreedMemory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
+void ReleaseAfterFreeing(uint64_t bytes) {
+  // Below this the memory kept is small beside the program's own, and a batch of
+  // small runs would walk the allocator's memory at every initialisation.
+  constexpr uint64_t WorthReleasing = uint64_t(16) << 20;
+  if (bytes >= WorthReleasing) ReleaseFreedMemory();
 }
 
 }  // namespace utile

@@ -1,6 +1,7 @@
 // What the programs need of the operating system: the message-pump hook through
 // which long computations keep the windows alive, the user name, the memory the
-// process can be given, the program's own folder and starting another program.
+// process can be given, the program's own folder, starting another program, and
+// the memory the process holds and gives back.
 #pragma once
 
 #include <cstdint>
@@ -124,5 +125,22 @@ tStartResult StartDetached(const std::string& program, const std::vector<std::st
 // for it. False when it could not be started.
 bool StartProgram(const std::string& program, const std::string& argument1 = {},
                   const std::string& argument2 = {});
+
+// ---------------------------------------------------------------- the process's own memory
+
+// The memory of this process resident in physical memory, in bytes (0 where the
+// system does not tell).
+uint64_t ResidentMemory();
+
+// Gives the memory freed so far back to the system. The allocator keeps freed
+// blocks for its next requests; once the program has freed a block of tens of
+// megabytes (a window's picture) it takes blocks of a few megabytes from its own
+// heap too, so that a large structure made of such blocks stays resident after
+// it is freed, until this is done. Where the allocator gives memory back by
+// itself, nothing.
+void ReleaseFreedMemory();
+// ReleaseFreedMemory once a structure of that many bytes has been freed, when
+// that is enough to be worth a walk over the allocator's memory.
+void ReleaseAfterFreeing(uint64_t bytes);
 
 }  // namespace utile

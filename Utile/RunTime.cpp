@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +14,9 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <langinfo.h>
 #include <limits>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,8 +26,17 @@ namespace utile {
 
 // ---------------------------------------------------------------- exceptions
 
+// The unit's name as the source tree holds it ("Utile/X.cpp"). The build maps the source folder
+// away, but a compiler launcher (ccache with a base folder) or an out-of-tree packager hands the
+// compiler relative names, which reach source_location as "../../Utile/X.cpp".
+static std::string UnitFileName(const char* fileName) {
+  std::string_view name(fileName);
+  while (name.starts_with("../") || name.starts_with("./")) name.remove_prefix(name.starts_with("./") ? 2 : 3);
+  return std::string(name);
+}
+
 void RaiseAssertion(const char* text, const std::source_location& where) {
-  throw EAssertionFailed(Format("%s (%s, line %d)", text, where.file_name(), where.line()));
+  throw EAssertionFailed(Format("%s (%s, line %d)", text, UnitFileName(where.file_name()).c_str(), where.line()));
 }
 
 void RaiseZeroDivide() { throw EZeroDivide("Floating point division by zero"); }
@@ -114,6 +126,22 @@ long double RoundTo(long double x, int digit) {
 
 char DecimalSeparator = '.';
 char ThousandSeparator = ',';
+char UserDecimalSeparator = '.';
+
+char EnvironmentDecimalSeparator() {
+  // A locale object of its own: the locale in force stays as it is.
+  const locale_t environment = ::newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr));
+  if (environment == static_cast<locale_t>(nullptr)) return '.';
+  const char* point = ::nl_langinfo_l(RADIXCHAR, environment);
+  const char separator = point != nullptr && std::strcmp(point, ",") == 0 ? ',' : '.';
+  ::freelocale(environment);
+  return separator;
+}
+
+void TakeUserNumericLocale() {
+  UserDecimalSeparator = EnvironmentDecimalSeparator();
+  std::setlocale(LC_NUMERIC, "C");
+}
 
 namespace {
 
@@ -123,14 +151,24 @@ namespace {
 constexpr int MaxSignificantDigits = 18;
 
 // The 18 significant digits of |value| (not zero): |value| = 0.d1d2d3... x 10^exponent.
+// Written without the C library's printf, whose decimal point is the one of the
+// C locale in force.
 void EighteenDigits(long double value, std::string& digits, int& exponent) {
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*Le", MaxSignificantDigits - 1, std::fabs(value));
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                     std::chars_format::scientific, MaxSignificantDigits - 1);
+  // "d.ddddddddddddddddde+dd"
   digits.clear();
   const char* p = buffer;
-  for (; *p && *p != 'e'; ++p)
+  for (; p < written.ptr && *p != 'e'; ++p)
     if (*p >= '0' && *p <= '9') digits += *p;
-  exponent = (*p == 'e') ? std::atoi(p + 1) + 1 : 1;
+  exponent = 1;
+  if (p < written.ptr) {
+    const bool negative = p[1] == '-';
+    int magnitude = 0;
+    std::from_chars(p + 2, written.ptr, magnitude);
+    exponent += negative ? -magnitude : magnitude;
+  }
 }
 
 // Keeps the first `count` digits, rounding the rest half away from zero; a carry
@@ -278,6 +316,11 @@ std::string FloatText(long double value, tFloatFormat format, int precision, int
 
 std::string FloatToStrF(long double value, tFloatFormat format, int precision, int digits) {
   return FloatText(value, format, precision, digits, DecimalSeparator);
+}
+
+std::string FloatToStrF(long double value, tFloatFormat format, int precision, int digits,
+                        char decimalSeparator) {
+  return FloatText(value, format, precision, digits, decimalSeparator);
 }
 
 std::string FloatToStr(long double value) {
@@ -630,25 +673,66 @@ std::string NormalRealText(std::string_view text, size_t separatorAt) {
   if (!normal.empty() && normal.front() == '+') normal.erase(0, 1);
   return normal;
 }
+
+// Whether a text in the normal form stands for a value of 1 or more in magnitude
+// (the digits it holds, from its first one that is not 0, and its exponent), without
+// converting it: for a text that not even an extended real can hold.
+bool AtLeastOne(std::string_view normal) {
+  // |value| = 0.d1d2d3... x 10^(position + exponent), d1 its first significant digit.
+  int64_t position = 0;
+  bool significant = false, beforePoint = true;
+  size_t i = normal[0] == '-' ? 1 : 0;
+  for (; i < normal.size() && normal[i] != 'e' && normal[i] != 'E'; ++i) {
+    if (normal[i] == '.') {
+      beforePoint = false;
+    } else if (!significant && normal[i] == '0') {
+      if (!beforePoint) --position;
+    } else {
+      significant = true;
+      if (beforePoint) ++position;
+    }
+  }
+  if (!significant) return false;
+  int64_t exponent = 0;
+  if (i < normal.size()) {
+    ++i;
+    const bool negative = i < normal.size() && normal[i] == '-';
+    if (i < normal.size() && (normal[i] == '-' || normal[i] == '+')) ++i;
+    // Beyond a billion the sign alone decides.
+    for (; i < normal.size(); ++i)
+      exponent = std::min<int64_t>(exponent * 10 + (normal[i] - '0'), 1'000'000'000);
+    if (negative) exponent = -exponent;
+  }
+  return position + exponent > 0;
+}
+
+// The value of a text in the normal form as an extended real, nearest to it; a text
+// below the smallest normal extended reads as 0. False beyond the largest.
+bool ExtendedOfNormalText(std::string_view normal, long double& value) {
+  long double v;
+  const auto [end, error] = std::from_chars(normal.data(), normal.data() + normal.size(), v);
+  if (error == std::errc() && end == normal.data() + normal.size()) {
+    value = v;
+    return true;
+  }
+  if (AtLeastOne(normal)) return false;
+  value = normal[0] == '-' ? -0.0L : 0.0L;
+  return true;
+}
 }  // namespace
 
 bool TryStrToFloat(std::string_view text, long double& value, char decimalSeparator) {
   text = TrimView(text);
   size_t separatorAt;
   if (!IsRealText(text, decimalSeparator, separatorAt)) return false;
-  const std::string normal = NormalRealText(text, separatorAt);
-  errno = 0;
-  const long double v = std::strtold(normal.c_str(), nullptr);
-  if (errno == ERANGE && std::isinf(v)) return false;
-  value = v;
-  return true;
+  return ExtendedOfNormalText(NormalRealText(text, separatorAt), value);
 }
 
 bool TryStrToFloat(std::string_view text, double& value, char decimalSeparator) {
   text = TrimView(text);
   size_t separatorAt;
   if (!IsRealText(text, decimalSeparator, separatorAt)) return false;
-  // The text is converted where it stands when the C library reads it as written.
+  // The text is converted where it stands when it is in the normal form already.
   std::string normal;
   std::string_view body = text;
   if (separatorAt != std::string_view::npos && decimalSeparator != '.') {
@@ -664,9 +748,8 @@ bool TryStrToFloat(std::string_view text, double& value, char decimalSeparator) 
     return true;
   }
   // Beyond the range of doubles, either way: the extended value tells which.
-  if (normal.empty()) normal = NormalRealText(text, separatorAt);
-  errno = 0;
-  const long double wide = std::strtold(normal.c_str(), nullptr);
+  long double wide;
+  if (!ExtendedOfNormalText(body, wide)) return false;
   if (std::fabs(wide) < 1) {
     value = std::copysign(0.0, static_cast<double>(wide));
     return true;

@@ -106,15 +106,32 @@ long double RoundTo(long double x, int digit);
 // --------------------------------------------------------- numbers and text
 
 // The process-wide decimal and thousand separators used by Format and the
-// text-to-number conversions.
+// text-to-number conversions. The programs keep the point, so that the numbers of
+// their files and windows read the same in every locale. No conversion here goes
+// through the C library's locale.
 extern char DecimalSeparator;
 extern char ThousandSeparator;
+
+// The decimal separator of the user's locale: raster documentation files write their
+// numbers with it. The point until a program takes it from the environment.
+extern char UserDecimalSeparator;
+// The decimal separator of the locale that the environment names for numbers
+// (LC_ALL, LC_NUMERIC, LANG): the point or the comma (any other counts as the point).
+char EnvironmentDecimalSeparator();
+// Once the application object exists (the window library has set the C library's
+// locale from the environment): UserDecimalSeparator from the environment, and the
+// C library's numeric conventions back to those of "C", for every library the
+// program uses.
+void TakeUserNumericLocale();
 
 enum class tFloatFormat { ffGeneral, ffExponent, ffFixed, ffNumber };
 
 // Precision: significant digits (general, exponent) or decimals (fixed, number).
 // Digits: minimum exponent digits (general, exponent).
 std::string FloatToStrF(long double value, tFloatFormat format, int precision, int digits);
+// The same with the given decimal separator.
+std::string FloatToStrF(long double value, tFloatFormat format, int precision, int digits,
+                        char decimalSeparator);
 // Shortest general form with 15 significant digits: "0.25", "1E-7", "1.5E20".
 std::string FloatToStr(long double value);
 // The default real form of text files: 23 characters, " 1.00000000000000E+0000".
@@ -134,7 +151,8 @@ constexpr long double LargestWrittenReal = 1.79769313486232e308L;
 // Strict conversions with the current decimal separator: leading and trailing
 // blanks allowed, nothing else. EConvertError names the text. A double is the
 // nearest one to the text (ties to even); a text below the smallest double reads
-// as 0, one beyond LargestWrittenReal does not read.
+// as 0, one beyond LargestWrittenReal does not read. An extended real likewise,
+// within the range of extended reals.
 bool TryStrToFloat(std::string_view text, long double& value, char decimalSeparator);
 bool TryStrToFloat(std::string_view text, double& value, char decimalSeparator);
 bool TryStrToFloat(std::string_view text, double& value);

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -324,7 +325,6 @@ void TdlgBigMatrix::BuildComputationPage() {
   edActualSize = NewDisplay(tabComputation, displays, "edActualSize", "Actual size:");
   edElapsedTime = NewDisplay(tabComputation, displays, "edElapsedTime", "Elapsed time:");
   edIterationCount = NewDisplay(tabComputation, displays, "edIterationCount", "Iteration count:");
-  edMatrixT->setMinimumWidth(420);
   auto* middle = new QVBoxLayout;
   middle->addLayout(displays);
   middle->addStretch(1);
@@ -352,10 +352,15 @@ void TdlgBigMatrix::BuildComputationPage() {
   right->addWidget(grpHierarchic);
   right->addStretch(1);
 
-  auto* layout = new QHBoxLayout(tabComputation);
-  layout->addLayout(left, 0);
-  layout->addLayout(middle, 1);
-  layout->addLayout(right, 0);
+  // The displays take the page's width under the parameters and the buttons,
+  // so that the size of T reads whole, up to the sixteen patches of two states
+  // and beyond (some hundred and thirty letters).
+  auto* layout = new QGridLayout(tabComputation);
+  layout->addLayout(left, 0, 0);
+  layout->addLayout(right, 0, 2);
+  layout->setColumnStretch(1, 1);
+  layout->addLayout(middle, 1, 0, 1, 3);
+  layout->setRowStretch(1, 1);
 }
 
 void TdlgBigMatrix::BuildSensitivityPage() {

@@ -495,6 +495,9 @@ void TdlgGraphModel::btComputeClick() {
                       << QString::fromStdString(utile::Format("Zem=%g", zem))
                       << QString::fromStdString(utile::Format("Zex=%g", zex))
                       << QString::fromStdString(utile::Format("Size threshold=%g", sizeThreshold));
+    // Its axes take the sweep now, so that it shows whole at first sight, also
+    // on a page that shows only later.
+    chart->Refresh();
     ++row;
   }
 }

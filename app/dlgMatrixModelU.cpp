@@ -15,10 +15,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScatterSeries>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -31,6 +33,7 @@
 #include "Utile/StatOps.h"
 #include "Utile/StringOps.h"
 #include "Utile/VectorOps.h"
+#include "Utile/gui/ChartLines.h"
 #include "Utile/gui/CustomChartSeries.h"
 #include "Utile/gui/GraphicOps.h"
 #include "app/FormControls.h"
@@ -43,11 +46,12 @@
 namespace vandrel {
 
 namespace {
-// At most this many points on the Fst chart in one run: at a hundred patches
-// its 4,950 series would otherwise take the run's time to draw.
-constexpr double FstPointBudget = 200000;
-// And at most this many on each chart of one series per patch.
-constexpr double PatchPointBudget = 60000;
+// At most this many points of either kind on the Fst chart in one run: the
+// pairs grow with the square of the patches (a hundred have 4,950), and both
+// kinds are kept for the switch.
+constexpr double FstPointBudget = 2000000;
+// Without series the chart draws every pair's points anew each time: fewer.
+constexpr double FstLayerPointBudget = 250000;
 // Up to this many patch pairs the Fst chart has one series per pair; above it
 // (50 patches) the charting library would take seconds to make or free them,
 // and the pairs are drawn on one layer of the chart instead.
@@ -84,6 +88,11 @@ std::optional<double> RatioNe(const std::vector<double>& theta, double g, size_t
   }
   if (den == 0 || !std::isfinite(num / den)) return std::nullopt;
   return num / den;
+}
+
+// A point's value as the lines keep it: not a number for a gap.
+double Gap(double y) {
+  return std::isfinite(y) ? y : NAN;
 }
 
 std::string Real(double value) {
@@ -321,6 +330,9 @@ void TdlgMatrixModel::BuildResultsPage() {
   grid->addWidget(effective, 2, 0);
   grid->addWidget(meanNe, 2, 1);
   for (int column = 0; column < 3; ++column) grid->setColumnStretch(column, 1);
+  // A new highest or lowest value moves the value axes by whole ticks only,
+  // so that a run's lines are not drawn anew for each.
+  for (utile::gui::tGraphicChart* chart : TimeCharts()) chart->SetRoundedLeftAxis(true);
   effective->setVisible(false);
   meanNe->setVisible(false);
 }
@@ -413,7 +425,7 @@ void TdlgMatrixModel::ConnectHandlers() {
   for (QRadioButton* radio : {rbmFisAfter, rbmFstAfter})
     connect(radio, &QRadioButton::toggled, this, [this] { ShowStatisticsSwitch(); });
   connect(ckmActualSize, &QCheckBox::toggled, this, [this](bool on) {
-    if (fActualSize) fActualSize->setVisible(on);
+    if (fActualSize.Series) fActualSize.Series->setVisible(on);
   });
   connect(tsSensitivity->btRunBatch, &QPushButton::clicked, this,
           [this] { Guarded([this] { btRunBatchClick(); }); });
@@ -548,52 +560,67 @@ void TdlgMatrixModel::CreateSeries() {
     chart->chart()->removeAllSeries();
     chart->SetAutomaticAxes();
   }
-  auto patchSeries = [n](utile::gui::tGraphicChart* chart) {
-    std::vector<QLineSeries*> series;
-    for (int32_t i = 0; i < n; ++i) series.push_back(NewLine(chart, QString("Patch %1").arg(i + 1)));
-    return series;
+  auto line = [](utile::gui::tGraphicChart* chart, const QString& name) {
+    tChartLine result{chart, NewLine(chart, name), nullptr};
+    result.Points = &chart->LinePoints(result.Series);
+    return result;
   };
-  fDensity = patchSeries(chmDensity);
-  fCoancestry = patchSeries(chmCoancestry);
-  fFixation = patchSeries(chmFixation);
-  fFis = patchSeries(chmFis);
-  fThetaGlobal = NewLine(chmCoancestry, "theta Global");
-  fThetaGlobal->setColor(Qt::black);
-  fNeGlobal = NewLine(chmEffectiveSize, "NeGlobal");
-  fNeGlobal->setColor(Qt::red);
-  fActualSize = NewLine(chmEffectiveSize, "Actual size");
-  fActualSize->setVisible(ckmActualSize->isChecked());
-  fLambdaG = NewLine(chmEffectiveSize, "Lambda G");
-  fNeWB = NewLine(chmEffectiveSize, "Ne Whitlock & Barton");
-  fNeWB->setColor(Qt::yellow);
-  fHarmonicN = NewLine(chmEffectiveSize, "N(harmonic)");
-  fMeanNe = NewLine(chMeanNe, "NeGlobal");
-  fMeanNe->setColor(Qt::red);
-  fPending.clear();
-  fPendingIndex.clear();
+  auto patchLines = [n, &line](utile::gui::tGraphicChart* chart) {
+    std::vector<tChartLine> lines;
+    for (int32_t i = 0; i < n; ++i) lines.push_back(line(chart, QString("Patch %1").arg(i + 1)));
+    return lines;
+  };
+  fDensity = patchLines(chmDensity);
+  fCoancestry = patchLines(chmCoancestry);
+  fFixation = patchLines(chmFixation);
+  fFis = patchLines(chmFis);
+  fThetaGlobal = line(chmCoancestry, "theta Global");
+  fThetaGlobal.Series->setColor(Qt::black);
+  fNeGlobal = line(chmEffectiveSize, "NeGlobal");
+  fNeGlobal.Series->setColor(Qt::red);
+  fActualSize = line(chmEffectiveSize, "Actual size");
+  fActualSize.Series->setVisible(ckmActualSize->isChecked());
+  fLambdaG = line(chmEffectiveSize, "Lambda G");
+  fNeWB = line(chmEffectiveSize, "Ne Whitlock & Barton");
+  fNeWB.Series->setColor(Qt::yellow);
+  fHarmonicN = line(chmEffectiveSize, "N(harmonic)");
+  fMeanNe = line(chMeanNe, "NeGlobal");
+  fMeanNe.Series->setColor(Qt::red);
+  fFisAfterShown = rbmFisAfter->isChecked();
+  fFstAfterShown = rbmFstAfter->isChecked();
+  fFisHidden.assign(n, {});
   fFst.clear();
+  fFstPairPoints.clear();
   delete fFstLayer;
   fFstLayer = nullptr;
   const size_t pairs = n > 1 ? static_cast<size_t>(n) * (n - 1) / 2 : 0;
   if (pairs <= MaxFstSeries) {
     for (int32_t i = 0; i < n; ++i)
       for (int32_t j = i + 1; j < n; ++j)
-        fFst.push_back(NewLine(chmFst, utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str()));
+        fFst.push_back(line(chmFst, utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str()));
+    chmFst->SetLayerLines(nullptr);
   } else {
+    fFstPairPoints.assign(pairs, {});
+    // Saved as the series would be.
+    chmFst->SetLayerLines([this, n](const utile::gui::tGraphicChart::tEachLine& each) {
+      size_t k = 0;
+      for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = i + 1; j < n; ++j)
+          each(utile::Format("Fst(%d,%d)", i + 1, j + 1).c_str(), fFstPairPoints[k++]);
+    });
     fFstLayer = new utile::gui::tChartLayer(
         *chmFst, utile::gui::tChartLayer::SeriesZ, true,
         [this](QPainter& painter, const utile::gui::tGraphicChart& chart) { PaintFstPairs(painter, chart); });
   }
+  fFstHidden.assign(pairs, {});
   fFstRange = {};
+  fFstPainted = 0;
   fTimeAxisStart.reset();
+  fChartedTo.reset();
   fPairs = new QScatterSeries;
   fPairs->setName("Pairs");
   fPairs->setMarkerSize(7);
   chmConnectivity->AddSeries(fPairs);
-  fFisBefore.assign(n, {});
-  fFisAfter.assign(n, {});
-  fFstBefore.assign(pairs, {});
-  fFstAfter.assign(pairs, {});
   fThetaSeries.clear();
   fNe.reset();
   Label18->setText("");
@@ -605,19 +632,38 @@ void TdlgMatrixModel::InitialiseGraphs() {
   CreateSeries();
 }
 
+std::array<utile::gui::tGraphicChart*, 7> TdlgMatrixModel::TimeCharts() const {
+  return {chmDensity, chmCoancestry, chmFixation, chmEffectiveSize, chMeanNe, chmFis, chmFst};
+}
+
 void TdlgMatrixModel::ShowStatisticsSwitch() {
-  // The histories hold every point: none may come again from the waiting ones.
-  FlushPoints();
-  const bool fisAfter = rbmFisAfter->isChecked(), fstAfter = rbmFstAfter->isChecked();
-  for (size_t i = 0; i < fFis.size(); ++i) fFis[i]->replace(fisAfter ? fFisAfter[i] : fFisBefore[i]);
-  for (size_t k = 0; k < fFst.size(); ++k) fFst[k]->replace(fstAfter ? fFstAfter[k] : fFstBefore[k]);
-  if (fFstLayer) DrawFstPairs();
-  chmFis->Refresh();
-  chmFst->Refresh();
+  // The lines take the other kind's points and the hidden lists the shown ones.
+  auto swap = [](tChartLine& line, QList<QPointF>& hidden) {
+    QList<QPointF> shown = line.Chart->Points(line.Series);
+    line.Chart->ClearPoints(line.Series);
+    line.Chart->AppendPoints(line.Series, hidden);
+    hidden = std::move(shown);
+  };
+  if (rbmFisAfter->isChecked() != fFisAfterShown) {
+    fFisAfterShown = !fFisAfterShown;
+    for (size_t i = 0; i < fFis.size(); ++i) swap(fFis[i], fFisHidden[i]);
+    chmFis->Refresh();
+  }
+  if (rbmFstAfter->isChecked() != fFstAfterShown) {
+    fFstAfterShown = !fFstAfterShown;
+    if (fFstLayer) {
+      std::swap(fFstPairPoints, fFstHidden);
+      std::swap(fFstRange[0], fFstRange[1]);
+      DrawFstPairs();
+    } else {
+      for (size_t k = 0; k < fFst.size(); ++k) swap(fFst[k], fFstHidden[k]);
+    }
+    chmFst->Refresh();
+  }
 }
 
 void TdlgMatrixModel::DrawFstPairs() {
-  const tRange& range = fFstRange[rbmFstAfter->isChecked()];
+  const tRange& range = fFstRange[0];
   if (range.MinY <= range.MaxY) {
     const double padY = std::max(0.02 * (range.MaxY - range.MinY), 1e-3);
     chmFst->SetLeftAxisRange(range.MinY - padY, range.MaxY + padY);
@@ -625,18 +671,28 @@ void TdlgMatrixModel::DrawFstPairs() {
   fFstLayer->update();
 }
 
-void TdlgMatrixModel::PaintFstPairs(QPainter& painter, const utile::gui::tGraphicChart& chart) const {
-  const std::vector<QList<QPointF>>& pairs = rbmFstAfter->isChecked() ? fFstAfter : fFstBefore;
+void TdlgMatrixModel::PaintFstPairs(QPainter& painter, const utile::gui::tGraphicChart& chart) {
+  QElapsedTimer clock;
+  clock.start();
+  fFstPainted = 0;
+  // The drawing is the layer's, a little after the refreshes: the next ones wait for it too.
+  const auto paid = qScopeGuard([&] { fFstPaintCost = clock.elapsed(); });
+  const QRectF plot = chart.chart()->plotArea();
+  const double minX = chart.BottomAxis()->min(), spanX = chart.BottomAxis()->max() - minX;
+  if (!(spanX > 0) || plot.width() <= 0 || plot.height() <= 0) return;
+  // A pixel column takes at most four points of a line, however long the run.
+  const double column = spanX / (plot.width() * painter.device()->devicePixelRatioF());
   const utile::tPalette& palette = utile::gui::ChartProperties().Palette;
   QPolygonF line;
-  for (size_t k = 0; k < pairs.size(); ++k) {
+  for (size_t k = 0; k < fFstPairPoints.size(); ++k) {
+    const QList<QPointF>& points = fFstPairPoints[k];
     painter.setPen(
         QPen(palette.empty() ? QColor(Qt::blue) : utile::gui::ToQColor(palette[k % palette.size()]), 1));
     auto flush = [&] {
       if (line.size() > 1) painter.drawPolyline(line);
       line.clear();
     };
-    for (const QPointF& p : pairs[k]) {
+    for (const QPointF& p : utile::gui::CombineByColumn(points.constData(), points.size(), minX, column)) {
       if (!std::isfinite(p.y())) {
         flush();
         continue;
@@ -644,6 +700,7 @@ void TdlgMatrixModel::PaintFstPairs(QPainter& painter, const utile::gui::tGraphi
       line.append(chart.ValueToPixel(p));
     }
     flush();
+    fFstPainted += points.size();
   }
 }
 
@@ -669,31 +726,12 @@ void TdlgMatrixModel::UpdateFst() {
     }
 }
 
-void TdlgMatrixModel::Plot(utile::gui::tGraphicChart* chart, QXYSeries* series, double x, double y) {
-  auto [at, added] = fPendingIndex.try_emplace(series, fPending.size());
-  if (added) fPending.push_back({chart, series, {}});
-  fPending[at->second].Points.append(QPointF(x, std::isfinite(y) ? y : NAN));
-}
-
-void TdlgMatrixModel::FlushPoints() {
+void TdlgMatrixModel::FlushPoints(bool all) {
   QElapsedTimer clock;
   clock.start();
-  std::vector<utile::gui::tGraphicChart*> charts;
-  for (tPendingPoints& pending : fPending) {
-    // One replacement of the whole list: a gap among the points costs no more than a value.
-    QList<QPointF> points = pending.Series->points();
-    {
-      const QSignalBlocker quiet(pending.Series);
-      pending.Series->replace(QList<QPointF>());
-      points.append(pending.Points);
-      pending.Series->replace(points);
-    }
-    if (std::find(charts.begin(), charts.end(), pending.Chart) == charts.end())
-      charts.push_back(pending.Chart);
-  }
-  fPending.clear();
-  fPendingIndex.clear();
-  for (utile::gui::tGraphicChart* chart : charts) chart->Refresh();
+  // The points are in the charts' lists already: a refresh draws the new ones.
+  for (utile::gui::tGraphicChart* chart : TimeCharts())
+    if (all || chart->isVisible()) chart->Refresh();
   if (fFstLayer) DrawFstPairs();
   fFlushCost = clock.elapsed();
   fLastFlush.restart();
@@ -702,7 +740,31 @@ void TdlgMatrixModel::FlushPoints() {
 void TdlgMatrixModel::FlushPointsIfDue() {
   // Drawing takes about a fifth of the run, however many charts and series
   // the window has.
-  if (!fLastFlush.isValid() || fLastFlush.elapsed() >= std::max<qint64>(100, 4 * fFlushCost)) FlushPoints();
+  if (!fLastFlush.isValid() ||
+      fLastFlush.elapsed() >= std::max<qint64>(100, 4 * (fFlushCost + fFstPaintCost)))
+    FlushPoints(false);
+}
+
+void TdlgMatrixModel::SetTimeAxes(int32_t end) {
+  for (utile::gui::tGraphicChart* chart : TimeCharts()) chart->SetBottomAxisRange(*fTimeAxisStart, end);
+}
+
+double TdlgMatrixModel::FstBudget() const {
+  const double n = MatrixModel->PatchCount();
+  return n * (n - 1) / 2 <= MaxFstSeries ? FstPointBudget : FstLayerPointBudget;
+}
+
+void TdlgMatrixModel::CheckChartMemory(int32_t steps) const {
+  // Every step gives a point to each patch's size, coancestry, fixation and
+  // both Fis, and to the seven global lines; the pairs' two kinds keep to their budget.
+  const double n = MatrixModel->PatchCount(), pairs = n * (n - 1) / 2;
+  const double points = (5 * n + 7) * steps + 2 * std::min(pairs * steps, FstBudget() + pairs);
+  const double bytes = points * sizeof(QPointF);
+  if (!utile::MemoryAvailable(static_cast<uint64_t>(bytes)))
+    throw utile::EInvalidOperation(utile::Format(
+        "The charts of %d time steps over %d patches would take %.0f MB, more memory than is free: run fewer "
+        "time steps.",
+        steps, static_cast<int32_t>(n), bytes / (1024 * 1024)));
 }
 
 void TdlgMatrixModel::ChartStep(int32_t x, double thetaBefore) {
@@ -712,15 +774,15 @@ void TdlgMatrixModel::ChartStep(int32_t x, double thetaBefore) {
   const double denominator = 2 * (model.ThetaG - g * thetaBefore);
   if (denominator != 0 && std::isfinite(g * (1 - thetaBefore) / denominator))
     fNe = g * (1 - thetaBefore) / denominator;
-  Plot(chmEffectiveSize, fNeGlobal, x - 1, fNe.value_or(NAN));
+  fNeGlobal.Append(x - 1, fNe.value_or(NAN));
   fThetaSeries.push_back(model.ThetaG);
-  Plot(chmCoancestry, fThetaGlobal, x, model.ThetaG);
+  fThetaGlobal.Append(x, model.ThetaG);
   if (fThetaSeries.size() > 100) {
     const auto smoothed =
         RatioNe(fThetaSeries, g, static_cast<size_t>(seAveragingWindow->value()), fThetaSeries.front());
-    Plot(chMeanNe, fMeanNe, x, smoothed.value_or(NAN));
+    fMeanNe.Append(x, smoothed.value_or(NAN));
   }
-  Plot(chmEffectiveSize, fNeWB, x - 1, model.NeWB > 0 ? model.NeWB : NAN);
+  fNeWB.Append(x - 1, model.NeWB > 0 ? model.NeWB : NAN);
   double total = 0, inverse = 0;
   bool empty = false;
   for (int32_t i = 0; i < n; ++i) {
@@ -730,17 +792,15 @@ void TdlgMatrixModel::ChartStep(int32_t x, double thetaBefore) {
     else
       empty = true;
   }
-  Plot(chmEffectiveSize, fActualSize, x, total);
-  Plot(chmEffectiveSize, fHarmonicN, x, empty || n == 0 ? NAN : n / inverse);
+  fActualSize.Append(x, total);
+  fHarmonicN.Append(x, empty || n == 0 ? NAN : n / inverse);
   if (ckmHeavyRun->isChecked() && !model.G.empty())
-    Plot(chmEffectiveSize, fLambdaG, x,
-         model.G.size() > 1 ? utile::DominantEigenValue(model.G, 1000, 1e-10) : model.G[0][0]);
+    fLambdaG.Append(x, model.G.size() > 1 ? utile::DominantEigenValue(model.G, 1000, 1e-10) : model.G[0][0]);
 
-  const bool fisAfter = rbmFisAfter->isChecked();
-  for (int32_t i = 0; i < n && x % fPatchStride == 0; ++i) {
-    Plot(chmDensity, fDensity[i], x, model.N[i]);
-    Plot(chmCoancestry, fCoancestry[i], x, model.Theta[i][i]);
-    Plot(chmFixation, fFixation[i], x, model.F[i]);
+  for (int32_t i = 0; i < n; ++i) {
+    fDensity[i].Append(x, model.N[i]);
+    fCoancestry[i].Append(x, model.Theta[i][i]);
+    fFixation[i].Append(x, model.F[i]);
     double before = NAN, after = NAN;
     if (model.Theta[i][i] > 0 && model.Theta[i][i] <= 1) {
       if (model.Thb[i][i] < 1 && model.Nb[i] > 1)
@@ -748,27 +808,30 @@ void TdlgMatrixModel::ChartStep(int32_t x, double thetaBefore) {
       if (model.Theta[i][i] < 1 && model.N[i] > 1)
         after = (model.F[i] - model.Theta[i][i]) / (1 - model.Theta[i][i]);
     }
-    fFisBefore[i].append(QPointF(x, before));
-    fFisAfter[i].append(QPointF(x, after));
-    Plot(chmFis, fFis[i], x, fisAfter ? after : before);
+    fFis[i].Append(x, fFisAfterShown ? after : before);
+    fFisHidden[i].append(QPointF(x, Gap(fFisAfterShown ? before : after)));
   }
   UpdateFst();
-  if (x % fFstStride == 0) {
-    const bool fstAfter = rbmFstAfter->isChecked();
-    size_t k = 0;
-    for (int32_t i = 0; i < n; ++i)
-      for (int32_t j = i + 1; j < n; ++j, ++k) {
-        const double after = FstDefined[i][j] ? FstMat[i][j] : NAN;
-        const double before = PairFst(model.Thb, model.Nb, i, j).value_or(NAN);
-        fFstBefore[k].append(QPointF(x, before));
-        fFstAfter[k].append(QPointF(x, after));
-        if (fFstLayer)
-          fFstRange[fstAfter].Include(x, fstAfter ? after : before);
-        else
-          Plot(chmFst, fFst[k], x, fstAfter ? after : before);
-        fFstRange[!fstAfter].Include(x, fstAfter ? before : after);
+}
+
+void TdlgMatrixModel::ChartFst(int32_t x) {
+  const models::tMatrixModel& model = *MatrixModel;
+  const int32_t n = model.PatchCount();
+  size_t k = 0;
+  for (int32_t i = 0; i < n; ++i)
+    for (int32_t j = i + 1; j < n; ++j, ++k) {
+      const double after = FstDefined[i][j] ? FstMat[i][j] : NAN;
+      const double before = PairFst(model.Thb, model.Nb, i, j).value_or(NAN);
+      const double shown = fFstAfterShown ? after : before, hidden = fFstAfterShown ? before : after;
+      if (fFstLayer) {
+        fFstPairPoints[k].append(QPointF(x, Gap(shown)));
+        fFstRange[0].Include(x, shown);
+        fFstRange[1].Include(x, hidden);
+      } else {
+        fFst[k].Append(x, shown);
       }
-  }
+      fFstHidden[k].append(QPointF(x, Gap(hidden)));
+    }
 }
 
 // ------------------------------------------------------------ the run
@@ -778,27 +841,28 @@ void TdlgMatrixModel::Run() {
   if (!model.Initialised())
     throw utile::EInvalidOperation(
         "The matrix model is not initialised: mend its parameters and initialise it.");
-  if (fFstAfter.size() * 2 != static_cast<size_t>(model.PatchCount()) * (model.PatchCount() - 1) ||
-      fDensity.size() != static_cast<size_t>(model.PatchCount()))
-    CreateSeries();
   tModelForm::Run();
   const tRunLock lock(*this);
   try {
+    const int32_t n = model.PatchCount(), steps = seTimeSteps->value();
+    CheckChartMemory(steps);
+    // Charts made for other patches, or for a run that this model does not
+    // continue (it was initialised since), start anew: the new points would
+    // otherwise join the old lines back across the charts.
+    const size_t pairs = n > 1 ? static_cast<size_t>(n) * (n - 1) / 2 : 0;
+    if (fDensity.size() != static_cast<size_t>(n) || fFstHidden.size() != pairs ||
+        (fChartedTo && *fChartedTo != model.tMax))
+      CreateSeries();
     model.ThetaG = 0;
     const int32_t t0 = model.tMax;
-    const int32_t steps = seTimeSteps->value();
-    const double pairs = static_cast<double>(fFstAfter.size());
-    fFstStride = std::max<int32_t>(1, static_cast<int32_t>(std::ceil(pairs * steps / FstPointBudget)));
+    fFstStride = std::max<int32_t>(
+        1, static_cast<int32_t>(std::ceil(static_cast<double>(pairs) * steps / FstBudget())));
     // The time axes span the whole run from its start: as points come they
-    // change the plotted range, and each change would redraw every series again.
+    // change the plotted range, and each change would draw every line again.
     if (!fTimeAxisStart) fTimeAxisStart = t0;
-    for (utile::gui::tGraphicChart* chart :
-         {chmDensity, chmCoancestry, chmFixation, chmEffectiveSize, chMeanNe, chmFis, chmFst})
-      chart->SetBottomAxisRange(*fTimeAxisStart, t0 + steps);
-    fPatchStride = std::max<int32_t>(
-        1,
-        static_cast<int32_t>(std::ceil(static_cast<double>(model.PatchCount()) * steps / PatchPointBudget)));
+    SetTimeAxes(t0 + steps);
     bool ranOut = true, stopped = false;
+    int32_t charted = 0, fstCharted = 0;
     for (int32_t step = 1; step <= steps; ++step) {
       const double thetaBefore = model.ThetaG;
       model.Run(1, ckmHeavyRun->isChecked());
@@ -807,6 +871,11 @@ void TdlgMatrixModel::Run() {
         break;
       }
       ChartStep(t0 + step, thetaBefore);
+      charted = step;
+      if (step % fFstStride == 0 || step == steps) {
+        ChartFst(t0 + step);
+        fstCharted = step;
+      }
       FlushPointsIfDue();
       utile::ProcessMessages();
       // A close stops the run after this step.
@@ -815,7 +884,12 @@ void TdlgMatrixModel::Run() {
         break;
       }
     }
-    FlushPoints();
+    // The pairs' lines reach the last step of a stopped run too.
+    if (stopped && fstCharted != charted) ChartFst(t0 + charted);
+    fChartedTo = model.tMax;
+    // Once over, the charts span what the runs charted.
+    SetTimeAxes(model.tMax);
+    FlushPoints(true);
     if (!stopped) FinishRun(ranOut);
   } catch (...) {
     fSimRunning = false;

@@ -9,11 +9,11 @@
 #include <QList>
 #include <QPointF>
 #include <array>
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "Utile/CommonDecl.h"
@@ -133,6 +133,9 @@ class TdlgMatrixModel : public tModelForm {
   // or Theta_ij is 1.
   static std::optional<double> PairFst(const utile::tMatrixOfDouble& theta, const utile::tVectorOfDouble& n,
                                        int32_t i, int32_t j);
+  // The pairs' points handed to the painter at the last painting of the Fst
+  // chart when it draws its pairs without series (tests).
+  qsizetype FstPairPointsPainted() const { return fFstPainted; }
 
  private:
   void BuildParametersPage();
@@ -146,31 +149,51 @@ class TdlgMatrixModel : public tModelForm {
   void InitialiseModel();
   void CreateSeries();
   void UpdateFst();
+  // The charts whose bottom axis is the time.
+  std::array<utile::gui::tGraphicChart*, 7> TimeCharts() const;
+  // The points of one step but the Fst pairs'; those of the pairs at a time.
   void ChartStep(int32_t x, double thetaBefore);
-  void Plot(utile::gui::tGraphicChart* chart, QXYSeries* series, double x, double y);
-  void FlushPoints();
+  void ChartFst(int32_t x);
+  // Draws what the charts have not drawn yet: all of them, or those that show.
+  void FlushPoints(bool all);
   void FlushPointsIfDue();
+  // Fixes the time axes of every time chart to run from their start to a time.
+  void SetTimeAxes(int32_t end);
+  // The most points of either kind that the Fst chart takes in a run.
+  double FstBudget() const;
+  // Refuses a run whose points the machine has no memory for.
+  void CheckChartMemory(int32_t steps) const;
   void FinishRun(bool ranOut);
   void ShowStatisticsSwitch();
   // The Fst pairs drawn without series: axes to their values, a new drawing.
   void DrawFstPairs();
-  void PaintFstPairs(QPainter& painter, const utile::gui::tGraphicChart& chart) const;
+  void PaintFstPairs(QPainter& painter, const utile::gui::tGraphicChart& chart);
   // Statistics of one batch run from a fresh initialisation, each followed by a
   // TAB; survived tells whether the metapopulation lived to the end.
   std::string BatchRun(bool& survived);
   std::string NARow() const;
   std::string RowStart() const;
 
-  // Chart series and the values behind the switchable ones.
-  std::vector<QLineSeries*> fDensity, fCoancestry, fFixation, fFis, fFst;
-  QLineSeries *fNeGlobal = nullptr, *fActualSize = nullptr, *fLambdaG = nullptr, *fNeWB = nullptr,
-              *fThetaGlobal = nullptr, *fHarmonicN = nullptr, *fMeanNe = nullptr;
+  // A line of a chart and the list in which the chart keeps its points: a
+  // run appends hundreds of points a step to them, without a look-up for each.
+  struct tChartLine {
+    utile::gui::tGraphicChart* Chart = nullptr;
+    QLineSeries* Series = nullptr;
+    QList<QPointF>* Points = nullptr;
+    // A value that is not finite is a gap.
+    void Append(double x, double y) { Points->append(QPointF(x, std::isfinite(y) ? y : NAN)); }
+  };
+  // The line series of the charts: the Fis and Fst lines hold the kind that
+  // the radio buttons show (after dispersal while FisAfterShown,
+  // FstAfterShown), the hidden lists the other, with the same times.
+  std::vector<tChartLine> fDensity, fCoancestry, fFixation, fFis, fFst;
+  tChartLine fNeGlobal, fActualSize, fLambdaG, fNeWB, fThetaGlobal, fHarmonicN, fMeanNe;
   QScatterSeries* fPairs = nullptr;
-  std::vector<QList<QPointF>> fFisBefore, fFisAfter, fFstBefore, fFstAfter;
+  std::vector<QList<QPointF>> fFisHidden, fFstHidden;
+  bool fFisAfterShown = true, fFstAfterShown = true;
   std::vector<double> fThetaSeries;  // ThetaG as charted since the series were made
   std::optional<double> fNe;
-  int32_t fFstStride = 1;    // steps per point of the Fst chart
-  int32_t fPatchStride = 1;  // steps per point of the charts of one series per patch
+  int32_t fFstStride = 1;  // steps per point of the Fst chart in this run
   struct tRange {
     double MinX = std::numeric_limits<double>::infinity(), MaxX = -MinX, MinY = MinX, MaxY = -MinX;
     void Include(double x, double y) {
@@ -181,20 +204,16 @@ class TdlgMatrixModel : public tModelForm {
       MaxY = std::max(MaxY, y);
     }
   };
+  // Above MaxFstSeries pairs the Fst chart has no series: the pairs' points
+  // are kept here (the shown kind; fFstHidden the other) and drawn on a layer.
   utile::gui::tChartLayer* fFstLayer = nullptr;  // owned by the Fst chart
-  std::array<tRange, 2> fFstRange;               // before, after dispersal
-  // Points waiting for the charts, drawn together under one budget for all of
-  // this window's charts.
-  struct tPendingPoints {
-    utile::gui::tGraphicChart* Chart;
-    QXYSeries* Series;
-    QList<QPointF> Points;
-  };
-  std::vector<tPendingPoints> fPending;
-  std::unordered_map<const QXYSeries*, size_t> fPendingIndex;
+  std::vector<QList<QPointF>> fFstPairPoints;
+  std::array<tRange, 2> fFstRange;  // the shown kind's values, the hidden kind's
+  qsizetype fFstPainted = 0;        // pair points handed to the painter last time
   QElapsedTimer fLastFlush;
+  qint64 fFlushCost = 0, fFstPaintCost = 0;
   std::optional<int32_t> fTimeAxisStart;  // where the time axes begin since the series were made
-  qint64 fFlushCost = 0;
+  std::optional<int32_t> fChartedTo;      // the model's time at the end of the charts' last run
   bool fActivated = false;
   std::string fRowStart;  // the current simulation line's values and capacity
 };

@@ -17,6 +17,7 @@
 #include <QScopeGuard>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <cmath>
@@ -299,7 +300,7 @@ void TdlgSimpleDemoModel::BuildSensitivityPage() {
   (new QVBoxLayout(tsSensitivity))->addWidget(SensitivityPage);
 
   // Which analyses a simulation line runs.
-  auto* choice = new QWidget(SensitivityPage);
+  auto* choice = fBatchAnalyses = new QWidget(SensitivityPage);
   auto* column = new QVBoxLayout(choice);
   column->setContentsMargins(0, 0, 0, 0);
   rbAsParametersPage = NewRadioButton(choice, "rbAsParametersPage", "As Specified in the Parameters Page");
@@ -358,8 +359,12 @@ void TdlgSimpleDemoModel::ConnectHandlers() {
     fLastPage = index;
     if (leavingParameters) Guarded(&TdlgSimpleDemoModel::ApplyParameterChanges);
   });
+  connect(this, &tModelForm::BatchStarted, this, [this] { fInBatch = true; });
+  connect(this, &tModelForm::BatchFinished, this, [this] { fInBatch = false; });
+  // What an analysis or a batch line reads stays as it was until it has returned.
   connect(this, &tModelForm::RunningChanged, this, [this](bool running) {
-    for (QWidget* control : std::initializer_list<QWidget*>{btRun, btApply, SensitivityPage->btRunBatch})
+    for (QWidget* control : std::initializer_list<QWidget*>{grpParameters, GroupBox8, grpAnalyses,
+                                                            fBatchAnalyses, SensitivityPage->btRunBatch})
       control->setEnabled(!running);
     acRun->setEnabled(!running);
     acInitialise->setEnabled(!running);
@@ -439,6 +444,7 @@ void TdlgSimpleDemoModel::ChangeConnectivityMatrix() {
 // ------------------------------------------------------------ overrides
 
 void TdlgSimpleDemoModel::Initialise() {
+  if (fAnalysing) throw utile::EInvalidOperation("The capacity cannot be recomputed while an analysis runs.");
   const models::tParam param = GetParam();
   models::ComputeMetapopulationCapacity(&param, models::Patches);
   ComputeMaxConnectivity();
@@ -459,6 +465,9 @@ void TdlgSimpleDemoModel::ShowModel() {
   text.remove('\r');
   if (text.endsWith('\n')) text.chop(1);
   if (!text.isEmpty()) mmmModel->appendPlainText(text);
+  // The page shows its lines from their start: the matrix's lines are wider
+  // than the page, and the view would follow the cursor to the end of the last.
+  mmmModel->moveCursor(QTextCursor::Start);
 }
 
 void TdlgSimpleDemoModel::FormClose() {
@@ -562,13 +571,15 @@ void TdlgSimpleDemoModel::ChartExtent(double& MinX, double& MaxX, double& MinY, 
 
 void TdlgSimpleDemoModel::RunRareSpeciesPersitence(const models::tParam& Param,
                                                    const models::tArrayOfCircles& Patches) {
+  const models::tAnalysisProgress progress = AnalysisProgress(saRareSpeciesPersistence);
   if (Param.MapForInterface) {
     double minX, maxX, minY, maxY;
     ChartExtent(minX, maxX, minY, maxY);
-    models::ComputeTestPosition(Param, minX, maxX, minY, maxY, InterfaceGrid, InterfaceGrid, Patches);
+    models::ComputeTestPosition(Param, minX, maxX, minY, maxY, InterfaceGrid, InterfaceGrid, Patches,
+                                progress);
   } else {
     models::ComputeTestPosition(Param, Param.MiX, Param.MaX, Param.MiY, Param.MaY, Param.MapCol, Param.MapRow,
-                                Patches);
+                                Patches, progress);
     dlgVandrel->WriteMap(Param.MiX, Param.MaX, Param.MiY, Param.MaY, Param.MapCol, Param.MapRow,
                          "MetapopCapacity%d");
   }
@@ -577,23 +588,28 @@ void TdlgSimpleDemoModel::RunRareSpeciesPersitence(const models::tParam& Param,
 
 void TdlgSimpleDemoModel::RunMetapopulationSize(const models::tParam& Param,
                                                 const models::tArrayOfCircles& Patches) {
+  const models::tAnalysisProgress progress = AnalysisProgress(saMetapopulationSize);
   double minX, maxX, minY, maxY;
   ChartExtent(minX, maxX, minY, maxY);
   if (Param.MapForInterface)
-    models::FindMetapopulationSize(Param, Patches, minX, maxX, minY, maxY, InterfaceGrid, InterfaceGrid);
+    models::FindMetapopulationSize(Param, Patches, minX, maxX, minY, maxY, InterfaceGrid, InterfaceGrid,
+                                   progress);
   else
-    models::FindMetapopulationSize(Param, Patches, minX, maxX, minY, maxY, Param.MapRow, Param.MapCol);
+    models::FindMetapopulationSize(Param, Patches, minX, maxX, minY, maxY, Param.MapRow, Param.MapCol,
+                                   progress);
   AnalysisDone();
 }
 
 void TdlgSimpleDemoModel::RunContributionToColonisation(const models::tParam& Param,
                                                         const models::tArrayOfCircles& Patches) {
+  const models::tAnalysisProgress progress = AnalysisProgress(saConnectivity);
   if (Param.MapForInterface) {
     double minX, maxX, minY, maxY;
     ChartExtent(minX, maxX, minY, maxY);
-    models::FindMatB(Param, Patches, minX, maxX, minY, maxY, InterfaceGrid, InterfaceGrid);
+    models::FindMatB(Param, Patches, minX, maxX, minY, maxY, InterfaceGrid, InterfaceGrid, progress);
   } else {
-    models::FindMatB(Param, Patches, Param.MiX, Param.MaX, Param.MiY, Param.MaY, Param.MapCol, Param.MapRow);
+    models::FindMatB(Param, Patches, Param.MiX, Param.MaX, Param.MiY, Param.MaY, Param.MapCol, Param.MapRow,
+                     progress);
     dlgVandrel->WriteMap(Param.MiX, Param.MaX, Param.MiY, Param.MaY, Param.MapCol, Param.MapRow,
                          "ContribToColon%d");
   }
@@ -602,6 +618,47 @@ void TdlgSimpleDemoModel::RunContributionToColonisation(const models::tParam& Pa
 
 void TdlgSimpleDemoModel::AnalysisDone() {
   dlgVandrel->ckPatchContribution->setVisible(true);
+}
+
+models::tAnalysisProgress TdlgSimpleDemoModel::AnalysisProgress(tSimpleDemoAnalysis analysis) {
+  models::tAnalysisProgress progress;
+  progress.StageStarts = [this, analysis](models::tAnalysisStage stage, int32_t done, int32_t count) {
+    ShowProgress(analysis, stage, done, count);
+  };
+  progress.Stopped = [this] { return !fSimRunning; };
+  return progress;
+}
+
+void TdlgSimpleDemoModel::ShowProgress(tSimpleDemoAnalysis analysis, models::tAnalysisStage stage,
+                                       int32_t done, int32_t count) {
+  // The memo takes a new text once per stage and per percent of a counted one:
+  // a map of many columns or many bootstrap rounds would spend its time here.
+  const int32_t percent = count > 0 ? static_cast<int32_t>(int64_t{100} * done / count) : 0;
+  if (fShownProgress.Analysis == analysis && fShownProgress.Stage == stage &&
+      fShownProgress.Percent == percent)
+    return;
+  fShownProgress = {analysis, stage, percent};
+  std::string text;
+  switch (stage) {
+    case models::tAnalysisStage::asEquilibrium:
+      text = "occupancy at equilibrium";
+      break;
+    case models::tAnalysisStage::asWithoutPatch:
+      text = utile::Format("patch %d of %d left out", done, count);
+      break;
+    case models::tAnalysisStage::asCapacity:
+      text = "metapopulation capacity";
+      break;
+    case models::tAnalysisStage::asBootstrap:
+      text = utile::Format("bootstrap round %d of %d", done, count);
+      break;
+    case models::tAnalysisStage::asMap:
+      text = utile::Format("map column %d of %d", done, count);
+      break;
+  }
+  std::string lines = std::string(AnalysisNames[analysis]) + ": " + text + "...";
+  if (fInBatch) lines += utile::Format("\nBatch: %d %%", BatchProgress);
+  mmResults->setPlainText(QString::fromStdString(lines));
 }
 
 void TdlgSimpleDemoModel::RunOn(tSimpleDemoAnalysis analysis, const models::tParam& Param,
@@ -657,10 +714,20 @@ tPatchResults TdlgSimpleDemoModel::ResultsOf(tSimpleDemoAnalysis analysis, bool 
 tPatchResults TdlgSimpleDemoModel::RunAnalysis(tSimpleDemoAnalysis analysis, models::tParam Param,
                                                bool Aggregated, bool MakeAggregates) {
   if (Aggregated && MakeAggregates) {
+    // The aggregates belong to the landscape: another workbench's analysis may be reading them.
+    dlgVandrel->CheckLandscapeFree(this);
     Param = GetParam();
     dlgVandrel->ExtractPatches(Param);
     Param = GetParam();
   }
+  // The memo shows the analysis's progress while it runs, then what it showed before.
+  const QString shown = mmResults->toPlainText();
+  fAnalysing = true;
+  fShownProgress = {};
+  const auto restore = qScopeGuard([this, &shown] {
+    fAnalysing = false;
+    mmResults->setPlainText(shown);
+  });
   RunOn(analysis, Param, Aggregated ? models::AggregatedPatches : models::Patches);
   return ResultsOf(analysis, Aggregated);
 }
@@ -699,12 +766,21 @@ void TdlgSimpleDemoModel::FillResults(tSimpleDemoAnalysis analysis, const tPatch
 }
 
 void TdlgSimpleDemoModel::btRunClick() {
-  // A failing analysis puts the cursor back too.
-  tHourGlass hourGlass;
+  // The running flag refuses a second run, locks the landscape and the
+  // parameters, shows the hour-glass and is cleared by a close; the lock keeps
+  // the workbench running until the analysis has unwound.
+  tModelForm::Run();
+  const tRunLock lock(*this);
+  const auto ended = qScopeGuard([this] { fSimRunning = false; });
   const auto analysis = static_cast<tSimpleDemoAnalysis>(cbAnalysesType->currentIndex());
   const models::tParam param = GetParam();
   const bool aggregated = param.Aggregation;
-  const tPatchResults results = RunAnalysis(analysis, param, aggregated, true);
+  tPatchResults results;
+  try {
+    results = RunAnalysis(analysis, param, aggregated, true);
+  } catch (const models::EAnalysisStopped&) {
+    return;  // stopped by a closing window: nothing to tell, nothing changed
+  }
 
   FillResults(analysis, results, param.MapForInterface && aggregated);
   if (param.MapForInterface) {

@@ -116,7 +116,10 @@ class TdlgSimpleDemoModel : public tModelForm {
   // Each leaves its results in the landscape's result globals; with the
   // interface mode on a 100 x 100 grid over the landscape chart, otherwise on
   // the map grid of the page, the capacity and connectivity maps then written
-  // as rasters.
+  // as rasters. They let messages through, and show where they stand in the
+  // result memo: call them while the workbench runs (the Run button and the
+  // batch do), which locks the landscape and the parameters; clearing the
+  // running flag (Stop, a close) ends them with models::EAnalysisStopped.
   void RunRareSpeciesPersitence(const models::tParam& Param, const models::tArrayOfCircles& Patches);
   void RunMetapopulationSize(const models::tParam& Param, const models::tArrayOfCircles& Patches);
   void RunContributionToColonisation(const models::tParam& Param, const models::tArrayOfCircles& Patches);
@@ -152,6 +155,10 @@ class TdlgSimpleDemoModel : public tModelForm {
                             bool MakeAggregates);
   void RunOn(tSimpleDemoAnalysis analysis, const models::tParam& Param,
              const models::tArrayOfCircles& Patches);
+  // The progress of an analysis: its stages in the result memo, and the
+  // running flag asked whether to go on.
+  models::tAnalysisProgress AnalysisProgress(tSimpleDemoAnalysis analysis);
+  void ShowProgress(tSimpleDemoAnalysis analysis, models::tAnalysisStage stage, int32_t done, int32_t count);
   void AnalysisDone();
   void FillResults(tSimpleDemoAnalysis analysis, const tPatchResults& results, bool padded);
   // The grid of the interface mode: the landscape chart's axis ranges.
@@ -167,6 +174,16 @@ class TdlgSimpleDemoModel : public tModelForm {
   bool fRowOpen = false;
 
   int fLastPage = 0;
+  // An analysis is on the stack: the capacity it may be reading is not recomputed.
+  bool fAnalysing = false;
+  // What the result memo shows of the analysis in progress.
+  struct tShownProgress {
+    int32_t Analysis = -1;
+    models::tAnalysisStage Stage = models::tAnalysisStage::asEquilibrium;
+    int32_t Percent = -1;
+  } fShownProgress;
+  QWidget* fBatchAnalyses = nullptr;  // which analyses a simulation line runs
+  bool fInBatch = false;
 };
 
 }  // namespace vandrel

@@ -106,9 +106,11 @@ utile::tVectorOfString IBRowFields(const tIBBatchColumns& c, const tIBBatchRow& 
 
 Double SingleAsDecimal(utile::Single value) {
   char text[64];
-  const auto written = std::to_chars(text, text + sizeof(text) - 1, value);
-  *written.ptr = '\0';
-  return std::strtod(text, nullptr);
+  const auto written = std::to_chars(text, text + sizeof(text), value);
+  // Read back as written, whatever the C library's locale.
+  Double decimal = value;
+  std::from_chars(text, written.ptr, decimal);
+  return decimal;
 }
 
 utile::tVectorOfString PaddedValues(const utile::tVectorOfString& given,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 #include <unordered_map>
 
@@ -567,6 +568,46 @@ void ComputeConnectanceMatrix(Integer ConnectanceType, Double DistanceThreshold,
   }
 }
 
+// ------------------------------------------------------------------ messages during the analyses
+
+namespace {
+
+// An exponential and a square root cost about as much as this many
+// multiplications and additions.
+constexpr int64_t KernelTermWork = 16;
+
+// Counts an analysis's work, lets messages through every
+// AnalysisWorkBetweenPumps of it and at the start of every stage, and then asks
+// whether to go on.
+class tWorkMeter {
+ public:
+  explicit tWorkMeter(const tAnalysisProgress& progress) : fProgress(progress) {}
+  tWorkMeter(const tWorkMeter&) = delete;
+  tWorkMeter& operator=(const tWorkMeter&) = delete;
+
+  void Stage(tAnalysisStage stage, Integer done = 0, Integer count = 0) {
+    if (fProgress.StageStarts) fProgress.StageStarts(stage, done, count);
+    Pump();
+  }
+  void Done(int64_t work) {
+    fWork += work;
+    if (fWork >= AnalysisWorkBetweenPumps) [[unlikely]]
+      Pump();
+  }
+
+ private:
+  void Pump() {
+    fWork = 0;
+    utile::ProcessMessages();
+    if (fProgress.Stopped && fProgress.Stopped()) throw EAnalysisStopped("The analysis was stopped.");
+  }
+
+  const tAnalysisProgress& fProgress;
+  int64_t fWork = 0;
+};
+
+}  // namespace
+
 // ------------------------------------------------------------------ capacity and patch values
 
 namespace {
@@ -603,7 +644,8 @@ Double LargestElement(const tVectorOfDouble& v) {
 // Power iteration on M + shift I from a vector of ones. Returns true when the
 // vector and the eigenvalue settled; Lambda is the eigenvalue of M itself.
 bool PowerIteration(const tMatrixOfDouble& m, tVectorOfDouble& x, Double& lambda, Integer maxIter,
-                    bool transposed, Double shift, Double tolerance, Double& last, Double& previous) {
+                    bool transposed, Double shift, Double tolerance, Double& last, Double& previous,
+                    tWorkMeter* meter) {
   const size_t n = m.size();
   x.assign(n, 1.0);
   tVectorOfDouble y(n);
@@ -611,6 +653,7 @@ bool PowerIteration(const tMatrixOfDouble& m, tVectorOfDouble& x, Double& lambda
   lambda = 0;
   for (Integer iteration = 0; iteration <= maxIter; ++iteration) {
     Product(m, x, y, transposed);
+    if (meter) meter->Done(static_cast<int64_t>(n * n));
     if (shift != 0)
       for (size_t i = 0; i < n; ++i) y[i] += shift * x[i];
     const Double newEstimate = LargestElement(y);
@@ -686,6 +729,9 @@ tMatrixOfDouble ColonisationMatrix(const tParam& param, const tArrayOfCircles& p
   return m;
 }
 
+bool Perron(const tMatrixOfDouble& M, tVectorOfDouble& x, Double& Lambda, Integer MaxIter, bool Transposed,
+            tWorkMeter* meter);
+
 struct tLandscapeEigen {
   tMatrixOfDouble M;
   tVectorOfDouble Right;
@@ -697,23 +743,45 @@ struct tLandscapeEigen {
 // The landscape matrix of the patches with the given distances (the colonisation
 // matrix) and its right and left dominant eigenvectors.
 tLandscapeEigen LandscapeEigensystem(const tParam& param, const tArrayOfCircles& patches,
-                                     const tMatrixOfDouble& distances) {
+                                     const tMatrixOfDouble& distances, tWorkMeter* meter) {
   tLandscapeEigen result;
   result.M = ColonisationMatrix(param, patches, distances);
-  const bool right = PerronEigensystem(result.M, result.Right, result.Lambda);
-  const bool left = PerronEigensystem(result.M, result.Left, result.Lambda, 1000, true);
+  const bool right = Perron(result.M, result.Right, result.Lambda, 1000, false, meter);
+  const bool left = Perron(result.M, result.Left, result.Lambda, 1000, true, meter);
   result.Converged = right && left;
   return result;
 }
 
 // Each patch's share of the capacity: the product of its right and left
 // eigenvector components, scaled to sum one, times the eigenvalue.
-tVectorOfDouble PatchValuesOf(const tMatrixOfDouble& eigenvectors, Double lambda, size_t count) {
+tVectorOfDouble PatchValuesOf(const tVectorOfDouble& right, const tVectorOfDouble& left, Double lambda,
+                              size_t count) {
   tVectorOfDouble w(count);
-  for (size_t i = 0; i < count; ++i) w[i] = eigenvectors[i][0] * eigenvectors[i][1];
+  for (size_t i = 0; i < count; ++i) w[i] = right[i] * left[i];
   utile::VecSumToOne(w);
   for (auto& value : w) value *= lambda;
   return w;
+}
+
+// The capacity of the patches into the capacity globals, as
+// ComputeMetapopulationCapacity makes it, with its eigenvectors also kept here:
+// an analysis that lets messages through reads them from here, where no other
+// window's computation can replace them.
+tLandscapeEigen Capacity(const tParam& param, const tArrayOfCircles& patches,
+                         const tMatrixOfDouble& distances, tWorkMeter* meter) {
+  const size_t n = patches.size();
+  tLandscapeEigen eigen = LandscapeEigensystem(param, patches, distances, meter);
+  HanskiMat = std::move(eigen.M);
+  eigen.M.clear();
+  HanskiEigenvectors.assign(n, tVectorOfDouble(n, 0.0));
+  HanskiEigenvalue.assign(n, 0.0);
+  for (size_t i = 0; i < n; ++i) {
+    HanskiEigenvectors[i][0] = eigen.Right[i];
+    HanskiEigenvectors[i][1] = eigen.Left[i];
+  }
+  HanskiEigenvalue[0] = eigen.Lambda;
+  HanskiConverged = eigen.Converged;
+  return eigen;
 }
 
 void AssertLastCapacityCovers(size_t count) {
@@ -727,46 +795,49 @@ Double ScaledAreaPower(Double area, Double territory, Double exponent) {
   return utile::CheckFinite(std::pow(utile::FloatDiv(area, territory), exponent));
 }
 
-bool PerronEigensystem(const tMatrixOfDouble& M, tVectorOfDouble& x, Double& Lambda, Integer MaxIter,
-                       bool Transposed) {
+namespace {
+
+bool Perron(const tMatrixOfDouble& M, tVectorOfDouble& x, Double& Lambda, Integer MaxIter, bool Transposed,
+            tWorkMeter* meter) {
   const size_t n = M.size();
   utile::Assert(n > 0, "Matrix size must be greater than 0");
   for (const auto& row : M) utile::Assert(row.size() >= n, "Matrix M is not square.");
   // Rounding noise of an n-term product stays below this change per iteration.
   const Double tolerance = std::max(1e-12, 4.0 * static_cast<Double>(n) * DBL_EPSILON);
   Double last = 0, previous = 0;
-  if (PowerIteration(M, x, Lambda, MaxIter, Transposed, 0.0, tolerance, last, previous)) return true;
+  if (PowerIteration(M, x, Lambda, MaxIter, Transposed, 0.0, tolerance, last, previous, meter)) return true;
   // A shift near the dominant eigenvalue rho moves the eigenvalues of the same
   // modulus (-rho for a periodic matrix) far inside the dominant one. Two
   // successive estimates of an oscillating iteration multiply to about rho squared.
   Double shift = std::sqrt(std::fabs(last * previous));
   if (!(shift > 0 && std::isfinite(shift))) shift = std::fabs(last);
   if (!(shift > 0 && std::isfinite(shift))) shift = 1;
-  return PowerIteration(M, x, Lambda, MaxIter, Transposed, shift, tolerance, last, previous);
+  return PowerIteration(M, x, Lambda, MaxIter, Transposed, shift, tolerance, last, previous, meter);
+}
+
+}  // namespace
+
+bool PerronEigensystem(const tMatrixOfDouble& M, tVectorOfDouble& x, Double& Lambda, Integer MaxIter,
+                       bool Transposed) {
+  return Perron(M, x, Lambda, MaxIter, Transposed, nullptr);
 }
 
 Double ComputeMetapopulationCapacity(const tParam* Param, const tArrayOfCircles& patches) {
-  const size_t n = patches.size();
-  if (n < 2) return 0;
+  if (patches.size() < 2) return 0;
   utile::Assert(Param != nullptr, "No parameters for the metapopulation capacity");
-  tLandscapeEigen eigen = LandscapeEigensystem(*Param, patches, DistancesOf(patches));
-  HanskiMat = std::move(eigen.M);
-  HanskiEigenvectors.assign(n, tVectorOfDouble(n, 0.0));
-  HanskiEigenvalue.assign(n, 0.0);
-  for (size_t i = 0; i < n; ++i) {
-    HanskiEigenvectors[i][0] = eigen.Right[i];
-    HanskiEigenvectors[i][1] = eigen.Left[i];
-  }
-  HanskiEigenvalue[0] = eigen.Lambda;
-  HanskiConverged = eigen.Converged;
-  return eigen.Lambda;
+  return Capacity(*Param, patches, DistancesOf(patches), nullptr).Lambda;
 }
 
 tVectorOfDouble ComputeHanskiPatchValue(const tArrayOfCircles& patches) {
   const size_t k = patches.size();
   if (k < 2) return {};
   AssertLastCapacityCovers(k);
-  return PatchValuesOf(HanskiEigenvectors, HanskiEigenvalue[0], k);
+  tVectorOfDouble right(k), left(k);
+  for (size_t i = 0; i < k; ++i) {
+    right[i] = HanskiEigenvectors[i][0];
+    left[i] = HanskiEigenvectors[i][1];
+  }
+  return PatchValuesOf(right, left, HanskiEigenvalue[0], k);
 }
 
 tBox BoundingBox(const tArrayOfCircles& patches) {
@@ -846,10 +917,9 @@ void ComputeMovingWindow(Double Alpha, Double Territory, Double, Integer n, Inte
         if (DistanceMatFixed)
           for (size_t i = 0; i < index.size(); ++i)
             for (size_t j = 0; j < index.size(); ++j) distances[i][j] = DistanceMat[index[i]][index[j]];
-        const tLandscapeEigen eigen = LandscapeEigensystem(param, inside, distances);
-        tMatrixOfDouble vectors(inside.size(), tVectorOfDouble(2));
-        for (size_t i = 0; i < inside.size(); ++i) vectors[i] = {eigen.Right[i], eigen.Left[i]};
-        const tVectorOfDouble windowValues = PatchValuesOf(vectors, eigen.Lambda, inside.size());
+        const tLandscapeEigen eigen = LandscapeEigensystem(param, inside, distances, nullptr);
+        const tVectorOfDouble windowValues =
+            PatchValuesOf(eigen.Right, eigen.Left, eigen.Lambda, inside.size());
         for (size_t i = 0; i < index.size(); ++i) {
           ++counts[index[i]];
           values[index[i]] += windowValues[i];
@@ -926,54 +996,113 @@ Double RoundingChange(size_t n) {
   return static_cast<Double>(n) * 1e-30;
 }
 
-// The occupancy dynamics of a patch set, with the colonisation matrix stored by
-// columns: the pressure on every patch is accumulated column by column, each
-// patch's sum still taken in the order of its row, over contiguous memory.
+// The colonisation matrix stored by columns, each padded with zeros to a whole
+// number of row groups.
+constexpr size_t RowsPerGroup = 8;
+
+size_t PaddedRows(size_t n) {
+  return (n + RowsPerGroup - 1) / RowsPerGroup * RowsPerGroup;
+}
+
+class tColumns {
+ public:
+  explicit tColumns(const tMatrixOfDouble& m) : fN(m.size()), fStride(PaddedRows(m.size())) {
+    fCells.assign(fN * fStride, 0.0);
+    for (size_t i = 0; i < fN; ++i) {
+      const Double* row = m[i].data();
+      for (size_t j = 0; j < fN; ++j) fCells[j * fStride + i] = row[j];
+    }
+  }
+  size_t Size() const { return fN; }
+  size_t Stride() const { return fStride; }
+  const Double* Column(size_t j) const { return fCells.data() + j * fStride; }
+
+ private:
+  size_t fN, fStride;
+  std::vector<Double> fCells;  // [j * stride + i] = M[i][j]
+};
+
+// Finds when the occupancies come back, bit for bit, to those at the end of an
+// earlier block (Brent's method: the state is kept at every power of two of
+// blocks and compared with each block's end after it). From then on the blocks
+// repeat with that period, each with the change it had, so that the integration
+// only stops at its step limit, where it ends in the state it had at the same
+// place of the cycle.
+class tCycleWatch {
+ public:
+  explicit tCycleWatch(size_t n) : fSaved(n) {}
+  void Restart() {
+    fKept = false;
+    fPower = 1;
+    fSince = 0;
+  }
+  // The period of the cycle that P has just closed, or 0.
+  int64_t Period(const tVectorOfDouble& p) {
+    ++fSince;
+    if (fKept && std::memcmp(p.data(), fSaved.data(), p.size() * sizeof(Double)) == 0) return fSince;
+    if (fSince == fPower) {
+      std::copy(p.begin(), p.end(), fSaved.begin());
+      fKept = true;
+      fPower *= 2;
+      fSince = 0;
+    }
+    return 0;
+  }
+
+ private:
+  tVectorOfDouble fSaved;
+  bool fKept = false;
+  int64_t fPower = 1, fSince = 0;
+};
+
+// The occupancy dynamics of a patch set. Each Euler step takes the pressure on
+// the patches eight rows at a time, each row's sum in registers and in the order
+// of its row (j from 0 up, every j), so that every sum is the one the plain
+// loop over j gives, to the last bit.
 class tOccupancyDynamics {
  public:
   // The patches of M and AreaTerms but the one at Skip (none when Skip is n).
-  tOccupancyDynamics(const tMatrixOfDouble& m, const tVectorOfDouble& areaTerms, size_t skip) {
-    const size_t total = m.size();
+  tOccupancyDynamics(const tColumns& m, const tVectorOfDouble& areaTerms, size_t skip) {
+    const size_t total = m.Size();
     for (size_t i = 0; i < total; ++i)
       if (i != skip) fAreaTerms.push_back(areaTerms[i]);
     fN = fAreaTerms.size();
-    fColumns.resize(fN * fN);
-    size_t column = 0;
+    fStride = PaddedRows(fN);
+    fColumns.assign(fN * fStride, 0.0);
+    Double* to = fColumns.data();
     for (size_t j = 0; j < total; ++j) {
       if (j == skip) continue;
-      size_t row = 0;
-      for (size_t i = 0; i < total; ++i)
-        if (i != skip) fColumns[column * fN + row++] = m[i][j];
-      ++column;
+      const Double* from = m.Column(j);
+      const size_t before = std::min(skip, total);
+      std::copy(from, from + before, to);
+      if (before < total) std::copy(from + before + 1, from + total, to + before);
+      to += fStride;
     }
   }
 
   // Euler steps from 0.1 in blocks, the rates first scaled up together (their
   // ratio kept) until one of them reaches 0.1; a step that leaves [0, 1] halves
   // both rates and starts again.
-  tVectorOfDouble Integrate(Double c, Double e, Double changeLimit, int64_t stepLimit) const {
+  tVectorOfDouble Integrate(Double c, Double e, Double changeLimit, int64_t stepLimit,
+                            tWorkMeter& meter) const {
     while (c < 0.1 && e < 0.1) {
       c *= 10;
       e *= 10;
     }
     const size_t n = fN;
-    tVectorOfDouble p(n, 0.1), next(n), pressure(n), old(n);
+    tVectorOfDouble p(n, 0.1), next(n), old(n);
+    tCycleWatch cycle(n);
     Double change = 1;
     int64_t steps = 0;
     while (change > changeLimit && steps < stepLimit) {
-      old = p;
+      std::copy(p.begin(), p.end(), old.begin());
       bool failed = false;
-      for (int step = 0; step < EulerStepsPerBlock && !failed; ++step) {
-        Pressure(p, pressure);
-        for (size_t i = 0; i < n; ++i) {
-          const Double value = p[i] + ((1 - p[i]) * c * pressure[i] - p[i] * e) / fAreaTerms[i];
-          if (value > 1 || value < 0) {
-            failed = true;
-            break;
-          }
-          next[i] = value;
+      for (int step = 0; step < EulerStepsPerBlock; ++step) {
+        if (!Step(p.data(), next.data(), c, e, meter)) {
+          failed = true;
+          break;
         }
-        if (!failed) p.swap(next);
+        p.swap(next);
       }
       change = 0;
       for (size_t i = 0; i < n; ++i) change += (p[i] - old[i]) * (p[i] - old[i]);
@@ -984,25 +1113,49 @@ class tOccupancyDynamics {
         std::fill(p.begin(), p.end(), 0.1);
         change = 1;
         steps = 0;
+        cycle.Restart();
+      } else if (change > changeLimit && steps < stepLimit) {
+        // Whole turns of a cycle end where they began.
+        if (const int64_t period = cycle.Period(p); period > 0) {
+          const int64_t blocksLeft = (stepLimit - steps + StepsCountedPerBlock - 1) / StepsCountedPerBlock;
+          steps += blocksLeft / period * period * StepsCountedPerBlock;
+        }
       }
     }
     return p;
   }
 
  private:
-  void Pressure(const tVectorOfDouble& p, tVectorOfDouble& s) const {
+  // One Euler step from P into Next; false when an occupancy leaves [0, 1].
+  bool Step(const Double* __restrict p, Double* __restrict next, Double c, Double e,
+            tWorkMeter& meter) const {
     const size_t n = fN;
-    std::fill(s.begin(), s.end(), 0.0);
-    Double* __restrict sum = s.data();
-    for (size_t j = 0; j < n; ++j) {
-      const Double pj = p[j];
-      const Double* __restrict column = fColumns.data() + j * n;
-      for (size_t i = 0; i < n; ++i) sum[i] += column[i] * pj;
+    for (size_t first = 0; first < n; first += RowsPerGroup) {
+      Double sum[RowsPerGroup];
+#pragma GCC unroll 8
+      for (size_t r = 0; r < RowsPerGroup; ++r) sum[r] = 0;
+      const Double* __restrict column = fColumns.data() + first;
+      for (size_t j = 0; j < n; ++j, column += fStride) {
+        const Double pj = p[j];
+#pragma GCC unroll 8
+        for (size_t r = 0; r < RowsPerGroup; ++r) sum[r] += column[r] * pj;
+      }
+      const size_t rows = std::min(RowsPerGroup, n - first);
+      bool inside = true;
+      for (size_t r = 0; r < rows; ++r) {
+        const size_t i = first + r;
+        const Double value = p[i] + ((1 - p[i]) * c * sum[r] - p[i] * e) / fAreaTerms[i];
+        inside &= !(value > 1 || value < 0);
+        next[i] = value;
+      }
+      if (!inside) return false;
+      meter.Done(static_cast<int64_t>(n * RowsPerGroup));
     }
+    return true;
   }
 
-  size_t fN = 0;
-  std::vector<Double> fColumns;  // [j * n + i] = M[i][j]
+  size_t fN = 0, fStride = 0;
+  std::vector<Double> fColumns;  // [j * stride + i] = M[i][j], zeros below row n
   tVectorOfDouble fAreaTerms;
 };
 
@@ -1057,25 +1210,31 @@ tMatrixOfDouble ZeroGrid(Integer cols, Integer rows) {
 
 }  // namespace
 
-tVectorOfDouble FindPequ(const tArrayOfCircles& patches, const tMatrixOfDouble& M, const tParam& Param) {
+namespace {
+
+tVectorOfDouble Pequ(const tArrayOfCircles& patches, const tMatrixOfDouble& M, const tParam& Param,
+                     tWorkMeter& meter) {
   CheckOccupancyRates(Param);
   CheckColonisationMatrix(M, patches.size());
-  const tOccupancyDynamics dynamics(M, ExtinctionAreaTerms(patches, Param), patches.size());
-  return dynamics.Integrate(Param.colonisation, Param.extinction, PequChangeLimit, PequStepLimit);
+  const tOccupancyDynamics dynamics(tColumns(M), ExtinctionAreaTerms(patches, Param), patches.size());
+  meter.Stage(tAnalysisStage::asEquilibrium);
+  return dynamics.Integrate(Param.colonisation, Param.extinction, PequChangeLimit, PequStepLimit, meter);
 }
 
-tVectorOfDouble FindMetapopSizeMinusOnePatch(const tArrayOfCircles& patches, const tMatrixOfDouble& M,
-                                             const tParam& Param) {
+tVectorOfDouble SizesWithoutEachPatch(const tArrayOfCircles& patches, const tMatrixOfDouble& M,
+                                      const tParam& Param, tWorkMeter& meter) {
   CheckOccupancyRates(Param);
   const size_t n = patches.size();
   CheckColonisationMatrix(M, n);
   const tVectorOfDouble areaTerms = ExtinctionAreaTerms(patches, Param);
   const tVectorOfDouble a = ScaledAreas(patches, Param.Territ);
+  const tColumns columns(M);
   tVectorOfDouble sizes(n, 0.0);
   for (size_t k = 0; k < n; ++k) {
-    const tOccupancyDynamics dynamics(M, areaTerms, k);
+    meter.Stage(tAnalysisStage::asWithoutPatch, static_cast<Integer>(k + 1), static_cast<Integer>(n));
+    const tOccupancyDynamics dynamics(columns, areaTerms, k);
     const tVectorOfDouble p = dynamics.Integrate(Param.colonisation, Param.extinction, RoundingChange(n - 1),
-                                                 MinusOnePatchStepLimit);
+                                                 MinusOnePatchStepLimit, meter);
     Double size = 0;
     for (size_t i = 0, r = 0; i < n; ++i)
       if (i != k) size += p[r++] * a[i];
@@ -1084,15 +1243,30 @@ tVectorOfDouble FindMetapopSizeMinusOnePatch(const tArrayOfCircles& patches, con
   return sizes;
 }
 
+}  // namespace
+
+tVectorOfDouble FindPequ(const tArrayOfCircles& patches, const tMatrixOfDouble& M, const tParam& Param,
+                         const tAnalysisProgress& Progress) {
+  tWorkMeter meter(Progress);
+  return Pequ(patches, M, Param, meter);
+}
+
+tVectorOfDouble FindMetapopSizeMinusOnePatch(const tArrayOfCircles& patches, const tMatrixOfDouble& M,
+                                             const tParam& Param, const tAnalysisProgress& Progress) {
+  tWorkMeter meter(Progress);
+  return SizesWithoutEachPatch(patches, M, Param, meter);
+}
+
 void FindMetapopulationSize(const tParam& Param, const tArrayOfCircles& patches, Double, Double, Double,
-                            Double, Integer Rows, Integer Cols) {
+                            Double, Integer Rows, Integer Cols, const tAnalysisProgress& Progress) {
   tMatrixOfDouble resultMap = ZeroGrid(Cols, Rows);
   CheckOccupancyRates(Param);
   const size_t n = patches.size();
   const tMatrixOfDouble m = ColonisationMatrix(Param, patches, DistancesOf(patches));
-  tVectorOfDouble p = FindPequ(patches, m, Param);
-  const tVectorOfDouble without = FindMetapopSizeMinusOnePatch(patches, m, Param);
   const tVectorOfDouble a = ScaledAreas(patches, Param.Territ);
+  tWorkMeter meter(Progress);
+  tVectorOfDouble p = Pequ(patches, m, Param, meter);
+  const tVectorOfDouble without = SizesWithoutEachPatch(patches, m, Param, meter);
   Double size = 0;
   for (size_t i = 0; i < n; ++i) size += p[i] * a[i];
   tVectorOfDouble contributions(n, 0.0);
@@ -1175,28 +1349,35 @@ tGridMask MaskOf(const tParam& param, const tGrid& grid) {
 
 // Adds to each open cell the capacity a new patch would bring there, as a ratio
 // of the patches' capacity and clamped to [0, Top]: HypotheticCapacity over the
-// last capacity computation, made for these patches, with the terms of each
-// patch that do not depend on the position computed once.
+// capacity computation Eigen, made for these patches, with the terms of each
+// patch that do not depend on the position computed once. With Columns each
+// column is a stage of its own.
 void AddCapacityRatios(const tGrid& grid, const tGridMask& mask, const tArrayOfCircles& patches,
-                       const tParam& param, Double capacity, Double top, tMatrixOfDouble& map) {
+                       const tParam& param, const tLandscapeEigen& eigen, Double top, tMatrixOfDouble& map,
+                       tWorkMeter& meter, bool columns) {
   const size_t n = patches.size();
-  AssertLastCapacityCovers(n);
+  utile::Assert(eigen.Right.size() >= n && eigen.Left.size() >= n,
+                "The metapopulation capacity of these patches has not been computed");
+  const Double capacity = eigen.Lambda;
   const Double t = param.Territ;
   std::vector<Double> x(n), y(n), weight(n);
   for (size_t i = 0; i < n; ++i) {
     const tCircle& patch = patches[i];
     x[i] = patch.x;
     y[i] = patch.y;
-    weight[i] = HanskiEigenvectors[i][1] * HanskiEigenvectors[i][0] *
-                ScaledAreaPower(patch.A, t, param.ZetaExt + param.ZetaIm) *
+    weight[i] = eigen.Left[i] * eigen.Right[i] * ScaledAreaPower(patch.A, t, param.ZetaExt + param.ZetaIm) *
                 ScaledAreaPower(patch.A, t, param.ZetaEm);
   }
   const Double newPatch = ScaledAreaPower(param.NewPatchArea, t, param.ZetaIm + param.ZetaEm + param.ZetaExt);
   const Double alpha = param.alph;
+  const int64_t cellWork = static_cast<int64_t>(n) * KernelTermWork;
   for (size_t col = 0; col < grid.Cols(); ++col) {
+    if (columns)
+      meter.Stage(tAnalysisStage::asMap, static_cast<Integer>(col + 1), static_cast<Integer>(grid.Cols()));
     const Double cx = grid.X(col);
     for (size_t row = 0; row < grid.Rows(); ++row) {
       if (!mask.Open(col, row)) continue;
+      meter.Done(cellWork);
       const Double cy = grid.Y(row);
       Double sum = 0;
       for (size_t i = 0; i < n; ++i) {
@@ -1309,26 +1490,36 @@ class tCapacityKernel {
 }  // namespace
 
 void ComputeTestPosition(const tParam& Param, Double XMin, Double XMax, Double YMin, Double YMax,
-                         Integer Cols, Integer Rows, const tArrayOfCircles& patches) {
+                         Integer Cols, Integer Rows, const tArrayOfCircles& landscape,
+                         const tAnalysisProgress& Progress) {
   const tGrid grid(XMin, XMax, YMin, YMax, Cols, Rows);
   if (Param.bootstrap && Param.Iteration < 1)
     throw utile::EInvalidArgument("The bootstrap needs at least one iteration.");
   const tGridMask mask = MaskOf(Param, grid);
+  // What the windows do while messages pass cannot reach the patches analysed.
+  const tArrayOfCircles patches = landscape;
   const size_t n = patches.size();
   const Double exponents = Param.ZetaIm + Param.ZetaExt + Param.ZetaEm;
   tMatrixOfDouble map = grid.Zero();
   tVectorOfDouble values(n, 0.0), perArea(n, 0.0);
   Double capacity = 0;
+  tWorkMeter meter(Progress);
 
   if (!Param.bootstrap) {
-    capacity = ComputeMetapopulationCapacity(&Param, patches);
-    if (n >= 2) values = ComputeHanskiPatchValue(patches);
+    tLandscapeEigen eigen;
+    if (n >= 2) {
+      const tMatrixOfDouble distances = DistancesOf(landscape);
+      meter.Stage(tAnalysisStage::asCapacity);
+      eigen = Capacity(Param, patches, distances, &meter);
+      capacity = eigen.Lambda;
+      values = PatchValuesOf(eigen.Right, eigen.Left, eigen.Lambda, n);
+    }
     for (size_t i = 0; i < n; ++i) perArea[i] = utile::FloatDiv(exponents * values[i], patches[i].A);
     utile::VecSumToOne(values);
     utile::VecSumToOne(perArea);
     // Patches without capacity (fewer than two, or none within reach of another)
     // leave the map at 0.
-    if (capacity > 0) AddCapacityRatios(grid, mask, patches, Param, capacity, 10, map);
+    if (capacity > 0) AddCapacityRatios(grid, mask, patches, Param, eigen, 10, map, meter, true);
   } else {
     const int64_t sampleSize = utile::Round(static_cast<Double>(n) * Param.PerCentBootstrap / 100);
     const Double top = Param.Mask && !Param.MapForInterface ? 1000 : 10;
@@ -1339,6 +1530,7 @@ void ComputeTestPosition(const tParam& Param, Double XMin, Double XMax, Double Y
     std::vector<size_t> sampleIndex;
     tArrayOfCircles sample;
     for (Integer r = 0; r < Param.Iteration; ++r) {
+      meter.Stage(tAnalysisStage::asBootstrap, r + 1, Param.Iteration);
       sampleIndex.clear();
       sample.clear();
       for (int64_t k = 0; k < sampleSize; ++k) {
@@ -1346,10 +1538,14 @@ void ComputeTestPosition(const tParam& Param, Double XMin, Double XMax, Double Y
         sampleIndex.push_back(index);
         sample.push_back(patches[index]);
       }
-      const Double roundCapacity = ComputeMetapopulationCapacity(&Param, sample);
-      capacitySum += roundCapacity;
+      tLandscapeEigen eigen;
       tVectorOfDouble sampleValues(sample.size(), 0.0);
-      if (sample.size() >= 2) sampleValues = ComputeHanskiPatchValue(sample);
+      if (sample.size() >= 2) {
+        eigen = Capacity(Param, sample, DistancesOf(sample), &meter);
+        sampleValues = PatchValuesOf(eigen.Right, eigen.Left, eigen.Lambda, sample.size());
+      }
+      const Double roundCapacity = eigen.Lambda;
+      capacitySum += roundCapacity;
       // A patch drawn several times keeps the value of its last draw.
       std::fill(drawn.begin(), drawn.end(), false);
       for (size_t k = 0; k < sample.size(); ++k) {
@@ -1367,7 +1563,7 @@ void ComputeTestPosition(const tParam& Param, Double XMin, Double XMax, Double Y
           perAreaSums[i] += roundPerArea[i] / roundCapacity;
         }
       }
-      if (roundCapacity > 0) AddCapacityRatios(grid, mask, sample, Param, roundCapacity, top, map);
+      if (roundCapacity > 0) AddCapacityRatios(grid, mask, sample, Param, eigen, top, map, meter, false);
     }
     capacity = capacitySum / Param.Iteration;
     for (auto& column : map)
@@ -1386,15 +1582,18 @@ void ComputeTestPosition(const tParam& Param, Double XMin, Double XMax, Double Y
   PatchValuesPerArea = std::move(perArea);
 }
 
-void FindMatB(const tParam& Param, const tArrayOfCircles& patches, Double XMin, Double XMax, Double YMin,
-              Double YMax, Integer Cols, Integer Rows) {
+void FindMatB(const tParam& Param, const tArrayOfCircles& landscape, Double XMin, Double XMax, Double YMin,
+              Double YMax, Integer Cols, Integer Rows, const tAnalysisProgress& Progress) {
   const tGrid grid(XMin, XMax, YMin, YMax, Cols, Rows);
   CheckOccupancyRates(Param);
   const bool masked = Param.Mask && !Param.MapForInterface;
   const tGridMask mask = MaskOf(Param, grid);
+  // What the windows do while messages pass cannot reach the patches analysed.
+  const tArrayOfCircles patches = landscape;
   const size_t n = patches.size();
-  const tMatrixOfDouble distances = DistancesOf(patches);
-  tVectorOfDouble p = FindPequ(patches, ColonisationMatrix(Param, patches, distances), Param);
+  const tMatrixOfDouble distances = DistancesOf(landscape);
+  tWorkMeter meter(Progress);
+  tVectorOfDouble p = Pequ(patches, ColonisationMatrix(Param, patches, distances), Param, meter);
 
   // B[i][j]: the share of patch i's colonisation that comes from patch j. A patch
   // under no colonisation pressure (an extinct equilibrium) has a zero row.
@@ -1404,6 +1603,7 @@ void FindMatB(const tParam& Param, const tArrayOfCircles& patches, Double XMin, 
   tVectorOfDouble colonisation(n);
   bool anyPressure = false;
   for (size_t i = 0; i < n; ++i) {
+    meter.Done(static_cast<int64_t>(n) * KernelTermWork);
     Double pressure = 0;
     for (size_t j = 0; j < n; ++j) {
       colonisation[j] = i == j ? 0.0
@@ -1434,9 +1634,15 @@ void FindMatB(const tParam& Param, const tArrayOfCircles& patches, Double XMin, 
 
   tMatrixOfDouble map = grid.Zero();
   const tContributionKernel kernel(Param, patches, p, w);
-  for (size_t col = 0; col < grid.Cols(); ++col)
+  const int64_t cellWork = static_cast<int64_t>(n) * KernelTermWork;
+  for (size_t col = 0; col < grid.Cols(); ++col) {
+    meter.Stage(tAnalysisStage::asMap, static_cast<Integer>(col + 1), static_cast<Integer>(grid.Cols()));
     for (size_t row = 0; row < grid.Rows(); ++row)
-      if (mask.Open(col, row)) map[col][row] = kernel.At(grid.X(col), grid.Y(row));
+      if (mask.Open(col, row)) {
+        meter.Done(cellWork);
+        map[col][row] = kernel.At(grid.X(col), grid.Y(row));
+      }
+  }
   if (masked) {
     // An all-zero map stays 0.
     const Double largest = utile::MaxCoefficient(map);

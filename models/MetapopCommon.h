@@ -15,6 +15,7 @@
 
 #include "Utile/CommonDecl.h"
 #include "Utile/Delaunay.h"
+#include "Utile/RunTime.h"
 
 namespace models {
 
@@ -222,6 +223,41 @@ tBox BoundingBox(const tArrayOfCircles& Patches);
 void ComputeMovingWindow(Double Alpha, Double Territory, Double Unused, Integer n, Integer m,
                          Double* Capacity, utile::tVectorOfDouble* Values, utile::tMatrixOfDouble* Map);
 
+// ------------------------------------------------------------------ progress of the landscape analyses
+//
+// The equilibrium and grid analyses below let window messages through
+// (utile::ProcessMessages) as they go, at least once every
+// AnalysisWorkBetweenPumps multiplications and additions or their equivalent,
+// so that the windows' handlers run inside them: the caller keeps what they
+// read (the patches, the distances) from changing until they return. They read
+// the patches, the parameters, the distances and the mask before the first
+// message passes, and write the result globals only once they are done.
+
+// What an analysis is doing.
+enum class tAnalysisStage {
+  asEquilibrium,   // the occupancy of all the patches
+  asWithoutPatch,  // the occupancy without one patch: Done of Count
+  asCapacity,      // the capacity of the patches
+  asBootstrap,     // a bootstrap round: Done of Count
+  asMap,           // the cells of the map, column Done of Count
+};
+
+// How an analysis tells its caller where it stands. Both may be empty.
+struct tAnalysisProgress {
+  // A stage begins (Done counts from 1; 0 of 0 where nothing is counted).
+  std::function<void(tAnalysisStage Stage, Integer Done, Integer Count)> StageStarts;
+  // Asked each time messages may have passed: true ends the analysis with
+  // EAnalysisStopped, every result global as it was.
+  std::function<bool()> Stopped;
+};
+
+constexpr int64_t AnalysisWorkBetweenPumps = int64_t{1} << 21;
+
+// An analysis that its caller stopped.
+class EAnalysisStopped : public utile::EInvalidOperation {
+  using utile::EInvalidOperation::EInvalidOperation;
+};
+
 // ------------------------------------------------------------------ equilibrium occupancy and size
 
 // The equilibrium occupancy of each patch under the colonisation matrix M (n x n,
@@ -231,12 +267,13 @@ void ComputeMovingWindow(Double Alpha, Double Territory, Double Unused, Integer 
 // again. A negative or infinite rate, or both rates 0, raises EInvalidArgument
 // before anything is integrated.
 utile::tVectorOfDouble FindPequ(const tArrayOfCircles& Patches, const utile::tMatrixOfDouble& M,
-                                const tParam& Param);
+                                const tParam& Param, const tAnalysisProgress& Progress = {});
 // Entry k: the equilibrium size (sum of p A / T) of the patches without patch k,
 // integrated until the change over a block reaches rounding level or 10,000,000
 // steps are counted.
 utile::tVectorOfDouble FindMetapopSizeMinusOnePatch(const tArrayOfCircles& Patches,
-                                                    const utile::tMatrixOfDouble& M, const tParam& Param);
+                                                    const utile::tMatrixOfDouble& M, const tParam& Param,
+                                                    const tAnalysisProgress& Progress = {});
 // The equilibrium of the patches: EquilibriumOccupancy, MetapopulationSize, each
 // patch's loss of size when removed (PatchSizeContributions) and the sensitivity
 // of the size to its area (PatchSizeSensitivities), both scaled to sum one; the
@@ -245,7 +282,8 @@ utile::tVectorOfDouble FindMetapopSizeMinusOnePatch(const tArrayOfCircles& Patch
 // to the patches. The extents are not used. The distances are the landscape's
 // own for Patches, those between the array's patches for any other array.
 void FindMetapopulationSize(const tParam& Param, const tArrayOfCircles& Patches, Double XMin, Double XMax,
-                            Double YMin, Double YMax, Integer Rows, Integer Cols);
+                            Double YMin, Double YMax, Integer Rows, Integer Cols,
+                            const tAnalysisProgress& Progress = {});
 
 // ------------------------------------------------------------------ grid maps of a hypothetical patch
 //
@@ -264,7 +302,8 @@ void FindMetapopulationSize(const tParam& Param, const tArrayOfCircles& Patches,
 // PerCentBootstrap % of the patches drawn with replacement (the clamp is [0, 1000]
 // under a mask); a patch never drawn keeps -1 in both value vectors.
 void ComputeTestPosition(const tParam& Param, Double XMin, Double XMax, Double YMin, Double YMax,
-                         Integer Cols, Integer Rows, const tArrayOfCircles& Patches);
+                         Integer Cols, Integer Rows, const tArrayOfCircles& Patches,
+                         const tAnalysisProgress& Progress = {});
 // The contribution of a new patch at each cell to colonisation, each patch
 // weighted by its share in the colonisation of the others: EquilibriumOccupancy,
 // ContributionMap (the transpose of the shares B[i][j] of patch i's colonisation
@@ -273,7 +312,7 @@ void ComputeTestPosition(const tParam& Param, Double XMin, Double XMax, Double Y
 // cell. A patch without colonisation pressure has a zero row of B, a patch
 // without occupancy weight 0.
 void FindMatB(const tParam& Param, const tArrayOfCircles& Patches, Double XMin, Double XMax, Double YMin,
-              Double YMax, Integer Cols, Integer Rows);
+              Double YMax, Integer Cols, Integer Rows, const tAnalysisProgress& Progress = {});
 // The contribution to colonisation of a new patch at (x, y), from the occupancy p
 // and the weights w of the patches; 0 for one patch and for an extinction rate of 0.
 Double hypotheticContribution(Double x, Double y, const tParam& Param, const tArrayOfCircles& Patches,

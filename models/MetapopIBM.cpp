@@ -1141,6 +1141,10 @@ void tPatchSexuate::SetInd(Integer i, const tIndividual& ind) {
   if (stored.fSex == sMale && stored.AgeClass(GetSpecies()->AgeReproduction()) == acAdult) AppendMale(stored);
 }
 
+uint64_t tPatchSexuate::StorageBytes() const {
+  return tPatch::StorageBytes() + fMales.capacity() * sizeof(tMale);
+}
+
 void tPatchSexuate::Clear() {
   tPatch::Clear();
   fMales.clear();
@@ -1311,8 +1315,14 @@ void tMetaPop::SetReproductionMode(tReproductionMode mode) {
 }
 
 void tMetaPop::Clear() {
-  while (!fPatches.empty()) fPatches.pop_back();
+  uint64_t freed = 0;
+  while (!fPatches.empty()) {
+    freed += fPatches.back()->StorageBytes();
+    fPatches.pop_back();
+  }
+  // The pedigree gives its own memory back; a large population is given back too.
   if (fPedigree) fPedigree->Clear();
+  utile::ReleaseAfterFreeing(freed);
 }
 
 void tMetaPop::AddPatches(Integer n) {

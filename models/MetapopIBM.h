@@ -448,6 +448,8 @@ class tPatch {
   void RemoveAt(Integer position, Integer ageReproduction);
   // Closes the holes, keeping the order.
   virtual void Compact();
+  // What the lists of its individuals hold, in bytes.
+  virtual uint64_t StorageBytes() const { return fInd.capacity() * sizeof(tIndividual); }
   // Recounts the age classes after the age of reproduction changed.
   virtual void Reclassify();
   void ClearCounts();
@@ -492,6 +494,7 @@ class tPatchSexuate : public tPatch {
   friend class tPatch;
   void Compact() override;
   void Reclassify() override;
+  uint64_t StorageBytes() const override;
   void AppendMale(tIndividual& ind);
   void RemoveMale(tIndividual& ind);
   Integer MalePosition(Integer k);

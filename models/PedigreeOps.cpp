@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "Utile/Platform.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "Utile/VectorOps.h"
@@ -31,7 +32,12 @@ class tChunkedArray {
   }
   // Releases the chunks that hold no index below n.
   void ShrinkTo(size_t n) { fChunks.resize((n + ChunkSize - 1) / ChunkSize); }
-  void Clear() { fChunks.clear(); }
+  // Releases every chunk; returns the bytes they held.
+  uint64_t Clear() {
+    const uint64_t bytes = uint64_t(fChunks.size()) * ChunkSize * sizeof(T);
+    std::vector<std::unique_ptr<T[]>>().swap(fChunks);
+    return bytes;
+  }
 
  private:
   std::vector<std::unique_ptr<T[]>> fChunks;
@@ -87,11 +93,17 @@ class tCensusPool {
     return fEntries[uint64_t(list.Offset) + k];
   }
 
-  void Clear() {
-    fEntries.Clear();
+  // Returns the bytes it held, at least.
+  uint64_t Clear() {
+    uint64_t bytes = fEntries.Clear();
     fTop = 0;
-    for (auto& free : fFree) free.clear();
-    fOversized.clear();
+    for (auto& free : fFree) {
+      bytes += free.capacity() * sizeof(Cardinal);
+      std::vector<Cardinal>().swap(free);
+    }
+    for (const auto& [id, list] : fOversized) bytes += list.capacity() * sizeof(Cardinal);
+    std::unordered_map<Cardinal, std::vector<Cardinal>>().swap(fOversized);
+    return bytes;
   }
 
  private:
@@ -154,11 +166,8 @@ class tPedigreeStore {
   tChunkedArray<tCensusList, ChunkBits> Censuses;
   tCensusPool Pool;
 
-  void Clear() {
-    Records.Clear();
-    Censuses.Clear();
-    Pool.Clear();
-  }
+  // Returns the bytes it held, at least.
+  uint64_t Clear() { return Records.Clear() + Censuses.Clear() + Pool.Clear(); }
   Cardinal CensusCount(Cardinal id) const { return Censuses[id].Count; }
   Cardinal Census(Cardinal id, Cardinal k) const { return Pool.At(id, Censuses[id], k); }
 };
@@ -183,13 +192,14 @@ class tRelationshipCache {
     fKeys[slot] = key;
     fValues[slot] = value;
   }
-  void Clear() {
-    fKeys.clear();
-    fKeys.shrink_to_fit();
-    fValues.clear();
-    fValues.shrink_to_fit();
+  // Returns the bytes it held.
+  uint64_t Clear() {
+    const uint64_t bytes = fKeys.capacity() * sizeof(uint64_t) + fValues.capacity() * sizeof(Single);
+    std::vector<uint64_t>().swap(fKeys);
+    std::vector<Single>().swap(fValues);
     fSize = 0;
     fMask = 0;
+    return bytes;
   }
 
  private:
@@ -224,7 +234,11 @@ tPedigree::tPedigree()
   SetMutationRate(0);
 }
 
-tPedigree::~tPedigree() = default;
+tPedigree::~tPedigree() {
+  // A run's pedigree is most of what the program holds: freed, it is given back.
+  const uint64_t freed = FreeWindow() + fCache->Clear() + fStore->Clear() + FreeGenerations();
+  utile::ReleaseAfterFreeing(freed);
+}
 
 void tPedigree::Add(Cardinal date, Cardinal id, Cardinal mother, Cardinal father, Cardinal patch,
                     tPedigreeSex sex) {
@@ -271,13 +285,20 @@ void tPedigree::AddPosition(Cardinal id, Cardinal patch) {
 }
 
 void tPedigree::Clear() {
-  InvalidateWindow();
   fCount = 0;
   fPatchCount = 0;
   fGenerationCount = 0;
-  ClearCoancestries();
+  // Everything is freed before the memory is given back, once: a new run then
+  // starts from memory the system has, not beside the old run's.
+  const uint64_t freed = FreeWindow() + fCache->Clear() + fStore->Clear() + FreeGenerations();
   fGenerations.assign(1, 1);
-  fStore->Clear();
+  utile::ReleaseAfterFreeing(freed);
+}
+
+uint64_t tPedigree::FreeGenerations() {
+  const uint64_t bytes = fGenerations.capacity() * sizeof(Cardinal);
+  std::vector<Cardinal>().swap(fGenerations);
+  return bytes;
 }
 
 void tPedigree::SetCapacity(Cardinal n) {
@@ -388,8 +409,8 @@ void tPedigree::PrepareForAnalysis() {
 }
 
 void tPedigree::ClearCoancestries() {
-  fCache->Clear();
-  InvalidateWindow();
+  const uint64_t freed = fCache->Clear() + FreeWindow();
+  utile::ReleaseAfterFreeing(freed);
 }
 
 Single tPedigree::ComputeRelationship(Cardinal i, Cardinal j) {
@@ -558,6 +579,8 @@ class tKinshipWindow {
   }
   // R(id, y) for every column y before the individual's own.
   const Single* Values(Cardinal id, std::vector<Single>& scratch) const;
+  // What it holds, at least.
+  uint64_t Bytes() const;
 
  private:
   static constexpr size_t BatchSize = 128;
@@ -857,6 +880,17 @@ const Single* tKinshipWindow::Values(Cardinal id, std::vector<Single>& scratch) 
   return out;
 }
 
+uint64_t tKinshipWindow::Bytes() const {
+  uint64_t bytes = fFlags.capacity() * sizeof(uint8_t) + fEnd.capacity() * sizeof(Cardinal) +
+                   fColumnOf.capacity() * sizeof(Cardinal) + fExpiryOrder.capacity() * sizeof(Cardinal);
+  bytes += fColumnID.capacity() * sizeof(Cardinal) + fDiagonal.capacity() * sizeof(Single) +
+           fColumnRow.capacity() * sizeof(Cardinal);
+  for (const auto& row : fRows)
+    if (row) bytes += uint64_t(fStride) * sizeof(Single);
+  for (const std::vector<Single>& spare : fSpare) bytes += spare.capacity() * sizeof(Single);
+  return bytes;
+}
+
 tKinshipWindow& tPedigree::Window(Cardinal date) {
   if (!fWindow) fWindow = std::make_unique<tKinshipWindow>(*this);
   if (!fWindow->CanServe(date)) fWindow->Start(date);
@@ -865,7 +899,14 @@ tKinshipWindow& tPedigree::Window(Cardinal date) {
 }
 
 void tPedigree::InvalidateWindow() {
-  if (fWindow) fWindow.reset();
+  if (fWindow) utile::ReleaseAfterFreeing(FreeWindow());
+}
+
+uint64_t tPedigree::FreeWindow() {
+  if (!fWindow) return 0;
+  const uint64_t bytes = fWindow->Bytes();
+  fWindow.reset();
+  return bytes;
 }
 
 // ------------------------------------------------------------------ analyses
@@ -1002,6 +1043,15 @@ tGeneticPedigree::tGeneticPedigree(tPedigree& pedigree) : fPedigree(&pedigree) {
   fUnpruned.assign(size, true);
   fGenomeMother.assign(size, 0);
   fGenomeFather.assign(size, 0);
+}
+
+tGeneticPedigree::~tGeneticPedigree() {
+  // Two genomes for every ID of a long run's pedigree: given back once freed.
+  const uint64_t freed = (fGenomeMother.capacity() + fGenomeFather.capacity()) * sizeof(Int64);
+  std::vector<Int64>().swap(fGenomeMother);
+  std::vector<Int64>().swap(fGenomeFather);
+  std::vector<bool>().swap(fUnpruned);
+  utile::ReleaseAfterFreeing(freed);
 }
 
 void tGeneticPedigree::SetAlleleCount(Integer n) {

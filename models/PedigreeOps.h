@@ -162,7 +162,11 @@ class tPedigree {
   friend class tKinshipWindow;
 
   tKinshipWindow& Window(Cardinal date);
+  // Frees the analyses' working set and gives its memory back when it was large.
   void InvalidateWindow();
+  // These free and return the bytes freed, for one release after all of them.
+  uint64_t FreeWindow();
+  uint64_t FreeGenerations();
 
   Cardinal fAgeReproduction = 0;
   Cardinal fCount = 0;
@@ -186,6 +190,9 @@ class tGeneticPedigree {
   // Genomes for every ID of the pedigree as it is now; every ID unpruned. The
   // pedigree is not owned and must outlive this object.
   explicit tGeneticPedigree(tPedigree& pedigree);
+  ~tGeneticPedigree();
+  tGeneticPedigree(tGeneticPedigree&&) = default;
+  tGeneticPedigree& operator=(tGeneticPedigree&&) = default;
 
   // Between 1 and 255 alleles per locus, written 1..AlleleCount.
   void SetAlleleCount(Integer n);

@@ -153,7 +153,7 @@ void tChartLines::Clear(QXYSeries* series) {
   tLine* line = Line(series);
   if (!line) return;
   line->Points.clear();
-  line->Drawn = line->Ranged = 0;
+  line->Drawn = line->Ranged = line->Painted = 0;
   line->HasRange = false;
   Invalidate();
 }
@@ -166,6 +166,11 @@ QList<QPointF> tChartLines::Points(const QXYSeries* series) const {
 qsizetype tChartLines::Count(const QXYSeries* series) const {
   const tLine* line = Line(series);
   return line ? line->Points.size() : 0;
+}
+
+qsizetype tChartLines::PaintedCount(const QXYSeries* series) const {
+  const tLine* line = Line(series);
+  return line ? line->Painted : 0;
 }
 
 bool tChartLines::Range(const QXYSeries* series, double& minX, double& maxX, double& minY, double& maxY) {
@@ -194,12 +199,12 @@ tChartLines::tFrame tChartLines::CurrentFrame() const {
   return frame;
 }
 
-void tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from,
+bool tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from,
                              qsizetype to, const QPen& pen) const {
   const double spanX = frame.MaxX - frame.MinX, spanY = frame.MaxY - frame.MinY;
-  if (!(spanX > 0) || !(spanY > 0) || frame.Plot.width() <= 0 || frame.Plot.height() <= 0) return;
+  if (!(spanX > 0) || !(spanY > 0) || frame.Plot.width() <= 0 || frame.Plot.height() <= 0) return false;
   const qsizetype start = std::max<qsizetype>(0, from - 1);
-  if (to - start < 2) return;
+  if (to - start < 2) return true;
   const double sx = frame.Plot.width() / spanX, sy = frame.Plot.height() / spanY;
   const QList<QPointF> points = CombineByColumn(line.Points.constData() + start, to - start, frame.MinX,
                                                 spanX / (frame.Plot.width() * frame.Ratio));
@@ -227,6 +232,7 @@ void tChartLines::DrawPoints(QPainter& painter, const tFrame& frame, const tLine
     run.append(QPointF(x, y));
   }
   flush();
+  return true;
 }
 
 void tChartLines::Redraw(const tFrame& frame) {
@@ -245,8 +251,10 @@ void tChartLines::Redraw(const tFrame& frame) {
     auto* series = qobject_cast<QXYSeries*>(s);
     tLine* line = series ? Line(series) : nullptr;
     if (!line) continue;
-    if (series->isVisible()) DrawPoints(painter, frame, *line, 0, line->Points.size(), series->pen());
+    const bool painted =
+        series->isVisible() && DrawPoints(painter, frame, *line, 0, line->Points.size(), series->pen());
     line->Drawn = line->Points.size();
+    line->Painted = painted ? line->Drawn : 0;
   }
 }
 
@@ -274,7 +282,9 @@ void tChartLines::Update() {
         painter->setRenderHint(QPainter::Antialiasing);
         painter->translate(-frame.Picture.topLeft());
       }
-      DrawPoints(*painter, frame, *line, line->Drawn, line->Points.size(), series->pen());
+      if (DrawPoints(*painter, frame, *line, line->Drawn, line->Points.size(), series->pen()) &&
+          line->Painted == line->Drawn)
+        line->Painted = line->Points.size();
       drawn = true;
     }
     line->Drawn = line->Points.size();

@@ -56,6 +56,10 @@ public:
   // Every point of a series held here, in the order they came.
   QList<QPointF> Points(const QXYSeries* series) const;
   qsizetype Count(const QXYSeries* series) const;
+  // How many of a series' points the picture held when it was last drawn or
+  // added to: the points handed to the screen (0 for a hidden line, or while the
+  // plot area or the axes could not take a line).
+  qsizetype PaintedCount(const QXYSeries* series) const;
   // The range of the finite points of a series held here; false when it has none.
   bool Range(const QXYSeries* series, double& minX, double& maxX, double& minY, double& maxY);
 
@@ -78,6 +82,7 @@ private:
   struct tLine {
     QList<QPointF> Points;
     qsizetype Drawn = 0;  // points on the picture
+    qsizetype Painted = 0;  // of them, those painted there (PaintedCount)
     // The range of the finite points among the first Ranged.
     qsizetype Ranged = 0;
     double MinX = 0, MaxX = 0, MinY = 0, MaxY = 0;
@@ -97,8 +102,9 @@ private:
   // The points that came since the range was last taken, in the range.
   static void UpdateRange(tLine& line);
   tFrame CurrentFrame() const;
-  // Draws points [From, To) of a line (the one before From joins them on).
-  void DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from, qsizetype to,
+  // Draws points [From, To) of a line (the one before From joins them on);
+  // false when the frame cannot show a line.
+  bool DrawPoints(QPainter& painter, const tFrame& frame, const tLine& line, qsizetype from, qsizetype to,
                   const QPen& pen) const;
   void Redraw(const tFrame& frame);
   // The picture is drawn anew at the next update or painting.

@@ -652,6 +652,10 @@ Integer tGraphicChart::PointCount(const QXYSeries* series) const {
   return static_cast<Integer>(fLines->Holds(series) ? fLines->Count(series) : series->count());
 }
 
+Integer tGraphicChart::PaintedPointCount(const QXYSeries* series) const {
+  return series != nullptr && fLines->Holds(series) ? static_cast<Integer>(fLines->PaintedCount(series)) : -1;
+}
+
 QList<QPointF>& tGraphicChart::LinePoints(QLineSeries* series) { return fLines->PointList(series); }
 
 void tGraphicChart::AddPointSource(const void* key, std::function<void()> hand) {
@@ -840,15 +844,18 @@ QString tGraphicChart::DataText() {
     writeValues(xs);
     writeValues(ys);
   };
+  auto writeLine = [&](const QString& title, const QList<QPointF>& points) {
+    std::vector<double> xs, ys;
+    for (const QPointF& p : points)
+      if (std::isfinite(p.y())) {  // gaps hold no value
+        xs.push_back(p.x());
+        ys.push_back(p.y());
+      }
+    writeSeries(title, xs, ys);
+  };
   for (QAbstractSeries* series : chart()->series()) {
     if (auto* xy = qobject_cast<QXYSeries*>(series)) {
-      std::vector<double> xs, ys;
-      for (const QPointF& p : Points(xy))
-        if (std::isfinite(p.y())) {  // gaps hold no value
-          xs.push_back(p.x());
-          ys.push_back(p.y());
-        }
-      writeSeries(series->name(), xs, ys);
+      writeLine(series->name(), Points(xy));
     } else if (auto* bars = qobject_cast<QAbstractBarSeries*>(series)) {
       for (QBarSet* set : bars->barSets()) {
         std::vector<double> xs, ys;
@@ -860,6 +867,7 @@ QString tGraphicChart::DataText() {
       }
     }
   }
+  if (fLayerLines) fLayerLines(writeLine);
   for (const QString& line : fMetadata) text += line + "\r\n";
   return text;
 }

@@ -173,6 +173,10 @@ public:
   Integer PointCount(const QXYSeries* series) const;
   // Empties one series.
   void ClearPoints(QXYSeries* series);
+  // How many of a line series' points the chart's picture of its lines held
+  // when it was last drawn (those handed to the screen); -1 for a series the
+  // charting library draws itself.
+  Integer PaintedPointCount(const QXYSeries* series) const;
   // The list in which the chart keeps the points of a line series, for a caller
   // that appends hundreds of points a step (tLineSeriesSet) without a look-up
   // for each: points appended to it are drawn at the next refresh, which
@@ -200,7 +204,12 @@ public:
   // The picture by the file's extension: ".svg" vector graphics, ".bmp" 24-bit
   // bitmap. False for any other extension; EInOutError when writing fails.
   bool SaveImage(const QString& fileName);
-  // The series (title, x values, y values) then the metadata, as text.
+  // Lines that the caller draws without series (on a tChartLayer, for
+  // thousands of lines): the data text writes each after the series, as a
+  // series of that title and points. The function calls Each once a line.
+  using tEachLine = std::function<void(const QString& title, const QList<QPointF>& points)>;
+  void SetLayerLines(std::function<void(const tEachLine& each)> lines) { fLayerLines = std::move(lines); }
+  // The series (title, x values, y values), the layer's lines, then the metadata, as text.
   QString DataText();
   void SaveData(const QString& fileName);
   // A chart on a page frees the page, on its own window closes the window,
@@ -254,6 +263,7 @@ private:
   // Other series that took points without telling the library yet.
   QList<QPointer<QXYSeries>> fStale;
   std::vector<std::pair<const void*, std::function<void()>>> fPointSources;
+  std::function<void(const tEachLine&)> fLayerLines;
   QTimer fRefreshTimer;
   // Milliseconds the last refresh and the last painting took.
   qint64 fLastRefreshCost = 0;

@@ -12,7 +12,12 @@ namespace utile::gui {
 
 // ------------------------------------------------------------- the program
 
-tApplication::tApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+tApplication::tApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // The window library has just set the C library's locale from the environment:
+  // numbers are read and written alike in every locale, and only the raster
+  // documentation files keep the user's decimal separator.
+  utile::TakeUserNumericLocale();
+}
 
 bool tApplication::notify(QObject* receiver, QEvent* event) {
   // A handler's arithmetic would otherwise pay for the wide registers that the

@@ -22,7 +22,8 @@ namespace utile::gui {
 
 // The application of a program. An error that a window's handler lets pass ends
 // up here: its message is shown in an error box and the program goes on with the
-// next message.
+// next message. Once made, it has taken the user's decimal separator
+// (utile::TakeUserNumericLocale) and set LC_NUMERIC back to "C".
 class tApplication : public QApplication {
  public:
   tApplication(int& argc, char** argv);

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <random>
 #include <string>
 
+#include "TestSupport/SeededLandscapes.h"
 #include "Utile/MatrixOps.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -384,6 +386,94 @@ void BM_FindMetapopSizeMinusOnePatchPlain(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_FindMetapopSizeMinusOnePatchPlain)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+// The equilibrium at the simple demographic workbench's defaults on seeded
+// landscapes of 30 and 100 patches over 200 x 200 (tests/TestSupport/SeededLandscapes.h),
+// each with one where an integration without a patch ends in a cycle that only
+// its 10,000,000 steps end: FindPequ and FindMetapopSizeMinusOnePatch beside the
+// integrations as they were (models::reference, bench/models/MetapopCommonReference.h),
+// each case's reference first. The results must be the reference's bit for bit,
+// or the benchmark reports an error; without the reference in the run they are
+// not compared. The whole analysis follows, without a reference.
+namespace {
+
+struct tSeededCase {
+  int Patches, Seed;
+  const char* Label;
+};
+constexpr tSeededCase SeededCases[] = {
+    {30, 3, "30 patches"},
+    {30, 67, "30 patches, one integration to its step limit"},
+    {100, 1, "100 patches"},
+    {100, 110, "100 patches, one integration to its step limit"},
+};
+
+struct tEquilibrium {
+  utile::tVectorOfDouble Occupancy, Sizes;
+  bool operator==(const tEquilibrium&) const = default;
+};
+std::map<int, tEquilibrium> gReferenceEquilibria;
+
+utile::tMatrixOfDouble SeededMatrix(const tSeededCase& c, models::tParam& param) {
+  models::ResetLandscape();
+  Patches = testsupport::SeededLandscape(c.Patches, c.Seed);
+  param = testsupport::SimpleDemoDefaults();
+  return ColonisationMatrix(param);
+}
+
+void RunEquilibrium(benchmark::State& state, bool reference) {
+  const int index = static_cast<int>(state.range(0));
+  const tSeededCase& c = SeededCases[index];
+  models::tParam param;
+  const utile::tMatrixOfDouble m = SeededMatrix(c, param);
+  tEquilibrium result;
+  for (auto _ : state) {
+    if (reference) {
+      result.Occupancy = models::reference::FindPequ(Patches, m, param);
+      result.Sizes = models::reference::FindMetapopSizeMinusOnePatch(Patches, m, param);
+    } else {
+      result.Occupancy = models::FindPequ(Patches, m, param);
+      result.Sizes = models::FindMetapopSizeMinusOnePatch(Patches, m, param);
+    }
+    benchmark::DoNotOptimize(result.Sizes.data());
+  }
+  std::string label = c.Label;
+  if (reference) {
+    gReferenceEquilibria[index] = result;
+  } else if (const auto found = gReferenceEquilibria.find(index); found == gReferenceEquilibria.end()) {
+    label += " (not compared)";
+  } else if (!(found->second == result)) {
+    state.SkipWithError("the results differ from the reference's");
+  }
+  state.SetLabel(label);
+}
+
+const bool gEquilibriumBenchmarks = [] {
+  for (int index = 0; index < static_cast<int>(std::size(SeededCases)); ++index)
+    for (bool reference : {true, false}) {
+      auto* b = benchmark::RegisterBenchmark(
+          reference ? "BM_Reference_EquilibriumAtDefaults" : "BM_EquilibriumAtDefaults",
+          [reference](benchmark::State& state) { RunEquilibrium(state, reference); });
+      b->Arg(index)->Unit(benchmark::kMillisecond);
+      // The reference integrates 10,000,000 steps of 29 or 99 patches there: seconds to minutes.
+      if (reference && (index == 1 || index == 3)) b->Iterations(1);
+    }
+  return true;
+}();
+
+void BM_FindMetapopulationSizeAtDefaults(benchmark::State& state) {
+  const tSeededCase& c = SeededCases[state.range(0)];
+  models::tParam param;
+  SeededMatrix(c, param);
+  for (auto _ : state) {
+    models::FindMetapopulationSize(param, Patches, 0, 200, 0, 200, 100, 100);
+    benchmark::DoNotOptimize(models::MetapopulationSize);
+  }
+  state.SetLabel(c.Label);
+}
+BENCHMARK(BM_FindMetapopulationSizeAtDefaults)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

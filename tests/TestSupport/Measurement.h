@@ -5,10 +5,13 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -69,6 +72,23 @@ class tPeakMemory {
 
  private:
   double fStart = 0;
+};
+
+// The allocator as a windowed program leaves it (glibc): once a block of tens of
+// megabytes has been freed (a picture of a window, say), blocks below that size
+// come from the heap rather than from mappings of their own, and stay with the
+// allocator when they are freed. A block taken later, above them, as the windows
+// take while a run goes on, keeps the heap from shrinking back by itself.
+class tHeapAsWindowsLeaveIt {
+ public:
+  tHeapAsWindowsLeaveIt() {
+    void* volatile picture = std::malloc(size_t(30) << 20);
+    std::free(picture);
+  }
+  void TakeBlockAbove() { fBlocks.push_back(std::make_unique<char[]>(size_t(1) << 20)); }
+
+ private:
+  std::vector<std::unique_ptr<char[]>> fBlocks;
 };
 
 }  // namespace testsupport

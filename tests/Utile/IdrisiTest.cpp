@@ -11,11 +11,13 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "TestSupport/FakeMemory.h"
 #include "TestSupport/MapFiles.h"
+#include "TestSupport/NumericLocale.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
@@ -120,10 +122,13 @@ std::string ReplaceOnce(std::string text, const std::string& old, const std::str
   return text.replace(text.find(old), old.size(), by);
 }
 
-class tDecimalSeparatorGuard {
+// The user's decimal separator, as a program takes it from the environment.
+class tUserSeparatorGuard {
 public:
-  explicit tDecimalSeparatorGuard(char separator) : fSaved(DecimalSeparator) { DecimalSeparator = separator; }
-  ~tDecimalSeparatorGuard() { DecimalSeparator = fSaved; }
+  explicit tUserSeparatorGuard(char separator) : fSaved(UserDecimalSeparator) {
+    UserDecimalSeparator = separator;
+  }
+  ~tUserSeparatorGuard() { UserDecimalSeparator = fSaved; }
 
 private:
   char fSaved;
@@ -594,7 +599,7 @@ TEST_F(Idrisi, DocumentationThatCannotBeWrittenRaisesAnError) {
 }
 
 TEST_F(Idrisi, NumbersFollowTheDecimalSeparatorAndReadEither) {
-  tDecimalSeparatorGuard comma(',');
+  tUserSeparatorGuard comma(',');
   tRaster r;
   r.FileName = Name("comma");
   r.Columns = r.Rows = 1;
@@ -607,6 +612,47 @@ TEST_F(Idrisi, NumbersFollowTheDecimalSeparatorAndReadEither) {
   EXPECT_EQ(12.5L, tRaster(Name("comma")).maxX);
   WriteFileBytes(Name("point.rdc"), "data type   : real\ncolumns     : 1\nrows        : 1\nmax. X      : 7.25\n");
   EXPECT_EQ(7.25L, tRaster(Name("point")).maxX);
+}
+
+// Under the locale of a user whose decimal separator is the comma (LC_NUMERIC set as
+// the window library sets it) the documentation is written and read as under "C":
+// its numbers carry the user's separator, whatever the C library's locale.
+TEST_F(Idrisi, DocumentationIsTheSameUnderEveryLocale) {
+  for (const char separator : {'.', ','}) {
+    SCOPED_TRACE(separator);
+    tUserSeparatorGuard user(separator);
+    const auto written = testsupport::UnderEachLocale([&] {
+      tRaster r;
+      r.FileName = Name("locale");
+      r.Columns = 3;
+      r.Rows = 7;
+      r.minX = -0.1L;
+      r.maxX = 12.5L;
+      r.maxY = 1e-20L;
+      r.MinValue = 0.1f;
+      r.MaxValue = 1.0f / 3;
+      r.BackGround = bsChecked;
+      r.BackGroundValue = -9999.5f;
+      r.WriteDoc();
+      const tRaster back(Name("locale"));
+      return std::make_tuple(ReadFileBytes(Name("locale.rdc")), back.minX, back.maxY, back.MinValue,
+                             back.MaxValue, back.BackGroundValue, back.Resolution);
+    });
+    for (const auto& under : written) {
+      ASSERT_TRUE(under.Set) << testsupport::tNumericLocale::Missing(under.Locale);
+      EXPECT_EQ(under.Result, written.front().Result) << under.Locale;
+    }
+    const std::string point = separator == ',' ? "," : ".";
+    const std::string text = std::get<0>(written.front().Result);
+    for (const std::string& line :
+         {"min. X      : -0" + point + "1\r\n", std::string("max. Y      : 1E-20\r\n"),
+          "min. value  : 0" + point + "1\r\n", "max. value  : 0" + point + "33333334\r\n",
+          "flag value  : -9999" + point + "5\r\n", "resolution  : 2" + point + "1\r\n"})
+      EXPECT_TRUE(Contains(text, line)) << line << " in\n" << text;
+    EXPECT_EQ(std::get<1>(written.front().Result), static_cast<Extended>(-0.1));  // read as a double
+    EXPECT_EQ(std::get<3>(written.front().Result), 0.1f);
+    EXPECT_EQ(std::get<4>(written.front().Result), 1.0f / 3);
+  }
 }
 
 TEST_F(Idrisi, BadDocumentationRaisesErrorsNamingTheFile) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport/MapFiles.h"
+#include "TestSupport/NumericLocale.h"
 #include "TestSupport/PictureFiles.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/ColorOps.h"
@@ -53,14 +54,33 @@ TEST_F(MapExports, AsciiGridHasItsHeaderAndRowsOfCellsWithTwoBlanks) {
       {"none", "none", header + rows},
       {"7", "no background", header + rows},
   };
-  const char saved = DecimalSeparator;
-  DecimalSeparator = ',';
+  // The user's separator is the comma: the grid keeps the point all the same.
+  const char saved = DecimalSeparator, savedUser = UserDecimalSeparator;
+  DecimalSeparator = UserDecimalSeparator = ',';
   for (const auto& c : cases) {
     SmallMap(c.Flag, c.Definition);
     ExportAsciiGrid(tRaster(Stem("m.rst")), Stem("m.asc"));
     EXPECT_EQ(c.Expected, ReadFileBytes(Stem("m.asc"))) << c.Definition;
   }
   DecimalSeparator = saved;
+  UserDecimalSeparator = savedUser;
+}
+
+// LC_NUMERIC of a user whose decimal separator is the comma, as the window library
+// sets it: the exports are written byte for byte as under "C".
+TEST_F(MapExports, ExportsAreTheSameUnderEveryLocale) {
+  SmallMap("-9999", "background");
+  const auto written = UnderEachLocale([&] {
+    const tRaster map(Stem("m.rst"));
+    ExportAsciiGrid(map, Stem("m.asc"));
+    ExportMatrixFile(map, Stem("m.txt"), false);
+    ExportMatrixFile(map, Stem("m.bin"), true);
+    return ReadFileBytes(Stem("m.asc")) + ReadFileBytes(Stem("m.txt")) + ReadFileBytes(Stem("m.bin"));
+  });
+  for (const auto& under : written) {
+    ASSERT_TRUE(under.Set) << tNumericLocale::Missing(under.Locale);
+    EXPECT_EQ(under.Result, written.front().Result) << under.Locale;
+  }
 }
 
 TEST_F(MapExports, MatrixFilesHoldTheCellsAsTextAndExactly) {

@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "TestSupport/FakeMemory.h"
+#include "TestSupport/Measurement.h"
 #include "Utile/Platform.h"
 
 namespace {
@@ -74,6 +76,30 @@ TEST(Platform, SystemQueries) {
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ('/', folder.back());
   EXPECT_FALSE(utile::StartProgram("/nonexistent/program-that-is-not-there"));
+}
+
+// ------------------------------------------------------------------ the process's own memory
+
+constexpr double Megabyte = 1024.0 * 1024.0;
+
+double ResidentMegabytes() {
+  return static_cast<double>(utile::ResidentMemory()) / Megabyte;
+}
+
+// The resident memory is the process's own: what the system reports for it, up
+// by what it writes, down by what it unmaps.
+TEST(PlatformMemory, ResidentMemoryFollowsWhatTheProcessHolds) {
+  EXPECT_NEAR(ResidentMegabytes(), testsupport::ResidentMB("VmRSS:"), 2.0);
+  const double before = ResidentMegabytes();
+  // Far above any size the allocator serves from its heap: a mapping of its own.
+  auto block = std::make_unique<std::vector<char>>(size_t(96) << 20, 'x');
+  const double written = ResidentMegabytes();
+  EXPECT_GE(written - before, 90.0);
+  block.reset();
+  // The sanitizers' allocator keeps what is freed in quarantine.
+  if (!testsupport::UnderSanitizers) {
+    EXPECT_LE(ResidentMegabytes(), written - 90.0);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <clocale>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -11,6 +12,7 @@
 #include "TestSupport/ExceptionMessages.h"
 #include "TestSupport/FakeMemory.h"
 #include "TestSupport/Measurement.h"
+#include "TestSupport/NumericLocale.h"
 #include "TestSupport/PrintfRealForm.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
@@ -281,7 +283,7 @@ TEST(RunTimeFormat, DefaultRealFormOfDoublesIsThePrintfOneOnEveryValue) {
     if (!check(unit(generator) * std::pow(10.0, static_cast<int>(generator() % 80) - 40))) return;
   // Both sides of every power of ten.
   for (int k = -323; k <= 308; ++k) {
-    const double power = std::strtod(("1e" + std::to_string(k)).c_str(), nullptr);
+    const double power = testsupport::CLibraryNumber("1e" + std::to_string(k));
     double below = power, above = power;
     for (int step = 0; step < 4;
          ++step, below = std::nextafter(below, 0.0), above = std::nextafter(above, Infinity))
@@ -295,7 +297,7 @@ TEST(RunTimeFormat, DefaultRealFormOfDoublesIsThePrintfOneOnEveryValue) {
     const int exponent = static_cast<int>(generator() % 80) - 40;
     for (const char* tail : {"4995", "5", "49949999999", "4995000001", "49999999", "0"}) {
       const std::string text = std::to_string(digits) + tail + "e" + std::to_string(exponent);
-      const double x = std::strtod(text.c_str(), nullptr);
+      const double x = testsupport::CLibraryNumber(text);
       for (const double y : {x, std::nextafter(x, 0.0), std::nextafter(x, Infinity)})
         if (!check(y)) return;
     }
@@ -309,14 +311,18 @@ TEST(RunTimeFormat, DefaultRealFormOfDoublesIsThePrintfOneOnEveryValue) {
   EXPECT_GT(checked, 2'000'000 / scale);
 }
 
+// A text, the decimal separator it is read with, whether it reads and the value it reads as.
+template <class tReal>
+struct tReadCase {
+  const char* Text;
+  char Separator;
+  bool Reads;
+  tReal Value;
+};
+
 TEST(RunTimeConversion, DoublesAreTheNearestToTheTextAndTheLargestWrittenRealReadsBack) {
   const double largest = std::numeric_limits<double>::max();
-  struct tCase {
-    const char* Text;
-    char Separator;
-    bool Reads;
-    double Value;
-  };
+  using tCase = tReadCase<double>;
   // clang-format off
   const tCase cases[] = {
       // 2^53 + 1 and a little more: above the half-way point, so up to 2^53 + 2
@@ -351,6 +357,83 @@ TEST(RunTimeConversion, DoublesAreTheNearestToTheTextAndTheLargestWrittenRealRea
     ASSERT_TRUE(TryStrToFloatAnySeparator(FloatToStr(x), back));
     EXPECT_EQ(FloatToStr(back), FloatToStr(x));
   }
+}
+
+// LC_NUMERIC of a user whose decimal separator is the comma, as the window library
+// sets it: the same values and texts as under "C".
+TEST(RunTimeConversion, NumbersReadAndWriteAlikeUnderEveryLocale) {
+  const double largest = std::numeric_limits<double>::max();
+  // clang-format off
+  const tReadCase<double> doubles[] = {
+      {"0.1", '.', true, 0.1},                         {"-2,5", ',', true, -2.5},
+      {"+2.5e-1", '.', true, 0.25},                    {"1.5", ',', false, 0},
+      {"1.79769313486232E+0308", '.', true, largest},  {"-1,79769313486232E308", ',', true, -largest},
+      {"1.5e400", '.', false, 0},                      {"-1.5e400", '.', false, 0},
+      {"1e99999999999999999999", '.', false, 0},        {"123456.7e-99999999999999", '.', true, 0},
+      {"1e-400", '.', true, 0},
+      {"4.9406564584124654e-324", '.', true, std::numeric_limits<double>::denorm_min()}};
+  const tReadCase<long double> extended[] = {
+      {"0.1", '.', true, 1.0L / 10},                   {"0,1", ',', true, 1.0L / 10},
+      {"-12345678901234567890e-30", '.', true, -12345678901234567890e-30L},
+      {"1.5e400", '.', true, 1.5e400L},                {"1e5000", '.', false, 0},
+      {"0.00001e-4940", '.', true, 0},                 {"1.5", ',', false, 0}};
+  // clang-format on
+  for (const std::string& name : testsupport::NumericLocales()) {
+    const testsupport::tNumericLocale locale(name);
+    ASSERT_TRUE(locale.Active()) << testsupport::tNumericLocale::Missing(name);
+    SCOPED_TRACE(name);
+    const auto check = [](const auto& cases) {
+      for (const auto& c : cases) {
+        decltype(c.Value) value = -1;
+        EXPECT_EQ(TryStrToFloat(c.Text, value, c.Separator), c.Reads) << c.Text;
+        if (c.Reads) {
+          EXPECT_EQ(value, c.Value) << c.Text;
+        }
+      }
+    };
+    check(doubles);
+    check(extended);
+    double zero = 1;
+    long double extendedZero = 1;
+    ASSERT_TRUE(TryStrToFloat("-1e-400", zero, '.') && TryStrToFloat("-1e-5000", extendedZero, '.'));
+    EXPECT_TRUE(std::signbit(zero) && std::signbit(extendedZero));
+    const tFormatCase written[] = {
+        {"0.5", Format("%g", 0.5)},
+        {"-2.50", Format("%.2f", -2.5)},
+        {"1,234,567.50", Format("%n", 1234567.5)},
+        {"1.00000000000000E-001", Format("%e", 0.1)},
+        {"1234.5", FloatToStr(1234.5)},
+        {" 1.00000000000000E-0001", FloatToDefaultStr(0.1)},
+        {"-1.79769313486232E+0308", FloatToDefaultStr(-largest)},
+        {" 2.50000000000000E-4000", FloatToDefaultStr(2.5e-4000L)},  // beyond a double
+        {"1,5", FloatToStrF(1.5, tFloatFormat::ffGeneral, 15, 0, ',')},
+    };
+    for (const auto& c : written) EXPECT_EQ(c.Expected, c.Actual);
+    EXPECT_EQ(1.5, StrToFloatDef(" 1.5 ", 0));
+  }
+}
+
+TEST(RunTimeLocale, TheUserSeparatorComesFromTheEnvironmentAndLcNumericGoesBackToC) {
+  const struct {
+    const char* Environment;
+    char Separator;
+  } cases[] = {{"fr_FR.UTF-8", ','}, {"de_DE.UTF-8", ','}, {"C", '.'}, {"no_SUCH.locale", '.'}};
+  const char saved = UserDecimalSeparator;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Environment);
+    const testsupport::tEnvironmentLocale environment(c.Environment);
+    // The program starts under the user's locale, as the window library leaves it.
+    const testsupport::tNumericLocale user(c.Separator == ',' ? c.Environment : "C");
+    ASSERT_TRUE(user.Active()) << testsupport::tNumericLocale::Missing(c.Environment);
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    EXPECT_EQ(EnvironmentDecimalSeparator(), c.Separator);
+    EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), before);  // asking leaves it alone
+    TakeUserNumericLocale();
+    EXPECT_EQ(UserDecimalSeparator, c.Separator);
+    EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    EXPECT_EQ(testsupport::tNumericLocale::DecimalPoint(), ".");
+  }
+  UserDecimalSeparator = saved;
 }
 
 TEST(RunTimeFormat, DefaultRealFormOfSinglesIsTheGeneralOne) {

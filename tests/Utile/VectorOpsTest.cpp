@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <tuple>
 
 #include "TestSupport/ExceptionMessages.h"
 #include "TestSupport/FakeMemory.h"
 #include "TestSupport/Measurement.h"
+#include "TestSupport/NumericLocale.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
@@ -533,3 +535,27 @@ TEST(VectorOps, AMatrixBeyondTheAddressSpaceLimitIsRefusedByTheReader) {
 }
 
 }  // namespace
+
+// LC_NUMERIC of a user whose decimal separator is the comma, as the window library
+// sets it: matrix files are written byte for byte as under "C", and read alike.
+TEST(VectorOps, MatrixFilesAreTheSameUnderEveryLocale) {
+  tTempFolder folder;
+  const tMatrixOfDouble m = {{0.1, -1.25, 1.0 / 3}, {6.02214076e23, -5e-324, 1.7976931348623157e308}};
+  const tMatrixOfBoolean b = {{true, false}, {false, true}};
+  for (const bool binary : {false, true}) {
+    SCOPED_TRACE(binary);
+    const auto written = testsupport::UnderEachLocale([&] {
+      MatSaveToFile(m, folder.File("m"), binary);
+      MatSaveToFile(b, folder.File("b"), binary);
+      return std::make_tuple(ReadBytes(folder.File("m")), ReadBytes(folder.File("b")),
+                             MatLoadFromFile(folder.File("m"), binary));
+    });
+    for (const auto& under : written) {
+      ASSERT_TRUE(under.Set) << testsupport::tNumericLocale::Missing(under.Locale);
+      EXPECT_EQ(under.Result, written.front().Result) << under.Locale;
+    }
+    if (binary) {
+      EXPECT_EQ(std::get<2>(written.front().Result), m);
+    }
+  }
+}

@@ -14,6 +14,7 @@
 #include <QtTest>
 #include <cmath>
 
+#include "ChartHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
@@ -218,6 +219,39 @@ class GraphWorkbenchTest : public QObject {
       QCOMPARE(chart->Metadata(), QStringList({"N=4", "1/alpha=30", "delta=0.1", "Zim=0", "Zem=1", "Zex=0",
                                                "Size threshold=5"}));
     }
+  }
+
+  void ComputedChartsShowAndSaveEveryThreshold() {
+    // Computed from the parameters page, looked at afterwards, page by page.
+    SetLandscape(FourPatches);
+    fBench->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fBench));
+    for (QCheckBox* box : {fBench->ckGroupCount, fBench->ckOverallSize, fBench->ckExpectedSize})
+      box->setChecked(true);
+    fBench->btCompute->click();
+    fBench->pcModel->setCurrentWidget(fBench->tsResults);
+    testsupport::tTempFolder folder;
+    const QString data = QString::fromStdString(folder.File("chart.txt"));
+    for (int page = 1; page <= 3; ++page) {
+      fBench->pcResults->setCurrentIndex(page);
+      utile::gui::tGraphicChart* chart = ResultChart(fBench, page);
+      const QString where = fBench->pcResults->tabText(page);
+      // At first sight: the thresholds 0 to 100 across the chart, each drawn
+      // (the group count ends on the top edge, 4 groups; the sizes on the
+      // bottom axis, where the picture does not tell the line from the axis).
+      const double reach = testsupport::LinesReachTo(chart);
+      if (page == 1)
+        QVERIFY2(std::fabs(reach - 100) <= 6 * 100 / chart->chart()->plotArea().width(),
+                 qPrintable(where + QString(": lines to %1").arg(reach)));
+      QCOMPARE(chart->PointCount(static_cast<QXYSeries*>(chart->SeriesAt(0))), 101);
+      const QString differs = testsupport::ChartDisagreement(chart, data);
+      QVERIFY2(differs.isEmpty(), qPrintable(where + ": " + differs));
+    }
+    // The kernel's chart: its 21 points, drawn by the charting library.
+    fBench->pcModel->setCurrentWidget(fBench->tsParameters);
+    QVERIFY(fBench->DispersalKernelGraph->isVisible());
+    const QString differs = testsupport::ChartDisagreement(fBench->DispersalKernelGraph, data);
+    QVERIFY2(differs.isEmpty(), qPrintable(differs));
   }
 
   void ExpectedSizeRestsOnTheKernel() {

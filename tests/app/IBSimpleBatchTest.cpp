@@ -21,6 +21,7 @@
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/GenotypeFiles.h"
+#include "TestSupport/NumericLocale.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
 #include "Utile/StringOps.h"
@@ -436,7 +437,7 @@ class IBSimpleBatchTest : public QObject {
       QVERIFY(landscape.size() == 14 && values.size() == 32 && values[0] == "2");
       patchCounts.insert(landscape[2]);
       loci.insert(values[22]);
-      QVERIFY(std::stod(values[1]) >= 0.2 && std::stod(values[1]) < 0.8);
+      QVERIFY(testsupport::PointNumber(values[1]) >= 0.2 && testsupport::PointNumber(values[1]) < 0.8);
     }
     QCOMPARE(patchCounts, std::set<std::string>({"3", "4", "5", "6", "7"}));
     QCOMPARE(loci, std::set<std::string>({"2", "3", "4", "5", "6"}));
@@ -474,6 +475,48 @@ class IBSimpleBatchTest : public QObject {
     QVERIFY(!fIB->tsSensitivity->btRunBatch->isEnabled() && !fIB->btRunBatch->isEnabled());
     Check(fIB->ckSensTheta, true);
     QVERIFY(fIB->btRunBatch->isEnabled());
+  }
+
+  // LC_NUMERIC of a user whose decimal separator is the comma, as the window library
+  // sets it from the environment: a row's sex ratios are the patches' own, and the
+  // model saved afterwards holds the numbers the line gave, as under "C".
+  void NumbersUnderACommaLocale() {
+    const std::string fileName = fRuns + "/comma.model";
+    std::string underComma;
+    {
+      const testsupport::tNumericLocale comma("fr_FR.UTF-8");
+      QVERIFY2(comma.Active(), testsupport::tNumericLocale::Missing("fr_FR.UTF-8").c_str());
+      const QStringList file =
+          Run("comma", {Line(Values("0.45", "0.25", "0.9", "2", "0", "5", "20", "0.125"))});
+      QVERIFY(file.size() == 2 && fIB->BatchErrors == 0);
+      const QStringList header = file[0].split('\t'), row = file[1].split('\t');
+      int between = 0;  // ratios strictly between 0 and 1
+      for (int p = 0; p < 4; ++p) {
+        const float ratio = fIB->Metapop->GetPatches(p)->SexRatio();
+        // The shortest decimal that reads back as the patch's single.
+        QString expected;
+        for (int digits = 1; digits <= 9; ++digits) {
+          expected = QString::number(double(ratio), 'g', digits);
+          if (expected.toFloat() == ratio) break;
+        }
+        QCOMPARE(row[header.indexOf(QString("SR%1").arg(p + 1, 2, 10, QChar('0')))], expected);
+        if (ratio > 0 && ratio < 1) ++between;
+      }
+      QVERIFY(between > 0);
+      fDialogs->FileNames.push_back(fileName);
+      fMain->mnSaveModel->trigger();
+      underComma = utile::LoadTextFromFile(fileName);
+    }
+    const QStringList lines = QString::fromStdString(underComma).split("\r\n");
+    QVERIFY(lines.size() > 13);
+    QCOMPARE(lines[6], QString("0.45"));
+    QCOMPARE(lines[12], QString("0.125\t").repeated(16));
+    for (const char* survival : {"0.9", "1.5"}) QVERIFY(lines.mid(14).contains(survival));
+    // Saved again under "C": the same file but for its date.
+    fMain->mnSaveModel->trigger();
+    QStringList again = QString::fromStdString(utile::LoadTextFromFile(fileName)).split("\r\n");
+    again[1] = lines[1];
+    QCOMPARE(again, lines);
   }
 };
 

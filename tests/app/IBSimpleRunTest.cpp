@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -26,6 +27,7 @@
 #include "TestSupport/ExceptionMessages.h"
 #include "TestSupport/Measurement.h"
 #include "Utile/MatrixOps.h"
+#include "Utile/Platform.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "Utile/gui/CustomChartSeries.h"
@@ -771,6 +773,59 @@ class IBSimpleRunTest : public QObject {
     Run();
     QVERIFY(fIB->Metapop->Pedigree()->Count() == fIB->Metapop->CurrentID - 1 &&
             fDialogs->Messages.size() == 2);
+  }
+
+  void TheMemoryGaugeShowsWhatTheProgramHolds() {
+    // 14 patches of capacity 2,000 run with the pedigree until more than two
+    // million IDs are given (some 60 MB of pedigree).
+    models::tArrayOfCircles patches;
+    for (int i = 0; i < 14; ++i) patches.push_back(Circle(i + 1, 100.0 * (i % 5), 100.0 * (i / 5), 400));
+    SetLandscape(patches);
+    DrawRunThroughCycle();
+    fIB->edTerritoryArea->setText("0.2");
+    fIB->seNbTimeSteps->setValue(100000);
+    fIB->seMaxIndividuals->setValue(2000000);
+    constexpr double Megabyte = 1024.0 * 1024.0;
+    QCOMPARE(fIB->ggMemory->maximum(), int(utile::PlatformMemoryStatus().TotalPhysical / (1024 * 1024)));
+    // The program's resident memory, read as the gauge was last set.
+    const auto showsHeld = [this] {
+      const double held = testsupport::ResidentMB("VmRSS:");
+      return std::abs(fIB->ggMemory->value() - held) <= 8 + 0.05 * held;
+    };
+    double least = 0;  // 21 bytes a pedigree record
+    const auto run = [&] {
+      Initialise();
+      Run();
+      QVERIFY(fIB->Metapop->Overflow);
+      least = 21.0 * fIB->Metapop->Pedigree()->Count() / Megabyte;
+      QVERIFY2(showsHeld(), qPrintable(QString::number(fIB->ggMemory->value())));
+    };
+    struct tCase {
+      const char* Name;
+      std::function<void()> Free;
+    };
+    const std::vector<tCase> cases = {
+        {"initialised", [this] { Initialise(); }},
+        {"pedigree freed",
+         [this] {
+           fDialogs->Confirmations = {true};
+           fIB->btFreeMemory->click();
+         }},
+    };
+    for (const tCase& c : cases) {
+      run();
+      if (QTest::currentTestFailed()) return;
+      const int afterRun = fIB->ggMemory->value();
+      c.Free();
+      QVERIFY2(showsHeld(), c.Name);
+      // The memory the pedigree held goes back to the system, and the gauge shows it.
+      if (!testsupport::UnderSanitizers)
+        QVERIFY2(afterRun - fIB->ggMemory->value() >= least / 2,
+                 qPrintable(QString("%1: %2 MB after the run, %3 MB then")
+                                .arg(c.Name)
+                                .arg(afterRun)
+                                .arg(fIB->ggMemory->value())));
+    }
   }
 };
 

@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -24,6 +25,7 @@
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "app/SensitivityPage.h"
+#include "app/dlgBigMatrixU.h"
 #include "app/dlgIBSimpleU.h"
 #include "app/dlgPatchDataU.h"
 #include "app/dlgSimpleDemoModelU.h"
@@ -129,6 +131,32 @@ bool NoLineCut(QPlainTextEdit* memo) {
   return memo->horizontalScrollBar()->maximum() == 0 && WidestLine(memo) <= memo->viewport()->width();
 }
 
+// The width a line edit has for its text, as it paints it: its contents
+// without the text margins and the two pixels it keeps either side.
+int TextRoom(QLineEdit* edit) {
+  QStyleOptionFrame option;
+  option.initFrom(edit);
+  option.rect = edit->rect();
+  option.lineWidth =
+      edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+  option.state |= QStyle::State_Sunken;
+  const QRect contents = edit->style()
+                             ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                             .marginsRemoved(edit->textMargins());
+  return contents.width() - 4;
+}
+
+// A line edit shows its whole text, from its first letter.
+bool ShowsWholeText(QLineEdit* edit) {
+  return edit->fontMetrics().horizontalAdvance(edit->text()) <= TextRoom(edit);
+}
+
+// How far a memo's view is scrolled to the right: 0 when it shows its lines
+// from their start.
+int LeftCut(QPlainTextEdit* memo) {
+  return memo->horizontalScrollBar()->value();
+}
+
 }  // namespace
 
 class ReadableWindowsTest : public QObject {
@@ -167,6 +195,56 @@ class ReadableWindowsTest : public QObject {
     }
     QCOMPARE(ClippedOnPages(demo, demo->pcModel), QStringList());
     QCOMPARE(demo->size(), QSize(760, 520));
+  }
+
+  void SimpleDemographicModelPageShowsItsLinesFromTheirStart() {
+    auto* demo = testsupport::OpenWorkbench<vandrel::TdlgSimpleDemoModel>(
+        fMain, vandrel::tWorkbenchKind::wkSimpleDemo);
+    QVERIFY(QTest::qWaitForWindowExposed(demo));
+    // Thirty patches: the connectivity analysis's contribution matrix has lines
+    // of thirty numbers of fifteen digits, far wider than the page.
+    fMain->seNbPatch->setValue(30);
+    fMain->btMakeLandscapeClick();
+    demo->cbAnalysesType->setCurrentIndex(2);
+    demo->btRun->click();
+    demo->pcModel->setCurrentWidget(demo->tsModel);
+    Settle();
+    Grab(demo, "simpledemo-model");
+    QCOMPARE(demo->size(), QSize(760, 520));
+    QVERIFY(demo->mmmModel->horizontalScrollBar()->maximum() > 0);  // the lines are wider than the page
+    QCOMPARE(LeftCut(demo->mmmModel), 0);
+    QCOMPARE(LinesInView(demo->mmmModel).first(), demo->mmmModel->document()->firstBlock().text());
+    // Initialise writes the page again, also while it shows.
+    demo->acInitialise->trigger();
+    Settle();
+    QCOMPARE(LeftCut(demo->mmmModel), 0);
+    QCOMPARE(LinesInView(demo->mmmModel).first(), demo->mmmModel->document()->firstBlock().text());
+  }
+
+  void BigMatrixSizesReadWhole() {
+    auto* big =
+        testsupport::OpenWorkbench<vandrel::TdlgBigMatrix>(fMain, vandrel::tWorkbenchKind::wkBigMatrix);
+    QVERIFY(QTest::qWaitForWindowExposed(big));
+    const QSize opened = big->size();
+    // Up to sixteen patches of two states, the largest model it makes, and
+    // sizes of more states (which it shows but does not make; sixteen patches
+    // of a hundred are beyond any count, shown as nothing).
+    for (const auto& [patches, states] :
+         std::initializer_list<std::pair<int, int>>{{3, 2}, {10, 3}, {14, 2}, {16, 2}, {16, 100}}) {
+      fMain->seNbPatch->setValue(patches);
+      fMain->btMakeLandscapeClick();
+      big->seNbStates->setValue(states);
+      big->Initialise();
+      big->pcMain->setCurrentWidget(big->tabComputation);
+      Settle();
+      const QString where = QString("%1 patches of %2 states: ").arg(patches).arg(states);
+      Grab(big, QString("bigmatrix-%1-%2").arg(patches).arg(states).toLatin1());
+      for (vandrel::tLabeledEdit* edit : {big->edMatrixP0, big->edMatrixT})
+        QVERIFY2(ShowsWholeText(edit),
+                 qPrintable(where + edit->text() + QString(" in %1 pixels").arg(TextRoom(edit))));
+      if (patches == 16 && states == 2) Grab(big, "bigmatrix-computation");
+    }
+    QCOMPARE(big->size(), opened);
   }
 
   void PatchDatabaseShowsEveryCell() {

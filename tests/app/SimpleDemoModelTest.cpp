@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -16,10 +17,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
+#include "TestSupport/SeededLandscapes.h"
 #include "Utile/Idrisi.h"
 #include "Utile/RunTime.h"
 #include "app/SensitivityPage.h"
@@ -118,6 +121,24 @@ class SimpleDemoModelTest : public QObject {
     b->cbAnalysesType->setCurrentIndex(analysis);
     (interface ? b->rbInterface : b->rbSaveToIdrisi)->setChecked(true);
     b->btRun->click();
+  }
+  // 30 patches over 200 x 200 at whose equilibrium without one patch a cycle
+  // runs to the step limit.
+  void SetLongLandscape() {
+    {
+      const QSignalBlocker w(fMain->seWidth), h(fMain->seHeight);
+      fMain->seWidth->setValue(200);
+      fMain->seHeight->setValue(200);
+    }
+    models::Patches = testsupport::SeededLandscape(30, 67);
+    fMain->ChangePatches();
+    b->Initialise();
+    b->cbAnalysesType->setCurrentIndex(vandrel::saMetapopulationSize);
+  }
+  // Calls Handler with each text the result memo takes.
+  void OnResultsText(const std::function<void(const QString&)>& handler) {
+    QObject::connect(b->mmResults, &QPlainTextEdit::textChanged, b,
+                     [this, handler] { handler(b->mmResults->toPlainText()); });
   }
   QStringList RunBatch(const QStringList& lines) {
     std::vector<std::string> batch;
@@ -485,6 +506,83 @@ class SimpleDemoModelTest : public QObject {
     QVERIFY(lines[2].startsWith("****** Error for 0\t1\t1\t1\t-1\t1\t1\t100\t: "));
     QCOMPARE(lines[3].split('\t').size(), 8 + 1 + 3 * 3 + 1);
     QCOMPARE(lines[4], QString("******* 1 errors encountered"));
+  }
+
+  void AnalysisShowsEachPatchLeftOutThenItsResults() {
+    SetLongLandscape();
+    QStringList texts;
+    bool locked = true;
+    OnResultsText([&](const QString& text) {
+      texts << text;
+      locked = locked && b->IsRunning() && fMain->LandscapeLocked() && !b->grpParameters->isEnabled() &&
+               !b->grpAnalyses->isEnabled();
+    });
+    b->btRun->click();
+    QStringList expected = {"Metapopulation Size: occupancy at equilibrium..."};
+    for (int k = 1; k <= 30; ++k)
+      expected << QString("Metapopulation Size: patch %1 of 30 left out...").arg(k);
+    QCOMPARE(texts.mid(0, 31), expected);
+    QCOMPARE(texts.size(), 33);  // then the memo as it was, then the results
+    QVERIFY(locked);
+    QVERIFY(MemoLines(b->mmResults)[0] == QString::fromStdString(utile::Format(
+                                              "Metapopulation Size (S)=\t%.3g", models::MetapopulationSize)));
+    QVERIFY(!b->IsRunning() && !fMain->LandscapeLocked() && b->btRun->isEnabled() &&
+            b->grpParameters->isEnabled());
+  }
+
+  void CloseDuringAnAnalysisStopsItAndClosesOnceItHasUnwound() {
+    SetLongLandscape();
+    b->mmResults->setPlainText("the last results");
+    models::MetapopulationSize = -7;
+    QPointer<TdlgSimpleDemoModel> window(b);
+    QStringList texts;
+    bool refused = false;
+    OnResultsText([&](const QString& text) {
+      texts << text;
+      if (!text.contains("patch 3 of 30")) return;
+      // Whatever would recompute the capacity or change the landscape is refused.
+      try {
+        b->Initialise();
+      } catch (const utile::EInvalidOperation&) {
+        try {
+          fMain->CheckLandscapeUnlocked();
+        } catch (const utile::EInvalidOperation&) {
+          refused = true;
+        }
+      }
+      b->close();
+      QVERIFY(!window.isNull() && b->ClosePending());
+    });
+    b->btRun->click();
+    QVERIFY(refused);
+    QCOMPARE(texts.size(), 5);
+    QCOMPARE(texts.last(), QString("the last results"));
+    QCOMPARE(models::MetapopulationSize, -7.0);
+    QVERIFY(fDialogs->Messages.empty());
+    QTRY_VERIFY(window.isNull());
+    b = nullptr;
+    QVERIFY(!fMain->LandscapeLocked());
+  }
+
+  void CloseDuringABatchLineEndsThatLineAndTheBatch() {
+    SetLongLandscape();
+    QPointer<TdlgSimpleDemoModel> window(b);
+    QStringList texts;
+    OnResultsText([&](const QString& text) {
+      texts << text;
+      if (text.contains("patch 2 of 30") && text.contains("Batch: 67 %")) b->close();
+    });
+    const QString line = "Simulation(0,1,1,1,1000,1,1,100)";
+    const QStringList lines = RunBatch({line, line, line});
+    QVERIFY(texts.contains("Metapopulation Size: patch 30 of 30 left out...\nBatch: 33 %"));
+    QCOMPARE(lines.size(), 4);
+    // Without a landscape line a row begins with the line's values.
+    QCOMPARE(lines[1].split('\t').size(), 8 + 1 + 3 * 30 + 1);
+    QCOMPARE(lines[2],
+             "****** Error for 0\t1\t1\t1\t1000\t1\t1\t100\t: The analysis was stopped. ************");
+    QCOMPARE(lines[3], QString("******* 1 errors encountered"));
+    QTRY_VERIFY(window.isNull());
+    b = nullptr;
   }
 
   void UserOpensRunsAndBatchesFromTheMenu() {

@@ -16,6 +16,7 @@
 #include <QtTest>
 #include <cmath>
 
+#include "ChartHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
@@ -72,12 +73,46 @@ QStringList Fields(const QString& line) {
 }
 
 int PointCount(utile::gui::tGraphicChart* chart, int series) {
-  return static_cast<int>(static_cast<QXYSeries*>(chart->SeriesAt(series))->count());
+  return chart->PointCount(static_cast<QXYSeries*>(chart->SeriesAt(series)));
 }
 
 void SaveGrab(QWidget* widget, const char* name) {
   const QString folder = qEnvironmentVariable("VANDREL_GRAB_DIR");
   if (!folder.isEmpty()) widget->grab().save(folder + "/" + name + ".png");
+}
+
+// The times of a series' points when the charts hold the steps first to
+// last, one a step: the effective sizes come a step behind the state they are
+// measured on, and the averaged one needs a hundred coancestries first.
+std::pair<int, int> StepsCharted(const utile::gui::tGraphicChart* chart, const QString& series, int first,
+                                 int last) {
+  if (series == "Lambda G") return {1, 0};  // only in heavy runs
+  if (series == "NeGlobal" && chart->objectName() == "chMeanNe") return {first + 100, last};
+  if (series == "NeGlobal" || series == "Ne Whitlock & Barton") return {first - 1, last - 1};
+  return {first, last};
+}
+
+// Whether a chart's points are those of the steps first to last, each
+// series's as StepsCharted says; else what differs.
+QString StepsDiffer(utile::gui::tGraphicChart* chart, int first, int last) {
+  for (int k = 0; k < chart->SeriesCount(); ++k) {
+    auto* series = static_cast<QXYSeries*>(chart->SeriesAt(k));
+    const auto [from, to] = StepsCharted(chart, series->name(), first, last);
+    const QList<QPointF> points = chart->Points(series);
+    if (points.size() != std::max(0, to - from + 1))
+      return QString("%1, %2: %3 points for %4..%5")
+          .arg(chart->objectName(), series->name())
+          .arg(points.size())
+          .arg(from)
+          .arg(to);
+    for (int i = 0; i < points.size(); ++i)
+      if (points[i].x() != from + i)
+        return QString("%1, %2: point %3 at %4")
+            .arg(chart->objectName(), series->name())
+            .arg(i)
+            .arg(points[i].x());
+  }
+  return QString();
 }
 
 // The dominant eigenvalue of exp(-alpha d) between distinct patches.
@@ -281,15 +316,114 @@ class MatrixWorkbenchTest : public QObject {
     // A second run continues the charts from tMax.
     fBench->acRun->trigger();
     QCOMPARE(model.tMax, 2200);
-    auto* density = static_cast<QXYSeries*>(fBench->chmDensity->SeriesAt(0));
-    QCOMPARE(density->count(), 2200);
-    QCOMPARE(density->at(1100).x(), 1101.0);
+    const QList<QPointF> density =
+        fBench->chmDensity->Points(static_cast<QXYSeries*>(fBench->chmDensity->SeriesAt(0)));
+    QCOMPARE(density.size(), 2200);
+    QCOMPARE(density[1100].x(), 1101.0);
     fBench->chmFst->Refresh();
     SaveGrab(fBench, "matrix-results");
     fBench->pcMatrixModel->setCurrentWidget(fBench->tsParameters);
     SaveGrab(fBench, "matrix-parameters");
     fBench->pcMatrixModel->setCurrentWidget(fBench->tsSensitivity);
     SaveGrab(fBench, "matrix-sensitivity");
+  }
+
+  void EveryChartShowsAndSavesEachStepOfEveryRun() {
+    // Ten patches of the generator; a first run of 7,000 steps.
+    fMain->seNbPatch->setValue(10);
+    fMain->btMakeLandscapeClick();
+    fBench->show();
+    fBench->pcMatrixModel->setCurrentWidget(fBench->tsResults);
+    QVERIFY(QTest::qWaitForWindowExposed(fBench));
+    TdlgMatrixModel* bench = fBench;
+    // A stop after the given step of the model, as the Stop button would give it.
+    auto stopAfter = [bench](int32_t step) {
+      bench->MatrixModel->SetAbortCheck([bench, step] {
+        if (bench->MatrixModel->stop == step) bench->Stop();
+        return false;
+      });
+    };
+    auto run = [bench](int steps) {
+      bench->seTimeSteps->setValue(steps);
+      bench->acRun->trigger();
+      bench->MatrixModel->SetAbortCheck({});
+    };
+    struct tStage {
+      const char* name;
+      std::function<void()> act;
+      int first, last;  // the steps the charts hold, since the model's time first - 1
+    };
+    const std::vector<tStage> stages = {
+        {"a run",
+         [&] {
+           fBench->acInitialise->trigger();
+           run(7000);
+         },
+         1, 7000},
+        {"a stopped continuation",
+         [&] {
+           stopAfter(7600);
+           run(1100);
+         },
+         1, 7600},
+        {"a continuation", [&] { run(1100); }, 1, 8700},
+        {"the other Fis and Fst",
+         [&] {
+           fBench->rbmFisBefore->setChecked(true);
+           fBench->rbmFstBefore->setChecked(true);
+         },
+         1, 8700},
+        {"a run after Initialise",
+         [&] {
+           fBench->acInitialise->trigger();
+           run(1100);
+         },
+         1, 1100},
+        {"a run after the parameters changed",
+         [&] {
+           fBench->edMigrationRate->setText("0.3");
+           fBench->ApplyParameterChanges();
+           stopAfter(700);
+           run(1100);
+         },
+         1, 700},
+        // It continues the model of the batch's last line, on charts of its own.
+        {"a run after a batch",
+         [&] {
+           fBench->RunBatch({"Simulation(2,1,40,0.3,0.0001,0,1100)"}, fFolder->File("batch.txt"), false);
+           run(1100);
+         },
+         1101, 2200},
+    };
+    const QString data = QString::fromStdString(fFolder->File("chart.txt"));
+    const QString picture = QString::fromStdString(fFolder->File("chart.bmp"));
+    for (const tStage& stage : stages) {
+      stage.act();
+      SaveGrab(fBench, QString("matrix-after-%1").arg(&stage - stages.data() + 1).toLatin1());
+      QVERIFY2(!fBench->IsRunning(), stage.name);
+      QCOMPARE(fBench->MatrixModel->tMax, stage.last);
+      for (utile::gui::tGraphicChart* chart :
+           {fBench->chmDensity, fBench->chmCoancestry, fBench->chmFixation, fBench->chmEffectiveSize,
+            fBench->chMeanNe, fBench->chmFis, fBench->chmFst}) {
+        const QString where = QString("%1, %2").arg(stage.name, chart->objectName());
+        QVERIFY2(StepsDiffer(chart, stage.first, stage.last).isEmpty(),
+                 qPrintable(where + ": " + StepsDiffer(chart, stage.first, stage.last)));
+        // Every chart's time axis spans what the runs charted.
+        QCOMPARE(chart->BottomAxis()->min(), double(stage.first - 1));
+        QCOMPARE(chart->BottomAxis()->max(), double(stage.last));
+        const QString differs = testsupport::ChartDisagreement(chart, data);
+        QVERIFY2(differs.isEmpty(), qPrintable(where + ": " + differs));
+        if (!chart->isVisible()) continue;
+        // The picture shows the lines to their end (three pixels of the frame
+        // left out, and as many for the line's own width).
+        const double pixel = (stage.last - stage.first + 1) / chart->chart()->plotArea().width();
+        const double reach = testsupport::LinesReachTo(chart);
+        QVERIFY2(reach >= stage.last - 6 * pixel, qPrintable(where + QString(": lines to %1").arg(reach)));
+        // A saved picture is the chart as it shows.
+        QVERIFY(chart->SaveImage(picture));
+        QCOMPARE(testsupport::LinesReachTo(chart, QImage(picture)), reach);
+      }
+    }
   }
 
   void ManyPairsAreDrawnWithoutSeries() {
@@ -299,13 +433,42 @@ class MatrixWorkbenchTest : public QObject {
     SetLandscape(grid);
     fBench->seTimeSteps->setValue(1100);
     fBench->acInitialise->trigger();
+    fBench->pcMatrixModel->setCurrentWidget(fBench->tsResults);
     fBench->acRun->trigger();
     QCOMPARE(fBench->chmFst->SeriesCount(), 0);
     QVERIFY(!fBench->Label18->text().isEmpty());
     // The time axes span the run.
     QCOMPARE(fBench->chmDensity->BottomAxis()->max(), 1100.0);
-    fBench->pcMatrixModel->setCurrentWidget(fBench->tsResults);
     SaveGrab(fBench, "matrix-51-patches");
+    // Each pair's points are drawn, 250,000 a kind a run at most, and the
+    // last step's among them: 1,275 x 1,100 / 250,000 = 5.6, a point every
+    // sixth step, 183 of them and one at step 1,100.
+    fBench->chmFst->grab();
+    QCOMPARE(fBench->FstPairPointsPainted(), qsizetype(1275) * 184);
+    // The next run, 1,701 steps: every ninth (8.7), 189 points, the last step among them.
+    fBench->seTimeSteps->setValue(1701);
+    fBench->acRun->trigger();
+    QCOMPARE(fBench->MatrixModel->tMax, 2801);
+    fBench->chmFst->grab();
+    QCOMPARE(fBench->FstPairPointsPainted(), qsizetype(1275) * (184 + 189));
+    // Saved as the series would be: one block a pair, in the pairs' order.
+    const std::string data = fFolder->File("fst.txt");
+    fBench->chmFst->SaveData(QString::fromStdString(data));
+    const QStringList lines = FileLines(data);
+    QCOMPARE(lines.size(), 3 * 1275);
+    QCOMPARE(lines[0], QString("Fst(1,2)"));
+    QCOMPARE(lines[3], QString("Fst(1,3)"));
+    QCOMPARE(lines[3 * 1274], QString("Fst(50,51)"));
+    const QStringList times = Fields(lines[1]);
+    QCOMPARE(times.size(), 184 + 189);
+    auto time = [&times](qsizetype i) {
+      double t = -1;
+      return utile::TryStrToFloatAnySeparator(times[i].trimmed().toStdString(), t) ? t : -1;
+    };
+    QCOMPARE(time(0), 6.0);
+    QCOMPARE(time(183), 1100.0);
+    QCOMPARE(time(184), 1109.0);
+    QCOMPARE(time(times.size() - 1), 2801.0);
   }
 
   void ExtinctionEndsTheRun() {
@@ -321,9 +484,35 @@ class MatrixWorkbenchTest : public QObject {
     QCOMPARE(PointCount(fBench->chmDensity, 0), 0);
   }
 
+  void ARunWhoseChartsNoMachineCouldHoldIsRefused() {
+    // 400 patches for ten million steps: 2,007 points a step, 321 GB.
+    std::vector<tPatch> grid;
+    for (int i = 0; i < 400; ++i) grid.push_back({50.0 * (i % 20), 50.0 * (i / 20), 40});
+    SetLandscape(grid);
+    fBench->acInitialise->trigger();
+    fBench->seTimeSteps->setValue(10000000);
+    fDialogs->Messages.clear();
+    fBench->acRun->trigger();
+    QCOMPARE(fDialogs->Messages.size(), size_t(1));
+    QVERIFY2(QString::fromStdString(fDialogs->Messages[0])
+                 .startsWith("The charts of 10000000 time steps over 400 patches would take 3"),
+             fDialogs->Messages[0].c_str());
+    QVERIFY(!fBench->IsRunning());
+    QCOMPARE(fBench->MatrixModel->tMax, 0);
+    QCOMPARE(PointCount(fBench->chmDensity, 0), 0);
+    // A run it can hold goes on as ever.
+    SevenPatches();
+    fBench->acInitialise->trigger();
+    fBench->seTimeSteps->setValue(1100);
+    fBench->acRun->trigger();
+    QCOMPARE(fBench->MatrixModel->tMax, 1100);
+  }
+
   void CloseStopsTheRunAfterItsStepAndRefusesReinitialisation() {
     SetLandscape({{0, 0, 40}, {100, 0, 40}, {50, 80, 40}});
-    fBench->seTimeSteps->setValue(10000000);
+    // Long enough never to end by itself; a run ten times as long would ask
+    // gigabytes for its charts.
+    fBench->seTimeSteps->setValue(1000000);
     fBench->acInitialise->trigger();
     QPointer<TdlgMatrixModel> bench = fBench;
     int32_t stopAtClose = -1;

@@ -1,5 +1,6 @@
 // Reals in text, as every reader takes them, and the 23-character form: a text
-// that reads is the nearest double to it (as the C library's strtod finds it);
+// that reads is the nearest double to it (as the C library's strtod finds it in
+// the "C" locale);
 // the form of any double reads back and is written again alike, and is the form
 // that the C library's printf gave.
 #include <bit>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "FuzzSupport.h"
+#include "TestSupport/NumericLocale.h"
 #include "TestSupport/PrintfRealForm.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -18,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string normal(text);
     for (char& c : normal)
       if (c == separator) c = '.';
-    const double c = std::strtod(normal.c_str(), nullptr);
+    const double c = testsupport::CLibraryNumber(normal);
     FuzzCheck(std::isinf(c) || value == c || (value == 0 && c == 0),
               "a real read otherwise than the C library");
     FuzzCheck(std::fabs(value) <= std::numeric_limits<double>::max(), "a real read beyond every double");

@@ -17,6 +17,7 @@
 
 #include "KelvoraHarness.h"
 #include "TestSupport/MapFiles.h"
+#include "TestSupport/NumericLocale.h"
 #include "TestSupport/PictureFiles.h"
 #include "TestSupport/ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
@@ -102,7 +103,7 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     QCOMPARE(Cells("integer", M("b-mod_QT.rst")), std::vector<double>({0, 1, 2, 3}));
     const tDocValues forest = Doc(M("forest-mod_QT.rdc")), b = Doc(M("b-mod_QT.rdc"));
     QCOMPARE(forest.at("data type"), std::vector<std::string>({"integer"}));
-    QCOMPARE(std::stod(forest.at("flag value")[0]), -9999.0);
+    QCOMPARE(testsupport::PointNumber(forest.at("flag value")[0]), -9999.0);
     QCOMPARE(forest.at("lineage"),
              std::vector<std::string>(
                  {"written by the test", "Data type converted to integer", "Some values were rounded"}));
@@ -376,7 +377,7 @@ class KelvoraMapOperationsTest : public QObject, tKelvoraSession {
     for (int i = 2; i < 8; ++i) {
       std::string cell;
       text >> cell;
-      QVERIFY(std::fabs(std::stod(cell) - values[i]) <= 1e-14 * std::fabs(values[i]));
+      QVERIFY(std::fabs(testsupport::PointNumber(cell) - values[i]) <= 1e-14 * std::fabs(values[i]));
     }
     // Boolean over -2.5..1e300: every cell but the largest is white.
     const tReadPicture p = ReadBitmapFile(M("m.bmp"));

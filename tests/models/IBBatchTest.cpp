@@ -3,12 +3,14 @@
 // side-file names, what an existing result file holds, lines drawn from priors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <set>
 
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/NumericLocale.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RunTime.h"
 #include "Utile/StringOps.h"
@@ -70,6 +72,42 @@ TEST(IBBatchColumns, RowsHaveTheFieldsOfTheirHeaderWhateverIsMissing) {
     c.TagValues = {4};
     for (const tIBBatchRow* row : {&sparse, &full})
       ASSERT_EQ(models::IBRowFields(c, *row).size(), models::IBHeaderFields(c).size()) << options;
+  }
+}
+
+// A sex ratio is the decimal its single stands for, in every user's locale (LC_NUMERIC
+// set as the window library sets it), and its row reads the same.
+TEST(IBBatchColumns, SexRatiosAreTheDecimalsOfTheirSinglesUnderEveryLocale) {
+  const struct {
+    float Single;
+    double Decimal;  // the shortest decimal that reads back as the single
+    const char* Field;
+  } cases[] = {{0.55f, 0.55, "0.55"},          {1.0f / 3, 0.33333334, "0.33333334"},
+               {11.0f / 21, 0.52380955, "0.52380955"}, {0.4f, 0.4, "0.4"},
+               {1e-8f, 1e-8, "1E-8"},          {0, 0, "0"},
+               {1, 1, "1"}};
+  tIBBatchColumns columns = TwoPatches();
+  columns.PatchCount = static_cast<int>(std::size(cases));
+  columns.Sexuate = true;
+  const auto rows = testsupport::UnderEachLocale([&] {
+    tIBBatchRow row;
+    for (const auto& c : cases) {
+      EXPECT_EQ(models::SingleAsDecimal(c.Single), c.Decimal) << c.Field;
+      row.SexRatios.push_back(models::SingleAsDecimal(c.Single));
+    }
+    return models::JoinFields(models::IBRowFields(columns, row));
+  });
+  for (const auto& under : rows) {
+    ASSERT_TRUE(under.Set) << testsupport::tNumericLocale::Missing(under.Locale);
+    EXPECT_EQ(under.Result, rows.front().Result) << under.Locale;
+  }
+  tVectorOfString fields;
+  utile::Tabulate(rows.front().Result, '\t', fields, false, 0);
+  const tVectorOfString header = models::IBHeaderFields(columns);
+  ASSERT_EQ(fields.size(), header.size());
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    const auto at = std::find(header.begin(), header.end(), utile::Format("SR%.2d", int(k + 1)));
+    EXPECT_EQ(fields[at - header.begin()], cases[k].Field);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport/NumericLocale.h"
 #include "Utile/RandomFunctions.h"
 #include "Utile/RunTime.h"
 #include "models/IBPedigreeAnalysis.h"
@@ -134,7 +135,7 @@ TEST(PedigreeEquilibrium, DemographicAndGeneticBlocks) {
   for (int p = 0; p < 3; ++p) {
     const std::string prefix = utile::Format("Patch %d:\t", p + 1);
     ASSERT_EQ(lines[17 + p].substr(0, prefix.size()), prefix);
-    EXPECT_NEAR(std::stod(lines[17 + p].substr(prefix.size())), contributions[p], 1e-12);
+    EXPECT_NEAR(testsupport::PointNumber(lines[17 + p].substr(prefix.size())), contributions[p], 1e-12);
   }
   lines.erase(lines.begin() + 17, lines.begin() + 20);
   EXPECT_EQ(lines, (tVectorOfString{"Demographic analysis", "====================",

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <tuple>
 
 #include "TestSupport/ExceptionMessages.h"
 #include "TestSupport/FakeMemory.h"
 #include "TestSupport/Measurement.h"
+#include "TestSupport/NumericLocale.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
 #include "Utile/RunTime.h"
@@ -283,6 +285,29 @@ TEST_F(LandscapeFilesTest, WriteMapWritesTheTopRowFirstAndDocumentsTheMap) {
   EXPECT_THROW(models::WriteMap(0, 1, 0, 1, 2, 3, fFolder.File("Wrong")), utile::EInvalidArgument);
   EXPECT_THROW(models::WriteMap(0, 1, 0, 1, 0, 0, fFolder.File("Wrong")), utile::EInvalidArgument);
   EXPECT_FALSE(utile::FileExists(fFolder.File("Wrong.rst")) || utile::FileExists(fFolder.File("Wrong.rdc")));
+}
+
+// LC_NUMERIC of a user whose decimal separator is the comma, as the window library
+// sets it: landscape files and result maps are written byte for byte as under "C".
+TEST_F(LandscapeFilesTest, FilesAreTheSameUnderEveryLocale) {
+  const models::tArrayOfCircles patches = {{1, 0.1, 2.5, 1.0 / 3, 0.5, 0.25}, {2, -7.75, 1e-9, 12, 0, 1}};
+  const tMatrix distances = {{0, 7.6485}, {7.6485, 0}};
+  const auto written = testsupport::UnderEachLocale([&] {
+    models::SaveLandscapeFile(fFolder.File("l.patch"), patches, &distances);
+    models::ResultMap = {{0.1, 2.5}, {1.0 / 3, 1e-7}};
+    models::RunNumber = 1;
+    models::WriteMap(-0.5, 10.25, 0, 3.5, 2, 2, fFolder.File("r%d"));
+    const models::tLandscapeFile back = models::ReadLandscapeFile(fFolder.File("l.patch"));
+    return std::make_tuple(utile::LoadTextFromFile(fFolder.File("l.patch")),
+                           utile::LoadTextFromFile(fFolder.File("r1.rdc")),
+                           utile::LoadTextFromFile(fFolder.File("r1.rst")), back.Patches.size(),
+                           back.DistanceMat);
+  });
+  for (const auto& under : written) {
+    ASSERT_TRUE(under.Set) << testsupport::tNumericLocale::Missing(under.Locale);
+    EXPECT_EQ(under.Result, written.front().Result) << under.Locale;
+  }
+  EXPECT_EQ(std::get<4>(written.front().Result), distances);
 }
 
 TEST_F(LandscapeFilesTest, ExtractPatchesCoversEveryWorkingPatch) {

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <set>
 #include <string>
 
 #include "IBMHarness.h"
 #include "IBMReference.h"
+#include "TestSupport/Measurement.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Platform.h"
 #include "Utile/RandomFunctions.h"
@@ -1437,6 +1440,106 @@ TEST(MetapopIBMReproduction, EveryRuleRunsExactlyAsInThePlainModel) {
     RunAgainstThePlainModel(c, cycle);
     if (HasFatalFailure()) return;
   }
+}
+
+// ------------------------------------------------------------------ memory given back
+
+constexpr double Megabyte = 1024.0 * 1024.0;
+
+// The sexual cycle of a long run: survival, ageing, reproduction at the ceiling,
+// a censused death.
+tLifeCycle LongRunCycle() {
+  return {Event(leBirth, 1), ibmtest::Survival(0.8, 2, 4), Event(leGetOlder, 3),
+          ibmtest::Reproduction(rtCeiling, 4, 4), ibmtest::Death(dsCensused)};
+}
+
+// A new run as the workbench makes it, on 14 patches of capacity k filled at
+// capacity, then run with the pedigree until more than `ids` IDs are given.
+void NewRun(tMetaPop& metapop, Integer k, bool pedigree, Cardinal ids) {
+  utile::SetSeeds(10, 1);
+  metapop.Species->SexRatio = 0.5;
+  Build(metapop, rmSexuate, std::vector<tPatchSetup>(14, tPatchSetup{k, k}), LongRunCycle(), pedigree);
+  metapop.MaxIndividuals = ids;
+  if (ids == 0) return;
+  while (!metapop.Overflow && !metapop.Extinct) metapop.Run(1, 1);
+  ASSERT_TRUE(metapop.Overflow);
+}
+
+// What a run holds at the least, in megabytes: 21 bytes a pedigree record and 4
+// a census, 24 bytes an individual.
+double LeastHeldMegabytes(const tMetaPop& metapop) {
+  double bytes = 0;
+  if (const tPedigree* pedigree = metapop.Pedigree())
+    for (Cardinal id = 1; id <= pedigree->Count(); ++id)
+      bytes += 21 + 4.0 * (pedigree->GetDeathDate(id) - pedigree->GetBirthDate(id));
+  for (Integer p = 0; p < metapop.PatchCount(); ++p) bytes += 24.0 * metapop.GetPatches(p)->IndCount();
+  return bytes / Megabyte;
+}
+
+// Whatever frees a run's pedigree, its genomes or its populations gives their
+// memory back to the system, also when the allocator would keep it (as it does
+// in the program).
+TEST(MetapopIBMMemory, ARunsPedigreeAndPopulationsAreGivenBackWhenFreed) {
+  if (testsupport::UnderSanitizers)
+    GTEST_SKIP() << "the sanitizers' allocator keeps freed memory in quarantine";
+  using tGenomes = std::unique_ptr<tGeneticPedigree>;
+  struct tCase {
+    const char* Name;
+    Integer Capacity;
+    bool Pedigree;
+    Cardinal IDs;  // 0: the founders alone
+    bool Genomes;  // made after the run, and what the case frees
+    std::function<void(std::unique_ptr<tMetaPop>&, tGenomes&)> Free;
+  };
+  const std::vector<tCase> cases = {
+      {"initialised", 2000, true, 3000000, false, [](auto& m, auto&) { m->Initialise(); }},
+      {"a new run", 2000, true, 3000000, false, [](auto& m, auto&) { NewRun(*m, 2000, true, 0); }},
+      {"pedigree switched off", 2000, true, 3000000, false,
+       [](auto& m, auto&) { m->SetGeneratePedigree(false); }},
+      {"closed", 2000, true, 3000000, false, [](auto& m, auto&) { m.reset(); }},
+      {"genomes freed", 2000, true, 3000000, true, [](auto&, auto& g) { g.reset(); }},
+      {"large populations, a new run", 150000, false, 0, false,
+       [](auto& m, auto&) { NewRun(*m, 10, false, 0); }},
+      {"large populations, closed", 150000, false, 0, false, [](auto& m, auto&) { m.reset(); }},
+  };
+  for (const tCase& c : cases) {
+    testsupport::tHeapAsWindowsLeaveIt heap;
+    auto metapop = std::make_unique<tMetaPop>();
+    NewRun(*metapop, c.Capacity, c.Pedigree, c.IDs);
+    if (HasFatalFailure()) return;
+    tGenomes genomes;
+    double least = LeastHeldMegabytes(*metapop);
+    if (c.Genomes) {
+      genomes = std::make_unique<tGeneticPedigree>(*metapop->Pedigree());
+      least = 16.0 * (metapop->Pedigree()->Count() + 1) / Megabyte;  // two 8-byte genomes an ID
+    }
+    heap.TakeBlockAbove();
+    const double held = testsupport::ResidentMB("VmRSS:");
+    c.Free(metapop, genomes);
+    if (HasFatalFailure()) return;
+    EXPECT_GE(held - testsupport::ResidentMB("VmRSS:"), least / 2) << c.Name << ": " << least << " MB held";
+  }
+}
+
+// A new run frees the last one before it grows: two runs in a row reach the
+// peak of one.
+TEST(MetapopIBMMemory, TwoRunsInARowPeakNoHigherThanOne) {
+  if (testsupport::UnderSanitizers)
+    GTEST_SKIP() << "the sanitizers' allocator keeps freed memory in quarantine";
+  testsupport::tHeapAsWindowsLeaveIt heap;
+  tMetaPop metapop;
+  testsupport::ResetPeakMemory();
+  NewRun(metapop, 2000, true, 3000000);
+  if (HasFatalFailure()) return;
+  const double least = LeastHeldMegabytes(metapop);
+  const double onePeak = testsupport::ResidentMB("VmHWM:");
+  heap.TakeBlockAbove();
+  testsupport::ResetPeakMemory();
+  NewRun(metapop, 2000, true, 3000000);
+  if (HasFatalFailure()) return;
+  const double twoPeak = testsupport::ResidentMB("VmHWM:");
+  EXPECT_LE(twoPeak, onePeak + least / 4)
+      << "one run " << onePeak << " MB, of which " << least << " MB the run's";
 }
 
 }  // namespace

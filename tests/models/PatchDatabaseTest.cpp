@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport/NumericLocale.h"
 #include "Utile/RunTime.h"
 #include "models/PatchDatabase.h"
 
@@ -84,7 +85,7 @@ TEST(PatchDatabase, FixedProductivityThatFindsNoSinkValueEnds) {
     EXPECT_TRUE(result.SinkValue >= 0 && result.SinkValue <= 1);
     EXPECT_TRUE(result.SinksHeld || !c.Held);
     // What is not held has the mean asked for.
-    const double P = std::stod(c.Parameters.OverallProductivity), S = result.Sources;
+    const double P = testsupport::PointNumber(c.Parameters.OverallProductivity), S = result.Sources;
     const double mean = (S * result.SourceValue + (c.N - S) * result.SinkValue) / c.N;
     EXPECT_TRUE(result.SinksHeld || std::abs(mean - P) <= 1e-9 * P);
     EXPECT_EQ(table.front()[pcBirth], utile::Format("%.5g", result.SourceValue));

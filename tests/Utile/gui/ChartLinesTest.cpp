@@ -413,6 +413,55 @@ private slots:
     set.Clear();
     QCOMPARE(chart->SeriesCount(), 0);
   }
+
+  void ThePaintedCountIsWhatThePictureHolds() {
+    tShownChart shown(0, 10, 0, 10);
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.Window));
+    tGraphicChart& chart = *shown.Chart;
+    QLineSeries* line = shown.NewLine(QPen(Qt::black, 1));
+    auto* points = new QScatterSeries;
+    chart.AddSeries(points);
+    chart.AppendPoint(points, 1, 1);
+    QCOMPARE(chart.PaintedPointCount(points), -1);  // the library draws its markers
+    struct tStep {
+      const char* what;
+      std::function<void()> act;
+      int painted;
+    };
+    for (const tStep& step : std::initializer_list<tStep>{
+             {"points not drawn yet",
+              [&] {
+                chart.AppendPoints(line, {{0, 1}, {1, 2}, {2, NaN}, {3, 4}});
+              },
+              0},
+             {"drawn, a gap among them", [&] { chart.Refresh(); }, 4},
+             {"one more, waiting", [&] { chart.AppendPoint(line, 4, 5); }, 4},
+             {"joined to the picture", [&] { chart.Refresh(); }, 5},
+             {"the line hidden",
+              [&] {
+                line->setVisible(false);
+                chart.grab();
+              },
+              0},
+             {"shown again",
+              [&] {
+                line->setVisible(true);
+                chart.Refresh();
+              },
+              5},
+             {"the picture drawn anew for other axes",
+              [&] {
+                chart.SetBottomAxisRange(0, 20);
+                chart.grab();
+              },
+              5},
+             {"emptied", [&] { chart.ClearPoints(line); }, 0},
+         }) {
+      step.act();
+      QVERIFY2(chart.PaintedPointCount(line) == step.painted,
+               qPrintable(QString("%1: %2").arg(step.what).arg(chart.PaintedPointCount(line))));
+    }
+  }
 };
 
 QTEST_MAIN(ChartLinesTest)

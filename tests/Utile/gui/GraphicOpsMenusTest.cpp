@@ -127,6 +127,34 @@ private slots:
     QVERIFY(!QFile::exists(QString::fromStdString(folder.File("none.txt"))));
   }
 
+  void LinesDrawnWithoutSeriesAreSavedAsSeries() {
+    QWidget panel;
+    auto* chart = new tGraphicChart(&panel, "", "", "");
+    chart->CreateLineSeries(1);
+    chart->SeriesAt(0)->setName("Line");
+    chart->AddPoints({3}, 1);
+    const QList<QPointF> first = {{1, 0.5}, {2, std::nan("")}, {3, 0.75}}, second;
+    chart->SetLayerLines([&](const tGraphicChart::tEachLine& each) {
+      each("Pair 1", first);
+      each("Pair 2", second);
+    });
+    chart->Metadata() << "N=2";
+    const QString expected =
+        "Line\r\n"
+        " 1.00000000000000E+0000\t\r\n"
+        " 3.00000000000000E+0000\t\r\n"
+        "Pair 1\r\n"
+        " 1.00000000000000E+0000\t 3.00000000000000E+0000\t\r\n"
+        " 5.00000000000000E-0001\t 7.50000000000000E-0001\t\r\n"
+        "Pair 2\r\n"
+        "\r\n"
+        "\r\n"
+        "N=2\r\n";
+    QCOMPARE(chart->DataText(), expected);
+    chart->SetLayerLines(nullptr);
+    QVERIFY(!chart->DataText().contains("Pair"));
+  }
+
   void SaveImageWritesBitmapsAndVectorPictures() {
     testsupport::tTempFolder folder;
     tAnswers answers;
