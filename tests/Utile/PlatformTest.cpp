@@ -106,105 +106,62 @@ TEST(PlatformMemory, ResidentMemoryFollowsWhatTheProcessHolds) {
 
 // ------------------------------------------------------------ the memory limit
 
-namespace memorylimit {
-
-constexpr uint64_t MiB = uint64_t{1} << 20, GiB = uint64_t{1} << 30;
-
-struct tFile {
-  const char* Path;
-  std::string Text;
-};
-
-// The room a process is left, from the system's files as a test writes them.
-TEST(Platform, TheMemoryLeftIsTheLowestOfTheMachineTheGroupAndTheAddressSpace) {
-  const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-  const std::string meminfo =
-      "MemTotal:       16777216 kB\nMemFree:          524288 kB\nMemAvailable:    8388608 kB\n";
-  const std::string pagesInOneGiB = std::to_string(GiB / page) + " 2000 300 40 0 500 0\n";
-  struct tCase {
-    const char* Name;
-    std::vector<tFile> Files;
-    uint64_t AddressSpaceLimit;
-    uint64_t Free;
-  };
+// The room a process is left, from the system's files as a test writes them:
+// the lowest of the machine, its control groups and its address space.
+TEST(PlatformMemoryLimit, TheLowestOfTheMachineTheGroupsAndTheAddressSpace) {
+  constexpr uint64_t MiB = uint64_t{1} << 20, GiB = uint64_t{1} << 30;
+  const std::string meminfo = "MemTotal: 16777216 kB\nMemFree: 524288 kB\nMemAvailable: 8388608 kB\n";
+  const std::string statm =
+      std::to_string(GiB / static_cast<uint64_t>(sysconf(_SC_PAGESIZE))) + " 2000 300\n";
+  using tFiles = std::vector<std::pair<std::string, std::string>>;
+  const std::string v2 = "sys/fs/cgroup/user.slice/", v1 = "sys/fs/cgroup/memory/";
   // clang-format off
-  const tCase cases[] = {
+  const struct {
+    const char* Name;
+    tFiles Files;
+    uint64_t AddressSpaceLimit, Free;
+  } cases[] = {
       {"the machine alone", {{"proc/meminfo", meminfo}}, utile::NoMemoryLimit, 8 * GiB},
-      {"nothing known", {}, utile::NoMemoryLimit, utile::NoMemoryLimit},
-      {"an older kernel's figures, without the estimate",
-       {{"proc/meminfo", "MemTotal: 16777216 kB\nMemFree: 1048576 kB\nBuffers: 524288 kB\nCached: 2097152 kB\n"}},
+      {"an older kernel: free and caches", {{"proc/meminfo",
+        "MemTotal: 16777216 kB\nMemFree: 1048576 kB\nBuffers: 524288 kB\nCached: 2097152 kB\n"}},
        utile::NoMemoryLimit, 3584 * MiB},
-      {"unified group, its file cache taken back first",
+      {"unified group, its inactive file cache free",
        {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/user.slice/app.scope\n"},
-        {"sys/fs/cgroup/user.slice/app.scope/memory.max", "1073741824\n"},
-        {"sys/fs/cgroup/user.slice/app.scope/memory.current", "536870912\n"},
-        {"sys/fs/cgroup/user.slice/app.scope/memory.stat", "anon 300000000\nfile 200000000\nactive_file 65536\ninactive_file 134217728\n"}},
+        {v2 + "app.scope/memory.max", "1073741824\n"}, {v2 + "app.scope/memory.current", "536870912\n"},
+        {v2 + "app.scope/memory.stat", "anon 3\nactive_file 65536\ninactive_file 134217728\n"}},
        utile::NoMemoryLimit, 640 * MiB},
-      {"unified group without a limit, under a parent with one",
+      {"a group without a limit under one with a limit",
        {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/user.slice/app.scope\n"},
-        {"sys/fs/cgroup/user.slice/app.scope/memory.max", "max\n"},
-        {"sys/fs/cgroup/user.slice/app.scope/memory.current", "100\n"},
-        {"sys/fs/cgroup/user.slice/memory.max", "2147483648\n"},
-        {"sys/fs/cgroup/user.slice/memory.current", "1610612736\n"}},
+        {v2 + "app.scope/memory.max", "max\n"}, {v2 + "app.scope/memory.current", "100\n"},
+        {v2 + "memory.max", "2147483648\n"}, {v2 + "memory.current", "1610612736\n"}},
        utile::NoMemoryLimit, 512 * MiB},
-      {"the group leaving less room than its parent",
-       {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/a/b\n"},
-        {"sys/fs/cgroup/a/b/memory.max", "314572800\n"}, {"sys/fs/cgroup/a/b/memory.current", "104857600\n"},
-        {"sys/fs/cgroup/a/memory.max", "4294967296\n"}, {"sys/fs/cgroup/a/memory.current", "1073741824\n"}},
-       utile::NoMemoryLimit, 200 * MiB},
-      {"a group that uses more than its limit",
-       {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/full\n"},
-        {"sys/fs/cgroup/full/memory.max", "1000\n"}, {"sys/fs/cgroup/full/memory.current", "5000\n"}},
+      {"a group beyond its limit",
+       {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/\n"},
+        {"sys/fs/cgroup/memory.max", "1000\n"}, {"sys/fs/cgroup/memory.current", "5000\n"}},
        utile::NoMemoryLimit, 0},
-      {"older hierarchy, the host's path missing in the container",
+      {"older hierarchy in a container: the host's path is not there",
        {{"proc/meminfo", meminfo},
-        {"proc/self/cgroup", "9:name=systemd:/docker/abc\n4:memory:/docker/abc\n3:cpuset:/\n0::/\n"},
-        {"sys/fs/cgroup/memory/memory.limit_in_bytes", "268435456\n"},
-        {"sys/fs/cgroup/memory/memory.usage_in_bytes", "104857600\n"},
-        {"sys/fs/cgroup/memory/memory.stat", "cache 1\ninactive_file 1048576\ntotal_inactive_file 20971520\n"}},
+        {"proc/self/cgroup", "9:name=systemd:/docker/abc\n4:memory:/docker/abc\n0::/\n"},
+        {v1 + "memory.limit_in_bytes", "268435456\n"}, {v1 + "memory.usage_in_bytes", "104857600\n"},
+        {v1 + "memory.stat", "inactive_file 1048576\ntotal_inactive_file 20971520\n"}},
        utile::NoMemoryLimit, 176 * MiB},
-      {"older hierarchy, memory among other controllers, its group's folder there",
+      {"older hierarchy, memory beside other controllers, the top unlimited",
        {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "5:cpu,memory:/batch\n"},
-        {"sys/fs/cgroup/memory/batch/memory.limit_in_bytes", "3221225472\n"},
-        {"sys/fs/cgroup/memory/batch/memory.usage_in_bytes", "1073741824\n"},
-        {"sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n"},
-        {"sys/fs/cgroup/memory/memory.usage_in_bytes", "10000000000\n"}},
+        {v1 + "batch/memory.limit_in_bytes", "3221225472\n"},
+        {v1 + "batch/memory.usage_in_bytes", "1073741824\n"},
+        {v1 + "memory.limit_in_bytes", "9223372036854771712\n"},
+        {v1 + "memory.usage_in_bytes", "10000000000\n"}},
        utile::NoMemoryLimit, 2 * GiB},
-      {"older hierarchy without a limit", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "4:memory:/\n"},
-        {"sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n"},
-        {"sys/fs/cgroup/memory/memory.usage_in_bytes", "10000000000\n"}},
-       utile::NoMemoryLimit, 8 * GiB},
-      {"address space limited", {{"proc/meminfo", meminfo}, {"proc/self/statm", pagesInOneGiB}}, 3 * GiB, 2 * GiB},
-      {"address space in use beyond its limit", {{"proc/meminfo", meminfo}, {"proc/self/statm", pagesInOneGiB}},
-       GiB / 2, 0},
+      {"address space limited", {{"proc/meminfo", meminfo}, {"proc/self/statm", statm}}, 3 * GiB, 2 * GiB},
       {"all three, the group lowest",
-       {{"proc/meminfo", meminfo}, {"proc/self/statm", pagesInOneGiB}, {"proc/self/cgroup", "0::/\n"},
+       {{"proc/meminfo", meminfo}, {"proc/self/statm", statm}, {"proc/self/cgroup", "0::/\n"},
         {"sys/fs/cgroup/memory.max", "1073741824\n"}, {"sys/fs/cgroup/memory.current", "805306368\n"}},
        2 * GiB, 256 * MiB},
-      {"limits without the machine's figures", {{"proc/self/statm", pagesInOneGiB}}, 5 * GiB, 4 * GiB}};
+  };
   // clang-format on
-  for (const tCase& c : cases) {
+  for (const auto& c : cases) {
     const testsupport::tTempFolder root;
-    for (const tFile& file : c.Files) testsupport::WriteSystemFile(root.Path(), file.Path, file.Text);
-    const utile::tMemoryStatus status = utile::ReadMemoryStatus({root.Path(), c.AddressSpaceLimit});
-    EXPECT_EQ(status.Free(), c.Free) << c.Name;
+    for (const auto& [path, text] : c.Files) testsupport::WriteSystemFile(root.Path(), path, text);
+    EXPECT_EQ(utile::ReadMemoryStatus({root.Path(), c.AddressSpaceLimit}).Free(), c.Free) << c.Name;
   }
 }
-
-TEST(Platform, EveryQueryOfMemoryFollowsTheSourcesInForce) {
-  {
-    const testsupport::tFakeMemory memory(300 * MiB);
-    EXPECT_EQ(utile::FreeMemory(), 300 * MiB);
-    EXPECT_TRUE(utile::MemoryAvailable(300 * MiB));
-    EXPECT_FALSE(utile::MemoryAvailable(300 * MiB + 1));
-    EXPECT_EQ(utile::PlatformMemoryStatus().TotalPhysical, 64 * GiB);
-  }
-  // The system's own figures again (one reading: they move from one to the next),
-  // within the machine's available memory.
-  const utile::tMemoryStatus system = utile::PlatformMemoryStatus();
-  EXPECT_GT(system.TotalPhysical, 64 * MiB);
-  EXPECT_LE(system.Free(), system.AvailablePhysical);
-  EXPECT_EQ(system.TotalPhysical, utile::ReadMemoryStatus({}).TotalPhysical);
-}
-
-}  // namespace memorylimit

