@@ -814,6 +814,12 @@ template <class tMatrix>
 tMatrix ReadWholeMap(const tRaster& raster) {
   TIdrisiFile F;
   raster.OpenR(F);  // before sizing the matrix: the image file must hold the cells
+  // Cells of one byte in the file may take eight in memory.
+  const double bytes =
+      static_cast<double>(raster.Rows) *
+      (static_cast<double>(raster.Columns) * sizeof(typename tMatrix::value_type::value_type) +
+       sizeof(typename tMatrix::value_type));
+  if (!MemoryAvailable(static_cast<uint64_t>(bytes))) RaiseNotEnoughMemory(F.fFileName);
   tMatrix m = WithinMemory(F.fFileName, [&] {
     return tMatrix(static_cast<size_t>(raster.Rows),
                    typename tMatrix::value_type(static_cast<size_t>(raster.Columns)));

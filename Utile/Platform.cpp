@@ -1,6 +1,8 @@
 #include "Utile/Platform.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <fstream>
 #ifdef __GLIBC__
@@ -9,8 +11,10 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <string_view>
 #include <vector>
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -83,29 +87,190 @@ std::string PlatformUserName() {
   return {};
 }
 
-tMemoryStatus PlatformMemoryStatus() {
-  tMemoryStatus status;
-  std::ifstream meminfo("/proc/meminfo");
-  std::string key, unit;
-  uint64_t kilobytes;
-  while (meminfo >> key >> kilobytes) {
-    std::getline(meminfo, unit);
-    if (key == "MemTotal:") status.TotalPhysical = kilobytes * 1024;
-    if (key == "MemAvailable:") status.AvailablePhysical = kilobytes * 1024;
+namespace {
+tMemorySources gMemorySources;
+
+// A small file of the system whole ("" when there is none): those of /proc tell
+// no size, so it is read to its end.
+std::string SmallFileText(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return {};
+  std::string text;
+  char buffer[4096];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+    text.append(buffer, static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+// The decimal number at the start of text, blanks before it skipped.
+std::optional<uint64_t> LeadingNumber(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::nullopt;
+  uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data() + first, text.data() + text.size(), value);
+  if (error != std::errc()) return std::nullopt;
+  return value;
+}
+
+// The number of the line that begins with the word key ("MemAvailable:" of
+// meminfo, "inactive_file" of memory.stat).
+std::optional<uint64_t> KeyedNumber(std::string_view text, std::string_view key) {
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    const std::string_view line = text.substr(0, end);
+    if (line.starts_with(key) && line.size() > key.size() &&
+        (line[key.size()] == ' ' || line[key.size()] == '\t'))
+      return LeadingNumber(line.substr(key.size()));
+    text.remove_prefix(std::min(end + 1, text.size()));
   }
-  if (status.TotalPhysical == 0) {
+  return std::nullopt;
+}
+
+std::string JoinPath(const std::string& folder, std::string_view name) {
+  std::string path = folder;
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  if (!name.starts_with('/')) path += '/';
+  path += name;
+  return path;
+}
+
+// The files of one kind of control group: the limit (a number, or "max" for
+// none), the usage, and the key of the inactive file cache in memory.stat.
+struct tGroupFiles {
+  const char* Limit;
+  const char* Usage;
+  const char* InactiveFileKeys[2];
+};
+constexpr tGroupFiles UnifiedGroupFiles{"memory.max", "memory.current", {"inactive_file", nullptr}};
+constexpr tGroupFiles MemoryGroupFiles{
+    "memory.limit_in_bytes", "memory.usage_in_bytes", {"total_inactive_file", "inactive_file"}};
+
+// The group that leaves the least room, walking from the process's group up to
+// the top of the hierarchy. A folder that is not there is passed over: in a
+// container the hierarchy's top is the container's own group, whatever path
+// the host gives it.
+void TightestGroup(const std::string& hierarchy, std::string_view path, const tGroupFiles& files,
+                   tMemoryStatus& status) {
+  std::string group(path);
+  while (true) {
+    const std::string folder = group == "/" ? hierarchy : JoinPath(hierarchy, group);
+    if (const std::optional<uint64_t> limit = LeadingNumber(SmallFileText(JoinPath(folder, files.Limit)))) {
+      uint64_t usage = LeadingNumber(SmallFileText(JoinPath(folder, files.Usage))).value_or(0);
+      const std::string statistics = SmallFileText(JoinPath(folder, "memory.stat"));
+      for (const char* key : files.InactiveFileKeys)
+        if (key != nullptr)
+          if (const std::optional<uint64_t> inactive = KeyedNumber(statistics, key)) {
+            usage -= std::min(usage, *inactive);
+            break;
+          }
+      const auto room = [](uint64_t limit, uint64_t usage) { return limit - std::min(limit, usage); };
+      if (status.GroupLimit == NoMemoryLimit ||
+          room(*limit, usage) < room(status.GroupLimit, status.GroupUsage)) {
+        status.GroupLimit = *limit;
+        status.GroupUsage = usage;
+      }
+    }
+    if (group.empty() || group == "/") break;
+    const size_t slash = group.find_last_of('/');
+    group = slash == 0 || slash == std::string::npos ? "/" : group.substr(0, slash);
+  }
+}
+
+void ReadGroups(const tMemorySources& sources, tMemoryStatus& status) {
+  const std::string cgroups = SmallFileText(JoinPath(sources.Root, "proc/self/cgroup"));
+  std::string_view text = cgroups;
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    // "hierarchy:controllers:path"; the path may hold colons itself.
+    const size_t first = line.find(':');
+    const size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+    if (second == std::string_view::npos) continue;
+    const std::string_view controllers = line.substr(first + 1, second - first - 1);
+    const std::string_view path = line.substr(second + 1);
+    if (line.substr(0, first) == "0" && controllers.empty()) {
+      TightestGroup(JoinPath(sources.Root, "sys/fs/cgroup"), path, UnifiedGroupFiles, status);
+      continue;
+    }
+    for (std::string_view rest = controllers; !rest.empty();) {
+      const size_t comma = std::min(rest.find(','), rest.size());
+      if (rest.substr(0, comma) == "memory") {
+        TightestGroup(JoinPath(sources.Root, "sys/fs/cgroup/memory"), path, MemoryGroupFiles, status);
+        break;
+      }
+      rest.remove_prefix(std::min(comma + 1, rest.size()));
+    }
+  }
+}
+}  // namespace
+
+uint64_t tMemoryStatus::LimitRoom() const {
+  uint64_t room = NoMemoryLimit;
+  if (GroupLimit != NoMemoryLimit) room = GroupLimit - std::min(GroupLimit, GroupUsage);
+  if (AddressSpaceLimit != NoMemoryLimit)
+    room = std::min(room, AddressSpaceLimit - std::min(AddressSpaceLimit, AddressSpaceInUse));
+  return room;
+}
+
+uint64_t tMemoryStatus::Free() const {
+  return std::min(TotalPhysical == 0 ? NoMemoryLimit : AvailablePhysical, LimitRoom());
+}
+
+tMemoryStatus ReadMemoryStatus(const tMemorySources& sources) {
+  tMemoryStatus status;
+  const std::string meminfo = SmallFileText(JoinPath(sources.Root, "proc/meminfo"));
+  constexpr uint64_t Kilobyte = 1024;
+  status.TotalPhysical = KeyedNumber(meminfo, "MemTotal:").value_or(0) * Kilobyte;
+  if (const std::optional<uint64_t> available = KeyedNumber(meminfo, "MemAvailable:")) {
+    status.AvailablePhysical = *available * Kilobyte;
+  } else if (const std::optional<uint64_t> free = KeyedNumber(meminfo, "MemFree:")) {
+    // Kernels before 3.14 tell no estimate: the free memory and the caches it would take back.
+    status.AvailablePhysical =
+        (*free + KeyedNumber(meminfo, "Buffers:").value_or(0) + KeyedNumber(meminfo, "Cached:").value_or(0)) *
+        Kilobyte;
+  } else {
+    status.AvailablePhysical = status.TotalPhysical;
+  }
+  if (status.TotalPhysical == 0 && sources.Root == "/") {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long available = sysconf(_SC_AVPHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
-    status.TotalPhysical = static_cast<uint64_t>(pages) * pageSize;
-    status.AvailablePhysical = static_cast<uint64_t>(available) * pageSize;
+    if (pages > 0 && available >= 0 && pageSize > 0) {
+      status.TotalPhysical = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+      status.AvailablePhysical = static_cast<uint64_t>(available) * static_cast<uint64_t>(pageSize);
+    }
+  }
+  ReadGroups(sources, status);
+  if (sources.AddressSpaceLimit) {
+    status.AddressSpaceLimit = *sources.AddressSpaceLimit;
+  } else if (rlimit limit{}; getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    status.AddressSpaceLimit = static_cast<uint64_t>(limit.rlim_cur);
+  }
+  if (status.AddressSpaceLimit != NoMemoryLimit) {
+    // statm counts pages: its first field is the whole address space.
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    status.AddressSpaceInUse =
+        LeadingNumber(SmallFileText(JoinPath(sources.Root, "proc/self/statm"))).value_or(0) *
+        static_cast<uint64_t>(pageSize > 0 ? pageSize : 4096);
   }
   return status;
 }
 
+void SetMemorySources(const tMemorySources& sources) {
+  gMemorySources = sources;
+}
+
+tMemoryStatus PlatformMemoryStatus() {
+  return ReadMemoryStatus(gMemorySources);
+}
+
+uint64_t FreeMemory() {
+  return PlatformMemoryStatus().Free();
+}
+
 bool MemoryAvailable(uint64_t bytes) {
-  const tMemoryStatus status = PlatformMemoryStatus();
-  return status.AvailablePhysical == 0 || bytes <= status.AvailablePhysical;
+  return bytes <= FreeMemory();
 }
 
 std::string ExecutableFolder() {

@@ -1,11 +1,12 @@
 // What the programs need of the operating system: the message-pump hook through
-// which long computations keep the windows alive, the user name, physical memory,
-// the program's own folder, starting another program, and the memory the process
-// holds and gives back.
+// which long computations keep the windows alive, the user name, the memory the
+// process can be given, the program's own folder, starting another program, and
+// the memory the process holds and gives back.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,13 +65,54 @@ void PrepareForWriting(void* address, size_t bytes);
 // The login name of the user running the process ("" when unknown).
 std::string PlatformUserName();
 
+// ------------------------------------------------------------------ memory
+// A process is given less than the machine's free memory where its control
+// group has a limit (a container, a service) or its address space is limited
+// (ulimit -v): beyond the group's limit the system kills it, beyond the address
+// space every allocation fails. Memory is planned within the lowest of the three.
+
+constexpr uint64_t NoMemoryLimit = UINT64_MAX;
+
 struct tMemoryStatus {
-  uint64_t TotalPhysical = 0;      // bytes
+  uint64_t TotalPhysical = 0;      // bytes (0: the system does not tell)
   uint64_t AvailablePhysical = 0;  // bytes
+  // Of the process's control group and those above it, the one that leaves the
+  // least room: its limit and its usage, less the file cache that the system
+  // takes back before it kills.
+  uint64_t GroupLimit = NoMemoryLimit;
+  uint64_t GroupUsage = 0;
+  // The process's address-space limit (RLIMIT_AS) and the address space in use.
+  uint64_t AddressSpaceLimit = NoMemoryLimit;
+  uint64_t AddressSpaceInUse = 0;
+
+  // The room the two limits leave, in bytes (NoMemoryLimit without either):
+  // beyond it the process is killed or its allocations fail, where beyond the
+  // physical memory the system moves other pages out.
+  uint64_t LimitRoom() const;
+  // What the process can still be given, in bytes: the lower of the physical
+  // memory available and LimitRoom (NoMemoryLimit when nothing is known).
+  uint64_t Free() const;
 };
+
+// Where the figures are read from. Root stands for the system's "/": it holds
+// proc/meminfo, proc/self/cgroup, proc/self/statm and sys/fs/cgroup (the
+// unified hierarchy's memory.max, memory.current and memory.stat; the older
+// one's memory/.../memory.limit_in_bytes, memory.usage_in_bytes, memory.stat).
+// AddressSpaceLimit, when given, stands for the process's own limit.
+struct tMemorySources {
+  std::string Root = "/";
+  std::optional<uint64_t> AddressSpaceLimit;
+};
+tMemoryStatus ReadMemoryStatus(const tMemorySources& sources);
+// Every query below reads these sources from now on; the default ones are the
+// system's (tests give their own folder and limit).
+void SetMemorySources(const tMemorySources& sources = {});
+
+// The figures of the sources in force.
 tMemoryStatus PlatformMemoryStatus();
-// Whether the machine can give that many bytes more now: no more than the
-// physical memory available (any amount where the system does not tell).
+// PlatformMemoryStatus().Free(): the one figure that every plan of memory uses.
+uint64_t FreeMemory();
+// Whether the process can be given that many bytes more now (FreeMemory).
 bool MemoryAvailable(uint64_t bytes);
 
 // The folder of the running executable, with a trailing delimiter.

@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Utile/Platform.h"
+
 namespace utile {
 
 // ---------------------------------------------------------------- exceptions
@@ -1197,7 +1199,10 @@ std::string LoadTextFromFile(const std::string& fileName) {
     std::string read;
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(fileName, error);
-    if (!error) read.reserve(static_cast<size_t>(size) + 1);
+    if (!error) {
+      if (!MemoryAvailable(size)) RaiseNotEnoughMemory(fileName);
+      read.reserve(static_cast<size_t>(size) + 1);
+    }
     constexpr size_t Piece = size_t(1) << 20;
     while (in) {
       const size_t at = read.size(), room = read.capacity() - at;
@@ -1210,6 +1215,22 @@ std::string LoadTextFromFile(const std::string& fileName) {
   });
   if (in.bad()) throw EInOutError(Format("Error reading file \"%s\"", fileName));
   return text;
+}
+
+namespace {
+tSteadyClock gSteadyClock = nullptr;
+}
+
+double SteadyNow() {
+  const int64_t nanoseconds = gSteadyClock ? gSteadyClock()
+                                           : std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                 std::chrono::steady_clock::now().time_since_epoch())
+                                                 .count();
+  return static_cast<double>(nanoseconds) / 86'400e9;
+}
+
+void SetSteadyClock(tSteadyClock clock) {
+  gSteadyClock = clock;
 }
 
 double Now() {

@@ -292,4 +292,13 @@ std::string LoadTextFromFile(const std::string& fileName);
 // Date and time as a day count from 30 December 1899, fraction for the time of day.
 double Now();
 
+// Elapsed times are read on a steady clock, which neither follows the wall clock
+// when it is set nor jumps at a change of daylight-saving time: days (the unit of
+// durations, DurationToStr) from an arbitrary origin.
+double SteadyNow();
+// The clock SteadyNow reads, in nanoseconds from any origin; nullptr puts the
+// system's steady clock back (tests drive their own).
+using tSteadyClock = int64_t (*)();
+void SetSteadyClock(tSteadyClock clock);
+
 }  // namespace utile

@@ -1,5 +1,6 @@
 #include "Utile/StringOps.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "Utile/RunTime.h"
@@ -113,6 +114,12 @@ std::string DurationToStr(Double duration, bool withMilliseconds) {
       withMilliseconds ? Format("%.2d:%.2d:%.2d:%.3d", rest / 3600, rest / 60 % 60, rest % 60, milliseconds)
                        : Format("%.2d:%.2d:%.2d", rest / 3600, rest / 60 % 60, rest % 60);
   return Format("%d D %s", duration < 0 ? -days : days, time);
+}
+
+std::string ElapsedTimeToStr(Double duration) {
+  constexpr Int64 MillisecondsPerDay = 86'400'000;
+  const Int64 seconds = Round(std::max<long double>(duration, 0) * MillisecondsPerDay) / 1000;
+  return Format("%.2d:%.2d:%.2d", seconds / 3600, seconds / 60 % 60, seconds % 60);
 }
 
 tVectorOfString TextLines(const std::string& text) {

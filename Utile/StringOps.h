@@ -44,5 +44,9 @@ std::string ValToStr(Double value, Double error);
 std::string ValToStrError(Double value, Double error);
 // A duration in days as "days D hh:mm:ss" or "days D hh:mm:ss:zzz".
 std::string DurationToStr(Double duration, bool withMilliseconds);
+// A duration given in days as "hh:mm:ss", the form of a time of day but with the
+// hours counted on past a day (1.5 days: "36:00:00"); to the millisecond, then
+// whole seconds. Nothing below 0.
+std::string ElapsedTimeToStr(Double duration);
 
 }  // namespace utile

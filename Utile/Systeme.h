@@ -1,4 +1,4 @@
-// The user name and the physical memory, as the operating system reports them.
+// The user name and the memory, as the operating system reports them.
 #pragma once
 
 #include <string>
@@ -9,7 +9,9 @@ namespace utile {
 
 // The login name of the user running the process ("" when unknown).
 std::string GetUserName();
-// Available and total physical memory, in bytes.
+// The memory the process can still be given (utile::FreeMemory: the physical
+// memory available, within the limits of its control group and address space)
+// and the total physical memory, in bytes.
 Int64 GetFreeMemory();
 Int64 GetTotalMemory();
 

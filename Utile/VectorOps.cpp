@@ -422,6 +422,7 @@ tMatrixOfDouble ReadMatrixFile(const std::string& fileName, bool binary) {
         RaiseTooShort(fileName);
     return m;
   }
+  if (!MemoryAvailable(size)) RaiseNotEnoughMemory(fileName);
   std::string text(size, '\0');
   if (size > 0 && !in.read(text.data(), static_cast<std::streamsize>(size)))
     throw EInOutError(Format("Error reading file \"%s\"", fileName));

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "Utile/Systeme.h"
 
@@ -26,7 +27,12 @@ void TvxMaxMem::DefragMemory(Int64 megabytes) {
   if (FWorking) return;
   FAbort = false;
   FWorking = true;
-  const Int64 blocks = std::clamp<Int64>(megabytes, 0, MaxBlocks);
+  // Within the limits of the process's control group and address space: a block
+  // beyond them would have it killed, or fail, rather than make room. Beyond the
+  // physical memory available the system moves other pages out, as meant.
+  const uint64_t limitRoom = PlatformMemoryStatus().LimitRoom();
+  const Int64 room = static_cast<Int64>(std::min<uint64_t>(limitRoom / BlockSize, MaxBlocks));
+  const Int64 blocks = std::clamp<Int64>(megabytes, 0, room);
   // Both phases count, so that the progress ends at 100.
   Int64 totalSteps = 2 * blocks, done = 0;
   std::vector<void*> held;

@@ -20,9 +20,11 @@ class TvxMaxMem {
   // Reads the total physical memory once.
   TvxMaxMem();
 
-  // Commits, zeroes and then releases min(Megabytes, 1024) blocks, reporting
-  // progress in percent after each block of each phase, up to 100. A call made
-  // while a run is in progress (from one of its events) returns at once.
+  // Commits, zeroes and then releases min(Megabytes, 1024) blocks, no more than
+  // the limits of the process's control group and address space leave
+  // (tMemoryStatus::LimitRoom), reporting progress in percent after each block of
+  // each phase, up to 100. A call made while a run is in progress (from one of
+  // its events) returns at once.
   void DefragMemory(Int64 megabytes);
   // DefragMemory over the whole physical memory.
   void DefragAll();

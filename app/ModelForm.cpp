@@ -348,7 +348,7 @@ void tModelForm::RunBatch(const std::vector<std::string>& Lines, const std::stri
   // Rows before the batch's first landscape line have no landscape values, not
   // the last batch's.
   sLan.clear();
-  BatchStartTime = utile::Now();
+  BatchStartTime = utile::SteadyNow();
   // An abort clears the flag at once; the line that runs then still holds the landscape and the model.
   tRunLock lock(*this);
   fSimRunning = true;
@@ -395,7 +395,7 @@ void tModelForm::FinishBatch(bool failing) {
     failure = std::current_exception();
   }
   fSimRunning = false;
-  BatchStartTime = utile::Now() - BatchStartTime;
+  BatchStartTime = utile::SteadyNow() - BatchStartTime;
   Fs.Close();
   emit BatchFinished(BatchErrors);
   if (failure && !failing) std::rethrow_exception(failure);

@@ -81,7 +81,7 @@ class tModelForm : public QWidget {
   utile::tMatrixOfDouble fConnectivityMatrix;  // kept by workbenches; the base never fills it
   double fMaxConnectivity = 0;
   tConnectivityFunction fGetConnectivity;
-  double BatchStartTime = 0;  // start of the running batch; afterwards its duration
+  double BatchStartTime = 0;  // start of the running batch (steady clock); afterwards its duration
   std::string fFilename;      // the model file ("" until opened or saved)
   tModel fModel = tModel::mMatrix;
   tRunningFlag fSimRunning;  // a run or batch goes on; clearing it stops the batch after its line

@@ -91,15 +91,6 @@ QStringList Numbered(int count, const QString& prefix = "") {
   return labels;
 }
 
-// The time of day that a duration (in days) reaches from midnight.
-std::string TimeOfDayText(double days) {
-  const double fraction = days - std::floor(days);
-  int64_t seconds = utile::Trunc(fraction * 86400.0L + 1e-6L);
-  const int64_t hours = seconds / 3600 % 24;
-  seconds %= 3600;
-  return Format("%.2d:%.2d:%.2d", hours, seconds / 60, seconds % 60);
-}
-
 // 1 / (1 - L) in the format given, or "Infinity" for L = 1.
 std::string TimeText(double lambda, const char* format) {
   return lambda < 1 ? Format(format, 1 / (1 - lambda)) : std::string("Infinity");
@@ -819,12 +810,12 @@ void TdlgBigMatrix::Compute(models::tBMAlgorithm algorithm) {
   std::string line = fInBatchLine ? sLan + sPar : std::string();
   if (line == "\t") line.clear();
   line += Format("%d", MetapopSize());
-  const double start = utile::Now();
+  const double start = utile::SteadyNow();
   StartTime = IterationStartTime = start;
 
   models::tBigMatrixProgress progress;
   progress.StageStarts = [this, exact](models::tBigMatrixStage stage) {
-    StartTime = utile::Now();
+    StartTime = utile::SteadyNow();
     OldIteration = 0;
     switch (stage) {
       case models::tBigMatrixStage::bsP0:
@@ -841,7 +832,7 @@ void TdlgBigMatrix::Compute(models::tBMAlgorithm algorithm) {
         break;
     }
   };
-  progress.IterationStarts = [this] { IterationStartTime = utile::Now(); };
+  progress.IterationStarts = [this] { IterationStartTime = utile::SteadyNow(); };
   progress.StageEnds = [this, exact](models::tBigMatrixStage stage, const models::tBigMatrixResults& r) {
     if (stage == models::tBigMatrixStage::bsP0) {
       edLambdaP0->setText(QString::fromStdString(utile::ValToStrError(r.Lp0, r.ErrLp0)));
@@ -861,7 +852,7 @@ void TdlgBigMatrix::Compute(models::tBMAlgorithm algorithm) {
     models::ComputeKesp3(*BigMatrixModel, Settings(), progress, r);
 
   edLambdaG->setText(QString::fromStdString(utile::ValToStrError(r.Lg, r.ErrLg)));
-  edElapsedTime->setText(QString::fromStdString(TimeOfDayText(utile::Now() - start)));
+  edElapsedTime->setText(QString::fromStdString(utile::ElapsedTimeToStr(utile::SteadyNow() - start)));
   edIterationCount->setText(QString::fromStdString(Format("%d", r.Passes)));
   edEffectiveSize->setText(QString::fromStdString(TimeText(r.Lg, "%.f")));
   line += "\t" + utile::ValToStr(r.Lp0, r.ErrLp0) + "\t" + utile::ValToStr(r.Lt, r.ErrLt) + "\t" +
@@ -875,7 +866,7 @@ void TdlgBigMatrix::timComputationTimer() {
   if (CurrentEditOutput)
     CurrentEditOutput->setText(
         QString::fromStdString(utile::ValToStrError(utile::EigenEstimate, 2 * utile::EigenError)));
-  const double now = utile::Now();
+  const double now = utile::SteadyNow();
   edElapsedTime->setText(QString::fromStdString(utile::DurationToStr(now - StartTime, false)));
   if (utile::EigenIteration != 0 && utile::EigenIteration > OldIteration) {
     edIterationCount->setText(QString::fromStdString(
@@ -935,7 +926,7 @@ void TdlgBigMatrix::ComputeEigensystem(tMatrixKind kind) {
   tComputationScope scope(*this);
   models::tBigSPOMModel& model = *BigMatrixModel;
   const int32_t I = seIterations->value(), p = sePrecision->value();
-  const double start = utile::Now();
+  const double start = utile::SteadyNow();
   StartTime = IterationStartTime = start;
   OldIteration = 0;
   CurrentEditOutput = nullptr;
@@ -962,7 +953,7 @@ void TdlgBigMatrix::ComputeEigensystem(tMatrixKind kind) {
       label = "Eigenvalue T:\t";
       edIterationCount->setText("Precomputing matrix T...");
       models::WithRAMWindow(model.TMat(), models::RAMBudget(seRAMProportion->value()), [&] {
-        IterationStartTime = utile::Now();
+        IterationStartTime = utile::SteadyNow();
         eigensystem(model.TMat(), I, std::pow(10.0, -p - 1.0));
       });
       break;
@@ -973,7 +964,7 @@ void TdlgBigMatrix::ComputeEigensystem(tMatrixKind kind) {
       error = 2 * utile::EigenError;
       break;
   }
-  edElapsedTime->setText(QString::fromStdString(TimeOfDayText(utile::Now() - start)));
+  edElapsedTime->setText(QString::fromStdString(utile::ElapsedTimeToStr(utile::SteadyNow() - start)));
   edIterationCount->setText(
       QString::fromStdString(Format("%d", std::max<int32_t>(utile::EigenIteration, 0))));
   mmModel->appendPlainText(QString::fromStdString(label + utile::ValToStrError(value, error)));
@@ -982,7 +973,7 @@ void TdlgBigMatrix::ComputeEigensystem(tMatrixKind kind) {
 
 void TdlgBigMatrix::btHierarchicalAnalysisClick() {
   tComputationScope scope(*this);
-  const double start = utile::Now();
+  const double start = utile::SteadyNow();
   StartTime = IterationStartTime = start;
   OldIteration = 0;
   CurrentEditOutput = nullptr;
@@ -991,7 +982,7 @@ void TdlgBigMatrix::btHierarchicalAnalysisClick() {
       cbAlgorithm->currentIndex() == 1 ? models::bmaKesp3 : models::bmaExact;
   models::HierachicalAnalysis(*BigMatrixModel, seMaxGroupSize->value(), algorithm, Lt, Lp0, Lg,
                               seIterations->value(), sePrecision->value(), seRAMProportion->value());
-  edElapsedTime->setText(QString::fromStdString(TimeOfDayText(utile::Now() - start)));
+  edElapsedTime->setText(QString::fromStdString(utile::ElapsedTimeToStr(utile::SteadyNow() - start)));
   mmModel->appendPlainText(
       QString::fromStdString(Format("Hierarchic analysis (max. group size %d, %s)", seMaxGroupSize->value(),
                                     cbAlgorithm->currentText().toStdString())));

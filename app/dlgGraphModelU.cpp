@@ -40,14 +40,6 @@ QSlider* NewTrackBar(QWidget* parent, const char* name, int minimum, int maximum
   bar->setValue(position);
   return bar;
 }
-
-// A time of day (a fraction of a day) as "hh:mm:ss".
-std::string TimeToStr(double days) {
-  const double fraction = days - std::floor(days);
-  const int64_t seconds = static_cast<int64_t>(utile::Round(fraction * 86400.0L)) % 86400;
-  return utile::Format("%.2d:%.2d:%.2d", static_cast<int32_t>(seconds / 3600),
-                       static_cast<int32_t>(seconds / 60 % 60), static_cast<int32_t>(seconds % 60));
-}
 }  // namespace
 
 // ------------------------------------------------------------ the kernel chart
@@ -409,9 +401,9 @@ void TdlgGraphModel::WriteHeaders() {
 }
 
 void TdlgGraphModel::RunSensitivity() {
-  const double start = utile::Now();
-  const double elapsed = utile::Now() - start;
-  const std::string row = sLan + sPar + "\t" + TimeToStr(elapsed);
+  const double start = utile::SteadyNow();
+  const double elapsed = utile::SteadyNow() - start;
+  const std::string row = sLan + sPar + "\t" + utile::ElapsedTimeToStr(elapsed);
   mmModel->appendPlainText(QString::fromStdString(row));
   Fs.WriteLn(row);
 }

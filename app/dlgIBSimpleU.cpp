@@ -32,7 +32,6 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTime>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -886,10 +885,9 @@ class tModelInUse {
   int32_t& fCount;
 };
 
-// The time since start (a date-time in days) as a time of day.
+// The time since start (a reading of the steady clock) as hours, minutes and seconds.
 std::string ElapsedTime(double start) {
-  const int64_t milliseconds = utile::Round(static_cast<long double>(utile::Now() - start) * 86400000.0L);
-  return QTime(0, 0).addMSecs(static_cast<int>(milliseconds % 86400000)).toString("hh:mm:ss").toStdString();
+  return utile::ElapsedTimeToStr(utile::SteadyNow() - start);
 }
 
 }  // namespace
@@ -1128,7 +1126,7 @@ void TdlgIBSimple::Run() {
 
 void TdlgIBSimple::RunSimulation() {
   Log("Simulations running...");
-  const double start = utile::Now();
+  const double start = utile::SteadyNow();
   lblTask->setText("Simulations:");
   ggTask->setValue(0);
   const int32_t n = Metapop->PatchCount();
@@ -2194,7 +2192,7 @@ void TdlgIBSimple::AnalysePedigree() {
 
 void TdlgIBSimple::btRecomputePedigreeClick() {
   if (IsRunning()) return;
-  const double start = utile::Now();
+  const double start = utile::SteadyNow();
   // The running flag shows the hour-glass and lets Stop end the analysis.
   fSimRunning = true;
   std::exception_ptr failure;
@@ -2775,7 +2773,7 @@ void TdlgIBSimple::RunSensitivity() {
   const tModelInUse inUse(fModelInUse);
   BatchStep("Starting simulation");
   ggBatchProgress->setValue(BatchProgress);
-  const double start = utile::Now();
+  const double start = utile::SteadyNow();
   if (fBatchStarting) {
     fBatchStarting = false;
     // The file's numbers stay far below the end of 64 bits (ReadIBResultFile).
@@ -2810,7 +2808,7 @@ void TdlgIBSimple::RunSensitivity() {
   }
   RunBatchSimulation(row);
 
-  row.Time = utile::DurationToStr(utile::Now() - start, true);
+  row.Time = utile::DurationToStr(utile::SteadyNow() - start, true);
   const models::tIBBatchColumns columns = BatchColumns(Metapop->PatchCount());
   if (models::IBHeaderFields(columns) != fHeaderInForce) WriteHeaderLine(columns);
   const std::string line = models::JoinFields(models::IBRowFields(columns, row));

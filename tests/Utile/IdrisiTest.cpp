@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport/FakeMemory.h"
 #include "TestSupport/MapFiles.h"
 #include "TestSupport/NumericLocale.h"
 #include "TestSupport/StatisticalChecks.h"
@@ -1165,6 +1166,22 @@ TEST_F(Idrisi, LongerImageFileHandsOutOnlyTheMapsCells) {
   }
   CloseRaster(F);
   EXPECT_EQ((std::vector<double>{4, 5}), read);
+}
+
+// A byte map takes eight bytes a cell as a matrix of doubles, four as one of
+// singles: the room it needs is that of the matrix, not of the file. 100 rows of
+// 100 cells and a row vector each: 82,400 bytes as doubles, 42,400 as singles.
+TEST_F(Idrisi, AWholeMapBeyondTheMemoryLeftIsRefusedNamingTheImageFile) {
+  HandMadeMap("wide", idtByte, 100, 100, std::vector<double>(10000, 7));
+  const tRaster map(Name("wide"));
+  {
+    const testsupport::tFakeMemory memory(82399);
+    EXPECT_EQ(MessageOf<EInOutError>([&] { map.AsMatrix(); }),
+              "Not enough memory to read file \"" + Name("wide.rst") + "\"");
+    EXPECT_EQ(map.AsMatrixOfSingle(), tMatrixOfSingle(100, tVectorOfSingle(100, 7)));
+  }
+  const testsupport::tFakeMemory memory(82400);
+  EXPECT_EQ(map.AsMatrix(), tMatrixOfDouble(100, tVectorOfDouble(100, 7)));
 }
 
 TEST_F(Idrisi, BadImageFilesRaiseErrorsNamingTheFile) {

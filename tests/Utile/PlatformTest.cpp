@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "TestSupport/FakeMemory.h"
 #include "TestSupport/Measurement.h"
 #include "Utile/Platform.h"
 
@@ -122,3 +126,65 @@ TEST(PlatformMemory, ResidentMemoryFollowsWhatTheProcessHolds) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------ the memory limit
+
+// The room a process is left, from the system's files as a test writes them:
+// the lowest of the machine, its control groups and its address space.
+TEST(PlatformMemoryLimit, TheLowestOfTheMachineTheGroupsAndTheAddressSpace) {
+  constexpr uint64_t MiB = uint64_t{1} << 20, GiB = uint64_t{1} << 30;
+  const std::string meminfo = "MemTotal: 16777216 kB\nMemFree: 524288 kB\nMemAvailable: 8388608 kB\n";
+  const std::string statm =
+      std::to_string(GiB / static_cast<uint64_t>(sysconf(_SC_PAGESIZE))) + " 2000 300\n";
+  using tFiles = std::vector<std::pair<std::string, std::string>>;
+  const std::string v2 = "sys/fs/cgroup/user.slice/", v1 = "sys/fs/cgroup/memory/";
+  // clang-format off
+  const struct {
+    const char* Name;
+    tFiles Files;
+    uint64_t AddressSpaceLimit, Free;
+  } cases[] = {
+      {"the machine alone", {{"proc/meminfo", meminfo}}, utile::NoMemoryLimit, 8 * GiB},
+      {"an older kernel: free and caches", {{"proc/meminfo",
+        "MemTotal: 16777216 kB\nMemFree: 1048576 kB\nBuffers: 524288 kB\nCached: 2097152 kB\n"}},
+       utile::NoMemoryLimit, 3584 * MiB},
+      {"unified group, its inactive file cache free",
+       {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/user.slice/app.scope\n"},
+        {v2 + "app.scope/memory.max", "1073741824\n"}, {v2 + "app.scope/memory.current", "536870912\n"},
+        {v2 + "app.scope/memory.stat", "anon 3\nactive_file 65536\ninactive_file 134217728\n"}},
+       utile::NoMemoryLimit, 640 * MiB},
+      {"a group without a limit under one with a limit",
+       {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/user.slice/app.scope\n"},
+        {v2 + "app.scope/memory.max", "max\n"}, {v2 + "app.scope/memory.current", "100\n"},
+        {v2 + "memory.max", "2147483648\n"}, {v2 + "memory.current", "1610612736\n"}},
+       utile::NoMemoryLimit, 512 * MiB},
+      {"a group beyond its limit",
+       {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/\n"},
+        {"sys/fs/cgroup/memory.max", "1000\n"}, {"sys/fs/cgroup/memory.current", "5000\n"}},
+       utile::NoMemoryLimit, 0},
+      {"older hierarchy in a container: the host's path is not there",
+       {{"proc/meminfo", meminfo},
+        {"proc/self/cgroup", "9:name=systemd:/docker/abc\n4:memory:/docker/abc\n0::/\n"},
+        {v1 + "memory.limit_in_bytes", "268435456\n"}, {v1 + "memory.usage_in_bytes", "104857600\n"},
+        {v1 + "memory.stat", "inactive_file 1048576\ntotal_inactive_file 20971520\n"}},
+       utile::NoMemoryLimit, 176 * MiB},
+      {"older hierarchy, memory beside other controllers, the top unlimited",
+       {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "5:cpu,memory:/batch\n"},
+        {v1 + "batch/memory.limit_in_bytes", "3221225472\n"},
+        {v1 + "batch/memory.usage_in_bytes", "1073741824\n"},
+        {v1 + "memory.limit_in_bytes", "9223372036854771712\n"},
+        {v1 + "memory.usage_in_bytes", "10000000000\n"}},
+       utile::NoMemoryLimit, 2 * GiB},
+      {"address space limited", {{"proc/meminfo", meminfo}, {"proc/self/statm", statm}}, 3 * GiB, 2 * GiB},
+      {"all three, the group lowest",
+       {{"proc/meminfo", meminfo}, {"proc/self/statm", statm}, {"proc/self/cgroup", "0::/\n"},
+        {"sys/fs/cgroup/memory.max", "1073741824\n"}, {"sys/fs/cgroup/memory.current", "805306368\n"}},
+       2 * GiB, 256 * MiB},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const testsupport::tTempFolder root;
+    for (const auto& [path, text] : c.Files) testsupport::WriteSystemFile(root.Path(), path, text);
+    EXPECT_EQ(utile::ReadMemoryStatus({root.Path(), c.AddressSpaceLimit}).Free(), c.Free) << c.Name;
+  }
+}

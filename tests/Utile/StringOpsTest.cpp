@@ -151,4 +151,23 @@ TEST(StringOps, Durations) {
   for (const auto& c : cases) EXPECT_EQ(c.Actual, c.Expected);
 }
 
+// An elapsed time reads as a time of day would, but a run of a day or more keeps
+// its whole hours instead of starting again at midnight.
+TEST(StringOps, ElapsedTimesCountTheirHoursOnPastADay) {
+  constexpr double Second = 1.0 / 86400;
+  const struct {
+    double Days;
+    const char* Expected;
+  } cases[] = {
+      {(23 * 3600 + 59 * 60 + 59) * Second, "23:59:59"},
+      {(25 * 3600 + 3 * 60 + 7) * Second, "25:03:07"},
+      {100 + Second, "2400:00:01"},
+      // To the millisecond, then whole seconds: a hair short of a second is one.
+      {0.9999 * Second, "00:00:01"},
+      {59.4996 * Second, "00:00:59"},
+      {-0.25, "00:00:00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ElapsedTimeToStr(c.Days), c.Expected) << c.Days;
+}
+
 }  // namespace

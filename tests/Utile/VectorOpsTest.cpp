@@ -1,12 +1,19 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <tuple>
 
+#include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/FakeMemory.h"
+#include "TestSupport/Measurement.h"
 #include "TestSupport/NumericLocale.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/RandomFunctions.h"
@@ -441,6 +448,60 @@ TEST(VectorOps, WritingToAnUnwritablePlaceRaisesAndLeavesNoFile) {
   EXPECT_THROW(MatSaveToFile(tMatrixOfDouble{{1}}, name, false), EInOutError);
   EXPECT_THROW(MatSaveToFile(tMatrixOfDouble{{1}}, name, true), EInOutError);
   EXPECT_FALSE(FileExists(name));
+}
+
+// A text matrix larger than the memory the process can be given is refused
+// before it is read.
+TEST(VectorOps, ATextMatrixBeyondTheMemoryLeftIsRefusedBeforeItIsRead) {
+  tTempFolder folder;
+  const std::string name = folder.File("m.txt");
+  MatSaveToFile(tMatrixOfDouble(100, tVectorOfDouble(100, 0.5)), name, false);
+  const testsupport::tFakeMemory memory(std::filesystem::file_size(name) - 1);
+  EXPECT_EQ(testsupport::MessageOf<EInOutError>([&] { MatLoadFromFile(name, false); }),
+            "Not enough memory to read file \"" + name + "\"");
+}
+
+// A matrix beyond a real address-space limit (ulimit -v) is refused by the
+// reader's plan, naming the file and the memory it needs: a binary matrix of
+// 3.2 GB held in a file of holes, read by a child process limited to what it
+// uses and 512 MB more. The child's exit code: 0 refused so, 1 another refusal,
+// 2 the library's out-of-memory exception, 3 read.
+TEST(VectorOps, AMatrixBeyondTheAddressSpaceLimitIsRefusedByTheReader) {
+  if (testsupport::UnderSanitizers) GTEST_SKIP() << "the sanitizers' shadow memory takes the address space";
+  tTempFolder folder;
+  const std::string name = folder.File("holes.bin");
+  {
+    std::ofstream out(name, std::ios::binary);
+    const double counts[2] = {20000, 20000};
+    out.write(reinterpret_cast<const char*>(counts), sizeof counts);
+  }
+  std::filesystem::resize_file(name, 16 + uint64_t{20000} * 20000 * 8);
+  // The address space in use: the first field of statm, in pages.
+  uint64_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  const uint64_t inUse = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  ASSERT_GT(inUse, 0u);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    limit.rlim_cur = inUse + (uint64_t{512} << 20);
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(4);
+    int code = 3;
+    try {
+      MatLoadFromFile(name, true);
+    } catch (const EInOutError& e) {
+      code = std::string(e.what()).ends_with("needs 3053 MB, more memory than is free") ? 0 : 1;
+    } catch (const std::bad_alloc&) {
+      code = 2;
+    }
+    _exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "TestSupport/FakeMemory.h"
 #include "Utile/Platform.h"
 #include "Utile/Systeme.h"
 #include "Utile/vxMaxMem.h"
@@ -115,6 +116,36 @@ TEST(VxMaxMem, FailingHandlerLeavesNoRunBehind) {
   };
   EXPECT_THROW(m.DefragMemory(2), std::runtime_error);
   EXPECT_FALSE(m.Working());
+}
+
+// Beyond a control group's limit a block would have the process killed: no more
+// blocks than the limits leave, the progress still ending at 100. Beyond the
+// physical memory available (1 MB of 8 MB, no limit) they are taken all the same:
+// the system moves other pages out, which is what the run is for.
+TEST(VxMaxMem, NoMoreBlocksThanTheLimitsLeave) {
+  const auto progress = [](Int64 megabytes) {
+    TvxMaxMem m;
+    tRecorder r;
+    r.Attach(m);
+    m.DefragMemory(megabytes);
+    EXPECT_EQ(r.Before + r.After, 2);
+    return r.Progress;
+  };
+  const std::vector<Integer> threeBlocks = {17, 33, 50, 67, 83, 100};
+  {
+    const testsupport::tFakeMemory memory(3 * TvxMaxMem::BlockSize + 1000);
+    EXPECT_EQ(progress(10), threeBlocks);
+  }
+  {
+    const testsupport::tFakeMemory memory(TvxMaxMem::BlockSize - 1);
+    EXPECT_EQ(progress(5), std::vector<Integer>{});
+  }
+  const testsupport::tTempFolder machine;
+  testsupport::WriteSystemFile(machine.Path(), "proc/meminfo", "MemTotal: 8192 kB\nMemAvailable: 1024 kB\n");
+  SetMemorySources({machine.Path(), NoMemoryLimit});
+  const std::vector<Integer> unlimited = progress(3);
+  SetMemorySources();
+  EXPECT_EQ(unlimited, threeBlocks);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "MainWindowHarness.h"
 #include "ScriptedDialogs.h"
+#include "TestSupport/FakeMemory.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "TestWorkbench.h"
 #include "Utile/RunTime.h"
@@ -131,11 +132,17 @@ class LandscapeFilesWindowTest : public QObject {
     vandrel::dlgPatchData->cbPatchData->setCurrentIndex(3);
     const tState before = State();
     const std::string two = "1 0 0 1\n2 3 4 1\n-99999\n";
+    // 400 patches whose distances (1,289,600 bytes) are more than the process can be given.
+    std::string wide, row = "0";
+    for (int i = 1; i <= 400; ++i) wide += utile::Format("%d %d 0 1\n", i, i);
+    for (int j = 1; j < 400; ++j) row += " 0";
+    for (int i = 0; i <= 400; ++i) wide += i == 0 ? "-99999\n" : row + "\n";
+    const testsupport::tFakeMemory memory(1289599);
     // clang-format off
     const std::pair<const char*, std::string> files[] = {
         {"empty.patch", ""}, {"truncated.patch", "1 10 20 5\n2 30"}, {"garbled.patch", "1 10 2x 5\n"},
         {"three.patch", "1 10 20\n"}, {"row.patch", two + "0 5\n"}, {"value.patch", two + "0 5\n5\n"},
-        {"text.patch", two + "0 5\nfive 0\n"}};
+        {"text.patch", two + "0 5\nfive 0\n"}, {"wide.patch", wide}};
     // clang-format on
     for (const auto& [name, text] : files) {
       const std::string file = Write(name, text);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/FakeMemory.h"
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 #include "Utile/VirtualMatrixOps.h"
@@ -648,6 +649,16 @@ TEST_F(BigMatrixModel, ByteBudgetIsCappedByTheFreeMemory) {
   SetFreeMemoryQuery([] { return gFreeMemory; });
   gFreeMemory = 3 * GiB;
   EXPECT_EQ(1610612736u, RAMBudget(50));
+}
+
+TEST_F(BigMatrixModel, ByteBudgetFollowsTheMemoryTheProcessCanBeGiven) {
+  // A control group leaving 300 MiB on a machine with 32 GiB available.
+  const testsupport::tFakeMemory memory(300 << 20);
+  const struct {
+    Double Percent;
+    Cardinal Expected;
+  } cases[] = {{100, 314572800u}, {50, 157286400u}, {150, 314572800u}, {0.5, 1572864u}};
+  for (const auto& c : cases) EXPECT_EQ(c.Expected, RAMBudget(c.Percent)) << c.Percent;
 }
 
 TEST_F(BigMatrixModel, ResetForgetsWhatTheCellsKept) {

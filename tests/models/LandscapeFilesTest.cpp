@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "TestSupport/ExceptionMessages.h"
+#include "TestSupport/FakeMemory.h"
 #include "TestSupport/Measurement.h"
 #include "TestSupport/NumericLocale.h"
 #include "TestSupport/StatisticalChecks.h"
@@ -143,6 +144,30 @@ TEST_F(LandscapeFilesTest, ADistanceMatrixTheFileCannotHoldIsRefusedBeforeItIsSi
     EXPECT_LT(seconds, limit) << reason;
     EXPECT_LT(memory.AddedMB(), 300) << reason;
   }
+}
+
+// A matrix the file holds but the process cannot be given room for (a container's
+// limit) is refused naming the file and its first row; so is a file that does
+// not fit itself. 400 rows of 400 distances and a row vector each: 1,289,600 bytes.
+TEST_F(LandscapeFilesTest, ADistanceMatrixBeyondTheMemoryLeftIsRefusedByTheReader) {
+  std::string text;
+  for (int i = 1; i <= 400; ++i) text += utile::Format("%d %d 0 1\r\n", i, i);
+  text += "-99999\r\n";
+  std::string row = "0";
+  for (int j = 1; j < 400; ++j) row += " 0";
+  for (int i = 0; i < 400; ++i) text += row + "\r\n";
+  const std::string name = fFolder.File("wide.patch");
+  utile::SaveTextToFile(name, text);
+  const std::pair<uint64_t, std::string> cases[] = {
+      {1289599, "Patch file incorrect: distance matrix cannot be read.\n\"" + name +
+                    "\", line 402: the 400 x 400 distance matrix needs 2 MB, more memory than is free."},
+      {text.size() - 1, "Not enough memory to read file \"" + name + "\""}};
+  for (const auto& [room, message] : cases) {
+    const testsupport::tFakeMemory memory(room);
+    EXPECT_EQ(testsupport::MessageOf<utile::EInOutError>([&] { models::ReadLandscapeFile(name); }), message);
+  }
+  const testsupport::tFakeMemory memory(1289600);
+  EXPECT_EQ(models::ReadLandscapeFile(name).DistanceMat, tMatrix(400, utile::tVectorOfDouble(400, 0.0)));
 }
 
 TEST_F(LandscapeFilesTest, ReadingTakesTimeInProportionToThePatches) {
