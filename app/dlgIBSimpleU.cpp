@@ -945,12 +945,13 @@ void TdlgIBSimple::UpdateRunControls() {
 }
 
 void TdlgIBSimple::RefreshMemoryGauge() {
-  // What this program holds, against the machine's memory: what the machine as
-  // a whole has in use would move with every other program and with the
-  // system's caches, and would not show a run's memory given back.
+  // The machine's memory in use: what the system could not give at once, so the
+  // caches it takes back count as free, and a run's memory given back shows.
   constexpr uint64_t Megabyte = 1024 * 1024;
-  const uint64_t held = utile::ResidentMemory();
-  ggMemory->setValue(static_cast<int>(std::min<uint64_t>(held / Megabyte, ggMemory->maximum())));
+  const utile::tMemoryStatus memory = utile::PlatformMemoryStatus();
+  const uint64_t used =
+      memory.TotalPhysical > memory.AvailablePhysical ? memory.TotalPhysical - memory.AvailablePhysical : 0;
+  ggMemory->setValue(static_cast<int>(std::min<uint64_t>(used / Megabyte, ggMemory->maximum())));
 }
 
 void TdlgIBSimple::SetPedigreeAges() {
