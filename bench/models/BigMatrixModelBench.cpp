@@ -4,8 +4,8 @@
 // beside the pass one source state at a time that they replace and beside a
 // plain implicit power iteration written here; the transposed pass (the left
 // eigenvector) likewise; one pass of the combined matrix T by blocks, one source
-// state at a time and cell by cell; and the Kesp3 approximation of Lt beside the
-// exact value.
+// state at a time and cell by cell; one pass of P0 on each vector unit; and the
+// Kesp3 approximation of Lt beside the exact value.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -219,6 +219,43 @@ void BM_P0TransposedPassBySourceState(benchmark::State& state) {
 }
 BENCHMARK(BM_P0TransposedPass)->DenseRange(10, 14, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_P0TransposedPassBySourceState)->DenseRange(10, 14, 2)->Unit(benchmark::kMillisecond);
+
+// One pass of P0 on each vector unit (the second argument: 0 portable, 1 AVX2,
+// 2 AVX-512), straight and transposed, by blocks and one source state at a time:
+// the measure of the units' dispatch.
+void PassOnUnit(benchmark::State& state, bool transposed, bool bySourceState) {
+  const int n = static_cast<int>(state.range(0));
+  tUnitInUse unit(state, static_cast<models::tVectorUnit>(state.range(1)));
+  tBigSPOMModel model(n);
+  Apply(model, MakeLandscape(n), Precision);
+  std::vector<double> x(model.P0Mat().RowCount()), y;
+  for (size_t i = 0; i < x.size(); ++i) x[i] = 0.5 + 0.5 * std::cos(0.01 * i);
+  for (auto _ : state) {
+    if (bySourceState)
+      model.P0Mat().ProductBySourceState(x, y, transposed, false);
+    else
+      model.P0Mat().Product(x, y, transposed, false);
+    benchmark::DoNotOptimize(y.data());
+  }
+}
+void BM_P0PassOnUnit(benchmark::State& state) {
+  PassOnUnit(state, false, false);
+}
+void BM_P0TransposedPassOnUnit(benchmark::State& state) {
+  PassOnUnit(state, true, false);
+}
+void BM_P0PassBySourceStateOnUnit(benchmark::State& state) {
+  PassOnUnit(state, false, true);
+}
+void BM_P0TransposedPassBySourceStateOnUnit(benchmark::State& state) {
+  PassOnUnit(state, true, true);
+}
+BENCHMARK(BM_P0PassOnUnit)->ArgsProduct({{12, 14}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_P0TransposedPassOnUnit)->ArgsProduct({{12, 14}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_P0PassBySourceStateOnUnit)->ArgsProduct({{10, 12}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_P0TransposedPassBySourceStateOnUnit)
+    ->ArgsProduct({{10, 12}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond);
 
 // One pass y = T x by blocks, one source state at a time, and cell by cell.
 void TPass(benchmark::State& state, bool blocks) {

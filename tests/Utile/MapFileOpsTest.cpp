@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 
+#include "TestSupport/Emulation.h"
 #include "TestSupport/MapFiles.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
@@ -271,6 +272,7 @@ TEST(MapFileOps, AWriteThatFailsMidwayLeavesTheDocumentationAsItWas) {
 }
 
 TEST(MapFileOps, TheMapViewerGetsCallAndTheFullNameAsTwoWords) {
+  if (testsupport::UnderUserEmulator()) GTEST_SKIP() << testsupport::UserEmulatorSkipReason();
   tTempFolder folder;
   const std::string f = folder.Path() + "/";
   EXPECT_EQ(tStartResult::srNotFound, StartMapViewer(folder.Path(), f + "a.rst"));

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <vector>
 
+#include "TestSupport/Emulation.h"
 #include "Utile/Platform.h"
 
 namespace {
@@ -69,6 +70,7 @@ TEST(Platform, SystemQueries) {
   const std::string folder = utile::ExecutableFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ('/', folder.back());
+  if (testsupport::UnderUserEmulator()) GTEST_SKIP() << testsupport::UserEmulatorSkipReason();
   EXPECT_FALSE(utile::StartProgram("/nonexistent/program-that-is-not-there"));
 }
 
