@@ -5,9 +5,10 @@
 #                   libjpeg62-turbo-dev:arm64
 #   cmake --preset aarch64 && cmake --build --preset aarch64 -j 4 && ctest --preset aarch64
 #
-# The tests run under qemu-user. The emulator tells the programs it runs that
-# they are emulated (VANDREL_USER_EMULATOR), so that the tests that start other
-# programs, which qemu-user cannot do faithfully, skip themselves.
+# The tests run under qemu-user. The emulator hands the programs it runs the
+# command that runs the build's programs (VANDREL_USER_EMULATOR), for the tests
+# that run one of them again; the tests that start programs through the
+# program starter, which cannot work under qemu-user, skip themselves when it is set.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
@@ -25,6 +26,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
 find_program(VANDREL_QEMU_AARCH64 qemu-aarch64)
 if(VANDREL_QEMU_AARCH64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR
-      ${VANDREL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu -E VANDREL_USER_EMULATOR=qemu-aarch64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VANDREL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu -E
+      "VANDREL_USER_EMULATOR=${VANDREL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu")
 endif()

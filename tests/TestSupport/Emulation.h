@@ -1,8 +1,10 @@
 // Whether the tests run under a user-mode emulator (qemu-user, as the cross
-// build's tests do): it tells the programs it runs through VANDREL_USER_EMULATOR.
-// Such an emulator cannot start another program faithfully (a vfork-style spawn
-// runs as a fork, so that a failed start reads as a success): the tests that
-// start programs skip themselves there.
+// build's tests do): the emulator hands the programs it runs the command that
+// runs a program of the build (VANDREL_USER_EMULATOR, e.g.
+// "qemu-aarch64 -L /usr/aarch64-linux-gnu"). A test that runs one of the build's
+// own programs puts it first. The program starter cannot work there (its spawn,
+// made from a forked child, never returns under qemu-user): the tests that start
+// programs through it skip themselves.
 #pragma once
 
 #include <cstdlib>
@@ -10,14 +12,20 @@
 
 namespace testsupport {
 
-inline bool UnderUserEmulator() {
+// The command before a program of the build, with a space; empty when the tests
+// run natively.
+inline std::string UserEmulatorCommand() {
   const char* emulator = std::getenv("VANDREL_USER_EMULATOR");
-  return emulator != nullptr && *emulator != '\0';
+  return emulator != nullptr && *emulator != '\0' ? std::string(emulator) + " " : std::string();
+}
+
+inline bool UnderUserEmulator() {
+  return !UserEmulatorCommand().empty();
 }
 
 inline std::string UserEmulatorSkipReason() {
-  return std::string("Programs are not started under the user-mode emulator ") +
-         std::getenv("VANDREL_USER_EMULATOR") + ": it runs a vfork-style spawn as a fork.";
+  return "Programs are not started under the user-mode emulator (" + UserEmulatorCommand() +
+         "): a spawn from a forked child never returns there.";
 }
 
 }  // namespace testsupport
