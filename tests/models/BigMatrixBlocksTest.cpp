@@ -168,22 +168,4 @@ TEST_F(BigMatrixBlocks, EveryVectorUnitGivesTheExactProducts) {
   }
 }
 
-TEST_F(BigMatrixBlocks, AUnitTheProcessorLacksIsRefused) {
-  // Each unit in turn, narrowest first: those beyond the widest are refused and
-  // leave the unit in use as it was.
-  UseVectorUnit(tVectorUnit::vuPortable);
-  for (const tVectorUnit unit : {tVectorUnit::vuPortable, tVectorUnit::vuAVX2, tVectorUnit::vuAVX512}) {
-    if (unit <= WidestVectorUnit()) {
-      UseVectorUnit(unit);
-      EXPECT_EQ(unit, VectorUnitInUse());
-    } else {
-      EXPECT_THROW(UseVectorUnit(unit), utile::ERangeError);
-      EXPECT_EQ(WidestVectorUnit(), VectorUnitInUse());
-    }
-  }
-#if !defined(__x86_64__) && !defined(__i386__)
-  EXPECT_EQ(tVectorUnit::vuPortable, WidestVectorUnit());
-#endif
-}
-
 }  // namespace

@@ -408,11 +408,17 @@ TEST_F(BigMatrixModel, EveryVectorUnitGivesTheSameBits) {
       }
     }
   }
+  // A unit beyond the processor's is refused and leaves the unit in use; x86's
+  // units are x86's alone.
   UseVectorUnit(WidestVectorUnit());
-  if (WidestVectorUnit() != tVectorUnit::vuAVX512) {
-    EXPECT_THROW(UseVectorUnit(tVectorUnit::vuAVX512), utile::ERangeError);
+  for (int unit = static_cast<int>(WidestVectorUnit()) + 1; unit <= static_cast<int>(tVectorUnit::vuAVX512);
+       ++unit) {
+    EXPECT_THROW(UseVectorUnit(static_cast<tVectorUnit>(unit)), utile::ERangeError) << unit;
     EXPECT_EQ(WidestVectorUnit(), VectorUnitInUse());
   }
+#if !defined(__x86_64__) && !defined(__i386__)
+  EXPECT_EQ(tVectorUnit::vuPortable, WidestVectorUnit());
+#endif
 }
 
 TEST_F(BigMatrixModel, FactorsThatAreNoProbabilitiesPassBySourceState) {
