@@ -1,7 +1,5 @@
 #include "models/BigMatrixBlocks.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -9,13 +7,24 @@
 #include "Utile/Platform.h"
 #include "Utile/RunTime.h"
 
+// The wider units are those of x86 processors; elsewhere the portable unit,
+// written in the compiler's generic vectors, is the only one.
+#if defined(__x86_64__) || defined(__i386__)
+#define BIG_MATRIX_X86_UNITS 1
+#include <immintrin.h>
+#else
+#define BIG_MATRIX_X86_UNITS 0
+#endif
+
 namespace models {
 
 // ================================================================ destination probabilities
+// Plain loops that each unit's compilation vectorises in its own width; every
+// entry is one product and one comparison, so that the width changes no bit.
+namespace {
 
-__attribute__((target_clones("avx2", "default"))) void DoubleOverDemes(Double* P, Integer Levels,
-                                                                       const Double* Empty,
-                                                                       const Double* Stay, Double Precision) {
+[[gnu::always_inline]] inline void DoubleOverDemesBody(Double* P, Integer Levels, const Double* Empty,
+                                                       const Double* Stay, Double Precision) {
   P[0] = 1;
   for (Integer k = 0; k < Levels; ++k) {
     const size_t half = size_t{1} << k;
@@ -34,8 +43,8 @@ __attribute__((target_clones("avx2", "default"))) void DoubleOverDemes(Double* P
 // destination i and source c of the block (MaxSources of them), Empty[k][c] and
 // Stay[k][c] the factors of deme k of source c. Each product is that of
 // DoubleOverDemes for its source, operation for operation.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void DoubleOverDemesOfBlock(
-    Double* P, Integer Levels, const Double* Empty, const Double* Stay, Double Precision) {
+[[gnu::always_inline]] inline void DoubleOverDemesOfBlockBody(Double* P, Integer Levels, const Double* Empty,
+                                                              const Double* Stay, Double Precision) {
   constexpr size_t Sources = tSourceBlock::MaxSources;
   std::fill(P, P + Sources, 1.0);
   for (Integer k = 0; k < Levels; ++k) {
@@ -53,6 +62,44 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void DoubleOverDeme
     }
   }
 }
+
+// ================================================================ one source state's column
+
+[[gnu::always_inline]] inline void AddColumnBody(const Double* __restrict low, size_t half, Double q, Double s,
+                                                 Double precision, Double x, Double* __restrict y) {
+  for (size_t i = 1; i < half; ++i) {
+    const Double vacant = low[i] * q;
+    y[i - 1] += (vacant < precision ? 0.0 : vacant) * x;
+  }
+  Double* __restrict upper = y + half - 1;
+  for (size_t i = 0; i < half; ++i) {
+    const Double occupied = low[i] * s;
+    upper[i] += (occupied < precision ? 0.0 : occupied) * x;
+  }
+}
+
+// Eight running sums, entry i always into sum i mod 8, added in a fixed tree.
+[[gnu::always_inline]] inline Double DotColumnBody(const Double* __restrict low, size_t half, Double q, Double s,
+                                                   Double precision, const Double* __restrict x) {
+  Double sum[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  auto add = [&](const Double* __restrict l, const Double* __restrict xs, size_t count, Double factor) {
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8)
+      for (size_t k = 0; k < 8; ++k) {
+        const Double v = l[i + k] * factor;
+        sum[k] += (v < precision ? 0.0 : v) * xs[i + k];
+      }
+    for (; i < count; ++i) {
+      const Double v = l[i] * factor;
+      sum[i & 7] += (v < precision ? 0.0 : v) * xs[i];
+    }
+  };
+  add(low + 1, x, half - 1, q);
+  add(low, x + half - 1, half, s);
+  return ((sum[0] + sum[1]) + (sum[2] + sum[3])) + ((sum[4] + sum[5]) + (sum[6] + sum[7]));
+}
+
+}  // namespace
 
 // ================================================================ the kernels
 // Written once over groups of eight doubles, which each unit holds in its own
@@ -147,6 +194,7 @@ tReached ReachedPortable(const tBlockView& b, size_t rh) {
   return r;
 }
 
+#if BIG_MATRIX_X86_UNITS
 __attribute__((target("avx2"))) tReached ReachedAVX2(const tBlockView& b, size_t rh) {
   tReached r;
   const __m256d precision = _mm256_set1_pd(b.Precision), zero = _mm256_setzero_pd();
@@ -162,15 +210,16 @@ __attribute__((target("avx2"))) tReached ReachedAVX2(const tBlockView& b, size_t
   }
   return r;
 }
+#endif
 
 // Four sources at a time serve the wider unit as well: this is a small part of
 // the work.
 template <int W>
 [[gnu::always_inline]] inline tReached Reached(const tBlockView& b, size_t rh) {
-  if constexpr (W >= 4)
-    return ReachedAVX2(b, rh);
-  else
-    return ReachedPortable(b, rh);
+#if BIG_MATRIX_X86_UNITS
+  if constexpr (W >= 4) return ReachedAVX2(b, rh);
+#endif
+  return ReachedPortable(b, rh);
 }
 
 // ------------------------------------------------------------ messages
@@ -423,52 +472,87 @@ template <int W, int G, int GColumns, int J>
   AddProductsKernel<W, 1, J>(b, z, m, y, pump);
 }
 
-__attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"))) void AddProductsAVX512(const tBlockView& b,
-                                                                                     const Double* z,
-                                                                                     size_t m, Double* y,
-                                                                                     bool pump) {
-  AddProductsTiled<8, 8, 2, 8>(b, z, m, y, pump);
-}
-__attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"))) void SumProductsAVX512(const tBlockView& b,
-                                                                                     const Double* x,
-                                                                                     Double* out, bool pump,
-                                                                                     tReached* reached) {
-  SumProductsKernel<8, 8>(b, x, out, pump, reached);
-}
-__attribute__((target("avx2"))) void AddProductsAVX2(const tBlockView& b, const Double* z, size_t m,
-                                                     Double* y, bool pump) {
-  AddProductsTiled<4, 4, 1, 4>(b, z, m, y, pump);
-}
-__attribute__((target("avx2"))) void SumProductsAVX2(const tBlockView& b, const Double* x, Double* out,
-                                                     bool pump, tReached* reached) {
-  SumProductsKernel<4, 4>(b, x, out, pump, reached);
-}
-void AddProductsPortable(const tBlockView& b, const Double* z, size_t m, Double* y, bool pump) {
-  AddProductsTiled<2, 2, 1, 2>(b, z, m, y, pump);
-}
-void SumProductsPortable(const tBlockView& b, const Double* x, Double* out, bool pump, tReached* reached) {
-  SumProductsKernel<2, 2>(b, x, out, pump, reached);
-}
+// Each unit's compilation of the kernels, under its own target: the bodies above
+// are inlined into these and vectorised for that unit alone. The blocks' kernels
+// come in every unit; the columns and the low products in the portable unit and
+// AVX2 only (short loops, which the AVX-512 unit takes from AVX2).
+#define BIG_MATRIX_BLOCK_KERNELS(Unit, Target, W, G, GColumns, J, S)                                         \
+  Target void AddProducts##Unit(const tBlockView& b, const Double* z, size_t m, Double* y, bool pump) {      \
+    AddProductsTiled<W, G, GColumns, J>(b, z, m, y, pump);                                                  \
+  }                                                                                                          \
+  Target void SumProducts##Unit(const tBlockView& b, const Double* x, Double* out, bool pump,               \
+                                tReached* reached) {                                                         \
+    SumProductsKernel<W, S>(b, x, out, pump, reached);                                                       \
+  }                                                                                                          \
+  Target void DoubleOverDemesOfBlock##Unit(Double* P, Integer Levels, const Double* Empty,                  \
+                                           const Double* Stay, Double Precision) {                           \
+    DoubleOverDemesOfBlockBody(P, Levels, Empty, Stay, Precision);                                           \
+  }
+#define BIG_MATRIX_COLUMN_KERNELS(Unit, Target)                                                              \
+  Target void DoubleOverDemes##Unit(Double* P, Integer Levels, const Double* Empty, const Double* Stay,     \
+                                    Double Precision) {                                                      \
+    DoubleOverDemesBody(P, Levels, Empty, Stay, Precision);                                                  \
+  }                                                                                                          \
+  Target void AddColumn##Unit(const Double* low, size_t half, Double q, Double s, Double precision, Double x, \
+                              Double* y) {                                                                   \
+    AddColumnBody(low, half, q, s, precision, x, y);                                                         \
+  }                                                                                                          \
+  Target Double DotColumn##Unit(const Double* low, size_t half, Double q, Double s, Double precision,        \
+                                const Double* x) {                                                           \
+    return DotColumnBody(low, half, q, s, precision, x);                                                     \
+  }
 
-// The kernels of each unit, in the order of tVectorUnit.
+BIG_MATRIX_BLOCK_KERNELS(Portable, , 2, 2, 1, 2, 2)
+BIG_MATRIX_COLUMN_KERNELS(Portable, )
+#if BIG_MATRIX_X86_UNITS
+#define BIG_MATRIX_AVX2 __attribute__((target("avx2")))
+#define BIG_MATRIX_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
+BIG_MATRIX_BLOCK_KERNELS(AVX2, BIG_MATRIX_AVX2, 4, 4, 1, 4, 4)
+BIG_MATRIX_COLUMN_KERNELS(AVX2, BIG_MATRIX_AVX2)
+BIG_MATRIX_BLOCK_KERNELS(AVX512, BIG_MATRIX_AVX512, 8, 8, 2, 8, 8)
+#undef BIG_MATRIX_AVX2
+#undef BIG_MATRIX_AVX512
+#endif
+#undef BIG_MATRIX_BLOCK_KERNELS
+#undef BIG_MATRIX_COLUMN_KERNELS
+
+// The one table through which every product reaches its unit, in the order of
+// tVectorUnit.
 struct tKernels {
   void (*Add)(const tBlockView&, const Double*, size_t, Double*, bool);
   void (*Sum)(const tBlockView&, const Double*, Double*, bool, tReached*);
+  void (*DoubleOverDemes)(Double*, Integer, const Double*, const Double*, Double);
+  void (*DoubleOverDemesOfBlock)(Double*, Integer, const Double*, const Double*, Double);
+  void (*AddColumn)(const Double*, size_t, Double, Double, Double, Double, Double*);
+  Double (*DotColumn)(const Double*, size_t, Double, Double, Double, const Double*);
 };
-const tKernels Kernels[] = {{AddProductsPortable, SumProductsPortable},
-                            {AddProductsAVX2, SumProductsAVX2},
-                            {AddProductsAVX512, SumProductsAVX512}};
+const tKernels Kernels[] = {
+    {AddProductsPortable, SumProductsPortable, DoubleOverDemesPortable, DoubleOverDemesOfBlockPortable,
+     AddColumnPortable, DotColumnPortable},
+#if BIG_MATRIX_X86_UNITS
+    {AddProductsAVX2, SumProductsAVX2, DoubleOverDemesAVX2, DoubleOverDemesOfBlockAVX2, AddColumnAVX2,
+     DotColumnAVX2},
+    {AddProductsAVX512, SumProductsAVX512, DoubleOverDemesAVX2, DoubleOverDemesOfBlockAVX512, AddColumnAVX2,
+     DotColumnAVX2},
+#endif
+};
 
 tVectorUnit DetectWidest() {
+#if BIG_MATRIX_X86_UNITS
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
     return tVectorUnit::vuAVX512;
   if (__builtin_cpu_supports("avx2")) return tVectorUnit::vuAVX2;
+#endif
   return tVectorUnit::vuPortable;
 }
 
 tVectorUnit gUnit = WidestVectorUnit();
+
+const tKernels& KernelsInUse() {
+  return Kernels[static_cast<size_t>(gUnit)];
+}
 
 }  // namespace
 
@@ -485,6 +569,20 @@ void UseVectorUnit(tVectorUnit Unit) {
   if (Unit > WidestVectorUnit())
     throw utile::ERangeError("This processor has no vector unit as wide as the one asked for.");
   gUnit = Unit;
+}
+
+void DoubleOverDemes(Double* P, Integer Levels, const Double* Empty, const Double* Stay, Double Precision) {
+  KernelsInUse().DoubleOverDemes(P, Levels, Empty, Stay, Precision);
+}
+
+void AddColumn(const Double* Low, size_t Half, Double LastEmpty, Double LastStay, Double Precision, Double X,
+               Double* Y) {
+  KernelsInUse().AddColumn(Low, Half, LastEmpty, LastStay, Precision, X, Y);
+}
+
+Double DotColumn(const Double* Low, size_t Half, Double LastEmpty, Double LastStay, Double Precision,
+                 const Double* X) {
+  return KernelsInUse().DotColumn(Low, Half, LastEmpty, LastStay, Precision, X);
 }
 
 // ================================================================ blocks
@@ -543,7 +641,8 @@ void tSourceBlock::Add(const Double* Empty, const Double* Stay) {
 
 void tSourceBlock::BuildHigh() {
   if (fHighReady) return;
-  DoubleOverDemesOfBlock(fHigh.data(), fHighDemes, fHighEmpty.data(), fHighStay.data(), fPrecision);
+  KernelsInUse().DoubleOverDemesOfBlock(fHigh.data(), fHighDemes, fHighEmpty.data(), fHighStay.data(),
+                                        fPrecision);
   fHighReady = true;
 }
 
@@ -561,7 +660,7 @@ void tSourceBlock::Products(const Double* In, size_t M, Double* Out, bool Transp
   BuildHigh();
   const tBlockView view = {fLow.data(), fHigh.data(), fLowMax.data(), fLowMin.data(), fLowDemes,
                            fLowSize,    fLowStride,   fHighSize,      fCount,         fPrecision};
-  const tKernels& kernels = Kernels[static_cast<size_t>(gUnit)];
+  const tKernels& kernels = KernelsInUse();
   if (Transposed) {
     tReached reached[MaxHighSize];
     kernels.Sum(view, In, Out, LetMessagesThrough, reached);

@@ -13,8 +13,12 @@
 // per source, and skips the ranges that no source of the block reaches above the
 // precision (where every cell would be cut).
 //
-// The sums run in a fixed order whatever vector unit computes them: the same
-// bits come out on every processor.
+// The pass one source state at a time takes its columns from here too, so that
+// every product of the model reaches its vector unit through one choice.
+//
+// The sums run in a fixed order whatever vector unit computes them, and no unit
+// fuses a multiplication with an addition: the same bits come out on every
+// processor.
 #pragma once
 
 #include <cstddef>
@@ -29,13 +33,16 @@ using utile::Cardinal;
 using utile::Double;
 using utile::Integer;
 
-// The vector units the products are written for, narrowest first.
+// The vector units the products are written for, narrowest first. The portable
+// unit is every processor's (SSE2 on x86, the compiler's generic vectors
+// elsewhere); the wider ones are x86's.
 enum class tVectorUnit { vuPortable, vuAVX2, vuAVX512 };
 
 // The widest unit of the processor the program runs on.
 tVectorUnit WidestVectorUnit();
-// The unit the products use: the widest, unless a test or a benchmark chose a
-// narrower one. A unit wider than the processor's is refused (ERangeError).
+// The unit every product below uses: the widest, unless a test or a benchmark
+// chose a narrower one. A unit wider than the processor's is refused
+// (ERangeError), the unit in use staying as it was.
 tVectorUnit VectorUnitInUse();
 void UseVectorUnit(tVectorUnit Unit);
 
@@ -44,6 +51,18 @@ void UseVectorUnit(tVectorUnit Unit);
 // of the next deme k, Empty[k] into i and Stay[k] into i + 2^k, each cut to 0
 // below Precision. P receives 2^Levels entries.
 void DoubleOverDemes(Double* P, Integer Levels, const Double* Empty, const Double* Stay, Double Precision);
+
+// One source state's column of P0 from the destination probabilities Low over
+// every deme but the last (Half = 2^(demes - 1) entries, DoubleOverDemes) and the
+// last deme's factors, each cell cut below Precision as DoubleOverDemes cuts.
+// AddColumn: Y[r - 1] += cell(r) X for every destination state r > 0.
+void AddColumn(const Double* Low, size_t Half, Double LastEmpty, Double LastStay, Double Precision, Double X,
+               Double* Y);
+// DotColumn: the sum over the destination states r > 0 of cell(r) X[r - 1], in
+// eight running sums added in a fixed tree: the last deme empty first, then
+// occupied, entry i of each half into sum i mod 8.
+Double DotColumn(const Double* Low, size_t Half, Double LastEmpty, Double LastStay, Double Precision,
+                 const Double* X);
 
 class tSourceBlock {
  public:

@@ -58,48 +58,6 @@ void CheckCell(Cardinal Row, Cardinal Col, Cardinal Count) {
 //   then the P0 column, which stands for exactly the cells P x g of GetT.
 // Sums are in Double. Each pass ends in the current state that the cell by cell
 // pass would leave (the last source state).
-namespace {
-
-// y[r] += cell(r) x for the rows r = state - 1 of P0, the cells completed by the
-// last deme (the highest bit) from the products over the others.
-__attribute__((target_clones("avx2", "default"))) void AddColumn(const Double* __restrict low, size_t half,
-                                                                 Double q, Double s, Double precision,
-                                                                 Double x, Double* __restrict y) {
-  for (size_t i = 1; i < half; ++i) {
-    const Double vacant = low[i] * q;
-    y[i - 1] += (vacant < precision ? 0.0 : vacant) * x;
-  }
-  Double* __restrict upper = y + half - 1;
-  for (size_t i = 0; i < half; ++i) {
-    const Double occupied = low[i] * s;
-    upper[i] += (occupied < precision ? 0.0 : occupied) * x;
-  }
-}
-
-// The sum over the rows of P0 of cell(r) x[r] for the same completed column, in
-// eight running sums.
-__attribute__((target_clones("avx2", "default"))) Double DotColumn(const Double* __restrict low, size_t half,
-                                                                   Double q, Double s, Double precision,
-                                                                   const Double* __restrict x) {
-  Double sum[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-  auto add = [&](const Double* __restrict l, const Double* __restrict xs, size_t count, Double factor) {
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8)
-      for (size_t k = 0; k < 8; ++k) {
-        const Double v = l[i + k] * factor;
-        sum[k] += (v < precision ? 0.0 : v) * xs[i + k];
-      }
-    for (; i < count; ++i) {
-      const Double v = l[i] * factor;
-      sum[i & 7] += (v < precision ? 0.0 : v) * xs[i];
-    }
-  };
-  add(low + 1, x, half - 1, q);
-  add(low, x + half - 1, half, s);
-  return ((sum[0] + sum[1]) + (sum[2] + sum[3])) + ((sum[4] + sum[5]) + (sum[6] + sum[7]));
-}
-
-}  // namespace
 
 struct tBigMatrixPasses {
   // The destination probabilities of source states, one column at a time.

@@ -4,8 +4,8 @@
 // beside the pass one source state at a time that they replace and beside a
 // plain implicit power iteration written here; the transposed pass (the left
 // eigenvector) likewise; one pass of the combined matrix T by blocks, one source
-// state at a time and cell by cell; and the Kesp3 approximation of Lt beside the
-// exact value.
+// state at a time and cell by cell; one pass of P0 on each vector unit; and the
+// Kesp3 approximation of Lt beside the exact value.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -195,21 +195,27 @@ void BM_ExactLp0Reference(benchmark::State& state) {
 }
 BENCHMARK(BM_ExactLp0Reference)->DenseRange(10, 16, 2)->Unit(benchmark::kSecond)->Iterations(1);
 
-// One transposed pass of P0 (the left eigenvector), by blocks and one source
-// state at a time.
-void TransposedPass(benchmark::State& state, bool blocks) {
+// Passes of P0 over a fixed vector, straight or transposed, by blocks or one
+// source state at a time.
+void P0Passes(benchmark::State& state, bool transposed, bool bySourceState) {
   const int n = static_cast<int>(state.range(0));
   tBigSPOMModel model(n);
   Apply(model, MakeLandscape(n), Precision);
   std::vector<double> x(model.P0Mat().RowCount()), y;
   for (size_t i = 0; i < x.size(); ++i) x[i] = 0.5 + 0.5 * std::cos(0.01 * i);
   for (auto _ : state) {
-    if (blocks)
-      model.P0Mat().Product(x, y, true, false);
+    if (bySourceState)
+      model.P0Mat().ProductBySourceState(x, y, transposed, false);
     else
-      model.P0Mat().ProductBySourceState(x, y, true, false);
+      model.P0Mat().Product(x, y, transposed, false);
     benchmark::DoNotOptimize(y.data());
   }
+}
+
+// One transposed pass of P0 (the left eigenvector), by blocks and one source
+// state at a time.
+void TransposedPass(benchmark::State& state, bool blocks) {
+  P0Passes(state, true, !blocks);
 }
 void BM_P0TransposedPass(benchmark::State& state) {
   TransposedPass(state, true);
@@ -219,6 +225,32 @@ void BM_P0TransposedPassBySourceState(benchmark::State& state) {
 }
 BENCHMARK(BM_P0TransposedPass)->DenseRange(10, 14, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_P0TransposedPassBySourceState)->DenseRange(10, 14, 2)->Unit(benchmark::kMillisecond);
+
+// One pass of P0 on each vector unit (the second argument: 0 portable, 1 AVX2,
+// 2 AVX-512), straight and transposed, by blocks and one source state at a time:
+// the measure of the units' dispatch.
+void PassOnUnit(benchmark::State& state, bool transposed, bool bySourceState) {
+  tUnitInUse unit(state, static_cast<models::tVectorUnit>(state.range(1)));
+  P0Passes(state, transposed, bySourceState);
+}
+void BM_P0PassOnUnit(benchmark::State& state) {
+  PassOnUnit(state, false, false);
+}
+void BM_P0TransposedPassOnUnit(benchmark::State& state) {
+  PassOnUnit(state, true, false);
+}
+void BM_P0PassBySourceStateOnUnit(benchmark::State& state) {
+  PassOnUnit(state, false, true);
+}
+void BM_P0TransposedPassBySourceStateOnUnit(benchmark::State& state) {
+  PassOnUnit(state, true, true);
+}
+BENCHMARK(BM_P0PassOnUnit)->ArgsProduct({{12, 14}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_P0TransposedPassOnUnit)->ArgsProduct({{12, 14}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_P0PassBySourceStateOnUnit)->ArgsProduct({{10, 12}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_P0TransposedPassBySourceStateOnUnit)
+    ->ArgsProduct({{10, 12}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond);
 
 // One pass y = T x by blocks, one source state at a time, and cell by cell.
 void TPass(benchmark::State& state, bool blocks) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <limits>
 
+#include "TestSupport/Emulation.h"
 #include "TestSupport/MapFiles.h"
 #include "TestSupport/StatisticalChecks.h"
 #include "Utile/Idrisi.h"
@@ -274,6 +275,7 @@ TEST(MapFileOps, AWriteThatFailsMidwayLeavesTheDocumentationAsItWas) {
 }
 
 TEST(MapFileOps, TheMapViewerGetsCallAndTheFullNameAsTwoWords) {
+  if (testsupport::UnderUserEmulator()) GTEST_SKIP() << testsupport::UserEmulatorSkipReason();
   // The viewer's folder where programs may run (the temporary folder may not let
   // them); the map in the temporary folder.
   tTempFolder folder(utile::ExecutableFolder()), maps;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport/Emulation.h"
 #include "TestSupport/FakeMemory.h"
 #include "TestSupport/Measurement.h"
 #include "Utile/Platform.h"
@@ -98,6 +99,7 @@ TEST(Platform, SystemQueries) {
   const std::string folder = utile::ExecutableFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ('/', folder.back());
+  if (testsupport::UnderUserEmulator()) GTEST_SKIP() << testsupport::UserEmulatorSkipReason();
   EXPECT_FALSE(utile::StartProgram("/nonexistent/program-that-is-not-there"));
 }
 

@@ -231,6 +231,34 @@ TEST(RunTimeColourGenerator, LinearCongruentialSequenceFromSeedZero) {
   EXPECT_EQ(8, Random(10));  // 3698175007 x 10 / 2^32 = 8.61
 }
 
+TEST(RunTimeText, BytesAboveSevenBitsAreNeitherBlanksLettersNorDigits) {
+  // Whether char is signed (x86) or not (aarch64): a byte above 127 (Latin-1 or
+  // UTF-8 text, a stray byte of a damaged file) is kept by Trim, left by the case
+  // changes and refused in a number.
+  const struct {
+    std::string Text, Trimmed, Upper, Lower;
+  } texts[] = {
+      {"\x85", "\x85", "\x85", "\x85"},  // NEL in Latin-1: no blank here
+      {" \xA0x\xA0 ", "\xA0x\xA0", "\xA0X\xA0", "\xA0x\xA0"},
+      {"\tm\xE8tres\r\n", "m\xE8tres", "M\xE8TRES", "m\xE8tres"},
+      {"\xC3\xA9T\xC3\xA9 ", "\xC3\xA9T\xC3\xA9", "\xC3\xA9T\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+      {"\xFF", "\xFF", "\xFF", "\xFF"},
+  };
+  for (const auto& t : texts) {
+    EXPECT_EQ(t.Trimmed, Trim(t.Text)) << t.Text;
+    EXPECT_EQ(t.Upper, UpperCase(Trim(t.Text))) << t.Text;
+    EXPECT_EQ(t.Lower, LowerCase(Trim(t.Text))) << t.Text;
+  }
+  EXPECT_FALSE(SameText("\xE9", "\xC9"));
+  for (const std::string text : {"1\xB2", "\xB9", "\xA0" "42", "42\x85", "$F\xC6", "-\xB5"}) {
+    int64_t i = 0;
+    double d = 0;
+    EXPECT_FALSE(TryStrToInt(text, i)) << text;
+    EXPECT_FALSE(TryStrToFloat(text, d, '.')) << text;
+    EXPECT_EQ(7, StrToIntDef(text, 7)) << text;
+  }
+}
+
 TEST(RunTimeFiles, FileNamesSplitAtTheLastDelimiterAndDot) {
   EXPECT_EQ(".rst", ExtractFileExt("dir.x/run1.5.rst"));
   EXPECT_EQ("", ExtractFileExt("dir.x/run"));

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "TestSupport/Emulation.h"
 #include "TestSupport/ExceptionMessages.h"
 #include "TestSupport/ReferenceGenerator.h"
 #include "Utile/RunTime.h"
@@ -222,7 +223,7 @@ TEST_F(Generator, RandomLandscapeIsTheSameInTwoFreshProcesses) {
   auto fresh = [] {
     char self[4096] = {};
     EXPECT_GT(readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
-    const std::string command = "LANDSCAPE_PRINT=1 '" + std::string(self) +
+    const std::string command = "LANDSCAPE_PRINT=1 " + testsupport::UserEmulatorCommand() + "'" + std::string(self) +
                                 "' --gtest_filter=Generator.RandomLandscapeIsTheSameInTwoFreshProcesses";
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
