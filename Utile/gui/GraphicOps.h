@@ -234,6 +234,9 @@ public:
                      std::function<std::vector<tDataBlock>()> blocks);
   // Draws what is pending now: points, automatic axis ranges and isometric margins.
   void Refresh();
+  // Whether something given to the chart waits for the next refresh, which a
+  // drawing in between does not show.
+  bool RefreshPending() const { return fRefreshPending; }
   void Rescale();
 
   // Chart coordinates (those of the chart's scene) of a value and back.
